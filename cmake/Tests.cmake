@@ -1,0 +1,44 @@
+# Test executables, one per label. A test file's name says its label:
+#   foo_test.cpp              unit (fakes, virtual clock)
+#   foo_integration_test.cpp  integration (real HTTP, processes, files; no desktop)
+#   foo_<label>_test.cpp      desktop / audio / keyring / browser (need the headless session)
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB_RECURSE VURIN_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS tests/support/*.cpp)
+add_library(vurin_test_support STATIC ${VURIN_TEST_SUPPORT_SOURCES})
+target_include_directories(vurin_test_support PUBLIC tests)
+target_link_libraries(vurin_test_support PUBLIC vurin_logic GTest::gtest GTest::gmock)
+
+file(GLOB_RECURSE VURIN_ALL_TESTS CONFIGURE_DEPENDS tests/*_test.cpp)
+list(FILTER VURIN_ALL_TESTS EXCLUDE REGEX "/tests/support/")
+
+set(VURIN_SESSION_LABELS desktop audio keyring browser)
+
+function(vurin_test_group label sources)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(vurin_${label}_tests ${sources})
+  target_link_libraries(vurin_${label}_tests PRIVATE vurin_test_support GTest::gtest_main ${ARGN})
+  gtest_discover_tests(vurin_${label}_tests
+    PROPERTIES LABELS ${label}
+    DISCOVERY_TIMEOUT 60
+    DISCOVERY_MODE PRE_TEST)
+endfunction()
+
+set(unit_sources ${VURIN_ALL_TESTS})
+list(FILTER unit_sources EXCLUDE REGEX "_(integration|desktop|audio|keyring|browser)_test\\.cpp$")
+vurin_test_group(unit "${unit_sources}")
+
+set(integration_sources ${VURIN_ALL_TESTS})
+list(FILTER integration_sources INCLUDE REGEX "_integration_test\\.cpp$")
+vurin_test_group(integration "${integration_sources}")
+
+if(VURIN_BUILD_APP)
+  foreach(label IN LISTS VURIN_SESSION_LABELS)
+    set(group_sources ${VURIN_ALL_TESTS})
+    list(FILTER group_sources INCLUDE REGEX "_${label}_test\\.cpp$")
+    vurin_test_group(${label} "${group_sources}" vurin_ui_qt vurin_platform_linux)
+  endforeach()
+endif()
