@@ -6,7 +6,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB_RECURSE VURIN_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS tests/support/*.cpp)
-add_library(vurin_test_support STATIC ${VURIN_TEST_SUPPORT_SOURCES})
+add_library(vurin_test_support OBJECT ${VURIN_TEST_SUPPORT_SOURCES})
 target_include_directories(vurin_test_support PUBLIC tests)
 target_link_libraries(vurin_test_support PUBLIC vurin_logic GTest::gtest GTest::gmock)
 
