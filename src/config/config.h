@@ -19,8 +19,8 @@ struct Config {
     bool saveTextHistory = false;
     std::string sttCloudProvider = "groq";
     std::string polishCloudProvider = "groq";
-    std::string uiLang = "auto";  // "auto", "zh", "en"
-    double soundVolume = 0.3;     // 0.0 ... 1.0
+    std::string uiLang = "auto";        // "auto", "zh", "en"
+    double soundVolume = 0.3;           // 0.0 ... 1.0
     std::string micDevice = "builtin";  // "builtin" or "system"
     bool phoneTriggerEnabled = false;
     std::string phoneToken;
@@ -35,9 +35,14 @@ struct Config {
 std::optional<Config> decodeConfig(std::string_view json);
 
 // Pretty-printed JSON with the fifteen keys in field order; `cloudProvider` is never written.
+// Gives an empty string when the record cannot be encoded (a string that is not valid UTF-8).
 std::string encodeConfig(const Config& config);
 
-// $XDG_CONFIG_HOME/vurin when that variable holds an absolute path, else ~/.config/vurin.
+// The configuration folder for the given $XDG_CONFIG_HOME and home directory values (empty
+// when unset): <xdgConfigHome>/vurin when it is an absolute path, else <home>/.config/vurin.
+std::filesystem::path configDirFrom(std::string_view xdgConfigHome, std::string_view home);
+
+// configDirFrom() applied to this process's environment ($HOME, else the password database).
 // Computed on first use and then fixed for the process.
 const std::filesystem::path& configDir();
 const std::filesystem::path& configURL();   // configDir() / "config.json"

@@ -1,0 +1,96 @@
+#include "platform/linux/sound_canberra.h"
+
+#include <canberra.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "support/log.h"
+
+namespace vurin {
+
+namespace {
+
+class Proplist {
+  public:
+    Proplist() { ca_proplist_create(&list_); }
+    ~Proplist() {
+        if (list_ != nullptr) {
+            ca_proplist_destroy(list_);
+        }
+    }
+    Proplist(const Proplist&) = delete;
+    Proplist& operator=(const Proplist&) = delete;
+
+    ca_proplist* get() const { return list_; }
+
+  private:
+    ca_proplist* list_ = nullptr;
+};
+
+void logFailure(const std::string& soundName, int error) {
+    log("⚠️ 提示音播放失败: " + soundName + " (" + ca_strerror(error) + ")");
+}
+
+}  // namespace
+
+std::string canberraEventId(const std::string& soundName) {
+    static const std::map<std::string, std::string> ids = {
+        {"Pop", "bell"},           {"Bottle", "message"},           {"Glass", "complete"},
+        {"Basso", "dialog-error"}, {"Tink", "audio-volume-change"},
+    };
+    const auto found = ids.find(soundName);
+    return found == ids.end() ? std::string() : found->second;
+}
+
+std::string canberraDecibels(float volume) {
+    // Formatted with the process's numeric locale on purpose: libcanberra parses the value
+    // with strtod, which reads the same locale's decimal separator.
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f",
+                  20.0 * std::log10(std::min(1.0, static_cast<double>(volume))));
+    return text;
+}
+
+CanberraSoundOutput::CanberraSoundOutput() {
+    if (ca_context_create(&context_) != CA_SUCCESS) {
+        context_ = nullptr;
+        return;
+    }
+    ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Vurin", CA_PROP_APPLICATION_ID,
+                            "com.vurin.app", nullptr);
+}
+
+CanberraSoundOutput::~CanberraSoundOutput() {
+    if (context_ != nullptr) {
+        ca_context_destroy(context_);
+    }
+}
+
+bool CanberraSoundOutput::play(const std::string& soundName, float volume) {
+    const std::string eventId = canberraEventId(soundName);
+    if (eventId.empty() || !(volume > 0.0f)) {
+        return false;
+    }
+    if (context_ == nullptr) {
+        logFailure(soundName, CA_ERROR_NOTAVAILABLE);
+        return false;
+    }
+    Proplist properties;
+    if (properties.get() == nullptr) {
+        logFailure(soundName, CA_ERROR_OOM);
+        return false;
+    }
+    ca_proplist_sets(properties.get(), CA_PROP_EVENT_ID, eventId.c_str());
+    ca_proplist_sets(properties.get(), CA_PROP_CANBERRA_VOLUME, canberraDecibels(volume).c_str());
+    const int result = ca_context_play_full(context_, 0, properties.get(), nullptr, nullptr);
+    if (result != CA_SUCCESS) {
+        logFailure(soundName, result);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vurin
