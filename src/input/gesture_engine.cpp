@@ -1,0 +1,109 @@
+#include "input/gesture_engine.h"
+
+#include <utility>
+
+namespace vurin {
+
+namespace {
+
+void cancelAndForget(std::shared_ptr<WorkItem>& work) {
+    if (work) {
+        work->cancel();
+        work.reset();
+    }
+}
+
+void callIfSet(const std::function<void()>& callback) {
+    if (callback) {
+        callback();
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<GestureEngine> GestureEngine::create(std::shared_ptr<MainQueue> mainQueue) {
+    return std::shared_ptr<GestureEngine>(new GestureEngine(std::move(mainQueue)));
+}
+
+GestureEngine::GestureEngine(std::shared_ptr<MainQueue> mainQueue)
+    : mainQueue_(std::move(mainQueue)) {}
+
+void GestureEngine::keyDown() {
+    switch (state_) {
+        case PressState::idle:
+            state_ = PressState::pressed;
+            cancelAndForget(longPressWork_);
+            longPressWork_ =
+                scheduleDecision(longPressThreshold, &GestureEngine::longPressDecisionDue);
+            return;
+        case PressState::awaitingSecond:
+            cancelAndForget(clickWork_);
+            state_ = PressState::secondPressed;
+            return;
+        case PressState::pressed:
+        case PressState::longPressing:
+        case PressState::secondPressed:
+            // Auto-repeat while the key is held.
+            return;
+    }
+}
+
+void GestureEngine::keyUp() {
+    switch (state_) {
+        case PressState::secondPressed:
+            state_ = PressState::idle;
+            callIfSet(onDoubleClick);
+            return;
+        case PressState::longPressing:
+            state_ = PressState::idle;
+            callIfSet(onLongPressEnd);
+            return;
+        case PressState::pressed:
+            cancelAndForget(longPressWork_);
+            state_ = PressState::awaitingSecond;
+            cancelAndForget(clickWork_);
+            clickWork_ = scheduleDecision(doubleClickWindow, &GestureEngine::clickDecisionDue);
+            return;
+        case PressState::awaitingSecond:
+            // An up without its down drops the pending click. Its block is cancelled as well:
+            // left in place, it would fire during the next short press's own double-click window
+            // and report that press as a click too early, turning a double click into a send.
+            cancelAndForget(clickWork_);
+            state_ = PressState::idle;
+            return;
+        case PressState::idle:
+            return;
+    }
+}
+
+void GestureEngine::longPressDecisionDue() {
+    // The state is compared again: a block that was cancelled too late must have no effect.
+    if (state_ != PressState::pressed) {
+        return;
+    }
+    longPressWork_.reset();
+    state_ = PressState::longPressing;
+    callIfSet(onLongPressStart);
+}
+
+void GestureEngine::clickDecisionDue() {
+    if (state_ != PressState::awaitingSecond) {
+        return;
+    }
+    clickWork_.reset();
+    state_ = PressState::idle;
+    callIfSet(onSingleClick);
+}
+
+std::shared_ptr<WorkItem> GestureEngine::scheduleDecision(double delay,
+                                                          void (GestureEngine::*decision)()) {
+    return mainQueue_->postAfter(delay, [weakEngine = weak_from_this(), decision] {
+        // Holding a strong reference keeps the engine alive while a callback runs, even if the
+        // callback lets go of the last other owner.
+        if (auto engine = weakEngine.lock()) {
+            ((*engine).*decision)();
+        }
+    });
+}
+
+}  // namespace vurin

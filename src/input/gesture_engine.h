@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/main_queue.h"
+
+namespace vurin {
+
+// Turns the downs and ups of the one dictation key into four gestures: long-press start,
+// long-press end, single click and double click. It knows nothing about keys or devices, only
+// the order and timing of downs and ups, so the event tap and the phone remote feed it alike.
+//
+// Every entry point, every delayed block and therefore every callback runs on the main thread;
+// callers on other threads post to the main queue first. No field needs a lock.
+class GestureEngine : public std::enable_shared_from_this<GestureEngine> {
+  public:
+    enum class PressState { idle, pressed, longPressing, awaitingSecond, secondPressed };
+
+    // A press that stays down this long (seconds) is a long press.
+    static constexpr double longPressThreshold = 0.3;
+    // A second press starting this long (seconds) after a short press's release still makes a
+    // double click; otherwise the short press is reported as a single click.
+    static constexpr double doubleClickWindow = 0.25;
+
+    // The delayed decisions hold the engine weakly, so the engine must live in a shared_ptr.
+    // `mainQueue` must not be null.
+    static std::shared_ptr<GestureEngine> create(std::shared_ptr<MainQueue> mainQueue);
+
+    GestureEngine(const GestureEngine&) = delete;
+    GestureEngine& operator=(const GestureEngine&) = delete;
+
+    void keyDown();
+    void keyUp();
+
+    PressState state() const { return state_; }
+    // The pending long-press decision, or null when none is pending.
+    const std::shared_ptr<WorkItem>& longPressWork() const { return longPressWork_; }
+    // The pending single-click decision, or null when none is pending.
+    const std::shared_ptr<WorkItem>& clickWork() const { return clickWork_; }
+
+    // Called synchronously from keyUp() or a delayed block, after the state has been updated.
+    // Assignable at any time; an empty function is treated as "do nothing".
+    std::function<void()> onLongPressStart = [] {};
+    std::function<void()> onLongPressEnd = [] {};
+    std::function<void()> onSingleClick = [] {};
+    std::function<void()> onDoubleClick = [] {};
+
+  private:
+    explicit GestureEngine(std::shared_ptr<MainQueue> mainQueue);
+
+    void longPressDecisionDue();
+    void clickDecisionDue();
+    std::shared_ptr<WorkItem> scheduleDecision(double delay, void (GestureEngine::*decision)());
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    PressState state_ = PressState::idle;
+    std::shared_ptr<WorkItem> longPressWork_;
+    std::shared_ptr<WorkItem> clickWork_;
+};
+
+}  // namespace vurin
