@@ -1,13 +1,14 @@
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <vector>
 
 #include "config/config.h"
+#include "config/private_file.h"
 
 namespace vurin {
 
@@ -36,16 +37,26 @@ std::string homeDirectory() {
     return "/";
 }
 
+// Plain reads: a stream would throw when the path turns out to be a folder.
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
         return std::nullopt;
     }
-    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad()) {
-        return std::nullopt;
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got == 0) {
+            return bytes;
+        }
+        if (got < 0 && errno != EINTR) {
+            return std::nullopt;
+        }
+        if (got > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(got));
+        }
     }
-    return bytes;
 }
 
 }  // namespace
