@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <latch>
 #include <memory>
 #include <set>
@@ -55,6 +58,17 @@ void runTogether(int count, const std::function<void(int)>& body) {
     for (auto& thread : threads) {
         thread.join();
     }
+}
+
+// Runs `body` on another thread. A lock held across a callback would deadlock; this reports
+// that and stops the test binary instead of letting the run hang.
+void runWithoutDeadlock(const std::function<void()>& body) {
+    auto finished = std::async(std::launch::async, body);
+    if (finished.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "deadlock: a lock is still held while a task is called";
+        std::abort();
+    }
+    finished.get();
 }
 
 // --- PipelineGeneration ---
@@ -223,14 +237,14 @@ TEST(PipelineCancellationTest, TaskCancelRunsOutsideTheLock) {
         cancellation.registerTask(late);
     });
     cancellation.registerTask(task);
-    cancellation.cancel();
+    runWithoutDeadlock([&] { cancellation.cancel(); });
     EXPECT_EQ(task->cancels, 1);
     EXPECT_TRUE(sawCancelled);
     EXPECT_EQ(late->cancels, 1) << "registered after cancel: aborted at once";
 
     // The same holds for the immediate cancel inside registerTask.
     auto reentrant = std::make_shared<CountingTask>([&] { cancellation.clear(nullptr); });
-    cancellation.registerTask(reentrant);
+    runWithoutDeadlock([&] { cancellation.registerTask(reentrant); });
     EXPECT_EQ(reentrant->cancels, 1);
 }
 
@@ -243,7 +257,7 @@ TEST(PipelineCancellationTest, LastReferenceMayDieInsideCancel) {
     owner = std::make_shared<CountingTask>([&] { owner.reset(); });
     owner->onDestroy = [&] { destroyed = cancellation.isCancelled(); };
     cancellation.registerTask(owner);
-    cancellation.cancel();
+    runWithoutDeadlock([&] { cancellation.cancel(); });
     EXPECT_EQ(owner, nullptr);
     EXPECT_TRUE(destroyed);
 }
@@ -267,34 +281,45 @@ TEST(PipelineCancellationRaceTest, RegisterRacingCancelAbortsTheTaskExactlyOnce)
 }
 
 TEST(PipelineCancellationRaceTest, RequestLoopRacingCancelAbortsExactlyTheTasksInFlight) {
-    constexpr int requests = 400;
-    for (int round = 0; round < 20; ++round) {
+    struct Request {
+        std::shared_ptr<CountingTask> task = std::make_shared<CountingTask>();
+        bool sawCancelled = false;
+    };
+    constexpr int rounds = 40;
+    constexpr int requestsAfterCancel = 50;
+    constexpr int requestLimit = 200'000;
+    for (int round = 0; round < rounds; ++round) {
         PipelineCancellation cancellation;
-        std::vector<std::shared_ptr<CountingTask>> tasks;
-        for (int i = 0; i < requests; ++i) {
-            tasks.push_back(std::make_shared<CountingTask>());
-        }
-        std::vector<char> sawCancelled(requests, 0);
+        std::vector<Request> requests;
+        std::atomic<int> progress{0};
         runTogether(2, [&](int index) {
             if (index == 1) {
-                for (int spin = 0; spin < round * 20; ++spin) {
+                // Cancel once the loop is under way, a little later each round.
+                while (progress.load() < round * 5) {
                     std::this_thread::yield();
                 }
                 cancellation.cancel();
                 return;
             }
-            // One request at a time, as a job does: register, wait, clear.
-            for (int i = 0; i < requests; ++i) {
-                cancellation.registerTask(tasks[i]);
-                sawCancelled[i] = cancellation.isCancelled();
-                cancellation.clear(tasks[i]);
+            // One request at a time, as a job does: register, wait, clear. The loop runs on
+            // until some requests have met the cancel, so the cancel always lands inside it.
+            int seenSinceCancel = 0;
+            while (seenSinceCancel < requestsAfterCancel &&
+                   static_cast<int>(requests.size()) < requestLimit) {
+                Request& request = requests.emplace_back();
+                progress.store(static_cast<int>(requests.size()));
+                cancellation.registerTask(request.task);
+                request.sawCancelled = cancellation.isCancelled();
+                cancellation.clear(request.task);
+                seenSinceCancel += request.sawCancelled ? 1 : 0;
             }
         });
+        ASSERT_TRUE(requests.back().sawCancelled);
         int abortedWhileUnseen = 0;
-        for (int i = 0; i < requests; ++i) {
-            const int cancels = tasks[i]->cancels;
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            const int cancels = requests[i].task->cancels;
             ASSERT_LE(cancels, 1) << "round " << round << " request " << i;
-            if (sawCancelled[i]) {
+            if (requests[i].sawCancelled) {
                 // Cancelled before the check and not yet cleared: it must have been aborted.
                 ASSERT_EQ(cancels, 1) << "round " << round << " request " << i;
             } else if (cancels == 1) {
@@ -309,46 +334,59 @@ TEST(PipelineCancellationRaceTest, ManyThreadsNeverCancelTwiceNorMissALateRegist
     constexpr int registrants = 4;
     constexpr int cancellers = 3;
     constexpr int readers = 2;
-    constexpr int perThread = 300;
+    constexpr int lateRegistrationsPerThread = 30;
+    constexpr int iterationLimit = 200'000;
     for (int round = 0; round < 10; ++round) {
         PipelineCancellation cancellation;
         std::atomic<bool> cancelDone{false};
+        std::atomic<int> lateRegistrations{0};
         std::atomic<int> lateNotAborted{0};
         std::atomic<int> flagWentBack{0};
+        std::atomic<int> progress{0};
         std::vector<std::vector<std::shared_ptr<CountingTask>>> tasks(registrants);
-        for (auto& list : tasks) {
-            for (int i = 0; i < perThread; ++i) {
-                list.push_back(std::make_shared<CountingTask>());
-            }
-        }
         runTogether(registrants + cancellers + readers, [&](int index) {
             if (index < registrants) {
-                for (const auto& task : tasks[index]) {
+                // Keeps registering until this thread has registered some tasks after a cancel
+                // had certainly finished: each of those must be aborted before registerTask
+                // returns.
+                int late = 0;
+                for (int i = 0; late < lateRegistrationsPerThread && i < iterationLimit; ++i) {
+                    auto task = tasks[index].emplace_back(std::make_shared<CountingTask>());
+                    progress.fetch_add(1);
                     const bool afterCancel = cancelDone.load();
                     cancellation.registerTask(task);
-                    if (afterCancel && task->cancels != 1) {
-                        lateNotAborted.fetch_add(1);
+                    if (afterCancel) {
+                        ++late;
+                        lateRegistrations.fetch_add(1);
+                        if (task->cancels != 1) {
+                            lateNotAborted.fetch_add(1);
+                        }
                     }
                     cancellation.isCancelled();
                     cancellation.clear(task);
                 }
             } else if (index < registrants + cancellers) {
-                for (int spin = 0; spin < 50 * round; ++spin) {
+                while (progress.load() < round * 20) {
                     std::this_thread::yield();
                 }
                 cancellation.cancel();
                 cancelDone.store(true);
             } else {
+                // Once seen, the flag stays set.
                 bool seen = false;
-                for (int i = 0; i < perThread; ++i) {
+                for (int i = 0; !cancelDone.load() && i < iterationLimit; ++i) {
                     const bool now = cancellation.isCancelled();
                     if (seen && !now) {
                         flagWentBack.fetch_add(1);
                     }
                     seen = seen || now;
                 }
+                if (cancelDone.load() && !cancellation.isCancelled()) {
+                    flagWentBack.fetch_add(1);
+                }
             }
         });
+        EXPECT_EQ(lateRegistrations.load(), registrants * lateRegistrationsPerThread);
         EXPECT_EQ(lateNotAborted.load(), 0);
         EXPECT_EQ(flagWentBack.load(), 0);
         EXPECT_TRUE(cancellation.isCancelled());
@@ -357,9 +395,6 @@ TEST(PipelineCancellationRaceTest, ManyThreadsNeverCancelTwiceNorMissALateRegist
                 ASSERT_LE(task->cancels, 1) << "round " << round;
             }
         }
-        auto afterAll = std::make_shared<CountingTask>();
-        cancellation.registerTask(afterAll);
-        EXPECT_EQ(afterAll->cancels, 1);
     }
 }
 
