@@ -1,1 +1,35 @@
-int main() { return 0; }
+#include <QApplication>
+#include <QTimer>
+#include <memory>
+
+#include "app/app_controller.h"
+#include "app/unavailable_services.h"
+#include "config/config.h"
+#include "platform/linux/sound_canberra.h"
+#include "support/sound.h"
+#include "ui/qt/qt_application_shell.h"
+#include "ui/qt/qt_main_queue.h"
+#include "ui/qt/termination_signals.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Vurin");
+    QApplication::setQuitOnLastWindowClosed(false);  // a tray program: windows come and go
+    vurin::quitEventLoopOnTerminationSignals();
+
+    auto mainQueue = std::make_shared<vurin::QtMainQueue>(&application);
+    vurin::installSoundOutput(std::make_shared<vurin::CanberraSoundOutput>(), mainQueue);
+
+    vurin::AppServices services;
+    services.mainQueue = mainQueue;
+    services.shell = std::make_shared<vurin::QtApplicationShell>();
+    vurin::fillUnavailableServices(services, vurin::loadConfig());
+
+    auto controller = vurin::AppController::create(std::move(services));
+    QTimer::singleShot(0, &application,
+                       [&controller] { controller->applicationDidFinishLaunching(); });
+    const int status = QApplication::exec();
+    controller->applicationWillTerminate();
+    vurin::installSoundOutput(nullptr, nullptr);
+    return status;
+}

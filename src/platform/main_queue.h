@@ -9,21 +9,21 @@ namespace vurin {
 // A block scheduled on the main queue. Cancelling it before it runs prevents it from running;
 // cancelling it later has no effect.
 class WorkItem {
-public:
+  public:
     void cancel() { cancelled_.store(true); }
     bool isCancelled() const { return cancelled_.load(); }
 
-private:
+  private:
     std::atomic<bool> cancelled_{false};
 };
 
 // A timer that runs its block every interval until invalidated.
 class RepeatingTimer {
-public:
+  public:
     void invalidate() { valid_.store(false); }
     bool isValid() const { return valid_.load(); }
 
-private:
+  private:
     std::atomic<bool> valid_{true};
 };
 
@@ -31,7 +31,7 @@ private:
 // `post` and `postAfter` may be called from any thread; blocks run on the main thread in the
 // order they become due (posts of the same due time run in posting order).
 class MainQueue {
-public:
+  public:
     virtual ~MainQueue() = default;
 
     virtual void post(std::function<void()> block) = 0;
@@ -45,7 +45,7 @@ public:
     // timer should run.
     std::shared_ptr<RepeatingTimer> scheduleRepeating(double interval, std::function<void()> block);
 
-protected:
+  protected:
     virtual void postDelayed(double seconds, std::function<void()> block) = 0;
 };
 

@@ -15,7 +15,7 @@ namespace vurin::testing {
 // `advance`, so timings such as 0.3 s or 60 s are exercised exactly and instantly.
 // Posting is thread-safe; the thread that created the queue is the "main thread".
 class VirtualMainQueue : public MainQueue {
-public:
+  public:
     VirtualMainQueue() : mainThread_(std::this_thread::get_id()) {}
 
     void post(std::function<void()> block) override { postDelayed(0.0, std::move(block)); }
@@ -33,10 +33,10 @@ public:
     // Number of blocks not yet run (cancelled work items included until their due time).
     std::size_t pendingCount() const;
 
-protected:
+  protected:
     void postDelayed(double seconds, std::function<void()> block) override;
 
-private:
+  private:
     bool runOneDueBy(double limit);
 
     mutable std::mutex lock_;

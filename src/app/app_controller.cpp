@@ -1,0 +1,156 @@
+#include "app/app_controller.h"
+
+#include <utility>
+
+#include "support/language.h"
+#include "support/log.h"
+#include "support/sound.h"
+
+namespace vurin {
+
+std::shared_ptr<AppController> AppController::create(AppServices services) {
+    return std::shared_ptr<AppController>(new AppController(std::move(services)));
+}
+
+AppController::AppController(AppServices services)
+    : services_(std::move(services)),
+      engine_(GestureEngine::create(services_.mainQueue)),
+      config_(loadConfig()),
+      pipelineGeneration_(std::make_shared<PipelineGeneration>()) {}
+
+void AppController::applicationDidFinishLaunching() {
+    services_.cleanupStaleRecordingFiles();
+    services_.migrateEnvKeysToKeychain();
+    applyUILang(config_.uiLang);
+    setSoundVolume(static_cast<float>(config_.soundVolume));
+    services_.recorder->warmUp(config_.micDevice == "builtin");
+    tapKeyCode_ = config_.keyCode;
+    installMainMenu();
+    statusItem_ = services_.shell->createStatusItem();
+    updateStatusIcon();
+    rebuildMenu();
+    services_.permissions->checkPermissions();
+    wireGestures();
+    services_.phone->startIfEnabled();
+    services_.checkForUpdatesOnLaunchIfEnabled();
+    maintainSelectedLocalServices();
+    localServiceTimer_ = services_.mainQueue->scheduleRepeating(10.0, [weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->maintainSelectedLocalServices();
+        }
+    });
+    if (!services_.permissions->allRequiredPermissionsGranted() || !finishInputSetup()) {
+        showPermissionOnboardingLater();
+    }
+}
+
+void AppController::showPermissionOnboardingLater() {
+    services_.mainQueue->postAfter(0.5, [weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->services_.permissions->showPermissionOnboarding();
+        }
+    });
+}
+
+void AppController::applicationWillTerminate() {
+    if (localServiceTimer_) {
+        localServiceTimer_->invalidate();
+    }
+    services_.localServer->stop();
+    services_.ollamaServer->stop();
+    services_.phone->forceRelease();
+    services_.phone->stop();
+}
+
+void AppController::quit() {
+    services_.shell->terminate();
+}
+
+namespace {
+
+std::string languageName(const std::string& sttLanguage) {
+    if (sttLanguage == "auto") {
+        return "自动";
+    }
+    if (sttLanguage == "zh") {
+        return "中文";
+    }
+    if (sttLanguage == "en") {
+        return "English";
+    }
+    return sttLanguage;
+}
+
+}  // namespace
+
+bool AppController::finishInputSetup() {
+    if (!services_.permissions->allRequiredPermissionsGranted()) {
+        return false;
+    }
+    if (!services_.triggerCapture->setupEventTap()) {
+        log("❌ 创建 Event Tap 失败。触发键可能已被其他程序占用,或无法连接 X11 显示");
+        return false;
+    }
+    if (didFinishInputSetup_) {
+        return true;
+    }
+    didFinishInputSetup_ = true;
+    log("👂 Vurin 就绪(" + services_.triggerKeyDisplayName(config_.keyCode) + ",键码 " +
+        std::to_string(config_.keyCode) + ")。长按=说话 单击=发送 双击=取消。菜单栏图标可查看状态");
+    log(std::string("   单击发送:") + (config_.sendOnClick ? "开" : "关") + "  " +
+        services_.backendMenuLine(config_, services_.localServer->isReady(),
+                                  services_.ollamaServer->isReady()) +
+        "  语言:" + languageName(config_.sttLanguage));
+    log("   历史指标:" + historyURL().string() +
+        "  全文:" + (config_.saveTextHistory ? "保存" : "不保存"));
+    return true;
+}
+
+void AppController::maintainSelectedLocalServices() {
+    auto onReady = [weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->rebuildMenu();
+            self->services_.settings->refreshHealthSummary();
+        }
+    };
+    const auto& probes = services_.probes;
+    if (config_.sttProvider == "local" && probes.findWhisperServerBin() &&
+        probes.whisperModelExists()) {
+        services_.localServer->maintain(onReady);
+    }
+    if (config_.polishProvider == "local" && probes.findOllamaBin() &&
+        probes.ollamaModelInstalled()) {
+        services_.ollamaServer->maintain(onReady);
+    }
+}
+
+void AppController::wireGestures() {
+    engine_->onLongPressStart = [weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->startRecording();
+        }
+    };
+    engine_->onLongPressEnd = [weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->stopAndProcess();
+        }
+    };
+    engine_->onSingleClick = [weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->handleSingleClick();
+        }
+    };
+    engine_->onDoubleClick = [weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->cancel();
+        }
+    };
+}
+
+void AppController::setAppState(AppState state) {
+    appState_ = state;
+    updateStatusIcon();
+    services_.phone->broadcast(appStateWireName(state));
+}
+
+}  // namespace vurin

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/app_services.h"
+#include "app/app_state.h"
+#include "config/config.h"
+#include "injection/injection_target.h"
+#include "injection/text_injector.h"
+#include "input/gesture_engine.h"
+#include "pipeline/pipeline_cancellation.h"
+#include "pipeline/pipeline_generation.h"
+#include "platform/main_queue.h"
+
+namespace vurin {
+
+// The spine of the application: owns every long-lived object, runs start-up and shutdown, and is
+// the only writer of the dictation state. Everything here runs on the main queue except the
+// recording completion, which runs on the recorder's background thread and posts its effects.
+class AppController : public InjectionHost, public std::enable_shared_from_this<AppController> {
+  public:
+    static std::shared_ptr<AppController> create(AppServices services);
+
+    // Start-up sequence and shutdown.
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    void quit();
+
+    bool finishInputSetup();
+    void maintainSelectedLocalServices();
+    void wireGestures();
+
+    // Gesture handlers.
+    void startRecording();
+    void stopAndProcess();
+    void handleSingleClick();
+    void cancel();
+
+    void warnNotConfigured();
+    void warnLocalUnavailable();
+
+    AppState appState() const { return appState_; }
+    void setAppState(AppState state);
+
+    void updateStatusIcon();
+    void rebuildMenu();
+
+    // InjectionHost
+    std::int64_t beginInjectionAttempt() override;
+    bool isInjectionAttemptCurrent(std::int64_t attempt) const override;
+    void injectionEndedWithoutPending() override;
+    void injectionConfirmed(PendingInjection pending) override;
+
+    Config& config() { return config_; }
+    const std::shared_ptr<GestureEngine>& engine() const { return engine_; }
+    const std::optional<PendingInjection>& pending() const { return pending_; }
+    std::int64_t injectionAttempt() const { return injectionAttempt_; }
+    std::int64_t inFlight() const { return inFlight_; }
+    bool didFinishInputSetup() const { return didFinishInputSetup_; }
+    const std::shared_ptr<PipelineCancellation>& activePipelineCancellation() const {
+        return activePipelineCancellation_;
+    }
+    const PipelineGeneration& pipelineGeneration() const { return *pipelineGeneration_; }
+
+    // The trigger key code the capture thread compares against.
+    std::int64_t tapKeyCode() const { return tapKeyCode_; }
+
+  private:
+    explicit AppController(AppServices services);
+
+    struct RecordingContext {
+        std::shared_ptr<PipelineCancellation> cancellation;
+        std::int64_t generation = 0;
+        PipelineConfigSnapshot snapshot;
+    };
+
+    static void recordingFinished(const std::weak_ptr<AppController>& weakSelf,
+                                  const RecordingContext& context,
+                                  const std::optional<std::filesystem::path>& file,
+                                  double duration);
+    void processRecording(const RecordingContext& context, const std::filesystem::path& file,
+                          double duration);
+    void postIdleIfCurrent(std::int64_t generation);
+    void postCompletionEpilogue(const std::shared_ptr<PipelineCancellation>& cancellation);
+    DictationHooks makeHooks();
+    void installMainMenu();
+    void showPermissionOnboardingLater();
+    bool showOneTimeAlert(bool& flag, const AlertSpec& alert);
+    std::weak_ptr<AppController> weakSelf() { return weak_from_this(); }
+
+    AppServices services_;
+    std::shared_ptr<GestureEngine> engine_;
+    Config config_;
+    std::shared_ptr<PipelineGeneration> pipelineGeneration_;
+
+    AppState appState_ = AppState::idle;
+    std::optional<PendingInjection> pending_;
+    std::int64_t injectionAttempt_ = 0;
+    std::shared_ptr<PipelineCancellation> activePipelineCancellation_;
+    std::int64_t inFlight_ = 0;
+    bool didWarnNotConfigured_ = false;
+    bool didWarnLocalUnavailable_ = false;
+    std::shared_ptr<WorkItem> maxRecordTimer_;
+    std::shared_ptr<RepeatingTimer> localServiceTimer_;
+    std::shared_ptr<StatusItemView> statusItem_;
+    std::int64_t tapKeyCode_ = 105;
+    bool didFinishInputSetup_ = false;
+};
+
+}  // namespace vurin

@@ -1,0 +1,282 @@
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include "app/app_controller.h"
+#include "support/log.h"
+#include "support/sound.h"
+
+namespace vurin {
+
+namespace {
+
+constexpr double kMaxRecordingSeconds = 60.0;
+constexpr double kMinRecordingSeconds = 0.4;
+constexpr float kSilencePeakDBFS = -55.0F;
+
+void deleteRecording(const std::filesystem::path& file) {
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+}
+
+std::string formatted(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return buffer;
+}
+
+}  // namespace
+
+void AppController::startRecording() {
+    if (activePipelineCancellation_) {
+        activePipelineCancellation_->cancel();
+        activePipelineCancellation_.reset();
+    }
+    injectionAttempt_ += 1;
+    pending_.reset();
+    pipelineGeneration_->invalidate();
+    if (!services_.recorder->start(config_.micDevice == "builtin")) {
+        setAppState(AppState::idle);
+        return;
+    }
+    setAppState(AppState::recording);
+    playSound("Pop");
+    log("🔴 录音中…(松开结束,最长 60 秒)");
+    if (maxRecordTimer_) {
+        maxRecordTimer_->cancel();
+    }
+    maxRecordTimer_ = services_.mainQueue->postAfter(kMaxRecordingSeconds, [weak = weakSelf()] {
+        auto self = weak.lock();
+        if (self && self->services_.recorder->isRecording()) {
+            log("⏱ 达到 60 秒上限,自动截断");
+            self->stopAndProcess();
+        }
+    });
+}
+
+void AppController::stopAndProcess() {
+    if (maxRecordTimer_) {
+        maxRecordTimer_->cancel();
+        maxRecordTimer_.reset();
+    }
+    if (!services_.recorder->isRecording()) {
+        return;
+    }
+    setAppState(AppState::transcribing);
+    RecordingContext context{.cancellation = std::make_shared<PipelineCancellation>(),
+                             .generation = pipelineGeneration_->current(),
+                             .snapshot = PipelineConfigSnapshot(config_)};
+    if (activePipelineCancellation_) {
+        activePipelineCancellation_->cancel();
+    }
+    activePipelineCancellation_ = context.cancellation;
+    inFlight_ += 1;
+    services_.recorder->stop(
+        [weak = weakSelf(), context](std::optional<std::filesystem::path> file, double duration) {
+            recordingFinished(weak, context, file, duration);
+        });
+}
+
+// Runs on the recorder's background thread.
+void AppController::recordingFinished(const std::weak_ptr<AppController>& weakSelf,
+                                      const RecordingContext& context,
+                                      const std::optional<std::filesystem::path>& file,
+                                      double duration) {
+    auto self = weakSelf.lock();
+    if (!self) {
+        // Nobody is left to process the audio; never leave the user's speech lying around.
+        if (file) {
+            deleteRecording(*file);
+        }
+        return;
+    }
+    if (!file) {
+        if (!context.cancellation->isCancelled()) {
+            log("❌ 录音失败,没有可用音频");
+            self->postIdleIfCurrent(context.generation);
+        }
+    } else if (context.cancellation->isCancelled() ||
+               !self->pipelineGeneration_->isCurrent(context.generation)) {
+        deleteRecording(*file);
+    } else {
+        self->processRecording(context, *file, duration);
+    }
+    self->postCompletionEpilogue(context.cancellation);
+}
+
+void AppController::processRecording(const RecordingContext& context,
+                                     const std::filesystem::path& file, double duration) {
+    if (duration < kMinRecordingSeconds) {
+        const auto milliseconds = static_cast<long long>(std::trunc(duration * 1000.0));
+        log("🗑 录音太短(" + std::to_string(milliseconds) + "ms),忽略");
+        postIdleIfCurrent(context.generation);
+        deleteRecording(file);
+        return;
+    }
+    const float peak = services_.peakDBFS(file);
+    if (peak < kSilencePeakDBFS) {
+        log("🔇 检测到静音(峰值 " + formatted("%.0f", peak) +
+            " dBFS),丢弃不转写(避免幻觉)。检查麦克风是否有声音。");
+        playSound("Bottle");
+        postIdleIfCurrent(context.generation);
+        deleteRecording(file);
+        return;
+    }
+    log("⏹ 录音结束(" + formatted("%.1f", duration) + "s),转写中…");
+    const DictationJob job{.audioURL = file,
+                           .audioDuration = duration,
+                           .generation = context.generation,
+                           .snapshot = context.snapshot,
+                           .cancellation = context.cancellation};
+    services_.dictationPipeline->run(job, makeHooks());
+    deleteRecording(file);
+}
+
+void AppController::postIdleIfCurrent(std::int64_t generation) {
+    services_.mainQueue->post([weak = weakSelf(), generation] {
+        auto self = weak.lock();
+        if (self && self->pipelineGeneration_->isCurrent(generation)) {
+            self->setAppState(AppState::idle);
+        }
+    });
+}
+
+void AppController::postCompletionEpilogue(
+    const std::shared_ptr<PipelineCancellation>& cancellation) {
+    services_.mainQueue->post([weak = weakSelf(), cancellation] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->inFlight_ -= 1;
+        if (self->activePipelineCancellation_ == cancellation) {
+            self->activePipelineCancellation_.reset();
+        }
+    });
+}
+
+DictationHooks AppController::makeHooks() {
+    const std::weak_ptr<AppController> weak = weakSelf();
+    // Holds a service weakly through the controller: a hook of a job that outlives the
+    // controller does nothing.
+    auto withSelf = [weak](auto&& body) {
+        return [weak, body](auto&&... args) {
+            if (auto self = weak.lock()) {
+                return body(*self, args...);
+            }
+            using Result = decltype(body(std::declval<AppController&>(), args...));
+            return Result();
+        };
+    };
+    auto maintainAfterRecovery = [weak] {
+        if (auto self = weak.lock()) {
+            self->maintainSelectedLocalServices();
+        }
+    };
+    return DictationHooks{
+        .isCurrent = withSelf([](AppController& self, std::int64_t generation) {
+            return self.pipelineGeneration_->isCurrent(generation);
+        }),
+        .isLocalSTTReady =
+            withSelf([](AppController& self) { return self.services_.localServer->isReady(); }),
+        .isLocalPolishReady =
+            withSelf([](AppController& self) { return self.services_.ollamaServer->isReady(); }),
+        .localSTTRequestFailed = withSelf([maintainAfterRecovery](AppController& self) {
+            self.services_.localServer->recoverIfUnhealthy(maintainAfterRecovery);
+        }),
+        .localPolishRequestFailed = withSelf([maintainAfterRecovery](AppController& self) {
+            self.services_.ollamaServer->recoverIfUnhealthy(maintainAfterRecovery);
+        }),
+        .setIdleIfCurrent = withSelf([](AppController& self, std::int64_t generation) {
+            if (self.pipelineGeneration_->isCurrent(generation)) {
+                self.setAppState(AppState::idle);
+            }
+        }),
+        .warnLocalUnavailable = withSelf([](AppController& self) { self.warnLocalUnavailable(); }),
+        .warnNotConfigured = withSelf([](AppController& self) { self.warnNotConfigured(); }),
+        .inject = withSelf([](AppController& self, const std::string& text) {
+            self.services_.injector->inject(text, self.weak_from_this());
+        }),
+    };
+}
+
+void AppController::handleSingleClick() {
+    if (appState_ == AppState::pendingSend && pending_) {
+        if (!config_.sendOnClick) {
+            log("⏎ 单击(单击发送已关闭,请手动回车)");
+            return;
+        }
+        switch (services_.injector->sendReturn(*pending_)) {
+            case SendOutcome::sent:
+            case SendOutcome::targetChanged:
+                pending_.reset();
+                setAppState(AppState::idle);
+                break;
+            case SendOutcome::keystrokeFailed:
+                break;
+        }
+        return;
+    }
+    log("⏎ 单击(无待发送内容,忽略)");
+}
+
+void AppController::cancel() {
+    injectionAttempt_ += 1;
+    if (activePipelineCancellation_) {
+        activePipelineCancellation_->cancel();
+        activePipelineCancellation_.reset();
+    }
+    if (maxRecordTimer_) {
+        maxRecordTimer_->cancel();
+        maxRecordTimer_.reset();
+    }
+    if (services_.recorder->isRecording()) {
+        pipelineGeneration_->invalidate();
+        services_.recorder->stop([](std::optional<std::filesystem::path> file, double) {
+            if (file) {
+                deleteRecording(*file);
+            }
+        });
+        setAppState(AppState::idle);
+        log("✖ 已取消录音");
+        playSound("Bottle");
+        return;
+    }
+    if (appState_ == AppState::transcribing || inFlight_ >= 1) {
+        pipelineGeneration_->invalidate();
+        setAppState(AppState::idle);
+        log("✖ 已取消(丢弃进行中的转写/润色或待确认注入)");
+        playSound("Bottle");
+        return;
+    }
+    if (appState_ == AppState::pendingSend && pending_) {
+        const PendingInjection pending = *pending_;
+        services_.injector->undoInsertedText(pending);
+        pending_.reset();
+        setAppState(AppState::idle);
+        playSound("Bottle");
+        return;
+    }
+    log("✖ 双击(当前无可取消的任务)");
+}
+
+std::int64_t AppController::beginInjectionAttempt() {
+    return ++injectionAttempt_;
+}
+
+bool AppController::isInjectionAttemptCurrent(std::int64_t attempt) const {
+    return injectionAttempt_ == attempt;
+}
+
+void AppController::injectionEndedWithoutPending() {
+    pending_.reset();
+    setAppState(AppState::idle);
+}
+
+void AppController::injectionConfirmed(PendingInjection pending) {
+    pending_ = std::move(pending);
+    setAppState(AppState::pendingSend);
+}
+
+}  // namespace vurin

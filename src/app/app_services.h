@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/application_shell.h"
+#include "audio/audio_recorder.h"
+#include "config/config.h"
+#include "injection/text_injector.h"
+#include "local_services/local_service.h"
+#include "pipeline/dictation_job.h"
+#include "platform/main_queue.h"
+
+namespace vurin {
+
+// The permission checks and the onboarding window.
+class PermissionGate {
+  public:
+    virtual ~PermissionGate() = default;
+    // Logs the state of the three grants.
+    virtual void checkPermissions() = 0;
+    virtual bool allRequiredPermissionsGranted() = 0;
+    virtual void showPermissionOnboarding() = 0;
+};
+
+// The system-wide capture of the trigger key.
+class TriggerCapture {
+  public:
+    virtual ~TriggerCapture() = default;
+    // True when the capture exists or was created.
+    virtual bool setupEventTap() = 0;
+};
+
+// The settings window as the controller drives it.
+class SettingsPresenter {
+  public:
+    virtual ~SettingsPresenter() = default;
+    virtual void showSettings() = 0;
+    // Selects a tab (1 is the speech pane) as if the user had clicked it.
+    virtual void selectTab(int index) = 0;
+    virtual void refreshHealthSummary() = 0;
+};
+
+// The phone remote's server and press guard as the controller drives them.
+class PhoneRemote {
+  public:
+    virtual ~PhoneRemote() = default;
+    virtual void startIfEnabled() = 0;
+    virtual void broadcast(std::string_view state) = 0;
+    virtual void forceRelease() = 0;
+    virtual void stop() = 0;
+};
+
+// Whether the local services can be started at all.
+struct LocalServiceProbes {
+    std::function<std::optional<std::filesystem::path>()> findWhisperServerBin;
+    std::function<bool()> whisperModelExists;
+    std::function<std::optional<std::filesystem::path>()> findOllamaBin;
+    std::function<bool()> ollamaModelInstalled;
+};
+
+// Everything the controller owns or calls. Each subsystem provides its part; main.cpp wires the
+// real ones and tests wire fakes.
+struct AppServices {
+    std::shared_ptr<MainQueue> mainQueue;
+    std::shared_ptr<ApplicationShell> shell;
+    std::shared_ptr<AudioRecorder> recorder;
+    std::shared_ptr<LocalService> localServer;
+    std::shared_ptr<LocalService> ollamaServer;
+    std::shared_ptr<DictationRunner> dictationPipeline;
+    std::shared_ptr<TextInjector> injector;
+    std::shared_ptr<PhoneRemote> phone;
+    std::shared_ptr<PermissionGate> permissions;
+    std::shared_ptr<TriggerCapture> triggerCapture;
+    std::shared_ptr<SettingsPresenter> settings;
+    LocalServiceProbes probes;
+
+    // Start-up steps owned by other subsystems.
+    std::function<void()> cleanupStaleRecordingFiles;
+    std::function<void()> migrateEnvKeysToKeychain;
+    std::function<void()> checkForUpdatesOnLaunchIfEnabled;
+
+    // Peak level of a 16 kHz WAV file in dBFS.
+    std::function<float(const std::filesystem::path&)> peakDBFS;
+    // Display name of a trigger key code ("F13").
+    std::function<std::string(std::int64_t keyCode)> triggerKeyDisplayName;
+    // One-line summary of the speech and polish back ends.
+    std::function<std::string(const Config&, bool localSTTReady, bool localPolishReady)>
+        backendMenuLine;
+};
+
+}  // namespace vurin

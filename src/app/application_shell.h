@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/menu_model.h"
+
+namespace vurin {
+
+// A modal alert as plain data; the first button is the affirmative one.
+struct AlertSpec {
+    std::string messageText;
+    std::string informativeText;
+    std::vector<std::string> buttons;
+};
+
+// The result of a modal alert, as the platform numbers it: 1000 for the first button.
+constexpr int kAlertFirstButtonReturn = 1000;
+
+enum class ActivationPolicy { regular, accessory };
+
+// The status icon: a text title (the state emoji), a tooltip and a menu.
+class StatusItemView {
+  public:
+    virtual ~StatusItemView() = default;
+    virtual void setTitle(const std::string& title) = 0;
+    virtual void setToolTip(const std::string& toolTip) = 0;
+    virtual void setMenu(MenuModel menu) = 0;
+};
+
+// The application object: windows' activation, modal alerts, the main menu, termination.
+class ApplicationShell {
+  public:
+    virtual ~ApplicationShell() = default;
+    virtual void setActivationPolicy(ActivationPolicy policy) = 0;
+    virtual void activateIgnoringOtherApps() = 0;
+    // Runs the alert modally and returns kAlertFirstButtonReturn + the chosen button's index.
+    virtual int runModalAlert(const AlertSpec& alert) = 0;
+    virtual void setMainMenu(std::vector<MenuModel> menus) = 0;
+    virtual std::shared_ptr<StatusItemView> createStatusItem() = 0;
+    // Asks the event loop to end; shutdown then runs before the process exits.
+    virtual void terminate() = 0;
+};
+
+}  // namespace vurin

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace vurin {
+
+// What the controller needs from the microphone recorder.
+class AudioRecorder {
+  public:
+    // The converted 16 kHz file (owned and deleted by the receiver) or nothing, and the duration
+    // in seconds. Called once per stop, on a background thread when a recording was running.
+    using StopCompletion =
+        std::function<void(std::optional<std::filesystem::path> file, double durationSeconds)>;
+
+    virtual ~AudioRecorder() = default;
+
+    // Prepares the source in the background so that a later start only starts capturing.
+    virtual void warmUp(bool useBuiltInMic) = 0;
+    // True when capture started; a failure logs its own line.
+    virtual bool start(bool useBuiltInMic) = 0;
+    virtual bool isRecording() const = 0;
+    virtual void stop(StopCompletion completion) = 0;
+};
+
+}  // namespace vurin

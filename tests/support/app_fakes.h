@@ -1,0 +1,181 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_services.h"
+#include "platform/sound.h"
+
+namespace vurin::testing {
+
+class FakeRecorder : public AudioRecorder {
+  public:
+    void warmUp(bool useBuiltInMic) override { warmUps.push_back(useBuiltInMic); }
+    bool start(bool useBuiltInMic) override {
+        starts.push_back(useBuiltInMic);
+        recording = startSucceeds;
+        return startSucceeds;
+    }
+    bool isRecording() const override { return recording; }
+    void stop(StopCompletion completion) override {
+        recording = false;
+        completions.push_back(std::move(completion));
+    }
+
+    // Delivers the oldest stop's completion as the background thread would.
+    void finish(std::optional<std::filesystem::path> file, double duration);
+
+    bool startSucceeds = true;
+    bool recording = false;
+    std::vector<bool> warmUps;
+    std::vector<bool> starts;
+    std::vector<StopCompletion> completions;
+};
+
+class FakeLocalService : public LocalService {
+  public:
+    void maintain(Callback onReady) override { maintained.push_back(std::move(onReady)); }
+    void start(Callback onReady) override { started.push_back(std::move(onReady)); }
+    bool isReady() const override { return ready; }
+    void recoverIfUnhealthy(Callback onRecovered) override {
+        recoveries.push_back(std::move(onRecovered));
+    }
+    void stop() override { ++stops; }
+
+    bool ready = false;
+    int stops = 0;
+    std::vector<Callback> maintained;
+    std::vector<Callback> started;
+    std::vector<Callback> recoveries;
+};
+
+// Records each job; `onRun` lets a test act while the job is "running" on its thread.
+class FakeDictationRunner : public DictationRunner {
+  public:
+    void run(const DictationJob& job, const DictationHooks& hooks) override {
+        jobs.push_back(job);
+        lastHooks = hooks;
+        fileExistedDuringRun.push_back(std::filesystem::exists(job.audioURL));
+        if (onRun) {
+            onRun(job, hooks);
+        }
+    }
+
+    std::vector<DictationJob> jobs;
+    std::vector<bool> fileExistedDuringRun;
+    std::optional<DictationHooks> lastHooks;
+    std::function<void(const DictationJob&, const DictationHooks&)> onRun;
+};
+
+class FakeInjector : public TextInjector {
+  public:
+    void inject(const std::string& text, std::weak_ptr<InjectionHost> host) override {
+        injected.push_back(text);
+        lastHost = std::move(host);
+    }
+    SendOutcome sendReturn(const PendingInjection& pending) override {
+        sent.push_back(pending.text);
+        return sendOutcome;
+    }
+    void undoInsertedText(const PendingInjection& pending) override {
+        undone.push_back(pending.text);
+    }
+
+    SendOutcome sendOutcome = SendOutcome::sent;
+    std::vector<std::string> injected;
+    std::vector<std::string> sent;
+    std::vector<std::string> undone;
+    std::weak_ptr<InjectionHost> lastHost;
+};
+
+class FakePhoneRemote : public PhoneRemote {
+  public:
+    void startIfEnabled() override { calls.push_back("startIfEnabled"); }
+    void broadcast(std::string_view state) override { broadcasts.emplace_back(state); }
+    void forceRelease() override { calls.push_back("forceRelease"); }
+    void stop() override { calls.push_back("stop"); }
+
+    std::vector<std::string> broadcasts;
+    std::vector<std::string> calls;
+};
+
+class FakePermissionGate : public PermissionGate {
+  public:
+    void checkPermissions() override { ++checks; }
+    bool allRequiredPermissionsGranted() override { return granted; }
+    void showPermissionOnboarding() override { ++onboardingShown; }
+
+    bool granted = true;
+    int checks = 0;
+    int onboardingShown = 0;
+};
+
+class FakeTriggerCapture : public TriggerCapture {
+  public:
+    bool setupEventTap() override {
+        ++setups;
+        return succeeds;
+    }
+    bool succeeds = true;
+    int setups = 0;
+};
+
+class FakeSettingsPresenter : public SettingsPresenter {
+  public:
+    void showSettings() override { calls.push_back("show"); }
+    void selectTab(int index) override { calls.push_back("tab " + std::to_string(index)); }
+    void refreshHealthSummary() override { calls.push_back("refresh"); }
+    std::vector<std::string> calls;
+};
+
+class FakeStatusItem : public StatusItemView {
+  public:
+    void setTitle(const std::string& value) override { title = value; }
+    void setToolTip(const std::string& value) override { toolTip = value; }
+    void setMenu(MenuModel value) override {
+        menu = std::move(value);
+        ++menuBuilds;
+    }
+    std::string title;
+    std::string toolTip;
+    MenuModel menu;
+    int menuBuilds = 0;
+};
+
+class FakeShell : public ApplicationShell {
+  public:
+    void setActivationPolicy(ActivationPolicy policy) override { policies.push_back(policy); }
+    void activateIgnoringOtherApps() override { ++activations; }
+    int runModalAlert(const AlertSpec& alert) override {
+        alerts.push_back(alert);
+        return alertResponse;
+    }
+    void setMainMenu(std::vector<MenuModel> menus) override { mainMenu = std::move(menus); }
+    std::shared_ptr<StatusItemView> createStatusItem() override { return statusItem; }
+    void terminate() override { ++terminations; }
+
+    int alertResponse = kAlertFirstButtonReturn + 1;
+    std::vector<ActivationPolicy> policies;
+    int activations = 0;
+    int terminations = 0;
+    std::vector<AlertSpec> alerts;
+    std::vector<MenuModel> mainMenu;
+    std::shared_ptr<FakeStatusItem> statusItem = std::make_shared<FakeStatusItem>();
+};
+
+class FakeSoundOutput : public SoundOutput {
+  public:
+    bool play(const std::string& name, float volume) override {
+        played.push_back(name);
+        volumes.push_back(volume);
+        return true;
+    }
+    std::vector<std::string> played;
+    std::vector<float> volumes;
+};
+
+}  // namespace vurin::testing
