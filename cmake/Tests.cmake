@@ -9,6 +9,9 @@ file(GLOB_RECURSE VURIN_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS tests/support/*.c
 add_library(vurin_test_support OBJECT ${VURIN_TEST_SUPPORT_SOURCES})
 target_include_directories(vurin_test_support PUBLIC tests)
 target_link_libraries(vurin_test_support PUBLIC vurin_logic GTest::gtest GTest::gmock)
+# Stand-in HTTP servers for the integration tests (never linked into the product).
+pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+target_link_libraries(vurin_test_support PUBLIC PkgConfig::CPP_HTTPLIB)
 
 file(GLOB_RECURSE VURIN_ALL_TESTS CONFIGURE_DEPENDS tests/*_test.cpp)
 list(FILTER VURIN_ALL_TESTS EXCLUDE REGEX "/tests/support/")
@@ -21,8 +24,14 @@ function(vurin_test_group label sources)
   endif()
   add_executable(vurin_${label}_tests ${sources})
   target_link_libraries(vurin_${label}_tests PRIVATE vurin_test_support GTest::gtest_main ${ARGN})
+  # Unit tests run in parallel; the others share ports, processes, the display, the clipboard
+  # and the sound server, so each runs alone.
+  set(serial FALSE)
+  if(NOT label STREQUAL "unit")
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(vurin_${label}_tests
-    PROPERTIES LABELS ${label}
+    PROPERTIES LABELS ${label} RUN_SERIAL ${serial}
     DISCOVERY_TIMEOUT 60
     DISCOVERY_MODE PRE_TEST)
 endfunction()
@@ -41,4 +50,10 @@ if(VURIN_BUILD_APP)
     list(FILTER group_sources INCLUDE REGEX "_${label}_test\\.cpp$")
     vurin_test_group(${label} "${group_sources}" vurin_ui_qt vurin_platform_linux)
   endforeach()
+endif()
+
+# The desktop tests start the real executable.
+if(TARGET vurin AND TARGET vurin_desktop_tests)
+  target_compile_definitions(vurin_desktop_tests PRIVATE VURIN_EXECUTABLE="$<TARGET_FILE:vurin>")
+  add_dependencies(vurin_desktop_tests vurin)
 endif()

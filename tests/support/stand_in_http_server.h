@@ -1,0 +1,94 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vurin::testing {
+
+// What a stand-in server was sent.
+struct ReceivedRequest {
+    std::string method;
+    std::string path;
+    std::string query;  // the raw query string, without "?"
+    httplib::Headers headers;
+    std::string body;
+};
+
+// A one-way latch that handlers can wait on, released by the test or by the server shutting
+// down, so a held request never outlives its test.
+class Gate {
+  public:
+    void open();
+    // Waits until opened or `limit` passes; true when opened.
+    bool waitOpen(std::chrono::milliseconds limit);
+
+  private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool open_ = false;
+};
+
+// An HTTP server on 127.0.0.1 and an ephemeral port, running on its own thread for the life of
+// the object. It records every request it receives; routes are added before requests are sent.
+class StandInHttpServer {
+  public:
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+    StandInHttpServer();
+    ~StandInHttpServer();
+    StandInHttpServer(const StandInHttpServer&) = delete;
+    StandInHttpServer& operator=(const StandInHttpServer&) = delete;
+
+    // Answers POST (and GET) `path` with `handler`; the request is recorded before it runs.
+    void route(const std::string& path, Handler handler);
+
+    int port() const { return port_; }
+    std::string origin() const;                      // "http://127.0.0.1:PORT"
+    std::string url(const std::string& path) const;  // origin() + path
+
+    std::vector<ReceivedRequest> received() const;
+    // Waits until at least `count` requests arrived or `limit` passes.
+    bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const;
+
+    // Opened when the server shuts down; handlers that hold a request wait on it.
+    Gate& shutdownGate() { return shutdown_; }
+
+  private:
+    void record(const httplib::Request& request);
+
+    httplib::Server server_;
+    int port_ = -1;
+    std::thread thread_;
+    Gate shutdown_;
+    mutable std::mutex lock_;
+    mutable std::condition_variable arrived_;
+    std::vector<ReceivedRequest> received_;
+};
+
+// A TCP port on 127.0.0.1 that completes connections (the kernel does) but never reads or
+// answers: a server that hangs.
+class SilentListener {
+  public:
+    SilentListener();
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    std::string url(const std::string& path) const;
+
+  private:
+    int socket_ = -1;
+    int port_ = -1;
+};
+
+// A port on 127.0.0.1 where nothing listens: connections are refused.
+int refusingPort();
+
+}  // namespace vurin::testing
