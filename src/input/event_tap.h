@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "app/app_services.h"
+#include "input/gesture_engine.h"
+#include "platform/key_grab.h"
+#include "platform/main_queue.h"
+
+namespace vurin {
+
+// The system-wide capture of the trigger key: a grab on its own capture thread swallows the
+// trigger's presses and releases and hands them, in order, to the gesture engine on the main
+// queue. Also runs the detection mode in which the next key pressed becomes the trigger.
+//
+// Thread use: handleKeyEvent() runs on the capture thread and touches only the held-key set
+// and, under tapLock, tapDetecting and tapKeyCode. Everything else is main-thread only.
+class EventTap : public TriggerCapture, public std::enable_shared_from_this<EventTap> {
+  public:
+    // What a detection changes outside the capture (main thread).
+    struct Callbacks {
+        // Sets config.keyCode and saves the configuration.
+        std::function<void(std::int64_t keyCode)> storeKeyCode;
+        std::function<void()> updateStatusIcon;
+        std::function<void()> rebuildMenu;
+        // Sets the settings window's trigger-key label, when that window exists.
+        std::function<void(const std::string& text)> setTriggerKeyLabel;
+        // Sets the status item's title.
+        std::function<void(const std::string& title)> setStatusTitle;
+    };
+
+    static std::shared_ptr<EventTap> create(std::shared_ptr<MainQueue> mainQueue,
+                                            std::shared_ptr<KeyGrab> grab);
+    ~EventTap() override;
+
+    EventTap(const EventTap&) = delete;
+    EventTap& operator=(const EventTap&) = delete;
+
+    // Start-up wiring (main thread, before setupEventTap()).
+    void setEngine(std::weak_ptr<GestureEngine> engine);
+    void setCallbacks(Callbacks callbacks);
+    void setTapKeyCode(std::int64_t keyCode);
+
+    // Starts the grab of the trigger key unless it is running; true when it runs afterwards.
+    bool setupEventTap() override;
+    // The next qualifying key press becomes the trigger.
+    void startDetectKey();
+    // Ends the grab and joins the capture thread.
+    void stop();
+
+    // Capture thread: one raw key event of the grab.
+    void handleKeyEvent(const KeyGrabEvent& event);
+
+    std::int64_t tapKeyCode() const;
+    bool tapDetecting() const;
+
+  private:
+    EventTap(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<KeyGrab> grab);
+
+    bool trackHeld(const KeyGrabEvent& event);
+    void handleDetection(const KeyGrabEvent& event, std::int64_t keyCode, bool repeat);
+    void handleTrigger(const KeyGrabEvent& event);
+    void detectionResult(std::int64_t keyCode);
+    void postToEngine(bool down);
+    KeyGrab::Handlers makeHandlers();
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    std::shared_ptr<KeyGrab> grab_;
+    Callbacks callbacks_;
+
+    mutable std::mutex tapLock_;
+    bool tapDetecting_ = false;            // guarded by tapLock_
+    std::int64_t tapKeyCode_ = 105;        // guarded by tapLock_
+    std::weak_ptr<GestureEngine> engine_;  // guarded by tapLock_
+
+    // Capture thread only.
+    std::set<int> held_;
+    std::optional<int> releaseEndsKeyboardGrab_;
+};
+
+}  // namespace vurin

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vurin {
+
+// One raw key event seen by the grab: the evdev code (X keycode minus 8) and whether it is a
+// press. A key held down shows as repeated presses without releases in between.
+struct KeyGrabEvent {
+    int evdevCode = 0;
+    bool pressed = false;
+};
+
+enum class KeyGrabStatus {
+    ok,
+    refused,      // another program holds the key (the display server said so)
+    unavailable,  // no display server, or the connection failed or was lost
+};
+
+struct KeyGrabResult {
+    KeyGrabStatus status = KeyGrabStatus::ok;
+    std::string reason;  // one line for the log when status is not ok
+};
+
+// A system-wide grab of one key on a capture thread of its own: the grabbed key reaches no other
+// program, whatever modifiers are held. Implementations: X11 (key_grab_x11.cpp), fakes in tests.
+class KeyGrab {
+  public:
+    struct Handlers {
+        // Every key event of the grab, on the capture thread, in server order. Must return
+        // quickly; it may call grabKey() and setKeyboardGrabbed().
+        std::function<void(const KeyGrabEvent&)> onKey;
+        // A later grab change failed or the connection was lost (on the capture thread).
+        std::function<void(const KeyGrabResult&)> onFailure;
+    };
+
+    virtual ~KeyGrab() = default;
+
+    // Connects, grabs `evdevCode` and starts the capture thread. Blocks until the server has
+    // answered the grab. Does nothing but report ok while running.
+    virtual KeyGrabResult start(int evdevCode, Handlers handlers) = 0;
+
+    // Whether the capture thread is running with a live connection.
+    virtual bool isRunning() const = 0;
+
+    // Any thread: moves the grab to another key (asynchronously; failures go to onFailure).
+    virtual void grabKey(int evdevCode) = 0;
+
+    // Any thread: while true, every key of the keyboard is delivered to onKey and to no other
+    // program (taking the keyboard again whenever another program held it).
+    virtual void setKeyboardGrabbed(bool grabbed) = 0;
+
+    // The keysym name of an evdev code in the current keyboard map ("Print"), when known.
+    virtual std::optional<std::string> keyName(int evdevCode) const = 0;
+
+    // Stops and joins the capture thread and closes the connection. Idempotent.
+    virtual void stop() = 0;
+};
+
+}  // namespace vurin

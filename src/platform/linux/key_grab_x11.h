@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <future>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/key_grab.h"
+
+namespace vurin {
+
+// KeyGrab on X11: a thread named "vurin.eventtap" with a Display of its own, a passive grab of
+// the key's keycode (evdev + 8, never resolved through a keysym) with AnyModifier on the root
+// window, detectable auto-repeat, and XGrabKeyboard while every key is wanted. Requests from
+// other threads are queued and the thread is woken through a pipe; Xlib calls on the grab's
+// Display happen on the capture thread only.
+class X11KeyGrab : public KeyGrab {
+  public:
+    // `displayName` empty: $DISPLAY.
+    explicit X11KeyGrab(std::string displayName = {});
+    ~X11KeyGrab() override;
+
+    X11KeyGrab(const X11KeyGrab&) = delete;
+    X11KeyGrab& operator=(const X11KeyGrab&) = delete;
+
+    KeyGrabResult start(int evdevCode, Handlers handlers) override;
+    bool isRunning() const override;
+    void grabKey(int evdevCode) override;
+    void setKeyboardGrabbed(bool grabbed) override;
+    std::optional<std::string> keyName(int evdevCode) const override;
+    void stop() override;
+
+  private:
+    class Session;
+
+    void run(int evdevCode, Handlers handlers, std::promise<KeyGrabResult> started);
+    void wake();
+    bool takeRequests(std::optional<int>& grabKey, bool& keyboardWanted, bool& stop);
+    void setKeyNames(std::map<int, std::string> names);
+
+    const std::string displayName_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+
+    mutable std::mutex lock_;  // guards the requests and the key names
+    std::optional<int> requestedKey_;
+    bool keyboardWanted_ = false;
+    bool stopRequested_ = false;
+    std::map<int, std::string> keyNames_;
+};
+
+}  // namespace vurin

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/key_grab.h"
+
+namespace vurin::testing {
+
+// A KeyGrab whose key events the test plays in by hand, standing in for the capture thread.
+class FakeKeyGrab : public KeyGrab {
+  public:
+    KeyGrabResult start(int evdevCode, Handlers handlers) override {
+        startedWith.push_back(evdevCode);
+        if (nextStart.status == KeyGrabStatus::ok) {
+            running = true;
+            grabbedKey = evdevCode;
+            this->handlers = std::move(handlers);
+        }
+        return nextStart;
+    }
+    bool isRunning() const override { return running; }
+    void grabKey(int evdevCode) override {
+        grabbedKey = evdevCode;
+        regrabs.push_back(evdevCode);
+    }
+    void setKeyboardGrabbed(bool grabbed) override { keyboardGrabbed = grabbed; }
+    std::optional<std::string> keyName(int evdevCode) const override {
+        return evdevCode == 99 ? std::optional<std::string>("Print") : std::nullopt;
+    }
+    void stop() override {
+        running = false;
+        ++stops;
+    }
+
+    void press(int evdevCode) { handlers.onKey(KeyGrabEvent{evdevCode, true}); }
+    void release(int evdevCode) { handlers.onKey(KeyGrabEvent{evdevCode, false}); }
+
+    KeyGrabResult nextStart;
+    Handlers handlers;
+    bool running = false;
+    int grabbedKey = 0;
+    bool keyboardGrabbed = false;
+    int stops = 0;
+    std::vector<int> startedWith;
+    std::vector<int> regrabs;
+};
+
+}  // namespace vurin::testing
