@@ -3,8 +3,12 @@
 #include <memory>
 
 #include "app/app_controller.h"
+#include "app/event_tap_wiring.h"
 #include "app/unavailable_services.h"
 #include "config/config.h"
+#include "input/event_tap.h"
+#include "input/trigger_key_names.h"
+#include "platform/linux/key_grab_x11.h"
 #include "platform/linux/sound_canberra.h"
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
@@ -23,13 +27,23 @@ int main(int argc, char** argv) {
     vurin::AppServices services;
     services.mainQueue = mainQueue;
     services.shell = std::make_shared<vurin::QtApplicationShell>();
+    auto keyGrab = std::make_shared<vurin::X11KeyGrab>();
+    vurin::setEvdevKeyNameLookup([weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)](int evdev) {
+        auto live = weak.lock();
+        return live ? live->keyName(evdev) : std::nullopt;
+    });
+    auto eventTap = vurin::EventTap::create(mainQueue, keyGrab);
+    services.triggerCapture = eventTap;
+    services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
     vurin::fillUnavailableServices(services, vurin::loadConfig());
 
     auto controller = vurin::AppController::create(std::move(services));
+    vurin::wireEventTap(*eventTap, controller);
     QTimer::singleShot(0, &application,
                        [&controller] { controller->applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
     controller->applicationWillTerminate();
+    eventTap->stop();
     vurin::installSoundOutput(nullptr, nullptr);
     return status;
 }

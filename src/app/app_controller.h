@@ -48,6 +48,13 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
 
     void updateStatusIcon();
     void rebuildMenu();
+    // Replaces the status item's title until the next updateStatusIcon() (key detection shows
+    // "⌨️" while it waits).
+    void setStatusTitle(const std::string& title) {
+        if (statusItem_) {
+            statusItem_->setTitle(title);
+        }
+    }
 
     // InjectionHost
     std::int64_t beginInjectionAttempt() override;
