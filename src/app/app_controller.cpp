@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "providers/provider_runtime_status.h"
 #include "support/language.h"
 #include "support/log.h"
 #include "support/sound.h"
@@ -98,8 +99,9 @@ bool AppController::finishInputSetup() {
     log("👂 Vurin 就绪(" + services_.triggerKeyDisplayName(config_.keyCode) + ",键码 " +
         std::to_string(config_.keyCode) + ")。长按=说话 单击=发送 双击=取消。菜单栏图标可查看状态");
     log(std::string("   单击发送:") + (config_.sendOnClick ? "开" : "关") + "  " +
-        services_.backendMenuLine(config_, services_.localServer->isReady(),
-                                  services_.ollamaServer->isReady()) +
+        providerRuntimeStatus(config_, services_.localServer->isReady(),
+                              services_.ollamaServer->isReady())
+            .menuLine() +
         "  语言:" + languageName(config_.sttLanguage));
     log("   历史指标:" + historyURL().string() +
         "  全文:" + (config_.saveTextHistory ? "保存" : "不保存"));
@@ -107,12 +109,7 @@ bool AppController::finishInputSetup() {
 }
 
 void AppController::maintainSelectedLocalServices() {
-    auto onReady = [weak = weakSelf()] {
-        if (auto self = weak.lock()) {
-            self->rebuildMenu();
-            self->services_.settings->refreshHealthSummary();
-        }
-    };
+    const auto onReady = readyRefresh();
     const auto& probes = services_.probes;
     if (config_.sttProvider == "local" && probes.findWhisperServerBin() &&
         probes.whisperModelExists()) {

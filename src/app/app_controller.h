@@ -55,6 +55,16 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
             statusItem_->setTitle(title);
         }
     }
+    void refreshSettingsHealthSummary();
+
+    // Quick switches of the menu and the three on/off settings.
+    void setSTT(bool local);
+    void setPolish(bool local);
+    void quickToggleSTT();
+    void quickTogglePolish();
+    void toggleSendOnClick();
+    void toggleCloudFallback();
+    void toggleSaveTextHistory();
 
     // InjectionHost
     std::int64_t beginInjectionAttempt() override;
@@ -95,6 +105,9 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     void postCompletionEpilogue(const std::shared_ptr<PipelineCancellation>& cancellation);
     DictationHooks makeHooks();
     void installMainMenu();
+    std::string statusLine() const;
+    MenuModel buildStatusMenu();
+    LocalService::Callback readyRefresh();
     void showPermissionOnboardingLater();
     bool showOneTimeAlert(bool& flag, const AlertSpec& alert);
     std::weak_ptr<AppController> weakSelf() { return weak_from_this(); }

@@ -1,4 +1,5 @@
 #include "app/app_controller.h"
+#include "providers/provider_runtime_status.h"
 #include "support/language.h"
 
 namespace vurin {
@@ -25,6 +26,10 @@ StatusTexts statusTexts(AppState state) {
     return {"🎙️", "就绪", "Ready"};
 }
 
+MenuItem infoLine(std::string title) {
+    return MenuItem{.title = std::move(title), .enabled = false};
+}
+
 }  // namespace
 
 void AppController::updateStatusIcon() {
@@ -36,42 +41,73 @@ void AppController::updateStatusIcon() {
     statusItem_->setToolTip("Vurin — " + L(texts.toolTipZh, texts.toolTipEn));
 }
 
-void AppController::rebuildMenu() {
-    if (!statusItem_) {
-        return;
-    }
-    std::string status;
+std::string AppController::statusLine() const {
     switch (appState_) {
-        case AppState::idle: {
-            const std::string key = services_.triggerKeyDisplayName(config_.keyCode);
-            status = L("状态:就绪(" + key + ")", "Status: Ready (" + key + ")");
-            break;
-        }
         case AppState::recording:
-            status = L("状态:录音中…", "Status: Recording…");
-            break;
+            return L("状态:录音中…", "Status: Recording…");
         case AppState::transcribing:
-            status = L("状态:转写润色中…", "Status: Transcribing…");
-            break;
+            return L("状态:转写润色中…", "Status: Transcribing…");
         case AppState::pendingSend:
-            status = L("状态:待发送", "Status: Ready to send");
+            return L("状态:待发送", "Status: Ready to send");
+        case AppState::idle:
             break;
     }
+    const std::string key = services_.triggerKeyDisplayName(config_.keyCode);
+    return L("状态:就绪(" + key + ")", "Status: Ready (" + key + ")");
+}
+
+MenuModel AppController::buildStatusMenu() {
+    const auto status = providerRuntimeStatus(config_, services_.localServer->isReady(),
+                                              services_.ollamaServer->isReady());
+    auto action = [weak = weakSelf()](void (AppController::*operation)()) {
+        return [weak, operation] {
+            if (auto self = weak.lock()) {
+                ((*self).*operation)();
+            }
+        };
+    };
+    auto forward = [](const std::function<void()>& block) { return [block] { block(); }; };
+
     MenuModel menu;
-    menu.items.push_back(MenuItem{.title = status, .enabled = false});
-    menu.items.push_back(MenuItem{
-        .title = "  " + services_.backendMenuLine(config_, services_.localServer->isReady(),
-                                                  services_.ollamaServer->isReady()),
-        .enabled = false});
-    menu.items.push_back(MenuItem::separator());
-    menu.items.push_back(MenuItem{.title = L("退出 Vurin", "Quit Vurin"),
-                                  .keyEquivalent = "q",
-                                  .action = [weak = weakSelf()] {
-                                      if (auto self = weak.lock()) {
-                                          self->quit();
-                                      }
-                                  }});
-    statusItem_->setMenu(std::move(menu));
+    auto& items = menu.items;
+    items.push_back(infoLine(statusLine()));
+    items.push_back(infoLine("  " + status.menuLine()));
+    if (status.needsCloudKey) {
+        items.push_back(infoLine("  " + L("云端 Key 未设置", "Cloud key missing") + ": " +
+                                 status.cloudProviderName));
+    }
+    items.push_back(MenuItem::separator());
+    items.push_back(MenuItem{.title = config_.sttProvider == "local"
+                                          ? L("语音识别 → 切云端", "Speech → switch to Cloud")
+                                          : L("语音识别 → 切本地", "Speech → switch to Local"),
+                             .action = action(&AppController::quickToggleSTT)});
+    items.push_back(MenuItem{.title = config_.polishProvider == "local"
+                                          ? L("文本润色 → 切云端", "Polish → switch to Cloud")
+                                          : L("文本润色 → 切本地", "Polish → switch to Local"),
+                             .action = action(&AppController::quickTogglePolish)});
+    items.push_back(MenuItem::separator());
+    items.push_back(MenuItem{.title = config_.phoneTriggerEnabled
+                                          ? L("手机遥控:开 — 二维码…", "Phone remote: On — QR…")
+                                          : L("手机遥控…", "Phone remote…"),
+                             .action = forward(services_.showPhoneTriggerWindow)});
+    items.push_back(MenuItem::separator());
+    items.push_back(
+        MenuItem{.title = L("设置…", "Settings…"),
+                 .keyEquivalent = ",",
+                 .action = [settings = services_.settings] { settings->showSettings(); }});
+    items.push_back(MenuItem{.title = L("检查更新…", "Check for Updates…"),
+                             .action = forward(services_.checkForUpdatesMenu)});
+    items.push_back(MenuItem::separator());
+    items.push_back(MenuItem{.title = L("退出 Vurin", "Quit Vurin"),
+                             .keyEquivalent = "q",
+                             .action = action(&AppController::quit)});
+    return menu;
+}
+
+void AppController::rebuildMenu() {
+    if (statusItem_) {
+        statusItem_->setMenu(buildStatusMenu());
+    }
 }
 
 void AppController::installMainMenu() {

@@ -88,9 +88,11 @@ struct AppServices {
     std::function<float(const std::filesystem::path&)> peakDBFS;
     // Display name of a trigger key code ("F13").
     std::function<std::string(std::int64_t keyCode)> triggerKeyDisplayName;
-    // One-line summary of the speech and polish back ends.
-    std::function<std::string(const Config&, bool localSTTReady, bool localPolishReady)>
-        backendMenuLine;
+    // Menu actions owned by other subsystems.
+    std::function<void()> showPhoneTriggerWindow;
+    std::function<void()> checkForUpdatesMenu;
+    // Called after the cloud-fallback switch changed, so the settings window can follow.
+    std::function<void()> refreshSettingsAfterFallbackChange;
 };
 
 }  // namespace vurin

@@ -89,9 +89,11 @@ void fillUnavailableServices(AppServices& services, const Config& config) {
          [] { return [](const std::filesystem::path& file) { return peakDBFS(file); }; });
     fill(services.triggerKeyDisplayName,
          [] { return [](std::int64_t code) { return "键码 " + std::to_string(code); }; });
-    fill(services.backendMenuLine, [] {
-        return [](const Config&, bool, bool) { return std::string("语音识别与润色尚未接入"); };
-    });
+    fill(services.showPhoneTriggerWindow,
+         [] { return [] { log("⚠️ 手机遥控窗口尚未接入此版本"); }; });
+    fill(services.checkForUpdatesMenu,
+         [] { return [] { log("⚠️ 检查更新尚未接入此版本"); }; });
+    fill(services.refreshSettingsAfterFallbackChange, nothing);
 }
 
 }  // namespace vurin

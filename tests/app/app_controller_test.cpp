@@ -28,7 +28,8 @@ TEST_F(Startup, RunsTheSequenceAndLogsTheReadyLinesOnce) {
     EXPECT_EQ(trigger->setups, 1);
     EXPECT_TRUE(controller->didFinishInputSetup());
     EXPECT_EQ(countLog(kReadyLine), 1);
-    EXPECT_EQ(countLog("   单击发送:开  STT:off polish:off  语言:自动"), 1);
+    EXPECT_EQ(
+        countLog("   单击发送:开  识别: 本地(未就绪)   ·   润色: 本地qwen(未就绪)  语言:自动"), 1);
     EXPECT_EQ(countLog("   历史指标:" + historyURL().string() + "  全文:不保存"), 1);
 
     EXPECT_TRUE(controller->finishInputSetup());
@@ -43,7 +44,7 @@ TEST_F(Startup, ReadyLinesShowTheSettingsAsStored) {
     controller->config().saveTextHistory = true;
     whisper->ready = true;
     launch();
-    EXPECT_TRUE(logged("   单击发送:关  STT:ready polish:off  语言:ja"));
+    EXPECT_TRUE(logged("   单击发送:关  识别: 本地(就绪)   ·   润色: 本地qwen(未就绪)  语言:ja"));
     EXPECT_TRUE(logged("   历史指标:" + historyURL().string() + "  全文:保存"));
 }
 
@@ -109,7 +110,8 @@ TEST_F(Startup, ServiceReadyRebuildsTheMenuAndRefreshesSettings) {
     whisper->maintained.at(0)();
     EXPECT_EQ(shell->statusItem->menuBuilds, builds + 1);
     EXPECT_EQ(settings->calls, std::vector<std::string>{"refresh"});
-    EXPECT_EQ(shell->statusItem->menu.items.at(1).title, "  STT:ready polish:off");
+    EXPECT_EQ(shell->statusItem->menu.items.at(1).title,
+              "  识别: 本地(就绪)   ·   润色: 本地qwen(未就绪)");
 }
 
 TEST_F(Startup, TerminationStopsTheTimerAndEverythingInOrder) {

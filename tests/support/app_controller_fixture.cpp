@@ -41,9 +41,10 @@ AppServices AppControllerFixture::makeServices() {
     services.triggerKeyDisplayName = [](std::int64_t code) {
         return code == 105 ? std::string("F13") : "Key " + std::to_string(code);
     };
-    services.backendMenuLine = [](const Config&, bool stt, bool polish) {
-        return std::string("STT:") + (stt ? "ready" : "off") +
-               " polish:" + (polish ? "ready" : "off");
+    services.showPhoneTriggerWindow = [this] { menuActions.push_back("phone"); };
+    services.checkForUpdatesMenu = [this] { menuActions.push_back("updates"); };
+    services.refreshSettingsAfterFallbackChange = [this] {
+        menuActions.push_back("fallback settings");
     };
     return services;
 }
@@ -115,6 +116,18 @@ void AppControllerFixture::confirmPaste(const std::string& text) {
 
 int AppControllerFixture::countLog(const std::string& line) const {
     return static_cast<int>(std::count(logs.begin(), logs.end(), line));
+}
+
+}  // namespace vurin::testing
+
+namespace vurin::testing {
+
+std::vector<std::string> AppControllerFixture::menuTitles() const {
+    std::vector<std::string> titles;
+    for (const auto& item : shell->statusItem->menu.items) {
+        titles.push_back(item.kind == MenuItem::Kind::separator ? "-" : item.title);
+    }
+    return titles;
 }
 
 }  // namespace vurin::testing

@@ -35,6 +35,8 @@ class AppControllerFixture : public ::testing::Test {
     void confirmPaste(const std::string& text);
 
     int countLog(const std::string& line) const;
+    // The titles of the status menu, "-" for a separator.
+    std::vector<std::string> menuTitles() const;
     bool logged(const std::string& line) const { return countLog(line) > 0; }
 
     std::shared_ptr<VirtualMainQueue> queue = std::make_shared<VirtualMainQueue>();
@@ -56,6 +58,7 @@ class AppControllerFixture : public ::testing::Test {
     bool ollamaModelFound = true;
     float peak = -20.0F;
     std::vector<std::string> startupTrace;
+    std::vector<std::string> menuActions;
     std::vector<std::string> logs;
     std::shared_ptr<AppController> controller;
 
