@@ -19,12 +19,12 @@ constexpr std::string_view kPage = R"VURINPAGE(<!DOCTYPE html>
 html,body{margin:0;height:100%;overflow:hidden;overscroll-behavior:none;background:#0b0f1a;color:#e6ebf5}
 body{position:fixed;inset:0;display:flex;flex-direction:column;align-items:center;font-family:-apple-system,system-ui,"PingFang SC","Noto Sans CJK SC",sans-serif;padding:calc(18px + env(safe-area-inset-top)) calc(16px + env(safe-area-inset-right)) calc(14px + env(safe-area-inset-bottom)) calc(16px + env(safe-area-inset-left))}
 header{display:flex;align-items:center;gap:10px;min-height:32px}
-.dot{width:12px;height:12px;border-radius:50%;background:var(--c);box-shadow:0 0 12px var(--c);transition:background .2s,box-shadow .2s}
+.dot{width:12px;height:12px;border-radius:50%;background:var(--c);box-shadow:0 0 12px var(--c)}
 .state{font-size:15px;color:#aab4c8}
 main{flex:1;display:flex;align-items:center;justify-content:center;width:100%}
-.btn{width:min(78vw,340px);height:min(78vw,340px);flex:none;border:0;border-radius:50%;padding:0 28px;display:flex;flex-direction:column;align-items:center;justify-content:center;gap:16px;color:#e6ebf5;font:inherit;background:radial-gradient(circle at 50% 38%,#1b2a4a 0%,#121a30 72%);box-shadow:inset 0 0 0 3px #3b4a6b,0 22px 50px rgba(0,0,0,.55);touch-action:none;cursor:pointer;outline:none;transition:transform .08s ease-out,box-shadow .08s ease-out}
+.btn{width:min(78vw,340px);height:min(78vw,340px);flex:none;border:0;border-radius:50%;padding:0 20px;display:flex;flex-direction:column;align-items:center;justify-content:center;gap:16px;color:#e6ebf5;font:inherit;background:radial-gradient(circle at 50% 38%,#1b2a4a 0%,#121a30 72%);box-shadow:inset 0 0 0 3px #3b4a6b,0 22px 50px rgba(0,0,0,.55);touch-action:none;cursor:pointer;outline:none;transition:transform .08s ease-out,box-shadow .08s ease-out}
 .btn.down{transform:scale(.96);box-shadow:inset 0 0 0 4px var(--c),0 0 36px -6px var(--c),0 12px 30px rgba(0,0,0,.5)}
-.big{font-size:30px;font-weight:700;letter-spacing:2px}
+.big{font-size:30px;font-weight:700;letter-spacing:2px;line-height:1.25;text-align:center}
 .sub{font-size:14px;line-height:1.7;color:#8f9bb3;text-align:center}
 footer{font-size:12px;line-height:1.8;color:#5b6680;text-align:center;min-height:44px}
 .warn{color:#f4b860}
