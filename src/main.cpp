@@ -5,9 +5,11 @@
 #include "app/app_controller.h"
 #include "app/event_tap_wiring.h"
 #include "app/unavailable_services.h"
+#include "audio/recorder.h"
 #include "config/config.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
+#include "platform/linux/audio_capture_pulse.h"
 #include "platform/linux/key_grab_x11.h"
 #include "platform/linux/sound_canberra.h"
 #include "support/sound.h"
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
     vurin::AppServices services;
     services.mainQueue = mainQueue;
     services.shell = std::make_shared<vurin::QtApplicationShell>();
+    services.recorder = vurin::Recorder::create(std::make_shared<vurin::PulseAudioCapture>());
     auto keyGrab = std::make_shared<vurin::X11KeyGrab>();
     vurin::setEvdevKeyNameLookup([weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)](int evdev) {
         auto live = weak.lock();

@@ -164,7 +164,7 @@ TEST_F(RecorderTest, RecordsTheDefaultSourceInItsNativeFormatAndHandsOverA16kFil
     ASSERT_TRUE(wav);
     EXPECT_EQ(wav->sampleRate, 16000);
     EXPECT_EQ(wav->channels, 1);
-    EXPECT_TRUE(capture_->stream(0)->closed);
+    EXPECT_TRUE(capture_->stream(0)->isClosed());
     EXPECT_TRUE(logs().empty());
 }
 
@@ -318,8 +318,8 @@ TEST_F(RecorderTest, ACaptureThatNeverFinishesIsConvertedAfterTheBound) {
     const auto result = probe.wait();
     ASSERT_TRUE(result && result->file);
     EXPECT_NEAR(result->duration, 0.5, 0.01);
-    EXPECT_TRUE(capture_->stream(0)->stopRequested);
-    EXPECT_TRUE(capture_->stream(0)->closed);
+    EXPECT_TRUE(capture_->stream(0)->wasStopRequested());
+    EXPECT_TRUE(capture_->stream(0)->isClosed());
     EXPECT_EQ(logs(), std::vector<std::string>{"⚠️ 录音文件落盘超时"});
     // Late frames after the bound go nowhere.
     speak(0);

@@ -25,6 +25,15 @@ class FakeCaptureStream : public AudioCaptureStream {
         bool ended = false;
         bool closed = false;
         std::function<void()> onRequestStop;  // runs inside requestStop, before any end
+
+        bool isClosed() {
+            std::lock_guard guard(mutex);
+            return closed;
+        }
+        bool wasStopRequested() {
+            std::lock_guard guard(mutex);
+            return stopRequested;
+        }
     };
 
     explicit FakeCaptureStream(std::shared_ptr<State> state) : state_(std::move(state)) {}
