@@ -7,10 +7,13 @@
 #include "app/unavailable_services.h"
 #include "audio/recorder.h"
 #include "config/config.h"
+#include "config/keychain.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
+#include "pipeline/dictation_pipeline.h"
 #include "platform/linux/audio_capture_pulse.h"
 #include "platform/linux/key_grab_x11.h"
+#include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/sound_canberra.h"
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
@@ -26,9 +29,13 @@ int main(int argc, char** argv) {
     auto mainQueue = std::make_shared<vurin::QtMainQueue>(&application);
     vurin::installSoundOutput(std::make_shared<vurin::CanberraSoundOutput>(), mainQueue);
 
+    vurin::installSecretStore(std::make_shared<vurin::LibsecretSecretStore>());
+
     vurin::AppServices services;
     services.mainQueue = mainQueue;
+    services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     services.shell = std::make_shared<vurin::QtApplicationShell>();
+    services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
     services.recorder = vurin::Recorder::create(std::make_shared<vurin::PulseAudioCapture>());
     auto keyGrab = std::make_shared<vurin::X11KeyGrab>();
     vurin::setEvdevKeyNameLookup([weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)](int evdev) {
