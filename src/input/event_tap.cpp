@@ -91,6 +91,9 @@ bool EventTap::setupEventTap() {
             ")在此系统的键盘上没有对应的按键,无法捕获");
         return false;
     }
+    // A previous capture thread has ended (its connection was lost): start from a clean slate.
+    held_.clear();
+    releaseEndsKeyboardGrab_.reset();
     const KeyGrabResult result = grab_->start(*evdevCode, makeHandlers());
     if (result.status != KeyGrabStatus::ok) {
         log(result.reason);
