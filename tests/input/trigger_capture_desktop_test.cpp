@@ -2,7 +2,13 @@
 // client, whatever modifiers are held; auto-repeat is dropped; a key held by another client is
 // refused; detection takes the next key. Keys are injected as raw keycodes through XTest on a
 // connection of the test's own.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +27,8 @@
 // Last: Xlib defines macros (None, Bool, Status) that clash with the headers above.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+
+extern char** environ;
 
 namespace vurin {
 namespace {
@@ -260,6 +268,106 @@ TEST_F(TriggerCaptureDesktopTest, DetectionTakesTheNextKey) {
     tapKey(keycodeLeftControl);
     ASSERT_TRUE(waitUntil([&] { return queue->posts == before + 2; }));
     EXPECT_TRUE(window->takeKeys().empty());
+}
+
+// An X server of the test's own, so it can be taken away under a running grab.
+class PrivateXServer {
+  public:
+    // `display` empty: Xvfb picks a free number.
+    explicit PrivateXServer(const std::string& display = {}) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        char xvfb[] = "Xvfb";
+        char displayfd[] = "-displayfd";
+        char fd3[] = "3";
+        char nolisten[] = "-nolisten";
+        char tcp[] = "tcp";
+        std::string chosen = display;
+        std::vector<char*> argv{xvfb};
+        if (!chosen.empty()) {
+            argv.push_back(chosen.data());
+        }
+        for (char* argument : {displayfd, fd3, nolisten, tcp}) {
+            argv.push_back(argument);
+        }
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        readDisplayNumber(fds[0]);
+        close(fds[0]);
+    }
+    ~PrivateXServer() { kill(); }
+
+    const std::string& display() const { return display_; }
+    void kill() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+  private:
+    // Xvfb writes its display number once it accepts clients.
+    void readDisplayNumber(int fd) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        std::string number;
+        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{fd, POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0) {
+                continue;
+            }
+            char buffer[16];
+            const ssize_t count = read(fd, buffer, sizeof buffer);
+            if (count <= 0) {
+                break;
+            }
+            number.append(buffer, static_cast<std::size_t>(count));
+            if (number.find('\n') != std::string::npos) {
+                display_ = ":" + number.substr(0, number.find('\n'));
+                return;
+            }
+        }
+    }
+
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+TEST_F(TriggerCaptureDesktopTest, LostConnectionIsReportedAndRetriedOnTheNextSetup) {
+    auto server = std::make_unique<PrivateXServer>();
+    ASSERT_FALSE(server->display().empty()) << "could not start Xvfb";
+    auto privateGrab = std::make_shared<X11KeyGrab>(server->display());
+    auto privateTap = EventTap::create(queue, privateGrab);
+    ASSERT_TRUE(privateTap->setupEventTap());
+    EXPECT_TRUE(privateGrab->isRunning());
+
+    server->kill();  // the process must survive this: Xlib's default would exit()
+    ASSERT_TRUE(waitUntil([&] { return !privateGrab->isRunning(); }));
+    EXPECT_TRUE(waitUntil([&] {
+        return logged(
+            "⚠️ 与 X11 "
+            "显示的连接已断开,触发键暂不可用;下次完成输入设置时会重新连接");
+    }));
+
+    EXPECT_FALSE(privateTap->setupEventTap());
+    EXPECT_TRUE(logged("❌ 无法连接 X11 显示(DISPLAY=" + server->display() + "),触发键不可用"));
+
+    // A server back on the same display is picked up by the next setup.
+    PrivateXServer again(server->display());
+    ASSERT_EQ(again.display(), server->display());
+    EXPECT_TRUE(privateTap->setupEventTap());
+    EXPECT_TRUE(privateGrab->isRunning());
+    privateTap->stop();
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ constexpr int keyboardGrabRetryMs = 100;
 std::mutex errorRegistryLock;
 std::map<Display*, std::atomic<int>*> errorSlots;
 XErrorHandler previousErrorHandler = nullptr;
+XIOErrorHandler previousIOErrorHandler = nullptr;
 
 int recordXError(Display* display, XErrorEvent* error) {
     XErrorHandler previous = nullptr;
@@ -44,11 +45,26 @@ int recordXError(Display* display, XErrorEvent* error) {
     return previous ? previous(display, error) : 0;
 }
 
-void installErrorHandlerOnce() {
+// The default I/O error handler exits the process. For our displays it only returns, and the
+// display's exit handler (markConnectionLost) records the loss.
+int ignoreOwnIOError(Display* display) {
+    XIOErrorHandler previous = nullptr;
+    {
+        std::lock_guard guard(errorRegistryLock);
+        if (errorSlots.contains(display)) {
+            return 0;
+        }
+        previous = previousIOErrorHandler;
+    }
+    return previous ? previous(display) : 0;
+}
+
+void installErrorHandlersOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         std::lock_guard guard(errorRegistryLock);
         previousErrorHandler = XSetErrorHandler(recordXError);
+        previousIOErrorHandler = XSetIOErrorHandler(ignoreOwnIOError);
     });
 }
 
@@ -75,7 +91,7 @@ class X11KeyGrab::Session {
     }
 
     KeyGrabResult open(const std::string& name, int evdevCode) {
-        installErrorHandlerOnce();
+        installErrorHandlersOnce();
         display_.reset(XOpenDisplay(name.empty() ? nullptr : name.c_str()));
         if (!display_) {
             const char* fromEnvironment = std::getenv("DISPLAY");
