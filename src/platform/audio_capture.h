@@ -46,7 +46,8 @@ class AudioCaptureStream {
         // Interleaved frames (channels floats each, full scale 1.0), on the capture thread, in
         // capture order. Must return quickly.
         std::function<void(const float* samples, std::size_t frames)> onFrames;
-        // At most once, on the capture thread, after the last onFrames: the capture is complete.
+        // At most once, after the last onFrames: the capture is complete. Runs on the capture
+        // thread, or inside requestStop() when the capture can no longer be stopped in order.
         // `error` is empty when it ended because requestStop() asked for it, else it says why the
         // capture broke off (source removed, server gone, ...).
         std::function<void(const std::string& error)> onEnded;

@@ -179,6 +179,35 @@ TEST_F(RecorderAudioTest, ABluetoothHeadsetIsNeverTakenForTheBuiltInMicrophone) 
     EXPECT_EQ(builtIn->name, "fake_internal");
 }
 
+TEST_F(RecorderAudioTest, ASuspendedOrMutedSourceIsSaidAndTheStopStillCompletes) {
+    requireSession();
+    run("pactl set-source-mute vmic 1");
+    auto list = capture_->listSources();
+    for (const auto& source : list.sources) {
+        if (source.name == "vmic") {
+            EXPECT_TRUE(source.muted);
+        }
+    }
+    run("pactl set-source-mute vmic 0");
+
+    run("pactl suspend-source vmic 1");
+    auto recorder = Recorder::create(capture_);
+    const bool started = recorder->start(false);
+    std::this_thread::sleep_for(300ms);
+    const auto stopped = stopAndWait(*recorder);
+    run("pactl suspend-source vmic 0");
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(logs(), std::vector<std::string>{
+                          "⚠️ 录音设备处于挂起状态,可能录不到声音:vmic"});
+    for (const auto& line : logs()) {
+        EXPECT_NE(line, "⚠️ 录音文件落盘超时");
+    }
+    if (stopped->file) {
+        fs::remove(*stopped->file);
+    }
+}
+
 TEST_F(RecorderAudioTest, ASourceThatIsGoneCannotBeOpened) {
     requireSession();
     const auto opened = capture_->open("no_such_source", {48000, 1}, {});
@@ -194,6 +223,7 @@ TEST_F(RecorderAudioTest, WithoutASoundServerStartFailsWithItsLine) {
     const auto before = std::chrono::steady_clock::now();
     const bool started = recorder->start(false);
     const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_FALSE(recorder->start(false));
     if (previous != nullptr) {
         setenv("PULSE_SERVER", saved.c_str(), 1);
     } else {
@@ -204,7 +234,15 @@ TEST_F(RecorderAudioTest, WithoutASoundServerStartFailsWithItsLine) {
     EXPECT_LT(took, 4s);
     ASSERT_FALSE(logs().empty());
     EXPECT_EQ(logs().back(), "❌ 找不到可用的录音设备");
-    EXPECT_TRUE(stopAndWait(*recorder));
+    int unreachable = 0;
+    for (const auto& line : logs()) {
+        unreachable +=
+            line.starts_with("⚠️ 无法连接音频服务(PulseAudio/PipeWire):") ? 1 : 0;
+    }
+    EXPECT_EQ(unreachable, 1) << "the unreachable server is reported once, not per attempt";
+    const auto stopped = stopAndWait(*recorder);
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->file, std::nullopt);
 }
 
 }  // namespace

@@ -77,9 +77,10 @@ std::shared_ptr<PulseConnection> PulseAudioCapture::connection(std::string& erro
         return connection_;
     }
     connection_ = PulseConnection::connect(error);
-    if (!connection_) {
+    if (!connection_ && !failureReported_) {
         log("⚠️ 无法连接音频服务(PulseAudio/PipeWire):" + error);
     }
+    failureReported_ = !connection_;
     return connection_;
 }
 

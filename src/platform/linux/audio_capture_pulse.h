@@ -31,6 +31,7 @@ class PulseAudioCapture : public AudioCapture {
 
     std::mutex mutex_;
     std::shared_ptr<PulseConnection> connection_;
+    bool failureReported_ = false;  // the server is said to be unreachable once, not per attempt
 };
 
 }  // namespace vurin
