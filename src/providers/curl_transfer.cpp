@@ -56,6 +56,22 @@ class CurlShared {
     std::array<std::mutex, CURL_LOCK_DATA_LAST> mutexes_;
 };
 
+// Loopback requests (the local whisper and ollama services) never go through a proxy that the
+// environment may name for the outside world.
+bool isLoopbackURL(const std::string& url) {
+    CURLU* parsed = curl_url();
+    bool loopback = false;
+    char* host = nullptr;
+    if (parsed != nullptr && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        const std::string_view name(host);
+        loopback = name == "localhost" || name == "[::1]" || name.starts_with("127.");
+        curl_free(host);
+    }
+    curl_url_cleanup(parsed);
+    return loopback;
+}
+
 bool isSafeHeaderText(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
@@ -107,6 +123,9 @@ bool CurlTransfer::configure(const HttpRequest& request) {
         return false;
     }
     configureMethod(request);
+    if (isLoopbackURL(request.url)) {
+        curl_easy_setopt(easy_, CURLOPT_NOPROXY, "*");
+    }
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
@@ -186,7 +205,10 @@ CurlTransfer::Result CurlTransfer::run(Clock::time_point deadline) {
             releaseEasy();
             return {*outcome, 0, {}};
         }
-        waitForActivity(now, deadline);
+        if (!waitForActivity(now, deadline)) {
+            releaseEasy();
+            return {};
+        }
     }
 }
 
@@ -224,14 +246,14 @@ std::optional<CurlTransfer::Outcome> CurlTransfer::expired(Clock::time_point now
     return std::nullopt;
 }
 
-void CurlTransfer::waitForActivity(Clock::time_point now, Clock::time_point deadline) {
+bool CurlTransfer::waitForActivity(Clock::time_point now, Clock::time_point deadline) {
     auto until = std::min(deadline, now + kLongestPoll);
     if (idleLimit_) {
         until = std::min(until, lastActivity_ + *idleLimit_);
     }
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now);
     const int waitMs = static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 1000));
-    curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
+    return curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr) == CURLM_OK;
 }
 
 void CurlTransfer::releaseEasy() {

@@ -60,7 +60,7 @@ class CurlTransfer final : public CancellableTask {
     void configureMethod(const HttpRequest& request);
     std::optional<Result> finishedResult();
     std::optional<Outcome> expired(Clock::time_point now, Clock::time_point deadline) const;
-    void waitForActivity(Clock::time_point now, Clock::time_point deadline);
+    bool waitForActivity(Clock::time_point now, Clock::time_point deadline);
     void releaseEasy();
 
     std::atomic<bool> cancelled_{false};

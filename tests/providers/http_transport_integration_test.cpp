@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -136,6 +138,35 @@ TEST(HttpTransportIntegrationTest, MalformedRequestsFailWithoutBeingSent) {
     EXPECT_EQ(httpPost(post("not a url"), 5), (HttpResult{std::nullopt, 0}));
     EXPECT_EQ(httpPost(post("ftp://127.0.0.1/x"), 5), (HttpResult{std::nullopt, 0}));
     EXPECT_TRUE(server.received().empty());
+}
+
+// Sets (or, given nullptr, removes) an environment variable for one scope.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(HttpTransportIntegrationTest, LoopbackRequestsIgnoreProxiesFromTheEnvironment) {
+    StandInHttpServer server;
+    server.route("/inference", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("text", "text/plain");
+    });
+    const std::string deadProxy = "http://127.0.0.2:" + std::to_string(testing::refusingPort());
+    const ScopedVariable proxy("http_proxy", deadProxy.c_str());
+    const ScopedVariable noProxy("no_proxy", nullptr);
+    const ScopedVariable noProxyUpper("NO_PROXY", nullptr);
+
+    EXPECT_EQ(httpPost(post(server.url("/inference")), 10), (HttpResult{"text"s, 200}));
 }
 
 TEST(HttpTransportIntegrationTest, AServerThatNeverAnswersRunsOutTheWait) {
