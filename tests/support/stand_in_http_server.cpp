@@ -28,6 +28,27 @@ int boundLoopbackSocket(int& port) {
     return fd;
 }
 
+std::string multipartWireForm(const std::string& contentType,
+                              const httplib::MultipartFormDataItems& parts) {
+    const std::string marker = "boundary=";
+    const auto at = contentType.find(marker);
+    const std::string boundary =
+        at == std::string::npos ? std::string() : contentType.substr(at + marker.size());
+    std::string body;
+    for (const auto& part : parts) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + part.name + "\"";
+        if (!part.filename.empty()) {
+            body += "; filename=\"" + part.filename + "\"";
+        }
+        body += "\r\n";
+        if (!part.content_type.empty()) {
+            body += "Content-Type: " + part.content_type + "\r\n";
+        }
+        body += "\r\n" + part.content + "\r\n";
+    }
+    return body + "--" + boundary + "--\r\n";
+}
+
 }  // namespace
 
 void Gate::open() {
@@ -66,7 +87,33 @@ void StandInHttpServer::route(const std::string& path, Handler handler) {
         record(request);
         handler(request, response);
     };
-    server_.Post(path, recorded);
+    // POST bodies are read through a content reader. httplib takes a multipart body apart
+    // and leaves `body` empty, so such a body is written back from the parts it parsed, in the
+    // framing a well-formed request uses: what reaches the tests is every part in order, with
+    // its headers and bytes, after a real parser accepted the framing.
+    server_.Post(path, [recorded](const httplib::Request& request, httplib::Response& response,
+                                  const httplib::ContentReader& reader) {
+        httplib::Request whole = request;
+        if (request.is_multipart_form_data()) {
+            httplib::MultipartFormDataItems parts;
+            reader(
+                [&parts](const httplib::MultipartFormData& part) {
+                    parts.push_back(part);
+                    return true;
+                },
+                [&parts](const char* data, std::size_t length) {
+                    parts.back().content.append(data, length);
+                    return true;
+                });
+            whole.body = multipartWireForm(request.get_header_value("Content-Type"), parts);
+        } else {
+            reader([&whole](const char* data, std::size_t length) {
+                whole.body.append(data, length);
+                return true;
+            });
+        }
+        recorded(whole, response);
+    });
     server_.Get(path, recorded);
 }
 

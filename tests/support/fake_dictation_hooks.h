@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "pipeline/dictation_job.h"
+#include "platform/main_queue.h"
+
+namespace vurin::testing {
+
+// The application side of a dictation job: answers the readiness and generation questions as
+// the test sets them and records every hook call in order, with the thread kind it ran on.
+class FakeDictationHooks : public std::enable_shared_from_this<FakeDictationHooks> {
+  public:
+    std::atomic<bool> current{true};
+    std::atomic<bool> localSTTReady{true};
+    std::atomic<bool> localPolishReady{true};
+
+    // Marks calls made on the main thread with " (main)".
+    explicit FakeDictationHooks(std::shared_ptr<MainQueue> mainQueue = nullptr)
+        : mainQueue_(std::move(mainQueue)) {}
+
+    DictationHooks hooks() {
+        auto self = shared_from_this();
+        DictationHooks made;
+        made.isCurrent = [self](std::int64_t) { return self->current.load(); };
+        made.isLocalSTTReady = [self] { return self->localSTTReady.load(); };
+        made.isLocalPolishReady = [self] { return self->localPolishReady.load(); };
+        made.localSTTRequestFailed = [self] { self->note("localSTTRequestFailed"); };
+        made.localPolishRequestFailed = [self] { self->note("localPolishRequestFailed"); };
+        made.setIdleIfCurrent = [self](std::int64_t generation) {
+            self->note("setIdleIfCurrent " + std::to_string(generation));
+        };
+        made.warnLocalUnavailable = [self] { self->note("warnLocalUnavailable"); };
+        made.warnNotConfigured = [self] { self->note("warnNotConfigured"); };
+        made.inject = [self](const std::string& text) { self->note("inject " + text); };
+        return made;
+    }
+
+    std::vector<std::string> calls() const {
+        std::lock_guard guard(lock_);
+        return calls_;
+    }
+
+  private:
+    void note(std::string call) {
+        if (mainQueue_ && mainQueue_->isMainThread()) {
+            call += " (main)";
+        }
+        std::lock_guard guard(lock_);
+        calls_.push_back(std::move(call));
+    }
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    mutable std::mutex lock_;
+    std::vector<std::string> calls_;
+};
+
+}  // namespace vurin::testing
