@@ -65,6 +65,10 @@ bool Gate::waitOpen(std::chrono::milliseconds limit) {
 }
 
 StandInHttpServer::StandInHttpServer() {
+    // Replies go out as headers and body in separate writes; without this, Nagle's algorithm
+    // holds the body back until the client's delayed ACK (some 40 ms), and every reply of an
+    // "instant" stand-in would be that slow.
+    server_.set_tcp_nodelay(true);
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     // stop() is ignored until the accept loop runs; wait for it so that a server stopped
