@@ -5,8 +5,8 @@
 namespace vurin {
 namespace {
 
-// How long a answered connection may keep sending before it is closed regardless, and how much
-// of it is read.
+// How long an answered connection may keep sending before it is closed regardless, and how much
+// of what it sends is read and thrown away.
 constexpr auto kLingerTime = std::chrono::seconds(1);
 constexpr std::size_t kLingerBytes = 64 * 1024;
 

@@ -7,7 +7,7 @@ namespace vurin {
 namespace {
 
 constexpr std::size_t kMaxHeadBytes = 65536;
-// Bytes an event stream may have queued for a peer that stopped reading before it is dropped.
+// Events a stream may have queued for a peer that stopped reading before it is dropped.
 constexpr std::size_t kMaxQueuedEvents = 64;
 
 // Accept failures that say "not now" (out of descriptors or memory, a peer that gave up

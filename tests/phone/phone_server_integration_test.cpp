@@ -227,6 +227,29 @@ TEST_F(PhoneServerIntegrationTest, FifthStreamIsRefusedUntilOneOfTheFourLeaves) 
     EXPECT_TRUE(accepted);
 }
 
+TEST_F(PhoneServerIntegrationTest, StreamThatStopsReadingIsDroppedAndOthersKeepGoing) {
+    ASSERT_EQ(startServer(), true);
+    std::string ignored;
+    auto stalled = openStream(ignored);  // never read again
+    std::string buffer;
+    auto reader = openStream(buffer);
+    buffer.clear();
+    // Far more than the socket buffers hold, so the stalled stream's queue fills up.
+    const std::string big(256 * 1024, 'x');
+    const std::size_t eventSize = big.size() + 8;  // "data: " + state + "\n\n"
+    for (int i = 0; i < 200; ++i) {
+        server->broadcast(big);
+        ASSERT_TRUE(reader->readAtLeast(buffer, eventSize));
+        buffer.erase(0, eventSize);
+    }
+    server->broadcast("idle");
+    EXPECT_TRUE(reader->readAtLeast(buffer, 12));
+    EXPECT_EQ(buffer, "data: idle\n\n");
+    // The stalled one was closed: draining it ends instead of waiting for more.
+    EXPECT_EQ(stalled->readAll().find("data: idle"), std::string::npos);
+    EXPECT_TRUE(stalled->closedByPeer());
+}
+
 TEST_F(PhoneServerIntegrationTest, SilentClientIsDroppedAfterTheHeadTimeout) {
     limits.headerTimeout = 0.2;
     ASSERT_EQ(startServer(), true);
