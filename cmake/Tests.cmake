@@ -13,6 +13,12 @@ target_link_libraries(vurin_test_support PUBLIC vurin_logic GTest::gtest GTest::
 pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 target_link_libraries(vurin_test_support PUBLIC PkgConfig::CPP_HTTPLIB)
 
+# GoogleTest, GoogleMock and JSON are parsed once per target instead of once per test file: on
+# two cores this is most of the test build's time.
+set(VURIN_TEST_PRECOMPILED_HEADERS <gtest/gtest.h> <gmock/gmock.h> <nlohmann/json.hpp>
+    <filesystem> <functional> <memory> <optional> <string> <vector>)
+target_precompile_headers(vurin_test_support PRIVATE ${VURIN_TEST_PRECOMPILED_HEADERS})
+
 file(GLOB_RECURSE VURIN_ALL_TESTS CONFIGURE_DEPENDS tests/*_test.cpp)
 list(FILTER VURIN_ALL_TESTS EXCLUDE REGEX "/tests/support/")
 
@@ -24,6 +30,7 @@ function(vurin_test_group label sources)
   endif()
   add_executable(vurin_${label}_tests ${sources})
   target_link_libraries(vurin_${label}_tests PRIVATE vurin_test_support GTest::gtest_main ${ARGN})
+  target_precompile_headers(vurin_${label}_tests PRIVATE ${VURIN_TEST_PRECOMPILED_HEADERS})
   # Unit tests run in parallel; the others share ports, processes, the display, the clipboard
   # and the sound server, so each runs alone.
   set(serial FALSE)
