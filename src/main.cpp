@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QTimer>
+#include <csignal>
 #include <memory>
 
 #include "app/app_controller.h"
@@ -15,6 +16,7 @@
 #include "platform/linux/key_grab_x11.h"
 #include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/sound_canberra.h"
+#include "providers/provider_runtime_status.h"
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
 #include "ui/qt/qt_main_queue.h"
@@ -25,11 +27,18 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Vurin");
     QApplication::setQuitOnLastWindowClosed(false);  // a tray program: windows come and go
     vurin::quitEventLoopOnTerminationSignals();
+    // A peer that hangs up mid-write (a phone, a local service) must cost one failed write,
+    // not the process.
+    std::signal(SIGPIPE, SIG_IGN);
 
     auto mainQueue = std::make_shared<vurin::QtMainQueue>(&application);
     vurin::installSoundOutput(std::make_shared<vurin::CanberraSoundOutput>(), mainQueue);
 
     vurin::installSecretStore(std::make_shared<vurin::LibsecretSecretStore>());
+    vurin::setCloudKeyPresenceLookup([](const std::string& account) {
+        const auto key = vurin::Keychain::get(account);
+        return key && !key->empty();
+    });
 
     vurin::AppServices services;
     services.mainQueue = mainQueue;

@@ -25,7 +25,6 @@ void AppController::applicationDidFinishLaunching() {
     applyUILang(config_.uiLang);
     setSoundVolume(static_cast<float>(config_.soundVolume));
     services_.recorder->warmUp(config_.micDevice == "builtin");
-    tapKeyCode_ = config_.keyCode;
     installMainMenu();
     statusItem_ = services_.shell->createStatusItem();
     updateStatusIcon();

@@ -83,9 +83,6 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     }
     const PipelineGeneration& pipelineGeneration() const { return *pipelineGeneration_; }
 
-    // The trigger key code the capture thread compares against.
-    std::int64_t tapKeyCode() const { return tapKeyCode_; }
-
   private:
     explicit AppController(AppServices services);
 
@@ -127,7 +124,6 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     std::shared_ptr<WorkItem> maxRecordTimer_;
     std::shared_ptr<RepeatingTimer> localServiceTimer_;
     std::shared_ptr<StatusItemView> statusItem_;
-    std::int64_t tapKeyCode_ = 105;
     bool didFinishInputSetup_ = false;
 };
 

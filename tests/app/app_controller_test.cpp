@@ -20,7 +20,6 @@ TEST_F(Startup, RunsTheSequenceAndLogsTheReadyLinesOnce) {
     EXPECT_EQ(startupTrace[1], "migrate");
     EXPECT_EQ(startupTrace[2], "updates");
     EXPECT_EQ(recorder->warmUps, std::vector<bool>{true});
-    EXPECT_EQ(controller->tapKeyCode(), 105);
     EXPECT_EQ(permissions->checks, 1);
     EXPECT_EQ(phone->calls, std::vector<std::string>{"startIfEnabled"});
     EXPECT_EQ(shell->statusItem->title, "🎙️");
