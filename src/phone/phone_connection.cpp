@@ -1,4 +1,5 @@
 #include <chrono>
+#include <iterator>
 
 #include "phone/phone_server_core.h"
 
@@ -18,14 +19,20 @@ void writeNext(const std::shared_ptr<PhoneConnection>& connection) {
     asio::async_write(connection->socket, asio::buffer(connection->outbox.front().bytes),
                       [connection](const asio::error_code& error, std::size_t) {
                           connection->writing = false;
+                          if (connection->outbox.empty()) {
+                              return;
+                          }
                           auto done = std::move(connection->outbox.front().done);
                           connection->outbox.pop_front();
                           if (done) {
                               done(error);
                           }
-                          if (!error) {
-                              writeNext(connection);
+                          if (error || connection->closed) {
+                              // Queued callbacks hold the connection: drop them or it never goes.
+                              connection->outbox.clear();
+                              return;
                           }
+                          writeNext(connection);
                       });
 }
 
@@ -54,6 +61,10 @@ void PhoneConnection::close() {
     asio::error_code ignored;
     timer.cancel();
     socket.close(ignored);
+    // Pieces not yet on their way will never be written; their callbacks hold this connection.
+    // The one being written stays until its handler has run.
+    outbox.erase(writing && !outbox.empty() ? std::next(outbox.begin()) : outbox.begin(),
+                 outbox.end());
 }
 
 void sendOnConnection(const std::shared_ptr<PhoneConnection>& connection, std::string bytes,
