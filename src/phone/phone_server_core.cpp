@@ -114,6 +114,8 @@ void PhoneTriggerServer::Core::accepted(const asio::error_code& error, asio::ip:
         return;
     }
     auto connection = std::make_shared<PhoneConnection>(nextConnectionID_++, std::move(socket));
+    std::erase_if(liveConnections_, [](const auto& entry) { return entry.second.expired(); });
+    liveConnections_[connection->id] = connection;
     acceptNext();
     if (pendingConnections_.size() >= static_cast<std::size_t>(limits_.maxPendingConnections)) {
         sendHTTP(connection, "503 Service Unavailable", "text/plain; charset=utf-8", "busy");
@@ -155,6 +157,19 @@ void PhoneTriggerServer::Core::stop() {
     closeClientConnections();
     token_.clear();
     isRunning_ = false;
+}
+
+void PhoneTriggerServer::Core::shutdown() {
+    stop();
+    for (const auto& [id, weak] : liveConnections_) {
+        if (auto connection = weak.lock()) {
+            connection->close();
+        }
+    }
+    liveConnections_.clear();
+    // Closed sockets and cancelled timers complete their operations with operation_aborted;
+    // once those handlers have run, nothing is left and run() returns.
+    keepRunning_.reset();
 }
 
 void PhoneTriggerServer::Core::closeClientConnections() {

@@ -54,6 +54,9 @@ class PhoneTriggerServer::Core : public std::enable_shared_from_this<PhoneTrigge
     void start(std::string token, StartCompletion completion);
     void stop();
     void broadcast(std::string state);
+    // Last call, on the io thread: stops, closes every connection still alive and lets the
+    // io_context run out of work.
+    void shutdown();
 
   private:
     void report(const StartCompletion& completion, bool listening);
@@ -94,6 +97,9 @@ class PhoneTriggerServer::Core : public std::enable_shared_from_this<PhoneTrigge
     asio::steady_timer acceptRetry_;
     std::map<std::uint64_t, ConnectionPtr> pendingConnections_;
     std::map<std::uint64_t, ConnectionPtr> sseClients_;
+    // Every accepted connection, including answered ones lingering outside both maps, so
+    // shutdown can close them all. Weak: their handlers own them.
+    std::map<std::uint64_t, std::weak_ptr<PhoneConnection>> liveConnections_;
     std::uint64_t nextConnectionID_ = 1;
     std::string token_;
     std::string lastState_ = "idle";

@@ -21,9 +21,11 @@ PhoneTriggerServer::PhoneTriggerServer(std::shared_ptr<MainQueue> mainQueue, std
 }
 
 PhoneTriggerServer::~PhoneTriggerServer() {
-    // The io thread is joined before the core goes, so no handler runs against a dead core;
-    // handlers still queued are destroyed with the io_context, closing their sockets.
-    io_->stop();
+    // Handlers own their connection (and through its outbox, the queued bytes). Stopping the
+    // io_context would leave them unrun, and the connections they hold would never be freed.
+    // Instead the shutdown runs on the io thread and closes everything; run() returns once each
+    // aborted handler has run and let go, and only then does the core go.
+    asio::post(*io_, [core = core_] { core->shutdown(); });
     if (thread_.joinable()) {
         thread_.join();
     }

@@ -356,6 +356,32 @@ TEST_F(PhoneServerIntegrationTest, StopClosesStreamsAndAStartAfterwardsWorks) {
     EXPECT_TRUE(exchange(request("GET", withToken("/"))).starts_with("HTTP/1.1 403 Forbidden"));
 }
 
+// Destruction must not wait for peers: a stream with writes queued behind a full socket, an
+// answered request still lingering and a head still arriving are all closed at once.
+TEST_F(PhoneServerIntegrationTest, DestroyingTheServerClosesEveryConnectionAtOnce) {
+    ASSERT_EQ(startServer(), true);
+    std::string ignored;
+    auto stalled = openStream(ignored);
+    for (int i = 0; i < 8; ++i) {
+        server->broadcast(std::string(256 * 1024, 'x'));
+    }
+    Client lingering(server->boundPort());
+    lingering.send(request("GET", withToken("/")));
+    std::string answer;
+    ASSERT_TRUE(lingering.readAtLeast(answer, 12));
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200"));
+    Client waiting(server->boundPort());
+    waiting.send("GET / HTTP/1.1\r\nHo");
+
+    const auto started = std::chrono::steady_clock::now();
+    server.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 800ms);
+    EXPECT_EQ(waiting.readAll(), "");
+    EXPECT_TRUE(waiting.closedByPeer());
+    stalled->readAll();
+    EXPECT_TRUE(stalled->closedByPeer());
+}
+
 TEST_F(PhoneServerIntegrationTest, PortInUseReportsFailureAndTheServerCanTryAgain) {
     ASSERT_EQ(startServer(), true);
     PhoneTriggerServer second(queue, server->boundPort());
