@@ -2,8 +2,10 @@
 // monitor is remapped as the default source "vmic", so playing into micfeed speaks into the mic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/audio_convert.h"
 #include "audio/capture_source_choice.h"
 #include "audio/peak_level.h"
 #include "audio/recorder.h"
@@ -45,6 +48,79 @@ struct Stopped {
     std::optional<fs::path> file;
     double duration = -1;
 };
+
+// 16 kHz mono samples as doubles; empty when the file cannot be read.
+std::vector<double> monoSamples(const fs::path& file) {
+    const auto wav = test::readWav(file);
+    if (!wav || wav->channels != 1) {
+        return {};
+    }
+    return {wav->samples.begin(), wav->samples.end()};
+}
+
+double energy(const std::vector<double>& x, std::size_t from, std::size_t count) {
+    double sum = 0;
+    for (std::size_t i = from; i < from + count; ++i) {
+        sum += x[i] * x[i];
+    }
+    return sum;
+}
+
+// Normalised cross-correlation of `reference` against `signal` starting at `lag`.
+double correlationAt(const std::vector<double>& reference, const std::vector<double>& signal,
+                     std::size_t lag) {
+    double dot = 0;
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+        dot += reference[i] * signal[lag + i];
+    }
+    const double norm =
+        std::sqrt(energy(reference, 0, reference.size()) * energy(signal, lag, reference.size()));
+    return norm > 0 ? dot / norm : 0.0;
+}
+
+// The loudness of every `frame`-sample frame, mean removed: playback timing and resampling
+// leave the envelope intact even where the waveforms drift apart by a few samples.
+std::vector<double> envelope(const std::vector<double>& x, std::size_t frame) {
+    std::vector<double> out(x.size() / frame);
+    double mean = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = std::sqrt(energy(x, i * frame, frame) / static_cast<double>(frame));
+        mean += out[i];
+    }
+    mean /= static_cast<double>(std::max<std::size_t>(out.size(), 1));
+    for (auto& value : out) {
+        value -= mean;
+    }
+    return out;
+}
+
+struct Alignment {
+    std::size_t lag = 0;  // where the reference starts in the signal, in samples
+    double correlation = -1;
+};
+
+// Where `reference` best matches inside `signal` over every lag at which it fits whole.
+Alignment bestAlignment(const std::vector<double>& reference, const std::vector<double>& signal,
+                        std::size_t from, std::size_t to) {
+    Alignment best;
+    for (std::size_t lag = from; lag <= to && lag + reference.size() <= signal.size(); ++lag) {
+        const double c = correlationAt(reference, signal, lag);
+        if (c > best.correlation) {
+            best = {lag, c};
+        }
+    }
+    return best;
+}
+
+// One past the last sample louder than `threshold` (the end of the speech, not the padding).
+std::size_t speechEnd(const std::vector<double>& x, double threshold) {
+    for (std::size_t i = x.size(); i > 0; --i) {
+        if (std::abs(x[i - 1]) > threshold) {
+            return i;
+        }
+    }
+    return 0;
+}
 
 std::optional<Stopped> stopAndWait(Recorder& recorder) {
     auto promise = std::make_shared<std::promise<Stopped>>();
@@ -126,6 +202,84 @@ TEST_F(RecorderAudioTest, AToneIntoTheMicrophoneComesBackAsA16kMonoFile) {
     EXPECT_FALSE(fs::exists(captureFileURL(*stopped->file))) << "capture file left behind";
     fs::remove(*stopped->file);
     fs::remove(tone);
+}
+
+TEST_F(RecorderAudioTest, SpeechIntoTheMicrophoneComesBackWholeAndAligned) {
+    requireSession();
+    const fs::path folder = test::freshTestFolder("speech-into-mic");
+    const fs::path clip = folder / "phrase.wav";
+    const fs::path reference16k = folder / "phrase-16k.wav";
+    run("espeak-ng -w " + clip.string() + " \"The quick brown fox jumps over the lazy dog.\"");
+    ASSERT_TRUE(fs::exists(clip)) << "espeak-ng made no clip (scripts/install-deps installs it)";
+    const double clipSeconds = downsampleTo16k(clip, reference16k);
+    ASSERT_GT(clipSeconds, 1.0);
+    const auto reference = monoSamples(reference16k);
+    ASSERT_FALSE(reference.empty());
+
+    auto recorder = Recorder::create(capture_);
+    recorder->warmUp(false);
+    recorder->waitForBackgroundTasks();
+    ASSERT_TRUE(recorder->start(false));
+    run("paplay -d micfeed " + clip.string());  // returns once the clip has been played
+    // The monitor and the remapped source deliver a little behind the sink.
+    std::this_thread::sleep_for(300ms);
+    const auto stopped = stopAndWait(*recorder);
+
+    ASSERT_TRUE(stopped && stopped->file) << "no recording came back";
+    // Playback starts a process after start() returned: loose bounds on a loaded machine.
+    EXPECT_GT(stopped->duration, clipSeconds - 0.1);
+    EXPECT_LT(stopped->duration, clipSeconds + 4.0);
+    const auto recorded = monoSamples(*stopped->file);
+    ASSERT_FALSE(recorded.empty());
+
+    // Zeros around the recording let the clip overhang either end; the envelopes give the
+    // coarse lag (10 ms steps), then each 200 ms of speech is matched sample by sample nearby,
+    // which absorbs playback start delay and the small drift of the server's resampling.
+    constexpr std::size_t kPad = 4800;
+    constexpr std::size_t kFrame = 160;
+    constexpr std::size_t kWindow = 3200;
+    constexpr std::size_t kNear = 400;
+    std::vector<double> padded(kPad, 0.0);
+    padded.insert(padded.end(), recorded.begin(), recorded.end());
+    padded.insert(padded.end(), kPad, 0.0);
+    const auto coarse = bestAlignment(envelope(reference, kFrame), envelope(padded, kFrame), 0,
+                                      padded.size() / kFrame);
+    ASSERT_GT(coarse.correlation, 0.5) << "the recording does not follow the clip's loudness";
+    const std::size_t lag = coarse.lag * kFrame;
+
+    std::vector<double> matches;
+    std::size_t tailLag = lag;
+    const std::size_t end = speechEnd(reference, 1000.0);
+    ASSERT_GT(end, kWindow);
+    for (std::size_t at = 0; at + kWindow <= end; at += kWindow / 2) {
+        const std::vector<double> window(
+            reference.begin() + static_cast<std::ptrdiff_t>(at),
+            reference.begin() + static_cast<std::ptrdiff_t>(at + kWindow));
+        if (energy(window, 0, kWindow) < kWindow * 500.0 * 500.0) {
+            continue;  // a pause between words says nothing about alignment
+        }
+        const std::size_t centre = lag + at;
+        const auto local =
+            bestAlignment(window, padded, centre > kNear ? centre - kNear : 0, centre + kNear);
+        matches.push_back(local.correlation);
+        tailLag = local.lag - at;
+    }
+    ASSERT_GE(matches.size(), 4u);
+    std::sort(matches.begin(), matches.end());
+    EXPECT_GT(matches[matches.size() / 2], 0.5)
+        << "median of " << matches.size() << " windows; worst " << matches.front();
+
+    // The last 200 ms of speech must be there, about as loud as played: a stop that drops the
+    // end of the capture loses exactly this part.
+    const std::size_t endInRecording = tailLag + end;
+    ASSERT_LE(endInRecording, kPad + recorded.size()) << "the end of the speech was not recorded";
+    const double playedTail = energy(reference, end - kWindow, kWindow);
+    const double recordedTail = energy(padded, endInRecording - kWindow, kWindow);
+    EXPECT_GT(recordedTail, 0.25 * playedTail)
+        << "played tail energy " << playedTail << ", recorded " << recordedTail;
+    EXPECT_LT(recordedTail, 4.0 * playedTail);
+    fs::remove(*stopped->file);
+    fs::remove_all(folder);
 }
 
 TEST_F(RecorderAudioTest, RecordingSilenceStaysBelowTheSpeechThreshold) {
