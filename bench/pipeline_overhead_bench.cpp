@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/private_file.h"
 #include "pipeline/dictation_pipeline.h"
 #include "providers/local_endpoints.h"
 #include "providers/multipart_body.h"

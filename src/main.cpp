@@ -1,3 +1,4 @@
+// Process entry: wires the Linux platform and the Qt renderer into the application controller.
 #include <QApplication>
 #include <QTimer>
 #include <csignal>
@@ -11,6 +12,9 @@
 #include "config/keychain.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
+#include "phone/phone_remote_controller.h"
+#include "phone/phone_remote_wiring.h"
+#include "phone/phone_trigger_server.h"
 #include "pipeline/dictation_pipeline.h"
 #include "platform/linux/audio_capture_pulse.h"
 #include "platform/linux/key_grab_x11.h"
@@ -22,6 +26,25 @@
 #include "ui/qt/qt_main_queue.h"
 #include "ui/qt/termination_signals.h"
 
+namespace {
+
+// Cue sounds, the keychain and the key names are process-wide services.
+void installProcessServices(const std::shared_ptr<vurin::MainQueue>& mainQueue,
+                            const std::shared_ptr<vurin::X11KeyGrab>& keyGrab) {
+    vurin::installSoundOutput(std::make_shared<vurin::CanberraSoundOutput>(), mainQueue);
+    vurin::installSecretStore(std::make_shared<vurin::LibsecretSecretStore>());
+    vurin::setCloudKeyPresenceLookup([](const std::string& account) {
+        const auto key = vurin::Keychain::get(account);
+        return key && !key->empty();
+    });
+    vurin::setEvdevKeyNameLookup([weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)](int evdev) {
+        auto live = weak.lock();
+        return live ? live->keyName(evdev) : std::nullopt;
+    });
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vurin");
@@ -32,32 +55,29 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     auto mainQueue = std::make_shared<vurin::QtMainQueue>(&application);
-    vurin::installSoundOutput(std::make_shared<vurin::CanberraSoundOutput>(), mainQueue);
+    auto keyGrab = std::make_shared<vurin::X11KeyGrab>();
+    installProcessServices(mainQueue, keyGrab);
 
-    vurin::installSecretStore(std::make_shared<vurin::LibsecretSecretStore>());
-    vurin::setCloudKeyPresenceLookup([](const std::string& account) {
-        const auto key = vurin::Keychain::get(account);
-        return key && !key->empty();
-    });
+    auto eventTap = vurin::EventTap::create(mainQueue, keyGrab);
+    auto phone = vurin::PhoneRemoteController::create(
+        mainQueue, std::make_shared<vurin::PhoneTriggerServer>(mainQueue));
 
     vurin::AppServices services;
     services.mainQueue = mainQueue;
-    services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     services.shell = std::make_shared<vurin::QtApplicationShell>();
-    services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
     services.recorder = vurin::Recorder::create(std::make_shared<vurin::PulseAudioCapture>());
-    auto keyGrab = std::make_shared<vurin::X11KeyGrab>();
-    vurin::setEvdevKeyNameLookup([weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)](int evdev) {
-        auto live = weak.lock();
-        return live ? live->keyName(evdev) : std::nullopt;
-    });
-    auto eventTap = vurin::EventTap::create(mainQueue, keyGrab);
+    services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
+    services.phone = phone;
     services.triggerCapture = eventTap;
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
+    services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     vurin::fillUnavailableServices(services, vurin::loadConfig());
+    auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));
     vurin::wireEventTap(*eventTap, controller);
+    phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
+
     QTimer::singleShot(0, &application,
                        [&controller] { controller->applicationDidFinishLaunching(); });
     const int status = QApplication::exec();

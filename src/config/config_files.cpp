@@ -37,28 +37,6 @@ std::string homeDirectory() {
     return "/";
 }
 
-// Plain reads: a stream would throw when the path turns out to be a folder.
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got == 0) {
-            return bytes;
-        }
-        if (got < 0 && errno != EINTR) {
-            return std::nullopt;
-        }
-        if (got > 0) {
-            bytes.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-}
-
 }  // namespace
 
 std::filesystem::path configDirFrom(std::string_view xdgConfigHome, std::string_view home) {

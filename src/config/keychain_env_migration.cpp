@@ -70,27 +70,12 @@ EnvLine splitAtEquals(std::string_view line) {
     return {line.substr(0, equals), line.substr(equals + 1)};
 }
 
-// Plain reads: a stream would throw when the path turns out to be a folder.
 std::optional<std::string> readUTF8File(const std::filesystem::path& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
+    auto bytes = readWholeFile(path);
+    if (!bytes) {
         return std::nullopt;
     }
-    std::string bytes;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got == 0) {
-            break;
-        }
-        if (got < 0 && errno != EINTR) {
-            return std::nullopt;
-        }
-        if (got > 0) {
-            bytes.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    if (!isValidUTF8(bytes)) {
+    if (!isValidUTF8(*bytes)) {
         return std::nullopt;
     }
     return bytes;

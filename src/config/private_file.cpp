@@ -92,4 +92,26 @@ bool writeFilePrivateAtomically(const std::filesystem::path& path, std::string_v
     return false;
 }
 
+// Plain reads rather than a stream, which throws when the path turns out to be a folder.
+std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got == 0) {
+            return bytes;
+        }
+        if (got < 0 && errno != EINTR) {
+            return std::nullopt;
+        }
+        if (got > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+}
+
 }  // namespace vurin

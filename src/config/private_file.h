@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace vurin {
@@ -38,5 +39,8 @@ std::optional<PrivateTempFile> createPrivateTempFile(const std::filesystem::path
 
 // Writes all of `bytes`, continuing after interruptions and short writes.
 bool writeAll(int fd, std::string_view bytes);
+
+// The whole content of a file, or nothing when it cannot be opened or read (a folder included).
+std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 
 }  // namespace vurin

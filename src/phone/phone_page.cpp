@@ -112,6 +112,8 @@ bg:{idle:"Hold to talk",recording:"Release to type",transcribing:"Working…",pe
 
 }  // namespace
 
-std::string_view phonePageDocument() { return kPage; }
+std::string_view phonePageDocument() {
+    return kPage;
+}
 
 }  // namespace vurin

@@ -5,7 +5,7 @@ namespace vurin {
 // Something a job waits on that can be aborted from another thread, such as an HTTP transfer.
 // `cancel` must be safe to call from any thread, more than once, and after the work finished.
 class CancellableTask {
-public:
+  public:
     virtual ~CancellableTask() = default;
     virtual void cancel() = 0;
 };

@@ -11,27 +11,6 @@
 
 namespace vurin {
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) {
-        return std::nullopt;
-    }
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream) {
-        return std::nullopt;
-    }
-    // One bulk read per chunk: a 10 s recording is read in well under a millisecond.
-    std::string bytes;
-    char chunk[64 * 1024];
-    while (stream.read(chunk, sizeof chunk) || stream.gcount() > 0) {
-        bytes.append(chunk, static_cast<std::size_t>(stream.gcount()));
-    }
-    if (stream.bad()) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 std::string multipartBoundary() {
     return "VurinBoundary-" + makeUUIDString();
 }

@@ -7,9 +7,6 @@
 
 namespace vurin {
 
-// The whole file, or nothing when it cannot be read.
-std::optional<std::string> readWholeFile(const std::filesystem::path& file);
-
 // "VurinBoundary-" + a fresh random UUID (upper case): new for every request, so no recording
 // can contain it by accident.
 std::string multipartBoundary();

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "config/keychain.h"
+#include "config/private_file.h"
 #include "providers/cloud_response.h"
 #include "providers/http_transport.h"
 #include "providers/local_endpoints.h"

@@ -110,7 +110,8 @@ TEST_F(KeychainTest, EveryReadFailureLooksAbsentButTheLogSaysWhich) {
     EXPECT_EQ(logged_,
               (std::vector<std::string>{
                   "🔑 Keychain 中没有 OPENAI_API_KEY 的 Key (item not found)",
-                  "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:无法连接 Secret Service "
+                  "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:无法连接 Secret "
+                  "Service "
                   "(no "
                   "service): read refused",
                   "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:钥匙环已锁定 "

@@ -192,16 +192,17 @@ TEST(HttpTransportIntegrationTest, TheRequestsOwnIntervalLimitsIdlenessNotDurati
     EXPECT_LT(secondsSince(start), 5.0);
 
     // A reply that trickles in, never pausing for as long as the interval, is not cut off
-    // even though it takes several intervals in all.
+    // even though it takes longer than the interval in all. The gaps leave a wide margin, so a
+    // busy machine cannot stretch one of them past the interval.
     StandInHttpServer server;
     server.route("/trickle", [](const httplib::Request&, httplib::Response& response) {
         response.set_chunked_content_provider("text/plain",
                                               [](size_t offset, httplib::DataSink& sink) {
-                                                  if (offset >= 8) {
+                                                  if (offset >= 20) {
                                                       sink.done();
                                                       return true;
                                                   }
-                                                  std::this_thread::sleep_for(150ms);
+                                                  std::this_thread::sleep_for(250ms);
                                                   sink.write("ab", 2);
                                                   return true;
                                               });
@@ -209,8 +210,8 @@ TEST(HttpTransportIntegrationTest, TheRequestsOwnIntervalLimitsIdlenessNotDurati
     HttpRequest trickle = post(server.url("/trickle"));
     // The stand-in would otherwise compress the stream and hold every piece back to the end.
     trickle.headers.emplace_back("Accept-Encoding", "identity");
-    trickle.timeoutInterval = 0.5;
-    EXPECT_EQ(httpPost(trickle, 30), (HttpResult{"abababab"s, 200}));
+    trickle.timeoutInterval = 1.5;
+    EXPECT_EQ(httpPost(trickle, 30), (HttpResult{"abababababababababab"s, 200}));
 }
 
 TEST(HttpTransportIntegrationTest, CancellingWhileTheServerHoldsTheRequestReturnsAtOnce) {

@@ -9,7 +9,7 @@ namespace {
 // Every test binary runs with its own configuration and temporary folders, so no test ever
 // touches the real home directory.
 class IsolatedFoldersEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "vurin-tests-XXXXXX").string();
@@ -28,11 +28,10 @@ public:
         }
     }
 
-private:
+  private:
     std::filesystem::path root_;
 };
 
-const auto* const registered =
-    ::testing::AddGlobalTestEnvironment(new IsolatedFoldersEnvironment);
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new IsolatedFoldersEnvironment);
 
 }  // namespace
