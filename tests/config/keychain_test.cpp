@@ -107,17 +107,14 @@ TEST_F(KeychainTest, EveryReadFailureLooksAbsentButTheLogSaysWhich) {
         store_->readFailure = status;
         EXPECT_EQ(Keychain::get("GROQ_API_KEY"), std::nullopt);
     }
-    EXPECT_EQ(logged_,
-              (std::vector<std::string>{
-                  "🔑 Keychain 中没有 OPENAI_API_KEY 的 Key (item not found)",
-                  "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:无法连接 Secret "
-                  "Service "
-                  "(no "
-                  "service): read refused",
-                  "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:钥匙环已锁定 "
-                  "(locked)",
-                  "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:read refused",
-              }));
+    const std::string readFailed = "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:";
+    const std::vector<std::string> expected = {
+        "🔑 Keychain 中没有 OPENAI_API_KEY 的 Key (item not found)",
+        readFailed + "无法连接 Secret Service (no service): read refused",
+        readFailed + "钥匙环已锁定 (locked)",
+        readFailed + "read refused",
+    };
+    EXPECT_EQ(logged_, expected);
 }
 
 TEST_F(KeychainTest, ARepeatedReadProblemIsLoggedOnceUntilItChanges) {
