@@ -12,22 +12,14 @@
 
 #include "config/config.h"
 #include "config/private_file.h"
+#include "support/private_files.h"
 
 namespace vurin {
 namespace {
 
 namespace fs = std::filesystem;
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
-
-std::string contentOf(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using testing::contentOf;
+using testing::modeOf;
 
 void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -41,22 +33,7 @@ std::vector<std::string> namesIn(const fs::path& folder) {
     return names;
 }
 
-// Each test starts without a configuration folder. A permissive umask makes any file created
-// with wider permissions show them.
-class ConfigFiles : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        fs::remove_all(configDir());
-        previousUmask_ = ::umask(0);
-    }
-    void TearDown() override {
-        ::umask(previousUmask_);
-        fs::remove_all(configDir());
-    }
-
-  private:
-    mode_t previousUmask_ = 0;
-};
+class ConfigFiles : public testing::FreshConfigFolderTest {};
 
 TEST_F(ConfigFiles, LoadingWithoutAFileGivesDefaultsAndCreatesNothing) {
     EXPECT_EQ(loadConfig(), Config());

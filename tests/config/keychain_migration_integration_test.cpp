@@ -16,43 +16,33 @@
 #include "config/keychain.h"
 #include "support/fake_secret_store.h"
 #include "support/log.h"
+#include "support/private_files.h"
 
 namespace vurin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::contentOf;
 using testing::FakeSecretStore;
+using testing::modeOf;
 
 const std::string kMigratedGroq = "🔑 已把 GROQ_API_KEY 从 env 文件迁移进 Keychain";
 const std::string kPruned = "🔐 已从旧 env 文件清除完成 Keychain 迁移的云端 Key";
 
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
-
-std::string contentOf(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 // Each test starts with an empty configuration folder, an empty fake keychain and a
 // permissive umask, so a rewritten file that is not private from the start shows it.
-class EnvMigration : public ::testing::Test {
+class EnvMigration : public testing::FreshConfigFolderTest {
   protected:
     void SetUp() override {
-        fs::remove_all(configDir());
+        FreshConfigFolderTest::SetUp();
         fs::create_directories(configDir());
-        previousUmask_ = ::umask(0);
         installSecretStore(store_);
         setLogObserver([this](const std::string& line) { logged_.push_back(line); });
     }
     void TearDown() override {
         setLogObserver({});
         installSecretStore(nullptr);
-        ::umask(previousUmask_);
-        fs::remove_all(configDir());
+        FreshConfigFolderTest::TearDown();
     }
 
     void writeEnv(const std::string& content, fs::perms mode = fs::perms(0644)) {
@@ -72,9 +62,6 @@ class EnvMigration : public ::testing::Test {
 
     std::shared_ptr<FakeSecretStore> store_ = std::make_shared<FakeSecretStore>();
     std::vector<std::string> logged_;
-
-  private:
-    mode_t previousUmask_ = 0;
 };
 
 TEST_F(EnvMigration, LoadEnvIsEmptyForAMissingUnreadableOrNonUTF8File) {

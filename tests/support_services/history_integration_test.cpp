@@ -12,17 +12,14 @@
 #include <vector>
 
 #include "config/config.h"
+#include "support/private_files.h"
 
 namespace vurin {
 namespace {
 
 namespace fs = std::filesystem;
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
+using testing::contentOf;
+using testing::modeOf;
 
 std::string historyText() {
     std::ifstream file(historyURL(), std::ios::binary);
@@ -38,20 +35,7 @@ std::vector<std::string> historyLines() {
     return lines;
 }
 
-class HistoryFile : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        fs::remove_all(configDir());
-        previousUmask_ = ::umask(0);
-    }
-    void TearDown() override {
-        ::umask(previousUmask_);
-        fs::remove_all(configDir());
-    }
-
-  private:
-    mode_t previousUmask_ = 0;
-};
+class HistoryFile : public testing::FreshConfigFolderTest {};
 
 TEST_F(HistoryFile, FirstAppendCreatesAPrivateFileInAPrivateFolder) {
     appendHistory({{"sttMs", 812}, {"textSaved", false}});
