@@ -11,6 +11,7 @@
 #include "providers/provider_catalogue.h"
 #include "support/fake_secret_store.h"
 #include "support/log.h"
+#include "support/provider_clients_fixture.h"
 #include "support/provider_stand_ins.h"
 
 namespace vurin {
@@ -19,47 +20,14 @@ namespace {
 using Json = nlohmann::json;
 using testing::ScriptedStandIn;
 
-class PolishClientsTest : public ::testing::Test {
+class PolishClientsTest : public testing::ProviderClientsFixture {
   protected:
-    void SetUp() override {
-        installSecretStore(std::make_shared<testing::FakeSecretStore>());
-        overrideLocalPortsForTesting(0, local.port());
-        for (const char* id : {"groq", "openai", "gemini"}) {
-            overrideProviderBaseURLForTesting(id, cloud.server().origin());
-        }
-        setLogObserver([this](const std::string& line) {
-            std::lock_guard guard(logLock);
-            logLines.push_back(line);
-        });
-    }
-    void TearDown() override {
-        setLogObserver(nullptr);
-        overrideLocalPortsForTesting(0, 0);
-        for (const char* id : {"groq", "openai", "gemini"}) {
-            overrideProviderBaseURLForTesting(id, "");
-        }
-        installSecretStore(nullptr);
-    }
-    // The clients' own lines (the keychain reports a missing key on its own).
-    std::vector<std::string> lines() {
-        std::lock_guard guard(logLock);
-        std::vector<std::string> own;
-        for (const auto& line : logLines) {
-            if (!line.starts_with("🔑")) {
-                own.push_back(line);
-            }
-        }
-        return own;
-    }
+    PolishClientsTest() : ProviderClientsFixture(LocalService::ollama) {}
+
     static std::string header(const testing::ReceivedRequest& request, const std::string& name) {
         const auto found = request.headers.find(name);
         return found == request.headers.end() ? "<none>" : found->second;
     }
-
-    ScriptedStandIn local;
-    ScriptedStandIn cloud;
-    std::mutex logLock;
-    std::vector<std::string> logLines;
 };
 
 TEST_F(PolishClientsTest, LocalSendsTheGenerateBodyAndReadsTextAndTiming) {

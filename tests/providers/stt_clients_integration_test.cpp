@@ -12,6 +12,7 @@
 #include "providers/provider_catalogue.h"
 #include "support/fake_secret_store.h"
 #include "support/log.h"
+#include "support/provider_clients_fixture.h"
 #include "support/provider_stand_ins.h"
 #include "support/wav_files.h"
 
@@ -21,41 +22,16 @@ namespace {
 using testing::ScriptedReply;
 using testing::ScriptedStandIn;
 
-class SttClientsTest : public ::testing::Test {
+class SttClientsTest : public testing::ProviderClientsFixture {
   protected:
+    SttClientsTest() : ProviderClientsFixture(LocalService::whisper) {}
+
     void SetUp() override {
-        installSecretStore(std::make_shared<testing::FakeSecretStore>());
-        overrideLocalPortsForTesting(local.port(), 0);
-        for (const char* id : {"groq", "openai", "gemini"}) {
-            overrideProviderBaseURLForTesting(id, cloud.server().origin());
-        }
-        setLogObserver([this](const std::string& line) {
-            std::lock_guard guard(logLock);
-            logLines.push_back(line);
-        });
+        ProviderClientsFixture::SetUp();
         audio = test::freshTestFolder("stt") / "clip.wav";
         audioBytes =
             std::string("RIFF\x24\x00\x00\x00WAVE", 12) + std::string("\x00\x01\xff\r\n", 5);
         test::writeBytes(audio, audioBytes);
-    }
-    void TearDown() override {
-        setLogObserver(nullptr);
-        overrideLocalPortsForTesting(0, 0);
-        for (const char* id : {"groq", "openai", "gemini"}) {
-            overrideProviderBaseURLForTesting(id, "");
-        }
-        installSecretStore(nullptr);
-    }
-    // The clients' own lines (the keychain reports a missing key on its own).
-    std::vector<std::string> lines() {
-        std::lock_guard guard(logLock);
-        std::vector<std::string> own;
-        for (const auto& line : logLines) {
-            if (!line.starts_with("🔑")) {
-                own.push_back(line);
-            }
-        }
-        return own;
     }
     std::string filePart(const std::string& boundary) const {
         return "--" + boundary +
@@ -64,12 +40,8 @@ class SttClientsTest : public ::testing::Test {
                audioBytes + "\r\n--" + boundary + "--\r\n";
     }
 
-    ScriptedStandIn local;
-    ScriptedStandIn cloud;
     std::filesystem::path audio;
     std::string audioBytes;
-    std::mutex logLock;
-    std::vector<std::string> logLines;
 };
 
 TEST_F(SttClientsTest, LocalSendsTheFormInOrderAndCollapsesThePlainTextReply) {
