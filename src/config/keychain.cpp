@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "providers/provider_catalogue.h"
-#include "providers/reply_text.h"
 #include "support/log.h"
+#include "support/text.h"
 
 namespace vurin {
 

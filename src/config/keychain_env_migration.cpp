@@ -10,8 +10,8 @@
 #include "config/keychain.h"
 #include "config/private_file.h"
 #include "providers/provider_catalogue.h"
-#include "providers/reply_text.h"
 #include "support/log.h"
+#include "support/text.h"
 
 namespace vurin {
 

@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "providers/reply_text.h"
 #include "support/log.h"
+#include "support/text.h"
 
 namespace vurin {
 namespace {

@@ -9,10 +9,10 @@
 #include "providers/http_transport.h"
 #include "providers/local_endpoints.h"
 #include "providers/provider_catalogue.h"
-#include "providers/reply_text.h"
 #include "providers/request_parts.h"
 #include "support/grapheme_count.h"
 #include "support/log.h"
+#include "support/text.h"
 
 namespace vurin {
 namespace {

@@ -11,7 +11,6 @@
 #include "providers/local_endpoints.h"
 #include "providers/multipart_body.h"
 #include "providers/provider_catalogue.h"
-#include "providers/reply_text.h"
 #include "providers/request_parts.h"
 #include "support/log.h"
 #include "support/text.h"

@@ -91,4 +91,27 @@ std::string collapseToSingleLine(std::string_view text) {
     return std::string(trim(joined, isSpaceOrLineBreak));
 }
 
+bool isValidUTF8(std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const Scalar scalar = decodeAt(bytes, at);
+        if (scalar.codePoint == kInvalid) {
+            return false;
+        }
+        at += scalar.length;
+    }
+    return true;
+}
+
+std::string_view trimWhitespaceAndNewlines(std::string_view text) {
+    return trim(text, isSpaceOrLineBreak);
+}
+
+std::string_view utf8Prefix(std::string_view text, std::size_t count) {
+    std::size_t at = 0;
+    for (std::size_t taken = 0; taken < count && at < text.size(); ++taken) {
+        at += decodeAt(text, at).length;
+    }
+    return text.substr(0, at);
+}
+
 }  // namespace vurin

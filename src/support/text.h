@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,5 +11,16 @@ namespace vurin {
 // and the rest are joined with one space. Inner runs of spaces are kept. UTF-8 in and out;
 // bytes that are not valid UTF-8 are kept as they are.
 std::string collapseToSingleLine(std::string_view text);
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, no cut-off sequence.
+bool isValidUTF8(std::string_view bytes);
+
+// `text` without leading and trailing white space and line breaks: tab, U+000A...U+000D, NEL,
+// the Unicode space separators (Zs) and the line and paragraph separators. Text that is not
+// valid UTF-8 is trimmed of those it can read.
+std::string_view trimWhitespaceAndNewlines(std::string_view text);
+
+// The first `count` characters (code points) of valid UTF-8 `text`, never splitting one.
+std::string_view utf8Prefix(std::string_view text, std::size_t count);
 
 }  // namespace vurin
