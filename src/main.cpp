@@ -8,7 +8,6 @@
 #include "app/event_tap_wiring.h"
 #include "app/unavailable_services.h"
 #include "audio/recorder.h"
-#include "config/config.h"
 #include "config/keychain.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
@@ -71,7 +70,7 @@ int main(int argc, char** argv) {
     services.triggerCapture = eventTap;
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
-    vurin::fillUnavailableServices(services, vurin::loadConfig());
+    vurin::fillUnavailableServices(services);
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));

@@ -36,12 +36,6 @@ void UnavailableInjector::undoInsertedText(const PendingInjection&) {
     log("✖ 已取消(文本注入尚未接入此版本,输入框文本请手动删除)");
 }
 
-void UnavailablePhoneRemote::startIfEnabled() {
-    if (enabled_) {
-        log("📱 手机遥控尚未接入此版本,未启动");
-    }
-}
-
 void UnavailablePermissionGate::checkPermissions() {
     log("⚠️ 权限检查尚未接入此版本");
 }
@@ -59,7 +53,7 @@ void UnavailableSettingsPresenter::showSettings() {
     log("⚠️ 设置窗口尚未接入此版本");
 }
 
-void fillUnavailableServices(AppServices& services, const Config& config) {
+void fillUnavailableServices(AppServices& services) {
     auto fill = [](auto& slot, auto make) {
         if (!slot) {
             slot = make();
@@ -70,7 +64,7 @@ void fillUnavailableServices(AppServices& services, const Config& config) {
     fill(services.ollamaServer, [] { return std::make_shared<UnavailableLocalService>(); });
     fill(services.dictationPipeline, [] { return std::make_shared<UnavailableDictationRunner>(); });
     fill(services.injector, [] { return std::make_shared<UnavailableInjector>(); });
-    fill(services.phone, [&] { return std::make_shared<UnavailablePhoneRemote>(config); });
+    fill(services.phone, [] { return std::make_shared<UnavailablePhoneRemote>(); });
     fill(services.permissions, [] { return std::make_shared<UnavailablePermissionGate>(); });
     fill(services.triggerCapture, [] { return std::make_shared<UnavailableTriggerCapture>(); });
     fill(services.settings, [] { return std::make_shared<UnavailableSettingsPresenter>(); });

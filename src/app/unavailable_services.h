@@ -35,16 +35,13 @@ class UnavailableInjector : public TextInjector {
     void undoInsertedText(const PendingInjection&) override;
 };
 
+// Without a phone server there is nothing to start, broadcast to or release.
 class UnavailablePhoneRemote : public PhoneRemote {
   public:
-    explicit UnavailablePhoneRemote(const Config& config) : enabled_(config.phoneTriggerEnabled) {}
-    void startIfEnabled() override;
+    void startIfEnabled() override {}
     void broadcast(std::string_view) override {}
     void forceRelease() override {}
     void stop() override {}
-
-  private:
-    bool enabled_;
 };
 
 class UnavailablePermissionGate : public PermissionGate {
@@ -68,6 +65,6 @@ class UnavailableSettingsPresenter : public SettingsPresenter {
 
 // Fills every service that is still empty with its stand-in, and every empty function with the
 // real one where it exists, else one that does nothing or reports "not available".
-void fillUnavailableServices(AppServices& services, const Config& config);
+void fillUnavailableServices(AppServices& services);
 
 }  // namespace vurin
