@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vurin {
+
+// X11 has two selections that paste: the clipboard and the primary selection.
+enum class ClipboardSelection { clipboard, primary };
+
+// One clipboard item: (format, bytes) pairs in the owner's order.
+struct ClipboardItem {
+    std::vector<std::pair<std::string, std::string>> values;
+
+    bool operator==(const ClipboardItem&) const = default;
+};
+
+// The desktop clipboard. Main thread only.
+class Clipboard {
+  public:
+    virtual ~Clipboard() = default;
+    // Every item with every format's bytes; formats whose data cannot be read in time are
+    // skipped. An empty selection gives no items.
+    virtual std::vector<ClipboardItem> items(ClipboardSelection selection) = 0;
+    // Clears the selection, then writes the items (nothing more when there are none).
+    virtual void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) = 0;
+    // Clears the selection and writes plain text, marked so clipboard managers do not keep it.
+    virtual void writeText(ClipboardSelection selection, const std::string& text) = 0;
+    // Counts every change of the selection, Vurin's own writes included.
+    virtual std::int64_t changeCount(ClipboardSelection selection) const = 0;
+};
+
+}  // namespace vurin

@@ -1,0 +1,23 @@
+#pragma once
+
+namespace vurin {
+
+// The keystrokes Vurin synthesizes into the focused application.
+enum class Keystroke {
+    pasteControlV,     // ordinary applications
+    pasteShiftInsert,  // terminal emulators
+    returnKey,
+    backspace,
+};
+
+// Posts one key-down and key-up into the focused application. Modifiers the user still
+// holds are released around the stroke and pressed again afterwards, so the stroke carries
+// exactly its own modifiers.
+class KeystrokeSender {
+  public:
+    virtual ~KeystrokeSender() = default;
+    // False when the stroke could not be created or posted (nothing was sent).
+    virtual bool post(Keystroke keystroke) = 0;
+};
+
+}  // namespace vurin
