@@ -1,5 +1,6 @@
 #include "platform/linux/pulse_capture_stream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -9,9 +10,9 @@ namespace vurin {
 
 namespace {
 
-// Small fragments: the server hands over audio every 20 ms, so little is still in flight when
-// the trigger is released.
-constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+// Small fragments: the server hands over audio every 10 ms, so the first audio arrives soon
+// after the trigger is pressed and little is still in flight when it is released.
+constexpr pa_usec_t kFragmentUsec = 10 * PA_USEC_PER_MSEC;
 
 }  // namespace
 
@@ -144,12 +145,17 @@ void PulseCaptureStream::readAvailable() {
         if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0) {
             return;
         }
-        // data is null for a hole in the stream (nothing was captured there): skipped.
         const std::size_t frames = bytes / frameBytes_;
-        if (data != nullptr && frames > 0 && !ended_) {
+        if (frames > 0 && !ended_) {
             // Copied so the handler gets aligned whole frames whatever the server's block.
             buffer_.resize(frames * frameBytes_ / sizeof(float));
-            std::memcpy(buffer_.data(), data, frames * frameBytes_);
+            if (data != nullptr) {
+                std::memcpy(buffer_.data(), data, frames * frameBytes_);
+            } else {
+                // A hole: the source delivered nothing for that stretch (an idle or suspended
+                // device). It is written as silence so the recording keeps its real length.
+                std::fill(buffer_.begin(), buffer_.end(), 0.0f);
+            }
             handlers_.onFrames(buffer_.data(), frames);
         }
         pa_stream_drop(stream_);
