@@ -282,19 +282,19 @@ TEST_F(RecorderAudioTest, SpeechIntoTheMicrophoneComesBackWholeAndAligned) {
     fs::remove_all(folder);
 }
 
-TEST_F(RecorderAudioTest, RecordingSilenceStaysBelowTheSpeechThreshold) {
+TEST_F(RecorderAudioTest, SilenceKeepsItsLengthAndStaysBelowTheSpeechThreshold) {
     requireSession();
     auto recorder = Recorder::create(capture_);
     ASSERT_TRUE(recorder->start(false));
-    std::this_thread::sleep_for(600ms);
+    std::this_thread::sleep_for(1500ms);
     const auto stopped = stopAndWait(*recorder);
     ASSERT_TRUE(stopped);
-    if (stopped->file) {
-        EXPECT_LT(peakDBFS(*stopped->file), -55.0f);
-        fs::remove(*stopped->file);
-    } else {
-        EXPECT_EQ(stopped->duration, 0.0);
-    }
+    ASSERT_TRUE(stopped->file);
+    // Nothing of the held time is lost, even where the source delivered no data at all.
+    EXPECT_GT(stopped->duration, 1.4);
+    EXPECT_LT(stopped->duration, 1.8);
+    EXPECT_LT(peakDBFS(*stopped->file), -55.0f);
+    fs::remove(*stopped->file);
 }
 
 TEST_F(RecorderAudioTest, ABluetoothHeadsetIsNeverTakenForTheBuiltInMicrophone) {
