@@ -105,13 +105,6 @@ TEST_F(FocusVerification, TargetWithoutElementMatchesAnyFocusInTheSameApplicatio
     EXPECT_EQ(targetMismatch(focus, expected), std::nullopt);
 }
 
-TEST_F(FocusVerification, ExpectedWithoutClassIgnoresTheCurrentClass) {
-    focus.front->classID.reset();
-    const InjectionTarget expected = capture();
-    focus.front->classID = "Gedit";
-    EXPECT_EQ(targetMismatch(focus, expected), std::nullopt);
-}
-
 TEST(TextImmediatelyBeforeCaret, CountsUTF16CodeUnits) {
     // "ab😀": four code units, the emoji two of them.
     EXPECT_EQ(textImmediatelyBeforeCaret("ab😀", 4, "😀"), "😀");
