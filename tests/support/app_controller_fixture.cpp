@@ -17,7 +17,7 @@ AppServices AppControllerFixture::makeServices() {
     services.localServer = whisper;
     services.ollamaServer = ollama;
     services.dictationPipeline = runner;
-    services.injector = injector;
+    services.injector = injectorInUse ? injectorInUse : injector;
     services.phone = phone;
     services.permissions = permissions;
     services.triggerCapture = trigger;

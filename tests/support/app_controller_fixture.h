@@ -46,6 +46,8 @@ class AppControllerFixture : public ::testing::Test {
     std::shared_ptr<FakeLocalService> ollama = std::make_shared<FakeLocalService>();
     std::shared_ptr<FakeDictationRunner> runner = std::make_shared<FakeDictationRunner>();
     std::shared_ptr<FakeInjector> injector = std::make_shared<FakeInjector>();
+    // Wired in place of `injector` when a derived fixture sets it in its constructor.
+    std::shared_ptr<TextInjector> injectorInUse;
     std::shared_ptr<FakePhoneRemote> phone = std::make_shared<FakePhoneRemote>();
     std::shared_ptr<FakePermissionGate> permissions = std::make_shared<FakePermissionGate>();
     std::shared_ptr<FakeTriggerCapture> trigger = std::make_shared<FakeTriggerCapture>();

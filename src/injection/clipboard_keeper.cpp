@@ -1,0 +1,51 @@
+#include "injection/clipboard_keeper.h"
+
+#include <utility>
+
+namespace vurin {
+
+ClipboardKeeper::ClipboardKeeper(std::shared_ptr<Clipboard> clipboard)
+    : clipboard_(std::move(clipboard)) {}
+
+std::shared_ptr<const PasteboardSnapshot> ClipboardKeeper::save(ClipboardSelection selection) {
+    const auto latest = latest_.find(selection);
+    if (latest != latest_.end() &&
+        clipboard_->changeCount(selection) == latest->second.changeCount) {
+        return latest->second.saved;
+    }
+    return std::make_shared<const PasteboardSnapshot>(*clipboard_, selection);
+}
+
+SelectionWrite ClipboardKeeper::writeText(ClipboardSelection selection, const std::string& text,
+                                          std::shared_ptr<const PasteboardSnapshot> saved) {
+    clipboard_->writeText(selection, text);
+    SelectionWrite write{.selection = selection,
+                         .changeCount = clipboard_->changeCount(selection),
+                         .saved = std::move(saved),
+                         .serial = ++nextSerial_};
+    latest_[selection] = write;
+    return write;
+}
+
+void ClipboardKeeper::restoreNow(const SelectionWrite& write) {
+    write.saved->restore(*clipboard_, write.selection);
+    forget(write);
+}
+
+bool ClipboardKeeper::restoreIfUnchanged(const SelectionWrite& write) {
+    if (clipboard_->changeCount(write.selection) != write.changeCount) {
+        forget(write);
+        return false;
+    }
+    restoreNow(write);
+    return true;
+}
+
+void ClipboardKeeper::forget(const SelectionWrite& write) {
+    const auto latest = latest_.find(write.selection);
+    if (latest != latest_.end() && latest->second.serial == write.serial) {
+        latest_.erase(latest);
+    }
+}
+
+}  // namespace vurin

@@ -1,0 +1,166 @@
+#include "injection/paste_injector.h"
+
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "injection/focus_verification.h"
+#include "injection/paste_keystroke.h"
+#include "support/grapheme_count.h"
+#include "support/log.h"
+#include "support/sound.h"
+
+namespace vurin {
+
+namespace {
+
+void confirmPaste(const std::weak_ptr<InjectionHost>& weakHost, std::int64_t attempt,
+                  FocusReader& focus, const InjectionTarget& target, const std::string& text) {
+    const auto host = weakHost.lock();
+    if (!host || !host->isInjectionAttemptCurrent(attempt)) {
+        return;
+    }
+    if (const auto reason = targetMismatch(focus, target)) {
+        host->injectionEndedWithoutPending();
+        log("⚠️ 已投递粘贴,但" + *reason + ";为避免误发送,不会进入待发送状态");
+        playSound("Bottle");
+        return;
+    }
+    host->injectionConfirmed(PendingInjection{.text = text, .target = target});
+    log("📋 已粘贴到「" + target.appName + "」,目标确认成功");
+}
+
+void restoreClipboard(ClipboardKeeper& keeper, const std::vector<SelectionWrite>& writes) {
+    bool clipboardRestored = true;
+    for (const SelectionWrite& write : writes) {
+        const bool restored = keeper.restoreIfUnchanged(write);
+        // The primary selection changes whenever the user selects text; only the clipboard's
+        // outcome is worth a line.
+        if (write.selection == ClipboardSelection::clipboard) {
+            clipboardRestored = restored;
+        }
+    }
+    log(clipboardRestored ? "📋 剪贴板已还原"
+                          : "⚠️ 剪贴板在还原前被其他程序修改,跳过还原");
+}
+
+}  // namespace
+
+PasteInjector::PasteInjector(std::shared_ptr<MainQueue> mainQueue,
+                             std::shared_ptr<FocusReader> focus,
+                             std::shared_ptr<Clipboard> clipboard,
+                             std::shared_ptr<KeystrokeSender> keystrokes, Pause pause)
+    : mainQueue_(std::move(mainQueue)),
+      focus_(std::move(focus)),
+      keeper_(std::make_shared<ClipboardKeeper>(std::move(clipboard))),
+      keystrokes_(std::move(keystrokes)),
+      pause_(std::move(pause)) {}
+
+void PasteInjector::sleepFor(std::chrono::microseconds duration) {
+    std::this_thread::sleep_for(duration);
+}
+
+void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost> weakHost) {
+    const auto host = weakHost.lock();
+    if (!host) {
+        return;
+    }
+    auto savedClipboard = keeper_->save(ClipboardSelection::clipboard);
+    const std::optional<InjectionTarget> target = currentInjectionTarget(*focus_);
+    if (!target) {
+        log("❌ 没有可注入的前台应用,已阻止粘贴");
+        host->injectionEndedWithoutPending();
+        playSound("Basso");
+        return;
+    }
+    if (targetMismatch(*focus_, *target)) {
+        log("❌ 输入焦点在准备粘贴时发生变化,已阻止注入");
+        host->injectionEndedWithoutPending();
+        playSound("Basso");
+        return;
+    }
+    const std::int64_t attempt = host->beginInjectionAttempt();
+    const PasteKeystroke paste = pasteKeystrokeFor(*target);
+
+    std::vector<SelectionWrite> writes;
+    if (paste.alsoPrimary) {
+        auto savedPrimary = keeper_->save(ClipboardSelection::primary);
+        writes.push_back(
+            keeper_->writeText(ClipboardSelection::primary, text, std::move(savedPrimary)));
+    }
+    writes.push_back(
+        keeper_->writeText(ClipboardSelection::clipboard, text, std::move(savedClipboard)));
+
+    if (!keystrokes_->post(paste.keystroke)) {
+        log("❌ 合成 " + std::string(paste.name) + " 失败,已还原剪贴板");
+        for (const SelectionWrite& write : writes) {
+            keeper_->restoreNow(write);
+        }
+        host->injectionEndedWithoutPending();
+        return;
+    }
+
+    mainQueue_->postAfter(kConfirmationDelaySeconds,
+                          [weakHost, attempt, focus = focus_, target = *target, text] {
+                              confirmPaste(weakHost, attempt, *focus, target, text);
+                          });
+    mainQueue_->postAfter(kRestoreDelaySeconds, [keeper = keeper_, writes = std::move(writes)] {
+        restoreClipboard(*keeper, writes);
+    });
+}
+
+SendOutcome PasteInjector::sendReturn(const PendingInjection& pending) {
+    if (const auto reason = targetMismatch(*focus_, pending.target)) {
+        log("⏎ 未发送(" + *reason + ",请手动确认后回车)");
+        playSound("Bottle");
+        return SendOutcome::targetChanged;
+    }
+    if (!keystrokes_->post(Keystroke::returnKey)) {
+        log("❌ 合成回车失败");
+        return SendOutcome::keystrokeFailed;
+    }
+    log("⏎ 已发送到「" + pending.target.appName + "」");
+    playSound("Tink");
+    return SendOutcome::sent;
+}
+
+bool PasteInjector::canSafelyDeleteInsertedText(const PendingInjection& pending) {
+    const auto& element = pending.target.focusedElement;
+    if (!element) {
+        return false;
+    }
+    const std::optional<std::string> value = focus_->textOf(*element);
+    if (!value) {
+        return false;
+    }
+    const std::optional<TextSelectionRange> range = focus_->selectedRange(*element);
+    if (!range || range->length != 0) {
+        return false;
+    }
+    return textImmediatelyBeforeCaret(*value, range->location, pending.text) == pending.text;
+}
+
+void PasteInjector::deleteInsertedText(const std::string& text) {
+    const std::size_t count = graphemeCount(text);
+    for (std::size_t i = 0; i < count; ++i) {
+        keystrokes_->post(Keystroke::backspace);
+        pause_(kBackspaceInterval);
+    }
+}
+
+void PasteInjector::undoInsertedText(const PendingInjection& pending) {
+    if (const auto reason = pendingTargetMismatch(*focus_, pending)) {
+        log("✖ 已取消(" + *reason + ",输入框文本请手动删除)");
+        return;
+    }
+    const bool safe = canSafelyDeleteInsertedText(pending);
+    deleteInsertedText(pending.text);
+    const std::string count = std::to_string(graphemeCount(pending.text));
+    if (safe) {
+        log("✖ 已取消,并删除刚插入的 " + count + " 个字");
+    } else {
+        log("✖ 已取消,删除刚插入的 " + count + " 个字(AX 无法校验,按插入末尾处理)");
+    }
+}
+
+}  // namespace vurin

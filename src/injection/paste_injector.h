@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "injection/clipboard_keeper.h"
+#include "injection/text_injector.h"
+#include "platform/clipboard.h"
+#include "platform/focus_reader.h"
+#include "platform/keystrokes.h"
+#include "platform/main_queue.h"
+
+namespace vurin {
+
+// Pastes through the clipboard and a synthesized paste chord, checks the target again shortly
+// after, and puts the user's clipboard back a moment later. Sends Return and takes a paste back
+// out with backspaces, each only while the target is unchanged. Main thread only.
+class PasteInjector : public TextInjector {
+  public:
+    // Waits between two backspaces; tests pass one that does not sleep.
+    using Pause = std::function<void(std::chrono::microseconds)>;
+
+    static constexpr double kConfirmationDelaySeconds = 0.12;
+    static constexpr double kRestoreDelaySeconds = 0.4;
+    // Applications drop keystrokes that arrive faster than they process them.
+    static constexpr std::chrono::microseconds kBackspaceInterval{1500};
+
+    PasteInjector(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<FocusReader> focus,
+                  std::shared_ptr<Clipboard> clipboard, std::shared_ptr<KeystrokeSender> keystrokes,
+                  Pause pause = sleepFor);
+
+    void inject(const std::string& text, std::weak_ptr<InjectionHost> host) override;
+    SendOutcome sendReturn(const PendingInjection& pending) override;
+    void undoInsertedText(const PendingInjection& pending) override;
+
+    // The focused element still shows the pasted text right before a bare caret.
+    bool canSafelyDeleteInsertedText(const PendingInjection& pending);
+    // One backspace per user-perceived character of `text`.
+    void deleteInsertedText(const std::string& text);
+
+  private:
+    static void sleepFor(std::chrono::microseconds duration);
+
+    std::shared_ptr<MainQueue> mainQueue_;
+    std::shared_ptr<FocusReader> focus_;
+    std::shared_ptr<ClipboardKeeper> keeper_;
+    std::shared_ptr<KeystrokeSender> keystrokes_;
+    Pause pause_;
+};
+
+}  // namespace vurin

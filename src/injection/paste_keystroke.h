@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "injection/injection_target.h"
+#include "platform/keystrokes.h"
+
+namespace vurin {
+
+// How a paste reaches one application.
+struct PasteKeystroke {
+    Keystroke keystroke;
+    // The chord as the log names it.
+    std::string_view name;
+    // The text goes to the primary selection as well as to the clipboard.
+    bool alsoPrimary;
+};
+
+// Terminal emulators, told by their window class (compared without regard to case). In them
+// Ctrl+V is a literal ^V (xterm) or "paste image" to the assistants that run there, and
+// Ctrl+Shift+V is not bound everywhere; Shift+Insert pastes in all of them, from the primary
+// selection in some and from the clipboard in others.
+bool isTerminalEmulator(const std::optional<std::string>& windowClass);
+
+// Shift+Insert with both selections for terminal emulators, Ctrl+V with the clipboard alone
+// for everything else.
+PasteKeystroke pasteKeystrokeFor(const InjectionTarget& target);
+
+}  // namespace vurin

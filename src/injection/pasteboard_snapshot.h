@@ -1,0 +1,24 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/clipboard.h"
+
+namespace vurin {
+
+// A copy of everything one selection holds: every item with every format's bytes, in order.
+// It owns its bytes, so it stays valid whatever later happens to the selection.
+struct PasteboardSnapshot {
+    std::vector<ClipboardItem> items;
+
+    PasteboardSnapshot() = default;
+    PasteboardSnapshot(Clipboard& clipboard, ClipboardSelection selection);
+
+    // Clears the selection and writes the items back in order. An empty snapshot leaves the
+    // selection empty, as it was.
+    void restore(Clipboard& clipboard, ClipboardSelection selection) const;
+
+    bool operator==(const PasteboardSnapshot&) const = default;
+};
+
+}  // namespace vurin

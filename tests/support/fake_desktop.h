@@ -1,0 +1,145 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/clipboard.h"
+#include "platform/focus_reader.h"
+#include "platform/keystrokes.h"
+
+namespace vurin::testing {
+
+// A desktop focus that the test sets by hand. Elements are told apart by their object path;
+// text and caret are absent for elements the test gave none.
+class FakeFocusReader : public FocusReader {
+  public:
+    std::optional<FrontApplication> frontmostApplication() override {
+        ++frontmostReads;
+        if (onFrontmostRead) {
+            onFrontmostRead(frontmostReads);
+        }
+        return front;
+    }
+    std::optional<AccessibleElementRef> focusedElement() override { return focused; }
+    std::optional<std::string> roleOf(const AccessibleElementRef& element) override {
+        return lookup(roles, element);
+    }
+    std::optional<std::string> textOf(const AccessibleElementRef& element) override {
+        return lookup(texts, element);
+    }
+    std::optional<TextSelectionRange> selectedRange(const AccessibleElementRef& element) override {
+        return lookup(ranges, element);
+    }
+
+    // An application in front with one focused text field.
+    void focusApp(std::string name, std::string windowClass, int processID,
+                  std::optional<std::string> elementPath = std::nullopt) {
+        front = FrontApplication{
+            .name = std::move(name), .classID = std::move(windowClass), .processID = processID};
+        focused = elementPath ? std::optional(element(*elementPath)) : std::nullopt;
+    }
+    // Gives a field text with a bare caret at `caretUTF16`.
+    void setField(const std::string& path, std::string text, long caretUTF16, long selected = 0) {
+        texts[path] = std::move(text);
+        ranges[path] = TextSelectionRange{.location = caretUTF16, .length = selected};
+    }
+    static AccessibleElementRef element(const std::string& path) {
+        return AccessibleElementRef{.busName = ":1.42", .objectPath = path};
+    }
+
+    std::optional<FrontApplication> front;
+    std::optional<AccessibleElementRef> focused;
+    std::map<std::string, std::string> roles;
+    std::map<std::string, std::string> texts;
+    std::map<std::string, TextSelectionRange> ranges;
+    int frontmostReads = 0;
+    // Called on every read of the front-most application with the read's number (from 1), so a
+    // test can change the focus between two readings.
+    std::function<void(int read)> onFrontmostRead;
+
+  private:
+    template <typename T>
+    static std::optional<T> lookup(const std::map<std::string, T>& values,
+                                   const AccessibleElementRef& element) {
+        const auto found = values.find(element.objectPath);
+        return found == values.end() ? std::nullopt : std::optional<T>(found->second);
+    }
+};
+
+// Both X11 selections in memory, with change counters that count every write.
+class FakeClipboard : public Clipboard {
+  public:
+    struct Selection {
+        std::vector<ClipboardItem> items;
+        std::int64_t changeCount = 0;
+    };
+
+    std::vector<ClipboardItem> items(ClipboardSelection selection) override {
+        ++reads[selection];
+        return at(selection).items;
+    }
+    void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override {
+        set(selection, items);
+        ++restores[selection];
+    }
+    void writeText(ClipboardSelection selection, const std::string& text) override {
+        set(selection, {textItem(text)});
+        ++textWrites[selection];
+    }
+    std::int64_t changeCount(ClipboardSelection selection) const override {
+        const auto found = selections.find(selection);
+        return found == selections.end() ? 0 : found->second.changeCount;
+    }
+
+    // Another program takes the selection.
+    void copyByOtherProgram(ClipboardSelection selection, std::vector<ClipboardItem> items) {
+        set(selection, std::move(items));
+    }
+    const std::vector<ClipboardItem>& contents(ClipboardSelection selection) {
+        return at(selection).items;
+    }
+    // The single item Vurin's text writes leave.
+    static ClipboardItem textItem(const std::string& text) {
+        return ClipboardItem{.values = {{"text/plain;charset=utf-8", text}}};
+    }
+
+    std::map<ClipboardSelection, Selection> selections;
+    std::map<ClipboardSelection, int> reads;
+    std::map<ClipboardSelection, int> textWrites;
+    std::map<ClipboardSelection, int> restores;
+
+  private:
+    Selection& at(ClipboardSelection selection) { return selections[selection]; }
+    void set(ClipboardSelection selection, std::vector<ClipboardItem> items) {
+        Selection& target = at(selection);
+        target.items = std::move(items);
+        ++target.changeCount;
+    }
+};
+
+// Records the strokes; `succeeds` false makes every post fail (nothing is sent).
+class FakeKeystrokeSender : public KeystrokeSender {
+  public:
+    bool post(Keystroke keystroke) override {
+        if (onPost) {
+            onPost(keystroke);
+        }
+        if (!succeeds) {
+            return false;
+        }
+        posted.push_back(keystroke);
+        return true;
+    }
+
+    bool succeeds = true;
+    std::vector<Keystroke> posted;
+    // Runs at each post, before it is recorded (e.g. to look at the clipboard as it is pasted).
+    std::function<void(Keystroke)> onPost;
+};
+
+}  // namespace vurin::testing
