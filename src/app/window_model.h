@@ -163,12 +163,14 @@ struct RowBlock {
     std::optional<std::string> subtitle;
     std::vector<Control> trailing;
     int spacing = 8;
+    bool boldTitle = false;
     // Ids for the title and sub-title labels, so they can be rewritten.
     ControlId titleId;
     ControlId subtitleId;
 };
 
-// A wrapping paragraph, secondary colour unless told otherwise.
+// A wrapping paragraph, secondary colour unless told otherwise. A note whose text is empty takes
+// no room (setText can fill it later).
 struct NoteBlock {
     std::string text;
     ColourRole colour = ColourRole::secondary;
