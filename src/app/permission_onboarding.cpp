@@ -169,8 +169,7 @@ KeyGrabAccess PermissionOnboarding::readInputMonitoring() {
 MicrophoneAccess PermissionOnboarding::readMicrophone() {
     const Config* config = hooks_.config ? hooks_.config() : nullptr;
     const bool useBuiltInMic = (config ? config->micDevice : Config{}.micDevice) == "builtin";
-    const MicrophoneAccess access =
-        microphoneAccess(services_.audio->listSources(), useBuiltInMic);
+    const MicrophoneAccess access = microphoneAccess(services_.audio->listSources(), useBuiltInMic);
     if (access == MicrophoneAccess::authorized && lastMicrophone_ &&
         *lastMicrophone_ != MicrophoneAccess::authorized) {
         // The recorder chose its source while there was none to choose.
@@ -192,7 +191,8 @@ void PermissionOnboarding::checkPermissions() {
         log("⚠️ 无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字");
     }
     if (microphone == MicrophoneAccess::muted) {
-        log("⚠️ 麦克风已静音。请在系统的声音设置(或 pavucontrol)里取消静音");
+        log("⚠️ 麦克风已静音。请在系统的声音设置(或 "
+            "pavucontrol)里取消静音");
     }
 }
 
@@ -206,13 +206,12 @@ PermissionStatusText PermissionOnboarding::permissionStatusText() {
     const SyntheticInputAccess accessibility = readAccessibility();
     const KeyGrabAccess input = readInputMonitoring();
     const MicrophoneAccess microphone = readMicrophone();
-    return PermissionStatusText{
-        .accessibility = accessibilityStatusText(accessibility),
-        .inputMonitoring = inputMonitoringStatusText(input),
-        .microphone = microphoneStatusText(microphone),
-        .allGranted = accessibility == SyntheticInputAccess::granted &&
-                      input == KeyGrabAccess::granted &&
-                      microphone == MicrophoneAccess::authorized};
+    return PermissionStatusText{.accessibility = accessibilityStatusText(accessibility),
+                                .inputMonitoring = inputMonitoringStatusText(input),
+                                .microphone = microphoneStatusText(microphone),
+                                .allGranted = accessibility == SyntheticInputAccess::granted &&
+                                              input == KeyGrabAccess::granted &&
+                                              microphone == MicrophoneAccess::authorized};
 }
 
 std::string PermissionOnboarding::settingsDestinationNote() const {
@@ -243,10 +242,9 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
         return RowBlock{
             .title = std::move(name),
             .subtitle = std::move(purpose),
-            .trailing = {makeLabel({},
-                                   {.alignment = TextAlignment::trailing,
-                                    .width = kStatusLabelWidth},
-                                   statusId),
+            .trailing = {makeLabel(
+                             {}, {.alignment = TextAlignment::trailing, .width = kStatusLabelWidth},
+                             statusId),
                          makeButton(L("去设置", "Open"), action(request), kRowButtonWidth)},
             .spacing = 12,
             .boldTitle = true};
@@ -267,18 +265,16 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
                                  L("用于合成 Ctrl+V / Return", "To synthesize Ctrl+V / Return"),
                                  kAccessibilityStatusId,
                                  &PermissionOnboarding::requestAccessibilityPermission));
-    content.blocks.push_back(row(L("输入监控", "Input Monitoring"),
-                                 L("用于全局监听触发键并吞掉事件",
-                                   "To listen for the trigger key globally"),
-                                 kInputStatusId,
-                                 &PermissionOnboarding::requestInputMonitoringPermission));
-    content.blocks.push_back(row(L("麦克风", "Microphone"),
-                                 L("用于录音并转写成指令", "To record and transcribe your voice"),
-                                 kMicrophoneStatusId,
-                                 &PermissionOnboarding::requestMicrophonePermission));
-    Control continueButton = makeButton(
-        L("等待授权完成", "Waiting for permissions"),
-        action(&PermissionOnboarding::closePermissionWindowIfReady), 0, kContinueButtonId);
+    content.blocks.push_back(
+        row(L("输入监控", "Input Monitoring"),
+            L("用于全局监听触发键并吞掉事件", "To listen for the trigger key globally"),
+            kInputStatusId, &PermissionOnboarding::requestInputMonitoringPermission));
+    content.blocks.push_back(row(
+        L("麦克风", "Microphone"), L("用于录音并转写成指令", "To record and transcribe your voice"),
+        kMicrophoneStatusId, &PermissionOnboarding::requestMicrophonePermission));
+    Control continueButton = makeButton(L("等待授权完成", "Waiting for permissions"),
+                                        action(&PermissionOnboarding::closePermissionWindowIfReady),
+                                        0, kContinueButtonId);
     std::get<Button>(continueButton.kind).enabled = false;
     std::get<Button>(continueButton.kind).isDefault = true;
     content.blocks.push_back(ControlRowBlock{
@@ -286,12 +282,10 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
                                 action(&PermissionOnboarding::refreshPermissionStatusButton)),
                      std::move(continueButton)},
         .spacing = 10});
-    content.blocks.push_back(NoteBlock{.text = settingsDestinationNote(),
-                                       .colour = ColourRole::tertiary,
-                                       .pointSize = 11});
-    content.blocks.push_back(NoteBlock{.colour = ColourRole::orange,
-                                       .pointSize = 11,
-                                       .id = kAccessibilityBusNoteId});
+    content.blocks.push_back(NoteBlock{
+        .text = settingsDestinationNote(), .colour = ColourRole::tertiary, .pointSize = 11});
+    content.blocks.push_back(
+        NoteBlock{.colour = ColourRole::orange, .pointSize = 11, .id = kAccessibilityBusNoteId});
 
     Pane pane{.spacing = 14, .margins = {22, 24, 22, 24}};
     pane.cards.push_back(std::move(content));
@@ -342,7 +336,8 @@ void PermissionOnboarding::refreshPermissionWindow() {
             kAccessibilityBusNoteId,
             services_.probe->accessibilityBusReachable()
                 ? std::string()
-                : L("⚠️ 无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。",
+                : L("⚠️ "
+                    "无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。",
                     "⚠️ The accessibility bus (AT-SPI) is not reachable: pasting works, but "
                     "the focused text cannot be read."));
     }

@@ -212,10 +212,9 @@ void PhoneRemoteController::refreshPhoneWindow() {
         window.qr = qrImage(*address, window.qrSide);
         // A desktop firewall that drops the phone's connection is what stands in the way here.
         const std::string port = std::to_string(server_->port());
-        window.hint.text =
-            L("手机打不开页面时,请确认防火墙放行了 TCP 端口 " + port + "。",
-              "If the phone can't open the page, allow TCP port " + port +
-                  " through the firewall.");
+        window.hint.text = L(
+            "手机打不开页面时,请确认防火墙放行了 TCP 端口 " + port + "。",
+            "If the phone can't open the page, allow TCP port " + port + " through the firewall.");
     } else {
         window.address.text = L("未连到 Wi-Fi,拿不到本机地址", "Not on Wi-Fi — no local address");
     }

@@ -56,22 +56,23 @@ WindowModel phoneWindowContent(const PhoneWindowModel& model) {
         single(makeLabel(model.explanation.text, textStyle(model.explanation.style))));
     const auto onToggle = model.onToggle;
     content.blocks.push_back(ControlRowBlock{
-        .controls = {makeSwitch(model.switchOn,
-                                [onToggle](bool on) {
-                                    if (onToggle) {
-                                        onToggle(on);
-                                    }
-                                },
-                                kPhoneSwitchId),
+        .controls = {makeSwitch(
+                         model.switchOn,
+                         [onToggle](bool on) {
+                             if (onToggle) {
+                                 onToggle(on);
+                             }
+                         },
+                         kPhoneSwitchId),
                      makeLabel(model.switchLabel.text, textStyle(model.switchLabel.style))},
         .spacing = model.switchRowSpacing});
-    content.blocks.push_back(single(Control{kPhoneQRId, ImageView{.image = qrPicture(model),
-                                                                  .width = model.qrSide,
-                                                                  .height = model.qrSide,
-                                                                  .whiteBackground = true,
-                                                                  .cornerRadius =
-                                                                      model.qrCornerRadius}},
-                                    TextAlignment::center));
+    content.blocks.push_back(
+        single(Control{kPhoneQRId, ImageView{.image = qrPicture(model),
+                                             .width = model.qrSide,
+                                             .height = model.qrSide,
+                                             .whiteBackground = true,
+                                             .cornerRadius = model.qrCornerRadius}},
+               TextAlignment::center));
     TextStyle address = textStyle(model.address.style);
     // The address line spans the content width so that long addresses stay centred.
     address.width = model.width - 2 * model.sideMargin;
@@ -92,10 +93,8 @@ WindowModel phoneWindowContent(const PhoneWindowModel& model) {
     Pane pane{.spacing = model.spacing,
               .margins = {model.topMargin, model.sideMargin, model.topMargin, model.sideMargin}};
     pane.cards.push_back(std::move(content));
-    WindowModel window{.title = model.title,
-                       .width = model.width,
-                       .height = model.height,
-                       .scrollable = false};
+    WindowModel window{
+        .title = model.title, .width = model.width, .height = model.height, .scrollable = false};
     window.panes.push_back(std::move(pane));
     return window;
 }

@@ -24,8 +24,9 @@ inline constexpr const char* kPhoneHintId = "phone.hint";
 
 // Shows the phone window through a window renderer. Closing the window drops it (the next show
 // builds it again) and returns the application to a tray-only one. Main thread only.
-class GenericPhoneWindowPresenter : public PhoneWindowPresenter,
-                                    public std::enable_shared_from_this<GenericPhoneWindowPresenter> {
+class GenericPhoneWindowPresenter
+    : public PhoneWindowPresenter,
+      public std::enable_shared_from_this<GenericPhoneWindowPresenter> {
   public:
     static std::shared_ptr<GenericPhoneWindowPresenter> create(
         std::shared_ptr<WindowRenderer> windows, std::shared_ptr<ApplicationShell> shell);

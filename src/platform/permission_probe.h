@@ -8,7 +8,7 @@ namespace vurin {
 // Whether keystrokes can be synthesized into other programs.
 enum class SyntheticInputAccess {
     granted,
-    noDisplay,       // no display server reachable
+    noDisplay,         // no display server reachable
     noSyntheticInput,  // the display server has no extension for synthetic input
 };
 

@@ -387,13 +387,13 @@ class QtWindowView::Builder {
             slider->setFixedWidth(model.width);
         }
         slider->setEnabled(model.enabled);
-        QObject::connect(slider, &QSlider::valueChanged, slider,
-                         [action = model.onRelease, low = model.minimum,
-                          high = model.maximum](int position) {
-                             if (action) {
-                                 action(low + (high - low) * position / kSliderSteps);
-                             }
-                         });
+        QObject::connect(
+            slider, &QSlider::valueChanged, slider,
+            [action = model.onRelease, low = model.minimum, high = model.maximum](int position) {
+                if (action) {
+                    action(low + (high - low) * position / kSliderSteps);
+                }
+            });
         return slider;
     }
 
@@ -423,12 +423,11 @@ class QtWindowView::Builder {
             field->setFixedWidth(model.width);
         }
         field->setEnabled(model.enabled);
-        QObject::connect(field, &QLineEdit::returnPressed, field,
-                         [field, submit = model.onSubmit] {
-                             if (submit) {
-                                 submit(field->text().toStdString());
-                             }
-                         });
+        QObject::connect(field, &QLineEdit::returnPressed, field, [field, submit = model.onSubmit] {
+            if (submit) {
+                submit(field->text().toStdString());
+            }
+        });
         return field;
     }
 
@@ -495,11 +494,12 @@ void QtWindowView::build() {
             tabs->addTab(qs(title));
         }
         tabs->setCurrentIndex(model_.tabs->selected);
-        QObject::connect(tabs, &QTabBar::currentChanged, tabs, [weak = weak_from_this()](int index) {
-            if (auto self = weak.lock()) {
-                self->tabPicked(index);
-            }
-        });
+        QObject::connect(tabs, &QTabBar::currentChanged, tabs,
+                         [weak = weak_from_this()](int index) {
+                             if (auto self = weak.lock()) {
+                                 self->tabPicked(index);
+                             }
+                         });
         tabBar_ = tabs;
         auto* row = new QHBoxLayout;
         row->setContentsMargins(16, 12, 16, 4);
