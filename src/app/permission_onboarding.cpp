@@ -291,7 +291,7 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
     pane.cards.push_back(std::move(content));
     WindowModel window{.title = L("Vurin 权限设置", "Vurin Permissions"),
                        .width = 520,
-                       .height = 420,
+                       .height = 360,
                        .scrollable = false};
     window.panes.push_back(std::move(pane));
     return window;

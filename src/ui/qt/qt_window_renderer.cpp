@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -32,7 +33,9 @@ namespace {
 
 constexpr const char* kColourProperty = "vurinColour";
 constexpr const char* kNoteProperty = "vurinNote";
+constexpr const char* kFitProperty = "vurinFitPixelSize";
 constexpr int kSliderSteps = 1000;
+constexpr int kSmallestFittedPixelSize = 8;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -69,6 +72,26 @@ void applyColour(QLabel* label) {
     palette.setColor(QPalette::WindowText, colour);
     palette.setColor(QPalette::Text, colour);
     label->setPalette(palette);
+}
+
+// A label marked to fit its width gets the largest font size (up to the model's) at which its
+// text fits on one line.
+void fitText(QLabel* label) {
+    const QVariant wanted = label->property(kFitProperty);
+    if (!wanted.isValid()) {
+        return;
+    }
+    QFont font = label->font();
+    int size = wanted.toInt();
+    const int room = label->width() - 2 * label->margin();
+    for (; size > kSmallestFittedPixelSize; --size) {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).horizontalAdvance(label->text()) <= room) {
+            break;
+        }
+    }
+    font.setPixelSize(size);
+    label->setFont(font);
 }
 
 void setLabelColour(QLabel* label, ColourRole role) {
@@ -332,6 +355,10 @@ class QtWindowView::Builder {
             label->setWordWrap(true);
             label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         }
+        if (style.shrinkToFit && style.width > 0 && style.wrapWidth == 0 && !style.wraps) {
+            label->setProperty(kFitProperty, static_cast<int>(std::lround(style.pointSize)));
+            fitText(label);
+        }
         if (style.selectable) {
             label->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                            Qt::TextSelectableByKeyboard);
@@ -508,7 +535,7 @@ void QtWindowView::build() {
     }
 
     auto* headerSlot = new QVBoxLayout;
-    headerSlot->setContentsMargins(16, 8, 16, 0);
+    headerSlot->setContentsMargins(0, 0, 0, 0);
     headerSlot_ = headerSlot;
     layout->addLayout(headerSlot);
     if (model_.header) {
@@ -593,6 +620,7 @@ void QtWindowView::setText(const ControlId& id, const std::string& text) {
     QWidget* widget = control(id);
     if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(qs(text));
+        fitText(label);
         if (label->property(kNoteProperty).toBool()) {
             label->setVisible(!text.empty());
         }
@@ -676,6 +704,7 @@ void QtWindowView::replaceHeader(Card header) {
         header_->deleteLater();
     }
     model_.header = std::move(header);
+    headerSlot_->setContentsMargins(16, 8, 16, 0);
     header_ = Builder(*this, -1).card(*model_.header);
     headerSlot_->addWidget(header_);
     window_->applyTheme();
