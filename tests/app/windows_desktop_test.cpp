@@ -453,6 +453,23 @@ TEST_F(WindowsDesktopTest, GenericRendererControlsTabsAndReplacement) {
     child<SwitchButton>(shown, "p.send")->click();
     EXPECT_EQ(calls, (std::vector<std::string>{"save sk-test", "provider 1", "volume 50", "off"}));
 
+    // A dark desktop palette turns the colour roles and the chrome dark.
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    QApplication::setPalette(dark);
+    settle();
+    EXPECT_TRUE(WindowTheme::current().dark);
+    EXPECT_EQ(child<QLabel>(shown, "p.key")->palette().color(QPalette::WindowText),
+              QColor(235, 235, 235));
+    EXPECT_LT(shown->palette().color(QPalette::Window).lightness(), 64);
+    saveScreenshot(shown, "generic-window-dark");
+    QApplication::setPalette(light);
+    settle();
+    EXPECT_FALSE(WindowTheme::current().dark);
+    EXPECT_GT(shown->palette().color(QPalette::Window).lightness(), 200);
+
     // Replacing a pane from inside its own button's action is safe; its controls are gone.
     view->selectTab(0);
     settle();

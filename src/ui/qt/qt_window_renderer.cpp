@@ -175,6 +175,11 @@ class RenderedWindow : public QWidget {
     bool closingForGood = false;
 
     void applyTheme() {
+        // Setting our own palette below raises another palette change.
+        if (applyingTheme_) {
+            return;
+        }
+        applyingTheme_ = true;
         QPalette palette = this->palette();
         palette.setColor(QPalette::Window, WindowTheme::current().windowBackground);
         setPalette(palette);
@@ -183,6 +188,7 @@ class RenderedWindow : public QWidget {
             applyColour(label);
         }
         update();
+        applyingTheme_ = false;
     }
 
   protected:
@@ -199,11 +205,15 @@ class RenderedWindow : public QWidget {
     }
 
     void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::ApplicationPaletteChange) {
+        if (event->type() == QEvent::ApplicationPaletteChange ||
+            event->type() == QEvent::PaletteChange) {
             applyTheme();
         }
         QWidget::changeEvent(event);
     }
+
+  private:
+    bool applyingTheme_ = false;
 };
 
 // Builds the widgets of cards and controls and registers the controls that have an id.
