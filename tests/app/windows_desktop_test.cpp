@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop_screenshots.h"
 #include "app/permission_onboarding.h"
 #include "phone/phone_window_presenter.h"
 #include "platform/linux/audio_capture_pulse.h"
@@ -37,6 +38,8 @@ namespace {
 
 using testing::FakeRecorder;
 using testing::FakeShell;
+using testing::saveScreenshot;
+using testing::screenshotFolder;
 using testing::VirtualMainQueue;
 
 constexpr int kF13Evdev = 183;
@@ -50,30 +53,7 @@ QApplication& application() {
 }
 
 void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QApplication::processEvents();
-    }
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-std::filesystem::path screenshotFolder() {
-    std::error_code error;
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    auto folder =
-        (error ? std::filesystem::temp_directory_path() : executable.parent_path()) / "screenshots";
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
-// Saves the widget as NAME.png and checks that something was drawn.
-void saveScreenshot(QWidget* widget, const std::string& name) {
-    ASSERT_NE(widget, nullptr);
-    settle();
-    const QPixmap shot = widget->grab();
-    ASSERT_FALSE(shot.isNull());
-    const auto file = screenshotFolder() / (name + ".png");
-    ASSERT_TRUE(shot.save(QString::fromStdString(file.string()), "PNG"));
-    EXPECT_GT(std::filesystem::file_size(file), 1000U);
+    testing::settleWidgets();
 }
 
 template <typename T>
