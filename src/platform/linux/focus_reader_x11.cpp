@@ -1,7 +1,7 @@
 #include "platform/linux/focus_reader_x11.h"
 
-// GLib and AT-SPI first: Xlib's macros (None, Status, Bool) would break their headers.
-#include <atspi/atspi.h>
+// D-Bus and the AT-SPI names first: Xlib's macros (None, Status, Bool) would break them.
+#include <atspi/atspi-constants.h>
 #include <dbus/dbus.h>
 
 #include <X11/Xatom.h>
@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <utility>
@@ -26,9 +27,6 @@ namespace {
 constexpr int callTimeoutMs = 250;
 constexpr auto searchBudget = std::chrono::milliseconds(400);
 constexpr int searchNodeLimit = 2000;
-// Elements handed out recently, kept so that role, text and selection can be read again by
-// their reference.
-constexpr std::size_t rememberedElements = 16;
 
 // ---------------------------------------------------------------------------------------------
 // EWMH
@@ -193,67 +191,128 @@ long toUTF16(long offset, OffsetUnit unit, const std::string& text, const TextLe
 }
 
 // ---------------------------------------------------------------------------------------------
-// GLib ownership
+// The AT-SPI protocol over a private D-Bus connection of our own. libatspi is not used for the
+// calls: while it waits for a reply it dispatches the accessibility events it subscribes to,
+// and its handlers make nested calls that deadlock inside libdbus. A connection without match
+// rules receives no events, and every call has its own time-out.
 
-struct GObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) {
-            g_object_unref(object);
-        }
+struct MessageUnref {
+    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+};
+using Message = std::unique_ptr<DBusMessage, MessageUnref>;
+
+// The accessibility bus's address: from the environment, else from the session bus.
+std::optional<std::string> accessibilityBusAddress() {
+    if (const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); address && *address) {
+        return std::string(address);
     }
-};
-template <typename T>
-using GRef = std::unique_ptr<T, GObjectUnref>;
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* session = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    dbus_error_free(&error);
+    if (!session) {
+        return std::nullopt;
+    }
+    dbus_connection_set_exit_on_disconnect(session, FALSE);
+    std::optional<std::string> address;
+    if (Message call{dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                                  "GetAddress")}) {
+        dbus_error_init(&error);
+        Message reply{dbus_connection_send_with_reply_and_block(session, call.get(),
+                                                                callTimeoutMs * 4, &error)};
+        const char* text = nullptr;
+        if (reply &&
+            dbus_message_get_args(reply.get(), &error, DBUS_TYPE_STRING, &text,
+                                  DBUS_TYPE_INVALID) &&
+            text && *text) {
+            address = text;
+        }
+        dbus_error_free(&error);
+    }
+    dbus_connection_close(session);
+    dbus_connection_unref(session);
+    return address;
+}
 
-struct GFreeString {
-    void operator()(gchar* text) const { g_free(text); }
-};
-using GText = std::unique_ptr<gchar, GFreeString>;
-
-// Absorbs the error of one call: accessibility failures only ever mean "no answer".
-class CallError {
+// One value read from a reply or a property's variant.
+class Reader {
   public:
-    ~CallError() { clear(); }
-    GError** out() {
-        clear();
-        return &error_;
-    }
-    bool failed() const { return error_ != nullptr; }
+    explicit Reader(DBusMessage* message) { valid_ = dbus_message_iter_init(message, &iter_); }
+    explicit Reader(const DBusMessageIter& iter) : iter_(iter), valid_(true) {}
 
-  private:
-    void clear() {
-        if (error_) {
-            g_error_free(error_);
-            error_ = nullptr;
+    std::optional<std::int32_t> int32() {
+        unwrapVariant();
+        if (!valid_ || dbus_message_iter_get_arg_type(&iter_) != DBUS_TYPE_INT32) {
+            return std::nullopt;
         }
+        dbus_int32_t value = 0;
+        dbus_message_iter_get_basic(&iter_, &value);
+        next();
+        return value;
     }
-    GError* error_ = nullptr;
-};
 
-bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
-    GRef<AtspiStateSet> states(atspi_accessible_get_state_set(accessible));
-    return states && atspi_state_set_contains(states.get(), state);
-}
+    std::optional<std::string> string() {
+        unwrapVariant();
+        const int type = valid_ ? dbus_message_iter_get_arg_type(&iter_) : DBUS_TYPE_INVALID;
+        if (type != DBUS_TYPE_STRING && type != DBUS_TYPE_OBJECT_PATH) {
+            return std::nullopt;
+        }
+        const char* value = nullptr;
+        dbus_message_iter_get_basic(&iter_, &value);
+        next();
+        return std::string(value ? value : "");
+    }
 
-AccessibleElementRef referenceOf(AtspiAccessible* accessible) {
-    const AtspiObject& object = accessible->parent;
-    return {object.app && object.app->bus_name ? object.app->bus_name : "",
-            object.path ? object.path : ""};
-}
-
-// AT-SPI keeps one connection per process; whether it came up is decided once.
-bool atspiConnected() {
-    static const bool connected = [] {
-        // 2: no accessibility bus. 1: someone in this process connected already.
-        const int result = atspi_init();
-        if (result == 2) {
+    // The elements of an array, each read by `each` from a reader of its own.
+    template <typename Each>
+    bool array(Each each) {
+        if (!valid_ || dbus_message_iter_get_arg_type(&iter_) != DBUS_TYPE_ARRAY) {
             return false;
         }
-        // No grace period for newly started applications: their first calls may hang too.
-        atspi_set_timeout(callTimeoutMs, -1);
+        DBusMessageIter elements;
+        dbus_message_iter_recurse(&iter_, &elements);
+        while (dbus_message_iter_get_arg_type(&elements) != DBUS_TYPE_INVALID) {
+            DBusMessageIter element = elements;
+            if (dbus_message_iter_get_arg_type(&element) == DBUS_TYPE_STRUCT) {
+                dbus_message_iter_recurse(&elements, &element);
+            }
+            Reader reader(element);
+            each(reader);
+            dbus_message_iter_next(&elements);
+        }
+        next();
         return true;
-    }();
-    return connected;
+    }
+
+    std::optional<std::uint32_t> uint32() {
+        if (!valid_ || dbus_message_iter_get_arg_type(&iter_) != DBUS_TYPE_UINT32) {
+            return std::nullopt;
+        }
+        dbus_uint32_t value = 0;
+        dbus_message_iter_get_basic(&iter_, &value);
+        next();
+        return value;
+    }
+
+  private:
+    void unwrapVariant() {
+        if (valid_ && dbus_message_iter_get_arg_type(&iter_) == DBUS_TYPE_VARIANT) {
+            DBusMessageIter inner;
+            dbus_message_iter_recurse(&iter_, &inner);
+            iter_ = inner;
+        }
+    }
+    // Past the last argument the type reads as invalid, which every reader checks.
+    void next() { dbus_message_iter_next(&iter_); }
+
+    DBusMessageIter iter_{};
+    bool valid_ = false;
+};
+
+using StateBits = std::uint64_t;
+
+bool has(StateBits states, AtspiStateType state) {
+    return (states >> static_cast<unsigned>(state)) & 1;
 }
 
 }  // namespace
@@ -262,54 +321,34 @@ bool atspiConnected() {
 
 class X11FocusReader::Accessibility {
   public:
-    bool available() const { return atspiConnected(); }
+    ~Accessibility() { disconnect(); }
+
+    bool available() { return connection() != nullptr; }
 
     std::optional<AccessibleElementRef> focusedElement(int pid) {
-        if (!available() || pid <= 0) {
+        if (pid <= 0 || !connection()) {
             return std::nullopt;
         }
-        const auto deadline = std::chrono::steady_clock::now() + searchBudget;
-        int visits = 0;
-        GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-        if (!desktop) {
+        Search search{std::chrono::steady_clock::now() + searchBudget};
+        const auto applications =
+            childrenOf({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT}, search);
+        if (!applications) {
             return std::nullopt;
         }
-        CallError error;
-        const gint applications = atspi_accessible_get_child_count(desktop.get(), error.out());
-        for (gint index = 0; !error.failed() && index < applications; ++index) {
-            GRef<AtspiAccessible> application(
-                atspi_accessible_get_child_at_index(desktop.get(), index, error.out()));
-            if (!application) {
-                error.out();
+        for (const AccessibleElementRef& application : *applications) {
+            if (search.over() || processOf(application.busName) != pid) {
                 continue;
             }
-            CallError pidError;
-            const guint applicationPid =
-                atspi_accessible_get_process_id(application.get(), pidError.out());
-            if (pidError.failed() || static_cast<int>(applicationPid) != pid) {
-                continue;
-            }
-            // States are read fresh every time: without an AT-SPI event loop a cached state
-            // would never learn that the focus moved.
-            atspi_accessible_set_cache_mask(application.get(), ATSPI_CACHE_NONE);
-            if (auto found = searchApplication(application.get(), deadline, visits)) {
-                return remember(std::move(found));
+            if (auto found = searchApplication(application, search)) {
+                return found;
             }
         }
         return std::nullopt;
     }
 
     std::optional<std::string> roleOf(const AccessibleElementRef& element) {
-        AtspiAccessible* accessible = find(element);
-        if (!accessible) {
-            return std::nullopt;
-        }
-        CallError error;
-        GText role(atspi_accessible_get_role_name(accessible, error.out()));
-        if (error.failed() || !role) {
-            return std::nullopt;
-        }
-        return std::string(role.get());
+        Message reply = call(element, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetRoleName");
+        return reply ? Reader(reply.get()).string() : std::nullopt;
     }
 
     std::optional<std::string> textOf(const AccessibleElementRef& element) {
@@ -325,149 +364,274 @@ class X11FocusReader::Accessibility {
         if (!read) {
             return std::nullopt;
         }
-        AtspiText* text = read->interface.get();
         const TextLengths lengths = lengthsOf(read->text);
         const OffsetUnit unit = unitOf(read->characterCount, lengths);
-        CallError error;
-        const gint selections = atspi_text_get_n_selections(text, error.out());
-        if (!error.failed() && selections > 0) {
-            AtspiRange* range = atspi_text_get_selection(text, 0, error.out());
-            if (range && !error.failed() && range->end_offset != range->start_offset) {
-                const long start = toUTF16(std::min(range->start_offset, range->end_offset), unit,
-                                           read->text, lengths);
-                const long end = toUTF16(std::max(range->start_offset, range->end_offset), unit,
-                                         read->text, lengths);
-                g_free(range);
-                return TextSelectionRange{start, end - start};
+        auto utf16 = [&](long offset) { return toUTF16(offset, unit, read->text, lengths); };
+        if (Message reply = call(element, ATSPI_DBUS_INTERFACE_TEXT, "GetNSelections")) {
+            if (Reader(reply.get()).int32().value_or(0) > 0) {
+                const dbus_int32_t first = 0;
+                Message selection = call(element, ATSPI_DBUS_INTERFACE_TEXT, "GetSelection",
+                                         [&](DBusMessage* message) {
+                                             dbus_message_append_args(message, DBUS_TYPE_INT32,
+                                                                      &first, DBUS_TYPE_INVALID);
+                                         });
+                if (selection) {
+                    Reader reader(selection.get());
+                    const auto start = reader.int32();
+                    const auto end = reader.int32();
+                    if (start && end && *start != *end) {
+                        const long from = utf16(std::min(*start, *end));
+                        const long to = utf16(std::max(*start, *end));
+                        return TextSelectionRange{from, to - from};
+                    }
+                }
             }
-            g_free(range);
         }
-        const gint caret = atspi_text_get_caret_offset(text, error.out());
-        if (error.failed() || caret < 0) {
+        const auto caret = property(element, ATSPI_DBUS_INTERFACE_TEXT, "CaretOffset");
+        if (!caret || *caret < 0) {
             return std::nullopt;
         }
-        return TextSelectionRange{toUTF16(caret, unit, read->text, lengths), 0};
+        return TextSelectionRange{utf16(*caret), 0};
     }
 
   private:
+    // A search's time and size budget; a call that goes unanswered ends it, since a hung
+    // application leaves every further call unanswered too.
+    struct Search {
+        std::chrono::steady_clock::time_point deadline;
+        int visits = 0;
+        bool unanswered = false;
+        bool over() const {
+            return unanswered || visits > searchNodeLimit ||
+                   std::chrono::steady_clock::now() > deadline;
+        }
+    };
+
     struct ReadText {
-        GRef<AtspiText> interface;
         std::string text;
         long characterCount = 0;
     };
 
+    DBusConnection* connection() {
+        if (connection_ && !dbus_connection_get_is_connected(connection_)) {
+            disconnect();
+        }
+        if (!connection_ && !triedWithoutBus_) {
+            connect();
+        }
+        return connection_;
+    }
+
+    void connect() {
+        const auto address = accessibilityBusAddress();
+        if (!address) {
+            triedWithoutBus_ = true;  // no accessibility bus in this session
+            return;
+        }
+        DBusError error;
+        dbus_error_init(&error);
+        connection_ = dbus_connection_open_private(address->c_str(), &error);
+        if (connection_) {
+            dbus_connection_set_exit_on_disconnect(connection_, FALSE);
+            if (!dbus_bus_register(connection_, &error)) {
+                disconnect();
+            }
+        }
+        dbus_error_free(&error);
+        if (!connection_) {
+            triedWithoutBus_ = true;
+        }
+    }
+
+    // Replies that arrive after their call timed out would pile up in the connection's queue:
+    // dispatching with no handlers drops them.
+    static void drainUnexpected(DBusConnection* bus) {
+        while (dbus_connection_get_dispatch_status(bus) == DBUS_DISPATCH_DATA_REMAINS) {
+            dbus_connection_dispatch(bus);
+        }
+    }
+
+    void disconnect() {
+        if (connection_) {
+            dbus_connection_close(connection_);
+            dbus_connection_unref(connection_);
+            connection_ = nullptr;
+        }
+    }
+
+    template <typename Arguments = void (*)(DBusMessage*)>
+    Message call(
+        const AccessibleElementRef& element, const char* interface, const char* method,
+        Arguments arguments = [](DBusMessage*) {}, Search* search = nullptr) {
+        DBusConnection* bus = connection();
+        if (!bus || element.busName.empty() || element.objectPath.empty() ||
+            !dbus_validate_bus_name(element.busName.c_str(), nullptr) ||
+            !dbus_validate_path(element.objectPath.c_str(), nullptr)) {
+            return nullptr;
+        }
+        Message message{dbus_message_new_method_call(
+            element.busName.c_str(), element.objectPath.c_str(), interface, method)};
+        if (!message) {
+            return nullptr;
+        }
+        arguments(message.get());
+        DBusError error;
+        dbus_error_init(&error);
+        Message reply{
+            dbus_connection_send_with_reply_and_block(bus, message.get(), callTimeoutMs, &error)};
+        drainUnexpected(bus);
+        if (search && dbus_error_is_set(&error) &&
+            (dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY) ||
+             dbus_error_has_name(&error, DBUS_ERROR_TIMEOUT))) {
+            search->unanswered = true;
+        }
+        dbus_error_free(&error);
+        return reply;
+    }
+
+    std::optional<std::int32_t> property(const AccessibleElementRef& element, const char* interface,
+                                         const char* name) {
+        Message reply = call(element, DBUS_INTERFACE_PROPERTIES, "Get", [&](DBusMessage* message) {
+            dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
+                                     DBUS_TYPE_INVALID);
+        });
+        return reply ? Reader(reply.get()).int32() : std::nullopt;
+    }
+
     std::optional<ReadText> readText(const AccessibleElementRef& element) {
-        AtspiAccessible* accessible = find(element);
-        if (!accessible) {
+        const auto count = property(element, ATSPI_DBUS_INTERFACE_TEXT, "CharacterCount");
+        if (!count || *count < 0) {
             return std::nullopt;
         }
         ReadText read;
-        read.interface.reset(atspi_accessible_get_text_iface(accessible));
-        if (!read.interface) {
+        read.characterCount = *count;
+        if (*count == 0) {
+            return read;
+        }
+        const dbus_int32_t start = 0, end = *count;
+        Message reply =
+            call(element, ATSPI_DBUS_INTERFACE_TEXT, "GetText", [&](DBusMessage* message) {
+                dbus_message_append_args(message, DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end,
+                                         DBUS_TYPE_INVALID);
+            });
+        auto text = reply ? Reader(reply.get()).string() : std::nullopt;
+        if (!text) {
             return std::nullopt;
         }
-        CallError error;
-        const gint count = atspi_text_get_character_count(read.interface.get(), error.out());
-        if (error.failed() || count < 0) {
-            return std::nullopt;
-        }
-        read.characterCount = count;
-        if (count > 0) {
-            GText text(atspi_text_get_text(read.interface.get(), 0, count, error.out()));
-            if (error.failed() || !text) {
-                return std::nullopt;
-            }
-            read.text = text.get();
-        }
+        read.text = std::move(*text);
         return read;
+    }
+
+    std::optional<std::vector<AccessibleElementRef>> childrenOf(const AccessibleElementRef& element,
+                                                                Search& search) {
+        Message reply = call(
+            element, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren", [](DBusMessage*) {}, &search);
+        if (!reply) {
+            return std::nullopt;
+        }
+        std::vector<AccessibleElementRef> children;
+        Reader(reply.get()).array([&](Reader& child) {
+            auto busName = child.string();
+            auto path = child.string();
+            if (busName && path) {
+                children.push_back({std::move(*busName), std::move(*path)});
+            }
+        });
+        return children;
+    }
+
+    std::optional<StateBits> statesOf(const AccessibleElementRef& element, Search& search) {
+        Message reply = call(
+            element, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetState", [](DBusMessage*) {}, &search);
+        if (!reply) {
+            return std::nullopt;
+        }
+        std::vector<std::uint32_t> words;
+        Reader(reply.get()).array([&](Reader& word) {
+            if (auto value = word.uint32()) {
+                words.push_back(*value);
+            }
+        });
+        if (words.size() < 2) {
+            return std::nullopt;
+        }
+        return StateBits{words[0]} | (StateBits{words[1]} << 32);
+    }
+
+    int processOf(const std::string& busName) {
+        DBusConnection* bus = connection();
+        Message message{dbus_message_new_method_call(
+            DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetConnectionUnixProcessID")};
+        const char* name = busName.c_str();
+        if (!bus || !message ||
+            !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
+            return 0;
+        }
+        DBusError error;
+        dbus_error_init(&error);
+        Message reply{
+            dbus_connection_send_with_reply_and_block(bus, message.get(), callTimeoutMs, &error)};
+        dbus_error_free(&error);
+        return reply ? static_cast<int>(Reader(reply.get()).uint32().value_or(0)) : 0;
     }
 
     // The focused element under the application's active window (or under any of its windows
     // when none says it is active), depth first.
-    GRef<AtspiAccessible> searchApplication(AtspiAccessible* application,
-                                            std::chrono::steady_clock::time_point deadline,
-                                            int& visits) {
-        CallError error;
-        const gint windows = atspi_accessible_get_child_count(application, error.out());
-        if (error.failed()) {
-            return nullptr;
+    std::optional<AccessibleElementRef> searchApplication(const AccessibleElementRef& application,
+                                                          Search& search) {
+        const auto windows = childrenOf(application, search);
+        if (!windows) {
+            return std::nullopt;
         }
-        std::vector<GRef<AtspiAccessible>> active, other;
-        for (gint index = 0; index < windows; ++index) {
-            GRef<AtspiAccessible> window(
-                atspi_accessible_get_child_at_index(application, index, error.out()));
-            if (!window) {
-                continue;
+        std::vector<AccessibleElementRef> active, other;
+        for (const AccessibleElementRef& window : *windows) {
+            if (search.over()) {
+                return std::nullopt;
             }
-            (hasState(window.get(), ATSPI_STATE_ACTIVE) ? active : other)
-                .push_back(std::move(window));
+            const auto states = statesOf(window, search);
+            (states && has(*states, ATSPI_STATE_ACTIVE) ? active : other).push_back(window);
         }
-        for (auto& window : active.empty() ? other : active) {
-            if (auto found = searchTree(std::move(window), deadline, visits)) {
+        for (const auto& window : active.empty() ? other : active) {
+            if (auto found = searchTree(window, search)) {
                 return found;
             }
         }
-        return nullptr;
+        return std::nullopt;
     }
 
-    GRef<AtspiAccessible> searchTree(GRef<AtspiAccessible> root,
-                                     std::chrono::steady_clock::time_point deadline, int& visits) {
-        std::vector<GRef<AtspiAccessible>> stack;
-        stack.push_back(std::move(root));
+    std::optional<AccessibleElementRef> searchTree(const AccessibleElementRef& root,
+                                                   Search& search) {
+        std::vector<AccessibleElementRef> stack = {root};
         while (!stack.empty()) {
-            if (++visits > searchNodeLimit || std::chrono::steady_clock::now() > deadline) {
-                return nullptr;
+            ++search.visits;
+            if (search.over()) {
+                return std::nullopt;
             }
-            GRef<AtspiAccessible> node = std::move(stack.back());
+            AccessibleElementRef node = std::move(stack.back());
             stack.pop_back();
-            GRef<AtspiStateSet> states(atspi_accessible_get_state_set(node.get()));
+            const auto states = statesOf(node, search);
             if (!states) {
                 continue;
             }
-            if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED)) {
+            if (has(*states, ATSPI_STATE_FOCUSED)) {
                 return node;
             }
             // Hidden parts cannot hold the focus, and containers that manage their
             // descendants (long lists, tables, terminals' grids) may have thousands.
-            if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING) ||
-                atspi_state_set_contains(states.get(), ATSPI_STATE_MANAGES_DESCENDANTS)) {
+            if (!has(*states, ATSPI_STATE_SHOWING) ||
+                has(*states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
                 continue;
             }
-            CallError error;
-            const gint children = atspi_accessible_get_child_count(node.get(), error.out());
-            // Pushed in reverse so that the first child is looked at first.
-            for (gint index = children - 1; !error.failed() && index >= 0; --index) {
-                if (GRef<AtspiAccessible> child(
-                        atspi_accessible_get_child_at_index(node.get(), index, error.out()));
-                    child) {
-                    stack.push_back(std::move(child));
-                }
+            if (auto children = childrenOf(node, search)) {
+                // Pushed in reverse so that the first child is looked at first.
+                stack.insert(stack.end(), children->rbegin(), children->rend());
             }
         }
-        return nullptr;
+        return std::nullopt;
     }
 
-    AccessibleElementRef remember(GRef<AtspiAccessible> accessible) {
-        AccessibleElementRef reference = referenceOf(accessible.get());
-        std::erase_if(remembered_, [&](const auto& entry) { return entry.first == reference; });
-        remembered_.emplace_back(reference, std::move(accessible));
-        if (remembered_.size() > rememberedElements) {
-            remembered_.erase(remembered_.begin());
-        }
-        return reference;
-    }
-
-    AtspiAccessible* find(const AccessibleElementRef& element) {
-        for (const auto& [reference, accessible] : remembered_) {
-            if (reference == element) {
-                atspi_accessible_clear_cache(accessible.get());
-                return accessible.get();
-            }
-        }
-        return nullptr;
-    }
-
-    std::vector<std::pair<AccessibleElementRef, GRef<AtspiAccessible>>> remembered_;
+    DBusConnection* connection_ = nullptr;
+    bool triedWithoutBus_ = false;
 };
 
 // ---------------------------------------------------------------------------------------------
