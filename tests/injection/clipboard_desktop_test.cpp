@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "injection/desktop_apps.h"
+#include "platform/linux/selection_probe_x11.h"
 #include "ui/qt/qt_clipboard.h"
 
 namespace vurin {
@@ -41,7 +42,9 @@ class ClipboardTest : public ::testing::TestWithParam<ClipboardSelection> {
   protected:
     void SetUp() override {
         testing::ensureQtApplication();
-        clipboard_ = std::make_unique<QtClipboard>();
+        // Wired as the application wires it.
+        clipboard_ = std::make_unique<QtClipboard>(
+            [this](ClipboardSelection selection) { return probe_.ownerAnswers(selection, 300ms); });
     }
 
     // Another application copies: it owns the selection with these formats until it goes.
@@ -74,6 +77,7 @@ class ClipboardTest : public ::testing::TestWithParam<ClipboardSelection> {
         return testing::readFile(out);
     }
 
+    X11SelectionProbe probe_;
     std::unique_ptr<QtClipboard> clipboard_;
     ScratchFolder folder_;
     int pastes_ = 0;
@@ -149,6 +153,21 @@ TEST_P(ClipboardTest, EmptySelectionHasNoItemsAndReplacingWithNothingClears) {
     clipboard_->replace(selection, {});
     EXPECT_TRUE(clipboard_->items(selection).empty());
     EXPECT_EQ(foreignPaste(selection, "text/plain"), std::nullopt);
+}
+
+TEST_P(ClipboardTest, HungOwnerGivesAnEmptySnapshotPromptly) {
+    const ClipboardSelection selection = GetParam();
+    auto owner = foreignCopy(selection, {{"text/plain", "frozen"}, {"text/html", "<i>x</i>"}});
+    ASSERT_TRUE(owner);
+    ASSERT_TRUE(serveUntil([&] { return !clipboard_->items(selection).empty(); }));
+
+    owner->pause();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(clipboard_->items(selection).empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    owner->resume();
+    EXPECT_TRUE(serveUntil([&] { return clipboard_->items(selection).size() == 1; }))
+        << "an owner that answers again is read again";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSelections, ClipboardTest,

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QStringList>
+#include <utility>
 
 namespace vurin {
 
@@ -52,8 +53,10 @@ QStringList formatsToKeep(const QStringList& offered) {
 
 }  // namespace
 
-QtClipboard::QtClipboard(std::chrono::milliseconds slowFormat)
-    : clipboard_(QGuiApplication::clipboard()), slowFormat_(slowFormat) {
+QtClipboard::QtClipboard(OwnerProbe ownerAnswers, std::chrono::milliseconds slowFormat)
+    : clipboard_(QGuiApplication::clipboard()),
+      ownerAnswers_(std::move(ownerAnswers)),
+      slowFormat_(slowFormat) {
     if (clipboard_) {
         QObject::connect(clipboard_.data(), &QClipboard::changed, this,
                          [this](QClipboard::Mode mode) { countChange(mode); });
@@ -77,6 +80,12 @@ std::vector<ClipboardItem> QtClipboard::items(ClipboardSelection selection) {
         return {};
     }
     const QClipboard::Mode mode = modeOf(selection);
+    const bool ours =
+        mode == QClipboard::Selection ? clipboard_->ownsSelection() : clipboard_->ownsClipboard();
+    // A hung owner's formats cannot be read in time: the snapshot is empty.
+    if (!ours && ownerAnswers_ && !ownerAnswers_(selection)) {
+        return {};
+    }
     const QMimeData* data = clipboard_->mimeData(mode);
     if (!data) {
         return {};
