@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "injection/desktop_apps.h"
 #include "platform/linux/focus_reader_x11.h"
@@ -99,17 +101,41 @@ class KeyRecorder {
         do {
             XWindowEvent(display_, window_, StructureNotifyMask, &event);
         } while (event.type != MapNotify);
-        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
-        XSync(display_, False);
     }
     ~KeyRecorder() {
         if (display_) {
+            for (KeySym keysym : std::vector<KeySym>(held_)) {
+                setKey(keysym, false);  // never leave a key down for the tests that follow
+            }
             XDestroyWindow(display_, window_);
             XCloseDisplay(display_);
         }
     }
 
     Display* display() const { return display_; }
+
+    // Takes the keyboard focus and keeps it: the window manager may still be handing the focus
+    // back after the previous test's window went away.
+    bool focus() {
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        int stable = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            Window focused = 0;
+            int revert = 0;
+            XGetInputFocus(display_, &focused, &revert);
+            if (focused == window_) {
+                if (++stable == 3) {
+                    return true;
+                }
+            } else {
+                stable = 0;
+                XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+                XSync(display_, False);
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
 
     // The modifier state of the next press of `keysym`, waiting up to `limit`.
     std::optional<unsigned> stateOfPress(KeySym keysym, std::chrono::milliseconds limit = 3s) {
@@ -138,16 +164,22 @@ class KeyRecorder {
     void setKey(KeySym keysym, bool down) {
         XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, keysym), down, CurrentTime);
         XSync(display_, False);
+        std::erase(held_, keysym);
+        if (down) {
+            held_.push_back(keysym);
+        }
     }
 
   private:
     Display* display_;
     Window window_ = 0;
+    std::vector<KeySym> held_;
 };
 
 TEST_F(KeystrokesTest, HeldModifiersAreLeftOutOfTheStrokeAndHeldAgainAfterwards) {
     KeyRecorder recorder;
     ASSERT_TRUE(recorder.display());
+    ASSERT_TRUE(recorder.focus());
     // The user still holds Shift and Alt (the trigger gesture may end with them down).
     recorder.setKey(XK_Shift_L, true);
     recorder.setKey(XK_Alt_L, true);
@@ -167,6 +199,20 @@ TEST_F(KeystrokesTest, HeldModifiersAreLeftOutOfTheStrokeAndHeldAgainAfterwards)
     EXPECT_FALSE(recorder.isDown(XK_Control_L));
     recorder.setKey(XK_Alt_L, false);
     recorder.setKey(XK_Shift_L, false);
+
+    // A held Control is the stroke's own modifier for Ctrl+V, and still held afterwards.
+    recorder.setKey(XK_Control_L, true);
+    ASSERT_TRUE(sender_.post(Keystroke::pasteShiftInsert));
+    const auto insertState = recorder.stateOfPress(XK_Insert);
+    ASSERT_TRUE(insertState);
+    EXPECT_EQ(*insertState & (ShiftMask | ControlMask | Mod1Mask), unsigned{ShiftMask});
+    ASSERT_TRUE(sender_.post(Keystroke::pasteControlV));
+    const auto controlState = recorder.stateOfPress(XK_v);
+    ASSERT_TRUE(controlState);
+    EXPECT_EQ(*controlState & (ShiftMask | ControlMask | Mod1Mask), unsigned{ControlMask});
+    EXPECT_TRUE(recorder.isDown(XK_Control_L));
+    EXPECT_FALSE(recorder.isDown(XK_Shift_L));
+    recorder.setKey(XK_Control_L, false);
 }
 
 TEST(KeystrokesWithoutDisplayTest, NothingIsSentAndTheSenderSaysSo) {

@@ -7,6 +7,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -326,7 +327,9 @@ class X11FocusReader::Accessibility {
     bool available() { return connection() != nullptr; }
 
     std::optional<AccessibleElementRef> focusedElement(int pid) {
-        if (pid <= 0 || !connection()) {
+        // Our own accessible objects are served by this very thread, which is waiting here:
+        // every call would only time out.
+        if (pid <= 0 || pid == getpid() || !connection()) {
             return std::nullopt;
         }
         Search search{std::chrono::steady_clock::now() + searchBudget};
