@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -24,7 +23,7 @@ namespace vurin {
 namespace {
 
 // One AT-SPI call may take this long before it counts as unanswered; a focus search may take
-// this many calls' worth of time and visit this many elements in all.
+// this long in all and look at this many elements at most.
 constexpr int callTimeoutMs = 250;
 constexpr auto searchBudget = std::chrono::milliseconds(400);
 constexpr int searchNodeLimit = 2000;

@@ -15,8 +15,9 @@ class X11Connection;
 // Every AT-SPI call has a short time-out and a search has a budget of calls, so a hung or huge
 // application costs at most a fraction of a second and gives "no element".
 //
-// The header stays free of AT-SPI, GLib and Xlib: GLib names a struct field `signals`, which
-// Qt's keyword macros break, and Xlib's macros clash with everything.
+// AT-SPI is spoken over a private D-Bus connection that subscribes to no events (libatspi's
+// own connection dispatches events while it waits for a reply, and its handlers then deadlock
+// in nested calls). The header stays free of D-Bus and Xlib, whose macros clash with others'.
 class X11FocusReader : public FocusReader {
   public:
     // `displayName` empty: $DISPLAY. Main thread only.
