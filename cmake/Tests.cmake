@@ -6,6 +6,8 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB_RECURSE VURIN_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS tests/support/*.cpp)
+# Programs the tests start (each has its own main).
+list(FILTER VURIN_TEST_SUPPORT_SOURCES EXCLUDE REGEX "/tests/support/programs/")
 add_library(vurin_test_support OBJECT ${VURIN_TEST_SUPPORT_SOURCES})
 target_include_directories(vurin_test_support PUBLIC tests)
 target_link_libraries(vurin_test_support PUBLIC vurin_logic GTest::gtest GTest::gmock)
@@ -79,4 +81,13 @@ endif()
 if(TARGET vurin AND TARGET vurin_desktop_tests)
   target_compile_definitions(vurin_desktop_tests PRIVATE VURIN_EXECUTABLE="$<TARGET_FILE:vurin>")
   add_dependencies(vurin_desktop_tests vurin)
+endif()
+
+# The desktop tests' other application: a clipboard owner and a Qt text field.
+if(TARGET vurin_desktop_tests)
+  add_executable(vurin_qt_desktop_helper tests/support/programs/qt_desktop_helper.cpp)
+  target_link_libraries(vurin_qt_desktop_helper PRIVATE Qt6::Widgets)
+  target_compile_definitions(vurin_desktop_tests PRIVATE
+    VURIN_QT_DESKTOP_HELPER="$<TARGET_FILE:vurin_qt_desktop_helper>")
+  add_dependencies(vurin_desktop_tests vurin_qt_desktop_helper)
 endif()

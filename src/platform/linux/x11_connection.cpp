@@ -1,0 +1,87 @@
+#include "platform/linux/x11_connection.h"
+
+#include <X11/Xlib.h>
+
+#include <map>
+#include <mutex>
+
+namespace vurin {
+
+namespace {
+
+std::mutex registryLock;
+std::map<Display*, std::atomic<int>*> errorSlots;
+XErrorHandler previousErrorHandler = nullptr;
+XIOErrorHandler previousIOErrorHandler = nullptr;
+
+int recordError(Display* display, XErrorEvent* error) {
+    XErrorHandler previous = nullptr;
+    {
+        std::lock_guard guard(registryLock);
+        auto found = errorSlots.find(display);
+        if (found != errorSlots.end()) {
+            int none = 0;
+            found->second->compare_exchange_strong(none, error->error_code);
+            return 0;
+        }
+        previous = previousErrorHandler;
+    }
+    return previous ? previous(display, error) : 0;
+}
+
+// For our displays the exit handler below records the loss; the default handler would exit.
+int ignoreOwnIOError(Display* display) {
+    XIOErrorHandler previous = nullptr;
+    {
+        std::lock_guard guard(registryLock);
+        if (errorSlots.contains(display)) {
+            return 0;
+        }
+        previous = previousIOErrorHandler;
+    }
+    return previous ? previous(display) : 0;
+}
+
+void installHandlersOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::lock_guard guard(registryLock);
+        previousErrorHandler = XSetErrorHandler(recordError);
+        previousIOErrorHandler = XSetIOErrorHandler(ignoreOwnIOError);
+    });
+}
+
+void markLost(Display*, void* flag) {
+    static_cast<std::atomic<bool>*>(flag)->store(true);
+}
+
+}  // namespace
+
+std::unique_ptr<X11Connection> X11Connection::open(const std::string& displayName) {
+    installHandlersOnce();
+    Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    if (!display) {
+        return nullptr;
+    }
+    return std::unique_ptr<X11Connection>(new X11Connection(display));
+}
+
+X11Connection::X11Connection(Display* display) : display_(display) {
+    {
+        std::lock_guard guard(registryLock);
+        errorSlots[display_] = &error_;
+    }
+    XSetIOErrorExitHandler(display_, markLost, &lost_);
+}
+
+X11Connection::~X11Connection() {
+    XCloseDisplay(display_);
+    // Another connection may already have been given the same address.
+    std::lock_guard guard(registryLock);
+    if (auto found = errorSlots.find(display_);
+        found != errorSlots.end() && found->second == &error_) {
+        errorSlots.erase(found);
+    }
+}
+
+}  // namespace vurin

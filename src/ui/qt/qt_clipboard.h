@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QClipboard>
+#include <QObject>
+#include <QPointer>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "platform/clipboard.h"
+
+namespace vurin {
+
+// Clipboard over QClipboard for the X11 clipboard and the primary selection. A snapshot keeps
+// the bytes of every real format (lowercase MIME names; one image format, PNG when offered,
+// read last so that the owner encodes one image at most). Change counters follow
+// QClipboard::changed, which reports foreign and own changes alike. Main thread only.
+class QtClipboard : public QObject, public Clipboard {
+  public:
+    // Whether another application's selection owner answers at all, asked (with a short
+    // deadline of its own) before a snapshot reads from it: Qt would wait five seconds for a
+    // hung owner at every request.
+    using OwnerProbe = std::function<bool(ClipboardSelection)>;
+
+    // Without a probe every owner is asked directly. A format that takes longer than
+    // `slowFormat` to arrive ends the snapshot: an owner that answers this slowly is taken to
+    // hang, and the formats read so far are kept.
+    explicit QtClipboard(OwnerProbe ownerAnswers = {},
+                         std::chrono::milliseconds slowFormat = std::chrono::milliseconds(1000));
+
+    std::vector<ClipboardItem> items(ClipboardSelection selection) override;
+    void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
+    void writeText(ClipboardSelection selection, const std::string& text) override;
+    std::int64_t changeCount(ClipboardSelection selection) const override;
+
+  private:
+    void countChange(QClipboard::Mode mode);
+
+    QPointer<QClipboard> clipboard_;
+    const OwnerProbe ownerAnswers_;
+    const std::chrono::milliseconds slowFormat_;
+    std::int64_t clipboardChanges_ = 0;
+    std::int64_t primaryChanges_ = 0;
+};
+
+}  // namespace vurin

@@ -1,0 +1,155 @@
+#pragma once
+// Shared by the injection desktop tests: the Qt application of the test process, waiting while
+// it serves the clipboard, and the other applications (xterm, a GTK window with entries, a Qt
+// line edit, a clipboard owner) as real processes.
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/desktop_program.h"
+
+#ifndef VURIN_QT_DESKTOP_HELPER
+#error "VURIN_QT_DESKTOP_HELPER must name the helper program (set in cmake/Tests.cmake)"
+#endif
+
+namespace vurin::testing {
+
+// One QApplication for the whole test binary: QClipboard needs it, and Qt allows one.
+inline void ensureQtApplication() {
+    if (QCoreApplication::instance() == nullptr) {
+        static int argc = 1;
+        static char name[] = "vurin_desktop_tests";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv);  // lives as long as the process
+    }
+}
+
+// Runs the test process's events (it may own the clipboard others are reading) until `done`
+// holds or the time is up.
+inline bool serveUntil(const std::function<bool()>& done,
+                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        if (QCoreApplication::instance()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+inline void serveFor(std::chrono::milliseconds time) {
+    serveUntil([] { return false; }, time);
+}
+
+// A folder of the test's own, removed afterwards.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vurin-inject-XXXXXX").string();
+        if (mkdtemp(pattern.data())) {
+            path_ = pattern;
+        }
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+    std::filesystem::path write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path_ / name, std::ios::binary) << bytes;
+        return path_ / name;
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline std::optional<std::string> readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// A GTK 3 window with one entry per text (GTK applications are always on the accessibility
+// bus). The first entry has the focus with the caret at its end, or with the selection
+// [selectStart, selectEnd) counted in characters as GTK counts them.
+inline std::unique_ptr<DesktopProgram> startGtkEntries(const ScratchFolder& folder,
+                                                       const std::vector<std::string>& texts,
+                                                       std::optional<int> selectStart = {},
+                                                       std::optional<int> selectEnd = {}) {
+    const auto script = folder.write("entries.py", R"(
+import sys
+import gi
+gi.require_version("Gtk", "3.0")
+from gi.repository import Gtk, GLib
+select = sys.argv[1]
+texts = sys.argv[2:]
+Gtk.Settings.get_default().set_property("gtk-entry-select-on-focus", False)
+window = Gtk.Window(title="vurin test entries")
+box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+window.add(box)
+entries = []
+for text in texts:
+    entry = Gtk.Entry()
+    entry.set_text(text)
+    box.pack_start(entry, False, False, 0)
+    entries.append(entry)
+window.connect("destroy", Gtk.main_quit)
+window.show_all()
+entries[0].grab_focus()
+if select:
+    start, end = (int(part) for part in select.split(","))
+    entries[0].select_region(start, end)
+else:
+    entries[0].set_position(-1)
+GLib.idle_add(lambda: print("ready", flush=True) and False)
+Gtk.main()
+)");
+    std::vector<std::string> argv = {
+        "/usr/bin/python3", script.string(),
+        selectStart ? std::to_string(*selectStart) + "," + std::to_string(selectEnd.value_or(0))
+                    : std::string()};
+    argv.insert(argv.end(), texts.begin(), texts.end());
+    auto program = std::make_unique<DesktopProgram>(argv);
+    if (!program->waitForLine("ready")) {
+        return nullptr;
+    }
+    return program;
+}
+
+// A Qt window with one line edit holding `text`, caret at the end (Qt counts UTF-16 units).
+inline std::unique_ptr<DesktopProgram> startQtField(const std::string& text) {
+    auto program = std::make_unique<DesktopProgram>(
+        std::vector<std::string>{VURIN_QT_DESKTOP_HELPER, "field", text});
+    if (!program->waitForLine("ready")) {
+        return nullptr;
+    }
+    return program;
+}
+
+// An xterm running `command` through sh.
+inline std::unique_ptr<DesktopProgram> startXterm(const std::string& command) {
+    auto program = std::make_unique<DesktopProgram>(
+        std::vector<std::string>{"xterm", "-geometry", "80x10", "-e", "sh", "-c", command});
+    return program->started() ? std::move(program) : nullptr;
+}
+
+}  // namespace vurin::testing

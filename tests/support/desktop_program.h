@@ -1,0 +1,44 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vurin::testing {
+
+// Another program of the desktop tests (xterm, a GTK or Qt window, a clipboard owner), started
+// in a process group of its own with its standard output on a pipe. Killed and reaped with its
+// whole group when the object goes, so no window outlives its test.
+class DesktopProgram {
+  public:
+    explicit DesktopProgram(std::vector<std::string> argv);
+    ~DesktopProgram();
+
+    DesktopProgram(const DesktopProgram&) = delete;
+    DesktopProgram& operator=(const DesktopProgram&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+    // Reads output until a line equal to `line` arrives; false at the deadline or the end.
+    bool waitForLine(const std::string& line,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The exit code once the program has ended (-1 when a signal ended it); absent while it
+    // runs. Never waits: the caller may have to serve the program meanwhile.
+    std::optional<int> exitStatus();
+
+    void pause();   // SIGSTOP: the program stops answering, as a hung one does
+    void resume();  // SIGCONT
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    bool reaped_ = false;
+    std::optional<int> status_;
+    std::string output_;
+};
+
+}  // namespace vurin::testing
