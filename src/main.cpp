@@ -1,6 +1,7 @@
 // Process entry: wires the Linux platform and the Qt renderer into the application controller.
 #include <QApplication>
 #include <QTimer>
+#include <chrono>
 #include <csignal>
 #include <memory>
 
@@ -12,6 +13,7 @@
 #include "audio/recorder.h"
 #include "config/config.h"
 #include "config/keychain.h"
+#include "injection/paste_injector.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
 #include "phone/phone_remote_controller.h"
@@ -21,13 +23,17 @@
 #include "pipeline/dictation_pipeline.h"
 #include "platform/linux/audio_capture_pulse.h"
 #include "platform/linux/desktop_settings_linux.h"
+#include "platform/linux/focus_reader_x11.h"
 #include "platform/linux/key_grab_x11.h"
+#include "platform/linux/keystrokes_xtest.h"
 #include "platform/linux/permission_probe_x11.h"
 #include "platform/linux/secret_store_libsecret.h"
+#include "platform/linux/selection_probe_x11.h"
 #include "platform/linux/sound_canberra.h"
 #include "providers/provider_runtime_status.h"
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
+#include "ui/qt/qt_clipboard.h"
 #include "ui/qt/qt_main_queue.h"
 #include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/termination_signals.h"
@@ -49,6 +55,21 @@ void installProcessServices(const std::shared_ptr<vurin::MainQueue>& mainQueue,
     });
 }
 
+// Paste, send and undo into the focused application: X11 focus and AT-SPI, the Qt clipboard
+// (whose owner is asked with a short deadline first, as a hung owner would stall Qt for
+// seconds), XTest keystrokes. Needs the QApplication.
+std::shared_ptr<vurin::TextInjector> makeTextInjector(
+    const std::shared_ptr<vurin::MainQueue>& mainQueue) {
+    auto probe = std::make_shared<vurin::X11SelectionProbe>();
+    auto clipboard =
+        std::make_shared<vurin::QtClipboard>([probe](vurin::ClipboardSelection selection) {
+            return probe->ownerAnswers(selection, std::chrono::milliseconds(300));
+        });
+    return std::make_shared<vurin::PasteInjector>(
+        mainQueue, std::make_shared<vurin::X11FocusReader>(), std::move(clipboard),
+        std::make_shared<vurin::XTestKeystrokeSender>());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +81,8 @@ int main(int argc, char** argv) {
     // not the process.
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Qt applications show their text fields on the accessibility bus only when it is enabled.
+    vurin::enableDesktopAccessibility();
     auto mainQueue = std::make_shared<vurin::QtMainQueue>(&application);
     auto keyGrab = std::make_shared<vurin::X11KeyGrab>();
     installProcessServices(mainQueue, keyGrab);
@@ -89,6 +112,7 @@ int main(int argc, char** argv) {
         }
     };
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
+    services.injector = makeTextInjector(mainQueue);
     services.phone = phone;
     services.triggerCapture = eventTap;
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
