@@ -6,11 +6,14 @@
 
 #include "app/app_controller.h"
 #include "app/event_tap_wiring.h"
+#include "app/local_service_probes.h"
 #include "app/unavailable_services.h"
 #include "audio/recorder.h"
 #include "config/keychain.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
+#include "local_services/local_ollama_server.h"
+#include "local_services/local_whisper_server.h"
 #include "phone/phone_remote_controller.h"
 #include "phone/phone_remote_wiring.h"
 #include "phone/phone_trigger_server.h"
@@ -66,6 +69,11 @@ int main(int argc, char** argv) {
     services.shell = std::make_shared<vurin::QtApplicationShell>();
     services.recorder = vurin::Recorder::create(std::make_shared<vurin::PulseAudioCapture>());
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
+    // Stopped (SIGTERM) by applicationWillTerminate; a killed Vurin takes them down through
+    // the children's parent-death signal.
+    services.localServer = vurin::LocalWhisperServer::create(mainQueue);
+    services.ollamaServer = vurin::LocalOllamaServer::create(mainQueue);
+    services.probes = vurin::installedLocalServiceProbes();
     services.phone = phone;
     services.triggerCapture = eventTap;
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
