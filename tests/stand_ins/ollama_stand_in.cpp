@@ -57,6 +57,15 @@ Json tagsBody() {
     return {{"models", models}};
 }
 
+// body[key] when it is a string, else "".
+std::string stringField(const Json& body, const char* key) {
+    if (!body.is_object()) {
+        return "";
+    }
+    const auto found = body.find(key);
+    return found != body.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
 void reply(httplib::Response& response, const Json& body) {
     response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace),
                          "application/json; charset=utf-8");
@@ -92,7 +101,7 @@ int main(int argc, char** argv) {
     });
     server.Post("/api/generate", [](const httplib::Request& request, httplib::Response& response) {
         const Json body = Json::parse(request.body, nullptr, false);
-        if (!body.is_object() || !body.value("prompt", Json()).is_string()) {
+        if (!body.is_object() || !body.contains("prompt") || !body["prompt"].is_string()) {
             response.status = 400;
             reply(response, {{"error", "invalid request"}});
             return;
@@ -101,11 +110,11 @@ int main(int argc, char** argv) {
         const std::string polished = lightlyCleaned(dictation);
         logRequest({{"method", request.method},
                     {"path", request.path},
-                    {"model", body.value("model", "")},
-                    {"keep_alive", body.value("keep_alive", "")},
+                    {"model", stringField(body, "model")},
+                    {"keep_alive", stringField(body, "keep_alive")},
                     {"received", dictation},
                     {"answered", polished}});
-        reply(response, {{"model", body.value("model", "")},
+        reply(response, {{"model", stringField(body, "model")},
                          {"response", polished},
                          {"done", true},
                          {"total_duration", 120000000},
@@ -118,11 +127,10 @@ int main(int argc, char** argv) {
     server.Post("/api/chat", [](const httplib::Request& request, httplib::Response& response) {
         const Json body = Json::parse(request.body, nullptr, false);
         std::string dictation;
-        if (body.is_object() && body.value("messages", Json()).is_array()) {
+        if (body.is_object() && body.contains("messages") && body["messages"].is_array()) {
             for (const auto& message : body["messages"]) {
-                if (message.is_object() && message.value("role", "") == "user" &&
-                    message.value("content", Json()).is_string()) {
-                    dictation = dictationIn(message["content"].get<std::string>());
+                if (stringField(message, "role") == "user") {
+                    dictation = dictationIn(stringField(message, "content"));
                 }
             }
         }
@@ -131,7 +139,7 @@ int main(int argc, char** argv) {
                     {"path", request.path},
                     {"received", dictation},
                     {"answered", polished}});
-        reply(response, {{"model", body.is_object() ? body.value("model", "") : ""},
+        reply(response, {{"model", stringField(body, "model")},
                          {"message", {{"role", "assistant"}, {"content", polished}}},
                          {"done", true}});
     });

@@ -138,6 +138,18 @@ std::string lightlyCleaned(const std::string& text) {
     cleaned = std::regex_replace(cleaned, std::regex("\\b([Uu]m+|[Uu]h+|[Ee]r+)\\b,?"), "");
     cleaned = std::regex_replace(cleaned, std::regex("[ \\t\\r\\n]+"), " ");
     cleaned = std::regex_replace(cleaned, std::regex(" ([,.!?;:])"), "$1");
+    // Chinese is written without spaces between characters.
+    std::string joined;
+    for (std::size_t index = 0; index < cleaned.size(); ++index) {
+        const bool betweenWideCharacters = cleaned[index] == ' ' && index > 0 &&
+                                           index + 1 < cleaned.size() &&
+                                           static_cast<unsigned char>(cleaned[index - 1]) >= 0x80 &&
+                                           static_cast<unsigned char>(cleaned[index + 1]) >= 0x80;
+        if (!betweenWideCharacters) {
+            joined += cleaned[index];
+        }
+    }
+    cleaned = joined;
     const auto first = cleaned.find_first_not_of(' ');
     const auto last = cleaned.find_last_not_of(' ');
     cleaned = first == std::string::npos ? "" : cleaned.substr(first, last - first + 1);
