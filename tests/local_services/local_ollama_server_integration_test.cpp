@@ -118,6 +118,11 @@ TEST_F(LocalOllamaServerTest, LaunchesServeWithTunedEnvironmentWarmsUpAndReports
     ASSERT_TRUE(becomesWarm());
     EXPECT_TRUE(server->isReady());
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kReady, kWarm}));
+    EXPECT_TRUE(eventually([&] {
+        mainQueue->runPending();
+        return readyCalls == 1;
+    }));
+    std::this_thread::sleep_for(100ms);
     mainQueue->runPending();
     EXPECT_EQ(readyCalls, 1);
 
@@ -231,6 +236,24 @@ TEST_F(LocalOllamaServerTest, AServerAnsweringTagsWithAnotherStatusIsNotHealthyA
     EXPECT_TRUE(eventually([] { return runningStandIns().empty(); })) << "the child is ended";
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kTimedOut}));
+}
+
+TEST_F(LocalOllamaServerTest, APortHeldByAProgramThatNeverAnswersIsNotAdopted) {
+    // Something listens on the port but never answers: not an ollama to adopt, and our own
+    // server cannot bind there and gives up.
+    testing::ScopedEnvironment silent;
+    silent.set("VURIN_STAND_IN_MODE", "silent");
+    foreign =
+        std::make_unique<testing::ForeignStandIn>("ollama", std::vector<std::string>{"serve"});
+    ASSERT_TRUE(eventually([&] { return records(startLog).size() == 1; }));
+    std::this_thread::sleep_for(100ms);  // listening
+    silent.set("VURIN_STAND_IN_MODE", "serve");
+    create();
+    server->start(countReady());
+    ASSERT_TRUE(logs.waitFor(kExited, 10000ms));
+    EXPECT_FALSE(server->isReady());
+    EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kExited}));
+    EXPECT_TRUE(foreign->isRunning());
 }
 
 TEST_F(LocalOllamaServerTest, MaintenanceProbesAReadyServerAndRecoversOnceWhenItIsLost) {

@@ -88,8 +88,17 @@ class LocalWhisperServerTest : public ::testing::Test {
         return records;
     }
 
-    bool becomesReady() {
-        return eventually([&] { return server->isReady(); });
+    // onReady is posted just after the state turns ready; delivers it on the "main thread".
+    bool readyCallsReach(int expected) {
+        return eventually([&] {
+            mainQueue->runPending();
+            return readyCalls == expected;
+        });
+    }
+
+    // Ready, and the `times`-th ready line logged (it follows the state change).
+    bool becomesReady(std::size_t times = 1) {
+        return eventually([&] { return server->isReady() && logs.count(readyLine()) >= times; });
     }
 
     testing::ScopedEnvironment environment;
@@ -111,8 +120,7 @@ TEST_F(LocalWhisperServerTest, StartsTheServerWithTheModelAndPortAndReportsReady
     server->start(countReady());
     EXPECT_FALSE(server->isReady());
     ASSERT_TRUE(becomesReady());
-    mainQueue->runPending();
-    EXPECT_EQ(readyCalls, 1);
+    EXPECT_TRUE(readyCallsReach(1));
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, readyLine()}));
     const auto records = starts();
     ASSERT_EQ(records.size(), 1u);
@@ -136,6 +144,7 @@ TEST_F(LocalWhisperServerTest, StartWhileStartingOrReadyLaunchesNothing) {
     ASSERT_TRUE(becomesReady());
     server->start(countReady());
     server->maintain(countReady());
+    EXPECT_TRUE(readyCallsReach(1));
     std::this_thread::sleep_for(200ms);
     mainQueue->runPending();
     EXPECT_EQ(starts().size(), 1u);
@@ -205,7 +214,7 @@ TEST_F(LocalWhisperServerTest, ACrashWhileReadyIsLoggedOnceAndTheNextMaintenance
     EXPECT_FALSE(server->isReady());
     EXPECT_TRUE(eventually([] { return zombieChildren().empty(); }));
     server->maintain(countReady());
-    ASSERT_TRUE(becomesReady());
+    ASSERT_TRUE(becomesReady(2));
     EXPECT_EQ(logs.count(kExited), 1u);
     EXPECT_EQ(logs.count(kStarting), 2u);
     const auto records = starts();
