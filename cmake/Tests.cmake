@@ -91,3 +91,23 @@ if(TARGET vurin_desktop_tests)
     VURIN_QT_DESKTOP_HELPER="$<TARGET_FILE:vurin_qt_desktop_helper>")
   add_dependencies(vurin_desktop_tests vurin_qt_desktop_helper)
 endif()
+
+# Stand-ins for the local model servers (tests and scripts/demo only), named as the real
+# programs so the services run them with the real command lines. They are test tools, so they
+# are built without sanitizers and start as fast as the real servers' tests need.
+set(VURIN_STAND_IN_DIR ${CMAKE_BINARY_DIR}/stand-ins)
+foreach(program whisper-server ollama)
+  string(REPLACE "-" "_" stem ${program})
+  add_executable(vurin_stand_in_${stem} tests/stand_ins/${stem}_stand_in.cpp
+                 tests/stand_ins/stand_in_common.cpp)
+  set_target_properties(vurin_stand_in_${stem} PROPERTIES
+    OUTPUT_NAME ${program} RUNTIME_OUTPUT_DIRECTORY ${VURIN_STAND_IN_DIR})
+  target_link_libraries(vurin_stand_in_${stem} PRIVATE PkgConfig::CPP_HTTPLIB
+                        nlohmann_json::nlohmann_json Threads::Threads)
+  target_compile_options(vurin_stand_in_${stem} PRIVATE -fno-sanitize=all)
+  target_link_options(vurin_stand_in_${stem} PRIVATE -fno-sanitize=all)
+  if(TARGET vurin_integration_tests)
+    add_dependencies(vurin_integration_tests vurin_stand_in_${stem})
+  endif()
+endforeach()
+target_compile_definitions(vurin_test_support PUBLIC VURIN_STAND_IN_DIR="${VURIN_STAND_IN_DIR}")

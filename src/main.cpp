@@ -7,6 +7,7 @@
 
 #include "app/app_controller.h"
 #include "app/event_tap_wiring.h"
+#include "app/local_service_probes.h"
 #include "app/permission_onboarding.h"
 #include "app/permission_wiring.h"
 #include "app/unavailable_services.h"
@@ -16,6 +17,8 @@
 #include "injection/paste_injector.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
+#include "local_services/local_ollama_server.h"
+#include "local_services/local_whisper_server.h"
 #include "phone/phone_remote_controller.h"
 #include "phone/phone_remote_wiring.h"
 #include "phone/phone_trigger_server.h"
@@ -113,6 +116,11 @@ int main(int argc, char** argv) {
     };
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
     services.injector = makeTextInjector(mainQueue);
+    // Stopped (SIGTERM) by applicationWillTerminate; a killed Vurin takes them down through
+    // the children's parent-death signal.
+    services.localServer = vurin::LocalWhisperServer::create(mainQueue);
+    services.ollamaServer = vurin::LocalOllamaServer::create(mainQueue);
+    services.probes = vurin::installedLocalServiceProbes();
     services.phone = phone;
     services.triggerCapture = eventTap;
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;

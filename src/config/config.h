@@ -42,6 +42,10 @@ std::string encodeConfig(const Config& config);
 // when unset): <xdgConfigHome>/vurin when it is an absolute path, else <home>/.config/vurin.
 std::filesystem::path configDirFrom(std::string_view xdgConfigHome, std::string_view home);
 
+// The user's home directory: $HOME first, as every XDG program does; the password database
+// when it is unset.
+std::string homeDirectory();
+
 // configDirFrom() applied to this process's environment ($HOME, else the password database).
 // Computed on first use and then fixed for the process.
 const std::filesystem::path& configDir();

@@ -19,7 +19,8 @@ std::string_view environmentValue(const char* name) {
     return value == nullptr ? std::string_view() : std::string_view(value);
 }
 
-// $HOME first, as every XDG program does; the password database when it is unset.
+}  // namespace
+
 std::string homeDirectory() {
     if (const auto home = environmentValue("HOME"); !home.empty()) {
         return std::string(home);
@@ -36,8 +37,6 @@ std::string homeDirectory() {
     // fails quietly and the defaults are used.
     return "/";
 }
-
-}  // namespace
 
 std::filesystem::path configDirFrom(std::string_view xdgConfigHome, std::string_view home) {
     const std::filesystem::path xdg(xdgConfigHome);

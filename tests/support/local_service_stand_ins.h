@@ -1,0 +1,90 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "local_services/child_process.h"
+
+namespace vurin::testing {
+
+// The folder holding the stand-in programs `whisper-server` and `ollama`.
+std::filesystem::path standInFolder();
+std::filesystem::path standInProgram(const std::string& name);
+
+// A loopback port nothing listens on at the moment of the call.
+int freeLoopbackPort();
+
+// Live (not zombie) processes running one of the stand-in programs, from /proc.
+std::vector<pid_t> runningStandIns();
+// Children of this process that have ended but were never reaped, from /proc.
+std::vector<pid_t> zombieChildren();
+// Whether `pid` is alive and not a zombie.
+bool processAlive(pid_t pid);
+
+// Polls `condition` every few milliseconds until it holds or `limit` passes.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// Sets environment variables for the life of the object (children inherit them), then puts
+// the previous values back.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment() = default;
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+    void set(const std::string& name, const std::string& value);
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Every line logged while the object lives.
+class LogCapture {
+  public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<std::string> lines() const;
+    std::size_t count(const std::string& line) const;
+    // Waits until `line` has been logged at least once.
+    bool waitFor(const std::string& line,
+                 std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) const;
+
+  private:
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+// One JSON line a stand-in appended to a log file (start or request log).
+std::vector<std::string> readLines(const std::filesystem::path& file);
+
+// A stand-in the test starts itself: someone else's server as far as the services can tell.
+// Killed (SIGKILL) and reaped when the object goes.
+class ForeignStandIn {
+  public:
+    ForeignStandIn(const std::string& program, std::vector<std::string> arguments);
+    ~ForeignStandIn();
+    ForeignStandIn(const ForeignStandIn&) = delete;
+    ForeignStandIn& operator=(const ForeignStandIn&) = delete;
+
+    bool isRunning() const { return child_->isRunning(); }
+    pid_t pid() const { return child_->processIdentifier(); }
+
+  private:
+    std::shared_ptr<ChildProcess> child_;
+};
+
+}  // namespace vurin::testing
