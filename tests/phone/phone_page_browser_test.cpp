@@ -272,6 +272,31 @@ class PhonePageBrowserTest : public ::testing::Test {
             << browser_->lastError();
     }
 
+    // Fingers on the screen after the change: `touchStart` adds the last one, `touchEnd`
+    // lists the fingers that stay.
+    void touch(const std::string& type, const std::vector<std::pair<double, double>>& fingers) {
+        Json points = Json::array();
+        int id = 0;
+        for (const auto& [x, y] : fingers) {
+            points.push_back({{"x", x}, {"y", y}, {"id", id++}});
+        }
+        ASSERT_TRUE(browser_->call("Input.dispatchTouchEvent",
+                                   {{"type", type}, {"touchPoints", points}}, session_))
+            << browser_->lastError();
+    }
+
+    // A phone's screen: 390 by 844 CSS pixels at three device pixels each, touch input.
+    void usePhoneScreen() {
+        ASSERT_TRUE(browser_->call(
+            "Emulation.setDeviceMetricsOverride",
+            {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 3}, {"mobile", true}},
+            session_))
+            << browser_->lastError();
+        ASSERT_TRUE(browser_->call("Emulation.setTouchEmulationEnabled",
+                                   {{"enabled", true}, {"maxTouchPoints", 5}}, session_))
+            << browser_->lastError();
+    }
+
     bool buttonHeld() {
         return evaluate("document.getElementById('btn').classList.contains('down')") == true;
     }
@@ -438,13 +463,7 @@ TEST_F(PhonePageBrowserTest, APageWithoutTokenKeepsReconnectingAndPressesNothing
 }
 
 TEST_F(PhonePageBrowserTest, FitsAPhoneScreenOf390By844) {
-    ASSERT_TRUE(browser_->call(
-        "Emulation.setDeviceMetricsOverride",
-        {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 3}, {"mobile", true}}, session_))
-        << browser_->lastError();
-    ASSERT_TRUE(browser_->call("Emulation.setTouchEmulationEnabled",
-                               {{"enabled", true}, {"maxTouchPoints", 5}}, session_))
-        << browser_->lastError();
+    usePhoneScreen();
     useLanguage("zh-TW");
     loadConnected(kChineseTexts);
 
@@ -493,13 +512,41 @@ TEST_F(PhonePageBrowserTest, FitsAPhoneScreenOf390By844) {
         box["bottom"].get<double>());
 
     // A finger on the button presses, lifting it releases.
-    const Json point = Json::array({{{"x", x}, {"y", y}}});
-    ASSERT_TRUE(browser_->call("Input.dispatchTouchEvent",
-                               {{"type", "touchStart"}, {"touchPoints", point}}, session_));
+    touch("touchStart", {{x, y}});
     ASSERT_TRUE(waitFor([this] { return keyDowns == 1; }));
-    ASSERT_TRUE(browser_->call("Input.dispatchTouchEvent",
-                               {{"type", "touchEnd"}, {"touchPoints", Json::array()}}, session_));
+    touch("touchEnd", {});
     ASSERT_TRUE(waitFor([this] { return keyUps == 1; }));
+    EXPECT_EQ(consoleErrors(), std::vector<std::string>{});
+}
+
+TEST_F(PhonePageBrowserTest, ASecondFingerSendsNothingAndLiftingEitherReleases) {
+    usePhoneScreen();
+    useLanguage("en-US");
+    loadConnected(kEnglishTexts);
+    const Json box = buttonBox();
+    const double x = box["left"].get<double>() + box["width"].get<double>() / 2;
+    const double y = box["top"].get<double>() + box["height"].get<double>() / 2;
+
+    touch("touchStart", {{x, y}});
+    ASSERT_TRUE(waitFor([this] { return keyDowns == 1; }));
+    touch("touchStart", {{x, y}, {x + 40, y + 40}});
+    settle(300ms);
+    EXPECT_EQ(countRequests("POST " + origin + "/e/down?t=" + std::string(kToken)), 1);
+    // The second finger lifts first: that releases; the first one lifting later sends nothing.
+    touch("touchEnd", {{x, y}});
+    ASSERT_TRUE(waitFor([this] { return keyUps == 1; }));
+    touch("touchEnd", {});
+    settle(300ms);
+    EXPECT_EQ(keyDowns, 1);
+    EXPECT_EQ(keyUps, 1);
+    EXPECT_EQ(countRequests("POST " + origin + "/e/up?t=" + std::string(kToken)), 1);
+
+    // Switching away while holding (the window loses focus) releases too.
+    touch("touchStart", {{x, y}});
+    ASSERT_TRUE(waitFor([this] { return keyDowns == 2; }));
+    evaluate("window.dispatchEvent(new Event('blur')), true");
+    ASSERT_TRUE(waitFor([this] { return keyUps == 2; }));
+    EXPECT_FALSE(buttonHeld());
     EXPECT_EQ(consoleErrors(), std::vector<std::string>{});
 }
 
