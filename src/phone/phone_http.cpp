@@ -217,6 +217,30 @@ std::optional<std::size_t> findHeadEnd(std::string_view buffer, std::size_t from
     return at;
 }
 
+RequestHeadReader::Progress RequestHeadReader::append(std::string_view bytes) {
+    if (progress_ != Progress::incomplete) {
+        return progress_;
+    }
+    const std::size_t searchFrom = received_.size() >= 3 ? received_.size() - 3 : 0;
+    received_.append(bytes);
+    if (const auto end = findHeadEnd(received_, searchFrom)) {
+        headEnd_ = *end;
+        progress_ = Progress::complete;
+    } else if (received_.size() > kMaxHeadBytes) {
+        progress_ = Progress::tooLarge;
+        received_.clear();
+        received_.shrink_to_fit();
+    }
+    return progress_;
+}
+
+std::string_view RequestHeadReader::head() const {
+    if (progress_ != Progress::complete) {
+        return {};
+    }
+    return std::string_view(received_).substr(0, headEnd_);
+}
+
 std::string httpResponse(std::string_view status, std::string_view contentType,
                          std::string_view body) {
     std::string out;

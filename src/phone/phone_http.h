@@ -32,6 +32,29 @@ std::optional<RequestLine> parseRequestHead(std::string_view head);
 // previous search stopped, minus three, so a slow client cannot make reading quadratic).
 std::optional<std::size_t> findHeadEnd(std::string_view buffer, std::size_t from);
 
+// Collects a request head from the pieces a connection receives, in order. The search for the
+// terminator resumes where the previous one stopped, so a client sending one byte at a time
+// cannot make reading quadratic.
+class RequestHeadReader {
+  public:
+    // More is read only while the buffer holds at most this much; bytes after the terminator,
+    // a body included, are kept but never looked at.
+    static constexpr std::size_t kMaxHeadBytes = 65536;
+
+    enum class Progress { incomplete, complete, tooLarge };
+
+    // Appends one received piece. Once complete or too large, further pieces are ignored.
+    Progress append(std::string_view bytes);
+    Progress progress() const { return progress_; }
+    // The bytes before CR LF CR LF; empty until complete.
+    std::string_view head() const;
+
+  private:
+    std::string received_;
+    std::size_t headEnd_ = 0;
+    Progress progress_ = Progress::incomplete;
+};
+
 // A complete response: status line, the fixed header lines, an empty line and the body.
 std::string httpResponse(std::string_view status, std::string_view contentType,
                          std::string_view body);

@@ -6,7 +6,6 @@
 namespace vurin {
 namespace {
 
-constexpr std::size_t kMaxHeadBytes = 65536;
 // Events a stream may have queued for a peer that stopped reading before it is dropped.
 constexpr std::size_t kMaxQueuedEvents = 64;
 
@@ -135,7 +134,7 @@ void PhoneTriggerServer::Core::accepted(const asio::error_code& error, asio::ip:
                 self->dropPending(connection);
             }
         });
-    connection->chunk.resize(kMaxHeadBytes);
+    connection->chunk.resize(RequestHeadReader::kMaxHeadBytes);
     readHead(connection);
 }
 
@@ -202,18 +201,17 @@ void PhoneTriggerServer::Core::received(const ConnectionPtr& connection,
     if (connection->closed || found == pendingConnections_.end()) {
         return;  // timed out or closed by stop()
     }
-    const std::size_t searchFrom =
-        connection->received.size() >= 3 ? connection->received.size() - 3 : 0;
-    connection->received.append(connection->chunk.data(), count);
-    if (const auto end = findHeadEnd(connection->received, searchFrom)) {
+    const auto progress =
+        connection->head.append(std::string_view(connection->chunk.data(), count));
+    if (progress == RequestHeadReader::Progress::complete) {
         pendingConnections_.erase(found);
         connection->timer.cancel();
-        const std::string head = connection->received.substr(0, *end);
-        connection->received.clear();
+        const std::string head(connection->head.head());
+        connection->head = {};
         routeHead(connection, head);
         return;
     }
-    if (!error && connection->received.size() <= kMaxHeadBytes) {
+    if (!error && progress == RequestHeadReader::Progress::incomplete) {
         readHead(connection);
         return;
     }

@@ -36,7 +36,7 @@ struct PhoneConnection {
     std::uint64_t id;
     asio::ip::tcp::socket socket;
     asio::steady_timer timer;
-    std::string received;
+    RequestHeadReader head;
     std::vector<char> chunk;
     std::deque<Outgoing> outbox;
     bool writing = false;

@@ -126,6 +126,40 @@ TEST(RequestHeadTest, TerminatorSearchResumesWhereItStopped) {
     EXPECT_FALSE(findHeadEnd(buffer, 100));
 }
 
+TEST(RequestHeadReaderTest, TerminatorSplitAcrossPiecesIsFoundAndTheRestIgnored) {
+    using Progress = RequestHeadReader::Progress;
+    RequestHeadReader reader;
+    const std::string_view request = "POST /e/up?t=1 HTTP/1.1\r\nHost: x\r\n\r\nbody";
+    std::size_t fed = 0;
+    for (; fed < request.size(); ++fed) {
+        if (reader.append(request.substr(fed, 1)) == Progress::complete) {
+            break;
+        }
+        EXPECT_EQ(reader.head(), "");
+    }
+    EXPECT_EQ(fed, request.find("\r\n\r\n") + 3);
+    EXPECT_EQ(reader.head(), "POST /e/up?t=1 HTTP/1.1\r\nHost: x");
+    EXPECT_EQ(reader.append("\r\n\r\n"), Progress::complete);
+    EXPECT_EQ(reader.head(), "POST /e/up?t=1 HTTP/1.1\r\nHost: x");
+}
+
+TEST(RequestHeadReaderTest, ReadingStopsOnlyPastSixtyFourKiB) {
+    using Progress = RequestHeadReader::Progress;
+    RequestHeadReader full;
+    EXPECT_EQ(full.append(std::string(RequestHeadReader::kMaxHeadBytes, 'a')),
+              Progress::incomplete);
+    EXPECT_EQ(full.append("a"), Progress::tooLarge);
+    EXPECT_EQ(full.append("\r\n\r\n"), Progress::tooLarge);
+    EXPECT_EQ(full.head(), "");
+
+    // The piece that crosses the limit still counts when it holds the terminator.
+    RequestHeadReader late;
+    EXPECT_EQ(late.append(std::string(RequestHeadReader::kMaxHeadBytes - 1, 'a')),
+              Progress::incomplete);
+    EXPECT_EQ(late.append("b\r\n\r\n"), Progress::complete);
+    EXPECT_EQ(late.head().size(), RequestHeadReader::kMaxHeadBytes);
+}
+
 TEST(PhoneResponseTest, HeadLinesInOrderThenBody) {
     const std::string response =
         httpResponse("403 Forbidden", "text/plain; charset=utf-8", "forbidden");
