@@ -22,6 +22,7 @@
 #include "audio/recorder.h"
 #include "audio/recording_files.h"
 #include "platform/linux/audio_capture_pulse.h"
+#include "support/audio_matching.h"
 #include "support/log.h"
 #include "support/wav_files.h"
 
@@ -30,6 +31,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::bestAlignment;
+using test::energy;
+using test::monoSamples;
+using test::speechEnd;
 
 // A command's standard output; every command is bounded so a stuck server fails the test.
 std::string run(const std::string& command) {
@@ -48,79 +53,6 @@ struct Stopped {
     std::optional<fs::path> file;
     double duration = -1;
 };
-
-// 16 kHz mono samples as doubles; empty when the file cannot be read.
-std::vector<double> monoSamples(const fs::path& file) {
-    const auto wav = test::readWav(file);
-    if (!wav || wav->channels != 1) {
-        return {};
-    }
-    return {wav->samples.begin(), wav->samples.end()};
-}
-
-double energy(const std::vector<double>& x, std::size_t from, std::size_t count) {
-    double sum = 0;
-    for (std::size_t i = from; i < from + count; ++i) {
-        sum += x[i] * x[i];
-    }
-    return sum;
-}
-
-// Normalised cross-correlation of `reference` against `signal` starting at `lag`.
-double correlationAt(const std::vector<double>& reference, const std::vector<double>& signal,
-                     std::size_t lag) {
-    double dot = 0;
-    for (std::size_t i = 0; i < reference.size(); ++i) {
-        dot += reference[i] * signal[lag + i];
-    }
-    const double norm =
-        std::sqrt(energy(reference, 0, reference.size()) * energy(signal, lag, reference.size()));
-    return norm > 0 ? dot / norm : 0.0;
-}
-
-// The loudness of every `frame`-sample frame, mean removed: playback timing and resampling
-// leave the envelope intact even where the waveforms drift apart by a few samples.
-std::vector<double> envelope(const std::vector<double>& x, std::size_t frame) {
-    std::vector<double> out(x.size() / frame);
-    double mean = 0;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = std::sqrt(energy(x, i * frame, frame) / static_cast<double>(frame));
-        mean += out[i];
-    }
-    mean /= static_cast<double>(std::max<std::size_t>(out.size(), 1));
-    for (auto& value : out) {
-        value -= mean;
-    }
-    return out;
-}
-
-struct Alignment {
-    std::size_t lag = 0;  // where the reference starts in the signal, in samples
-    double correlation = -1;
-};
-
-// Where `reference` best matches inside `signal` over every lag at which it fits whole.
-Alignment bestAlignment(const std::vector<double>& reference, const std::vector<double>& signal,
-                        std::size_t from, std::size_t to) {
-    Alignment best;
-    for (std::size_t lag = from; lag <= to && lag + reference.size() <= signal.size(); ++lag) {
-        const double c = correlationAt(reference, signal, lag);
-        if (c > best.correlation) {
-            best = {lag, c};
-        }
-    }
-    return best;
-}
-
-// One past the last sample louder than `threshold` (the end of the speech, not the padding).
-std::size_t speechEnd(const std::vector<double>& x, double threshold) {
-    for (std::size_t i = x.size(); i > 0; --i) {
-        if (std::abs(x[i - 1]) > threshold) {
-            return i;
-        }
-    }
-    return 0;
-}
 
 std::optional<Stopped> stopAndWait(Recorder& recorder) {
     auto promise = std::make_shared<std::promise<Stopped>>();
@@ -236,16 +168,14 @@ TEST_F(RecorderAudioTest, SpeechIntoTheMicrophoneComesBackWholeAndAligned) {
     // coarse lag (10 ms steps), then each 200 ms of speech is matched sample by sample nearby,
     // which absorbs playback start delay and the small drift of the server's resampling.
     constexpr std::size_t kPad = 4800;
-    constexpr std::size_t kFrame = 160;
     constexpr std::size_t kWindow = 3200;
     constexpr std::size_t kNear = 400;
     std::vector<double> padded(kPad, 0.0);
     padded.insert(padded.end(), recorded.begin(), recorded.end());
     padded.insert(padded.end(), kPad, 0.0);
-    const auto coarse = bestAlignment(envelope(reference, kFrame), envelope(padded, kFrame), 0,
-                                      padded.size() / kFrame);
+    const auto coarse = test::loudnessAlignment(reference, recorded);
     ASSERT_GT(coarse.correlation, 0.5) << "the recording does not follow the clip's loudness";
-    const std::size_t lag = coarse.lag * kFrame;
+    const std::size_t lag = coarse.lag;
 
     std::vector<double> matches;
     std::size_t tailLag = lag;

@@ -10,6 +10,7 @@
 //   VURIN_STAND_IN_CRASH_AFTER_MS die by SIGKILL this long after listening
 //   VURIN_STAND_IN_START_LOG      append one JSON line per start: pid, arguments, environment
 //   VURIN_STAND_IN_REQUEST_LOG    append one JSON line per request: what came in, what went out
+//   VURIN_STAND_IN_AUDIO_DIR      whisper-server: keep every uploaded audio file in this folder
 //
 // GET /stand-in/crash makes either stand-in die by SIGKILL at once, as a crash would.
 

@@ -2,7 +2,9 @@
 // command line (-m MODEL --port PORT -l LANGUAGE, plus --host), refuses to start without the
 // model file, answers "/" once "loaded", and transcribes every upload to the canned text in
 // VURIN_STAND_IN_TRANSCRIPT. See stand_in_common.h for the behaviour switches.
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "stand_in_common.h"
@@ -54,7 +56,16 @@ int main(int argc, char** argv) {
             }
         }
         if (request.has_file("file")) {
-            record["audioBytes"] = request.get_file_value("file").content.size();
+            const std::string& audio = request.get_file_value("file").content;
+            record["audioBytes"] = audio.size();
+            // Kept for tests that check what was heard against what was played.
+            if (const auto folder = environmentValue("VURIN_STAND_IN_AUDIO_DIR"); !folder.empty()) {
+                static std::atomic<int> uploads{0};
+                const auto file = std::filesystem::path(folder) /
+                                  ("upload-" + std::to_string(++uploads) + ".wav");
+                std::ofstream(file, std::ios::binary) << audio;
+                record["audioFile"] = file.string();
+            }
         }
         record["status"] = status;
         record["answered"] = transcript;
