@@ -38,6 +38,7 @@ class LocalOllamaServerTest : public ::testing::Test {
         startLog = folder / "starts.jsonl";
         requestLog = folder / "requests.jsonl";
         environment.set("VURIN_STAND_IN_START_LOG", startLog.string());
+        environment.set(testing::standInOwnerVariable(), std::to_string(::getpid()));
         environment.set("VURIN_STAND_IN_REQUEST_LOG", requestLog.string());
         environment.set("OLLAMA_HOST", "127.0.0.1:" + std::to_string(port));
         overrideLocalPortsForTesting(0, port);

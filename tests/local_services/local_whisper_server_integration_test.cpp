@@ -43,6 +43,7 @@ class LocalWhisperServerTest : public ::testing::Test {
         std::ofstream(model) << "not really a model";
         startLog = folder / "starts.jsonl";
         environment.set("VURIN_STAND_IN_START_LOG", startLog.string());
+        environment.set(testing::standInOwnerVariable(), std::to_string(::getpid()));
     }
 
     void TearDown() override {
