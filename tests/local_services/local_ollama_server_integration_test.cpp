@@ -38,16 +38,14 @@ class LocalOllamaServerTest : public ::testing::Test {
         startLog = folder / "starts.jsonl";
         requestLog = folder / "requests.jsonl";
         environment.set("VURIN_STAND_IN_START_LOG", startLog.string());
+        environment.set(testing::standInOwnerVariable(), std::to_string(::getpid()));
         environment.set("VURIN_STAND_IN_REQUEST_LOG", requestLog.string());
         environment.set("OLLAMA_HOST", "127.0.0.1:" + std::to_string(port));
         overrideLocalPortsForTesting(0, port);
     }
 
     void TearDown() override {
-        if (server) {
-            server->stop();
-            server.reset();
-        }
+        dispose();
         overrideLocalPortsForTesting(0, 0);
         foreign.reset();
         EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }))
@@ -68,7 +66,20 @@ class LocalOllamaServerTest : public ::testing::Test {
 
     void create() { create(options()); }
     void create(LocalOllamaServerOptions chosen) {
+        dispose();
         server = LocalOllamaServer::create(mainQueue, std::move(chosen));
+    }
+
+    // Stops and drops the service. A background step may still hold it; its destruction waits
+    // for them all, so nothing of it outlives the test.
+    void dispose() {
+        if (!server) {
+            return;
+        }
+        server->stop();
+        std::weak_ptr<LocalOllamaServer> last = server;
+        server.reset();
+        EXPECT_TRUE(eventually([&] { return last.expired(); }, 10000ms));
     }
 
     LocalService::Callback countReady() {
@@ -153,8 +164,7 @@ TEST_F(LocalOllamaServerTest, AnOllamaAlreadyAnsweringIsAdoptedAndNeverStopped) 
     ASSERT_TRUE(becomesWarm());
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kReady, kWarm}));
     EXPECT_EQ(records(startLog).size(), 1u) << "nothing but the user's server was started";
-    server->stop();
-    server.reset();
+    dispose();
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(foreign->isRunning());
 }

@@ -43,13 +43,11 @@ class LocalWhisperServerTest : public ::testing::Test {
         std::ofstream(model) << "not really a model";
         startLog = folder / "starts.jsonl";
         environment.set("VURIN_STAND_IN_START_LOG", startLog.string());
+        environment.set(testing::standInOwnerVariable(), std::to_string(::getpid()));
     }
 
     void TearDown() override {
-        if (server) {
-            server->stop();
-            server.reset();
-        }
+        dispose();
         EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }))
             << "a stand-in is still running";
         EXPECT_TRUE(eventually([] { return zombieChildren().empty(); }))
@@ -63,13 +61,26 @@ class LocalWhisperServerTest : public ::testing::Test {
         chosen.port = port;
         chosen.poll = {0.05, 100};
         chosen.findExecutable = [] { return testing::standInProgram("whisper-server"); };
-        chosen.modelPath = [this] { return model; };
+        chosen.modelPath = [model = model] { return model; };
         return chosen;
     }
 
     void create() { create(options()); }
     void create(LocalWhisperServerOptions chosen) {
+        dispose();
         server = LocalWhisperServer::create(mainQueue, std::move(chosen));
+    }
+
+    // Stops and drops the service. A background step may still hold it; its destruction waits
+    // for them all, so nothing of it outlives the test.
+    void dispose() {
+        if (!server) {
+            return;
+        }
+        server->stop();
+        std::weak_ptr<LocalWhisperServer> last = server;
+        server.reset();
+        EXPECT_TRUE(eventually([&] { return last.expired(); }, 10000ms));
     }
 
     LocalService::Callback countReady() {

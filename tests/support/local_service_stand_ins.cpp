@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -47,7 +48,23 @@ std::vector<pid_t> allProcesses() {
     return pids;
 }
 
+// Whether the process's environment carries this process's owner mark.
+bool startedByThisProcess(pid_t pid) {
+    std::ifstream environ("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    const std::string mark = std::string(standInOwnerVariable()) + "=" + std::to_string(::getpid());
+    for (std::string entry; std::getline(environ, entry, '\0');) {
+        if (entry == mark) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+const char* standInOwnerVariable() {
+    return "VURIN_STAND_IN_OWNER";
+}
 
 std::filesystem::path standInFolder() {
     return VURIN_STAND_IN_DIR;
@@ -84,7 +101,8 @@ std::vector<pid_t> runningStandIns() {
         std::error_code error;
         const auto exe =
             std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
-        if (!error && exe.string().rfind(folder, 0) == 0 && processAlive(pid)) {
+        if (!error && exe.string().rfind(folder, 0) == 0 && processAlive(pid) &&
+            startedByThisProcess(pid)) {
             found.push_back(pid);
         }
     }

@@ -23,8 +23,12 @@ std::filesystem::path standInProgram(const std::string& name);
 // A loopback port nothing listens on at the moment of the call.
 int freeLoopbackPort();
 
-// Live (not zombie) processes running one of the stand-in programs, from /proc.
+// Live (not zombie) processes running one of the stand-in programs and started from this test
+// process (they carry standInOwnerVariable()=this pid in their environment; a demo or another
+// test run using the same programs is not counted), from /proc.
 std::vector<pid_t> runningStandIns();
+// The environment variable, set by the fixtures, that marks stand-ins as this process's.
+const char* standInOwnerVariable();
 // Children of this process that have ended but were never reaped, from /proc.
 std::vector<pid_t> zombieChildren();
 // Whether `pid` is alive and not a zombie.
