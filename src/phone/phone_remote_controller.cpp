@@ -210,9 +210,11 @@ void PhoneRemoteController::refreshPhoneWindow() {
     } else if (const auto address = server_->url(config->phoneToken)) {
         window.address.text = *address;
         window.qr = qrImage(*address, window.qrSide);
-        window.hint.text =
-            L("首次开启时,macOS 可能弹出「本地网络」权限,请允许。",
-              "On first enable macOS may ask for Local Network permission — allow it.");
+        // A desktop firewall that drops the phone's connection is what stands in the way here.
+        const std::string port = std::to_string(server_->port());
+        window.hint.text = L(
+            "手机打不开页面时,请确认防火墙放行了 TCP 端口 " + port + "。",
+            "If the phone can't open the page, allow TCP port " + port + " through the firewall.");
     } else {
         window.address.text = L("未连到 Wi-Fi,拿不到本机地址", "Not on Wi-Fi — no local address");
     }

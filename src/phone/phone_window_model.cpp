@@ -54,7 +54,7 @@ PhoneWindowModel makePhoneWindowModel() {
         L("手机浏览器扫码打开页面,一个「按住说话」按钮即可驱动 Vurin。手机和电脑要在同一可信 "
           "Wi-Fi。",
           "Scan to open the page in your phone browser; one hold-to-talk button drives Vurin. "
-          "Phone and Mac must be on the same trusted Wi-Fi."),
+          "Phone and computer must be on the same trusted Wi-Fi."),
         {.pointSize = 12, .colour = Colour::secondary, .wrapWidth = 340}};
     model.switchLabel = {L("开启手机遥控", "Enable phone remote"), {.pointSize = 14}};
     model.address = {"",

@@ -248,7 +248,7 @@ TEST_F(PhoneRemoteControllerTest, WindowTextsInEnglishWithAddressAndQR) {
     EXPECT_EQ(window.qr->side, 220);
     EXPECT_EQ(window.qr->pixels.size(), 220U * 220U);
     EXPECT_EQ(window.hint.text,
-              "On first enable macOS may ask for Local Network permission — allow it.");
+              "If the phone can't open the page, allow TCP port 8930 through the firewall.");
 
     server->address.reset();
     controller->refreshPhoneWindow();
@@ -263,7 +263,7 @@ TEST_F(PhoneRemoteControllerTest, WindowActionsReachTheController) {
     controller->phoneWindow()->onToggle(true);
     EXPECT_TRUE(config.phoneTriggerEnabled);
     EXPECT_EQ(controller->phoneWindow()->hint.text,
-              "首次开启时,macOS 可能弹出「本地网络」权限,请允许。");
+              "手机打不开页面时,请确认防火墙放行了 TCP 端口 8930。");
     const std::string before = config.phoneToken;
     controller->phoneWindow()->onReset();
     EXPECT_NE(config.phoneToken, before);

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <map>
+#include <memory>
+
+#include "app/window_model.h"
+
+class QStackedWidget;
+class QTabBar;
+class QVBoxLayout;
+
+namespace vurin {
+
+class RenderedWindow;
+
+// A window rendered from a window model with Qt Widgets: framed cards with rounded borders and
+// hairlines between rows, a tab bar when the model has tabs, each pane in a scroll area when
+// the model scrolls; colours follow the palette (light or dark). Controls with an id carry it
+// as their object name.
+class QtWindowView : public WindowView, public std::enable_shared_from_this<QtWindowView> {
+  public:
+    static std::shared_ptr<QtWindowView> create(WindowModel model);
+    ~QtWindowView() override;
+
+    void setText(const ControlId& id, const std::string& text) override;
+    void setEnabled(const ControlId& id, bool enabled) override;
+    void setColour(const ControlId& id, ColourRole colour) override;
+    void setOn(const ControlId& id, bool on) override;
+    void setSelectedIndex(const ControlId& id, int index) override;
+    void setValue(const ControlId& id, double value) override;
+    void setImage(const ControlId& id, std::optional<ImageData> image) override;
+    std::string text(const ControlId& id) const override;
+
+    void replacePane(int index, Pane pane) override;
+    void replaceHeader(Card header) override;
+    void selectTab(int index) override;
+    int selectedTab() const override;
+    void scrollToTop() override;
+
+    void raise() override;
+    void center() override;
+    bool isVisible() const override;
+    void close() override;
+
+    // The top-level widget; null once closed.
+    QWidget* widget() const;
+
+  private:
+    struct Registered {
+        QPointer<QWidget> widget;
+        int pane = -1;  // -1: outside the panes (the header)
+    };
+    class Builder;
+
+    explicit QtWindowView(WindowModel model);
+    void build();
+    QWidget* control(const ControlId& id) const;
+    QWidget* buildPage(int index);
+    void installPane(int index, QWidget* content);
+    void userClosed();
+    void tabPicked(int index);
+
+    WindowModel model_;
+    QPointer<RenderedWindow> window_;
+    QPointer<QTabBar> tabBar_;
+    QPointer<QStackedWidget> stack_;
+    QPointer<QVBoxLayout> headerSlot_;
+    QPointer<QWidget> header_;
+    std::map<ControlId, Registered> controls_;
+    bool selectingTab_ = false;
+};
+
+class QtWindowRenderer : public WindowRenderer {
+  public:
+    std::shared_ptr<WindowView> open(WindowModel model) override;
+};
+
+}  // namespace vurin

@@ -1,0 +1,177 @@
+#include "ui/qt/qt_window_widgets.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <cstring>
+
+namespace vurin {
+namespace {
+
+constexpr qreal kCardRadius = 11;
+
+QColor grey(qreal level) {
+    return QColor::fromRgbF(static_cast<float>(level), static_cast<float>(level),
+                            static_cast<float>(level));
+}
+
+QColor withAlpha(QColor colour, qreal alpha) {
+    colour.setAlphaF(static_cast<float>(alpha));
+    return colour;
+}
+
+}  // namespace
+
+WindowTheme WindowTheme::current() {
+    const QPalette palette = QApplication::palette();
+    WindowTheme theme;
+    theme.dark = palette.color(QPalette::Window).lightness() < 128;
+    if (theme.dark) {
+        theme.windowBackground = grey(0.11);
+        theme.cardFill = grey(0.17);
+        theme.cardBorder = withAlpha(Qt::white, 0.08);
+        theme.hairline = withAlpha(Qt::white, 0.07);
+    } else {
+        theme.windowBackground = grey(0.925);
+        theme.cardFill = Qt::white;
+        theme.cardBorder = withAlpha(Qt::black, 0.09);
+        theme.hairline = withAlpha(Qt::black, 0.07);
+    }
+    return theme;
+}
+
+QColor WindowTheme::colour(ColourRole role) const {
+    const QPalette palette = QApplication::palette();
+    const QColor text = palette.color(QPalette::WindowText);
+    switch (role) {
+        case ColourRole::primary:
+            return text;
+        case ColourRole::secondary:
+            return withAlpha(text, 0.6);
+        case ColourRole::tertiary:
+            return withAlpha(text, 0.4);
+        case ColourRole::accent:
+            return palette.color(QPalette::Highlight);
+        case ColourRole::green:
+            return dark ? QColor(0x30, 0xd1, 0x58) : QColor(0x1f, 0x9d, 0x3f);
+        case ColourRole::orange:
+            return dark ? QColor(0xff, 0x9f, 0x0a) : QColor(0xd9, 0x73, 0x00);
+        case ColourRole::red:
+            return dark ? QColor(0xff, 0x45, 0x3a) : QColor(0xd7, 0x26, 0x1e);
+    }
+    return text;
+}
+
+CardFrame::CardFrame(QWidget* parent) : QFrame(parent) {}
+
+void CardFrame::paintEvent(QPaintEvent*) {
+    const WindowTheme theme = WindowTheme::current();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.setPen(QPen(theme.cardBorder, 1));
+    painter.setBrush(theme.cardFill);
+    painter.drawRoundedRect(bounds, kCardRadius, kCardRadius);
+}
+
+Hairline::Hairline(QWidget* parent) : QWidget(parent) {
+    setFixedHeight(1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void Hairline::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), WindowTheme::current().hairline);
+}
+
+SwitchButton::SwitchButton(QWidget* parent) : QAbstractButton(parent) {
+    setCheckable(true);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize SwitchButton::sizeHint() const {
+    return {38, 22};
+}
+
+void SwitchButton::paintEvent(QPaintEvent*) {
+    const WindowTheme theme = WindowTheme::current();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const qreal radius = track.height() / 2;
+    QColor fill = isChecked() ? theme.colour(ColourRole::accent)
+                              : withAlpha(theme.colour(ColourRole::primary), 0.2);
+    if (!isEnabled()) {
+        fill.setAlphaF(fill.alphaF() * 0.5f);
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(track, radius, radius);
+    const qreal knob = track.height() - 4;
+    const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+    painter.setBrush(Qt::white);
+    painter.setPen(QPen(withAlpha(Qt::black, 0.15), 0.5));
+    painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+}
+
+QImage imageFromData(const ImageData& data) {
+    if (data.width <= 0 || data.height <= 0 ||
+        data.gray.size() != static_cast<std::size_t>(data.width) * data.height) {
+        return {};
+    }
+    QImage image(data.width, data.height, QImage::Format_Grayscale8);
+    for (int y = 0; y < data.height; ++y) {
+        std::memcpy(image.scanLine(y), data.gray.data() + static_cast<std::size_t>(y) * data.width,
+                    static_cast<std::size_t>(data.width));
+    }
+    return image;
+}
+
+PictureView::PictureView(const ImageView& model, QWidget* parent)
+    : QWidget(parent), whiteBackground_(model.whiteBackground), cornerRadius_(model.cornerRadius) {
+    setFixedSize(model.width, model.height);
+    setPicture(model.image);
+}
+
+void PictureView::setPicture(const std::optional<ImageData>& image) {
+    image_ = image ? imageFromData(*image) : QImage();
+    update();
+}
+
+void PictureView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(rect()), cornerRadius_, cornerRadius_);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipPath(clip);
+    if (whiteBackground_) {
+        painter.fillRect(rect(), Qt::white);
+    }
+    if (!image_.isNull()) {
+        // Square modules must stay sharp: no smoothing when scaling.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(QRectF(rect()), image_);
+    }
+}
+
+DotView::DotView(int diameter, ColourRole colour, QWidget* parent)
+    : QWidget(parent), colour_(colour) {
+    setFixedSize(diameter, diameter);
+}
+
+void DotView::setColour(ColourRole colour) {
+    colour_ = colour;
+    update();
+}
+
+void DotView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(WindowTheme::current().colour(colour_));
+    painter.drawEllipse(QRectF(rect()));
+}
+
+}  // namespace vurin

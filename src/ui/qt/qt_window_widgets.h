@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QFrame>
+#include <QImage>
+#include <QWidget>
+
+#include "app/window_model.h"
+
+namespace vurin {
+
+// The colours of the window chrome and of the colour roles, for the current appearance (dark
+// when the application palette's window colour is dark).
+struct WindowTheme {
+    bool dark = false;
+    QColor windowBackground;
+    QColor cardFill;
+    QColor cardBorder;
+    QColor hairline;
+
+    static WindowTheme current();
+    QColor colour(ColourRole role) const;
+};
+
+// A rounded card: fill, one-point border, corner radius 11, from the theme at paint time so it
+// follows light and dark.
+class CardFrame : public QFrame {
+  public:
+    explicit CardFrame(QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A one-point separator line inside a card.
+class Hairline : public QWidget {
+  public:
+    explicit Hairline(QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// An on/off switch drawn as a pill with a knob.
+class SwitchButton : public QAbstractButton {
+  public:
+    explicit SwitchButton(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A picture drawn at a fixed size without smoothing, optionally on white with rounded corners.
+class PictureView : public QWidget {
+  public:
+    PictureView(const ImageView& model, QWidget* parent = nullptr);
+    void setPicture(const std::optional<ImageData>& image);
+    const QImage& picture() const { return image_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QImage image_;
+    bool whiteBackground_ = false;
+    int cornerRadius_ = 0;
+};
+
+// A small filled circle.
+class DotView : public QWidget {
+  public:
+    DotView(int diameter, ColourRole colour, QWidget* parent = nullptr);
+    void setColour(ColourRole colour);
+    ColourRole colour() const { return colour_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    ColourRole colour_;
+};
+
+QImage imageFromData(const ImageData& data);
+
+}  // namespace vurin

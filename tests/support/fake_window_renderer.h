@@ -1,0 +1,99 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/window_model.h"
+
+namespace vurin::testing {
+
+// A window that records what the logic asks of it; the model stays readable so tests can find
+// controls and press them.
+class FakeWindowView : public WindowView {
+  public:
+    explicit FakeWindowView(WindowModel model) : model(std::move(model)) {}
+
+    void setText(const ControlId& id, const std::string& text) override { texts[id] = text; }
+    void setEnabled(const ControlId& id, bool value) override { enabled[id] = value; }
+    void setColour(const ControlId& id, ColourRole colour) override { colours[id] = colour; }
+    void setOn(const ControlId& id, bool on) override { switches[id] = on; }
+    void setSelectedIndex(const ControlId& id, int index) override { selections[id] = index; }
+    void setValue(const ControlId& id, double value) override { values[id] = value; }
+    void setImage(const ControlId& id, std::optional<ImageData> image) override {
+        images[id] = std::move(image);
+    }
+    std::string text(const ControlId& id) const override {
+        const auto found = fieldTexts.find(id);
+        return found == fieldTexts.end() ? std::string() : found->second;
+    }
+    void replacePane(int index, Pane pane) override {
+        model.panes.at(static_cast<std::size_t>(index)) = std::move(pane);
+        ++paneReplacements;
+    }
+    void replaceHeader(Card header) override { model.header = std::move(header); }
+    void selectTab(int index) override { selected = index; }
+    int selectedTab() const override { return selected; }
+    void scrollToTop() override { ++scrollsToTop; }
+    void raise() override {
+        visible = true;
+        ++raises;
+    }
+    void center() override { ++centerings; }
+    bool isVisible() const override { return visible && !closed; }
+    void close() override { closed = true; }
+
+    // The user pressed the window's close button.
+    void userCloses() {
+        visible = false;
+        if (model.onClose) {
+            model.onClose();
+        }
+    }
+
+    // The text shown for `id`: the last setText, else the model's.
+    std::string shownText(const ControlId& id) const;
+    // The first button (anywhere in the panes) with this id or, when no id matches, this title.
+    const Button* button(const std::string& idOrTitle) const;
+    // Presses that button; false when there is none or it is disabled.
+    bool press(const std::string& idOrTitle);
+    // Every control with an id, in model order.
+    std::vector<const Control*> controls() const;
+
+    WindowModel model;
+    std::map<ControlId, std::string> texts;
+    std::map<ControlId, bool> enabled;
+    std::map<ControlId, ColourRole> colours;
+    std::map<ControlId, bool> switches;
+    std::map<ControlId, int> selections;
+    std::map<ControlId, double> values;
+    std::map<ControlId, std::optional<ImageData>> images;
+    std::map<ControlId, std::string> fieldTexts;
+    int selected = 0;
+    int paneReplacements = 0;
+    int scrollsToTop = 0;
+    int raises = 0;
+    int centerings = 0;
+    bool visible = false;
+    bool closed = false;
+};
+
+class FakeWindowRenderer : public WindowRenderer {
+  public:
+    std::shared_ptr<WindowView> open(WindowModel model) override {
+        auto view = std::make_shared<FakeWindowView>(std::move(model));
+        view->visible = true;
+        opened.push_back(view);
+        return view;
+    }
+
+    std::shared_ptr<FakeWindowView> last() const {
+        return opened.empty() ? nullptr : opened.back();
+    }
+
+    std::vector<std::shared_ptr<FakeWindowView>> opened;
+};
+
+}  // namespace vurin::testing
