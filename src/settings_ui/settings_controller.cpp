@@ -1,10 +1,22 @@
 #include "settings_ui/settings_controller.h"
 
+#include <utility>
+
 #include "app/app_controller.h"
 #include "providers/provider_runtime_status.h"
 #include "support/language.h"
 
 namespace vurin {
+
+namespace {
+
+constexpr double kPermissionRefreshInterval = 1.0;
+
+ColourRole dotColour(HealthDotColour colour) {
+    return colour == HealthDotColour::green ? ColourRole::green : ColourRole::orange;
+}
+
+}  // namespace
 
 std::shared_ptr<SettingsController> SettingsController::create(SettingsServices services) {
     return std::shared_ptr<SettingsController>(new SettingsController(std::move(services)));
@@ -21,55 +33,84 @@ int SettingsController::showAlert(const AlertSpec& alert) {
 void SettingsController::showSettings() {
     auto& shell = *services_.shell;
     shell.setActivationPolicy(ActivationPolicy::regular);
-    if (window_) {
+    if (settingsWindow_) {
         shell.activateIgnoringOtherApps();
+        settingsWindow_->raise();
         return;
     }
-    window_.emplace();
-    window_->selectedTab = services_.permissions->allRequiredPermissionsGranted()
-                               ? static_cast<int>(SettingsTab::general)
-                               : static_cast<int>(SettingsTab::permissions);
-    buildPanes();
-    refreshSettingsHealthSummary();
+    settingsWindow_ = services_.windows->open(buildSettingsWindow());
+    settingsWindow_->scrollToTop();
+    startSettingsPermissionRefreshTimer();
     shell.activateIgnoringOtherApps();
+    settingsWindow_->raise();
 }
 
-void SettingsController::closeSettings() {
-    if (!window_) {
-        return;
+void SettingsController::startSettingsPermissionRefreshTimer() {
+    if (settingsPermissionTimer_) {
+        settingsPermissionTimer_->invalidate();
     }
-    window_.reset();
+    settingsPermissionTimer_ = services_.mainQueue->scheduleRepeating(
+        kPermissionRefreshInterval, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->refreshSettingsPermissionStatus();
+            }
+        });
+}
+
+void SettingsController::windowWillClose() {
+    if (settingsPermissionTimer_) {
+        settingsPermissionTimer_->invalidate();
+        settingsPermissionTimer_.reset();
+    }
     settingsProviderFields_.clear();
-    services_.shell->setActivationPolicy(ActivationPolicy::accessory);
+    if (auto window = std::exchange(settingsWindow_, nullptr)) {
+        window->close();
+        services_.shell->setActivationPolicy(ActivationPolicy::accessory);
+    }
 }
 
 void SettingsController::selectTab(int index) {
-    if (!window_ || index < 0 || index >= kSettingsTabCount) {
+    if (!settingsWindow_ || index < 0 || index >= kSettingsTabCount) {
         return;
     }
-    window_->selectedTab = index;
+    settingsWindow_->selectTab(index);
+    settingsTabChanged(index);
+}
+
+void SettingsController::settingsTabChanged(int index) {
+    if (!settingsWindow_) {
+        return;
+    }
+    settingsWindow_->scrollToTop();
+    if (index == static_cast<int>(SettingsTab::permissions)) {
+        refreshSettingsPermissionStatus();
+    }
     refreshSettingsHealthSummary();
 }
 
-void SettingsController::buildPanes() {
-    settingsProviderFields_.clear();
-    for (auto& builds : window_->paneBuilds) {
-        ++builds;
+void SettingsController::refreshSettingsPermissionStatus() {
+    if (!settingsWindow_ || !services_.permissionStatusText) {
+        return;
     }
-    if (auto app = controller()) {
-        window_->soundVolumeLabel = soundVolumeLabelText(app->config().soundVolume);
+    const auto status = services_.permissionStatusText();
+    settingsWindow_->setText(kSettingsAxStatusId, status.accessibility);
+    settingsWindow_->setText(kSettingsInputStatusId, status.inputMonitoring);
+    settingsWindow_->setText(kSettingsMicStatusId, status.microphone);
+}
+
+void SettingsController::setTriggerKeyLabel(const std::string& text) {
+    if (settingsWindow_) {
+        settingsWindow_->setText(kSettingsTriggerKeyLabelId, text);
     }
-    const auto login = services_.loginItem->status();
-    window_->launchAtLoginOn =
-        login == LoginItemStatus::enabled || login == LoginItemStatus::requiresApproval;
 }
 
 void SettingsController::rebuildSettingsPane(SettingsTab tab) {
-    if (window_) {
-        ++window_->paneBuilds[static_cast<std::size_t>(tab)];
+    if (settingsWindow_ && (tab == SettingsTab::speech || tab == SettingsTab::polish)) {
         const std::string prefix = tab == SettingsTab::speech ? "stt:" : "polish:";
         std::erase_if(settingsProviderFields_,
                       [&](const auto& field) { return field.first.starts_with(prefix); });
+        settingsWindow_->replacePane(
+            static_cast<int>(tab), tab == SettingsTab::speech ? buildSTTPane() : buildPolishPane());
     }
     refreshSettingsHealthSummary();
 }
@@ -78,7 +119,7 @@ void SettingsController::rebuildAfterProviderChange() {
     if (auto app = controller()) {
         app->rebuildMenu();
     }
-    if (window_) {
+    if (settingsWindow_) {
         rebuildSettingsPane(SettingsTab::speech);
         rebuildSettingsPane(SettingsTab::polish);
     }
@@ -117,16 +158,16 @@ HealthDotColour SettingsController::healthDotColour() {
 }
 
 void SettingsController::refreshHealthDot() {
-    if (window_) {
-        window_->healthDot = healthDotColour();
+    if (settingsWindow_) {
+        settingsWindow_->setColour(kSettingsHealthDotId, dotColour(healthDotColour()));
     }
 }
 
 void SettingsController::refreshSettingsHealthSummary() {
-    if (!window_) {
+    if (!settingsWindow_) {
         return;
     }
-    window_->healthText = settingsHealthSummaryText();
+    settingsWindow_->setText(kSettingsHealthLabelId, settingsHealthSummaryText());
     refreshHealthDot();
 }
 

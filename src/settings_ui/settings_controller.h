@@ -1,14 +1,18 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/app_services.h"
+#include "app/permission_onboarding.h"
+#include "app/window_model.h"
 #include "platform/clipboard.h"
 #include "platform/main_queue.h"
 #include "settings_ui/desktop_launch.h"
@@ -48,18 +52,30 @@ struct SettingsServices {
     std::function<bool(const std::string& url)> openURL;
     // Opens the desktop's own settings at its autostart (login items) page.
     std::function<void()> openLoginItemsSettings;
+
+    // The window and what its general and permissions panes show and call.
+    std::shared_ptr<WindowRenderer> windows;
+    std::function<PermissionStatusText()> permissionStatusText;
+    std::function<void()> requestAccessibilityPermission;
+    std::function<void()> requestInputMonitoringPermission;
+    std::function<void()> requestMicrophonePermission;
+    // Waits for the next key press to become the trigger key.
+    std::function<void()> startDetectKey;
+    std::function<std::string(std::int64_t keyCode)> triggerKeyDisplayName;
 };
 
-// What the settings window shows while it is open. Empty while it is closed.
-struct SettingsWindowState {
-    int selectedTab = 0;
-    std::string healthText;
-    HealthDotColour healthDot = HealthDotColour::orange;
-    std::string soundVolumeLabel;
-    bool launchAtLoginOn = false;
-    // How often each pane was built since the window opened (tests watch the rebuilds).
-    std::array<int, kSettingsTabCount> paneBuilds{};
-};
+// Ids of the settings window's controls that change while it is open.
+inline constexpr const char* kSettingsHealthLabelId = "settings.health.label";
+inline constexpr const char* kSettingsHealthDotId = "settings.health.dot";
+inline constexpr const char* kSettingsTriggerKeyLabelId = "settings.triggerKey";
+inline constexpr const char* kSettingsVolumeLabelId = "settings.volume.label";
+inline constexpr const char* kSettingsLaunchAtLoginSwitchId = "settings.launchAtLogin";
+inline constexpr const char* kSettingsLaunchAtLoginSubtitleId = "settings.launchAtLogin.subtitle";
+inline constexpr const char* kSettingsAxStatusId = "settings.permissions.ax";
+inline constexpr const char* kSettingsInputStatusId = "settings.permissions.input";
+inline constexpr const char* kSettingsMicStatusId = "settings.permissions.mic";
+// The key field of a cloud card: this prefix, then the scope, a colon and the provider id.
+inline constexpr const char* kSettingsKeyFieldIdPrefix = "settings.key.";
 
 // The settings window's actions, its health line and the update checks. Every method runs on
 // the main queue. The application controller is held weakly: actions do nothing once it is
@@ -76,9 +92,22 @@ class SettingsController : public SettingsPresenter,
     void selectTab(int index) override;
     void refreshHealthSummary() override { refreshSettingsHealthSummary(); }
 
-    void closeSettings();
-    bool isSettingsOpen() const { return window_.has_value(); }
-    const std::optional<SettingsWindowState>& window() const { return window_; }
+    // The window's close button; also used to close it before reopening it.
+    void windowWillClose();
+    bool isSettingsOpen() const { return settingsWindow_ != nullptr; }
+    const std::shared_ptr<WindowView>& settingsWindow() const { return settingsWindow_; }
+    void settingsTabChanged(int index);
+    void rebuildSettingsPane(SettingsTab tab);
+    void refreshSettingsPermissionStatus();
+    // The event tap's detection result, while the window shows the trigger key.
+    void setTriggerKeyLabel(const std::string& text);
+
+    // The window as built now, for the interface language and settings of this moment.
+    WindowModel buildSettingsWindow();
+    Pane buildGeneralPane();
+    Pane buildSTTPane();
+    Pane buildPolishPane();
+    Pane buildPermissionsPane();
 
     // Health line.
     std::string settingsHealthSummaryText();
@@ -86,9 +115,8 @@ class SettingsController : public SettingsPresenter,
     void refreshSettingsHealthSummary();
     HealthDotColour healthDotColour();
 
-    // Cloud keys. A key field's text reaches the controller through providerFieldEdited under
-    // its field key, the scope ("stt" or "polish"), a colon and the provider id.
-    void providerFieldEdited(const std::string& fieldKey, const std::string& text);
+    // Cloud keys. The text is read from the key field registered under the scope ("stt" or
+    // "polish"), a colon and the provider id.
     void saveSTTCloudKey();
     void savePolishCloudKey();
     void clearSTTCloudKey();
@@ -139,16 +167,34 @@ class SettingsController : public SettingsPresenter,
     std::shared_ptr<AppController> controller() const { return controller_.lock(); }
     int showAlert(const AlertSpec& alert);
     void rebuildAfterProviderChange();
-    void rebuildSettingsPane(SettingsTab tab);
-    void buildPanes();
     void saveAndRebuildMenu(AppController& app);
+    void startSettingsPermissionRefreshTimer();
+    std::vector<Card> localModelsCards(std::string_view scope);
+    Card cloudProviderCard(std::string_view scope, const std::string& title,
+                           const std::string& scopeNote);
+    std::string launchAtLoginSubtitle(LoginItemStatus status) const;
+    // Wraps a member action so the window holds this controller weakly.
+    template <typename... Args>
+    std::function<void(Args...)> weakAction(void (SettingsController::*action)(Args...));
 
     SettingsServices services_;
     std::weak_ptr<AppController> controller_;
-    std::optional<SettingsWindowState> window_;
-    std::map<std::string, std::string> settingsProviderFields_;
+    std::shared_ptr<WindowView> settingsWindow_;
+    // Field key (scope:providerId) -> id of that card's key field.
+    std::map<std::string, ControlId> settingsProviderFields_;
+    std::shared_ptr<RepeatingTimer> settingsPermissionTimer_;
     std::shared_ptr<WorkItem> launchUpdateCheck_;
 };
+
+template <typename... Args>
+std::function<void(Args...)> SettingsController::weakAction(
+    void (SettingsController::*action)(Args...)) {
+    return [weak = weak_from_this(), action](Args... args) {
+        if (auto self = weak.lock()) {
+            ((*self).*action)(args...);
+        }
+    };
+}
 
 // The web-mail compose address of the support action, or nothing when it cannot be formed.
 std::optional<std::string> supportMailURL(std::string_view appVersion, std::string_view build,

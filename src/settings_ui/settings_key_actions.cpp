@@ -16,10 +16,6 @@ std::string fieldKey(std::string_view scope, std::string_view providerId) {
 
 }  // namespace
 
-void SettingsController::providerFieldEdited(const std::string& key, const std::string& text) {
-    settingsProviderFields_[key] = text;
-}
-
 void SettingsController::saveSTTCloudKey() {
     if (auto app = controller()) {
         saveCloudKey("stt", app->config().sttCloudProvider);
@@ -51,9 +47,10 @@ void SettingsController::saveCloudKey(std::string_view scope, std::string_view p
     // The field is registered under the id the card was built for; an unknown stored id shows
     // the Groq card, so look the text up under the catalogue's id.
     const auto field = settingsProviderFields_.find(fieldKey(scope, provider.id));
-    const std::string key(field == settingsProviderFields_.end()
-                              ? std::string_view()
-                              : trimWhitespaceAndNewlines(field->second));
+    const std::string text = field != settingsProviderFields_.end() && settingsWindow_
+                                 ? settingsWindow_->text(field->second)
+                                 : std::string();
+    const std::string key(trimWhitespaceAndNewlines(text));
     if (key.empty()) {
         showAlert(
             {.messageText = L("请输入新的 " + name + " Key", "Enter a new " + name + " key"),

@@ -46,7 +46,7 @@ void SettingsController::cloudFallbackSwitchChanged() {
 }
 
 void SettingsController::refreshSettingsAfterFallbackChange() {
-    if (window_) {
+    if (settingsWindow_) {
         rebuildSettingsPane(SettingsTab::speech);
         rebuildSettingsPane(SettingsTab::polish);
     }
@@ -74,8 +74,8 @@ void SettingsController::uiLangSegChanged(int segment) {
     applyUILang(*value);
     app->rebuildMenu();
     // Every text of the window was chosen when it was built: build it again.
-    if (window_) {
-        closeSettings();
+    if (settingsWindow_) {
+        windowWillClose();
         showSettings();
     }
 }
@@ -105,8 +105,8 @@ void SettingsController::soundVolumeChanged(double value) {
     app->config().soundVolume = volume;
     setSoundVolume(static_cast<float>(volume));
     saveConfig(app->config());
-    if (window_) {
-        window_->soundVolumeLabel = soundVolumeLabelText(volume);
+    if (settingsWindow_) {
+        settingsWindow_->setText(kSettingsVolumeLabelId, soundVolumeLabelText(volume));
     }
     playSound("Glass");
 }

@@ -101,9 +101,11 @@ void SettingsController::launchAtLoginChanged(bool on) {
         }
     }
     const auto after = item.status();
-    if (window_) {
-        window_->launchAtLoginOn =
-            after == LoginItemStatus::enabled || after == LoginItemStatus::requiresApproval;
+    if (settingsWindow_) {
+        settingsWindow_->setOn(
+            kSettingsLaunchAtLoginSwitchId,
+            after == LoginItemStatus::enabled || after == LoginItemStatus::requiresApproval);
+        settingsWindow_->setText(kSettingsLaunchAtLoginSubtitleId, launchAtLoginSubtitle(after));
     }
     logLoginItemState(after);
 }

@@ -12,9 +12,9 @@ TEST_F(HealthLine, ReadyPermissionsAndLocalServicesMakeAGreenDot) {
     whisper->ready = true;
     ollama->ready = true;
     settingsController->showSettings();
-    const auto& window = *settingsController->window();
-    EXPECT_EQ(window.healthText, "权限已就绪 · 识别: 本地(就绪)   ·   润色: 本地qwen(就绪)");
-    EXPECT_EQ(window.healthDot, HealthDotColour::green);
+    EXPECT_EQ(window()->shownText(kSettingsHealthLabelId),
+              "权限已就绪 · 识别: 本地(就绪)   ·   润色: 本地qwen(就绪)");
+    EXPECT_EQ(healthDot(), ColourRole::green);
     applyUILang("en");
     EXPECT_EQ(settingsController->settingsHealthSummaryText(),
               "Permissions ready · STT: Local ready   ·   Polish: Local qwen ready");
@@ -41,10 +41,9 @@ TEST_F(HealthLine, MissingPermissionTurnsTheDotOrangeAndOpensOnPermissions) {
     whisper->ready = true;
     ollama->ready = true;
     settingsController->showSettings();
-    const auto& window = *settingsController->window();
-    EXPECT_EQ(window.healthText.substr(0, 12), "缺少权限");
-    EXPECT_EQ(window.healthDot, HealthDotColour::orange);
-    EXPECT_EQ(window.selectedTab, static_cast<int>(SettingsTab::permissions));
+    EXPECT_EQ(window()->shownText(kSettingsHealthLabelId).substr(0, 12), "缺少权限");
+    EXPECT_EQ(healthDot(), ColourRole::orange);
+    EXPECT_EQ(window()->model.tabs->selected, static_cast<int>(SettingsTab::permissions));
     applyUILang("en");
     EXPECT_EQ(settingsController->settingsHealthSummaryText().substr(0, 23),
               "Permissions missing · ");
@@ -55,14 +54,16 @@ TEST_F(HealthLine, ControllerRefreshesReachTheOpenWindowOnly) {
     launch();
     controller->refreshSettingsHealthSummary();  // closed: nothing to refresh
     settingsController->showSettings();
-    EXPECT_EQ(settingsController->window()->healthDot, HealthDotColour::orange);
+    EXPECT_EQ(healthDot(), ColourRole::orange);
     keychain->put("GROQ_API_KEY", "g");
     controller->refreshSettingsHealthSummary();
-    EXPECT_EQ(settingsController->window()->healthDot, HealthDotColour::green);
-    EXPECT_EQ(settingsController->window()->healthText,
+    EXPECT_EQ(healthDot(), ColourRole::green);
+    EXPECT_EQ(window()->shownText(kSettingsHealthLabelId),
               "权限已就绪 · 识别: Groq   ·   润色: 本地qwen(未就绪)");
-    settingsController->closeSettings();
-    EXPECT_FALSE(settingsController->window());
+    auto view = windows->last();
+    view->userCloses();
+    EXPECT_FALSE(settingsController->isSettingsOpen());
+    EXPECT_TRUE(view->closed);
     EXPECT_EQ(shell->policies.back(), ActivationPolicy::accessory);
 }
 

@@ -12,10 +12,12 @@ using KeyActions = SettingsControllerFixture;
 
 TEST_F(KeyActions, BlankFieldShowsTheDialogAndKeepsTheStoredKey) {
     keychain->put("GROQ_API_KEY", "gsk-old");
-    controller->config().sttCloudProvider = "groq";
-    settingsController->providerFieldEdited("stt:groq", " \t\n ");
+    controller->config().sttProvider = "cloud";
+    settingsController->showSettings();
+    keychain->calls.clear();
+    typeKey("stt:groq", " \t\n ");
     settingsController->saveSTTCloudKey();
-    settingsController->savePolishCloudKey();  // no field registered at all: also empty
+    settingsController->savePolishCloudKey();  // the polish pane shows no key field: also empty
     const std::string expected =
         "请输入新的 Groq Key | 空输入不会覆盖已保存的 Key。如需删除,请点「清除 Key」。";
     EXPECT_EQ(alertLines(), (std::vector<std::string>{expected, expected}));
@@ -31,22 +33,29 @@ TEST_F(KeyActions, BlankFieldShowsTheDialogAndKeepsTheStoredKey) {
 }
 
 TEST_F(KeyActions, SavedKeyIsTrimmedStoredLoggedAndRebuildsMenuAndPanes) {
+    controller->config().sttProvider = "cloud";
     launch();
     settingsController->showSettings();
+    EXPECT_EQ(paneOutline(1).at(7), "  note: 尚未保存 Groq Key。");
     const auto menusBefore = shell->statusItem->menuBuilds;
-    settingsController->providerFieldEdited("stt:groq", "  gsk-new\n");
-    settingsController->saveSTTCloudKey();
+    typeKey("stt:groq", "  gsk-new\n");
+    ASSERT_TRUE(window()->press("保存 Key"));
     EXPECT_EQ(keychain->value("GROQ_API_KEY"), "gsk-new");
     EXPECT_TRUE(logged("🔑 Groq Key 已保存"));
     EXPECT_EQ(shell->statusItem->menuBuilds, menusBefore + 1);
-    const auto& window = *settingsController->window();
-    EXPECT_EQ(window.paneBuilds, (std::array<int, 4>{1, 2, 2, 1}));
+    EXPECT_EQ(window()->paneReplacements, 2);
+    // The rebuilt card tells that a key is stored, never what it is.
+    const auto speech = paneOutline(1);
+    EXPECT_EQ(speech.at(6), "  key:输入新 Key 后点替换 button:替换 Key button:清除 Key");
+    EXPECT_EQ(speech.at(7), "  note: 已保存 Groq Key,输入框不回显真实 Key。");
     EXPECT_TRUE(shell->alerts.empty());
 }
 
 TEST_F(KeyActions, OpenAIKeySavedFromPolishIsTheOneSpeechUses) {
+    controller->config().polishProvider = "cloud";
     controller->config().polishCloudProvider = "openai";
-    settingsController->providerFieldEdited("polish:openai", "sk-shared");
+    settingsController->showSettings();
+    typeKey("polish:openai", "sk-shared");
     settingsController->savePolishCloudKey();
     EXPECT_EQ(cloudKey("openai"), "sk-shared");
     controller->config().sttProvider = "cloud";
@@ -54,15 +63,19 @@ TEST_F(KeyActions, OpenAIKeySavedFromPolishIsTheOneSpeechUses) {
     controller->config().polishProvider = "local";
     EXPECT_EQ(settingsController->healthDotColour(), HealthDotColour::green);
     applyUILang("en");
-    settingsController->providerFieldEdited("stt:openai", "sk-other");
+    settingsController->rebuildSettingsPane(SettingsTab::speech);
+    EXPECT_EQ(paneOutline(1).at(7), "  note: OpenAI key saved; the real key is never shown.");
+    typeKey("stt:openai", "sk-other");
     settingsController->saveSTTCloudKey();
     EXPECT_TRUE(logged("🔑 OpenAI key saved"));
     EXPECT_EQ(cloudKey("openai"), "sk-other");
 }
 
 TEST_F(KeyActions, UnknownStoredProviderSavesUnderGroq) {
+    controller->config().sttProvider = "cloud";
     controller->config().sttCloudProvider = "mystery";
-    settingsController->providerFieldEdited("stt:groq", "gsk-1");
+    settingsController->showSettings();
+    typeKey("stt:groq", "gsk-1");
     settingsController->saveSTTCloudKey();
     EXPECT_EQ(keychain->value("GROQ_API_KEY"), "gsk-1");
 }
@@ -70,8 +83,10 @@ TEST_F(KeyActions, UnknownStoredProviderSavesUnderGroq) {
 TEST_F(KeyActions, KeychainFailureShowsTheDialogAndKeepsTheOldKey) {
     keychain->put("GEMINI_API_KEY", "old");
     keychain->updateFailure = SecretStatus::locked;
+    controller->config().polishProvider = "cloud";
     controller->config().polishCloudProvider = "gemini";
-    settingsController->providerFieldEdited("polish:gemini", "new");
+    settingsController->showSettings();
+    typeKey("polish:gemini", "new");
     settingsController->savePolishCloudKey();
     EXPECT_EQ(keychain->value("GEMINI_API_KEY"), "old");
     EXPECT_EQ(alertLines(),
@@ -121,7 +136,7 @@ TEST_F(KeyActions, ProviderChangeStoresSavesRebuildsItsOwnPaneAndLogs) {
     settingsController->polishCloudProviderChanged(2);
     EXPECT_EQ(loadConfig().polishCloudProvider, "gemini");
     EXPECT_TRUE(logged("文本润色云端模型已设为:Gemini"));
-    EXPECT_EQ(settingsController->window()->paneBuilds, (std::array<int, 4>{1, 2, 2, 1}));
+    EXPECT_EQ(window()->paneReplacements, 2);
 
     logs.clear();
     settingsController->sttCloudProviderChanged(3);

@@ -39,14 +39,18 @@ TEST_F(PreferenceActions, SpeechLanguageStoresTheSegmentValue) {
 TEST_F(PreferenceActions, InterfaceLanguageReopensTheWindowInTheNewLanguage) {
     launch();
     settingsController->showSettings();
-    EXPECT_EQ(settingsController->window()->healthText.substr(0, 15), "权限已就绪");
+    EXPECT_EQ(window()->model.title, "Vurin 设置");
     settingsController->uiLangSegChanged(2);
     EXPECT_EQ(loadConfig().uiLang, "en");
     EXPECT_TRUE(uiIsEnglish());
     EXPECT_EQ(menuTitles().back(), "Quit Vurin");
     ASSERT_TRUE(settingsController->isSettingsOpen());
-    EXPECT_EQ(settingsController->window()->paneBuilds, (std::array<int, 4>{1, 1, 1, 1}));
-    EXPECT_EQ(settingsController->window()->healthText.substr(0, 17), "Permissions ready");
+    ASSERT_EQ(windows->opened.size(), 2U);
+    EXPECT_TRUE(windows->opened[0]->closed);
+    EXPECT_EQ(window()->model.title, "Vurin Settings");
+    EXPECT_EQ(window()->model.tabs->titles,
+              (std::vector<std::string>{"General", "Speech", "Polish", "Permissions"}));
+    EXPECT_EQ(window()->shownText(kSettingsHealthLabelId).substr(0, 17), "Permissions ready");
     // The window closed (accessory) and opened again (regular).
     EXPECT_EQ(shell->policies.back(), ActivationPolicy::regular);
     EXPECT_EQ(shell->policies.at(shell->policies.size() - 2), ActivationPolicy::accessory);
@@ -86,13 +90,13 @@ TEST_F(PreferenceActions, VolumeIsClampedStoredLabelledAndPreviewed) {
     settingsController->soundVolumeChanged(1.7);
     EXPECT_EQ(loadConfig().soundVolume, 1.0);
     EXPECT_EQ(soundVolume(), 1.0F);
-    EXPECT_EQ(settingsController->window()->soundVolumeLabel, "100%");
+    EXPECT_EQ(window()->shownText(kSettingsVolumeLabelId), "100%");
     queue->runPending();
     EXPECT_EQ(sound->played, std::vector<std::string>{"Glass"});
 
     settingsController->soundVolumeChanged(-0.2);
     EXPECT_EQ(loadConfig().soundVolume, 0.0);
-    EXPECT_EQ(settingsController->window()->soundVolumeLabel, "静音");
+    EXPECT_EQ(window()->shownText(kSettingsVolumeLabelId), "静音");
     queue->runPending();
     EXPECT_EQ(sound->played.size(), 1U);  // muted: the preview plays nothing
 
@@ -103,19 +107,34 @@ TEST_F(PreferenceActions, VolumeIsClampedStoredLabelledAndPreviewed) {
 
 TEST_F(PreferenceActions, EngineSegmentsSwitchAndRebuildTheirOwnPane) {
     settingsController->showSettings();
+    EXPECT_EQ(paneOutline(1).at(3), "[cpu] 本地模型");
     settingsController->sttSegChanged(0);
     EXPECT_EQ(controller->config().sttProvider, "cloud");
+    EXPECT_EQ(paneOutline(1).at(3), "[cloud] 云端模型");
     settingsController->polishSegChanged(1);  // already local: the pane is rebuilt anyway
     EXPECT_EQ(controller->config().polishProvider, "local");
-    EXPECT_EQ(settingsController->window()->paneBuilds, (std::array<int, 4>{1, 2, 2, 1}));
+    EXPECT_EQ(window()->paneReplacements, 2);
 }
 
 TEST_F(PreferenceActions, FallbackSwitchRebuildsSpeechAndPolishPanes) {
     settingsController->showSettings();
+    const auto cardTitles = [](const Pane& pane) {
+        std::vector<std::string> titles;
+        for (const auto& card : pane.cards) {
+            titles.push_back(card.title);
+        }
+        return titles;
+    };
+    EXPECT_EQ(cardTitles(window()->model.panes[1]),
+              (std::vector<std::string>{"语音识别", "本地模型", "全局回退"}));
     settingsController->cloudFallbackSwitchChanged();
     EXPECT_TRUE(controller->config().allowCloudFallback);
     EXPECT_TRUE(loadConfig().allowCloudFallback);
-    EXPECT_EQ(settingsController->window()->paneBuilds, (std::array<int, 4>{1, 2, 2, 1}));
+    EXPECT_EQ(window()->paneReplacements, 2);
+    EXPECT_EQ(cardTitles(window()->model.panes[1]),
+              (std::vector<std::string>{"语音识别", "本地模型", "全局回退", "回退云端模型"}));
+    EXPECT_EQ(cardTitles(window()->model.panes[2]),
+              (std::vector<std::string>{"文本润色", "本地模型", "全局回退", "回退云端模型"}));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ TEST_F(SystemActions, LaunchAtLoginOnRegistersAndLogs) {
     settingsController->showSettings();
     settingsController->launchAtLoginChanged(true);
     EXPECT_EQ(loginItem->calls, std::vector<std::string>{"register"});
-    EXPECT_TRUE(settingsController->window()->launchAtLoginOn);
+    EXPECT_TRUE(window()->switches[kSettingsLaunchAtLoginSwitchId]);
     EXPECT_TRUE(logged("登录时自动启动已开启"));
     settingsController->launchAtLoginChanged(true);  // already enabled: nothing to do
     EXPECT_EQ(loginItem->calls.size(), 1U);
@@ -25,7 +25,7 @@ TEST_F(SystemActions, LaunchAtLoginOnRegistersAndLogs) {
     applyUILang("en");
     settingsController->launchAtLoginChanged(false);
     EXPECT_EQ(loginItem->calls.back(), "unregister");
-    EXPECT_FALSE(settingsController->window()->launchAtLoginOn);
+    EXPECT_FALSE(window()->switches[kSettingsLaunchAtLoginSwitchId]);
     EXPECT_TRUE(logged("Launch at login disabled"));
     settingsController->launchAtLoginChanged(false);  // not registered: nothing to do
     EXPECT_EQ(loginItem->calls.size(), 2U);
@@ -38,7 +38,7 @@ TEST_F(SystemActions, LaunchAtLoginErrorShowsTheSystemDescription) {
     settingsController->launchAtLoginChanged(true);
     EXPECT_EQ(alertLines(), std::vector<std::string>{"无法更新登录时启动项 | Permission denied: "
                                                      "/home/u/.config/autostart"});
-    EXPECT_FALSE(settingsController->window()->launchAtLoginOn);
+    EXPECT_FALSE(window()->switches[kSettingsLaunchAtLoginSwitchId]);
     EXPECT_TRUE(logged("登录时自动启动已关闭"));
 }
 
@@ -50,7 +50,7 @@ TEST_F(SystemActions, ApprovalRequiredShowsTheApprovalDialogAndLeavesTheSwitchOn
     ASSERT_EQ(shell->alerts.size(), 1U);
     EXPECT_EQ(shell->alerts[0].buttons, (std::vector<std::string>{"打开自动启动设置", "以后再说"}));
     EXPECT_EQ(loginItemSettingsOpened, 1);
-    EXPECT_TRUE(settingsController->window()->launchAtLoginOn);
+    EXPECT_TRUE(window()->switches[kSettingsLaunchAtLoginSwitchId]);
     EXPECT_TRUE(logged("登录时启动项已登记,等待系统批准"));
     // Switching on again while approval is pending only asks again.
     answerSecond();
