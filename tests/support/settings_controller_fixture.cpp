@@ -24,6 +24,19 @@ void SettingsControllerFixture::SetUp() {
         .localServer = whisper,
         .ollamaServer = ollama,
         .permissions = permissions,
+        .probes =
+            LocalServiceProbes{
+                .findWhisperServerBin = [this]() -> std::optional<std::filesystem::path> {
+                    return whisperBinaryFound ? std::optional<std::filesystem::path>("/bin/w")
+                                              : std::nullopt;
+                },
+                .whisperModelExists = [this] { return whisperModelFound; },
+                .findOllamaBin = [this]() -> std::optional<std::filesystem::path> {
+                    return ollamaBinaryFound ? std::optional<std::filesystem::path>("/bin/o")
+                                             : std::nullopt;
+                },
+                .ollamaModelInstalled = [this] { return ollamaModelFound; },
+            },
         .clipboard = clipboard,
         .loginItem = loginItem,
         .terminal = terminal,
