@@ -20,9 +20,11 @@
 #include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/sound_canberra.h"
 #include "providers/provider_runtime_status.h"
+#include "settings_ui/settings_wiring.h"
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
 #include "ui/qt/qt_main_queue.h"
+#include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/termination_signals.h"
 
 namespace {
@@ -71,10 +73,18 @@ int main(int argc, char** argv) {
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     vurin::fillUnavailableServices(services);
+    auto settings = vurin::installSettingsController(
+        services, {.windows = std::make_shared<vurin::QtWindowRenderer>(),
+                   .startDetectKey = [weak = std::weak_ptr(eventTap)] {
+                       if (auto tap = weak.lock()) {
+                           tap->startDetectKey();
+                       }
+                   }});
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));
     vurin::wireEventTap(*eventTap, controller);
+    settings->attach(controller);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
 
     QTimer::singleShot(0, &application,

@@ -153,6 +153,14 @@ void SettingsController::installLocalModels() {
         log("▸ 已在终端启动本地模型安装脚本");
         return;
     }
+    if (!services_.clipboard) {
+        // Nothing was copied, so say only what to run.
+        log("⚠️ 无法自动打开终端,请在终端中手动运行安装命令");
+        showAlert({.messageText = L("请手动运行安装命令", "Run the install command"),
+                   .informativeText = L("请打开终端运行:\n" + command,
+                                        "Open a terminal and run:\n" + command)});
+        return;
+    }
     // Both selections: xterm and some other terminals paste the primary one with Shift+Insert.
     services_.clipboard->writeText(ClipboardSelection::clipboard, command);
     services_.clipboard->writeText(ClipboardSelection::primary, command);
