@@ -6,17 +6,23 @@
 
 #include "app/app_controller.h"
 #include "app/event_tap_wiring.h"
+#include "app/permission_onboarding.h"
+#include "app/permission_wiring.h"
 #include "app/unavailable_services.h"
 #include "audio/recorder.h"
+#include "config/config.h"
 #include "config/keychain.h"
 #include "input/event_tap.h"
 #include "input/trigger_key_names.h"
 #include "phone/phone_remote_controller.h"
 #include "phone/phone_remote_wiring.h"
 #include "phone/phone_trigger_server.h"
+#include "phone/phone_window_presenter.h"
 #include "pipeline/dictation_pipeline.h"
 #include "platform/linux/audio_capture_pulse.h"
+#include "platform/linux/desktop_settings_linux.h"
 #include "platform/linux/key_grab_x11.h"
+#include "platform/linux/permission_probe_x11.h"
 #include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/sound_canberra.h"
 #include "providers/provider_runtime_status.h"
@@ -67,6 +73,22 @@ int main(int argc, char** argv) {
     services.mainQueue = mainQueue;
     services.shell = std::make_shared<vurin::QtApplicationShell>();
     services.recorder = vurin::Recorder::create(std::make_shared<vurin::PulseAudioCapture>());
+    auto windows = std::make_shared<vurin::QtWindowRenderer>();
+    auto permissions = vurin::PermissionOnboarding::create(
+        {.mainQueue = mainQueue,
+         .shell = services.shell,
+         .windows = windows,
+         .probe = std::make_shared<vurin::X11PermissionProbe>(),
+         .desktopSettings = std::make_shared<vurin::LinuxDesktopSettings>(),
+         .audio = std::make_shared<vurin::PulseAudioCapture>(),
+         .recorder = services.recorder,
+         .helpPage = vurin::configDir() / "permissions-help.html"});
+    services.permissions = permissions;
+    services.showPhoneTriggerWindow = [weak = std::weak_ptr<vurin::PhoneRemoteController>(phone)] {
+        if (auto live = weak.lock()) {
+            live->showPhoneTriggerWindow();
+        }
+    };
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
     services.phone = phone;
     services.triggerCapture = eventTap;
@@ -86,6 +108,12 @@ int main(int argc, char** argv) {
     vurin::wireEventTap(*eventTap, controller);
     settings->attach(controller);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
+    phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));
+    permissions->attach(
+        vurin::permissionHooksFor(controller, [weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)] {
+            auto grab = weak.lock();
+            return grab && grab->isRunning();
+        }));
 
     QTimer::singleShot(0, &application,
                        [&controller] { controller->applicationDidFinishLaunching(); });

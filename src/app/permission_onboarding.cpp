@@ -291,7 +291,7 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
     pane.cards.push_back(std::move(content));
     WindowModel window{.title = L("Vurin 权限设置", "Vurin Permissions"),
                        .width = 520,
-                       .height = 420,
+                       .height = 360,
                        .scrollable = false};
     window.panes.push_back(std::move(pane));
     return window;
@@ -406,8 +406,13 @@ bool PermissionOnboarding::writeHelpPage() const {
     if (services_.helpPage.empty()) {
         return false;
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(services_.helpPage.parent_path(), ignored);
+    const std::filesystem::path folder = services_.helpPage.parent_path();
+    std::error_code error;
+    if (!std::filesystem::exists(folder, error)) {
+        // Usually the configuration folder, which only its owner may read.
+        std::filesystem::create_directories(folder, error);
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    }
     return writeFilePrivateAtomically(services_.helpPage, helpPageDocument());
 }
 

@@ -48,6 +48,9 @@ struct TextStyle {
     bool wraps = false;
     // The user can select and copy the text.
     bool selectable = false;
+    // A one-line text wider than `width` is drawn smaller until it fits (an address that must
+    // stay whole and copyable).
+    bool shrinkToFit = false;
 };
 
 // Grey-level pixels, row by row: 0 black ... 255 white.

@@ -76,6 +76,7 @@ WindowModel phoneWindowContent(const PhoneWindowModel& model) {
     TextStyle address = textStyle(model.address.style);
     // The address line spans the content width so that long addresses stay centred.
     address.width = model.width - 2 * model.sideMargin;
+    address.shrinkToFit = true;
     content.blocks.push_back(
         single(makeLabel(model.address.text, address, kPhoneAddressId), TextAlignment::center));
     const auto onReset = model.onReset;

@@ -259,6 +259,7 @@ TEST_F(PermissionOnboardingTest, WindowContentInChinese) {
     const WindowModel& model = window()->model;
     EXPECT_EQ(model.title, "Vurin 权限设置");
     EXPECT_EQ(model.width, 520);
+    EXPECT_EQ(model.height, 360);
     ASSERT_EQ(model.panes.size(), 1U);
     EXPECT_FALSE(model.tabs);
     const Pane& pane = model.panes[0];

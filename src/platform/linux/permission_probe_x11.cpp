@@ -4,6 +4,7 @@
 #include <X11/extensions/XTest.h>
 #include <gio/gio.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "platform/linux/key_grab_x11.h"
@@ -66,6 +67,14 @@ SyntheticInputAccess X11PermissionProbe::syntheticInput() {
 }
 
 bool X11PermissionProbe::accessibilityBusReachable() {
+    // A session may name the bus directly, as AT-SPI's own clients honour.
+    if (const char* direct = std::getenv("AT_SPI_BUS_ADDRESS"); direct && *direct) {
+        const BusConnection accessibility = connectTo(direct);
+        if (accessibility) {
+            closeConnection(accessibility.get());
+        }
+        return accessibility != nullptr;
+    }
     GError* error = nullptr;
     gchar* sessionAddress = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     g_clear_error(&error);

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -32,7 +33,9 @@ namespace {
 
 constexpr const char* kColourProperty = "vurinColour";
 constexpr const char* kNoteProperty = "vurinNote";
+constexpr const char* kFitProperty = "vurinFitPixelSize";
 constexpr int kSliderSteps = 1000;
+constexpr int kSmallestFittedPixelSize = 8;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -69,6 +72,26 @@ void applyColour(QLabel* label) {
     palette.setColor(QPalette::WindowText, colour);
     palette.setColor(QPalette::Text, colour);
     label->setPalette(palette);
+}
+
+// A label marked to fit its width gets the largest font size (up to the model's) at which its
+// text fits on one line.
+void fitText(QLabel* label) {
+    const QVariant wanted = label->property(kFitProperty);
+    if (!wanted.isValid()) {
+        return;
+    }
+    QFont font = label->font();
+    int size = wanted.toInt();
+    const int room = label->width() - 2 * label->margin();
+    for (; size > kSmallestFittedPixelSize; --size) {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).horizontalAdvance(label->text()) <= room) {
+            break;
+        }
+    }
+    font.setPixelSize(size);
+    label->setFont(font);
 }
 
 void setLabelColour(QLabel* label, ColourRole role) {
@@ -152,6 +175,11 @@ class RenderedWindow : public QWidget {
     bool closingForGood = false;
 
     void applyTheme() {
+        // Setting our own palette below raises another palette change.
+        if (applyingTheme_) {
+            return;
+        }
+        applyingTheme_ = true;
         QPalette palette = this->palette();
         palette.setColor(QPalette::Window, WindowTheme::current().windowBackground);
         setPalette(palette);
@@ -160,6 +188,7 @@ class RenderedWindow : public QWidget {
             applyColour(label);
         }
         update();
+        applyingTheme_ = false;
     }
 
   protected:
@@ -176,11 +205,15 @@ class RenderedWindow : public QWidget {
     }
 
     void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::ApplicationPaletteChange) {
+        if (event->type() == QEvent::ApplicationPaletteChange ||
+            event->type() == QEvent::PaletteChange) {
             applyTheme();
         }
         QWidget::changeEvent(event);
     }
+
+  private:
+    bool applyingTheme_ = false;
 };
 
 // Builds the widgets of cards and controls and registers the controls that have an id.
@@ -331,6 +364,10 @@ class QtWindowView::Builder {
         } else if (style.wraps) {
             label->setWordWrap(true);
             label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        }
+        if (style.shrinkToFit && style.width > 0 && style.wrapWidth == 0 && !style.wraps) {
+            label->setProperty(kFitProperty, static_cast<int>(std::lround(style.pointSize)));
+            fitText(label);
         }
         if (style.selectable) {
             label->setTextInteractionFlags(Qt::TextSelectableByMouse |
@@ -508,7 +545,7 @@ void QtWindowView::build() {
     }
 
     auto* headerSlot = new QVBoxLayout;
-    headerSlot->setContentsMargins(16, 8, 16, 0);
+    headerSlot->setContentsMargins(0, 0, 0, 0);
     headerSlot_ = headerSlot;
     layout->addLayout(headerSlot);
     if (model_.header) {
@@ -593,6 +630,7 @@ void QtWindowView::setText(const ControlId& id, const std::string& text) {
     QWidget* widget = control(id);
     if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(qs(text));
+        fitText(label);
         if (label->property(kNoteProperty).toBool()) {
             label->setVisible(!text.empty());
         }
@@ -676,6 +714,7 @@ void QtWindowView::replaceHeader(Card header) {
         header_->deleteLater();
     }
     model_.header = std::move(header);
+    headerSlot_->setContentsMargins(16, 8, 16, 0);
     header_ = Builder(*this, -1).card(*model_.header);
     headerSlot_->addWidget(header_);
     window_->applyTheme();
