@@ -157,8 +157,8 @@ void SettingsController::installLocalModels() {
         // Nothing was copied, so say only what to run.
         log("⚠️ 无法自动打开终端,请在终端中手动运行安装命令");
         showAlert({.messageText = L("请手动运行安装命令", "Run the install command"),
-                   .informativeText = L("请打开终端运行:\n" + command,
-                                        "Open a terminal and run:\n" + command)});
+                   .informativeText =
+                       L("请打开终端运行:\n" + command, "Open a terminal and run:\n" + command)});
         return;
     }
     // Both selections: xterm and some other terminals paste the primary one with Shift+Insert.

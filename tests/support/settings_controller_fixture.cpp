@@ -47,7 +47,7 @@ void SettingsControllerFixture::SetUp() {
                 return true;
             },
         .openLoginItemsSettings = [this] { ++loginItemSettingsOpened; },
-        .windows = windows,
+        .windows = renderer ? renderer : windows,
         .permissionStatusText = [this] { return permissionTexts; },
         .requestAccessibilityPermission = [this] { hookCalls.push_back("ax"); },
         .requestInputMonitoringPermission = [this] { hookCalls.push_back("input"); },

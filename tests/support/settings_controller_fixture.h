@@ -37,6 +37,8 @@ class SettingsControllerFixture : public AppControllerFixture {
     std::shared_ptr<FakeTerminal> terminal = std::make_shared<FakeTerminal>();
     std::shared_ptr<FakeUpdateChecker> updates;
     std::shared_ptr<FakeWindowRenderer> windows = std::make_shared<FakeWindowRenderer>();
+    // Set before SetUp() to render the window with a real renderer instead of `windows`.
+    std::shared_ptr<WindowRenderer> renderer;
     PermissionStatusText permissionTexts{"✅ 已允许", "✅ 已允许", "✅ 已允许", true};
     std::vector<std::string> hookCalls;
 
