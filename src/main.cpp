@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     vurin::fillUnavailableServices(services);
     auto settings = vurin::installSettingsController(
-        services, {.windows = std::make_shared<vurin::QtWindowRenderer>(),
+        services, {.windows = windows,
+                   .permissions = permissions,
                    .startDetectKey = [weak = std::weak_ptr(eventTap)] {
                        if (auto tap = weak.lock()) {
                            tap->startDetectKey();

@@ -2,11 +2,14 @@
 
 #include <fstream>
 
+#include "app/unavailable_services.h"
 #include "config/config.h"
 #include "settings_ui/local_models_installer.h"
+#include "settings_ui/settings_wiring.h"
 #include "support/language.h"
 #include "support/private_files.h"
 #include "support/settings_controller_fixture.h"
+#include "support/virtual_main_queue.h"
 
 namespace vurin::testing {
 namespace {
@@ -153,6 +156,48 @@ TEST(SupportMail, CarriesTheRuntimeFactsEncoded) {
     const auto odd = supportMailURL("1&to=evil@x", "b", "1", "a");
     ASSERT_TRUE(odd);
     EXPECT_NE(odd->find("su=Vurin+1%26to%3devil%40x"), std::string::npos) << *odd;
+}
+
+}  // namespace
+}  // namespace vurin::testing
+
+namespace vurin::testing {
+namespace {
+
+class WithoutClipboard : public SettingsControllerFixture {
+  protected:
+    void SetUp() override {
+        clipboard.reset();
+        SettingsControllerFixture::SetUp();
+    }
+};
+
+TEST_F(WithoutClipboard, TheDialogSaysWhatToRunWithoutClaimingACopy) {
+    terminal->opens = false;
+    settingsController->installLocalModels();
+    const std::string command = "bash '" + (configDir() / "install-local-models.sh").string() + "'";
+    EXPECT_EQ(logs, std::vector<std::string>{
+                        "⚠️ 无法自动打开终端,请在终端中手动运行安装命令"});
+    EXPECT_EQ(alertLines(),
+              std::vector<std::string>{"请手动运行安装命令 | 请打开终端运行:\n" + command});
+}
+
+TEST(SettingsWiring, ServicesHooksReachTheSettingsControllerWeakly) {
+    auto queue = std::make_shared<VirtualMainQueue>();
+    AppServices services;
+    services.mainQueue = queue;
+    services.shell = std::make_shared<FakeShell>();
+    fillUnavailableServices(services);
+    auto settings = installSettingsController(services, {});
+    EXPECT_EQ(services.settings, settings);
+    services.refreshSettingsAfterFallbackChange();  // window closed: nothing to rebuild
+    services.checkForUpdatesOnLaunchIfEnabled();    // no application controller yet: nothing
+    EXPECT_EQ(queue->pendingCount(), 0U);
+    std::weak_ptr<SettingsController> weak = settings;
+    services.settings.reset();
+    settings.reset();
+    EXPECT_TRUE(weak.expired());
+    services.checkForUpdatesMenu();  // the controller is gone: nothing runs
 }
 
 }  // namespace
