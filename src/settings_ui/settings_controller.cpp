@@ -31,6 +31,9 @@ int SettingsController::showAlert(const AlertSpec& alert) {
 }
 
 void SettingsController::showSettings() {
+    if (!services_.windows) {
+        return;  // no renderer wired: there is no window to show
+    }
     auto& shell = *services_.shell;
     shell.setActivationPolicy(ActivationPolicy::regular);
     if (settingsWindow_) {
