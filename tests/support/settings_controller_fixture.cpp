@@ -71,6 +71,9 @@ void SettingsControllerFixture::SetUp() {
 }
 
 void SettingsControllerFixture::TearDown() {
+    // The fake shell keeps the status item, whose menu holds the settings controller that holds
+    // the shell: let go of the menu so the three can be freed.
+    shell->statusItem->menu = MenuModel{};
     AppControllerFixture::TearDown();
     settingsController.reset();
     setCloudKeyPresenceLookup({});
