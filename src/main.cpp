@@ -106,7 +106,12 @@ int main(int argc, char** argv) {
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));
-    vurin::wireEventTap(*eventTap, controller);
+    vurin::wireEventTap(*eventTap, controller,
+                        [weak = std::weak_ptr(settings)](const std::string& text) {
+                            if (auto live = weak.lock()) {
+                                live->setTriggerKeyLabel(text);
+                            }
+                        });
     settings->attach(controller);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "app/event_tap_wiring.h"
 #include "config/config.h"
+#include "input/trigger_key_names.h"
+#include "support/fake_key_grab.h"
 #include "support/language.h"
 #include "support/settings_controller_fixture.h"
 
@@ -331,6 +334,25 @@ TEST_F(SettingsWindow, ControlsCallTheirOperations) {
     EXPECT_EQ(rowControl<PopUpButton>(2, "服务商")->selected, 1);  // the pane was rebuilt
     EXPECT_EQ(hookCalls, (Lines{"detect", "ax"}));
     setSoundVolume(0.3F);
+}
+
+TEST_F(SettingsWindow, DetectedKeyIsShownInTheOpenWindow) {
+    auto grab = std::make_shared<FakeKeyGrab>();
+    auto tap = EventTap::create(queue, grab);
+    wireEventTap(*tap, controller,
+                 [weak = std::weak_ptr(settingsController)](const std::string& text) {
+                     if (auto live = weak.lock()) {
+                         live->setTriggerKeyLabel(text);
+                     }
+                 });
+    launch();
+    settingsController->showSettings();
+    ASSERT_TRUE(tap->setupEventTap());
+    tap->startDetectKey();
+    grab->press(1);  // Escape
+    queue->runPending();
+    EXPECT_EQ(window()->shownText(kSettingsTriggerKeyLabelId), triggerKeyLabelText(53));
+    tap->stop();
 }
 
 TEST_F(SettingsWindow, ActionsOfAClosedWindowDoNothingOnceTheControllerIsGone) {
