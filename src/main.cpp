@@ -34,6 +34,7 @@
 #include "platform/linux/selection_probe_x11.h"
 #include "platform/linux/sound_canberra.h"
 #include "providers/provider_runtime_status.h"
+#include "settings_ui/settings_wiring.h"
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
 #include "ui/qt/qt_clipboard.h"
@@ -126,10 +127,24 @@ int main(int argc, char** argv) {
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     vurin::fillUnavailableServices(services);
+    auto settings = vurin::installSettingsController(
+        services, {.windows = windows,
+                   .permissions = permissions,
+                   .startDetectKey = [weak = std::weak_ptr(eventTap)] {
+                       if (auto tap = weak.lock()) {
+                           tap->startDetectKey();
+                       }
+                   }});
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));
-    vurin::wireEventTap(*eventTap, controller);
+    vurin::wireEventTap(*eventTap, controller,
+                        [weak = std::weak_ptr(settings)](const std::string& text) {
+                            if (auto live = weak.lock()) {
+                                live->setTriggerKeyLabel(text);
+                            }
+                        });
+    settings->attach(controller);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));
     permissions->attach(

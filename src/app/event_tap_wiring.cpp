@@ -4,7 +4,8 @@
 
 namespace vurin {
 
-void wireEventTap(EventTap& tap, const std::shared_ptr<AppController>& controller) {
+void wireEventTap(EventTap& tap, const std::shared_ptr<AppController>& controller,
+                  std::function<void(const std::string& text)> setTriggerKeyLabel) {
     tap.setEngine(controller->engine());
     tap.setTapKeyCode(controller->config().keyCode);
     std::weak_ptr<AppController> weak = controller;
@@ -30,6 +31,7 @@ void wireEventTap(EventTap& tap, const std::shared_ptr<AppController>& controlle
             live->setStatusTitle(title);
         }
     };
+    callbacks.setTriggerKeyLabel = std::move(setTriggerKeyLabel);
     tap.setCallbacks(std::move(callbacks));
 }
 

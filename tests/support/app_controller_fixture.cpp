@@ -46,6 +46,9 @@ AppServices AppControllerFixture::makeServices() {
     services.refreshSettingsAfterFallbackChange = [this] {
         menuActions.push_back("fallback settings");
     };
+    if (adjustServices) {
+        adjustServices(services);
+    }
     return services;
 }
 

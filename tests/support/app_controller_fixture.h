@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,8 @@ class AppControllerFixture : public ::testing::Test {
     std::vector<std::string> menuActions;
     std::vector<std::string> logs;
     std::shared_ptr<AppController> controller;
+    // Set before SetUp() runs to change the services the controller is created with.
+    std::function<void(AppServices&)> adjustServices;
 
   private:
     AppServices makeServices();

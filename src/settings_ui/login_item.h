@@ -1,0 +1,59 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vurin {
+
+// The states a login item can be in. The XDG autostart entry knows only `notRegistered` and
+// `enabled`; the other two exist for systems that ask the user to approve login items.
+enum class LoginItemStatus { notRegistered, enabled, requiresApproval, notFound };
+
+// Starting Vurin when the user logs in.
+class LoginItemService {
+  public:
+    virtual ~LoginItemService() = default;
+    virtual LoginItemStatus status() const = 0;
+    // Nothing on success, else the system's own description of the failure.
+    virtual std::optional<std::string> registerItem() = 0;
+    virtual std::optional<std::string> unregisterItem() = 0;
+};
+
+// The autostart folder for the given $XDG_CONFIG_HOME and home values, by the same rule as the
+// configuration folder: <xdgConfigHome>/autostart when it is absolute, else
+// <home>/.config/autostart.
+std::filesystem::path autostartDirFrom(std::string_view xdgConfigHome, std::string_view home);
+
+// `argument` quoted for the Exec key of a desktop entry: as it is when it holds only safe
+// characters, else in double quotes with ", `, $ and \ escaped, then with every backslash
+// doubled for the desktop entry's own string escaping.
+std::string desktopExecArgument(std::string_view argument);
+
+// The desktop entry that starts `executable` at login.
+std::string autostartDesktopEntry(const std::filesystem::path& executable);
+
+// The XDG autostart entry "vurin.desktop" in the autostart folder. Enabled when the file
+// exists and is not hidden (desktops hide an entry with Hidden=true when the user turns it off
+// in their own settings).
+class XdgAutostartLoginItem : public LoginItemService {
+  public:
+    // `executable` is the program to start; `autostartDir` the folder (normally from the
+    // process environment, see autostartDirFrom()).
+    XdgAutostartLoginItem(std::filesystem::path executable, std::filesystem::path autostartDir);
+    // This process's executable and autostart folder.
+    XdgAutostartLoginItem();
+
+    LoginItemStatus status() const override;
+    std::optional<std::string> registerItem() override;
+    std::optional<std::string> unregisterItem() override;
+
+    const std::filesystem::path& entryPath() const { return entryPath_; }
+
+  private:
+    std::filesystem::path executable_;
+    std::filesystem::path entryPath_;
+};
+
+}  // namespace vurin

@@ -1,0 +1,141 @@
+// The settings window rendered by the Qt renderer on the headless session's display: the secure
+// key field, a key typed and saved through the real widgets, and a screenshot of every tab in
+// the light and the dark palette under the build folder's "screenshots".
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <filesystem>
+
+#include "support/language.h"
+#include "support/settings_controller_fixture.h"
+#include "ui/qt/qt_window_renderer.h"
+
+namespace vurin::testing {
+namespace {
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "vurin-settings-test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+void settle() {
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+}
+
+std::filesystem::path screenshotFolder() {
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    auto folder =
+        (error ? std::filesystem::temp_directory_path() : executable.parent_path()) / "screenshots";
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+QPushButton* buttonTitled(QWidget* root, const std::string& title) {
+    for (QPushButton* button : root->findChildren<QPushButton*>()) {
+        if (button->text().toStdString() == title && button->isVisible()) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+class SettingsWindowDesktop : public SettingsControllerFixture {
+  protected:
+    void SetUp() override {
+        application();
+        renderer = std::make_shared<QtWindowRenderer>();
+        SettingsControllerFixture::SetUp();
+    }
+    void TearDown() override {
+        if (settingsController && settingsController->isSettingsOpen()) {
+            settingsController->windowWillClose();
+        }
+        settle();
+        SettingsControllerFixture::TearDown();
+    }
+
+    QWidget* shown() const {
+        auto view = std::dynamic_pointer_cast<QtWindowView>(settingsController->settingsWindow());
+        return view ? view->widget() : nullptr;
+    }
+
+    void screenshotEveryTab(const std::string& theme) {
+        static const char* names[] = {"general", "speech", "polish", "permissions"};
+        for (int tab = 0; tab < 4; ++tab) {
+            settingsController->selectTab(tab);
+            settle();
+            QWidget* window = shown();
+            ASSERT_NE(window, nullptr);
+            const QPixmap shot = window->grab();
+            ASSERT_FALSE(shot.isNull());
+            const auto file =
+                screenshotFolder() / ("settings-" + std::string(names[tab]) + "-" + theme + ".png");
+            ASSERT_TRUE(shot.save(QString::fromStdString(file.string()), "PNG"));
+            EXPECT_GT(std::filesystem::file_size(file), 1000U) << file;
+        }
+    }
+};
+
+TEST_F(SettingsWindowDesktop, KeyTypedIntoTheSecureFieldIsSavedAndNeverShown) {
+    controller->config().sttProvider = "cloud";
+    settingsController->showSettings();
+    settingsController->selectTab(1);
+    settle();
+    QWidget* window = shown();
+    ASSERT_NE(window, nullptr);
+    auto* field = window->findChild<QLineEdit*>(
+        QString::fromStdString(std::string(kSettingsKeyFieldIdPrefix) + "stt:groq"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(field->placeholderText().toStdString(), "gsk_…");
+    field->setText(" gsk-typed ");
+    QPushButton* save = buttonTitled(window, "保存 Key");
+    ASSERT_NE(save, nullptr);
+    save->click();
+    settle();
+    EXPECT_EQ(keychain->value("GROQ_API_KEY"), "gsk-typed");
+    // The pane was rebuilt: an empty field that says a key is stored.
+    window = shown();
+    field = window->findChild<QLineEdit*>(
+        QString::fromStdString(std::string(kSettingsKeyFieldIdPrefix) + "stt:groq"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_EQ(field->placeholderText().toStdString(), "输入新 Key 后点替换");
+    EXPECT_NE(buttonTitled(window, "替换 Key"), nullptr);
+}
+
+TEST_F(SettingsWindowDesktop, EveryTabInLightAndDark) {
+    controller->config().sttProvider = "cloud";
+    controller->config().allowCloudFallback = true;
+    whisperBinaryFound = false;
+    settingsController->showSettings();
+    screenshotEveryTab("light");
+    settingsController->windowWillClose();
+
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    dark.setColor(QPalette::Base, QColor(45, 45, 45));
+    dark.setColor(QPalette::Text, QColor(235, 235, 235));
+    dark.setColor(QPalette::Button, QColor(55, 55, 55));
+    dark.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+    QApplication::setPalette(dark);
+    applyUILang("en");
+    settingsController->showSettings();
+    EXPECT_LT(shown()->palette().color(QPalette::Window).lightness(), 64);
+    screenshotEveryTab("dark");
+    QApplication::setPalette(light);
+}
+
+}  // namespace
+}  // namespace vurin::testing
