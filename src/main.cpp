@@ -59,16 +59,20 @@ void installProcessServices(const std::shared_ptr<vurin::MainQueue>& mainQueue,
     });
 }
 
-// Paste, send and undo into the focused application: X11 focus and AT-SPI, the Qt clipboard
-// (whose owner is asked with a short deadline first, as a hung owner would stall Qt for
-// seconds), XTest keystrokes. Needs the QApplication.
-std::shared_ptr<vurin::TextInjector> makeTextInjector(
-    const std::shared_ptr<vurin::MainQueue>& mainQueue) {
+// The desktop clipboard; a foreign owner is asked with a short deadline first, as a hung owner
+// would stall Qt for seconds. Needs the QApplication.
+std::shared_ptr<vurin::Clipboard> makeClipboard() {
     auto probe = std::make_shared<vurin::X11SelectionProbe>();
-    auto clipboard =
-        std::make_shared<vurin::QtClipboard>([probe](vurin::ClipboardSelection selection) {
-            return probe->ownerAnswers(selection, std::chrono::milliseconds(300));
-        });
+    return std::make_shared<vurin::QtClipboard>([probe](vurin::ClipboardSelection selection) {
+        return probe->ownerAnswers(selection, std::chrono::milliseconds(300));
+    });
+}
+
+// Paste, send and undo into the focused application: X11 focus and AT-SPI, the clipboard,
+// XTest keystrokes.
+std::shared_ptr<vurin::TextInjector> makeTextInjector(
+    const std::shared_ptr<vurin::MainQueue>& mainQueue,
+    std::shared_ptr<vurin::Clipboard> clipboard) {
     return std::make_shared<vurin::PasteInjector>(
         mainQueue, std::make_shared<vurin::X11FocusReader>(), std::move(clipboard),
         std::make_shared<vurin::XTestKeystrokeSender>());
@@ -116,7 +120,8 @@ int main(int argc, char** argv) {
         }
     };
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
-    services.injector = makeTextInjector(mainQueue);
+    auto clipboard = makeClipboard();
+    services.injector = makeTextInjector(mainQueue, clipboard);
     // Stopped (SIGTERM) by applicationWillTerminate; a killed Vurin takes them down through
     // the children's parent-death signal.
     services.localServer = vurin::LocalWhisperServer::create(mainQueue);
@@ -129,6 +134,7 @@ int main(int argc, char** argv) {
     vurin::fillUnavailableServices(services);
     auto settings = vurin::installSettingsController(
         services, {.windows = windows,
+                   .clipboard = clipboard,
                    .permissions = permissions,
                    .startDetectKey = [weak = std::weak_ptr(eventTap)] {
                        if (auto tap = weak.lock()) {
