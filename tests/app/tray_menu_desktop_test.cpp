@@ -9,21 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "app/desktop_screenshots.h"
 #include "support/app_controller_fixture.h"
 #include "support/language.h"
+#include "support/qt_widgets_testing.h"
 #include "ui/qt/qt_application_shell.h"
 
 namespace vurin {
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "vurin-tray-menu-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
 
 std::vector<std::string> renderedTitles(const QMenu& menu) {
     std::vector<std::string> titles;
@@ -36,7 +28,7 @@ std::vector<std::string> renderedTitles(const QMenu& menu) {
 class TrayMenuDesktopTest : public testing::AppControllerFixture {
   protected:
     void SetUp() override {
-        application();
+        testing::ensureQtApplication();
         AppControllerFixture::SetUp();
     }
 

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "app/desktop_screenshots.h"
 #include "app/permission_onboarding.h"
 #include "phone/phone_window_presenter.h"
 #include "platform/linux/audio_capture_pulse.h"
@@ -29,6 +28,7 @@
 #include "platform/linux/permission_probe_x11.h"
 #include "support/app_fakes.h"
 #include "support/language.h"
+#include "support/qt_widgets_testing.h"
 #include "support/virtual_main_queue.h"
 #include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/qt_window_widgets.h"
@@ -36,6 +36,7 @@
 namespace vurin {
 namespace {
 
+using testing::buttonTitled;
 using testing::FakeRecorder;
 using testing::FakeShell;
 using testing::saveScreenshot;
@@ -44,14 +45,6 @@ using testing::VirtualMainQueue;
 
 constexpr int kF13Evdev = 183;
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "vurin-windows-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 void settle() {
     testing::settleWidgets();
 }
@@ -59,15 +52,6 @@ void settle() {
 template <typename T>
 T* child(QWidget* root, const std::string& name) {
     return root ? root->findChild<T*>(QString::fromStdString(name)) : nullptr;
-}
-
-QPushButton* buttonTitled(QWidget* root, const std::string& title) {
-    for (QPushButton* button : root->findChildren<QPushButton*>()) {
-        if (button->text().toStdString() == title && button->isVisible()) {
-            return button;
-        }
-    }
-    return nullptr;
 }
 
 bool showsText(QWidget* root, const std::string& text) {
@@ -104,7 +88,7 @@ class EnvironmentOverride {
 
 class WindowsDesktopTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { application(); }
+    static void SetUpTestSuite() { testing::ensureQtApplication(); }
     void SetUp() override {
         ASSERT_NE(std::getenv("VURIN_TEST_SESSION"), nullptr) << "run inside scripts/test-session";
         applyUILang("zh");

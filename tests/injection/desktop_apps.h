@@ -16,22 +16,13 @@
 #include <vector>
 
 #include "support/desktop_program.h"
+#include "support/qt_widgets_testing.h"
 
 #ifndef VURIN_QT_DESKTOP_HELPER
 #error "VURIN_QT_DESKTOP_HELPER must name the helper program (set in cmake/Tests.cmake)"
 #endif
 
 namespace vurin::testing {
-
-// One QApplication for the whole test binary: QClipboard needs it, and Qt allows one.
-inline void ensureQtApplication() {
-    if (QCoreApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "vurin_desktop_tests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);  // lives as long as the process
-    }
-}
 
 // Runs the test process's events (it may own the clipboard others are reading) until `done`
 // holds or the time is up.

@@ -1,16 +1,29 @@
 #pragma once
 
-// Screenshots of real widgets for reviewers, saved next to the desktop test binary under
-// "screenshots" (the build folder), and the event pumping that lets Qt lay them out first.
+// Qt widgets in the desktop tests: the one application object of the test binary, the event
+// pumping that lets Qt lay widgets out, finding buttons, and screenshots for reviewers, saved
+// next to the test binary under "screenshots" (the build folder).
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QPixmap>
+#include <QPushButton>
 #include <QWidget>
 #include <filesystem>
 #include <string>
 
 namespace vurin::testing {
+
+// One QApplication for the whole test binary: widgets and QClipboard need it, and Qt allows one.
+inline void ensureQtApplication() {
+    if (QCoreApplication::instance() == nullptr) {
+        static int argc = 1;
+        static char name[] = "vurin_desktop_tests";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv);  // lives as long as the process
+    }
+}
 
 inline void settleWidgets() {
     for (int i = 0; i < 5; ++i) {
@@ -37,6 +50,16 @@ inline void saveScreenshot(QWidget* widget, const std::string& name) {
     const auto file = screenshotFolder() / (name + ".png");
     ASSERT_TRUE(shot.save(QString::fromStdString(file.string()), "PNG"));
     EXPECT_GT(std::filesystem::file_size(file), 1000U);
+}
+
+// The visible push button with exactly this title, or null.
+inline QPushButton* buttonTitled(QWidget* root, const std::string& title) {
+    for (QPushButton* button : root->findChildren<QPushButton*>()) {
+        if (button->text().toStdString() == title && button->isVisible()) {
+            return button;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace vurin::testing
