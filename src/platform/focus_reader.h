@@ -35,7 +35,8 @@ class FocusReader {
     // The element's whole text, when it exposes one.
     virtual std::optional<std::string> textOf(const AccessibleElementRef& element) = 0;
     // The element's selection, or a zero-length range at the caret when nothing is selected.
-    virtual std::optional<TextSelectionRange> selectedRange(const AccessibleElementRef& element) = 0;
+    virtual std::optional<TextSelectionRange> selectedRange(
+        const AccessibleElementRef& element) = 0;
 };
 
 }  // namespace vurin
