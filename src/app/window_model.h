@@ -51,6 +51,9 @@ struct TextStyle {
     // A one-line text wider than `width` is drawn smaller until it fits (an address that must
     // stay whole and copyable).
     bool shrinkToFit = false;
+    // One line cut short with an ellipsis at the width the layout gives it, the whole text in
+    // its tooltip: a long text never widens the window.
+    bool elides = false;
 };
 
 // Grey-level pixels, row by row: 0 black ... 255 white.

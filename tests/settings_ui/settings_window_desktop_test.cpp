@@ -12,6 +12,7 @@
 #include "support/language.h"
 #include "support/settings_controller_fixture.h"
 #include "ui/qt/qt_window_renderer.h"
+#include "ui/qt/qt_window_widgets.h"
 
 namespace vurin::testing {
 namespace {
@@ -75,6 +76,10 @@ class SettingsWindowDesktop : public SettingsControllerFixture {
             settle();
             QWidget* window = shown();
             ASSERT_NE(window, nullptr);
+            // Long texts wrap or are cut short: the window keeps its width and its content
+            // fits in it.
+            EXPECT_EQ(window->width(), 560) << names[tab] << " " << theme;
+            EXPECT_LE(window->minimumSizeHint().width(), 560) << names[tab] << " " << theme;
             const QPixmap shot = window->grab();
             ASSERT_FALSE(shot.isNull());
             const auto file =
@@ -134,6 +139,16 @@ TEST_F(SettingsWindowDesktop, EveryTabInLightAndDark) {
     settingsController->showSettings();
     EXPECT_LT(shown()->palette().color(QPalette::Window).lightness(), 64);
     screenshotEveryTab("dark");
+    // The English health line does not fit: it is cut short, the whole line in its tooltip.
+    auto* health = shown()->findChild<ElidingLabel*>(kSettingsHealthLabelId);
+    ASSERT_NE(health, nullptr);
+    if (health->shownText() != health->text()) {
+        EXPECT_TRUE(health->shownText().endsWith(QStringLiteral("…")));
+        EXPECT_EQ(health->toolTip(), health->text());
+    } else {
+        EXPECT_TRUE(health->toolTip().isEmpty());
+    }
+    EXPECT_TRUE(health->text().startsWith(QStringLiteral("Permissions ready")));
     QApplication::setPalette(light);
 }
 

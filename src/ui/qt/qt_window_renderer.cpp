@@ -286,6 +286,8 @@ class QtWindowView::Builder {
         texts->setSpacing(2);
         auto* title = new QLabel(qs(row.title));
         title->setFont(fontFor(13, row.boldTitle, false));
+        // A long title wraps rather than widening the window.
+        title->setWordWrap(true);
         setLabelColour(title, ColourRole::primary);
         registerControl(row.titleId, title);
         texts->addWidget(title);
@@ -324,7 +326,7 @@ class QtWindowView::Builder {
             if (std::holds_alternative<FlexibleSpace>(control.kind)) {
                 fills = true;
             } else if (const auto* label = std::get_if<Label>(&control.kind)) {
-                fills = fills || label->style.wraps;
+                fills = fills || label->style.wraps || label->style.elides;
             }
         }
         if (!fills && row.alignment != TextAlignment::leading) {
@@ -347,12 +349,12 @@ class QtWindowView::Builder {
         QWidget* widget = std::visit([&](const auto& kind) { return make(kind); }, control.kind);
         registerControl(control.id, widget);
         const auto* label = std::get_if<Label>(&control.kind);
-        line->addWidget(widget, label && label->style.wraps ? 1 : 0);
+        line->addWidget(widget, label && (label->style.wraps || label->style.elides) ? 1 : 0);
     }
 
     QWidget* make(const Label& model) {
         const TextStyle& style = model.style;
-        auto* label = new QLabel(qs(model.text));
+        auto* label = style.elides ? new ElidingLabel(qs(model.text)) : new QLabel(qs(model.text));
         label->setFont(fontFor(style.pointSize, style.bold, style.monospaced));
         label->setAlignment(horizontal(style.alignment) | Qt::AlignVCenter);
         if (style.width > 0) {
@@ -563,7 +565,9 @@ void QtWindowView::build() {
     }
 
     window->applyTheme();
-    window->resize(window->sizeHint().expandedTo(QSize(model_.width, model_.height)));
+    // The model's width is the window's: content that wants more wraps or is cut short.
+    window->setFixedWidth(model_.width);
+    window->resize(model_.width, std::max(model_.height, window->sizeHint().height()));
 }
 
 QWidget* QtWindowView::buildPage(int index) {

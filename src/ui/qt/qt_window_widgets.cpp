@@ -116,6 +116,39 @@ void SwitchButton::paintEvent(QPaintEvent*) {
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
 }
 
+ElidingLabel::ElidingLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+QSize ElidingLabel::minimumSizeHint() const {
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+QString ElidingLabel::shownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+}
+
+void ElidingLabel::paintEvent(QPaintEvent*) {
+    // The text may have been replaced since the last resize.
+    updateToolTip();
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect(), static_cast<int>(alignment()) | Qt::TextSingleLine,
+                     shownText());
+}
+
+void ElidingLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidingLabel::updateToolTip() {
+    const QString tip = shownText() == text() ? QString() : text();
+    if (toolTip() != tip) {
+        setToolTip(tip);
+    }
+}
+
 QImage imageFromData(const ImageData& data) {
     if (data.width <= 0 || data.height <= 0 ||
         data.gray.size() != static_cast<std::size_t>(data.width) * data.height) {

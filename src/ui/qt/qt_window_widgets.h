@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFrame>
 #include <QImage>
+#include <QLabel>
 #include <QWidget>
 
 #include "app/window_model.h"
@@ -50,6 +51,23 @@ class SwitchButton : public QAbstractButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// A one-line label that asks for no width of its own: text wider than the label is cut with an
+// ellipsis, and the whole text is then its tooltip.
+class ElidingLabel : public QLabel {
+  public:
+    explicit ElidingLabel(const QString& text, QWidget* parent = nullptr);
+    QSize minimumSizeHint() const override;
+    // The text as drawn at the current width.
+    QString shownText() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void updateToolTip();
 };
 
 // A picture drawn at a fixed size without smoothing, optionally on white with rounded corners.
