@@ -128,17 +128,17 @@ QPixmap tintedSymbol(const std::string& symbol, int side) {
     return pixmap;
 }
 
-// A row of mutually exclusive buttons.
-class SegmentedWidget : public QWidget {
+// A row of mutually exclusive buttons on one track.
+class SegmentedWidget : public SegmentTrack {
   public:
-    SegmentedWidget(const SegmentedControl& model, QWidget* parent) : QWidget(parent) {
+    SegmentedWidget(const SegmentedControl& model, QWidget* parent) : SegmentTrack(parent) {
         auto* layout = new QHBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setContentsMargins(1, 1, 1, 1);
         layout->setSpacing(0);
         group_ = new QButtonGroup(this);
         group_->setExclusive(true);
         for (std::size_t i = 0; i < model.segments.size(); ++i) {
-            auto* button = new QPushButton(qs(model.segments[i]), this);
+            auto* button = new SegmentButton(qs(model.segments[i]), this);
             button->setCheckable(true);
             button->setChecked(static_cast<int>(i) == model.selected);
             group_->addButton(button, static_cast<int>(i));

@@ -53,6 +53,27 @@ class SwitchButton : public QAbstractButton {
     void paintEvent(QPaintEvent* event) override;
 };
 
+// One segment of a segmented control: the checked one is filled with the palette's highlight
+// and drawn in its highlighted text colour, the others stay plain on the control's track.
+class SegmentButton : public QAbstractButton {
+  public:
+    explicit SegmentButton(const QString& text, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The rounded track behind a row of segments.
+class SegmentTrack : public QWidget {
+  public:
+    explicit SegmentTrack(QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 // A one-line label that asks for no width of its own: text wider than the label is cut with an
 // ellipsis, and the whole text is then its tooltip.
 class ElidingLabel : public QLabel {
