@@ -116,6 +116,7 @@ struct PopUpButton {
 // (so a button beside it can use it) or delivered to `onSubmit` when the user presses Return.
 struct SecureTextField {
     std::string placeholder;
+    // A fixed width; 0 takes the row's free width.
     int width = 0;
     bool enabled = true;
     std::function<void(const std::string& text)> onSubmit;

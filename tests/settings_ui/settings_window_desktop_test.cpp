@@ -160,6 +160,8 @@ TEST_F(SettingsWindowDesktop, KeyTypedIntoTheSecureFieldIsSavedAndNeverShown) {
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->echoMode(), QLineEdit::Password);
     EXPECT_EQ(field->placeholderText().toStdString(), "gsk_…");
+    // The field takes the row's width beside its two buttons.
+    EXPECT_GE(field->width(), 220);
     field->setText(" gsk-typed ");
     QPushButton* save = buttonTitled(window, "保存 Key");
     ASSERT_NE(save, nullptr);

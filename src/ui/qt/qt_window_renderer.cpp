@@ -325,8 +325,8 @@ class QtWindowView::Builder {
         for (const Control& control : row.controls) {
             if (std::holds_alternative<FlexibleSpace>(control.kind)) {
                 fills = true;
-            } else if (const auto* label = std::get_if<Label>(&control.kind)) {
-                fills = fills || label->style.wraps || label->style.elides;
+            } else {
+                fills = fills || takesFreeWidth(control);
             }
         }
         if (!fills && row.alignment != TextAlignment::leading) {
@@ -341,6 +341,17 @@ class QtWindowView::Builder {
         layout->addLayout(line);
     }
 
+    // Wrapping or elided labels and text fields without a width share a row's free width.
+    static bool takesFreeWidth(const Control& control) {
+        if (const auto* label = std::get_if<Label>(&control.kind)) {
+            return label->style.wraps || label->style.elides;
+        }
+        if (const auto* field = std::get_if<SecureTextField>(&control.kind)) {
+            return field->width == 0;
+        }
+        return false;
+    }
+
     void addControl(QHBoxLayout* line, const Control& control) {
         if (std::holds_alternative<FlexibleSpace>(control.kind)) {
             line->addStretch(1);
@@ -348,8 +359,7 @@ class QtWindowView::Builder {
         }
         QWidget* widget = std::visit([&](const auto& kind) { return make(kind); }, control.kind);
         registerControl(control.id, widget);
-        const auto* label = std::get_if<Label>(&control.kind);
-        line->addWidget(widget, label && (label->style.wraps || label->style.elides) ? 1 : 0);
+        line->addWidget(widget, takesFreeWidth(control) ? 1 : 0);
     }
 
     QWidget* make(const Label& model) {
