@@ -51,6 +51,9 @@ struct TextStyle {
     // A one-line text wider than `width` is drawn smaller until it fits (an address that must
     // stay whole and copyable).
     bool shrinkToFit = false;
+    // One line cut short with an ellipsis at the width the layout gives it, the whole text in
+    // its tooltip: a long text never widens the window.
+    bool elides = false;
 };
 
 // Grey-level pixels, row by row: 0 black ... 255 white.
@@ -113,6 +116,7 @@ struct PopUpButton {
 // (so a button beside it can use it) or delivered to `onSubmit` when the user presses Return.
 struct SecureTextField {
     std::string placeholder;
+    // A fixed width; 0 takes the row's free width.
     int width = 0;
     bool enabled = true;
     std::function<void(const std::string& text)> onSubmit;

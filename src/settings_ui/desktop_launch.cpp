@@ -19,11 +19,6 @@ namespace {
 
 constexpr const char* kTerminals[] = {"x-terminal-emulator", "gnome-terminal", "konsole", "xterm"};
 
-std::string processSearchPath() {
-    const char* path = std::getenv("PATH");
-    return path ? path : "/usr/local/bin:/usr/bin:/bin";
-}
-
 struct UrlHandleDeleter {
     void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
 };
@@ -33,6 +28,11 @@ struct CurlStringDeleter {
 };
 
 }  // namespace
+
+std::string processSearchPath() {
+    const char* path = std::getenv("PATH");
+    return path ? path : "/usr/local/bin:/usr/bin:/bin";
+}
 
 std::string shellQuote(std::string_view text) {
     std::string quoted = "'";
@@ -74,8 +74,10 @@ bool spawnDetached(const std::vector<std::string>& argv) {
         return false;
     }
     // sh starts the program in the background and exits at once: the program is then
-    // re-parented (to init or the session's subreaper) and never becomes our zombie.
-    std::vector<std::string> words = {"/bin/sh", "-c", "\"$@\" &", "sh"};
+    // re-parented (to init or the session's subreaper) and never becomes our zombie. The
+    // shell's status says whether the program could be found.
+    std::vector<std::string> words = {"/bin/sh", "-c",
+                                      "command -v \"$1\" >/dev/null || exit 127; \"$@\" &", "sh"};
     words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char*> pointers;
     for (auto& word : words) {
@@ -85,18 +87,28 @@ bool spawnDetached(const std::vector<std::string>& argv) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // A started program must not keep our sockets and pipes open for its whole life.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own session: our terminal's hangup or a signal to our process group spares it.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t shell = -1;
     const int spawned =
-        ::posix_spawn(&shell, "/bin/sh", &actions, nullptr, pointers.data(), environ);
+        ::posix_spawn(&shell, "/bin/sh", &actions, &attributes, pointers.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (spawned != 0) {
         return false;
     }
     int status = 0;
-    while (::waitpid(shell, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(shell, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

@@ -17,8 +17,13 @@ std::string shellQuote(std::string_view text);
 std::optional<std::filesystem::path> findExecutable(std::string_view name,
                                                     std::string_view searchPath);
 
-// Starts `argv` (argv[0] a path) with its standard streams on /dev/null, detached from this
-// process: it is not our child, so it needs no reaping and outlives us. True when it started.
+// This process's $PATH, or the usual folders when it has none.
+std::string processSearchPath();
+
+// Starts `argv` (argv[0] a path, or a name looked up on $PATH) detached from this process: in
+// a session of its own, its standard streams on /dev/null and none of our other descriptors
+// inherited. It is not our child, so it needs no reaping and outlives us. True when the
+// program was started (a name not found on $PATH is false).
 bool spawnDetached(const std::vector<std::string>& argv);
 
 // True for an absolute http or https URL with a host; false for anything else (file:,

@@ -13,6 +13,12 @@ namespace {
 
 constexpr int kStatusLabelWidth = 108;
 
+TextStyle elidedSecondaryText() {
+    TextStyle style = secondaryText();
+    style.elides = true;
+    return style;
+}
+
 std::vector<std::string> languageSegments() {
     return {L("自动", "Auto"), "中文", "English"};
 }
@@ -54,7 +60,7 @@ WindowModel SettingsController::buildSettingsWindow() {
                                  StatusDot{.colour = healthDotColour() == HealthDotColour::green
                                                          ? ColourRole::green
                                                          : ColourRole::orange}},
-                         makeLabel(settingsHealthSummaryText(), secondaryText(),
+                         makeLabel(settingsHealthSummaryText(), elidedSecondaryText(),
                                    kSettingsHealthLabelId)},
             .spacing = 8}}};
     settingsProviderFields_.clear();

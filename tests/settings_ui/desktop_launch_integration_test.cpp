@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -60,6 +62,25 @@ TEST_F(DesktopLaunchIntegration, FindsExecutablesOnlyInAbsoluteSearchFolders) {
     EXPECT_EQ(findExecutable("bin", root.string()), std::nullopt);  // a folder
     EXPECT_EQ(findExecutable("../bin/xterm", bin), std::nullopt);
     EXPECT_EQ(findExecutable("xterm", ""), std::nullopt);
+}
+
+TEST_F(DesktopLaunchIntegration, SpawnDetachedFindsNamesOnThePathAndLeavesOurDescriptors) {
+    // A pipe whose write end we would leak: the started program must not hold it open.
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const auto marker = root / "started";
+    ASSERT_TRUE(spawnDetached({"sh", "-c", "touch " + shellQuote(marker.string()) + "; sleep 2"}));
+    ::close(pipeEnds[1]);
+    ASSERT_TRUE(waitFor(marker));
+    pollfd readEnd{pipeEnds[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&readEnd, 1, 1000), 1);  // end of file at once, not after the sleep
+    char byte = 0;
+    EXPECT_EQ(::read(pipeEnds[0], &byte, 1), 0);
+    ::close(pipeEnds[0]);
+
+    EXPECT_FALSE(spawnDetached({}));
+    EXPECT_FALSE(spawnDetached({"vurin-no-such-program"}));
+    EXPECT_FALSE(spawnDetached({(root / "bin" / "missing").string()}));
 }
 
 TEST_F(DesktopLaunchIntegration, TheFirstTerminalRunsTheCommandLine) {

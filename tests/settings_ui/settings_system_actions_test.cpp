@@ -99,7 +99,7 @@ TEST_F(SystemActions, InstallerIsWrittenAndOpenedInATerminal) {
     EXPECT_EQ(modeOf(script) & 0111, 0U);  // run through bash, never executed directly
     EXPECT_EQ(terminal->commands, std::vector<std::string>{"bash '" + script.string() + "'"});
     EXPECT_EQ(logs, std::vector<std::string>{"▸ 已在终端启动本地模型安装脚本"});
-    EXPECT_FALSE(clipboard->clipboard);
+    EXPECT_TRUE(clipboard->contents(ClipboardSelection::clipboard).empty());
     EXPECT_TRUE(shell->alerts.empty());
 }
 
@@ -107,8 +107,10 @@ TEST_F(SystemActions, WithoutATerminalTheCommandGoesToTheClipboard) {
     terminal->opens = false;
     settingsController->installLocalModels();
     const std::string command = "bash '" + (configDir() / "install-local-models.sh").string() + "'";
-    EXPECT_EQ(clipboard->clipboard, command);
-    EXPECT_EQ(clipboard->primary, command);
+    EXPECT_EQ(clipboard->contents(ClipboardSelection::clipboard),
+              std::vector{FakeClipboard::textItem(command)});
+    EXPECT_EQ(clipboard->contents(ClipboardSelection::primary),
+              std::vector{FakeClipboard::textItem(command)});
     EXPECT_EQ(logs,
               std::vector<std::string>{"⚠️ "
                                        "无法自动打开终端,已把命令复制到剪贴板,请手动粘贴运行"});

@@ -4,25 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/clipboard.h"
 #include "settings_ui/desktop_launch.h"
 #include "settings_ui/login_item.h"
 #include "settings_ui/update_checker.h"
+#include "support/fake_desktop.h"
 
 namespace vurin::testing {
-
-class FakeClipboard : public Clipboard {
-  public:
-    std::vector<ClipboardItem> items(ClipboardSelection) override { return {}; }
-    void replace(ClipboardSelection, const std::vector<ClipboardItem>&) override {}
-    void writeText(ClipboardSelection selection, const std::string& text) override {
-        (selection == ClipboardSelection::clipboard ? clipboard : primary) = text;
-    }
-    std::int64_t changeCount(ClipboardSelection) const override { return 0; }
-
-    std::optional<std::string> clipboard;
-    std::optional<std::string> primary;
-};
 
 // A login item whose state the test sets; register and unregister move it to
 // `stateAfterRegister` / notRegistered unless an error is set.

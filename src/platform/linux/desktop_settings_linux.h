@@ -39,11 +39,4 @@ class LinuxDesktopSettings : public DesktopSettings {
     Launcher launch_;
 };
 
-// Whether `program` names an executable file in one of the folders of $PATH.
-bool programOnPath(const std::string& program);
-
-// Starts `command` (searched on $PATH) detached from this process: no wait, no zombie, standard
-// streams on /dev/null, none of our other descriptors inherited.
-bool launchDetached(const std::vector<std::string>& command);
-
 }  // namespace vurin

@@ -128,17 +128,17 @@ QPixmap tintedSymbol(const std::string& symbol, int side) {
     return pixmap;
 }
 
-// A row of mutually exclusive buttons.
-class SegmentedWidget : public QWidget {
+// A row of mutually exclusive buttons on one track.
+class SegmentedWidget : public SegmentTrack {
   public:
-    SegmentedWidget(const SegmentedControl& model, QWidget* parent) : QWidget(parent) {
+    SegmentedWidget(const SegmentedControl& model, QWidget* parent) : SegmentTrack(parent) {
         auto* layout = new QHBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setContentsMargins(1, 1, 1, 1);
         layout->setSpacing(0);
         group_ = new QButtonGroup(this);
         group_->setExclusive(true);
         for (std::size_t i = 0; i < model.segments.size(); ++i) {
-            auto* button = new QPushButton(qs(model.segments[i]), this);
+            auto* button = new SegmentButton(qs(model.segments[i]), this);
             button->setCheckable(true);
             button->setChecked(static_cast<int>(i) == model.selected);
             group_->addButton(button, static_cast<int>(i));
@@ -286,6 +286,8 @@ class QtWindowView::Builder {
         texts->setSpacing(2);
         auto* title = new QLabel(qs(row.title));
         title->setFont(fontFor(13, row.boldTitle, false));
+        // A long title wraps rather than widening the window.
+        title->setWordWrap(true);
         setLabelColour(title, ColourRole::primary);
         registerControl(row.titleId, title);
         texts->addWidget(title);
@@ -323,8 +325,8 @@ class QtWindowView::Builder {
         for (const Control& control : row.controls) {
             if (std::holds_alternative<FlexibleSpace>(control.kind)) {
                 fills = true;
-            } else if (const auto* label = std::get_if<Label>(&control.kind)) {
-                fills = fills || label->style.wraps;
+            } else {
+                fills = fills || takesFreeWidth(control);
             }
         }
         if (!fills && row.alignment != TextAlignment::leading) {
@@ -339,6 +341,17 @@ class QtWindowView::Builder {
         layout->addLayout(line);
     }
 
+    // Wrapping or elided labels and text fields without a width share a row's free width.
+    static bool takesFreeWidth(const Control& control) {
+        if (const auto* label = std::get_if<Label>(&control.kind)) {
+            return label->style.wraps || label->style.elides;
+        }
+        if (const auto* field = std::get_if<SecureTextField>(&control.kind)) {
+            return field->width == 0;
+        }
+        return false;
+    }
+
     void addControl(QHBoxLayout* line, const Control& control) {
         if (std::holds_alternative<FlexibleSpace>(control.kind)) {
             line->addStretch(1);
@@ -346,13 +359,12 @@ class QtWindowView::Builder {
         }
         QWidget* widget = std::visit([&](const auto& kind) { return make(kind); }, control.kind);
         registerControl(control.id, widget);
-        const auto* label = std::get_if<Label>(&control.kind);
-        line->addWidget(widget, label && label->style.wraps ? 1 : 0);
+        line->addWidget(widget, takesFreeWidth(control) ? 1 : 0);
     }
 
     QWidget* make(const Label& model) {
         const TextStyle& style = model.style;
-        auto* label = new QLabel(qs(model.text));
+        auto* label = style.elides ? new ElidingLabel(qs(model.text)) : new QLabel(qs(model.text));
         label->setFont(fontFor(style.pointSize, style.bold, style.monospaced));
         label->setAlignment(horizontal(style.alignment) | Qt::AlignVCenter);
         if (style.width > 0) {
@@ -563,7 +575,9 @@ void QtWindowView::build() {
     }
 
     window->applyTheme();
-    window->resize(window->sizeHint().expandedTo(QSize(model_.width, model_.height)));
+    // The model's width is the window's: content that wants more wraps or is cut short.
+    window->setFixedWidth(model_.width);
+    window->resize(model_.width, std::max(model_.height, window->sizeHint().height()));
 }
 
 QWidget* QtWindowView::buildPage(int index) {

@@ -10,6 +10,8 @@ namespace vurin {
 namespace {
 
 constexpr qreal kCardRadius = 11;
+constexpr qreal kSegmentRadius = 6;
+constexpr int kSegmentPadding = 12;
 
 QColor grey(qreal level) {
     return QColor::fromRgbF(static_cast<float>(level), static_cast<float>(level),
@@ -114,6 +116,107 @@ void SwitchButton::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::white);
     painter.setPen(QPen(withAlpha(Qt::black, 0.15), 0.5));
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+}
+
+SegmentTrack::SegmentTrack(QWidget* parent) : QWidget(parent) {}
+
+void SegmentTrack::paintEvent(QPaintEvent*) {
+    const WindowTheme theme = WindowTheme::current();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = withAlpha(theme.colour(ColourRole::primary), theme.dark ? 0.10 : 0.06);
+    QColor border = withAlpha(theme.colour(ColourRole::primary), theme.dark ? 0.25 : 0.22);
+    if (!isEnabled()) {
+        fill.setAlphaF(fill.alphaF() * 0.5f);
+        border.setAlphaF(border.alphaF() * 0.5f);
+    }
+    painter.setPen(QPen(border, 1));
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kSegmentRadius,
+                            kSegmentRadius);
+}
+
+SegmentButton::SegmentButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
+    setText(text);
+    setCheckable(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QSize SegmentButton::sizeHint() const {
+    const QFontMetrics metrics = fontMetrics();
+    return {metrics.horizontalAdvance(text()) + 2 * kSegmentPadding, metrics.height() + 10};
+}
+
+QSize SegmentButton::minimumSizeHint() const {
+    return sizeHint();
+}
+
+void SegmentButton::paintEvent(QPaintEvent*) {
+    const WindowTheme theme = WindowTheme::current();
+    const QPalette palette = QApplication::palette();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = QRectF(rect()).adjusted(2, 2, -2, -2);
+    QColor textColour = theme.colour(ColourRole::primary);
+    if (isChecked()) {
+        QColor fill = palette.color(QPalette::Highlight);
+        if (!isEnabled()) {
+            fill.setAlphaF(0.5f);
+        }
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(bounds, kSegmentRadius - 2, kSegmentRadius - 2);
+        textColour = palette.color(QPalette::HighlightedText);
+    } else if (isDown() || underMouse()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(withAlpha(theme.colour(ColourRole::primary), isDown() ? 0.16 : 0.08));
+        painter.drawRoundedRect(bounds, kSegmentRadius - 2, kSegmentRadius - 2);
+    }
+    if (hasFocus()) {
+        painter.setPen(QPen(palette.color(QPalette::Highlight), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(bounds.adjusted(-1, -1, 1, 1), kSegmentRadius - 1,
+                                kSegmentRadius - 1);
+    }
+    if (!isEnabled()) {
+        textColour.setAlphaF(textColour.alphaF() * 0.5f);
+    }
+    painter.setPen(textColour);
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+}
+
+ElidingLabel::ElidingLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+QSize ElidingLabel::minimumSizeHint() const {
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+QString ElidingLabel::shownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+}
+
+void ElidingLabel::paintEvent(QPaintEvent*) {
+    // The text may have been replaced since the last resize.
+    updateToolTip();
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect(), static_cast<int>(alignment()) | Qt::TextSingleLine,
+                     shownText());
+}
+
+void ElidingLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidingLabel::updateToolTip() {
+    const QString tip = shownText() == text() ? QString() : text();
+    if (toolTip() != tip) {
+        setToolTip(tip);
+    }
 }
 
 QImage imageFromData(const ImageData& data) {

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFrame>
 #include <QImage>
+#include <QLabel>
 #include <QWidget>
 
 #include "app/window_model.h"
@@ -50,6 +51,44 @@ class SwitchButton : public QAbstractButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// One segment of a segmented control: the checked one is filled with the palette's highlight
+// and drawn in its highlighted text colour, the others stay plain on the control's track.
+class SegmentButton : public QAbstractButton {
+  public:
+    explicit SegmentButton(const QString& text, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The rounded track behind a row of segments.
+class SegmentTrack : public QWidget {
+  public:
+    explicit SegmentTrack(QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A one-line label that asks for no width of its own: text wider than the label is cut with an
+// ellipsis, and the whole text is then its tooltip.
+class ElidingLabel : public QLabel {
+  public:
+    explicit ElidingLabel(const QString& text, QWidget* parent = nullptr);
+    QSize minimumSizeHint() const override;
+    // The text as drawn at the current width.
+    QString shownText() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void updateToolTip();
 };
 
 // A picture drawn at a fixed size without smoothing, optionally on white with rounded corners.
