@@ -8,11 +8,11 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
-#include <filesystem>
 #include <map>
 #include <vector>
 
 #include "support/language.h"
+#include "support/qt_widgets_testing.h"
 #include "support/settings_controller_fixture.h"
 #include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/qt_window_widgets.h"
@@ -20,36 +20,8 @@
 namespace vurin::testing {
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "vurin-settings-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QApplication::processEvents();
-    }
-}
-
-std::filesystem::path screenshotFolder() {
-    std::error_code error;
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    auto folder =
-        (error ? std::filesystem::temp_directory_path() : executable.parent_path()) / "screenshots";
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
-QPushButton* buttonTitled(QWidget* root, const std::string& title) {
-    for (QPushButton* button : root->findChildren<QPushButton*>()) {
-        if (button->text().toStdString() == title && button->isVisible()) {
-            return button;
-        }
-    }
-    return nullptr;
+    settleWidgets();
 }
 
 std::vector<SegmentButton*> segmentsIn(QWidget* root) {
@@ -110,7 +82,7 @@ void expectLanguageSegmentSelected(QWidget* window, const QString& selected) {
 class SettingsWindowDesktop : public SettingsControllerFixture {
   protected:
     void SetUp() override {
-        application();
+        ensureQtApplication();
         renderer = std::make_shared<QtWindowRenderer>();
         SettingsControllerFixture::SetUp();
     }
@@ -138,12 +110,7 @@ class SettingsWindowDesktop : public SettingsControllerFixture {
             // fits in it.
             EXPECT_EQ(window->width(), 560) << names[tab] << " " << theme;
             EXPECT_LE(window->minimumSizeHint().width(), 560) << names[tab] << " " << theme;
-            const QPixmap shot = window->grab();
-            ASSERT_FALSE(shot.isNull());
-            const auto file =
-                screenshotFolder() / ("settings-" + std::string(names[tab]) + "-" + theme + ".png");
-            ASSERT_TRUE(shot.save(QString::fromStdString(file.string()), "PNG"));
-            EXPECT_GT(std::filesystem::file_size(file), 1000U) << file;
+            saveScreenshot(window, "settings-" + std::string(names[tab]) + "-" + theme);
         }
     }
 };
