@@ -20,7 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ScratchFolder;
 using testing::serveUntil;
-using testing::waitUntilFront;
 
 // "héllo 😀 wörld": GTK counts 13 characters, Qt 14; the logic wants 14.
 const std::string kMixedText = "h\xC3\xA9llo \xF0\x9F\x98\x80 w\xC3\xB6rld";
@@ -50,7 +49,7 @@ class FocusReaderTest : public ::testing::Test {
 TEST_F(FocusReaderTest, TerminalIsNamedByItsClassAndProcessAndHasNoElement) {
     auto xterm = testing::startXterm("sleep 60");
     ASSERT_TRUE(xterm);
-    ASSERT_TRUE(waitUntilFront(reader_, xterm->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, xterm->pid()));
 
     const auto front = reader_.frontmostApplication();
     ASSERT_TRUE(front);
@@ -65,7 +64,7 @@ TEST_F(FocusReaderTest, TerminalIsNamedByItsClassAndProcessAndHasNoElement) {
 TEST_F(FocusReaderTest, GtkEntryGivesItsElementTextAndCaretInUTF16Units) {
     auto gtk = testing::startGtkEntries(folder_, {kMixedText});
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(reader_, gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto front = reader_.frontmostApplication();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->name, "python3");
@@ -84,7 +83,7 @@ TEST_F(FocusReaderTest, GtkSelectionAcrossAnEmojiIsConvertedToUTF16Units) {
     // Characters 6..8 as GTK counts them: the emoji and the space after it.
     auto gtk = testing::startGtkEntries(folder_, {kMixedText}, 6, 8);
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(reader_, gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto element = waitForFocusedElement();
     ASSERT_TRUE(element);
     EXPECT_EQ(selectionOf(*element), std::pair(6L, 3L));
@@ -93,7 +92,7 @@ TEST_F(FocusReaderTest, GtkSelectionAcrossAnEmojiIsConvertedToUTF16Units) {
 TEST_F(FocusReaderTest, QtLineEditCaretIsAlreadyInUTF16Units) {
     auto qt = testing::startQtField(kMixedText);
     ASSERT_TRUE(qt);
-    ASSERT_TRUE(waitUntilFront(reader_, qt->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, qt->pid()));
     const auto element = waitForFocusedElement();
     ASSERT_TRUE(element);
     EXPECT_EQ(reader_.textOf(*element), kMixedText);
@@ -103,7 +102,7 @@ TEST_F(FocusReaderTest, QtLineEditCaretIsAlreadyInUTF16Units) {
 TEST_F(FocusReaderTest, AnotherFieldOfTheSameApplicationIsAnotherElement) {
     auto gtk = testing::startGtkEntries(folder_, {"first", "second"});
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(reader_, gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto first = waitForFocusedElement();
     ASSERT_TRUE(first);
     ASSERT_EQ(reader_.textOf(*first), "first");
@@ -121,7 +120,7 @@ TEST_F(FocusReaderTest, AnotherFieldOfTheSameApplicationIsAnotherElement) {
 TEST_F(FocusReaderTest, HungApplicationGivesNoElementPromptly) {
     auto gtk = testing::startGtkEntries(folder_, {"hung"});
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(reader_, gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto element = waitForFocusedElement();
     ASSERT_TRUE(element);
 

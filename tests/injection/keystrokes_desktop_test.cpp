@@ -24,7 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ScratchFolder;
 using testing::serveUntil;
-using testing::waitUntilFront;
 
 class KeystrokesTest : public ::testing::Test {
   protected:
@@ -42,7 +41,7 @@ class KeystrokesTest : public ::testing::Test {
 TEST_F(KeystrokesTest, ControlVPastesTheClipboardIntoTheFocusedField) {
     auto gtk = testing::startGtkEntries(folder_, {"say: "});
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(reader_, gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     std::optional<AccessibleElementRef> field;
     ASSERT_TRUE(serveUntil([&] { return (field = reader_.focusedElement()).has_value(); }));
 
@@ -65,7 +64,7 @@ TEST_F(KeystrokesTest, ShiftInsertPastesThePrimarySelectionIntoXterm) {
     // Non-canonical input: cat gets the pasted bytes without waiting for a line end.
     auto xterm = testing::startXterm("stty -icanon -echo; exec cat > '" + received.string() + "'");
     ASSERT_TRUE(xterm);
-    ASSERT_TRUE(waitUntilFront(reader_, xterm->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, xterm->pid()));
     ASSERT_TRUE(serveUntil([&] { return std::filesystem::exists(received); }));
 
     clipboard_->writeText(ClipboardSelection::clipboard, "from the clipboard");
