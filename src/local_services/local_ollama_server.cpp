@@ -49,10 +49,14 @@ std::shared_ptr<LocalOllamaServer> LocalOllamaServer::create(std::shared_ptr<Mai
 
 LocalOllamaServer::LocalOllamaServer(std::shared_ptr<MainQueue> mainQueue,
                                      LocalOllamaServerOptions options)
-    : SupervisedService(std::move(mainQueue),
-                        {"⚠️ ollama serve 已退出,维护定时器会自动重启",
-                         "⚠️ ollama 健康检查失败,准备重新启动"},
-                        options.poll),
+    : SupervisedService(
+          std::move(mainQueue),
+          {.exited = "⚠️ ollama serve 已退出,维护定时器会自动重启",
+           .recoveryFailed = "⚠️ ollama 健康检查失败,准备重新启动",
+           .launchFailed = "❌ 启动 ollama serve 失败:",
+           .starting = "🧠 本地 ollama serve 启动中…",
+           .timedOut = "⚠️ 本地 ollama 20 秒内未就绪;稍后会自动重试"},
+          options.poll),
       options_(std::move(options)) {}
 
 std::vector<std::pair<std::string, std::string>> LocalOllamaServer::childEnvironmentOverrides() {
@@ -64,9 +68,7 @@ void LocalOllamaServer::start(Callback onReady) {
     if (!generation) {
         return;
     }
-    runInBackground([weak = std::weak_ptr<LocalOllamaServer>(
-                         std::static_pointer_cast<LocalOllamaServer>(shared_from_this())),
-                     generation = *generation,
+    runInBackground([weak = weakSelf<LocalOllamaServer>(), generation = *generation,
                      onReady = std::move(onReady)] { runStart(weak, generation, onReady); });
 }
 
@@ -82,70 +84,45 @@ void LocalOllamaServer::maintain(Callback onReady) {
         start(std::move(onReady));
         return;
     }
-    runInBackground([weak = std::weak_ptr<LocalOllamaServer>(
-                         std::static_pointer_cast<LocalOllamaServer>(shared_from_this())),
-                     generation, onReady = std::move(onReady)] {
-        auto self = weak.lock();
-        if (!self || self->healthCheck()) {
-            return;
-        }
-        {
-            std::lock_guard guard(self->stateLock_);
-            if (self->lifecycle_ != generation || !self->ready_) {
+    runInBackground(
+        [weak = weakSelf<LocalOllamaServer>(), generation, onReady = std::move(onReady)] {
+            auto self = weak.lock();
+            if (!self || self->healthCheck()) {
                 return;
             }
-            self->ready_ = false;
-        }
-        log("⚠️ ollama 服务已失联,正在自动恢复");
-        self->start(onReady);
-    });
+            {
+                std::lock_guard guard(self->stateLock_);
+                if (self->lifecycle_ != generation || !self->ready_) {
+                    return;
+                }
+                self->ready_ = false;
+            }
+            log("⚠️ ollama 服务已失联,正在自动恢复");
+            self->start(onReady);
+        });
 }
 
 void LocalOllamaServer::runStart(const std::weak_ptr<LocalOllamaServer>& weak,
                                  std::int64_t generation, const Callback& onReady) {
-    std::shared_ptr<ChildProcess> child;
-    std::shared_ptr<ServiceShutdown> shutdown;
-    PollSchedule poll;
-    {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        // Someone's server already answers: use it, launch nothing.
-        if (self->healthCheck()) {
-            self->finishReady(onReady, generation);
-            return;
-        }
-        const auto executable = self->options_.findExecutable();
-        if (!executable) {
-            self->failStart(generation, "❌ 找不到 ollama,请先安装本地组件");
-            return;
-        }
-        child = ChildProcess::create(*executable, {"serve"},
-                                     environmentWith(childEnvironmentOverrides()));
-        self->watch(child);
-        if (const auto error = child->launch()) {
-            self->failStart(generation, "❌ 启动 ollama serve 失败:" + *error);
-            return;
-        }
-        if (!self->registerChild(generation, child)) {
-            return;
-        }
-        log("🧠 本地 ollama serve 启动中…");
-        shutdown = self->shutdown_;
-        poll = self->poll_;
-    }
-    const PollResult result = pollUntilHealthy(weak, child, shutdown, poll);
     auto self = weak.lock();
-    if (!self || result == PollResult::childEnded) {
+    if (!self) {
         return;
     }
-    if (result == PollResult::healthy) {
+    // Someone's server already answers: use it, launch nothing.
+    if (self->healthCheck()) {
         self->finishReady(onReady, generation);
         return;
     }
-    self->failStart(generation, "⚠️ 本地 ollama 20 秒内未就绪;稍后会自动重试");
-    child->terminate();
+    const auto executable = self->options_.findExecutable();
+    if (!executable) {
+        self->failStart(generation, "❌ 找不到 ollama,请先安装本地组件");
+        return;
+    }
+    const auto child =
+        ChildProcess::create(*executable, {"serve"}, environmentWith(childEnvironmentOverrides()));
+    if (auto answered = launchAndPoll(std::move(self), generation, child)) {
+        std::static_pointer_cast<LocalOllamaServer>(answered)->finishReady(onReady, generation);
+    }
 }
 
 void LocalOllamaServer::finishReady(const Callback& onReady, std::int64_t attempt) {

@@ -13,13 +13,9 @@
 
 namespace vurin {
 
-// Where the ollama service looks for things; the defaults are the product's. Tests point them
-// at stand-ins, other ports and shorter polls (the child finds its port through OLLAMA_HOST,
-// which it inherits).
-struct LocalOllamaServerOptions {
-    int port = ollamaPort;
-    PollSchedule poll;
-    std::function<std::optional<std::filesystem::path>()> findExecutable = findOllamaBin;
+// The product's ollama server. The child finds its port through OLLAMA_HOST, which it inherits.
+struct LocalOllamaServerOptions : SupervisedServiceOptions {
+    LocalOllamaServerOptions() : SupervisedServiceOptions{ollamaPort, {}, findOllamaBin} {}
 };
 
 // Makes sure an ollama server answers on the loopback port with the polish model: adopts one

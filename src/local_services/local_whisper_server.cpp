@@ -25,10 +25,14 @@ std::shared_ptr<LocalWhisperServer> LocalWhisperServer::create(std::shared_ptr<M
 
 LocalWhisperServer::LocalWhisperServer(std::shared_ptr<MainQueue> mainQueue,
                                        LocalWhisperServerOptions options)
-    : SupervisedService(std::move(mainQueue),
-                        {"⚠️ whisper-server 已退出,维护定时器会自动重启",
-                         "⚠️ whisper-server 健康检查失败,准备重新启动"},
-                        options.poll),
+    : SupervisedService(
+          std::move(mainQueue),
+          {.exited = "⚠️ whisper-server 已退出,维护定时器会自动重启",
+           .recoveryFailed = "⚠️ whisper-server 健康检查失败,准备重新启动",
+           .launchFailed = "❌ 启动 whisper-server 失败:",
+           .starting = "🧠 本地 whisper-server 启动中(加载模型约 1 秒)…",
+           .timedOut = "⚠️ 本地 whisper-server 20 秒内未就绪;稍后会自动重试"},
+          options.poll),
       options_(std::move(options)) {}
 
 void LocalWhisperServer::start(Callback onReady) {
@@ -48,55 +52,27 @@ void LocalWhisperServer::start(Callback onReady) {
         return;
     }
     runInBackground(
-        [weak = std::weak_ptr<LocalWhisperServer>(
-             std::static_pointer_cast<LocalWhisperServer>(shared_from_this())),
-         executable = *executable, generation = *generation,
+        [weak = weakSelf<LocalWhisperServer>(), executable = *executable, generation = *generation,
          onReady = std::move(onReady)] { launch(weak, executable, generation, onReady); });
 }
 
 void LocalWhisperServer::launch(const std::weak_ptr<LocalWhisperServer>& weak,
                                 const std::filesystem::path& executable, std::int64_t generation,
                                 const Callback& onReady) {
-    std::shared_ptr<ChildProcess> child;
-    std::shared_ptr<ServiceShutdown> shutdown;
-    PollSchedule poll;
-    {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        self->killOrphans();
-        const std::string port = std::to_string(self->options_.port);
-        child = ChildProcess::create(
-            executable, {"-m", self->options_.modelPath().string(), "--port", port, "-l", "auto"});
-        self->watch(child);
-        if (const auto error = child->launch()) {
-            self->failStart(generation, "❌ 启动 whisper-server 失败:" + *error);
-            return;
-        }
-        if (!self->registerChild(generation, child)) {
-            return;
-        }
-        log("🧠 本地 whisper-server 启动中(加载模型约 1 秒)…");
-        shutdown = self->shutdown_;
-        poll = self->poll_;
-    }
-    const PollResult result = pollUntilHealthy(weak, child, shutdown, poll);
     auto self = weak.lock();
-    if (!self || result == PollResult::childEnded) {
+    if (!self) {
         return;
     }
-    if (result == PollResult::healthy) {
-        if (self->becomeReady(generation, child, true)) {
-            log("✅ 本地 whisper-server 就绪(端口 " + std::to_string(self->options_.port) + ")");
-            self->postToMain(onReady);
-        }
-        return;
+    self->killOrphans();
+    const std::string port = std::to_string(self->options_.port);
+    const auto child = ChildProcess::create(
+        executable, {"-m", self->options_.modelPath().string(), "--port", port, "-l", "auto"});
+    const auto server = std::static_pointer_cast<LocalWhisperServer>(
+        launchAndPoll(std::move(self), generation, child));
+    if (server && server->becomeReady(generation, child, true)) {
+        log("✅ 本地 whisper-server 就绪(端口 " + std::to_string(server->options_.port) + ")");
+        server->postToMain(onReady);
     }
-    self->failStart(generation,
-                    "⚠️ 本地 whisper-server 20 秒内未就绪;稍后会自动重试");
-    // Its termination handler stays: it clears `process_` once the child has gone.
-    child->terminate();
 }
 
 bool LocalWhisperServer::healthCheck() {

@@ -11,12 +11,9 @@
 
 namespace vurin {
 
-// Where the whisper service looks for things; the defaults are the product's. Tests point
-// them at stand-ins, other ports and shorter polls.
-struct LocalWhisperServerOptions {
-    int port = whisperPort;
-    PollSchedule poll;
-    std::function<std::optional<std::filesystem::path>()> findExecutable = findWhisperServerBin;
+// The product's whisper server and model; tests point them elsewhere.
+struct LocalWhisperServerOptions : SupervisedServiceOptions {
+    LocalWhisperServerOptions() : SupervisedServiceOptions{whisperPort, {}, findWhisperServerBin} {}
     std::function<std::filesystem::path()> modelPath = whisperModelPath;
     std::filesystem::path pkill = "/usr/bin/pkill";
 };

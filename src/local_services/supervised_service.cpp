@@ -209,6 +209,37 @@ SupervisedService::PollResult SupervisedService::pollUntilHealthy(
     return PollResult::timedOut;
 }
 
+std::shared_ptr<SupervisedService> SupervisedService::launchAndPoll(
+    std::shared_ptr<SupervisedService> self, std::int64_t generation,
+    const std::shared_ptr<ChildProcess>& child) {
+    const std::weak_ptr<SupervisedService> weak = self;
+    self->watch(child);
+    if (const auto error = child->launch()) {
+        self->failStart(generation, self->texts_.launchFailed + *error);
+        return nullptr;
+    }
+    if (!self->registerChild(generation, child)) {
+        return nullptr;
+    }
+    log(self->texts_.starting);
+    const auto shutdown = self->shutdown_;
+    const auto poll = self->poll_;
+    self.reset();
+
+    const PollResult result = pollUntilHealthy(weak, child, shutdown, poll);
+    self = weak.lock();
+    if (!self || result == PollResult::childEnded) {
+        return nullptr;
+    }
+    if (result == PollResult::healthy) {
+        return self;
+    }
+    self->failStart(generation, self->texts_.timedOut);
+    // Its termination handler stays: it clears `process_` once the child has gone.
+    child->terminate();
+    return nullptr;
+}
+
 void SupervisedService::postToMain(const Callback& callback) {
     if (callback) {
         mainQueue_->post(callback);

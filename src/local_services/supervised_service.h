@@ -2,6 +2,8 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,6 +25,14 @@ class PipelineCancellation;
 struct PollSchedule {
     double interval = 0.5;
     int attempts = 40;
+};
+
+// Where a service finds its server: each service's own options add to these and set the
+// product's defaults. Tests point them at stand-ins, other ports and shorter polls.
+struct SupervisedServiceOptions {
+    int port = 0;
+    PollSchedule poll;
+    std::function<std::optional<std::filesystem::path>()> findExecutable;
 };
 
 // Ends the background work of a service that is being destroyed: pauses return early and
@@ -65,6 +75,9 @@ class SupervisedService : public LocalService,
     struct Texts {
         std::string exited;          // our child ended while starting or ready
         std::string recoveryFailed;  // recoverIfUnhealthy found the service down
+        std::string launchFailed;    // the child could not be started; the error follows
+        std::string starting;        // our child runs and is being polled
+        std::string timedOut;        // our child did not answer within the poll's attempts
     };
 
     SupervisedService(std::shared_ptr<MainQueue> mainQueue, Texts texts, PollSchedule poll);
@@ -100,6 +113,19 @@ class SupervisedService : public LocalService,
                                        const std::shared_ptr<ChildProcess>& child,
                                        const std::shared_ptr<ServiceShutdown>& shutdown,
                                        PollSchedule poll);
+    // The rest of a start task once its `child` is made: launches it under watch, registers it,
+    // logs the starting text and polls it, holding the service only for the launch (`self` is
+    // given up before the poll). Returns the service when the child answers and the start may
+    // be finished; otherwise nothing, the failure having been logged where one is due and a
+    // child that never answered ended.
+    static std::shared_ptr<SupervisedService> launchAndPoll(
+        std::shared_ptr<SupervisedService> self, std::int64_t generation,
+        const std::shared_ptr<ChildProcess>& child);
+    // The service as the derived type, held weakly for background steps.
+    template <typename Derived>
+    std::weak_ptr<Derived> weakSelf() {
+        return std::static_pointer_cast<Derived>(shared_from_this());
+    }
 
     void postToMain(const Callback& callback);
 

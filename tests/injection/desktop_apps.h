@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/focus_reader.h"
 #include "support/desktop_program.h"
 #include "support/qt_widgets_testing.h"
 
@@ -43,6 +44,16 @@ inline bool serveUntil(const std::function<bool()>& done,
 
 inline void serveFor(std::chrono::milliseconds time) {
     serveUntil([] { return false; }, time);
+}
+
+// Serves until the program `pid` owns the active window, for 10 seconds at most.
+inline bool waitUntilFront(FocusReader& reader, pid_t pid) {
+    return serveUntil(
+        [&] {
+            auto front = reader.frontmostApplication();
+            return front && front->processID == pid;
+        },
+        std::chrono::seconds(10));
 }
 
 // A folder of the test's own, removed afterwards.

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "injection/desktop_apps.h"
 #include "platform/linux/focus_reader_x11.h"
@@ -25,20 +27,19 @@ constexpr long kMixedTextUTF16 = 14;
 
 class FocusReaderTest : public ::testing::Test {
   protected:
-    // Waits until the program's window is the active one.
-    bool waitUntilFront(pid_t pid) {
-        return serveUntil(
-            [&] {
-                auto front = reader_.frontmostApplication();
-                return front && front->processID == pid;
-            },
-            10s);
-    }
-
     std::optional<AccessibleElementRef> waitForFocusedElement() {
         std::optional<AccessibleElementRef> element;
         serveUntil([&] { return (element = reader_.focusedElement()).has_value(); }, 10s);
         return element;
+    }
+
+    // The element's selection as (location, length) in UTF-16 units; absent when unreadable.
+    std::optional<std::pair<long, long>> selectionOf(const AccessibleElementRef& element) {
+        const auto range = reader_.selectedRange(element);
+        if (!range) {
+            return std::nullopt;
+        }
+        return std::pair(range->location, range->length);
     }
 
     X11FocusReader reader_;
@@ -48,7 +49,7 @@ class FocusReaderTest : public ::testing::Test {
 TEST_F(FocusReaderTest, TerminalIsNamedByItsClassAndProcessAndHasNoElement) {
     auto xterm = testing::startXterm("sleep 60");
     ASSERT_TRUE(xterm);
-    ASSERT_TRUE(waitUntilFront(xterm->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, xterm->pid()));
 
     const auto front = reader_.frontmostApplication();
     ASSERT_TRUE(front);
@@ -63,7 +64,7 @@ TEST_F(FocusReaderTest, TerminalIsNamedByItsClassAndProcessAndHasNoElement) {
 TEST_F(FocusReaderTest, GtkEntryGivesItsElementTextAndCaretInUTF16Units) {
     auto gtk = testing::startGtkEntries(folder_, {kMixedText});
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto front = reader_.frontmostApplication();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->name, "python3");
@@ -75,42 +76,33 @@ TEST_F(FocusReaderTest, GtkEntryGivesItsElementTextAndCaretInUTF16Units) {
     EXPECT_EQ(reader_.focusedElement(), element) << "the same field must compare equal";
     EXPECT_EQ(reader_.roleOf(*element), "text");
     EXPECT_EQ(reader_.textOf(*element), kMixedText);
-    const auto range = reader_.selectedRange(*element);
-    ASSERT_TRUE(range);
-    EXPECT_EQ(range->location, kMixedTextUTF16);
-    EXPECT_EQ(range->length, 0);
+    EXPECT_EQ(selectionOf(*element), std::pair(kMixedTextUTF16, 0L));
 }
 
 TEST_F(FocusReaderTest, GtkSelectionAcrossAnEmojiIsConvertedToUTF16Units) {
     // Characters 6..8 as GTK counts them: the emoji and the space after it.
     auto gtk = testing::startGtkEntries(folder_, {kMixedText}, 6, 8);
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto element = waitForFocusedElement();
     ASSERT_TRUE(element);
-    const auto range = reader_.selectedRange(*element);
-    ASSERT_TRUE(range);
-    EXPECT_EQ(range->location, 6);
-    EXPECT_EQ(range->length, 3);
+    EXPECT_EQ(selectionOf(*element), std::pair(6L, 3L));
 }
 
 TEST_F(FocusReaderTest, QtLineEditCaretIsAlreadyInUTF16Units) {
     auto qt = testing::startQtField(kMixedText);
     ASSERT_TRUE(qt);
-    ASSERT_TRUE(waitUntilFront(qt->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, qt->pid()));
     const auto element = waitForFocusedElement();
     ASSERT_TRUE(element);
     EXPECT_EQ(reader_.textOf(*element), kMixedText);
-    const auto range = reader_.selectedRange(*element);
-    ASSERT_TRUE(range);
-    EXPECT_EQ(range->location, kMixedTextUTF16);
-    EXPECT_EQ(range->length, 0);
+    EXPECT_EQ(selectionOf(*element), std::pair(kMixedTextUTF16, 0L));
 }
 
 TEST_F(FocusReaderTest, AnotherFieldOfTheSameApplicationIsAnotherElement) {
     auto gtk = testing::startGtkEntries(folder_, {"first", "second"});
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto first = waitForFocusedElement();
     ASSERT_TRUE(first);
     ASSERT_EQ(reader_.textOf(*first), "first");
@@ -128,7 +120,7 @@ TEST_F(FocusReaderTest, AnotherFieldOfTheSameApplicationIsAnotherElement) {
 TEST_F(FocusReaderTest, HungApplicationGivesNoElementPromptly) {
     auto gtk = testing::startGtkEntries(folder_, {"hung"});
     ASSERT_TRUE(gtk);
-    ASSERT_TRUE(waitUntilFront(gtk->pid()));
+    ASSERT_TRUE(testing::waitUntilFront(reader_, gtk->pid()));
     const auto element = waitForFocusedElement();
     ASSERT_TRUE(element);
 

@@ -10,15 +10,12 @@
 
 #include "local_services/local_ollama_server.h"
 #include "providers/local_endpoints.h"
-#include "support/local_service_stand_ins.h"
-#include "support/virtual_main_queue.h"
+#include "support/local_service_fixture.h"
 
 namespace vurin {
 namespace {
 
 using testing::eventually;
-using testing::runningStandIns;
-using testing::zombieChildren;
 using namespace std::chrono_literals;
 
 const std::string kStarting = "🧠 本地 ollama serve 启动中…";
@@ -29,16 +26,14 @@ const std::string kTimedOut = "⚠️ 本地 ollama 20 秒内未就绪;稍后会
 const std::string kNoModel = "⚠️ 未找到模型 qwen2.5:7b,请安装本地组件";
 const std::string kLost = "⚠️ ollama 服务已失联,正在自动恢复";
 
-class LocalOllamaServerTest : public ::testing::Test {
+class LocalOllamaServerTest
+    : public testing::LocalServiceFixture<LocalOllamaServer, LocalOllamaServerOptions> {
   protected:
+    LocalOllamaServerTest() : LocalServiceFixture("ollama") {}
+
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("ollama-" + std::to_string(::getpid()) + "-" + std::to_string(port));
-        std::filesystem::create_directories(folder);
-        startLog = folder / "starts.jsonl";
+        LocalServiceFixture::SetUp();
         requestLog = folder / "requests.jsonl";
-        environment.set("VURIN_STAND_IN_START_LOG", startLog.string());
-        environment.set(testing::standInOwnerVariable(), std::to_string(::getpid()));
         environment.set("VURIN_STAND_IN_REQUEST_LOG", requestLog.string());
         environment.set("OLLAMA_HOST", "127.0.0.1:" + std::to_string(port));
         overrideLocalPortsForTesting(0, port);
@@ -48,50 +43,7 @@ class LocalOllamaServerTest : public ::testing::Test {
         dispose();
         overrideLocalPortsForTesting(0, 0);
         foreign.reset();
-        EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }))
-            << "a stand-in is still running";
-        EXPECT_TRUE(eventually([] { return zombieChildren().empty(); }))
-            << "a child was not reaped";
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-
-    LocalOllamaServerOptions options() {
-        LocalOllamaServerOptions chosen;
-        chosen.port = port;
-        chosen.poll = {0.05, 100};
-        chosen.findExecutable = [] { return testing::standInProgram("ollama"); };
-        return chosen;
-    }
-
-    void create() { create(options()); }
-    void create(LocalOllamaServerOptions chosen) {
-        dispose();
-        server = LocalOllamaServer::create(mainQueue, std::move(chosen));
-    }
-
-    // Stops and drops the service. A background step may still hold it; its destruction waits
-    // for them all, so nothing of it outlives the test.
-    void dispose() {
-        if (!server) {
-            return;
-        }
-        server->stop();
-        std::weak_ptr<LocalOllamaServer> last = server;
-        server.reset();
-        EXPECT_TRUE(eventually([&] { return last.expired(); }, 10000ms));
-    }
-
-    LocalService::Callback countReady() {
-        return [this] { ++readyCalls; };
-    }
-
-    static std::vector<nlohmann::json> records(const std::filesystem::path& file) {
-        std::vector<nlohmann::json> parsed;
-        for (const auto& line : testing::readLines(file)) {
-            parsed.push_back(nlohmann::json::parse(line));
-        }
-        return parsed;
+        LocalServiceFixture::TearDown();
     }
 
     std::vector<nlohmann::json> generateRequests() const {
@@ -106,17 +58,8 @@ class LocalOllamaServerTest : public ::testing::Test {
 
     bool becomesWarm() { return logs.waitFor(kWarm); }
 
-    testing::ScopedEnvironment environment;
-    testing::LogCapture logs;
-    const int port = testing::freeLoopbackPort();
-    std::filesystem::path folder;
-    std::filesystem::path startLog;
     std::filesystem::path requestLog;
-    std::shared_ptr<testing::VirtualMainQueue> mainQueue =
-        std::make_shared<testing::VirtualMainQueue>();
-    std::shared_ptr<LocalOllamaServer> server;
     std::unique_ptr<testing::ForeignStandIn> foreign;
-    int readyCalls = 0;
 };
 
 TEST_F(LocalOllamaServerTest, LaunchesServeWithTunedEnvironmentWarmsUpAndReportsReadyOnce) {
@@ -129,18 +72,15 @@ TEST_F(LocalOllamaServerTest, LaunchesServeWithTunedEnvironmentWarmsUpAndReports
     ASSERT_TRUE(becomesWarm());
     EXPECT_TRUE(server->isReady());
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kReady, kWarm}));
-    EXPECT_TRUE(eventually([&] {
-        mainQueue->runPending();
-        return readyCalls == 1;
-    }));
+    EXPECT_TRUE(readyCallsReach(1));
     std::this_thread::sleep_for(100ms);
     mainQueue->runPending();
     EXPECT_EQ(readyCalls, 1);
 
-    const auto starts = records(startLog);
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0]["arguments"], nlohmann::json({"serve"}));
-    const auto& childEnvironment = starts[0]["environment"];
+    const auto launches = starts();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0]["arguments"], nlohmann::json({"serve"}));
+    const auto& childEnvironment = launches[0]["environment"];
     EXPECT_EQ(childEnvironment["OLLAMA_FLASH_ATTENTION"], "1");
     EXPECT_EQ(childEnvironment["OLLAMA_KV_CACHE_TYPE"], "q8_0");
     EXPECT_EQ(childEnvironment["VURIN_PASSED_THROUGH"], "kept as is");
@@ -163,7 +103,7 @@ TEST_F(LocalOllamaServerTest, AnOllamaAlreadyAnsweringIsAdoptedAndNeverStopped) 
     server->start(countReady());
     ASSERT_TRUE(becomesWarm());
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kReady, kWarm}));
-    EXPECT_EQ(records(startLog).size(), 1u) << "nothing but the user's server was started";
+    EXPECT_EQ(starts().size(), 1u) << "nothing but the user's server was started";
     dispose();
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(foreign->isRunning());
@@ -177,7 +117,7 @@ TEST_F(LocalOllamaServerTest, StartWhileStartingOrReadyLaunchesNothing) {
     ASSERT_TRUE(becomesWarm());
     server->start(countReady());
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(records(startLog).size(), 1u);
+    EXPECT_EQ(starts().size(), 1u);
     EXPECT_EQ(logs.count(kStarting), 1u);
     EXPECT_EQ(generateRequests().size(), 1u);
 }
@@ -194,7 +134,7 @@ TEST_F(LocalOllamaServerTest, AStopBeforeTheChildIsRegisteredEndsTheChildSilentl
     create(chosen);
     weak = server;
     server->start(countReady());
-    EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }));
+    EXPECT_TRUE(standInsEnd());
     std::this_thread::sleep_for(300ms);
     mainQueue->runPending();
     EXPECT_FALSE(server->isReady());
@@ -208,7 +148,7 @@ TEST_F(LocalOllamaServerTest, StopDuringThePollDropsTheLateResult) {
     server->start(countReady());
     ASSERT_TRUE(logs.waitFor(kStarting));
     server->stop();
-    EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }));
+    EXPECT_TRUE(standInsEnd());
     std::this_thread::sleep_for(700ms);
     mainQueue->runPending();
     EXPECT_FALSE(server->isReady());
@@ -223,7 +163,8 @@ TEST_F(LocalOllamaServerTest, AModelListWithoutTheExactNameLeavesTheServerRunnin
     ASSERT_TRUE(logs.waitFor(kNoModel));
     EXPECT_FALSE(server->isReady());
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kNoModel}));
-    EXPECT_EQ(runningStandIns().size(), 1u) << "the server stays up so the model can be pulled";
+    EXPECT_EQ(testing::runningStandIns().size(), 1u)
+        << "the server stays up so the model can be pulled";
     EXPECT_TRUE(generateRequests().empty());
 }
 
@@ -243,7 +184,7 @@ TEST_F(LocalOllamaServerTest, AServerAnsweringTagsWithAnotherStatusIsNotHealthyA
     server->start(countReady());
     ASSERT_TRUE(logs.waitFor(kTimedOut));
     EXPECT_FALSE(server->isReady());
-    EXPECT_TRUE(eventually([] { return runningStandIns().empty(); })) << "the child is ended";
+    EXPECT_TRUE(standInsEnd()) << "the child is ended";
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kTimedOut}));
 }
@@ -255,7 +196,7 @@ TEST_F(LocalOllamaServerTest, APortHeldByAProgramThatNeverAnswersIsNotAdopted) {
     silent.set("VURIN_STAND_IN_MODE", "silent");
     foreign =
         std::make_unique<testing::ForeignStandIn>("ollama", std::vector<std::string>{"serve"});
-    ASSERT_TRUE(eventually([&] { return records(startLog).size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return starts().size() == 1; }));
     std::this_thread::sleep_for(100ms);  // listening
     silent.set("VURIN_STAND_IN_MODE", "serve");
     create();
@@ -317,7 +258,7 @@ TEST_F(LocalOllamaServerTest, NoExecutableOrOneThatExitsAtOnce) {
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(logs.count(kExited), 1u);
     EXPECT_EQ(logs.count(kTimedOut), 0u);
-    EXPECT_TRUE(zombieChildren().empty());
+    EXPECT_TRUE(testing::zombieChildren().empty());
 }
 
 TEST_F(LocalOllamaServerTest, RecoveryStopsOurChildAndAsksForARestart) {

@@ -14,17 +14,13 @@
 #include "local_services/local_whisper_server.h"
 #include "providers/local_endpoints.h"
 #include "providers/stt_clients.h"
-#include "support/local_service_stand_ins.h"
+#include "support/local_service_fixture.h"
 #include "support/stand_in_http_server.h"
-#include "support/virtual_main_queue.h"
 
 namespace vurin {
 namespace {
 
 using testing::eventually;
-using testing::LogCapture;
-using testing::runningStandIns;
-using testing::zombieChildren;
 using namespace std::chrono_literals;
 
 const std::string kStarting = "🧠 本地 whisper-server 启动中(加载模型约 1 秒)…";
@@ -33,78 +29,25 @@ const std::string kTimedOut =
     "⚠️ 本地 whisper-server 20 秒内未就绪;稍后会自动重试";
 const std::string kRecovering = "⚠️ whisper-server 健康检查失败,准备重新启动";
 
-class LocalWhisperServerTest : public ::testing::Test {
+class LocalWhisperServerTest
+    : public testing::LocalServiceFixture<LocalWhisperServer, LocalWhisperServerOptions> {
   protected:
+    LocalWhisperServerTest() : LocalServiceFixture("whisper-server") {}
+
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("whisper-" + std::to_string(::getpid()) + "-" + std::to_string(port));
-        std::filesystem::create_directories(folder);
+        LocalServiceFixture::SetUp();
         model = folder / "ggml-large-v3-turbo.bin";
         std::ofstream(model) << "not really a model";
-        startLog = folder / "starts.jsonl";
-        environment.set("VURIN_STAND_IN_START_LOG", startLog.string());
-        environment.set(testing::standInOwnerVariable(), std::to_string(::getpid()));
     }
 
-    void TearDown() override {
-        dispose();
-        EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }))
-            << "a stand-in is still running";
-        EXPECT_TRUE(eventually([] { return zombieChildren().empty(); }))
-            << "a child was not reaped";
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-
-    LocalWhisperServerOptions options() {
-        LocalWhisperServerOptions chosen;
-        chosen.port = port;
-        chosen.poll = {0.05, 100};
-        chosen.findExecutable = [] { return testing::standInProgram("whisper-server"); };
+    LocalWhisperServerOptions options() override {
+        auto chosen = LocalServiceFixture::options();
         chosen.modelPath = [model = model] { return model; };
         return chosen;
     }
 
-    void create() { create(options()); }
-    void create(LocalWhisperServerOptions chosen) {
-        dispose();
-        server = LocalWhisperServer::create(mainQueue, std::move(chosen));
-    }
-
-    // Stops and drops the service. A background step may still hold it; its destruction waits
-    // for them all, so nothing of it outlives the test.
-    void dispose() {
-        if (!server) {
-            return;
-        }
-        server->stop();
-        std::weak_ptr<LocalWhisperServer> last = server;
-        server.reset();
-        EXPECT_TRUE(eventually([&] { return last.expired(); }, 10000ms));
-    }
-
-    LocalService::Callback countReady() {
-        return [this] { ++readyCalls; };
-    }
-
     std::string readyLine() const {
         return "✅ 本地 whisper-server 就绪(端口 " + std::to_string(port) + ")";
-    }
-
-    std::vector<nlohmann::json> starts() const {
-        std::vector<nlohmann::json> records;
-        for (const auto& line : testing::readLines(startLog)) {
-            records.push_back(nlohmann::json::parse(line));
-        }
-        return records;
-    }
-
-    // onReady is posted just after the state turns ready; delivers it on the "main thread".
-    bool readyCallsReach(int expected) {
-        return eventually([&] {
-            mainQueue->runPending();
-            return readyCalls == expected;
-        });
     }
 
     // Ready, and the `times`-th ready line logged (it follows the state change).
@@ -112,16 +55,7 @@ class LocalWhisperServerTest : public ::testing::Test {
         return eventually([&] { return server->isReady() && logs.count(readyLine()) >= times; });
     }
 
-    testing::ScopedEnvironment environment;
-    LogCapture logs;
-    const int port = testing::freeLoopbackPort();
-    std::filesystem::path folder;
     std::filesystem::path model;
-    std::filesystem::path startLog;
-    std::shared_ptr<testing::VirtualMainQueue> mainQueue =
-        std::make_shared<testing::VirtualMainQueue>();
-    std::shared_ptr<LocalWhisperServer> server;
-    int readyCalls = 0;
 };
 
 TEST_F(LocalWhisperServerTest, StartsTheServerWithTheModelAndPortAndReportsReadyOnce) {
@@ -168,9 +102,9 @@ TEST_F(LocalWhisperServerTest, StopDuringThePollDropsTheLateResultAndEndsTheChil
     create();
     server->start(countReady());
     ASSERT_TRUE(logs.waitFor(kStarting));
-    ASSERT_EQ(runningStandIns().size(), 1u);
+    ASSERT_EQ(testing::runningStandIns().size(), 1u);
     server->stop();
-    EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }));
+    EXPECT_TRUE(standInsEnd());
     std::this_thread::sleep_for(700ms);  // past the moment the server would have answered
     mainQueue->runPending();
     EXPECT_FALSE(server->isReady());
@@ -190,7 +124,7 @@ TEST_F(LocalWhisperServerTest, StopBeforeTheChildIsRegisteredEndsItThroughTheLau
     server->start(countReady());
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(marker); }));
     server->stop();
-    EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }));
+    EXPECT_TRUE(standInsEnd());
     std::this_thread::sleep_for(200ms);
     mainQueue->runPending();
     EXPECT_FALSE(server->isReady());
@@ -206,7 +140,7 @@ TEST_F(LocalWhisperServerTest, AServerThatNeverAnswersTimesOutAndIsEndedWithoutA
     server->start(countReady());
     ASSERT_TRUE(logs.waitFor(kTimedOut));
     EXPECT_FALSE(server->isReady());
-    EXPECT_TRUE(eventually([] { return runningStandIns().empty(); }));
+    EXPECT_TRUE(standInsEnd());
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kTimedOut}));
     // The ended child no longer blocks a new start.
@@ -223,7 +157,7 @@ TEST_F(LocalWhisperServerTest, ACrashWhileReadyIsLoggedOnceAndTheNextMaintenance
     httplib::Client(("http://127.0.0.1:" + std::to_string(port)).c_str()).Get("/stand-in/crash");
     ASSERT_TRUE(logs.waitFor(kExited));
     EXPECT_FALSE(server->isReady());
-    EXPECT_TRUE(eventually([] { return zombieChildren().empty(); }));
+    EXPECT_TRUE(childrenReaped());
     server->maintain(countReady());
     ASSERT_TRUE(becomesReady(2));
     EXPECT_EQ(logs.count(kExited), 1u);
@@ -286,7 +220,7 @@ TEST_F(LocalWhisperServerTest, AnExecutableThatExitsAtOnceIsReportedOnceAndReape
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{kStarting, kExited}));
     EXPECT_FALSE(server->isReady());
-    EXPECT_TRUE(zombieChildren().empty());
+    EXPECT_TRUE(testing::zombieChildren().empty());
 }
 
 TEST_F(LocalWhisperServerTest, APortHeldByAnotherProgramEndsTheStartWithTheExitMessage) {

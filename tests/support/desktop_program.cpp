@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 extern char** environ;
@@ -51,34 +52,53 @@ DesktopProgram::~DesktopProgram() {
 }
 
 bool DesktopProgram::waitForLine(const std::string& line, std::chrono::milliseconds timeout) {
+    return waitForMatch([&](const std::string& candidate) { return candidate == line; }, timeout);
+}
+
+bool DesktopProgram::waitForLine(const std::regex& pattern, std::chrono::milliseconds timeout) {
+    return waitForMatch(
+        [&](const std::string& candidate) { return std::regex_search(candidate, pattern); },
+        timeout);
+}
+
+bool DesktopProgram::waitForMatch(const std::function<bool(const std::string&)>& matches,
+                                  std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
-        size_t start = 0, end;
+        size_t start = waitedPast_, end;
         while ((end = output_.find('\n', start)) != std::string::npos) {
-            if (output_.compare(start, end - start, line) == 0) {
-                output_.erase(0, end + 1);
+            if (matches(output_.substr(start, end - start))) {
+                waitedPast_ = end + 1;
                 return true;
             }
             start = end + 1;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (out_ < 0 || left.count() <= 0) {
+        if (std::chrono::steady_clock::now() >= deadline || !readSome(deadline)) {
             return false;
         }
-        pollfd descriptor{out_, POLLIN, 0};
-        if (poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
-        char buffer[512];
-        const ssize_t count = read(out_, buffer, sizeof buffer);
-        if (count <= 0) {
-            close(out_);
-            out_ = -1;
-            return false;
-        }
-        output_.append(buffer, static_cast<size_t>(count));
     }
+}
+
+bool DesktopProgram::readSome(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (out_ < 0) {
+        return false;
+    }
+    pollfd descriptor{out_, POLLIN, 0};
+    if (poll(&descriptor, 1,
+             static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0))) <= 0) {
+        return true;
+    }
+    char buffer[4096];
+    const ssize_t count = read(out_, buffer, sizeof buffer);
+    if (count <= 0) {
+        close(out_);
+        out_ = -1;
+        return false;
+    }
+    output_.append(buffer, static_cast<size_t>(count));
+    return true;
 }
 
 std::optional<int> DesktopProgram::exitStatus() {
@@ -90,6 +110,17 @@ std::optional<int> DesktopProgram::exitStatus() {
         }
     }
     return status_;
+}
+
+std::optional<int> DesktopProgram::waitForExit(std::chrono::milliseconds timeout) {
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!exitStatus() && std::chrono::steady_clock::now() < deadline) {
+        if (!readSome(std::min(deadline, std::chrono::steady_clock::now() + 20ms))) {
+            std::this_thread::sleep_for(10ms);  // output closed: only the exit is left
+        }
+    }
+    return exitStatus();
 }
 
 void DesktopProgram::pause() {

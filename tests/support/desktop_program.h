@@ -3,7 +3,9 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -23,22 +25,36 @@ class DesktopProgram {
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 
-    // Reads output until a line equal to `line` arrives; false at the deadline or the end.
+    // Reads output until a line equal to `line` (or one `pattern` finds a match in) arrives after
+    // the last line waited for; false at the deadline or the end.
     bool waitForLine(const std::string& line,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForLine(const std::regex& pattern,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Everything the program has written so far (what the waits have read).
+    const std::string& output() const { return output_; }
     // The exit code once the program has ended (-1 when a signal ended it); absent while it
     // runs. Never waits: the caller may have to serve the program meanwhile.
     std::optional<int> exitStatus();
+    // The exit code once the program has ended, or nothing at the deadline. Meanwhile its output
+    // is read, so a full pipe cannot hold it back.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout);
 
     void pause();   // SIGSTOP: the program stops answering, as a hung one does
     void resume();  // SIGCONT
 
   private:
+    bool waitForMatch(const std::function<bool(const std::string&)>& matches,
+                      std::chrono::milliseconds timeout);
+    // Reads what arrives before `deadline`; false once the output has ended.
+    bool readSome(std::chrono::steady_clock::time_point deadline);
+
     pid_t pid_ = -1;
     int out_ = -1;
     bool reaped_ = false;
     std::optional<int> status_;
     std::string output_;
+    std::size_t waitedPast_ = 0;  // where the line after the last one waited for starts
 };
 
 }  // namespace vurin::testing

@@ -11,6 +11,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/linux/x11_connection.h"
 #include "support/log.h"
 
 namespace vurin {
@@ -22,91 +23,24 @@ constexpr int evdevToXKeycode = 8;
 // While the keyboard is wanted but another client holds it, retry this often (ms).
 constexpr int keyboardGrabRetryMs = 100;
 
-// Xlib has one process-wide error handler, and its default one exits the process. Ours records
-// errors of the displays registered here and leaves every other display to the handler that was
-// installed before it.
-std::mutex errorRegistryLock;
-std::map<Display*, std::atomic<int>*> errorSlots;
-XErrorHandler previousErrorHandler = nullptr;
-XIOErrorHandler previousIOErrorHandler = nullptr;
-
-int recordXError(Display* display, XErrorEvent* error) {
-    XErrorHandler previous = nullptr;
-    {
-        std::lock_guard guard(errorRegistryLock);
-        auto found = errorSlots.find(display);
-        if (found != errorSlots.end()) {
-            int none = 0;
-            found->second->compare_exchange_strong(none, error->error_code);
-            return 0;
-        }
-        previous = previousErrorHandler;
-    }
-    return previous ? previous(display, error) : 0;
-}
-
-// The default I/O error handler exits the process. For our displays it only returns, and the
-// display's exit handler (markConnectionLost) records the loss.
-int ignoreOwnIOError(Display* display) {
-    XIOErrorHandler previous = nullptr;
-    {
-        std::lock_guard guard(errorRegistryLock);
-        if (errorSlots.contains(display)) {
-            return 0;
-        }
-        previous = previousIOErrorHandler;
-    }
-    return previous ? previous(display) : 0;
-}
-
-void installErrorHandlersOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        std::lock_guard guard(errorRegistryLock);
-        previousErrorHandler = XSetErrorHandler(recordXError);
-        previousIOErrorHandler = XSetIOErrorHandler(ignoreOwnIOError);
-    });
-}
-
-// Called instead of exit() when the connection breaks; Xlib then fails every further call on
-// the display quickly, and the capture loop notices the flag.
-void markConnectionLost(Display*, void* flag) {
-    static_cast<std::atomic<bool>*>(flag)->store(true);
-}
-
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-
 }  // namespace
 
 // The capture thread's connection and grabs. Used on the capture thread only.
 class X11KeyGrab::Session {
   public:
-    ~Session() {
-        if (display_) {
-            std::lock_guard guard(errorRegistryLock);
-            errorSlots.erase(display_.get());
-        }
-    }
-
     KeyGrabResult open(const std::string& name, int evdevCode) {
-        installErrorHandlersOnce();
-        display_.reset(XOpenDisplay(name.empty() ? nullptr : name.c_str()));
-        if (!display_) {
+        // Its protocol errors are recorded for the grab to read, and a broken connection only
+        // sets lost() (the capture loop notices it) instead of exiting the process.
+        connection_ = X11Connection::open(name);
+        if (!connection_) {
             const char* fromEnvironment = std::getenv("DISPLAY");
             const std::string shown =
                 name.empty() ? (fromEnvironment ? fromEnvironment : "") : name;
             return {KeyGrabStatus::unavailable,
                     "❌ 无法连接 X11 显示(DISPLAY=" + shown + "),触发键不可用"};
         }
-        {
-            std::lock_guard guard(errorRegistryLock);
-            errorSlots[display_.get()] = &lastError_;
-        }
-        XSetIOErrorExitHandler(display_.get(), markConnectionLost, &lost_);
-        root_ = DefaultRootWindow(display_.get());
-        XDisplayKeycodes(display_.get(), &minKeycode_, &maxKeycode_);
+        root_ = DefaultRootWindow(display());
+        XDisplayKeycodes(display(), &minKeycode_, &maxKeycode_);
         enableDetectableAutoRepeat();
         return grab(evdevCode);
     }
@@ -118,19 +52,19 @@ class X11KeyGrab::Session {
                                                 ")不在此键盘的键码范围内,无法捕获"};
         }
         if (grabbedKeycode_ != 0) {
-            XUngrabKey(display_.get(), grabbedKeycode_, AnyModifier, root_);
+            XUngrabKey(display(), grabbedKeycode_, AnyModifier, root_);
         }
         grabbedKeycode_ = 0;
-        lastError_.store(0);
+        connection_->takeError();  // an earlier request's error is not this grab's
         // AnyModifier: a grab of only some modifier combinations lets Ctrl+key through.
-        XGrabKey(display_.get(), keycode, AnyModifier, root_, False, GrabModeAsync, GrabModeAsync);
-        XSync(display_.get(), False);
+        XGrabKey(display(), keycode, AnyModifier, root_, False, GrabModeAsync, GrabModeAsync);
+        XSync(display(), False);
         if (lost()) {
             return connectionLost();
         }
-        if (const int error = lastError_.exchange(0); error != 0) {
-            XUngrabKey(display_.get(), keycode, AnyModifier, root_);
-            XSync(display_.get(), False);
+        if (const int error = connection_->takeError(); error != 0) {
+            XUngrabKey(display(), keycode, AnyModifier, root_);
+            XSync(display(), False);
             return {KeyGrabStatus::refused,
                     "❌ 触发键(X 键码 " + std::to_string(keycode) +
                         ")已被其他程序占用,X 服务器拒绝了抓取" +
@@ -145,22 +79,22 @@ class X11KeyGrab::Session {
     void wantKeyboard(bool wanted) {
         keyboardWanted_ = wanted;
         if (wanted && !keyboardGrabbed_) {
-            keyboardGrabbed_ = XGrabKeyboard(display_.get(), root_, False, GrabModeAsync,
-                                             GrabModeAsync, CurrentTime) == GrabSuccess;
+            keyboardGrabbed_ = XGrabKeyboard(display(), root_, False, GrabModeAsync, GrabModeAsync,
+                                             CurrentTime) == GrabSuccess;
         } else if (!wanted && keyboardGrabbed_) {
-            XUngrabKeyboard(display_.get(), CurrentTime);
+            XUngrabKeyboard(display(), CurrentTime);
             keyboardGrabbed_ = false;
         }
-        XFlush(display_.get());
+        XFlush(display());
     }
 
     bool awaitingKeyboard() const { return keyboardWanted_ && !keyboardGrabbed_; }
 
     // The next key event already received, if any. Keymap changes refresh the key names.
     bool nextKeyEvent(KeyGrabEvent& out) {
-        while (!lost() && XPending(display_.get()) > 0) {
+        while (!lost() && XPending(display()) > 0) {
             XEvent event;
-            XNextEvent(display_.get(), &event);
+            XNextEvent(display(), &event);
             if (event.type == KeyPress || event.type == KeyRelease) {
                 out.evdevCode = static_cast<int>(event.xkey.keycode) - evdevToXKeycode;
                 out.pressed = event.type == KeyPress;
@@ -174,10 +108,10 @@ class X11KeyGrab::Session {
         return false;
     }
 
-    bool hasQueuedEvents() const { return XQLength(display_.get()) > 0; }
+    bool hasQueuedEvents() const { return XQLength(display()) > 0; }
     bool takeKeyNamesChanged() { return std::exchange(keyNamesChanged_, false); }
-    bool lost() const { return lost_.load(); }
-    int fd() const { return ConnectionNumber(display_.get()); }
+    bool lost() const { return connection_->lost(); }
+    int fd() const { return ConnectionNumber(display()); }
 
     KeyGrabResult connectionLost() const {
         return {KeyGrabStatus::unavailable,
@@ -189,8 +123,8 @@ class X11KeyGrab::Session {
         std::map<int, std::string> names;
         const int count = maxKeycode_ - minKeycode_ + 1;
         int perKeycode = 0;
-        KeySym* keysyms = XGetKeyboardMapping(display_.get(), static_cast<KeyCode>(minKeycode_),
-                                              count, &perKeycode);
+        KeySym* keysyms =
+            XGetKeyboardMapping(display(), static_cast<KeyCode>(minKeycode_), count, &perKeycode);
         if (!keysyms) {
             return names;
         }
@@ -209,14 +143,16 @@ class X11KeyGrab::Session {
     // Auto-repeat then shows as repeated presses without releases, which the caller can drop.
     void enableDetectableAutoRepeat() {
         Bool supported = False;
-        XkbSetDetectableAutoRepeat(display_.get(), True, &supported);
+        XkbSetDetectableAutoRepeat(display(), True, &supported);
         if (!supported) {
             log("⚠️ X "
                 "服务器不支持可检测的自动重复,按住触发键可能被当作多次按下");
         }
     }
 
-    std::unique_ptr<Display, DisplayCloser> display_;
+    Display* display() const { return connection_->display(); }
+
+    std::unique_ptr<X11Connection> connection_;
     Window root_ = 0;
     int minKeycode_ = 8;
     int maxKeycode_ = 255;
@@ -224,8 +160,6 @@ class X11KeyGrab::Session {
     bool keyboardWanted_ = false;
     bool keyboardGrabbed_ = false;
     bool keyNamesChanged_ = false;
-    std::atomic<int> lastError_{0};
-    std::atomic<bool> lost_{false};
 };
 
 X11KeyGrab::X11KeyGrab(std::string displayName) : displayName_(std::move(displayName)) {

@@ -9,6 +9,10 @@ namespace vurin {
 
 namespace {
 
+// Xlib has one process-wide error handler, and its default one exits the process. Ours records
+// the errors of the connections registered here and leaves every other display to the handler
+// that was installed before it. Every X11 connection of ours goes through here, so there is one
+// chain whatever order they are opened in.
 std::mutex registryLock;
 std::map<Display*, std::atomic<int>*> errorSlots;
 XErrorHandler previousErrorHandler = nullptr;
