@@ -3,6 +3,7 @@
 #include <canberra.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -64,9 +65,25 @@ CanberraSoundOutput::CanberraSoundOutput() {
 }
 
 CanberraSoundOutput::~CanberraSoundOutput() {
-    if (context_ != nullptr) {
-        ca_context_destroy(context_);
+    if (context_ == nullptr) {
+        return;
     }
+    {
+        // Cues last about a second; a backend that never reports the end does not hold up
+        // the exit for longer than that.
+        std::unique_lock lock(playingLock_);
+        playingEnded_.wait_for(lock, std::chrono::seconds(2), [this] { return playing_ == 0; });
+    }
+    ca_context_destroy(context_);
+}
+
+void CanberraSoundOutput::finished(ca_context*, uint32_t, int, void* self) {
+    auto* output = static_cast<CanberraSoundOutput*>(self);
+    {
+        std::lock_guard guard(output->playingLock_);
+        --output->playing_;
+    }
+    output->playingEnded_.notify_all();
 }
 
 bool CanberraSoundOutput::play(const std::string& soundName, float volume) {
@@ -85,8 +102,19 @@ bool CanberraSoundOutput::play(const std::string& soundName, float volume) {
     }
     ca_proplist_sets(properties.get(), CA_PROP_EVENT_ID, eventId.c_str());
     ca_proplist_sets(properties.get(), CA_PROP_CANBERRA_VOLUME, canberraDecibels(volume).c_str());
-    const int result = ca_context_play_full(context_, 0, properties.get(), nullptr, nullptr);
+    {
+        std::lock_guard guard(playingLock_);
+        ++playing_;
+    }
+    const int result =
+        ca_context_play_full(context_, 0, properties.get(), &CanberraSoundOutput::finished, this);
     if (result != CA_SUCCESS) {
+        // No callback comes for a cue that did not start.
+        {
+            std::lock_guard guard(playingLock_);
+            --playing_;
+        }
+        playingEnded_.notify_all();
         logFailure(soundName, result);
         return false;
     }

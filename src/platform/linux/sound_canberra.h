@@ -1,5 +1,8 @@
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/sound.h"
@@ -19,7 +22,15 @@ class CanberraSoundOutput : public SoundOutput {
     bool play(const std::string& soundName, float volume) override;
 
   private:
+    static void finished(ca_context* context, uint32_t id, int error, void* self);
+
     ca_context* context_ = nullptr;
+    // Cues still playing. The context is destroyed only once they have ended: destroying it
+    // unloads the backend module, and a backend that plays on threads of its own (ALSA) would
+    // otherwise go on running code that is no longer mapped.
+    std::mutex playingLock_;
+    std::condition_variable playingEnded_;
+    int playing_ = 0;  // guarded by playingLock_
 };
 
 // The theme sound id of a cue ("Pop" -> "bell"), or an empty string for an unknown cue.
