@@ -34,10 +34,6 @@ std::string pngBytes() {
     return bytes.toStdString();
 }
 
-const char* nameOf(ClipboardSelection selection) {
-    return selection == ClipboardSelection::primary ? "primary" : "clipboard";
-}
-
 class ClipboardTest : public ::testing::TestWithParam<ClipboardSelection> {
   protected:
     void SetUp() override {
@@ -47,40 +43,20 @@ class ClipboardTest : public ::testing::TestWithParam<ClipboardSelection> {
             [this](ClipboardSelection selection) { return probe_.ownerAnswers(selection, 300ms); });
     }
 
-    // Another application copies: it owns the selection with these formats until it goes.
     std::unique_ptr<DesktopProgram> foreignCopy(
         ClipboardSelection selection,
         const std::vector<std::pair<std::string, std::string>>& values) {
-        std::vector<std::string> argv = {VURIN_QT_DESKTOP_HELPER, "own", nameOf(selection)};
-        int index = 0;
-        for (const auto& [format, bytes] : values) {
-            argv.push_back(format);
-            argv.push_back(folder_.write("format" + std::to_string(index++), bytes).string());
-        }
-        auto owner = std::make_unique<DesktopProgram>(argv);
-        return owner->waitForLine("ready") ? std::move(owner) : nullptr;
+        return testing::foreignCopy(folder_, selection, values);
     }
 
-    // What another application reads from the selection in `format` (absent: not offered).
-    // The test process serves the request meanwhile, since it may be the owner.
     std::optional<std::string> foreignPaste(ClipboardSelection selection,
                                             const std::string& format) {
-        const auto out = folder_ / ("paste-" + std::to_string(++pastes_));
-        DesktopProgram reader(
-            {VURIN_QT_DESKTOP_HELPER, "dump", nameOf(selection), format, out.string()});
-        std::optional<int> status;
-        if (!serveUntil([&] { return (status = reader.exitStatus()).has_value(); }, 15s) ||
-            *status != 0) {
-            ADD_FAILURE() << "the reading program failed";
-            return std::nullopt;
-        }
-        return testing::readFile(out);
+        return testing::foreignPaste(folder_, selection, format);
     }
 
     X11SelectionProbe probe_;
     std::unique_ptr<QtClipboard> clipboard_;
     ScratchFolder folder_;
-    int pastes_ = 0;
 };
 
 TEST_P(ClipboardTest, ForeignFormatsComeBackByteForByteAfterSnapshotAndReplace) {
@@ -173,7 +149,10 @@ TEST_P(ClipboardTest, HungOwnerGivesAnEmptySnapshotPromptly) {
 INSTANTIATE_TEST_SUITE_P(BothSelections, ClipboardTest,
                          ::testing::Values(ClipboardSelection::clipboard,
                                            ClipboardSelection::primary),
-                         [](const auto& info) { return std::string(nameOf(info.param)); });
+                         [](const auto& info) -> std::string {
+                             return info.param == ClipboardSelection::primary ? "primary"
+                                                                              : "clipboard";
+                         });
 
 }  // namespace
 }  // namespace vurin

@@ -3,6 +3,8 @@
 // it serves the clipboard, and the other applications (xterm, a GTK window with entries, a Qt
 // line edit, a clipboard owner) as real processes.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clipboard.h"
 #include "platform/focus_reader.h"
 #include "support/desktop_program.h"
 #include "support/qt_widgets_testing.h"
@@ -152,6 +155,42 @@ inline std::unique_ptr<DesktopProgram> startXterm(const std::string& command) {
     auto program = std::make_unique<DesktopProgram>(
         std::vector<std::string>{"xterm", "-geometry", "80x10", "-e", "sh", "-c", command});
     return program->started() ? std::move(program) : nullptr;
+}
+
+// Another application copies: it owns the selection with these formats until it goes.
+inline std::unique_ptr<DesktopProgram> foreignCopy(
+    const ScratchFolder& folder, ClipboardSelection selection,
+    const std::vector<std::pair<std::string, std::string>>& values) {
+    static int copies = 0;
+    std::vector<std::string> argv = {
+        VURIN_QT_DESKTOP_HELPER, "own",
+        selection == ClipboardSelection::primary ? "primary" : "clipboard"};
+    for (const auto& [format, bytes] : values) {
+        argv.push_back(format);
+        argv.push_back(folder.write("copied-" + std::to_string(++copies), bytes).string());
+    }
+    auto owner = std::make_unique<DesktopProgram>(argv);
+    return owner->waitForLine("ready") ? std::move(owner) : nullptr;
+}
+
+// What another application reads from the selection in `format` (absent: not offered).
+// The test process serves the request meanwhile, since it may be the owner.
+inline std::optional<std::string> foreignPaste(const ScratchFolder& folder,
+                                               ClipboardSelection selection,
+                                               const std::string& format) {
+    static int pastes = 0;
+    const auto out = folder / ("paste-" + std::to_string(++pastes));
+    DesktopProgram reader({VURIN_QT_DESKTOP_HELPER, "dump",
+                           selection == ClipboardSelection::primary ? "primary" : "clipboard",
+                           format, out.string()});
+    std::optional<int> status;
+    if (!serveUntil([&] { return (status = reader.exitStatus()).has_value(); },
+                    std::chrono::seconds(15)) ||
+        *status != 0) {
+        ADD_FAILURE() << "the reading program failed";
+        return std::nullopt;
+    }
+    return readFile(out);
 }
 
 }  // namespace vurin::testing

@@ -16,31 +16,11 @@ namespace {
 
 using testing::FakeClipboard;
 using testing::FakeFocusReader;
+using testing::FakeInjectionHost;
 using testing::FakeKeystrokeSender;
 
 constexpr auto kClipboard = ClipboardSelection::clipboard;
 constexpr auto kPrimary = ClipboardSelection::primary;
-
-// The controller's side of a paste, reduced to what the injector reports to it.
-class FakeInjectionHost : public InjectionHost {
-  public:
-    std::int64_t beginInjectionAttempt() override { return ++attempt; }
-    bool isInjectionAttemptCurrent(std::int64_t value) const override { return attempt == value; }
-    void injectionEndedWithoutPending() override {
-        pending.reset();
-        calls.push_back("ended");
-    }
-    void injectionConfirmed(PendingInjection value) override {
-        pending = std::move(value);
-        calls.push_back("confirmed");
-    }
-    // A double click or a new recording moves the counter on.
-    void cancel() { ++attempt; }
-
-    std::int64_t attempt = 0;
-    std::optional<PendingInjection> pending;
-    std::vector<std::string> calls;
-};
 
 const std::vector<ClipboardItem> kRichContent = {
     ClipboardItem{.values = {{"text/plain", "hello"},

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "injection/text_injector.h"
 #include "platform/clipboard.h"
 #include "platform/focus_reader.h"
 #include "platform/keystrokes.h"
@@ -140,6 +141,27 @@ class FakeKeystrokeSender : public KeystrokeSender {
     std::vector<Keystroke> posted;
     // Runs at each post, before it is recorded (e.g. to look at the clipboard as it is pasted).
     std::function<void(Keystroke)> onPost;
+};
+
+// The controller's side of a paste, reduced to what the injector reports to it.
+class FakeInjectionHost : public InjectionHost {
+  public:
+    std::int64_t beginInjectionAttempt() override { return ++attempt; }
+    bool isInjectionAttemptCurrent(std::int64_t value) const override { return attempt == value; }
+    void injectionEndedWithoutPending() override {
+        pending.reset();
+        calls.push_back("ended");
+    }
+    void injectionConfirmed(PendingInjection value) override {
+        pending = std::move(value);
+        calls.push_back("confirmed");
+    }
+    // A double click or a new recording moves the counter on.
+    void cancel() { ++attempt; }
+
+    std::int64_t attempt = 0;
+    std::optional<PendingInjection> pending;
+    std::vector<std::string> calls;
 };
 
 }  // namespace vurin::testing

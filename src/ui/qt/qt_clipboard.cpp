@@ -1,8 +1,13 @@
 #include "ui/qt/qt_clipboard.h"
 
+#include <xcb/xcb.h>
+
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QStringList>
+#include <QWindow>
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace vurin {
@@ -79,6 +84,9 @@ std::vector<ClipboardItem> QtClipboard::items(ClipboardSelection selection) {
     if (!clipboard_) {
         return {};
     }
+    // Owners refuse requests stamped before they took the selection: Qt stamps them with the
+    // time of the last X event it saw, which may be older than the user's last copy.
+    refreshServerTime();
     const QClipboard::Mode mode = modeOf(selection);
     const bool ours =
         mode == QClipboard::Selection ? clipboard_->ownsSelection() : clipboard_->ownsClipboard();
@@ -138,34 +146,82 @@ void QtClipboard::replace(ClipboardSelection selection, const std::vector<Clipbo
         return;
     }
     const QClipboard::Mode mode = modeOf(selection);
-    bool any = false;
-    auto* data = new QMimeData;
-    // X11 selections hold one item: further items add the formats the first did not have.
-    for (const ClipboardItem& item : items) {
-        for (const auto& [format, bytes] : item.values) {
-            const QString name = QString::fromStdString(format);
-            if (!data->hasFormat(name)) {
-                data->setData(name, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-                any = true;
-            }
-        }
-    }
+    const bool any = std::any_of(items.begin(), items.end(),
+                                 [](const ClipboardItem& item) { return !item.values.empty(); });
     if (!any) {
-        delete data;
         clipboard_->clear(mode);
         return;
     }
-    clipboard_->setMimeData(data, mode);
+    take(mode, [&items] {
+        auto* data = new QMimeData;
+        // X11 selections hold one item: further items add the formats the first did not have.
+        for (const ClipboardItem& item : items) {
+            for (const auto& [format, bytes] : item.values) {
+                const QString name = QString::fromStdString(format);
+                if (!data->hasFormat(name)) {
+                    data->setData(name,
+                                  QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+                }
+            }
+        }
+        return data;
+    });
 }
 
 void QtClipboard::writeText(ClipboardSelection selection, const std::string& text) {
     if (!clipboard_) {
         return;
     }
-    auto* data = new QMimeData;
-    data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    data->setData(QLatin1String(passwordManagerHint), QByteArrayLiteral("secret"));
-    clipboard_->setMimeData(data, modeOf(selection));
+    take(modeOf(selection), [&text] {
+        auto* data = new QMimeData;
+        data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        data->setData(QLatin1String(passwordManagerHint), QByteArrayLiteral("secret"));
+        return data;
+    });
+}
+
+void QtClipboard::take(QClipboard::Mode mode, const std::function<QMimeData*()>& makeData) {
+    // Qt claims the selection with the time of the last X event it saw. When another program
+    // copied after that, the server refuses the claim and the old content would be pasted, so
+    // Qt is shown the server's current time first.
+    refreshServerTime();
+    clipboard_->setMimeData(makeData(), mode);
+}
+
+// Touches a property of a window of Qt's own connection: the notification that comes back
+// carries the server's current time, which Qt takes as its own.
+void QtClipboard::refreshServerTime() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return;
+    }
+    if (!timeWindow_) {
+        timeWindow_ = std::make_unique<QWindow>();
+        timeWindow_->create();
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    timeNoticed_ = false;
+    xcb_connection_t* connection = x11->connection();
+    xcb_change_property(connection, XCB_PROP_MODE_APPEND,
+                        static_cast<xcb_window_t>(timeWindow_->winId()), XCB_ATOM_WM_NAME,
+                        XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(connection);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (!timeNoticed_ && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+    }
+}
+
+bool QtClipboard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (timeWindow_ && eventType == "xcb_generic_event_t") {
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
+            static_cast<const xcb_property_notify_event_t*>(message)->window ==
+                static_cast<xcb_window_t>(timeWindow_->winId())) {
+            timeNoticed_ = true;
+        }
+    }
+    return false;  // Qt goes on to handle the event, and takes its time
 }
 
 }  // namespace vurin

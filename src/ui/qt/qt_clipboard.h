@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QClipboard>
+#include <QMimeData>
 #include <QObject>
 #include <QPointer>
+#include <QWindow>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "platform/clipboard.h"
 
@@ -15,7 +19,7 @@ namespace vurin {
 // the bytes of every real format (lowercase MIME names; one image format, PNG when offered,
 // read last so that the owner encodes one image at most). Change counters follow
 // QClipboard::changed, which reports foreign and own changes alike. Main thread only.
-class QtClipboard : public QObject, public Clipboard {
+class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEventFilter {
   public:
     // Whether another application's selection owner answers at all, asked (with a short
     // deadline of its own) before a snapshot reads from it: Qt would wait five seconds for a
@@ -33,10 +37,17 @@ class QtClipboard : public QObject, public Clipboard {
     void writeText(ClipboardSelection selection, const std::string& text) override;
     std::int64_t changeCount(ClipboardSelection selection) const override;
 
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
   private:
     void countChange(QClipboard::Mode mode);
+    // Claims the selection with the data `makeData` builds.
+    void take(QClipboard::Mode mode, const std::function<QMimeData*()>& makeData);
+    void refreshServerTime();
 
     QPointer<QClipboard> clipboard_;
+    std::unique_ptr<QWindow> timeWindow_;
+    bool timeNoticed_ = false;
     const OwnerProbe ownerAnswers_;
     const std::chrono::milliseconds slowFormat_;
     std::int64_t clipboardChanges_ = 0;
