@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QStringList>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
@@ -195,6 +196,11 @@ void QtClipboard::refreshServerTime() {
     if (x11 == nullptr || x11->connection() == nullptr) {
         return;
     }
+    // A paste reads and writes both selections in one go: one refresh serves them all, which
+    // keeps the round trips (and the events run while waiting) to one per turn of the loop.
+    if (timeFresh_) {
+        return;
+    }
     if (!timeWindow_) {
         timeWindow_ = std::make_unique<QWindow>();
         timeWindow_->create();
@@ -210,6 +216,9 @@ void QtClipboard::refreshServerTime() {
     while (!timeNoticed_ && std::chrono::steady_clock::now() < deadline) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
     }
+    // Posted after the wait, so that the events run while waiting cannot clear it at once.
+    timeFresh_ = true;
+    QTimer::singleShot(0, this, [this] { timeFresh_ = false; });
 }
 
 bool QtClipboard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {

@@ -48,6 +48,7 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
     QPointer<QClipboard> clipboard_;
     std::unique_ptr<QWindow> timeWindow_;
     bool timeNoticed_ = false;
+    bool timeFresh_ = false;  // refreshed during this turn of the event loop
     const OwnerProbe ownerAnswers_;
     const std::chrono::milliseconds slowFormat_;
     std::int64_t clipboardChanges_ = 0;
