@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "local_services/child_process.h"
+#include "support/testing.h"
 
 namespace vurin::testing {
 
@@ -33,47 +34,6 @@ const char* standInOwnerVariable();
 std::vector<pid_t> zombieChildren();
 // Whether `pid` is alive and not a zombie.
 bool processAlive(pid_t pid);
-
-// Polls `condition` every few milliseconds until it holds or `limit` passes.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
-
-// Sets environment variables for the life of the object (children inherit them), then puts
-// the previous values back.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment() = default;
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-    void set(const std::string& name, const std::string& value);
-
-  private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-// Every line logged while the object lives.
-class LogCapture {
-  public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::vector<std::string> lines() const;
-    std::size_t count(const std::string& line) const;
-    // Waits until `line` has been logged at least once.
-    bool waitFor(const std::string& line,
-                 std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) const;
-
-  private:
-    mutable std::mutex lock_;
-    std::vector<std::string> lines_;
-};
-
-// One JSON line a stand-in appended to a log file (start or request log).
-std::vector<std::string> readLines(const std::filesystem::path& file);
 
 // A stand-in the test starts itself: someone else's server as far as the services can tell.
 // Killed (SIGKILL) and reaped when the object goes.
