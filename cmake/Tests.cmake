@@ -98,8 +98,8 @@ endif()
 set(VURIN_STAND_IN_DIR ${CMAKE_BINARY_DIR}/stand-ins)
 foreach(program whisper-server ollama)
   string(REPLACE "-" "_" stem ${program})
-  add_executable(vurin_stand_in_${stem} tests/stand_ins/${stem}_stand_in.cpp
-                 tests/stand_ins/stand_in_common.cpp)
+  add_executable(vurin_stand_in_${stem} tools/stand_ins/${stem}_stand_in.cpp
+                 tools/stand_ins/stand_in_common.cpp)
   set_target_properties(vurin_stand_in_${stem} PROPERTIES
     OUTPUT_NAME ${program} RUNTIME_OUTPUT_DIRECTORY ${VURIN_STAND_IN_DIR})
   target_link_libraries(vurin_stand_in_${stem} PRIVATE PkgConfig::CPP_HTTPLIB
