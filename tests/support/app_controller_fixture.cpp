@@ -1,6 +1,5 @@
 #include "support/app_controller_fixture.h"
 
-#include <algorithm>
 #include <fstream>
 
 #include "support/language.h"
@@ -10,41 +9,41 @@
 namespace vurin::testing {
 
 AppServices AppControllerFixture::makeServices() {
-    AppServices services;
-    services.mainQueue = queue;
-    services.shell = shell;
-    services.recorder = recorder;
-    services.localServer = whisper;
-    services.ollamaServer = ollama;
-    services.dictationPipeline = runner;
-    services.injector = injectorInUse ? injectorInUse : injector;
-    services.phone = phone;
-    services.permissions = permissions;
-    services.triggerCapture = trigger;
-    services.settings = settings;
-    services.probes = LocalServiceProbes{
-        .findWhisperServerBin = [this]() -> std::optional<std::filesystem::path> {
-            return whisperBinaryFound ? std::optional(std::filesystem::path("/bin/whisper-server"))
-                                      : std::nullopt;
-        },
-        .whisperModelExists = [this] { return whisperModelFound; },
-        .findOllamaBin = [this]() -> std::optional<std::filesystem::path> {
-            return ollamaBinaryFound ? std::optional(std::filesystem::path("/bin/ollama"))
-                                     : std::nullopt;
-        },
-        .ollamaModelInstalled = [this] { return ollamaModelFound; },
+    const auto found = [](const bool& flag, const char* path) {
+        return [&flag, path]() -> std::optional<std::filesystem::path> {
+            return flag ? std::optional<std::filesystem::path>(path) : std::nullopt;
+        };
     };
-    services.cleanupStaleRecordingFiles = [this] { startupTrace.push_back("cleanup"); };
-    services.migrateEnvKeysToKeychain = [this] { startupTrace.push_back("migrate"); };
-    services.checkForUpdatesOnLaunchIfEnabled = [this] { startupTrace.push_back("updates"); };
-    services.peakDBFS = [this](const std::filesystem::path&) { return peak; };
-    services.triggerKeyDisplayName = [](std::int64_t code) {
-        return code == 105 ? std::string("F13") : "Key " + std::to_string(code);
+    const auto note = [](std::vector<std::string>& trace, const char* step) {
+        return [&trace, step] { trace.push_back(step); };
     };
-    services.showPhoneTriggerWindow = [this] { menuActions.push_back("phone"); };
-    services.checkForUpdatesMenu = [this] { menuActions.push_back("updates"); };
-    services.refreshSettingsAfterFallbackChange = [this] {
-        menuActions.push_back("fallback settings");
+    AppServices services{
+        .mainQueue = queue,
+        .shell = shell,
+        .recorder = recorder,
+        .localServer = whisper,
+        .ollamaServer = ollama,
+        .dictationPipeline = runner,
+        .injector = injectorInUse ? injectorInUse : injector,
+        .phone = phone,
+        .permissions = permissions,
+        .triggerCapture = trigger,
+        .settings = settings,
+        .probes = {.findWhisperServerBin = found(whisperBinaryFound, "/bin/whisper-server"),
+                   .whisperModelExists = [this] { return whisperModelFound; },
+                   .findOllamaBin = found(ollamaBinaryFound, "/bin/ollama"),
+                   .ollamaModelInstalled = [this] { return ollamaModelFound; }},
+        .cleanupStaleRecordingFiles = note(startupTrace, "cleanup"),
+        .migrateEnvKeysToKeychain = note(startupTrace, "migrate"),
+        .checkForUpdatesOnLaunchIfEnabled = note(startupTrace, "updates"),
+        .peakDBFS = [this](const std::filesystem::path&) { return peak; },
+        .triggerKeyDisplayName =
+            [](std::int64_t code) {
+                return code == 105 ? std::string("F13") : "Key " + std::to_string(code);
+            },
+        .showPhoneTriggerWindow = note(menuActions, "phone"),
+        .checkForUpdatesMenu = note(menuActions, "updates"),
+        .refreshSettingsAfterFallbackChange = note(menuActions, "fallback settings"),
     };
     if (adjustServices) {
         adjustServices(services);
@@ -58,7 +57,7 @@ void AppControllerFixture::SetUp() {
     applyUILang("zh");
     controller = AppController::create(makeServices());
     controller->config() = Config{};
-    controller->config().uiLang = "zh";  // the expected texts below are the Chinese ones
+    controller->config().uiLang = "zh";
 }
 
 void AppControllerFixture::TearDown() {
@@ -67,36 +66,13 @@ void AppControllerFixture::TearDown() {
     installSoundOutput(nullptr, nullptr);
 }
 
-void AppControllerFixture::launch() {
-    controller->applicationDidFinishLaunching();
-    queue->runPending();
-}
-
-void AppControllerFixture::pressLong() {
-    controller->engine()->keyDown();
-    queue->advance(0.3);
-}
-
-void AppControllerFixture::release() {
-    controller->engine()->keyUp();
-    queue->runPending();
-}
-
-void AppControllerFixture::singleClick() {
-    controller->engine()->keyDown();
-    queue->advance(0.05);
-    controller->engine()->keyUp();
-    queue->advance(0.25);
-}
-
-void AppControllerFixture::doubleClick() {
-    controller->engine()->keyDown();
-    queue->advance(0.05);
-    controller->engine()->keyUp();
-    queue->advance(0.05);
-    controller->engine()->keyDown();
-    queue->advance(0.05);
-    controller->engine()->keyUp();
+void AppControllerFixture::clicks(int count, double settle) {
+    for (int press = 0; press < count; ++press) {
+        controller->engine()->keyDown();
+        queue->advance(0.05);
+        controller->engine()->keyUp();
+        queue->advance(press + 1 < count ? 0.05 : settle);
+    }
     queue->runPending();
 }
 
@@ -106,24 +82,6 @@ std::filesystem::path AppControllerFixture::makeRecordingFile() {
     std::ofstream(path) << "RIFF";
     return path;
 }
-
-void AppControllerFixture::finishRecording(std::optional<std::filesystem::path> file,
-                                           double duration) {
-    recorder->finish(std::move(file), duration);
-    queue->runPending();
-}
-
-void AppControllerFixture::confirmPaste(const std::string& text) {
-    controller->injectionConfirmed(PendingInjection{.text = text, .target = {.appName = "Editor"}});
-}
-
-int AppControllerFixture::countLog(const std::string& line) const {
-    return static_cast<int>(std::count(logs.begin(), logs.end(), line));
-}
-
-}  // namespace vurin::testing
-
-namespace vurin::testing {
 
 std::vector<std::string> AppControllerFixture::menuTitles() const {
     std::vector<std::string> titles;

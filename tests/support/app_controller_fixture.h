@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,31 +15,48 @@
 
 namespace vurin::testing {
 
-// A controller wired to fakes on the virtual clock, with the log and the cues captured.
+// A controller wired to fakes on the virtual clock, with the log and the cues captured. Its
+// interface language and texts are Chinese.
 class AppControllerFixture : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
 
     // Runs the start-up sequence and everything it posts for now.
-    void launch();
+    void launch() {
+        controller->applicationDidFinishLaunching();
+        queue->runPending();
+    }
     // Holds the key past the long-press threshold: recording starts.
-    void pressLong();
+    void pressLong() {
+        controller->engine()->keyDown();
+        queue->advance(0.3);
+    }
     // Releases the key after a long press: the recorder is asked to stop.
-    void release();
-    void singleClick();
-    void doubleClick();
+    void release() {
+        controller->engine()->keyUp();
+        queue->runPending();
+    }
+    void singleClick() { clicks(1, 0.25); }
+    void doubleClick() { clicks(2, 0.0); }
     // A recording file with some bytes in the temporary folder.
     std::filesystem::path makeRecordingFile();
     // Delivers the recorder's completion and runs what it posted to the main queue.
-    void finishRecording(std::optional<std::filesystem::path> file, double duration);
+    void finishRecording(std::optional<std::filesystem::path> file, double duration) {
+        recorder->finish(std::move(file), duration);
+        queue->runPending();
+    }
     // Puts the controller in pendingSend as a confirmed paste would.
-    void confirmPaste(const std::string& text);
+    void confirmPaste(const std::string& text) {
+        controller->injectionConfirmed({.text = text, .target = {.appName = "Editor"}});
+    }
 
-    int countLog(const std::string& line) const;
+    int countLog(const std::string& line) const {
+        return static_cast<int>(std::count(logs.begin(), logs.end(), line));
+    }
+    bool logged(const std::string& line) const { return countLog(line) > 0; }
     // The titles of the status menu, "-" for a separator.
     std::vector<std::string> menuTitles() const;
-    bool logged(const std::string& line) const { return countLog(line) > 0; }
 
     std::shared_ptr<VirtualMainQueue> queue = std::make_shared<VirtualMainQueue>();
     std::shared_ptr<FakeShell> shell = std::make_shared<FakeShell>();
@@ -69,6 +87,8 @@ class AppControllerFixture : public ::testing::Test {
 
   private:
     AppServices makeServices();
+    // Presses of 50 ms, 50 ms apart; then `settle` seconds pass.
+    void clicks(int count, double settle);
     int recordingFiles_ = 0;
 };
 

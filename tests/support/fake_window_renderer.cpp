@@ -89,14 +89,4 @@ bool FakeWindowView::press(const std::string& idOrTitle) {
     return true;
 }
 
-std::vector<const Control*> FakeWindowView::controls() const {
-    std::vector<const Control*> found;
-    eachControl(model, [&](const Control& control) {
-        if (!control.id.empty()) {
-            found.push_back(&control);
-        }
-    });
-    return found;
-}
-
 }  // namespace vurin::testing

@@ -59,8 +59,6 @@ class FakeWindowView : public WindowView {
     const Button* button(const std::string& idOrTitle) const;
     // Presses that button; false when there is none or it is disabled.
     bool press(const std::string& idOrTitle);
-    // Every control with an id, in model order.
-    std::vector<const Control*> controls() const;
 
     WindowModel model;
     std::map<ControlId, std::string> texts;
