@@ -2,108 +2,63 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace vurin {
 namespace {
 
 AudioSourceInfo source(std::string name, std::string formFactor, std::string bus,
-                       bool isMonitor = false, std::string api = "alsa") {
+                       std::string api = "alsa", int channels = 2) {
     AudioSourceInfo info;
     info.name = std::move(name);
     info.formFactor = std::move(formFactor);
     info.bus = std::move(bus);
     info.api = std::move(api);
-    info.isMonitor = isMonitor;
+    info.isMonitor = info.name.ends_with(".monitor");
     info.sampleRate = 48000;
-    info.channels = 2;
+    info.channels = channels;
     return info;
 }
 
-AudioSourceList sources(std::vector<AudioSourceInfo> list, std::string defaultName) {
-    AudioSourceList result;
-    result.sources = std::move(list);
-    result.defaultSourceName = std::move(defaultName);
-    return result;
-}
-
-std::string chosen(const AudioSourceList& list, bool builtIn) {
-    const auto choice = chooseCaptureSource(list, builtIn);
-    return choice.source ? choice.source->name : "<none>";
-}
-
-TEST(CaptureSourceChoiceTest, BuiltInIsTheFirstInternalOrPciInputInServerOrder) {
+// The built-in microphone is the first internal or PCI input in server order; otherwise, and
+// whenever the default is asked for, the server's default input.
+TEST(CaptureSourceChoiceTest, Choices) {
     struct Case {
         const char* what;
         std::vector<AudioSourceInfo> list;
-        std::string expected;
+        std::string defaultName;
+        bool builtIn;
+        std::string expected;  // "" for none
+        bool builtInMissing;
     };
-    const std::vector<Case> cases = {
-        {"internal form factor after a USB mic",
-         {source("usb", "", "usb"), source("laptop", "internal", "")},
-         "laptop"},
-        {"pci bus without a form factor",
-         {source("webcam", "webcam", "usb"), source("hda", "", "pci")},
-         "hda"},
-        {"first of two qualifying sources",
-         {source("first", "internal", "pci"), source("second", "internal", "pci")},
-         "first"},
-        {"monitor of the built-in speakers is skipped",
-         {source("spk.monitor", "internal", "pci", true), source("mic", "", "pci")},
-         "mic"},
-        {"Bluetooth headset claiming internal is skipped",
-         {source("bt", "internal", "bluetooth", false, "bluez5"), source("mic", "internal", "pci")},
-         "mic"},
-        {"bluez api without a bus is skipped",
-         {source("bt", "internal", "", false, "bluez5"), source("mic", "", "pci")},
-         "mic"},
-        {"source without input channels is skipped",
-         [] {
-             auto silent = source("dead", "internal", "pci");
-             silent.channels = 0;
-             return std::vector{silent, source("mic", "internal", "")};
-         }(),
-         "mic"},
+    const auto usb = source("usb", "", "usb");
+    const auto pci = source("mic", "", "pci");
+    // clang-format off
+    const Case cases[] = {
+        {"internal after a USB mic", {usb, source("laptop", "internal", "")}, "usb", true, "laptop", false},
+        {"pci bus without a form factor", {source("cam", "webcam", "usb"), pci}, "cam", true, "mic", false},
+        {"first of two", {source("first", "internal", "pci"), source("second", "internal", "pci")}, "", true, "first", false},
+        {"monitor of the speakers skipped", {source("spk.monitor", "internal", "pci"), pci}, "", true, "mic", false},
+        {"Bluetooth claiming internal skipped", {source("bt", "internal", "bluetooth", "bluez5"), pci}, "", true, "mic", false},
+        {"bluez api without a bus skipped", {source("bt", "internal", "", "bluez5"), pci}, "", true, "mic", false},
+        {"no input channels skipped", {source("dead", "internal", "pci", "alsa", 0), pci}, "", true, "mic", false},
+        // The user made the headset the default input; only the built-in request avoids it.
+        {"no built-in: the default", {source("spk.monitor", "internal", "pci"), source("bt", "headset", "bluetooth", "bluez5"), usb}, "bt", true, "bt", true},
+        {"no built-in, no default", {usb}, "", true, "", true},
+        {"default asked for", {pci, usb}, "usb", false, "usb", false},
+        {"no sources", {}, "", false, "", false},
+        {"no default named", {usb}, "", false, "", false},
+        {"default gone", {usb}, "gone", false, "", false},
+        {"default without input channels", {source("dead", "", "usb", "alsa", 0)}, "dead", false, "", false},
     };
+    // clang-format on
     for (const auto& c : cases) {
-        const auto list = sources(c.list, "none-of-these");
-        const auto choice = chooseCaptureSource(list, true);
-        ASSERT_NE(choice.source, nullptr) << c.what;
-        EXPECT_EQ(choice.source->name, c.expected) << c.what;
-        EXPECT_FALSE(choice.builtInMissing) << c.what;
+        SCOPED_TRACE(c.what);
+        AudioSourceList list;
+        list.sources = c.list;
+        list.defaultSourceName = c.defaultName;
+        const auto choice = chooseCaptureSource(list, c.builtIn);
+        EXPECT_EQ(choice.source ? choice.source->name : "", c.expected);
+        EXPECT_EQ(choice.builtInMissing, c.builtInMissing);
     }
-}
-
-TEST(CaptureSourceChoiceTest, WithoutBuiltInTheDefaultIsUsedAndTheFallBackIsReported) {
-    const auto list = sources(
-        {source("spk.monitor", "internal", "pci", true),
-         source("bt", "headset", "bluetooth", false, "bluez5"), source("usb", "headset", "usb")},
-        "bt");
-    const auto choice = chooseCaptureSource(list, true);
-    EXPECT_TRUE(choice.builtInMissing);
-    ASSERT_NE(choice.source, nullptr);
-    // The user made the headset the default input; only the built-in request avoids it.
-    EXPECT_EQ(choice.source->name, "bt");
-}
-
-TEST(CaptureSourceChoiceTest, DefaultRequestTakesTheDefaultEvenWithABuiltInPresent) {
-    const auto list = sources({source("mic", "internal", "pci"), source("usb", "", "usb")}, "usb");
-    EXPECT_EQ(chosen(list, false), "usb");
-    EXPECT_FALSE(chooseCaptureSource(list, false).builtInMissing);
-    EXPECT_EQ(chosen(list, true), "mic");
-}
-
-TEST(CaptureSourceChoiceTest, NoUsableDefaultGivesNothing) {
-    EXPECT_EQ(chosen(sources({}, ""), false), "<none>");
-    EXPECT_EQ(chosen(sources({source("usb", "", "usb")}, ""), false), "<none>");
-    EXPECT_EQ(chosen(sources({source("usb", "", "usb")}, "gone"), false), "<none>");
-    auto dead = source("dead", "", "usb");
-    dead.channels = 0;
-    EXPECT_EQ(chosen(sources({dead}, "dead"), false), "<none>");
-    const auto choice = chooseCaptureSource(sources({source("usb", "", "usb")}, ""), true);
-    EXPECT_EQ(choice.source, nullptr);
-    EXPECT_TRUE(choice.builtInMissing);
 }
 
 }  // namespace

@@ -3,53 +3,60 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "support/runtime_metadata.h"
 
 namespace vurin {
 namespace {
 
+using Json = nlohmann::json;
+
 TEST(DictationHistoryTest, AudioSecondsAreRoundedAsPrintedToOneDecimal) {
-    EXPECT_EQ(roundedAudioSeconds(2.46), 2.5);
-    EXPECT_EQ(roundedAudioSeconds(2.44), 2.4);
-    EXPECT_EQ(roundedAudioSeconds(0.0), 0.0);
-    EXPECT_EQ(roundedAudioSeconds(59.96), 60.0);
-    EXPECT_EQ(roundedAudioSeconds(1e300), 1e300);  // too long to print: kept as it is
+    const std::pair<double, double> cases[] = {
+        {2.46, 2.5}, {2.44, 2.4}, {0.0, 0.0}, {59.96, 60.0}, {1e300, 1e300}};  // too long to print
+    for (const auto& [seconds, rounded] : cases) {
+        EXPECT_EQ(roundedAudioSeconds(seconds), rounded) << seconds;
+    }
 }
 
-TEST(DictationHistoryTest, TimestampIsUtcToTheSecondWithZ) {
-    const auto time =
-        std::chrono::system_clock::from_time_t(1740816930) + std::chrono::milliseconds(999);
-    EXPECT_EQ(isoTimestampUTC(time), "2025-03-01T08:15:30Z");
-}
-
-TEST(DictationHistoryTest, RecordCarriesTextOnlyWhenSavedAndTimingOnlyWhenPresent) {
+// The history line: exactly its eighteen keys, ollama's figures when present, and the texts
+// only when the user keeps them.
+TEST(DictationHistoryTest, RecordHoldsItsEighteenKeysAndTextOnlyWhenSaved) {
     Config config;
-    config.saveTextHistory = false;
     const PipelineConfigSnapshot withoutText(config);
-    const SpeechResult speech{{}, "原话", "本地", "ggml-large-v3-turbo"};
-    PolishOutcome polish{"润色后", "本地qwen", "qwen2.5:7b",
-                         OllamaTiming{1, std::nullopt, 3, std::nullopt, std::nullopt, 6}};
-    DictationRecordInput input{
-        std::chrono::system_clock::now(), 2.44, 812, 640, &withoutText, &speech, &polish, "润色后"};
-    nlohmann::json record = dictationHistoryRecord(input);
-    EXPECT_EQ(record.size(), 18u + 4u);
-    EXPECT_EQ(record["audioSec"], 2.4);
-    EXPECT_EQ(record["sttMs"], 812);
-    EXPECT_EQ(record["ollamaTotalMs"], 1);
-    EXPECT_EQ(record["ollamaPromptEvalMs"], 3);
-    EXPECT_EQ(record["ollamaEvalTokens"], 6);
-    EXPECT_FALSE(record.contains("ollamaLoadMs"));
-    EXPECT_FALSE(record.contains("raw"));
-    EXPECT_EQ(record.dump().find("润色后"), std::string::npos);
-
     config.saveTextHistory = true;
     const PipelineConfigSnapshot withText(config);
-    polish.timing.reset();
+    const SpeechResult speech{{}, "原话", "本地", "ggml-large-v3-turbo"};
+    PolishOutcome polish{std::nullopt, "未润色", "qwen2.5:7b", std::nullopt};
+    const auto at =
+        std::chrono::system_clock::from_time_t(1740816930) + std::chrono::milliseconds(999);
+    DictationRecordInput input{at, 2.44, 812, 640, &withoutText, &speech, &polish, "原话"};
+    const RuntimeMetadata& machine = runtimeMetadata();
+    Json expected = Json::parse(R"({"ts":"2025-03-01T08:15:30Z","audioSec":2.4,"sttMs":812,
+        "llmMs":640,"promptVersion":"v4","polishFailed":true,"sendOnClick":true,"sttSource":"本地",
+        "polishSource":"未润色","textSaved":false,"sttCloudProvider":"groq",
+        "polishCloudProvider":"groq","sttModel":"ggml-large-v3-turbo","polishModel":"qwen2.5:7b"})");
+    expected.update({{"appVersion", machine.appVersion},
+                     {"appBuild", machine.appBuild},
+                     {"macOSVersion", machine.macOSVersion},
+                     {"architecture", machine.architecture}});
+    ASSERT_EQ(expected.size(), 18u);
+    EXPECT_EQ(dictationHistoryRecord(input), expected);
+
+    polish = {"润色后", "本地qwen", "qwen2.5:7b", OllamaTiming{1, 2, 3, 4, 5, 6}};
+    input.finalText = "润色后";
+    expected.update(Json::parse(R"({"polishFailed":false,"polishSource":"本地qwen",
+        "ollamaKeepAlive":"30m","ollamaTotalMs":1,"ollamaLoadMs":2,"ollamaPromptEvalMs":3,
+        "ollamaEvalMs":4,"ollamaPromptEvalTokens":5,"ollamaEvalTokens":6})"));
+    EXPECT_EQ(dictationHistoryRecord(input), expected);
+
+    polish.timing = OllamaTiming{std::nullopt, std::nullopt, 3};
     input.snapshot = &withText;
-    record = dictationHistoryRecord(input);
-    EXPECT_EQ(record.size(), 18u + 2u);
-    EXPECT_EQ(record["raw"], "原话");
-    EXPECT_EQ(record["polished"], "润色后");
-    EXPECT_FALSE(record.contains("ollamaKeepAlive"));
+    for (const char* absent : {"ollamaTotalMs", "ollamaLoadMs", "ollamaEvalMs",
+                               "ollamaPromptEvalTokens", "ollamaEvalTokens"}) {
+        expected.erase(absent);
+    }
+    expected.update({{"textSaved", true}, {"raw", "原话"}, {"polished", "润色后"}});
+    EXPECT_EQ(dictationHistoryRecord(input), expected);
 }
 
 }  // namespace

@@ -2,10 +2,28 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "support/wav_files.h"
 
 namespace vurin::test {
+
+namespace {
+
+// The loudness of every `frame`-sample frame, mean removed.
+std::vector<double> envelope(const std::vector<double>& x, std::size_t frame) {
+    std::vector<double> out(x.size() / frame);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = std::sqrt(energy(x, i * frame, frame) / static_cast<double>(frame));
+    }
+    const double mean = out.empty() ? 0 : std::accumulate(out.begin(), out.end(), 0.0) / out.size();
+    for (auto& value : out) {
+        value -= mean;
+    }
+    return out;
+}
+
+}  // namespace
 
 std::vector<double> monoSamples(const std::filesystem::path& file) {
     const auto wav = readWav(file);
@@ -21,43 +39,6 @@ double energy(const std::vector<double>& x, std::size_t from, std::size_t count)
         sum += x[i] * x[i];
     }
     return sum;
-}
-
-double correlationAt(const std::vector<double>& reference, const std::vector<double>& signal,
-                     std::size_t lag) {
-    double dot = 0;
-    for (std::size_t i = 0; i < reference.size(); ++i) {
-        dot += reference[i] * signal[lag + i];
-    }
-    const double norm =
-        std::sqrt(energy(reference, 0, reference.size()) * energy(signal, lag, reference.size()));
-    return norm > 0 ? dot / norm : 0.0;
-}
-
-std::vector<double> envelope(const std::vector<double>& x, std::size_t frame) {
-    std::vector<double> out(x.size() / frame);
-    double mean = 0;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = std::sqrt(energy(x, i * frame, frame) / static_cast<double>(frame));
-        mean += out[i];
-    }
-    mean /= static_cast<double>(std::max<std::size_t>(out.size(), 1));
-    for (auto& value : out) {
-        value -= mean;
-    }
-    return out;
-}
-
-Alignment bestAlignment(const std::vector<double>& reference, const std::vector<double>& signal,
-                        std::size_t from, std::size_t to) {
-    Alignment best;
-    for (std::size_t lag = from; lag <= to && lag + reference.size() <= signal.size(); ++lag) {
-        const double c = correlationAt(reference, signal, lag);
-        if (c > best.correlation) {
-            best = {lag, c};
-        }
-    }
-    return best;
 }
 
 std::size_t speechEnd(const std::vector<double>& x, double threshold) {
@@ -76,9 +57,21 @@ Alignment loudnessAlignment(const std::vector<double>& reference,
     std::vector<double> padded(kPad, 0.0);
     padded.insert(padded.end(), recorded.begin(), recorded.end());
     padded.insert(padded.end(), kPad, 0.0);
-    const auto coarse = bestAlignment(envelope(reference, kFrame), envelope(padded, kFrame), 0,
-                                      padded.size() / kFrame);
-    return {coarse.lag * kFrame, coarse.correlation};
+    const auto ref = envelope(reference, kFrame);
+    const auto signal = envelope(padded, kFrame);
+    // The normalised cross-correlation at every lag where the reference fits whole.
+    Alignment best;
+    for (std::size_t lag = 0; lag + ref.size() <= signal.size(); ++lag) {
+        double dot = 0;
+        for (std::size_t i = 0; i < ref.size(); ++i) {
+            dot += ref[i] * signal[lag + i];
+        }
+        const double norm = std::sqrt(energy(ref, 0, ref.size()) * energy(signal, lag, ref.size()));
+        if (norm > 0 && dot / norm > best.correlation) {
+            best = {lag * kFrame, dot / norm};
+        }
+    }
+    return best;
 }
 
 }  // namespace vurin::test

@@ -21,22 +21,20 @@ bool writeSignal(const fs::path& file, int sampleRate, int channels, int format,
     if (out == nullptr) {
         return false;
     }
-    // One write call: per-frame writes would be one system call each.
     std::vector<double> samples(static_cast<std::size_t>(frames * channels));
-    for (std::int64_t i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            samples[static_cast<std::size_t>(i * channels + c)] = sample(i, c);
-        }
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] =
+            sample(static_cast<std::int64_t>(i) / channels, static_cast<int>(i % channels));
     }
+    // One write call: per-frame writes would be one system call each.
     const bool ok = sf_writef_double(out, samples.data(), frames) == frames;
     return sf_close(out) == 0 && ok;
 }
 
 bool writeTone(const fs::path& file, const ToneSpec& spec) {
-    const auto frames = static_cast<std::int64_t>(std::llround(spec.seconds * spec.sampleRate));
     const double step = 2.0 * std::numbers::pi * spec.frequency / spec.sampleRate;
-    return writeSignal(file, spec.sampleRate, spec.channels, spec.format, frames,
-                       [&](std::int64_t i, int) {
+    return writeSignal(file, spec.sampleRate, spec.channels, spec.format,
+                       std::llround(spec.seconds * spec.sampleRate), [&](std::int64_t i, int) {
                            return spec.amplitude * std::sin(step * static_cast<double>(i));
                        });
 }
@@ -47,10 +45,7 @@ std::optional<DecodedWav> readWav(const fs::path& file) {
     if (in == nullptr) {
         return std::nullopt;
     }
-    DecodedWav wav;
-    wav.sampleRate = info.samplerate;
-    wav.channels = info.channels;
-    wav.format = info.format;
+    DecodedWav wav{info.samplerate, info.channels, info.format, {}};
     wav.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
     const sf_count_t got = sf_readf_short(in, wav.samples.data(), info.frames);
     wav.samples.resize(static_cast<std::size_t>(got * info.channels));
@@ -59,15 +54,13 @@ std::optional<DecodedWav> readWav(const fs::path& file) {
 }
 
 void writeBytes(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 fs::path freshTestFolder(const std::string& name) {
     const char* tmpdir = std::getenv("TMPDIR");
-    fs::path folder = fs::path(tmpdir != nullptr ? tmpdir : "/tmp") / name;
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
+    const fs::path folder = fs::path(tmpdir != nullptr ? tmpdir : "/tmp") / name;
+    fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
 }

@@ -9,18 +9,18 @@
 
 namespace vurin::test {
 
-// What a sound file generator writes: libsndfile's major|minor format code, e.g.
-// SF_FORMAT_WAV | SF_FORMAT_FLOAT.
+// A sine tone with the same signal on every channel. `format` is libsndfile's major|minor code,
+// e.g. SF_FORMAT_WAV | SF_FORMAT_FLOAT; 0 gives WAV, 16-bit PCM.
 struct ToneSpec {
     int sampleRate = 48000;
     int channels = 1;
-    int format = 0;  // 0: WAV, 16-bit PCM
+    int format = 0;
     double seconds = 1.0;
     double frequency = 440.0;
     double amplitude = 0.5;  // of full scale; 0 gives digital silence
 };
 
-// Writes a sine tone with the same signal on every channel. False when the file cannot be made.
+// False when the file cannot be made.
 bool writeTone(const std::filesystem::path& file, const ToneSpec& spec);
 
 // Writes `frames` frames whose samples come from `sample(frame, channel)` (full scale = 1).
@@ -34,13 +34,13 @@ struct DecodedWav {
     std::vector<std::int16_t> samples;  // interleaved
 };
 
-// Reads a whole sound file as 16-bit samples; nothing when libsndfile cannot open it.
+// A whole sound file as 16-bit samples; nothing when libsndfile cannot open it.
 std::optional<DecodedWav> readWav(const std::filesystem::path& file);
 
-// Writes raw bytes to a file (for hand-made and damaged files).
+// Raw bytes, for hand-made and damaged files.
 void writeBytes(const std::filesystem::path& file, const std::string& bytes);
 
-// A fresh folder path under $TMPDIR for one test's files (created).
+// A fresh, empty folder under $TMPDIR for one test's files.
 std::filesystem::path freshTestFolder(const std::string& name);
 
 }  // namespace vurin::test

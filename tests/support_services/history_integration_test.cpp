@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "config/config.h"
 #include "support/private_files.h"
+#include "support/testing.h"
 
 namespace vurin {
 namespace {
@@ -20,41 +17,18 @@ namespace {
 namespace fs = std::filesystem;
 using testing::contentOf;
 using testing::modeOf;
-
-std::string historyText() {
-    std::ifstream file(historyURL(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> historyLines() {
-    std::vector<std::string> lines;
-    std::ifstream file(historyURL(), std::ios::binary);
-    for (std::string line; std::getline(file, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using testing::readLines;
+using Lines = std::vector<std::string>;
 
 class HistoryFile : public testing::FreshConfigFolderTest {};
 
-TEST_F(HistoryFile, FirstAppendCreatesAPrivateFileInAPrivateFolder) {
+TEST_F(HistoryFile, CompactUtf8LinesInAPrivateFileAndFolder) {
     appendHistory({{"sttMs", 812}, {"textSaved", false}});
+    appendHistory({{"raw", "你好,世界 👋"}});
     EXPECT_EQ(modeOf(configDir()), 0700u);
     EXPECT_EQ(modeOf(historyURL()), 0600u);
-    const auto lines = historyLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(nlohmann::json::parse(lines[0]),
-              (nlohmann::json{{"sttMs", 812}, {"textSaved", false}}));
-    EXPECT_EQ(historyText().back(), '\n');
-}
-
-TEST_F(HistoryFile, LinesAreCompactAndNonAsciiIsNotEscaped) {
-    appendHistory({{"raw", "你好,世界 👋"}, {"n", 1}});
-    const std::string text = historyText();
-    EXPECT_NE(text.find("你好,世界 👋"), std::string::npos) << text;
-    EXPECT_EQ(text.find("\\u"), std::string::npos) << text;
-    EXPECT_EQ(text.find(": "), std::string::npos) << text;
-    EXPECT_EQ(text.find('\n'), text.size() - 1);
+    EXPECT_EQ(contentOf(historyURL()),
+              "{\"sttMs\":812,\"textSaved\":false}\n{\"raw\":\"你好,世界 👋\"}\n");
 }
 
 TEST_F(HistoryFile, InvalidUtf8RecordWritesNothing) {
@@ -62,7 +36,7 @@ TEST_F(HistoryFile, InvalidUtf8RecordWritesNothing) {
     EXPECT_FALSE(fs::exists(historyURL()));
     appendHistory({{"n", 1}});
     appendHistory({{"polished", std::string("\xc3")}});
-    EXPECT_EQ(historyLines(), std::vector<std::string>{R"({"n":1})"});
+    EXPECT_EQ(readLines(historyURL()), Lines{R"({"n":1})"});
 }
 
 TEST_F(HistoryFile, ConcurrentAppendsGiveWholeLines) {
@@ -76,7 +50,7 @@ TEST_F(HistoryFile, ConcurrentAppendsGiveWholeLines) {
     std::thread second(appender, "b");
     first.join();
     second.join();
-    const auto lines = historyLines();
+    const auto lines = readLines(historyURL());
     ASSERT_EQ(lines.size(), 2u * kEach);
     std::set<std::string> seen;
     for (const auto& line : lines) {
@@ -87,19 +61,15 @@ TEST_F(HistoryFile, ConcurrentAppendsGiveWholeLines) {
     EXPECT_EQ(seen.size(), 2u * kEach);
 }
 
-TEST_F(HistoryFile, AppendAfterClearStartsAFreshPrivateFile) {
+TEST_F(HistoryFile, ClearRemovesTheFileAndTheNextAppendStartsAFreshPrivateOne) {
+    EXPECT_FALSE(clearHistoryFile());  // no file: success, and nothing is created
+    EXPECT_FALSE(fs::exists(configDir()));
     appendHistory({{"n", 1}});
-    appendHistory({{"n", 2}});
     EXPECT_FALSE(clearHistoryFile());
     EXPECT_FALSE(fs::exists(historyURL()));
     appendHistory({{"n", 3}});
-    EXPECT_EQ(historyLines(), std::vector<std::string>{R"({"n":3})"});
+    EXPECT_EQ(readLines(historyURL()), Lines{R"({"n":3})"});
     EXPECT_EQ(modeOf(historyURL()), 0600u);
-}
-
-TEST_F(HistoryFile, ClearWithoutAFileSucceedsAndCreatesNothing) {
-    EXPECT_FALSE(clearHistoryFile());
-    EXPECT_FALSE(fs::exists(configDir()));
 }
 
 TEST_F(HistoryFile, ClearReportsAFailedDeletion) {
@@ -118,7 +88,7 @@ TEST_F(HistoryFile, AppendTightensAnOlderWideFile) {
     appendHistory({{"n", 1}});
     EXPECT_EQ(modeOf(historyURL()), 0600u);
     EXPECT_EQ(modeOf(configDir()), 0700u);
-    EXPECT_EQ(historyLines(), (std::vector<std::string>{R"({"n":0})", R"({"n":1})"}));
+    EXPECT_EQ(readLines(historyURL()), (Lines{R"({"n":0})", R"({"n":1})"}));
 }
 
 }  // namespace

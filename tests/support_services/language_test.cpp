@@ -4,87 +4,72 @@
 
 #include <cmath>
 #include <map>
-#include <optional>
 #include <string>
+#include <vector>
+
+#include "support/testing.h"
 
 namespace vurin {
 namespace {
 
 using Languages = std::vector<std::string>;
 
-TEST(PrefersEnglish, OnlyAChineseFirstLanguageGivesChinese) {
-    EXPECT_FALSE(prefersEnglish({"zh-Hant-TW"}));
-    EXPECT_FALSE(prefersEnglish({"ZH_cn", "en"}));
-    EXPECT_FALSE(prefersEnglish({"zh"}));
-    EXPECT_TRUE(prefersEnglish({"ja-JP", "zh-Hans"}));
-    EXPECT_TRUE(prefersEnglish({"en-US", "zh"}));
-    EXPECT_TRUE(prefersEnglish({}));
-    EXPECT_TRUE(prefersEnglish({"de"}));
+TEST(LanguageTest, OnlyAChineseFirstLanguageGivesChinese) {
+    for (const Languages& chinese : {Languages{"zh-Hant-TW"}, {"ZH_cn", "en"}, {"zh"}}) {
+        EXPECT_FALSE(prefersEnglish(chinese)) << chinese[0];
+    }
+    for (const Languages& english : {Languages{"ja-JP", "zh-Hans"}, {"en-US", "zh"}, {}, {"de"}}) {
+        EXPECT_TRUE(prefersEnglish(english));
+    }
 }
 
-Languages languagesFrom(const std::map<std::string, std::string>& environment) {
-    return preferredLanguagesFrom([&](const char* name) {
-        const auto found = environment.find(name);
-        return found == environment.end() ? std::string() : found->second;
-    });
+TEST(LanguageTest, PreferredLanguagesFromTheEnvironment) {
+    struct Case {
+        std::map<std::string, std::string> environment;
+        Languages expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{{"LANGUAGE", "zh_TW:en::fr"}, {"LANG", "de_DE.UTF-8"}}, {"zh-TW", "en", "fr", "de-DE"}},
+        {{{"LC_ALL", "zh_CN.UTF-8"}, {"LANG", "en_US.UTF-8"}}, {"zh-CN"}},
+        {{{"LC_ALL", ""}, {"LC_MESSAGES", "ja_JP"}, {"LANG", "zh_CN"}}, {"ja-JP"}},
+        {{{"LANG", "sr_RS@latin"}}, {"sr-RS"}},
+        {{}, {}},
+        // POSIX locales count as English.
+        {{{"LANG", "C"}}, {"en"}}, {{{"LC_ALL", "C.UTF-8"}}, {"en"}}, {{{"LC_MESSAGES", "POSIX"}}, {"en"}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const auto languages = preferredLanguagesFrom([&](const char* name) {
+            const auto found = c.environment.find(name);
+            return found == c.environment.end() ? std::string() : found->second;
+        });
+        EXPECT_EQ(languages, c.expected) << ::testing::PrintToString(c.environment);
+    }
 }
 
-TEST(PreferredLanguages, LanguageListComesBeforeTheLocale) {
-    EXPECT_EQ(languagesFrom({{"LANGUAGE", "zh_TW:en::fr"}, {"LANG", "de_DE.UTF-8"}}),
-              (Languages{"zh-TW", "en", "fr", "de-DE"}));
-}
-
-TEST(PreferredLanguages, FirstSetLocaleVariableWins) {
-    EXPECT_EQ(languagesFrom({{"LC_ALL", "zh_CN.UTF-8"}, {"LANG", "en_US.UTF-8"}}),
-              Languages{"zh-CN"});
-    EXPECT_EQ(languagesFrom({{"LC_ALL", ""}, {"LC_MESSAGES", "ja_JP"}, {"LANG", "zh_CN"}}),
-              Languages{"ja-JP"});
-    EXPECT_EQ(languagesFrom({{"LANG", "sr_RS@latin"}}), Languages{"sr-RS"});
-    EXPECT_EQ(languagesFrom({}), Languages{});
-}
-
-TEST(PreferredLanguages, PosixLocalesCountAsEnglish) {
-    EXPECT_EQ(languagesFrom({{"LANG", "C"}}), Languages{"en"});
-    EXPECT_EQ(languagesFrom({{"LC_ALL", "C.UTF-8"}}), Languages{"en"});
-    EXPECT_EQ(languagesFrom({{"LC_MESSAGES", "POSIX"}}), Languages{"en"});
-}
-
-// Replaces the locale variables for one test and restores them afterwards.
 class SystemLocale : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const char* name : kNames) {
-            const char* value = std::getenv(name);
-            saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-            ::unsetenv(name);
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+            environment_.unset(name);
         }
     }
-    void TearDown() override {
-        for (const auto& [name, value] : saved_) {
-            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-        }
-        applyUILang("auto");
-    }
-    static void setLang(const char* value) { ::setenv("LANG", value, 1); }
+    void TearDown() override { applyUILang("auto"); }
+    void setLang(const char* value) { environment_.set("LANG", value); }
 
-  private:
-    static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-    std::map<std::string, std::optional<std::string>> saved_;
+    testing::ScopedEnvironment environment_;
 };
 
-TEST_F(SystemLocale, ExplicitInterfaceLanguageOverridesTheSystem) {
+TEST_F(SystemLocale, ExplicitLanguageOverridesTheSystemAndAutoFollowsItWhenApplied) {
     setLang("en_US.UTF-8");
     applyUILang("zh");
     EXPECT_FALSE(uiIsEnglish());
     EXPECT_EQ(L("设置", "Settings"), "设置");
     setLang("zh_CN.UTF-8");
     applyUILang("en");
-    EXPECT_TRUE(uiIsEnglish());
     EXPECT_EQ(L("设置", "Settings"), "Settings");
-}
 
-TEST_F(SystemLocale, AutoFollowsTheSystemWhenApplied) {
-    setLang("zh_CN.UTF-8");
     EXPECT_FALSE(systemPrefersEnglish());
     applyUILang("auto");
     EXPECT_FALSE(uiIsEnglish());
@@ -98,28 +83,27 @@ TEST_F(SystemLocale, AutoFollowsTheSystemWhenApplied) {
 }
 
 TEST_F(SystemLocale, VolumeLabelIsMutedOrARoundedPercentage) {
-    applyUILang("zh");
-    EXPECT_EQ(soundVolumeLabelText(0.0), "静音");
-    EXPECT_EQ(soundVolumeLabelText(-0.1), "静音");
-    EXPECT_EQ(soundVolumeLabelText(std::nan("")), "静音");
-    applyUILang("en");
-    EXPECT_EQ(soundVolumeLabelText(0.0), "Muted");
-    EXPECT_EQ(soundVolumeLabelText(0.3), "30%");
-    EXPECT_EQ(soundVolumeLabelText(0.005), "1%");
-    EXPECT_EQ(soundVolumeLabelText(0.004), "0%");
-    EXPECT_EQ(soundVolumeLabelText(0.125), "13%");
-    EXPECT_EQ(soundVolumeLabelText(1.0), "100%");
+    struct Case {
+        const char* lang;
+        double volume;
+        const char* label;
+    };
+    const Case cases[] = {{"zh", 0.0, "静音"},  {"zh", -0.1, "静音"}, {"zh", std::nan(""), "静音"},
+                          {"en", 0.0, "Muted"}, {"en", 0.3, "30%"},   {"en", 0.005, "1%"},
+                          {"en", 0.004, "0%"},  {"en", 0.125, "13%"}, {"en", 1.0, "100%"}};
+    for (const auto& c : cases) {
+        applyUILang(c.lang);
+        EXPECT_EQ(soundVolumeLabelText(c.volume), c.label) << c.lang << " " << c.volume;
+    }
 }
 
-TEST(SoundVolume, StaysInRange) {
-    setSoundVolume(0.8f);
-    EXPECT_FLOAT_EQ(soundVolume(), 0.8f);
-    setSoundVolume(1.5f);
-    EXPECT_FLOAT_EQ(soundVolume(), 1.0f);
-    setSoundVolume(-1.0f);
-    EXPECT_FLOAT_EQ(soundVolume(), 0.0f);
-    setSoundVolume(std::nanf(""));
-    EXPECT_FLOAT_EQ(soundVolume(), 0.0f);
+TEST(LanguageTest, SoundVolumeStaysInRange) {
+    const std::pair<float, float> cases[] = {
+        {0.8f, 0.8f}, {1.5f, 1.0f}, {-1.0f, 0.0f}, {std::nanf(""), 0.0f}};
+    for (const auto& [set, read] : cases) {
+        setSoundVolume(set);
+        EXPECT_FLOAT_EQ(soundVolume(), read) << set;
+    }
     setSoundVolume(0.3f);
 }
 

@@ -3,25 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <utility>
-#include <vector>
 
+#include "support/app_fakes.h"
 #include "support/language.h"
 #include "support/virtual_main_queue.h"
 
 namespace vurin {
 namespace {
 
-class RecordingSoundOutput : public SoundOutput {
-  public:
-    bool play(const std::string& soundName, float volume) override {
-        played.emplace_back(soundName, volume);
-        return true;
-    }
-    std::vector<std::pair<std::string, float>> played;
-};
-
-using Played = std::vector<std::pair<std::string, float>>;
+using Names = std::vector<std::string>;
 
 class PlaySound : public ::testing::Test {
   protected:
@@ -37,67 +27,48 @@ class PlaySound : public ::testing::Test {
         std::thread([name] { playSound(name); }).join();
     }
 
-    std::shared_ptr<RecordingSoundOutput> output_ = std::make_shared<RecordingSoundOutput>();
+    std::shared_ptr<testing::FakeSoundOutput> output_ =
+        std::make_shared<testing::FakeSoundOutput>();
     std::shared_ptr<testing::VirtualMainQueue> queue_ =
         std::make_shared<testing::VirtualMainQueue>();
 };
 
-TEST_F(PlaySound, OnTheMainThreadPlaysAtOnceAtTheCurrentVolume) {
+TEST_F(PlaySound, MainThreadPlaysAtOnceAndBackgroundPostsInOrderAtTheRequestsVolume) {
     playSound("Pop");
-    setSoundVolume(0.6f);
-    playSound("Glass");
-    EXPECT_EQ(output_->played, (Played{{"Pop", 0.3f}, {"Glass", 0.6f}}));
     EXPECT_EQ(queue_->pendingCount(), 0u);
-}
-
-TEST_F(PlaySound, MutedVolumeDoesNothingAtAll) {
-    setSoundVolume(0.0f);
-    playSound("Pop");
-    fromBackground("Basso");
-    EXPECT_EQ(queue_->pendingCount(), 0u);
-    queue_->runPending();
-    EXPECT_TRUE(output_->played.empty());
-}
-
-TEST_F(PlaySound, BackgroundRequestPlaysOnMainAtTheVolumeOfTheRequest) {
     setSoundVolume(0.5f);
     fromBackground("Glass");
-    EXPECT_TRUE(output_->played.empty());
-    EXPECT_EQ(queue_->pendingCount(), 1u);
+    fromBackground("Tink");
+    EXPECT_EQ(output_->played, Names{"Pop"});
+    EXPECT_EQ(queue_->pendingCount(), 2u);
     setSoundVolume(0.9f);
     queue_->runPending();
-    EXPECT_EQ(output_->played, (Played{{"Glass", 0.5f}}));
+    EXPECT_EQ(output_->played, (Names{"Pop", "Glass", "Tink"}));
+    EXPECT_EQ(output_->volumes, (std::vector<float>{0.3f, 0.5f, 0.5f}));
 }
 
-TEST_F(PlaySound, BackgroundRequestsKeepTheirOrder) {
-    fromBackground("Pop");
-    fromBackground("Bottle");
-    fromBackground("Tink");
-    queue_->runPending();
-    EXPECT_EQ(output_->played, (Played{{"Pop", 0.3f}, {"Bottle", 0.3f}, {"Tink", 0.3f}}));
-}
-
-TEST_F(PlaySound, NothingPlaysWithoutAnOutput) {
-    installSoundOutput(nullptr, queue_);
-    playSound("Pop");
-    fromBackground("Pop");
-    EXPECT_EQ(queue_->pendingCount(), 0u);
+TEST_F(PlaySound, NothingPlaysMutedWithoutAnOutputOrAQueue) {
+    const std::vector<std::function<void()>> silencers = {
+        [] { setSoundVolume(0.0f); }, [this] { installSoundOutput(nullptr, queue_); },
+        [this] { queue_.reset(); },  // the queue is held weakly, as the application owns it
+    };
+    for (const auto& silence : silencers) {
+        installSoundOutput(output_, queue_);
+        setSoundVolume(0.3f);
+        silence();
+        playSound("Pop");
+        fromBackground("Basso");
+        if (queue_) {
+            EXPECT_EQ(queue_->pendingCount(), 0u);
+        }
+    }
     EXPECT_TRUE(output_->played.empty());
 }
 
-TEST_F(PlaySound, OutputRemovedBeforeThePostedCuePlaysNothing) {
+TEST_F(PlaySound, OutputRemovedBeforeAPostedCuePlaysNothing) {
     fromBackground("Pop");
     installSoundOutput(nullptr, queue_);
     queue_->runPending();
-    EXPECT_TRUE(output_->played.empty());
-}
-
-TEST_F(PlaySound, QueueIsNotKeptAlive) {
-    std::weak_ptr<testing::VirtualMainQueue> weakQueue = queue_;
-    queue_.reset();
-    EXPECT_TRUE(weakQueue.expired());
-    playSound("Pop");
-    fromBackground("Pop");
     EXPECT_TRUE(output_->played.empty());
 }
 
