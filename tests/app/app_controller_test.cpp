@@ -213,11 +213,11 @@ TEST_F(Controller, SwitchesSaveLogAndDriveTheServices) {
     controller->config().polishCloudProvider = "gemini";
     launch();
     logs.clear();
+    const int builds = shell->statusItem->menuBuilds;
     controller->setSTT(true);  // the same value: nothing at all
     controller->setPolish(true);
     EXPECT_TRUE(logs.empty());
     EXPECT_FALSE(std::filesystem::exists(configURL()));
-    const int builds = shell->statusItem->menuBuilds;
 
     const struct {
         void (AppController::*toggle)();

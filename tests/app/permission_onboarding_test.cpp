@@ -264,6 +264,8 @@ TEST_F(PermissionOnboardingTest, ContinueWhenTheCaptureCannotStartAsksForAReopen
     testing::FakeWindowView& view = show();
     ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
     applyUILang("en");
+    gate->refreshPermissionWindow();
+    EXPECT_EQ(view.shownText(Onboarding::kContinueButtonId), "Start using Vurin");
     view.press(Onboarding::kContinueButtonId);
     ASSERT_EQ(shell->alerts.size(), 2U);
     EXPECT_EQ(shell->alerts[0].messageText, "需要重新打开 Vurin");
@@ -316,9 +318,15 @@ TEST_F(PermissionOnboardingTest, TheRefreshButtonAndTheAccessibilityBusNote) {
 
 TEST_F(PermissionOnboardingTest, RowButtonsOpenTheDesktopSettingsAndTheNoteSaysWhere) {
     const auto& blocks = show().model.panes[0].cards[0].blocks;
+    const char* statusIds[] = {Onboarding::kAccessibilityStatusId, Onboarding::kInputStatusId,
+                               Onboarding::kMicrophoneStatusId};
     for (std::size_t row = 2; row <= 4; ++row) {
+        EXPECT_EQ(std::get<RowBlock>(blocks[row]).trailing[0].id, statusIds[row - 2]);
         std::get<Button>(std::get<RowBlock>(blocks[row]).trailing[1].kind).action();
     }
+    EXPECT_EQ(std::get<ControlRowBlock>(blocks[5]).controls[1].id, Onboarding::kContinueButtonId);
+    EXPECT_EQ(std::get<NoteBlock>(blocks[6]).text, gate->settingsDestinationNote());
+    EXPECT_EQ(std::get<NoteBlock>(blocks[7]).id, Onboarding::kAccessibilityBusNoteId);
     EXPECT_EQ(desktop->opened,
               (std::vector<SettingsPage>{SettingsPage::accessibility, SettingsPage::inputMonitoring,
                                          SettingsPage::microphone}));
