@@ -1,191 +1,151 @@
 // ChildProcess on real programs: launch errors, null streams, the reaper, termination, and
 // children that do not outlive a Vurin that dies.
-#include <gtest/gtest.h>
+#include "local_services/child_process.h"
 
-#include <signal.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-
 #include <csignal>
+#include <cstring>
 #include <fstream>
 
-#include "local_services/child_process.h"
 #include "support/local_service_stand_ins.h"
 
-namespace vurin {
+namespace vurin::testing {
 namespace {
 
-using testing::eventually;
-using testing::processAlive;
-using testing::zombieChildren;
-using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
-std::filesystem::path scratch(const std::string& name) {
-    return std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
-}
+// A termination handler that counts its calls; `held` expires once the child has dropped it.
+struct CountingHandler {
+    std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<int> token = std::make_shared<int>();
+    std::weak_ptr<int> held = token;
+    std::function<void()> take() {
+        return [calls = calls, token = std::exchange(token, nullptr)] { ++*calls; };
+    }
+};
 
-TEST(ChildProcess, ReportsWhyAProgramCannotRunAndNeverCallsTheHandler) {
-    std::atomic<int> ended{0};
-    auto missing = ChildProcess::create("/nonexistent/whisper-server", {});
-    missing->setTerminationHandler([&] { ++ended; });
-    EXPECT_EQ(missing->launch(), std::string(std::strerror(ENOENT)));
-    EXPECT_FALSE(missing->isRunning());
-    EXPECT_EQ(missing->processIdentifier(), -1);
-
-    const auto text = scratch("not-a-program");
+TEST(ChildProcess, AProgramThatCannotRunSaysWhyAndDropsItsHandler) {
+    const auto text = fs::temp_directory_path() / "not-a-program";
     std::ofstream(text) << "hello";
-    std::filesystem::permissions(text, std::filesystem::perms::owner_read);
-    auto refused = ChildProcess::create(text, {});
-    EXPECT_EQ(refused->launch(), std::string(std::strerror(EACCES)));
-    std::filesystem::remove(text);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(ended.load(), 0);
+    fs::permissions(text, fs::perms::owner_read);
+    for (const auto& [program, error] : std::vector<std::pair<fs::path, int>>{
+             {"/nonexistent/whisper-server", ENOENT}, {text, EACCES}}) {
+        SCOPED_TRACE(program);
+        CountingHandler handler;
+        auto child = ChildProcess::create(program, {});
+        child->setTerminationHandler(handler.take());
+        EXPECT_EQ(child->launch(), std::string(std::strerror(error)));
+        EXPECT_FALSE(child->isRunning());
+        EXPECT_EQ(child->processIdentifier(), -1);
+        EXPECT_TRUE(handler.held.expired()) << "the handler can never run";
+    }
     EXPECT_TRUE(zombieChildren().empty());
 }
 
-TEST(ChildProcess, RunsWithArgumentsAndGivesTheExitStatus) {
+TEST(ChildProcess, RunsOnceWithItsArgumentsAndGivesTheExitStatus) {
+    CountingHandler handler;
     auto child = ChildProcess::create("/bin/sh", {"-c", "exit $0", "7"});
-    std::atomic<int> ended{0};
-    child->setTerminationHandler([&] { ++ended; });
+    child->setTerminationHandler(handler.take());
     ASSERT_EQ(child->launch(), std::nullopt);
     const int status = child->waitUntilExit();
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
-    EXPECT_TRUE(eventually([&] { return ended.load() == 1; }));
+    EXPECT_TRUE(eventually([&] { return *handler.calls == 1; }));
     EXPECT_FALSE(child->isRunning());
     EXPECT_TRUE(zombieChildren().empty());
     EXPECT_TRUE(child->launch().has_value()) << "a child runs once";
 }
 
 TEST(ChildProcess, StandardStreamsAreTheNullDeviceAndNothingElseLeaksIn) {
-    // A descriptor Vurin opened without close-on-exec must not reach the child.
-    // A high number, so it cannot be confused with what the program opens while it loads.
+    // Above what the program opens while it loads; not close-on-exec.
     const int opened = ::open("/dev/zero", O_RDONLY);
     const int leaky = ::fcntl(opened, F_DUPFD, 200);
     ::close(opened);
     ASSERT_GE(leaky, 200);
+    // Vurin ignores SIGPIPE; a server it starts must not inherit that.
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
     auto child = ChildProcess::create("/bin/sleep", {"5"});
     ASSERT_EQ(child->launch(), std::nullopt);
-    const auto fds = "/proc/" + std::to_string(child->processIdentifier()) + "/fd";
+    std::signal(SIGPIPE, previous);
+    ::close(leaky);
+    const auto proc = "/proc/" + std::to_string(child->processIdentifier());
     ASSERT_TRUE(eventually([&] {
         std::error_code error;
-        return std::filesystem::read_symlink(
-                   "/proc/" + std::to_string(child->processIdentifier()) + "/exe", error)
-                   .filename() == "sleep";
+        return fs::read_symlink(proc + "/exe", error).filename() == "sleep";
     }));
-    for (const char* stream : {"/0", "/1", "/2"}) {
-        EXPECT_EQ(std::filesystem::read_symlink(fds + stream), "/dev/null") << stream;
+    for (const char* stream : {"/fd/0", "/fd/1", "/fd/2"}) {
+        EXPECT_EQ(fs::read_symlink(proc + stream), "/dev/null") << stream;
     }
-    EXPECT_FALSE(std::filesystem::exists(fds + "/" + std::to_string(leaky)));
-    ::close(leaky);
+    EXPECT_FALSE(fs::exists(proc + "/fd/" + std::to_string(leaky)));
+    const auto lines = readLines(proc + "/status");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "SigIgn:\t0000000000000000"), lines.end());
     child->terminate();
     const int status = child->waitUntilExit();
     EXPECT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
-TEST(ChildProcess, IgnoredSignalsAreResetForTheChild) {
-    // Vurin ignores SIGPIPE; a server it starts must not inherit that.
-    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+TEST(ChildProcess, ARemovedHandlerNeverRunsAndTerminateAfterTheEndSignalsNobody) {
+    CountingHandler handler;
     auto child = ChildProcess::create("/bin/sleep", {"5"});
-    ASSERT_EQ(child->launch(), std::nullopt);
-    std::signal(SIGPIPE, previous);
-    const pid_t pid = child->processIdentifier();
-    ASSERT_TRUE(eventually([&] {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("SigIgn:", 0) == 0) {
-                return line.find("0000000000000000") != std::string::npos;
-            }
-        }
-        return false;
-    }));
-    child->terminate();
-    child->waitUntilExit();
-}
-
-TEST(ChildProcess, TerminateAfterTheEndSignalsNobodyAndARemovedHandlerStaysQuiet) {
-    std::atomic<int> ended{0};
-    auto child = ChildProcess::create("/bin/sleep", {"5"});
-    child->setTerminationHandler([&] { ++ended; });
+    child->setTerminationHandler(handler.take());
     ASSERT_EQ(child->launch(), std::nullopt);
     child->removeTerminationHandler();
+    EXPECT_TRUE(handler.held.expired());
     child->terminate();
     child->waitUntilExit();
     child->terminate();  // long gone: no signal to a recycled process id
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(ended.load(), 0);
-    EXPECT_TRUE(zombieChildren().empty());
+    EXPECT_TRUE(eventually([] { return zombieChildren().empty(); }));
 }
 
 TEST(ChildProcess, EnvironmentOverridesReplaceInheritedValuesAndPassTheRestThrough) {
-    ::setenv("VURIN_TEST_OVERRIDDEN", "old", 1);
-    ::setenv("VURIN_TEST_KEPT", "kept", 1);
+    ScopedEnvironment environment;
+    environment.set("VURIN_TEST_OVERRIDDEN", "old");
+    environment.set("VURIN_TEST_KEPT", "kept");
     const auto entries =
         environmentWith({{"VURIN_TEST_OVERRIDDEN", "new"}, {"VURIN_TEST_ADDED", "added"}});
-    ::unsetenv("VURIN_TEST_OVERRIDDEN");
-    ::unsetenv("VURIN_TEST_KEPT");
-    EXPECT_EQ(std::count(entries.begin(), entries.end(), "VURIN_TEST_OVERRIDDEN=new"), 1);
-    EXPECT_EQ(std::count(entries.begin(), entries.end(), "VURIN_TEST_OVERRIDDEN=old"), 0);
-    EXPECT_EQ(std::count(entries.begin(), entries.end(), "VURIN_TEST_KEPT=kept"), 1);
-    EXPECT_EQ(std::count(entries.begin(), entries.end(), "VURIN_TEST_ADDED=added"), 1);
-
-    const auto out = scratch("child-environment");
+    for (const auto& [entry, times] :
+         std::vector<std::pair<std::string, int>>{{"VURIN_TEST_OVERRIDDEN=new", 1},
+                                                  {"VURIN_TEST_OVERRIDDEN=old", 0},
+                                                  {"VURIN_TEST_KEPT=kept", 1},
+                                                  {"VURIN_TEST_ADDED=added", 1}}) {
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), entry), times) << entry;
+    }
+    const auto out = fs::temp_directory_path() / "child-environment";
     auto child = ChildProcess::create(
-        "/bin/sh", {"-c", "printf '%s|%s' \"$VURIN_TEST_ADDED\" \"$HOME\" > " + out.string()},
+        "/bin/sh",
+        {"-c", "printf '%s|%s' \"$VURIN_TEST_ADDED\" \"$VURIN_TEST_KEPT\" > " + out.string()},
         environmentWith({{"VURIN_TEST_ADDED", "added"}}));
     ASSERT_EQ(child->launch(), std::nullopt);
     child->waitUntilExit();
-    std::string seen;
-    std::getline(std::ifstream(out), seen);
-    EXPECT_EQ(seen, std::string("added|") + (std::getenv("HOME") ? std::getenv("HOME") : ""));
-    std::filesystem::remove(out);
-}
-
-// Run by the test below in a separate copy of this program, which launches a long sleep and then
-// dies without any shutdown, as a killed Vurin would.
-TEST(ChildProcess, DiesAbruptlyHelper) {
-    const char* report = std::getenv("VURIN_ABRUPT_DEATH_REPORT");
-    if (report == nullptr) {
-        GTEST_SKIP() << "runs only inside ChildProcess.ChildrenDoNotOutliveAVurinThatDies";
-    }
-    auto child = ChildProcess::create("/bin/sleep", {"30"});
-    if (child->launch()) {
-        ::_exit(3);
-    }
-    std::ofstream(report) << child->processIdentifier();
-    // _exit skips the test environment's clean-up; remove this copy's private folders here.
-    if (const char* config = std::getenv("XDG_CONFIG_HOME")) {
-        const auto own = std::filesystem::path(config).parent_path();
-        if (own.filename().string().rfind("vurin-tests-", 0) == 0) {
-            std::error_code ignored;
-            std::filesystem::remove_all(own, ignored);
-        }
-    }
-    ::_exit(0);
+    EXPECT_EQ(readLines(out), std::vector<std::string>{"added|kept"});
 }
 
 TEST(ChildProcess, ChildrenDoNotOutliveAVurinThatDies) {
-    const auto report = scratch("abrupt-death");
-    std::filesystem::remove(report);
-    char self[4096] = {};
-    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    auto copy =
-        ChildProcess::create(self, {"--gtest_filter=ChildProcess.DiesAbruptlyHelper"},
-                             environmentWith({{"VURIN_ABRUPT_DEATH_REPORT", report.string()}}));
-    ASSERT_EQ(copy->launch(), std::nullopt);
-    const int status = copy->waitUntilExit();
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // The dying copy is this program run again; it finds the report's name in its environment.
+    ScopedEnvironment environment;
+    if (!std::getenv("VURIN_ORPHAN_REPORT")) {
+        environment.set("VURIN_ORPHAN_REPORT", (fs::temp_directory_path() / "orphan").string());
+    }
+    const fs::path report = std::getenv("VURIN_ORPHAN_REPORT");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto child = ChildProcess::create("/bin/sleep", {"30"});
+            std::ofstream(report) << (child->launch() ? -1 : child->processIdentifier());
+            std::_Exit(0);  // no shutdown at all, as when Vurin is killed
+        },
+        ::testing::ExitedWithCode(0), "");
     pid_t orphan = 0;
     std::ifstream(report) >> orphan;
-    std::filesystem::remove(report);
     ASSERT_GT(orphan, 0);
-    EXPECT_TRUE(eventually([&] { return !processAlive(orphan); }, 3000ms))
+    EXPECT_TRUE(eventually([&] { return !processAlive(orphan); }, std::chrono::seconds(3)))
         << "the sleep outlived the process that launched it";
     if (processAlive(orphan)) {
         ::kill(orphan, SIGKILL);
@@ -193,4 +153,4 @@ TEST(ChildProcess, ChildrenDoNotOutliveAVurinThatDies) {
 }
 
 }  // namespace
-}  // namespace vurin
+}  // namespace vurin::testing

@@ -1,0 +1,394 @@
+// The whisper-server and ollama supervisors against their stand-ins, on real child processes and
+// a port the test picks (ollama's child finds it through OLLAMA_HOST, as ollama does).
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "local_services/local_ollama_server.h"
+#include "local_services/local_whisper_server.h"
+#include "providers/local_endpoints.h"
+#include "support/local_service_stand_ins.h"
+#include "support/stand_in_http_server.h"
+#include "support/virtual_main_queue.h"
+
+namespace vurin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+using Options = SupervisedServiceOptions;
+using Lines = std::vector<std::string>;
+
+enum class Kind { whisper, ollama };
+
+struct Texts {
+    std::string program, starting, exited, timedOut, recovering, launchFailed, missing;
+};
+const Texts kWhisper{"whisper-server",
+                     "🧠 本地 whisper-server 启动中(加载模型约 1 秒)…",
+                     "⚠️ whisper-server 已退出,维护定时器会自动重启",
+                     "⚠️ 本地 whisper-server 20 秒内未就绪;稍后会自动重试",
+                     "⚠️ whisper-server 健康检查失败,准备重新启动",
+                     "❌ 启动 whisper-server 失败:",
+                     "❌ 找不到 whisper-server,请先安装本地组件"};
+const Texts kOllama{"ollama",
+                    "🧠 本地 ollama serve 启动中…",
+                    "⚠️ ollama serve 已退出,维护定时器会自动重启",
+                    "⚠️ 本地 ollama 20 秒内未就绪;稍后会自动重试",
+                    "⚠️ ollama 健康检查失败,准备重新启动",
+                    "❌ 启动 ollama serve 失败:",
+                    "❌ 找不到 ollama,请先安装本地组件"};
+// Stands for the service's ready lines in an expected log.
+const std::string kReady = "<ready>";
+
+class ServiceFixture : public ::testing::Test {
+  protected:
+    explicit ServiceFixture(Kind kind)
+        : kind(kind), t(kind == Kind::whisper ? kWhisper : kOllama) {}
+
+    void SetUp() override {
+        fs::create_directories(folder);
+        std::ofstream(model) << "model";
+        env.set("VURIN_STAND_IN_START_LOG", (folder / "starts.jsonl").string());
+        env.set("VURIN_STAND_IN_REQUEST_LOG", (folder / "requests.jsonl").string());
+        env.set("OLLAMA_HOST", "127.0.0.1:" + std::to_string(port));
+        overrideLocalPortsForTesting(0, port);  // where the warm-up polishes
+    }
+    void TearDown() override {
+        dispose();
+        foreign.reset();
+        overrideLocalPortsForTesting(0, 0);
+        EXPECT_TRUE(standInsGone()) << "a stand-in still runs or was not reaped";
+        fs::remove_all(folder);
+    }
+
+    // The service on the test's port and a short poll. It finds the programs in `found`, one
+    // per start and the last for good, running `atFind` first.
+    void create(const std::function<void(Options&)>& adjust = {}) {
+        dispose();
+        const auto chosen = [&](auto options) {
+            options.port = port;
+            options.poll = {0.05, 100};
+            options.findExecutable = [this] {
+                if (atFind) {
+                    atFind();
+                }
+                auto next = found.front();
+                if (found.size() > 1) {
+                    found.pop_front();
+                }
+                return next;
+            };
+            if (adjust) {
+                adjust(options);
+            }
+            return options;
+        };
+        if (kind == Kind::ollama) {
+            server = LocalOllamaServer::create(queue, chosen(LocalOllamaServerOptions{}));
+            return;
+        }
+        LocalWhisperServerOptions options;
+        options.modelPath = [model = model] { return model; };
+        server = LocalWhisperServer::create(queue, chosen(options));
+    }
+    // Stops and drops the service; its destruction waits for its background steps, so nothing
+    // of it comes later.
+    void dispose() {
+        if (server) {
+            server->stop();
+            std::weak_ptr<LocalService> last = server;
+            server.reset();
+            EXPECT_TRUE(eventually([&] { return last.expired(); }, 10s));
+        }
+    }
+
+    LocalService::Callback countReady() {
+        return [this] { ++readyCalls; };
+    }
+    Lines readyLines() const {
+        if (kind == Kind::ollama) {
+            return {"✅ 本地 ollama 就绪(模型 qwen2.5:7b,预热中…)", "✅ 本地润色已预热就绪"};
+        }
+        return {"✅ 本地 whisper-server 就绪(端口 " + std::to_string(port) + ")"};
+    }
+    // `lines` with kReady replaced by the service's ready lines.
+    Lines expected(const Lines& lines) const {
+        Lines all;
+        for (const auto& line : lines) {
+            const auto add = line == kReady ? readyLines() : Lines{line};
+            all.insert(all.end(), add.begin(), add.end());
+        }
+        return all;
+    }
+    // Ready, and the last ready line logged `times` times.
+    bool becomesReady(std::size_t times = 1) {
+        return eventually(
+            [&] { return server->isReady() && logs.count(readyLines().back()) >= times; });
+    }
+    static bool standInsGone() {
+        return eventually([] { return runningStandIns().empty() && zombieChildren().empty(); });
+    }
+    std::vector<Json> records(const std::string& file, const std::string& path = "") const {
+        std::vector<Json> found;
+        for (const auto& line : readLines(folder / file)) {
+            if (auto record = Json::parse(line); path.empty() || record["path"] == path) {
+                found.push_back(record);
+            }
+        }
+        return found;
+    }
+    std::vector<Json> starts() const { return records("starts.jsonl"); }
+
+    const Kind kind;
+    const Texts& t;
+    ScopedEnvironment env;
+    LogCapture logs;
+    const int port = refusingPort();
+    const fs::path folder = fs::temp_directory_path() / ("services-" + std::to_string(port));
+    const fs::path model = folder / "ggml-large-v3-turbo.bin";
+    std::deque<std::optional<fs::path>> found = {standInProgram(t.program)};
+    std::function<void()> atFind;
+    std::shared_ptr<VirtualMainQueue> queue = std::make_shared<VirtualMainQueue>();
+    std::shared_ptr<LocalService> server;
+    std::unique_ptr<ForeignStandIn> foreign;
+    int readyCalls = 0;
+};
+
+class ServiceTest : public ServiceFixture, public ::testing::WithParamInterface<Kind> {
+  protected:
+    ServiceTest() : ServiceFixture(GetParam()) {}
+};
+
+TEST_P(ServiceTest, StartsOnceWithItsCommandLineAndReportsReadyOnce) {
+    env.set("VURIN_STAND_IN_DELAY_MS", "150");
+    env.set("OLLAMA_FLASH_ATTENTION", "0");
+    env.set("OLLAMA_KV_CACHE_TYPE", "f16");
+    env.set("VURIN_PASSED_THROUGH", "kept as is");
+    create();
+    server->start(countReady());
+    server->start(countReady());
+    server->maintain(countReady());
+    EXPECT_FALSE(server->isReady());
+    ASSERT_TRUE(becomesReady());
+    server->start(countReady());
+    server->maintain(countReady());
+    EXPECT_TRUE(eventually([&] {
+        queue->runPending();
+        return readyCalls == 1;
+    }));
+    dispose();
+    queue->runPending();
+    EXPECT_EQ(readyCalls, 1);
+    EXPECT_EQ(logs.lines(), expected({t.starting, kReady}));
+    const auto launches = starts();
+    ASSERT_EQ(launches.size(), 1u);
+    if (kind == Kind::whisper) {
+        EXPECT_EQ(launches[0]["arguments"],
+                  Json({"-m", model.string(), "--port", std::to_string(port), "-l", "auto"}));
+        return;
+    }
+    EXPECT_EQ(launches[0]["arguments"], Json({"serve"}));
+    const auto& environment = launches[0]["environment"];
+    EXPECT_EQ(environment["OLLAMA_FLASH_ATTENTION"], "1");
+    EXPECT_EQ(environment["OLLAMA_KV_CACHE_TYPE"], "q8_0");
+    EXPECT_EQ(environment["VURIN_PASSED_THROUGH"], "kept as is");
+    EXPECT_EQ(environment["OLLAMA_HOST"], "127.0.0.1:" + std::to_string(port));
+    // The warm-up is one polish request of "测试" that keeps the model loaded.
+    const auto warmUps = records("requests.jsonl", "/api/generate");
+    ASSERT_EQ(warmUps.size(), 1u);
+    EXPECT_EQ(warmUps[0]["received"], "测试");
+    EXPECT_EQ(warmUps[0]["model"], "qwen2.5:7b");
+    EXPECT_EQ(warmUps[0]["keep_alive"], "30m");
+}
+
+TEST_P(ServiceTest, AStopEndsTheChildSilentlyBeforeItIsRegisteredAndWhileItIsPolled) {
+    create();
+    // The user switches the engine away while the start task looks for the program.
+    atFind = [weak = std::weak_ptr<LocalService>(server)] {
+        if (auto live = weak.lock()) {
+            live->stop();
+        }
+    };
+    server->start(countReady());
+    dispose();
+    EXPECT_TRUE(standInsGone());
+    EXPECT_TRUE(logs.lines().empty());
+
+    atFind = nullptr;
+    env.set("VURIN_STAND_IN_DELAY_MS", "400");
+    create();
+    server->start(countReady());
+    ASSERT_TRUE(logs.waitFor(t.starting));
+    server->stop();
+    EXPECT_TRUE(standInsGone());
+    dispose();
+    queue->runPending();
+    EXPECT_EQ(readyCalls, 0);
+    EXPECT_EQ(logs.lines(), expected({t.starting}));
+}
+
+TEST_P(ServiceTest, EachFailedStartIsReportedOnceAndALaterStartTriesAgain) {
+    const auto notProgram = folder / t.program;
+    std::ofstream(notProgram) << "plain text";
+    fs::permissions(notProgram, fs::perms::owner_read);
+    found = {std::nullopt, notProgram, standInProgram(t.program)};
+    const std::string cannotRun = t.launchFailed + std::strerror(EACCES);
+    create([](Options& options) { options.poll = {0.05, 20}; });
+    server->start(countReady());
+    ASSERT_TRUE(logs.waitFor(t.missing));
+    server->start(countReady());
+    ASSERT_TRUE(logs.waitFor(cannotRun));
+    env.set("VURIN_STAND_IN_MODE", "exit");
+    server->start(countReady());
+    ASSERT_TRUE(logs.waitFor(t.exited));
+    EXPECT_TRUE(standInsGone());
+    // A whisper-server that never listens; an ollama whose model list fails (only 200 counts).
+    env.set("VURIN_STAND_IN_MODE", kind == Kind::whisper ? "hang" : "serve");
+    env.set("VURIN_STAND_IN_TAGS_STATUS", "500");
+    server->maintain(countReady());
+    ASSERT_TRUE(logs.waitFor(t.timedOut));
+    EXPECT_FALSE(server->isReady());
+    EXPECT_TRUE(standInsGone());
+    env.unset("VURIN_STAND_IN_MODE");
+    env.unset("VURIN_STAND_IN_TAGS_STATUS");
+    server->maintain(countReady());
+    ASSERT_TRUE(becomesReady());
+    httplib::Client("127.0.0.1", port).Get("/stand-in/crash");
+    ASSERT_TRUE(eventually([&] { return logs.count(t.exited) == 2; }));
+    EXPECT_FALSE(server->isReady());
+    EXPECT_TRUE(standInsGone());
+    server->maintain(countReady());
+    ASSERT_TRUE(becomesReady(2));
+    EXPECT_EQ(logs.lines(),
+              expected({t.missing, cannotRun, t.starting, t.exited, t.starting, t.timedOut,
+                        t.starting, kReady, t.exited, t.starting, kReady}));
+    EXPECT_EQ(starts().size(), 4u);
+}
+
+TEST_P(ServiceTest, APortHeldByAProgramThatNeverAnswersEndsTheStart) {
+    SilentListener holder;  // no server to adopt, and the child cannot bind there
+    const int held = std::stoi(holder.url("").substr(std::string("http://127.0.0.1:").size()));
+    env.set("OLLAMA_HOST", "127.0.0.1:" + std::to_string(held));
+    create([held](Options& options) { options.port = held; });
+    server->start(countReady());
+    ASSERT_TRUE(logs.waitFor(t.exited, 10s));
+    EXPECT_FALSE(server->isReady());
+    EXPECT_EQ(logs.lines(), expected({t.starting, t.exited}));
+}
+
+TEST_P(ServiceTest, RecoveryAsksForARestartOnlyWhenNothingAnswers) {
+    // Any HTTP answer keeps a whisper-server; an ollama must list its models.
+    const bool whisper = kind == Kind::whisper;
+    StandInHttpServer answering;
+    answering.route(whisper ? "/" : "/api/tags",
+                    [whisper](const httplib::Request&, httplib::Response& response) {
+                        response.status = whisper ? 404 : 200;
+                    });
+    int recovered = 0;
+    create([&](Options& options) { options.port = answering.port(); });
+    server->recoverIfUnhealthy([&] { ++recovered; });
+    ASSERT_TRUE(answering.waitForRequests(1, 5000ms));
+    dispose();
+    queue->runPending();
+    EXPECT_EQ(recovered, 0);
+    EXPECT_TRUE(logs.lines().empty());
+
+    create([](Options& options) { options.port = refusingPort(); });
+    server->recoverIfUnhealthy([&] { ++recovered; });
+    ASSERT_TRUE(logs.waitFor(t.recovering));
+    EXPECT_TRUE(eventually([&] {
+        queue->runPending();
+        return recovered == 1;
+    }));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothServices, ServiceTest, ::testing::Values(Kind::whisper, Kind::ollama),
+                         [](const auto& info) {
+                             return info.param == Kind::whisper ? "whisper" : "ollama";
+                         });
+
+class WhisperTest : public ServiceFixture {
+  protected:
+    WhisperTest() : ServiceFixture(Kind::whisper) {}
+};
+
+TEST_F(WhisperTest, ALaunchNeedsTheModelAndFirstKillsAStaleServerOnThePort) {
+    const std::string noModel = "❌ 找不到模型 " + model.string();
+    fs::remove(model);
+    create();
+    server->start(countReady());
+    EXPECT_EQ(logs.lines(), Lines{noModel});
+    std::ofstream(model) << "model";
+    foreign = std::make_unique<ForeignStandIn>(
+        "whisper-server", Lines{"-m", model.string(), "--port", std::to_string(port)});
+    ASSERT_TRUE(eventually([&] { return starts().size() == 1; }));
+    server->start(countReady());
+    ASSERT_TRUE(becomesReady());
+    EXPECT_TRUE(eventually([&] { return !foreign->isRunning(); }));
+    EXPECT_EQ(starts().size(), 2u);
+    EXPECT_EQ(logs.lines(), expected({noModel, t.starting, kReady}));
+}
+
+class OllamaTest : public ServiceFixture {
+  protected:
+    OllamaTest() : ServiceFixture(Kind::ollama) {}
+    bool answers() const { return httplib::Client("127.0.0.1", port).Get("/api/tags") != nullptr; }
+    std::size_t modelLists() const { return records("requests.jsonl", "/api/tags").size(); }
+};
+
+TEST_F(OllamaTest, AnAnsweringOllamaIsAdoptedNeverStoppedAndReplacedOnceItIsLost) {
+    foreign = std::make_unique<ForeignStandIn>("ollama", Lines{"serve"});
+    ASSERT_TRUE(eventually([&] { return answers(); }));
+    create();
+    server->maintain(countReady());
+    ASSERT_TRUE(becomesReady());
+    EXPECT_EQ(starts().size(), 1u) << "nothing but the user's server was started";
+    const auto asked = modelLists();
+    server->maintain(countReady());  // it answers: nothing happens
+    // The probe holds the service until it has decided.
+    ASSERT_TRUE(eventually([&] { return modelLists() > asked && server.use_count() == 1; }));
+    EXPECT_EQ(logs.lines(), expected({kReady}));
+    server->stop();
+    EXPECT_TRUE(answers()) << "a server we did not start is never stopped";
+
+    server->maintain(countReady());
+    ASSERT_TRUE(becomesReady(2));
+    foreign.reset();  // the user's server went away: ours takes over
+    server->maintain(countReady());
+    ASSERT_TRUE(becomesReady(3));
+    EXPECT_EQ(logs.lines(),
+              expected({kReady, kReady, "⚠️ ollama 服务已失联,正在自动恢复",
+                        t.starting, kReady}));
+}
+
+TEST_F(OllamaTest, AModelListWithoutTheExactNameLeavesTheServerUpForThePull) {
+    const std::string noModel = "⚠️ 未找到模型 qwen2.5:7b,请安装本地组件";
+    for (const auto& [variable, value] : std::vector<std::pair<std::string, std::string>>{
+             {"VURIN_STAND_IN_MODELS", "qwen2.5:7b-instruct,Qwen2.5:7B,llama3:8b"},
+             {"VURIN_STAND_IN_TAGS_BODY", "<html>definitely not json"}}) {
+        SCOPED_TRACE(variable);
+        ScopedEnvironment row;
+        row.set(variable, value);
+        logs.clear();
+        create();
+        server->start(countReady());
+        ASSERT_TRUE(logs.waitFor(noModel));
+        EXPECT_FALSE(server->isReady());
+        EXPECT_EQ(logs.lines(), expected({t.starting, noModel}));
+        EXPECT_EQ(runningStandIns().size(), 1u) << "the server stays up so the model can be pulled";
+        EXPECT_TRUE(records("requests.jsonl", "/api/generate").empty());
+        dispose();
+        EXPECT_TRUE(standInsGone());
+    }
+}
+
+}  // namespace
+}  // namespace vurin::testing
