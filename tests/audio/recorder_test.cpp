@@ -83,14 +83,21 @@ class RecorderTest : public ::testing::Test {
     std::shared_ptr<Recorder> recorder_ = Recorder::create(capture_, {.finishTimeout = 3000ms});
 };
 
-TEST_F(RecorderTest, StopWithoutRecordingCompletesAtOnceOnTheCallersThread) {
-    const auto stopped = stop();
+TEST_F(RecorderTest, NothingRecordedGivesNoFileAndNoLeftovers) {
+    auto stopped = stop();  // without a recording: at once, on the caller's thread
     ASSERT_TRUE(stopped);
     EXPECT_EQ(stopped->file, std::nullopt);
     EXPECT_EQ(stopped->duration, 0.0);
     EXPECT_EQ(stopped->thread, std::this_thread::get_id());
     EXPECT_EQ(capture_->listCalls(), 0);
     EXPECT_TRUE(capture_->opens.empty());
+
+    ASSERT_TRUE(recorder_->start(false));  // a capture that delivered nothing
+    stopped = stop();
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->file, std::nullopt);
+    EXPECT_EQ(stopped->duration, 0.0);
+    EXPECT_TRUE(files().empty());
 }
 
 TEST_F(RecorderTest, RecordsTheDefaultSourceNativelyAndHandsOverA16kFileEachTime) {
@@ -227,15 +234,6 @@ TEST_F(RecorderTest, TheCaptureEndsLateWithAnErrorOrNeverAndTheAudioIsStillConve
         EXPECT_EQ(log_.lines(), c.log);
         speak(0);  // late frames after the bound go nowhere
     }
-}
-
-TEST_F(RecorderTest, AnEmptyCaptureGivesNoFileAndNoLeftovers) {
-    ASSERT_TRUE(recorder_->start(false));
-    const auto stopped = stop();
-    ASSERT_TRUE(stopped);
-    EXPECT_EQ(stopped->file, std::nullopt);
-    EXPECT_EQ(stopped->duration, 0.0);
-    EXPECT_TRUE(files().empty());
 }
 
 TEST_F(RecorderTest, NoLockIsHeldWhileStoppingTheCaptureOrCompleting) {

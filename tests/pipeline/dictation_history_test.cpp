@@ -21,7 +21,11 @@ TEST(DictationHistoryTest, AudioSecondsAreRoundedAsPrintedToOneDecimal) {
 // The history line: exactly its eighteen keys, ollama's figures when present, and the texts
 // only when the user keeps them.
 TEST(DictationHistoryTest, RecordHoldsItsEighteenKeysAndTextOnlyWhenSaved) {
+    // Settings the snapshot must carry over, unlike their defaults.
     Config config;
+    config.sendOnClick = false;
+    config.sttCloudProvider = "openai";
+    config.polishCloudProvider = "gemini";
     const PipelineConfigSnapshot withoutText(config);
     config.saveTextHistory = true;
     const PipelineConfigSnapshot withText(config);
@@ -32,9 +36,9 @@ TEST(DictationHistoryTest, RecordHoldsItsEighteenKeysAndTextOnlyWhenSaved) {
     DictationRecordInput input{at, 2.44, 812, 640, &withoutText, &speech, &polish, "原话"};
     const RuntimeMetadata& machine = runtimeMetadata();
     Json expected = Json::parse(R"({"ts":"2025-03-01T08:15:30Z","audioSec":2.4,"sttMs":812,
-        "llmMs":640,"promptVersion":"v4","polishFailed":true,"sendOnClick":true,"sttSource":"本地",
-        "polishSource":"未润色","textSaved":false,"sttCloudProvider":"groq",
-        "polishCloudProvider":"groq","sttModel":"ggml-large-v3-turbo","polishModel":"qwen2.5:7b"})");
+        "llmMs":640,"promptVersion":"v4","polishFailed":true,"sendOnClick":false,"sttSource":"本地",
+        "polishSource":"未润色","textSaved":false,"sttCloudProvider":"openai",
+        "polishCloudProvider":"gemini","sttModel":"ggml-large-v3-turbo","polishModel":"qwen2.5:7b"})");
     expected.update({{"appVersion", machine.appVersion},
                      {"appBuild", machine.appBuild},
                      {"macOSVersion", machine.macOSVersion},

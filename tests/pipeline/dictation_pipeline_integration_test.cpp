@@ -177,6 +177,11 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
               Keychain::set("gsk-1", "GROQ_API_KEY");
           },
           {"❌ 本地 STT 失败(HTTP 503)"}, {"localSTTRequestFailed", kIdle[0]}, kBasso, ""},
+    Route{"FailedLocalSpeechWithoutACloudKey", [](T& t) {
+              t.whisper.script(whisperPath(), {500, "", "text/plain"});
+              t.config.allowCloudFallback = true;
+          },
+          {"❌ 本地 STT 失败(HTTP 500)"}, {"localSTTRequestFailed", kIdle[0]}, kBasso, ""},
     Route{"FailedCloudSpeech", [](T& t) {
               t.config.sttProvider = "cloud";
               Keychain::set("gsk-1", "GROQ_API_KEY");
@@ -271,20 +276,14 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
 // clang-format on
 
 TEST_F(DictationPipelineTest, InjectionIsCheckedWhenTheMainThreadRunsIt) {
+    config.sttLanguage = "zh";
     runJob([this] { cancellation->cancel(); });  // after the history write, before the block ran
     EXPECT_EQ(lines().back(), "(已取消,不注入)");
     EXPECT_TRUE(fake->calls().empty());
     EXPECT_EQ(readLines(historyURL()).size(), 1u);
     ASSERT_EQ(whisper.received().size(), 1u);
-    EXPECT_NE(whisper.received()[0].body.find("name=\"language\"\r\n\r\nauto\r\n"),
+    EXPECT_NE(whisper.received()[0].body.find("name=\"language\"\r\n\r\nzh\r\n"),
               std::string::npos);
-}
-
-TEST(DictationFallbackRuleTest, NeedsPermissionAndAKey) {
-    EXPECT_TRUE(shouldFallbackAfterLocalFailure(true, true));
-    EXPECT_FALSE(shouldFallbackAfterLocalFailure(true, false));
-    EXPECT_FALSE(shouldFallbackAfterLocalFailure(false, true));
-    EXPECT_FALSE(shouldFallbackAfterLocalFailure(false, false));
 }
 
 }  // namespace

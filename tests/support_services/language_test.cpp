@@ -4,8 +4,6 @@
 
 #include <cmath>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "support/testing.h"
 
@@ -48,53 +46,40 @@ TEST(LanguageTest, PreferredLanguagesFromTheEnvironment) {
     }
 }
 
-class SystemLocale : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-            environment_.unset(name);
-        }
+TEST(LanguageTest, AutoFollowsTheSystemWhenAppliedAndAnExplicitChoiceOverridesIt) {
+    testing::ScopedEnvironment environment;
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
+        environment.unset(name);
     }
-    void TearDown() override { applyUILang("auto"); }
-    void setLang(const char* value) { environment_.set("LANG", value); }
-
-    testing::ScopedEnvironment environment_;
-};
-
-TEST_F(SystemLocale, ExplicitLanguageOverridesTheSystemAndAutoFollowsItWhenApplied) {
-    setLang("en_US.UTF-8");
-    applyUILang("zh");
-    EXPECT_FALSE(uiIsEnglish());
-    EXPECT_EQ(L("设置", "Settings"), "设置");
-    setLang("zh_CN.UTF-8");
-    applyUILang("en");
-    EXPECT_EQ(L("设置", "Settings"), "Settings");
-
-    EXPECT_FALSE(systemPrefersEnglish());
-    applyUILang("auto");
-    EXPECT_FALSE(uiIsEnglish());
-    setLang("en_GB.UTF-8");
-    EXPECT_FALSE(uiIsEnglish()) << "the switch changes only when applied";
-    applyUILang("auto");
-    EXPECT_TRUE(uiIsEnglish());
-    setLang("zh_TW.UTF-8");
-    applyUILang("klingon");
-    EXPECT_FALSE(uiIsEnglish());
-}
-
-TEST_F(SystemLocale, VolumeLabelIsMutedOrARoundedPercentage) {
-    struct Case {
+    struct Step {
         const char* lang;
-        double volume;
-        const char* label;
+        const char* apply;  // nothing: the switch changes only when applied
+        bool english;
     };
-    const Case cases[] = {{"zh", 0.0, "静音"},  {"zh", -0.1, "静音"}, {"zh", std::nan(""), "静音"},
-                          {"en", 0.0, "Muted"}, {"en", 0.3, "30%"},   {"en", 0.005, "1%"},
-                          {"en", 0.004, "0%"},  {"en", 0.125, "13%"}, {"en", 1.0, "100%"}};
-    for (const auto& c : cases) {
-        applyUILang(c.lang);
-        EXPECT_EQ(soundVolumeLabelText(c.volume), c.label) << c.lang << " " << c.volume;
+    const Step steps[] = {{"en_US.UTF-8", "zh", false},   {"zh_CN.UTF-8", "en", true},
+                          {"zh_CN.UTF-8", "auto", false}, {"en_GB.UTF-8", nullptr, false},
+                          {"en_GB.UTF-8", "auto", true},  {"zh_TW.UTF-8", "klingon", false}};
+    for (const auto& step : steps) {
+        environment.set("LANG", step.lang);
+        if (step.apply != nullptr) {
+            applyUILang(step.apply);
+        }
+        EXPECT_EQ(systemPrefersEnglish(), step.lang[0] == 'e') << step.lang;
+        EXPECT_EQ(L("设置", "Settings"), step.english ? "Settings" : "设置") << step.lang;
     }
+    // The volume label: muted at zero or below, else the rounded percentage.
+    const std::pair<double, const char*> labels[] = {
+        {0.0, "静音"}, {-0.1, "静音"}, {std::nan(""), "静音"}};
+    for (const auto& [volume, label] : labels) {
+        EXPECT_EQ(soundVolumeLabelText(volume), label) << volume;
+    }
+    applyUILang("en");
+    const std::pair<double, const char*> english[] = {
+        {0.0, "Muted"}, {0.3, "30%"}, {0.005, "1%"}, {0.004, "0%"}, {0.125, "13%"}, {1.0, "100%"}};
+    for (const auto& [volume, label] : english) {
+        EXPECT_EQ(soundVolumeLabelText(volume), label) << volume;
+    }
+    applyUILang("auto");
 }
 
 TEST(LanguageTest, SoundVolumeStaysInRange) {
