@@ -15,52 +15,40 @@ namespace vurin::testing {
 // there is no item) and can be told to fail each kind of call with a chosen status.
 class FakeSecretStore : public SecretStore {
   public:
-    using Key = std::pair<std::string, std::string>;  // service, account
-
     SecretResult update(std::string_view service, std::string_view account,
                         std::string_view value) override {
-        calls.push_back("update " + std::string(account));
-        if (updateFailure) {
-            return {*updateFailure, "update refused"};
-        }
         const auto found = items.find(key(service, account));
+        if (const auto refused = enter("update", account, updateFailure)) {
+            return *refused;
+        }
         if (found == items.end()) {
             return {SecretStatus::itemNotFound, {}};
         }
-        found->second = std::string(value);
+        found->second = value;
         return {SecretStatus::success, {}};
     }
-
     SecretResult add(std::string_view service, std::string_view account,
                      std::string_view value) override {
-        calls.push_back("add " + std::string(account));
-        if (addFailure) {
-            return {*addFailure, "add refused"};
+        if (const auto refused = enter("add", account, addFailure)) {
+            return *refused;
         }
-        items[key(service, account)] = std::string(value);
+        items[key(service, account)] = value;
         return {SecretStatus::success, {}};
     }
-
     SecretLookup read(std::string_view service, std::string_view account) override {
-        calls.push_back("read " + std::string(account));
-        if (readFailure) {
-            return {*readFailure, {}, "read refused"};
-        }
         const auto found = items.find(key(service, account));
-        if (found == items.end()) {
-            return {SecretStatus::itemNotFound, {}, {}};
+        if (const auto refused = enter("read", account, readFailure)) {
+            return {refused->status, {}, refused->detail};
         }
-        return {SecretStatus::success, found->second, {}};
+        return found == items.end() ? SecretLookup{SecretStatus::itemNotFound, {}, {}}
+                                    : SecretLookup{SecretStatus::success, found->second, {}};
     }
-
     SecretResult remove(std::string_view service, std::string_view account) override {
-        calls.push_back("remove " + std::string(account));
-        if (removeFailure) {
-            return {*removeFailure, "remove refused"};
+        if (const auto refused = enter("remove", account, removeFailure)) {
+            return *refused;
         }
-        return {items.erase(key(service, account)) > 0 ? SecretStatus::success
-                                                       : SecretStatus::itemNotFound,
-                {}};
+        const bool removed = items.erase(key(service, account)) > 0;
+        return {removed ? SecretStatus::success : SecretStatus::itemNotFound, {}};
     }
 
     // The value stored under the product's service for `account`.
@@ -69,19 +57,23 @@ class FakeSecretStore : public SecretStore {
         return found == items.end() ? std::nullopt : std::optional(found->second);
     }
     void put(std::string_view account, std::string_view value) {
-        items[key("com.vurin.app", account)] = std::string(value);
+        items[key("com.vurin.app", account)] = value;
     }
 
-    std::map<Key, std::string> items;
-    std::vector<std::string> calls;
-    std::optional<SecretStatus> updateFailure;
-    std::optional<SecretStatus> addFailure;
-    std::optional<SecretStatus> readFailure;
-    std::optional<SecretStatus> removeFailure;
+    std::map<std::pair<std::string, std::string>, std::string> items;  // (service, account)
+    std::vector<std::string> calls;                                    // "update ACCOUNT", ...
+    std::optional<SecretStatus> updateFailure, addFailure, readFailure, removeFailure;
 
   private:
-    static Key key(std::string_view service, std::string_view account) {
+    static std::pair<std::string, std::string> key(std::string_view service,
+                                                   std::string_view account) {
         return {std::string(service), std::string(account)};
+    }
+    // Records the call; the failure it was told to give, if any.
+    std::optional<SecretResult> enter(const std::string& call, std::string_view account,
+                                      const std::optional<SecretStatus>& failure) {
+        calls.push_back(call + " " + std::string(account));
+        return failure ? std::optional(SecretResult{*failure, call + " refused"}) : std::nullopt;
     }
 };
 

@@ -4,22 +4,39 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include "config/config.h"
 
 namespace vurin::testing {
 
 // The permission bits of a file or folder (07777).
-unsigned modeOf(const std::filesystem::path& path);
+inline unsigned modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
 
 // The whole content of a file; empty when it cannot be read.
-std::string contentOf(const std::filesystem::path& path);
+inline std::string contentOf(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
 
 // Each test starts without a configuration folder and with a permissive umask, so a file that
 // is created with wider permissions than it should have shows them.
 class FreshConfigFolderTest : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        std::filesystem::remove_all(configDir());
+        previousUmask_ = ::umask(0);
+    }
+    void TearDown() override {
+        ::umask(previousUmask_);
+        std::filesystem::remove_all(configDir());
+    }
 
   private:
     mode_t previousUmask_ = 0;

@@ -19,17 +19,28 @@ class SettingsControllerFixture : public AppControllerFixture {
     void SetUp() override;
     void TearDown() override;
 
-    // A pane as text, one line per card, row, control row and note, for comparing whole panes:
-    //   "[symbol] title", "  row title | sub-title | control | control", "  note: text".
-    static std::vector<std::string> outline(const Pane& pane);
-    // The outline of the open window's pane `index`.
-    std::vector<std::string> paneOutline(int index) const;
-
-    // The texts of the alerts shown so far: title, text and buttons joined with " | ".
+    // The open window's pane `index` as text: card symbols and titles, row titles and
+    // sub-titles, controls ("switch:on", "segments:A/B@1", "key:placeholder", ...) and notes,
+    // each followed by " | ".
+    std::string paneText(int index) const;
+    // The alerts shown so far: title, text and buttons joined with " | ".
     std::vector<std::string> alertLines() const;
-    // The first button of the next alert is chosen (or the second).
+    // The next alerts are answered with their first (or second) button.
     void answerFirst() { shell->alertResponse = kAlertFirstButtonReturn; }
     void answerSecond() { shell->alertResponse = kAlertFirstButtonReturn + 1; }
+    // The open settings window, or null.
+    FakeWindowView* window() const;
+    // Replaces the stored settings with those of a config.json document (in Chinese unless it
+    // says otherwise).
+    void configure(const std::string& json) {
+        const auto language = controller->config().uiLang;
+        controller->config() = decodeConfig(json).value();
+        if (json.find("uiLang") == std::string::npos) {
+            controller->config().uiLang = language;
+        }
+    }
+    // Types `text` into the key field of `fieldKey` (scope:providerId).
+    void typeKey(const std::string& fieldKey, const std::string& text);
 
     std::shared_ptr<FakeSecretStore> keychain = std::make_shared<FakeSecretStore>();
     std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
@@ -41,13 +52,6 @@ class SettingsControllerFixture : public AppControllerFixture {
     std::shared_ptr<WindowRenderer> renderer;
     PermissionStatusText permissionTexts{"✅ 已允许", "✅ 已允许", "✅ 已允许", true};
     std::vector<std::string> hookCalls;
-
-    // The open settings window, or null.
-    FakeWindowView* window() const;
-    // The health dot's colour as last set, else as built.
-    ColourRole healthDot() const;
-    // Types `text` into the key field of `fieldKey` (scope:providerId).
-    void typeKey(const std::string& fieldKey, const std::string& text);
     std::vector<std::string> openedURLs;
     int loginItemSettingsOpened = 0;
     std::shared_ptr<SettingsController> settingsController;

@@ -17,26 +17,23 @@ class FakeLoginItem : public LoginItemService {
   public:
     LoginItemStatus status() const override { return state; }
     std::optional<std::string> registerItem() override {
-        calls.push_back("register");
-        if (error) {
-            return error;
-        }
-        state = stateAfterRegister;
-        return std::nullopt;
+        return change("register", stateAfterRegister);
     }
     std::optional<std::string> unregisterItem() override {
-        calls.push_back("unregister");
-        if (error) {
-            return error;
-        }
-        state = LoginItemStatus::notRegistered;
-        return std::nullopt;
+        return change("unregister", LoginItemStatus::notRegistered);
     }
 
     LoginItemStatus state = LoginItemStatus::notRegistered;
     LoginItemStatus stateAfterRegister = LoginItemStatus::enabled;
     std::optional<std::string> error;
     std::vector<std::string> calls;
+
+  private:
+    std::optional<std::string> change(const char* call, LoginItemStatus after) {
+        calls.push_back(call);
+        state = error ? state : after;
+        return error;
+    }
 };
 
 class FakeTerminal : public TerminalLauncher {
@@ -49,8 +46,7 @@ class FakeTerminal : public TerminalLauncher {
     std::vector<std::string> commands;
 };
 
-// Answers every check at once (on the caller's thread, which is the main one in unit tests)
-// with `result`.
+// Answers every check at once, on the caller's thread, with `result`.
 class FakeUpdateChecker : public UpdateChecker {
   public:
     using UpdateChecker::UpdateChecker;
