@@ -119,9 +119,13 @@ TEST_F(WindowsDesktopTest, GenericRendererControlsTabsAndReplacement) {
         card.blocks.push_back(RowBlock{
             .title = "Trigger key",
             .subtitle = "Hold to talk · click to send",
-            .trailing = {makeLabel("F13", {.monospaced = true}, p + "key"),
-                         makeButton(
-                             "Rebuild", [&] { view->replacePane(0, Pane{}); }, 0, p + "rebuild")}});
+            .trailing =
+                {makeLabel("F13",
+                           {.monospaced = true, .alignment = TextAlignment::trailing, .width = 120},
+                           p + "key"),
+                 makeButton(
+                     "Rebuild", [&] { view->replacePane(0, Pane{}); }, 0, p + "rebuild")},
+            .boldTitle = true});
         row("Send on click", makeSwitch(
                                  false, [&](bool on) { record(on ? "on" : "off"); }, p + "send"));
         row("Microphone",
@@ -151,9 +155,10 @@ TEST_F(WindowsDesktopTest, GenericRendererControlsTabsAndReplacement) {
         return pane;
     };
     WindowModel model{.title = "Vurin Settings", .width = 560, .height = 600};
-    model.header = Card{.blocks = {ControlRowBlock{
-                            .controls = {Control{"dot", StatusDot{.colour = ColourRole::green}},
-                                         makeLabel("All set", {}, "health")}}}};
+    model.header =
+        Card{.blocks = {ControlRowBlock{
+                 .controls = {Control{"dot", StatusDot{.colour = ColourRole::green}},
+                              makeLabel("All set", {.bold = true, .wraps = true}, "health")}}}};
     model.tabs = TabBar{.titles = {"General", "Permissions"},
                         .selected = 1,
                         .onSelect = [&](int index) { record("tab " + std::to_string(index)); }};
