@@ -15,7 +15,7 @@
 #include "support/testing.h"
 #include "support/virtual_main_queue.h"
 
-namespace vurin {
+namespace vurin::testing {
 namespace {
 
 using Onboarding = PermissionOnboarding;
@@ -41,11 +41,9 @@ class FakeDesktopSettings : public DesktopSettings {
   public:
     std::string desktopName() const override { return name; }
     SettingsDestination destination(SettingsPage page) const override {
-        if (!name.empty()) {
-            return SettingsDestination::desktopPanel;
-        }
-        return page == SettingsPage::microphone ? SettingsDestination::soundMixer
-                                                : SettingsDestination::helpPage;
+        using enum SettingsDestination;
+        return !name.empty() ? desktopPanel
+                             : (page == SettingsPage::microphone ? soundMixer : helpPage);
     }
     bool open(SettingsPage page, const std::filesystem::path& helpPage) override {
         opened.push_back(page);
@@ -83,22 +81,20 @@ class PermissionOnboardingTest : public ::testing::Test {
         std::filesystem::remove_all(folder);
         applyUILang("auto");
     }
-    testing::FakeWindowView& show() {
+    FakeWindowView& show() {
         gate->showPermissionOnboarding();
         return *windows->last();
     }
 
-    testing::LogCapture log;
+    LogCapture log;
     std::filesystem::path folder = std::filesystem::temp_directory_path() / "vurin-gate";
-    std::shared_ptr<testing::VirtualMainQueue> queue =
-        std::make_shared<testing::VirtualMainQueue>();
-    std::shared_ptr<testing::FakeShell> shell = std::make_shared<testing::FakeShell>();
-    std::shared_ptr<testing::FakeWindowRenderer> windows =
-        std::make_shared<testing::FakeWindowRenderer>();
+    std::shared_ptr<VirtualMainQueue> queue = std::make_shared<VirtualMainQueue>();
+    std::shared_ptr<FakeShell> shell = std::make_shared<FakeShell>();
+    std::shared_ptr<FakeWindowRenderer> windows = std::make_shared<FakeWindowRenderer>();
     std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
     std::shared_ptr<FakeDesktopSettings> desktop = std::make_shared<FakeDesktopSettings>();
     std::shared_ptr<test::FakeAudioCapture> audio = std::make_shared<test::FakeAudioCapture>();
-    std::shared_ptr<testing::FakeRecorder> recorder = std::make_shared<testing::FakeRecorder>();
+    std::shared_ptr<FakeRecorder> recorder = std::make_shared<FakeRecorder>();
     std::shared_ptr<Onboarding> gate = Onboarding::create({.mainQueue = queue,
                                                            .shell = shell,
                                                            .windows = windows,
@@ -217,7 +213,7 @@ TEST_F(PermissionOnboardingTest, GrantsAreReadInOrderAndStopAtTheFirstMissing) {
 
 TEST_F(PermissionOnboardingTest, OnlyTheMicrophoneMissingThenGrantedWithoutAClick) {
     audio->setSources(kNoServer);
-    testing::FakeWindowView& view = show();
+    FakeWindowView& view = show();
     EXPECT_EQ(shell->policies, std::vector<ActivationPolicy>{ActivationPolicy::regular});
     EXPECT_GE(shell->activations, 1);
     EXPECT_TRUE(view.isVisible());
@@ -246,7 +242,7 @@ TEST_F(PermissionOnboardingTest, OnlyTheMicrophoneMissingThenGrantedWithoutAClic
 }
 
 TEST_F(PermissionOnboardingTest, ContinueClosesTheWindowAndStopsPolling) {
-    testing::FakeWindowView& view = show();
+    FakeWindowView& view = show();
     ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(gate->permissionWindow(), nullptr);
@@ -261,7 +257,7 @@ TEST_F(PermissionOnboardingTest, ContinueClosesTheWindowAndStopsPolling) {
 
 TEST_F(PermissionOnboardingTest, ContinueWhenTheCaptureCannotStartAsksForAReopen) {
     finishSucceeds = false;
-    testing::FakeWindowView& view = show();
+    FakeWindowView& view = show();
     ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
     applyUILang("en");
     gate->refreshPermissionWindow();
@@ -283,7 +279,7 @@ TEST_F(PermissionOnboardingTest, ContinueWhenTheCaptureCannotStartAsksForAReopen
 
 TEST_F(PermissionOnboardingTest, ClosingTheWindowKeepsPollingAndShowingAgainRaisesIt) {
     probe->grab = KeyGrabAccess::taken;
-    testing::FakeWindowView& view = show();
+    FakeWindowView& view = show();
     view.userCloses();
     EXPECT_TRUE(gate->isPolling());
     probe->grab = KeyGrabAccess::granted;
@@ -305,7 +301,7 @@ TEST_F(PermissionOnboardingTest, ClosingTheWindowKeepsPollingAndShowingAgainRais
 
 TEST_F(PermissionOnboardingTest, TheRefreshButtonAndTheAccessibilityBusNote) {
     probe->busReachable = false;
-    testing::FakeWindowView& view = show();
+    FakeWindowView& view = show();
     EXPECT_EQ(
         view.shownText(Onboarding::kAccessibilityBusNoteId),
         "⚠️ 无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。");
@@ -346,12 +342,12 @@ TEST_F(PermissionOnboardingTest, WithoutADesktopPanelTheHelpPageIsWrittenFirst) 
               "pavucontrol.");
     gate->requestInputMonitoringPermission();
     EXPECT_EQ(desktop->helpPages, std::vector<std::filesystem::path>{folder / "help.html"});
-    const std::string page = testing::contentOf(folder / "help.html");
+    const std::string page = contentOf(folder / "help.html");
     for (const char* part : {"<title>Vurin Permissions</title>", "Key in use", "No sound server"}) {
         EXPECT_NE(page.find(part), std::string::npos) << part;
     }
-    EXPECT_EQ(testing::modeOf(folder / "help.html"), 0600U);
+    EXPECT_EQ(modeOf(folder / "help.html"), 0600U);
 }
 
 }  // namespace
-}  // namespace vurin
+}  // namespace vurin::testing
