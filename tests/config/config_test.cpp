@@ -66,30 +66,33 @@ TEST(ConfigDecoding, LegacyKeysNullsClampingAndUnlistedValues) {
 }
 
 TEST(ConfigDecoding, AWronglyTypedKeyOrADocumentThatIsNoObjectGivesNothing) {
-    for (const char* json : {R"({"sendOnClick": "true"})",
-                             R"({"keyCode": "F13"})",
-                             R"({"keyCode": 96.0})",
-                             R"({"keyCode": 9.5})",
-                             R"({"keyCode": true})",
-                             R"({"keyCode": 9223372036854775808})",
-                             R"({"soundVolume": "0.5"})",
-                             R"({"soundVolume": false})",
-                             R"({"sttProvider": 1})",
-                             R"({"phoneToken": {"a": 1}})",
-                             R"({"autoCheckUpdates": 1})",
-                             R"({"micDevice": ["system"]})",
-                             R"({"cloudProvider": 5})",
-                             R"({"keyCode": 96, "sendOnClick": "yes"})",
-                             "",
-                             "   ",
-                             "null",
-                             "[]",
-                             "\"config\"",
-                             "42",
-                             "{",
-                             "{\"keyCode\": 96,}",
-                             "{} {}",
-                             "{\"phoneToken\": \"\xff\"}"}) {
+    const char* const documents[] = {
+        R"({"sendOnClick": "true"})",
+        R"({"keyCode": "F13"})",
+        R"({"keyCode": 96.0})",
+        R"({"keyCode": 9.5})",
+        R"({"keyCode": true})",
+        R"({"keyCode": 9223372036854775808})",
+        R"({"soundVolume": "0.5"})",
+        R"({"soundVolume": false})",
+        R"({"sttProvider": 1})",
+        R"({"phoneToken": {"a": 1}})",
+        R"({"autoCheckUpdates": 1})",
+        R"({"micDevice": ["system"]})",
+        R"({"cloudProvider": 5})",
+        R"({"keyCode": 96, "sendOnClick": "yes"})",
+        "",
+        "   ",
+        "null",
+        "[]",
+        "\"config\"",
+        "42",
+        "{",
+        "{\"keyCode\": 96,}",
+        "{} {}",
+        "{\"phoneToken\": \"\xff\"}",
+    };
+    for (const char* json : documents) {
         EXPECT_EQ(decodeConfig(json), std::nullopt) << json;
     }
 }
