@@ -6,17 +6,25 @@
 #include <string>
 #include <vector>
 
+#include "phone/phone_remote_wiring.h"
+#include "phone/phone_window_presenter.h"
+#include "phone/remote_button_guard.h"
+#include "support/app_controller_fixture.h"
+#include "support/fake_window_renderer.h"
 #include "support/language.h"
-#include "support/log.h"
+#include "support/testing.h"
 #include "support/virtual_main_queue.h"
 
 namespace vurin {
 namespace {
 
-// Records what the controller asks of the server; start completions wait until the test
-// delivers them.
+using Journal = std::vector<std::string>;
+using Event = PhoneServer::Event;
+
+// Records what the controller asks of the server; start completions wait for the test.
 class FakePhoneServer : public PhoneServer {
   public:
+    explicit FakePhoneServer(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
     void start(std::string token, StartCompletion completion) override {
         journal->push_back("start " + token);
         completions.push_back(std::move(completion));
@@ -24,21 +32,17 @@ class FakePhoneServer : public PhoneServer {
     void stop() override { journal->push_back("stop"); }
     void broadcast(std::string state) override { journal->push_back("broadcast " + state); }
     std::optional<std::string> url(std::string_view token) const override {
-        if (!address) {
-            return std::nullopt;
-        }
-        return "http://" + *address + ":8930/?t=" + std::string(token);
+        return address ? "http://" + *address + ":8930/?t=" + std::string(token)
+                       : std::optional<std::string>();
     }
     std::uint16_t port() const override { return 8930; }
     void setOnEvent(std::function<void(Event)> fn) override { onEvent = std::move(fn); }
-
     void completeStart(bool listening) {
-        auto completion = completions.front();
+        completions.front()(listening);
         completions.erase(completions.begin());
-        completion(listening);
     }
 
-    std::shared_ptr<std::vector<std::string>> journal;
+    std::shared_ptr<Journal> journal;
     std::vector<StartCompletion> completions;
     std::optional<std::string> address = "192.168.1.20";
     std::function<void(Event)> onEvent;
@@ -48,252 +52,258 @@ class PhoneRemoteControllerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         applyUILang("zh");
-        server->journal = journal;
-        setLogObserver([this](const std::string& line) { logs.push_back(line); });
-        controller->attach({
-            .config = [this] { return &config; },
-            .saveConfig =
-                [this](const Config& saved) {
-                    journal->push_back("save " + saved.phoneToken);
-                    savedConfigs.push_back(saved);
-                },
-            .keyDown = [this] { journal->push_back("keyDown"); },
-            .keyUp = [this] { journal->push_back("keyUp"); },
-            .rebuildMenu = [this] { journal->push_back("rebuildMenu"); },
-            .activateApplication = [this] { journal->push_back("activate"); },
-        });
+        const auto note = [this](const char* entry) {
+            return [=, this] { journal->push_back(entry); };
+        };
+        controller->attach({.config = [this] { return &config; },
+                            .saveConfig =
+                                [this](const Config& saved) {
+                                    journal->push_back("save " + saved.phoneToken);
+                                    savedEnabled.push_back(saved.phoneTriggerEnabled);
+                                },
+                            .keyDown = note("keyDown"),
+                            .keyUp = note("keyUp"),
+                            .rebuildMenu = note("rebuildMenu"),
+                            .activateApplication = note("activate")});
     }
-    void TearDown() override {
-        setLogObserver({});
-        applyUILang("auto");
-    }
-
-    void event(PhoneServer::Event e) {
-        ASSERT_TRUE(server->onEvent);
-        server->onEvent(e);
-    }
-    int count(const std::string& entry) const {
-        return static_cast<int>(std::count(journal->begin(), journal->end(), entry));
-    }
+    void TearDown() override { applyUILang("auto"); }
+    // The journal since the last call, which clears it.
+    Journal taken() { return std::exchange(*journal, {}); }
 
     std::shared_ptr<testing::VirtualMainQueue> queue =
         std::make_shared<testing::VirtualMainQueue>();
-    std::shared_ptr<std::vector<std::string>> journal =
-        std::make_shared<std::vector<std::string>>();
-    std::shared_ptr<FakePhoneServer> server = std::make_shared<FakePhoneServer>();
+    std::shared_ptr<Journal> journal = std::make_shared<Journal>();
+    std::shared_ptr<FakePhoneServer> server = std::make_shared<FakePhoneServer>(journal);
     std::shared_ptr<PhoneRemoteController> controller =
         PhoneRemoteController::create(queue, server);
     Config config;
-    std::vector<Config> savedConfigs;
-    std::vector<std::string> logs;
+    std::vector<bool> savedEnabled;
+    testing::LogCapture logs;
 };
 
-TEST_F(PhoneRemoteControllerTest, LaunchUpgradesAShortTokenAndSavesItBeforeStarting) {
+TEST_F(PhoneRemoteControllerTest, LaunchStartsOnlyWhenOnAndUpgradesShortTokensFirst) {
+    controller->startIfEnabled();
+    EXPECT_EQ(taken(), Journal{});
     config.phoneTriggerEnabled = true;
     config.phoneToken = "abcd1234";
     controller->startIfEnabled();
-    const std::string token = config.phoneToken;
-    ASSERT_EQ(token.size(), 32U);
-    EXPECT_EQ(*journal, (std::vector<std::string>{"save " + token, "start " + token}));
-    EXPECT_EQ(logs, (std::vector<std::string>{"📱 手机配对安全码已升级,请重新扫码"}));
+    ASSERT_EQ(config.phoneToken.size(), 32U);
+    EXPECT_EQ(taken(), (Journal{"save " + config.phoneToken, "start " + config.phoneToken}));
     server->completeStart(true);
-    EXPECT_EQ(logs.back(), "📱 手机遥控已在后台开启(菜单「手机遥控…」可看二维码 / 关闭)");
-}
-
-TEST_F(PhoneRemoteControllerTest, LaunchWithEmptyTokenGeneratesOneSilently) {
-    config.phoneTriggerEnabled = true;
+    EXPECT_EQ(logs.lines(),
+              (Journal{"📱 手机配对安全码已升级,请重新扫码",
+                       "📱 手机遥控已在后台开启(菜单「手机遥控…」可看二维码 / 关闭)"}));
+    logs.clear();
+    config.phoneToken = "";  // a first token comes silently
     controller->startIfEnabled();
-    EXPECT_EQ(config.phoneToken.size(), 32U);
-    EXPECT_EQ(savedConfigs.size(), 1U);
-    EXPECT_TRUE(logs.empty());
+    EXPECT_EQ(taken(), (Journal{"save " + config.phoneToken, "start " + config.phoneToken}));
     server->completeStart(false);
-    EXPECT_EQ(logs, (std::vector<std::string>{"❌ 手机遥控端口 8930 启动失败(可能被占用)"}));
+    EXPECT_EQ(logs.lines(), Journal{"❌ 手机遥控端口 8930 启动失败(可能被占用)"});
+    const std::string good = config.phoneToken;
+    controller->startIfEnabled();
+    EXPECT_EQ(taken(), Journal{"start " + good});
 }
 
-TEST_F(PhoneRemoteControllerTest, LaunchWithTheRemoteOffDoesNothingAndKeepsAGoodToken) {
-    controller->startIfEnabled();
-    EXPECT_TRUE(journal->empty());
-    config.phoneTriggerEnabled = true;
-    config.phoneToken = std::string(32, 'f');
-    controller->startIfEnabled();
-    EXPECT_EQ(*journal, (std::vector<std::string>{"start " + std::string(32, 'f')}));
-}
-
-TEST_F(PhoneRemoteControllerTest, EnablingGeneratesSavesStartsAndRefreshes) {
+TEST_F(PhoneRemoteControllerTest, SwitchingOnStartsAndSwitchingOffReleasesFirst) {
     controller->buildPhoneWindow();
     controller->setPhoneTrigger(true);
     const std::string token = config.phoneToken;
     ASSERT_EQ(token.size(), 32U);
-    EXPECT_TRUE(config.phoneTriggerEnabled);
-    EXPECT_EQ(*journal,
-              (std::vector<std::string>{"save " + token, "start " + token, "rebuildMenu"}));
-    EXPECT_TRUE(savedConfigs.back().phoneTriggerEnabled);
-    EXPECT_TRUE(logs.empty());  // no upgrade line for a first token
+    EXPECT_EQ(taken(), (Journal{"save " + token, "start " + token, "rebuildMenu"}));
     EXPECT_TRUE(controller->phoneWindow()->switchOn);
     server->completeStart(true);
-    EXPECT_EQ(logs, (std::vector<std::string>{"📱 手机遥控已开启,同一可信 Wi-Fi 扫码即可用"}));
-}
-
-TEST_F(PhoneRemoteControllerTest, DisablingWhileHeldReleasesAtOnceAndStops) {
-    controller->setPhoneTrigger(true);
-    event(PhoneServer::Event::down);
-    journal->clear();
+    server->onEvent(Event::down);
     controller->setPhoneTrigger(false);
-    EXPECT_FALSE(config.phoneTriggerEnabled);
-    EXPECT_FALSE(savedConfigs.back().phoneTriggerEnabled);
-    EXPECT_EQ(*journal, (std::vector<std::string>{"save " + config.phoneToken, "keyUp", "stop",
-                                                  "rebuildMenu"}));
-    EXPECT_EQ(logs.back(), "📱 手机遥控已关闭");
+    EXPECT_EQ(taken(), (Journal{"keyDown", "save " + token, "keyUp", "stop", "rebuildMenu"}));
+    EXPECT_EQ(savedEnabled, (std::vector<bool>{true, false}));
+    EXPECT_EQ(logs.lines(),
+              (Journal{"📱 手机遥控已开启,同一可信 Wi-Fi 扫码即可用", "📱 手机遥控已关闭"}));
 }
 
-TEST_F(PhoneRemoteControllerTest, PressesReachTheGestureEngineOnceEach) {
+TEST_F(PhoneRemoteControllerTest, PressesGoThroughTheGuardAndNothingPassesWhileOff) {
     controller->setPhoneTrigger(true);
-    journal->clear();
-    event(PhoneServer::Event::up);  // release without press
-    event(PhoneServer::Event::down);
-    event(PhoneServer::Event::down);
-    queue->advance(30);
-    event(PhoneServer::Event::up);
-    queue->advance(61);  // the cancelled automatic release never fires
-    EXPECT_EQ(*journal, (std::vector<std::string>{"keyDown", "keyUp"}));
-}
-
-TEST_F(PhoneRemoteControllerTest, HeldPastTheLimitIsReleasedAndTheLateUpIgnored) {
-    controller->setPhoneTrigger(true);
-    journal->clear();
-    event(PhoneServer::Event::down);
+    taken();
+    for (const Event event : {Event::down, Event::down, Event::up, Event::down}) {
+        server->onEvent(event);
+    }
     queue->advance(61);
-    EXPECT_EQ(*journal, (std::vector<std::string>{"keyDown", "keyUp"}));
-    event(PhoneServer::Event::up);
-    EXPECT_EQ(count("keyUp"), 1);
-}
-
-TEST_F(PhoneRemoteControllerTest, EventsWhileOffAreDropped) {
-    controller->setPhoneTrigger(true);
-    config.phoneTriggerEnabled = false;  // e.g. switched off while a request was on its way
-    journal->clear();
-    event(PhoneServer::Event::down);
-    EXPECT_TRUE(journal->empty());
-}
-
-TEST_F(PhoneRemoteControllerTest, ResetWhileOffStoresANewTokenWithoutStarting) {
-    config.phoneToken = std::string(32, 'a');
-    controller->resetPhoneToken();
-    EXPECT_NE(config.phoneToken, std::string(32, 'a'));
-    EXPECT_EQ(config.phoneToken.size(), 32U);
-    EXPECT_EQ(*journal, (std::vector<std::string>{"save " + config.phoneToken}));
-    EXPECT_EQ(logs, (std::vector<std::string>{"📱 已重置配对,旧手机需重新扫码"}));
-}
-
-TEST_F(PhoneRemoteControllerTest, ResetWhileOnReleasesThenRestartsWithTheNewToken) {
-    controller->setPhoneTrigger(true);
-    server->completeStart(true);
-    const std::string oldToken = config.phoneToken;
-    event(PhoneServer::Event::down);
-    journal->clear();
-    controller->resetPhoneToken();
-    ASSERT_NE(config.phoneToken, oldToken);
-    EXPECT_EQ(*journal, (std::vector<std::string>{"keyUp", "save " + config.phoneToken, "stop",
-                                                  "start " + config.phoneToken}));
-}
-
-TEST_F(PhoneRemoteControllerTest, StateAndShutdownGoToServerAndGuard) {
-    controller->setPhoneTrigger(true);
-    event(PhoneServer::Event::down);
-    journal->clear();
+    server->onEvent(Event::up);  // already released by the guard
     controller->broadcast("recording");
+    config.phoneTriggerEnabled = false;  // switched off while a request was on its way
+    server->onEvent(Event::down);
+    EXPECT_EQ(taken(), (Journal{"keyDown", "keyUp", "keyDown", "keyUp", "broadcast recording"}));
+    config.phoneTriggerEnabled = true;
+    server->onEvent(Event::down);
     controller->forceRelease();
     controller->stop();
-    EXPECT_EQ(*journal, (std::vector<std::string>{"broadcast recording", "keyUp", "stop"}));
+    EXPECT_EQ(taken(), (Journal{"keyDown", "keyUp", "stop"}));
 }
 
-TEST_F(PhoneRemoteControllerTest, WindowTextsInChinese) {
-    controller->showPhoneTriggerWindow();
-    const auto& window = *controller->phoneWindow();
-    EXPECT_EQ(window.title, "手机遥控");
-    EXPECT_EQ(window.width, 400);
-    EXPECT_EQ(window.height, 560);
-    EXPECT_EQ(window.heading.text, "手机当遥控器");
-    EXPECT_EQ(window.heading.style.pointSize, 18);
-    EXPECT_TRUE(window.heading.style.bold);
-    EXPECT_EQ(window.explanation.text,
-              "手机浏览器扫码打开页面,一个「按住说话」按钮即可驱动 Vurin。手机和电脑要在同一可信 "
-              "Wi-Fi。");
-    EXPECT_EQ(window.explanation.style.wrapWidth, 340);
-    EXPECT_EQ(window.switchLabel.text, "开启手机遥控");
-    EXPECT_EQ(window.resetButtonTitle, "重置配对(旧手机需重扫)");
-    EXPECT_TRUE(window.address.style.monospaced);
-    EXPECT_TRUE(window.address.style.selectable);
-    EXPECT_EQ(window.hint.style.pointSize, 11);
-    // Off: the address says so, no QR, no hint.
-    EXPECT_FALSE(window.switchOn);
-    EXPECT_EQ(window.address.text, "已关闭");
-    EXPECT_FALSE(window.qr);
-    EXPECT_EQ(window.hint.text, "");
-    EXPECT_EQ(count("activate"), 1);
-}
-
-TEST_F(PhoneRemoteControllerTest, WindowTextsInEnglishWithAddressAndQR) {
-    applyUILang("en");
-    controller->buildPhoneWindow();
+TEST_F(PhoneRemoteControllerTest, ResetStoresANewTokenAndRestartsOnlyWhenOn) {
+    config.phoneToken = std::string(32, 'a');
+    controller->resetPhoneToken();
+    ASSERT_EQ(config.phoneToken.size(), 32U);
+    EXPECT_NE(config.phoneToken, std::string(32, 'a'));
+    EXPECT_EQ(taken(), Journal{"save " + config.phoneToken});
+    EXPECT_EQ(logs.lines(), Journal{"📱 已重置配对,旧手机需重新扫码"});
     controller->setPhoneTrigger(true);
+    server->completeStart(true);
+    const std::string old = config.phoneToken;
+    server->onEvent(Event::down);
+    taken();
+    controller->resetPhoneToken();
+    ASSERT_NE(config.phoneToken, old);
+    const std::string token = config.phoneToken;
+    EXPECT_EQ(taken(), (Journal{"keyUp", "save " + token, "stop", "start " + token}));
+}
+
+struct WindowTexts {
+    const char* lang;
+    Journal shown;  // title, heading, explanation, switch, reset button, address when off
+    std::string noAddress, hint;
+};
+
+void PrintTo(const WindowTexts& texts, std::ostream* out) {
+    *out << texts.lang;
+}
+
+class PhoneWindowTest : public PhoneRemoteControllerTest,
+                        public ::testing::WithParamInterface<WindowTexts> {};
+
+TEST_P(PhoneWindowTest, TextsAddressQRAndActions) {
+    applyUILang(GetParam().lang);
+    controller->showPhoneTriggerWindow();
+    EXPECT_EQ(taken(), Journal{"activate"});
     const auto& window = *controller->phoneWindow();
-    EXPECT_EQ(window.title, "Phone Remote");
-    EXPECT_EQ(window.heading.text, "Phone as remote");
-    EXPECT_EQ(window.switchLabel.text, "Enable phone remote");
-    EXPECT_EQ(window.resetButtonTitle, "Reset pairing (re-scan on phone)");
-    EXPECT_TRUE(window.switchOn);
-    EXPECT_EQ(window.address.text, "http://192.168.1.20:8930/?t=" + config.phoneToken);
+    EXPECT_EQ((Journal{window.title, window.heading.text, window.explanation.text,
+                       window.switchLabel.text, window.resetButtonTitle, window.address.text}),
+              GetParam().shown);
+    EXPECT_TRUE(!window.switchOn && !window.qr && window.hint.text.empty());
+
+    window.onToggle(true);
+    EXPECT_TRUE(config.phoneTriggerEnabled && window.switchOn);
     ASSERT_TRUE(window.qr);
-    EXPECT_EQ(window.qr->side, 220);
     EXPECT_EQ(window.qr->pixels.size(), 220U * 220U);
-    EXPECT_EQ(window.hint.text,
-              "If the phone can't open the page, allow TCP port 8930 through the firewall.");
-
-    server->address.reset();
-    controller->refreshPhoneWindow();
-    EXPECT_EQ(window.address.text, "Not on Wi-Fi — no local address");
-    EXPECT_FALSE(window.qr);
-    EXPECT_EQ(window.hint.text, "");
-}
-
-TEST_F(PhoneRemoteControllerTest, WindowActionsReachTheController) {
-    applyUILang("zh");
-    controller->buildPhoneWindow();
-    controller->phoneWindow()->onToggle(true);
-    EXPECT_TRUE(config.phoneTriggerEnabled);
-    EXPECT_EQ(controller->phoneWindow()->hint.text,
-              "手机打不开页面时,请确认防火墙放行了 TCP 端口 8930。");
+    EXPECT_EQ(window.hint.text, GetParam().hint);
     const std::string before = config.phoneToken;
-    controller->phoneWindow()->onReset();
+    window.onReset();
     EXPECT_NE(config.phoneToken, before);
-    EXPECT_EQ(controller->phoneWindow()->address.text,
-              "http://192.168.1.20:8930/?t=" + config.phoneToken);
+    EXPECT_EQ(window.address.text, "http://192.168.1.20:8930/?t=" + config.phoneToken);
     server->address.reset();
     controller->refreshPhoneWindow();
-    EXPECT_EQ(controller->phoneWindow()->address.text, "未连到 Wi-Fi,拿不到本机地址");
+    EXPECT_EQ(window.address.text, GetParam().noAddress);
+    EXPECT_TRUE(!window.qr && window.hint.text.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    BothLanguages, PhoneWindowTest,
+    ::testing::Values(
+        WindowTexts{"zh",
+                    {"手机遥控", "手机当遥控器",
+                     "手机浏览器扫码打开页面,一个「按住说话」按钮即可驱动 Vurin。手机和电脑要在同一"
+                     "可信 Wi-Fi。",
+                     "开启手机遥控", "重置配对(旧手机需重扫)", "已关闭"},
+                    "未连到 Wi-Fi,拿不到本机地址",
+                    "手机打不开页面时,请确认防火墙放行了 TCP 端口 8930。"},
+        WindowTexts{"en",
+                    {"Phone Remote", "Phone as remote",
+                     "Scan to open the page in your phone browser; one hold-to-talk button drives "
+                     "Vurin. Phone and computer must be on the same trusted Wi-Fi.",
+                     "Enable phone remote", "Reset pairing (re-scan on phone)", "Off"},
+                    "Not on Wi-Fi — no local address",
+                    "If the phone can't open the page, allow TCP port 8930 through the firewall."}),
+    [](const auto& info) { return std::string(info.param.lang); });
 
 TEST(PhoneQRTest, ScaledWithoutSmoothingAndFramedByLightModules) {
     const auto image = qrImage("http://192.168.1.20:8930/?t=00112233445566778899aabbccddeeff", 220);
     ASSERT_TRUE(image);
-    int dark = 0;
-    for (const auto pixel : image->pixels) {
-        ASSERT_TRUE(pixel == 0 || pixel == 1);
-        dark += pixel;
-    }
-    EXPECT_GT(dark, 220 * 220 / 5);
-    EXPECT_LT(dark, 220 * 220 * 4 / 5);
+    EXPECT_EQ(std::count(image->pixels.begin(), image->pixels.end(), 0) +
+                  std::count(image->pixels.begin(), image->pixels.end(), 1),
+              220 * 220);
+    const auto dark = std::count(image->pixels.begin(), image->pixels.end(), 1);
+    EXPECT_TRUE(dark > 220 * 220 / 5 && dark < 220 * 220 * 4 / 5) << dark;
     // Quiet zone: the border is light; the top-left finder pattern starts dark just inside it.
     for (int i = 0; i < 220; ++i) {
-        EXPECT_FALSE(image->isDark(i, 0));
-        EXPECT_FALSE(image->isDark(0, i));
-        EXPECT_FALSE(image->isDark(219, i));
-        EXPECT_FALSE(image->isDark(i, 219));
+        EXPECT_FALSE(image->isDark(i, 0) || image->isDark(0, i) || image->isDark(219, i) ||
+                     image->isDark(i, 219))
+            << i;
     }
     EXPECT_TRUE(image->isDark(32, 32));
     EXPECT_FALSE(qrImage("x", 0));
     EXPECT_FALSE(qrImage(std::string(8000, 'a'), 220));  // beyond any QR version
+}
+
+TEST(GenericPhoneWindowPresenterTest, OneWindowRaisedOnEachShowAndANewOneAfterClosing) {
+    auto windows = std::make_shared<testing::FakeWindowRenderer>();
+    auto presenter = GenericPhoneWindowPresenter::create(windows, nullptr);
+    const PhoneWindowModel model = makePhoneWindowModel();
+    presenter->update(model);  // no window yet: nothing happens
+    EXPECT_TRUE(windows->opened.empty());
+    presenter->show(model);
+    presenter->show(model);
+    ASSERT_EQ(windows->opened.size(), 1U);
+    EXPECT_EQ(windows->last()->raises + windows->last()->centerings, 4);
+    windows->last()->userCloses();
+    EXPECT_TRUE(windows->last()->closed);
+    presenter->show(model);
+    EXPECT_EQ(windows->opened.size(), 2U);
+}
+
+TEST(RemoteButtonGuardTest, OneDownAndOneUpPerPressAndAReleaseAfterSixtyOneSeconds) {
+    auto queue = std::make_shared<testing::VirtualMainQueue>();
+    auto guard = RemoteButtonGuard::create(queue);
+    Journal calls;
+    guard->onDown = [&] { calls.push_back("down@" + std::to_string(queue->now())); };
+    guard->onUp = [&] { calls.push_back("up@" + std::to_string(queue->now())); };
+    const auto at = [&](double seconds, const std::function<void()>& action) {
+        queue->advance(seconds - queue->now());
+        action();
+    };
+    const auto pressed = [&] { EXPECT_TRUE(guard->isPressed()) << queue->now(); };
+    const auto released = [&] { EXPECT_FALSE(guard->isPressed()) << queue->now(); };
+    guard->release();  // without a press: nothing
+    guard->forceRelease();
+    guard->press();
+    guard->press();
+    pressed();
+    guard->release();
+    guard->release();
+    released();
+    at(1, [&] { guard->press(); });
+    at(61.999, pressed);
+    at(62, released);
+    at(63, [&] { guard->release(); });  // the real release, late: ignored
+    at(70, [&] { guard->press(); });
+    at(80, [&] { guard->release(); });
+    // A new press gets its own full 61 s; the first press's timer must not cut it short.
+    at(100, [&] { guard->press(); });
+    at(160.5, pressed);
+    at(161, released);
+    at(170, [&] { guard->press(); });
+    at(175, [&] { guard->forceRelease(); });
+    at(300, [&] { guard->press(); });
+    guard.reset();  // the automatic release of a destroyed guard does nothing
+    queue->advance(61);
+    EXPECT_EQ(calls, (Journal{"down@0.000000", "up@0.000000", "down@1.000000", "up@62.000000",
+                              "down@70.000000", "up@80.000000", "down@100.000000", "up@161.000000",
+                              "down@170.000000", "up@175.000000", "down@300.000000"}));
+}
+
+using PhoneRemoteWiringTest = testing::AppControllerFixture;
+
+TEST_F(PhoneRemoteWiringTest, HooksReachTheLiveControllerAndDoNothingOnceItIsGone) {
+    PhoneRemoteHooks hooks = phoneRemoteHooksFor(controller, shell);
+    EXPECT_EQ(hooks.config(), &controller->config());
+    hooks.keyDown();
+    EXPECT_EQ(controller->engine()->state(), GestureEngine::PressState::pressed);
+    hooks.keyUp();
+    EXPECT_NE(controller->engine()->state(), GestureEngine::PressState::pressed);
+    EXPECT_NE(controller->engine()->state(), GestureEngine::PressState::longPressing);
+    controller.reset();
+    EXPECT_EQ(hooks.config(), nullptr);
+    hooks.keyDown();
+    hooks.keyUp();
+    hooks.rebuildMenu();
 }
 
 }  // namespace

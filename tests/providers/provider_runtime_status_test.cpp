@@ -6,23 +6,75 @@
 #include <string>
 #include <vector>
 
+#include "providers/provider_catalogue.h"
 #include "support/language.h"
 
 namespace vurin {
 namespace {
 
+using Compat = ProviderAPI::OpenAICompat;
+
+// The endpoints and models the providers are spoken to with, under their settings ids.
+TEST(ProviderCatalogueTest, ThreeProvidersInOrderAndGroqForAnyOtherId) {
+    const CloudProviderInfo groq{
+        "groq",
+        "Groq",
+        "GROQ_API_KEY",
+        {Compat{"https://api.groq.com/openai/v1/audio/transcriptions", "whisper-large-v3",
+                "https://api.groq.com/openai/v1/chat/completions", "qwen/qwen3.6-27b", "none"}}};
+    const CloudProviderInfo openAI{
+        "openai",
+        "OpenAI",
+        "OPENAI_API_KEY",
+        {Compat{"https://api.openai.com/v1/audio/transcriptions", "gpt-4o-mini-transcribe",
+                "https://api.openai.com/v1/chat/completions", "gpt-4o-mini", std::nullopt}}};
+    const CloudProviderInfo gemini{
+        "gemini", "Gemini", "GEMINI_API_KEY", {ProviderAPI::Gemini{"gemini-2.5-flash"}}};
+    EXPECT_EQ(cloudProviderList(), (std::vector<CloudProviderInfo>{groq, openAI, gemini}));
+    for (const auto& [id, entry] :
+         std::vector<std::pair<std::string, CloudProviderInfo>>{{"groq", groq},
+                                                                {"openai", openAI},
+                                                                {"gemini", gemini},
+                                                                {"Groq", groq},
+                                                                {"", groq},
+                                                                {"OpenAI", groq},
+                                                                {"gemini ", groq},
+                                                                {"anthropic", groq}}) {
+        EXPECT_EQ(cloudProviderInfo(id), entry) << id;
+        const auto* compat = entry.api.openAICompat();
+        EXPECT_EQ(cloudSTTModelID(id), compat ? compat->sttModel : "gemini-2.5-flash") << id;
+        EXPECT_EQ(cloudPolishModelID(id), compat ? compat->chatModel : "gemini-2.5-flash") << id;
+    }
+    // The key goes in verbatim: the clients refuse keys that cannot stand in a URL.
+    EXPECT_EQ(geminiGenerateContentURL("gemini-2.5-flash", "AIza+/ k"),
+              "https://generativelanguage.googleapis.com/v1beta/models/"
+              "gemini-2.5-flash:generateContent?key=AIza+/ k");
+
+    overrideProviderBaseURLForTesting("openai", "http://127.0.0.1:4000");
+    overrideProviderBaseURLForTesting("gemini", "http://127.0.0.1:4001");
+    EXPECT_EQ(cloudProviderInfo("openai").api.openAICompat()->sttBase,
+              "http://127.0.0.1:4000/v1/audio/transcriptions");
+    EXPECT_EQ(cloudProviderInfo("openai").api.openAICompat()->chatBase,
+              "http://127.0.0.1:4000/v1/chat/completions");
+    EXPECT_EQ(geminiGenerateContentURL("m", "k"),
+              "http://127.0.0.1:4001/v1beta/models/m:generateContent?key=k");
+    EXPECT_EQ(cloudProviderInfo("groq"), groq);
+    overrideProviderBaseURLForTesting("openai", "");
+    overrideProviderBaseURLForTesting("gemini", "");
+    EXPECT_EQ(cloudProviderInfo("openai"), openAI);
+    EXPECT_EQ(geminiGenerateContentURL("m", "k"),
+              "https://generativelanguage.googleapis.com/v1beta/models/m:generateContent?key=k");
+}
+
 class ProviderRuntimeStatusTest : public ::testing::Test {
   protected:
-    void SetUp() override { wasEnglish_ = uiIsEnglish(); }
     void TearDown() override {
-        applyUILang(wasEnglish_ ? "en" : "zh");
+        applyUILang("auto");
         setCloudKeyPresenceLookup({});
     }
-
-    CloudKeyPresence keys(std::set<std::string> accounts) {
+    static CloudKeyPresence keys(std::set<std::string> accounts) {
         return [accounts](const std::string& account) { return accounts.count(account) > 0; };
     }
-
     static Config config(std::string stt, std::string polish, bool fallback,
                          std::string sttCloud = "groq", std::string polishCloud = "groq") {
         Config c;
@@ -33,130 +85,89 @@ class ProviderRuntimeStatusTest : public ::testing::Test {
         c.polishCloudProvider = std::move(polishCloud);
         return c;
     }
-
-  private:
-    bool wasEnglish_ = false;
 };
 
-struct StageCase {
-    std::string provider;
-    bool ready;
-    bool fallback;
-    bool keyPresent;
-    std::string sttZh, sttEn, polishZh, polishEn;
-};
-
-TEST_F(ProviderRuntimeStatusTest, StageTextsForEveryCombinationInBothLanguages) {
-    const std::vector<StageCase> cases = {
-        {"local", true, false, false, "本地(就绪)", "Local ready", "本地qwen(就绪)",
-         "Local qwen ready"},
-        {"local", true, true, true, "本地(就绪)", "Local ready", "本地qwen(就绪)",
-         "Local qwen ready"},
-        {"local", false, true, true, "本地→Gemini", "Local→Gemini", "本地qwen→Gemini",
-         "Local qwen→Gemini"},
-        {"local", false, true, false, "本地(未就绪)", "Local not ready", "本地qwen(未就绪)",
-         "Local qwen not ready"},
-        {"local", false, false, true, "本地(未就绪)", "Local not ready", "本地qwen(未就绪)",
-         "Local qwen not ready"},
-        {"cloud", false, false, true, "Gemini", "Gemini", "Gemini", "Gemini"},
-        {"cloud", true, true, false, "Gemini(缺 Key)", "Gemini (missing key)", "Gemini(缺 Key)",
-         "Gemini (missing key)"},
-        {"", true, false, true, "Gemini", "Gemini", "Gemini", "Gemini"},
+TEST_F(ProviderRuntimeStatusTest, EachStagesTextAndTheMissingKeysInBothLanguages) {
+    struct Case {
+        Config settings;
+        bool sttReady, polishReady;
+        std::set<std::string> keys;
+        std::string zh, en, keyName;  // the menu line; the providers whose key is missing
+        bool needsKey;
     };
+    const std::string g = "GEMINI_API_KEY";
+    const auto gemini = [](std::string stage, bool fallback) {
+        return config(stage, stage, fallback, "gemini", "gemini");
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {gemini("local", false), true, true, {}, "本地(就绪)   ·   润色: 本地qwen(就绪)",
+         "Local ready   ·   Polish: Local qwen ready", "Gemini", false},
+        {gemini("local", true), true, true, {g}, "本地(就绪)   ·   润色: 本地qwen(就绪)",
+         "Local ready   ·   Polish: Local qwen ready", "Gemini", false},
+        {gemini("local", true), false, false, {g}, "本地→Gemini   ·   润色: 本地qwen→Gemini",
+         "Local→Gemini   ·   Polish: Local qwen→Gemini", "Gemini", false},
+        {gemini("local", true), false, false, {}, "本地(未就绪)   ·   润色: 本地qwen(未就绪)",
+         "Local not ready   ·   Polish: Local qwen not ready", "Gemini", true},
+        {gemini("local", false), false, false, {g}, "本地(未就绪)   ·   润色: 本地qwen(未就绪)",
+         "Local not ready   ·   Polish: Local qwen not ready", "Gemini", false},
+        {gemini("cloud", false), false, false, {g}, "Gemini   ·   润色: Gemini",
+         "Gemini   ·   Polish: Gemini", "Gemini", false},
+        {gemini("cloud", true), true, true, {}, "Gemini(缺 Key)   ·   润色: Gemini(缺 Key)",
+         "Gemini (missing key)   ·   Polish: Gemini (missing key)", "Gemini", true},
+        {gemini("", false), true, true, {g}, "Gemini   ·   润色: Gemini", "Gemini   ·   Polish: Gemini",
+         "Gemini", false},
+        // Each stage has its own readiness and provider; missing keys are named once, sorted.
+        {config("local", "cloud", true, "groq", "openai"), false, true, {"GROQ_API_KEY"},
+         "本地→Groq   ·   润色: OpenAI(缺 Key)", "Local→Groq   ·   Polish: OpenAI (missing key)",
+         "OpenAI", true},
+        {config("cloud", "cloud", false), true, true, {}, "Groq(缺 Key)   ·   润色: Groq(缺 Key)",
+         "Groq (missing key)   ·   Polish: Groq (missing key)", "Groq", true},
+        {config("cloud", "local", true, "openai", "gemini"), true, true, {},
+         "OpenAI(缺 Key)   ·   润色: 本地qwen(就绪)",
+         "OpenAI (missing key)   ·   Polish: Local qwen ready", "Gemini / OpenAI", true},
+        {config("cloud", "cloud", true, "openai", "gemini"), true, true, {"OPENAI_API_KEY", g},
+         "OpenAI   ·   润色: Gemini", "OpenAI   ·   Polish: Gemini", "OpenAI", false},
+        // A setting that is neither value needs a key only through the fallback.
+        {config("remote", "local", false), true, true, {}, "Groq(缺 Key)   ·   润色: 本地qwen(就绪)",
+         "Groq (missing key)   ·   Polish: Local qwen ready", "Groq", false},
+        {config("remote", "local", true), true, true, {}, "Groq(缺 Key)   ·   润色: 本地qwen(就绪)",
+         "Groq (missing key)   ·   Polish: Local qwen ready", "Groq", true},
+        // An unknown provider id is the Groq entry, with its key account.
+        {config("cloud", "cloud", false, "Groq", "openai"), true, true, {"GROQ_API_KEY"},
+         "Groq   ·   润色: OpenAI(缺 Key)", "Groq   ·   Polish: OpenAI (missing key)", "OpenAI", true}};
+    // clang-format on
     for (const auto& c : cases) {
-        const Config settings = config(c.provider, c.provider, c.fallback, "gemini", "gemini");
-        const auto hasKey =
-            keys(c.keyPresent ? std::set<std::string>{"GEMINI_API_KEY"} : std::set<std::string>{});
-        applyUILang("zh");
-        const auto zh = providerRuntimeStatus(settings, c.ready, c.ready, hasKey);
-        EXPECT_EQ(zh.stt, c.sttZh);
-        EXPECT_EQ(zh.polish, c.polishZh);
-        EXPECT_EQ(zh.menuLine(), "识别: " + c.sttZh + "   ·   润色: " + c.polishZh);
-        applyUILang("en");
-        const auto en = providerRuntimeStatus(settings, c.ready, c.ready, hasKey);
-        EXPECT_EQ(en.stt, c.sttEn);
-        EXPECT_EQ(en.polish, c.polishEn);
-        EXPECT_EQ(en.menuLine(), "STT: " + c.sttEn + "   ·   Polish: " + c.polishEn);
+        SCOPED_TRACE(c.en);
+        for (const auto& [lang, line] :
+             {std::pair{"zh", "识别: " + c.zh}, {"en", "STT: " + c.en}}) {
+            applyUILang(lang);
+            const auto status =
+                providerRuntimeStatus(c.settings, c.sttReady, c.polishReady, keys(c.keys));
+            EXPECT_EQ(status.menuLine(), line);
+            EXPECT_EQ(status.cloudProviderName, c.keyName);
+            EXPECT_EQ(status.needsCloudKey, c.needsKey);
+        }
     }
-}
-
-TEST_F(ProviderRuntimeStatusTest, EachStageUsesItsOwnReadinessAndProvider) {
-    applyUILang("en");
-    const auto status = providerRuntimeStatus(config("local", "cloud", true, "groq", "openai"),
-                                              /*localSTTReady=*/false, /*localPolishReady=*/true,
-                                              keys({"GROQ_API_KEY"}));
-    EXPECT_EQ(status.menuLine(), "STT: Local→Groq   ·   Polish: OpenAI (missing key)");
-    EXPECT_EQ(status.cloudProviderName, "OpenAI");
-    EXPECT_TRUE(status.needsCloudKey);
-
-    const auto ready = providerRuntimeStatus(config("local", "local", false), true, true, {});
-    EXPECT_EQ(ready.menuLine(), "STT: Local ready   ·   Polish: Local qwen ready");
-}
-
-TEST_F(ProviderRuntimeStatusTest, MissingKeysAreNamedOnceSortedAndJoined) {
-    // Both stages in the cloud with the same provider and no key: one name.
-    auto status = providerRuntimeStatus(config("cloud", "cloud", false), true, true, keys({}));
-    EXPECT_EQ(status.cloudProviderName, "Groq");
-    EXPECT_TRUE(status.needsCloudKey);
-
-    // Speech in the cloud on OpenAI, polish local with fallback on Gemini, no keys.
-    status = providerRuntimeStatus(config("cloud", "local", true, "openai", "gemini"), true, true,
-                                   keys({}));
-    EXPECT_EQ(status.cloudProviderName, "Gemini / OpenAI");
-    EXPECT_TRUE(status.needsCloudKey);
-
-    // Nothing missing: the speech provider's name.
-    status = providerRuntimeStatus(config("cloud", "cloud", true, "openai", "gemini"), true, true,
-                                   keys({"OPENAI_API_KEY", "GEMINI_API_KEY"}));
-    EXPECT_EQ(status.cloudProviderName, "OpenAI");
-    EXPECT_FALSE(status.needsCloudKey);
-
-    // Local without fallback never needs a key.
-    status =
-        providerRuntimeStatus(config("local", "local", false, "gemini"), false, false, keys({}));
-    EXPECT_EQ(status.cloudProviderName, "Gemini");
-    EXPECT_FALSE(status.needsCloudKey);
-
-    // A stage setting that is neither value needs a key only through the fallback.
-    status = providerRuntimeStatus(config("remote", "local", false), true, true, keys({}));
-    EXPECT_FALSE(status.needsCloudKey);
-    status = providerRuntimeStatus(config("remote", "local", true), true, true, keys({}));
-    EXPECT_TRUE(status.needsCloudKey);
-}
-
-TEST_F(ProviderRuntimeStatusTest, KeysAreLookedUpByTheResolvedEntrysAccount) {
-    applyUILang("zh");
-    std::vector<std::string> asked;
-    const CloudKeyPresence recording = [&](const std::string& account) {
-        asked.push_back(account);
-        return account == "GROQ_API_KEY";
-    };
-    // An unknown provider id falls back to the Groq entry and so to its account.
-    const auto status = providerRuntimeStatus(config("cloud", "cloud", false, "Groq", "openai"),
-                                              true, true, recording);
-    EXPECT_EQ(asked, (std::vector<std::string>{"GROQ_API_KEY", "OPENAI_API_KEY"}));
-    EXPECT_EQ(status.stt, "Groq");
-    EXPECT_EQ(status.polish, "OpenAI(缺 Key)");
 }
 
 TEST_F(ProviderRuntimeStatusTest, TheProcessWideLookupDefaultsToNoKey) {
     applyUILang("en");
     const Config cloud = config("cloud", "cloud", false);
     EXPECT_EQ(providerRuntimeStatus(cloud, true, true).stt, "Groq (missing key)");
-
     setCloudKeyPresenceLookup(keys({"GROQ_API_KEY"}));
     EXPECT_EQ(providerRuntimeStatus(cloud, true, true).stt, "Groq");
     EXPECT_FALSE(providerRuntimeStatus(cloud, true, true).needsCloudKey);
-
     setCloudKeyPresenceLookup({});
     EXPECT_TRUE(providerRuntimeStatus(cloud, true, true).needsCloudKey);
+    EXPECT_EQ(providerRuntimeStatus(config("local", "local", false), true, true, {}).stt,
+              "Local ready");
 }
 
-TEST_F(ProviderRuntimeStatusTest, MenuLineFollowsTheLanguageAtTheMomentItIsBuilt) {
+TEST_F(ProviderRuntimeStatusTest, MenuLineLabelsFollowTheLanguageAtTheMomentItIsBuilt) {
     applyUILang("zh");
     const auto status = providerRuntimeStatus(config("local", "local", false), true, false, {});
     applyUILang("en");
-    // The stage texts were chosen when the status was computed; the labels now.
     EXPECT_EQ(status.menuLine(), "STT: 本地(就绪)   ·   Polish: 本地qwen(未就绪)");
 }
 

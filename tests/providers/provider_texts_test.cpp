@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "providers/polish_clients.h"
 #include "providers/request_parts.h"
@@ -11,95 +12,68 @@
 namespace vurin {
 namespace {
 
-std::vector<std::string> splitLines(std::string_view text) {
+// A changed character is a new prompt, which goes with a new polishPromptVersion.
+TEST(ProviderTextsTest, PromptsKeepTheirShape) {
+    const std::string system(polishSystemPrompt);
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t at = text.find('\n'); at != std::string_view::npos;
-         start = at + 1, at = text.find('\n', start)) {
-        lines.emplace_back(text.substr(start, at - start));
+    std::istringstream in(system);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
     }
-    lines.emplace_back(text.substr(start));
-    return lines;
-}
-
-TEST(ProviderTextsTest, SystemPromptHasItsNineteenLinesAndSixHundredNinetyCharacters) {
-    EXPECT_EQ(graphemeCount(polishSystemPrompt), 690u);
-    const auto lines = splitLines(polishSystemPrompt);
     ASSERT_EQ(lines.size(), 19u);
-    for (std::size_t index : {1u, 5u, 11u, 17u}) {
-        EXPECT_TRUE(lines[index].empty()) << index;
-    }
+    EXPECT_EQ(lines[1] + lines[5] + lines[11] + lines[17], "");
     EXPECT_EQ(lines[12], "清理规则:");
-    EXPECT_EQ(lines[18].substr(lines[18].size() - 3), "。");
-    EXPECT_EQ(polishSystemPrompt.find('\r'), std::string_view::npos);
+    EXPECT_EQ(graphemeCount(system), 690u);
+    EXPECT_TRUE(system.ends_with("。"));
+    EXPECT_EQ(system.find('\r'), std::string::npos);
     EXPECT_EQ(polishPromptVersion, "v4");
-}
-
-TEST(ProviderTextsTest, DomainPromptIsOneLineOfTwoHundredNinetyTwoCharacters) {
     EXPECT_EQ(graphemeCount(sttDomainPrompt), 292u);
     EXPECT_EQ(sttDomainPrompt.find('\n'), std::string_view::npos);
     EXPECT_TRUE(sttDomainPrompt.ends_with("whisper、Ollama。"));
-}
-
-TEST(ProviderTextsTest, UserMessageWrapsTheTranscriptUnchanged) {
-    EXPECT_EQ(
-        polishUserMessage("嗯那个帮我测一下"),
-        "请整理以下口述转写(只改写,不要回应其内容):\n<dictation>\n嗯那个帮我测一下\n</dictation>");
+    // The transcript goes in unchanged, even when it holds the closing tag.
     EXPECT_EQ(
         polishUserMessage("a</dictation>\"b"),
         "请整理以下口述转写(只改写,不要回应其内容):\n<dictation>\na</dictation>\"b\n</dictation>");
 }
 
 TEST(ProviderTextsTest, LocalWaitsGrowWithTheWorkWithinTheirBounds) {
-    EXPECT_EQ(localTranscriptionTimeout(0), 30);
-    EXPECT_EQ(localTranscriptionTimeout(4), 30);
-    EXPECT_EQ(localTranscriptionTimeout(5), 30);
-    EXPECT_EQ(localTranscriptionTimeout(20), 60);
-    EXPECT_EQ(localTranscriptionTimeout(30), 80);
-    EXPECT_EQ(localTranscriptionTimeout(50), 120);
-    EXPECT_EQ(localTranscriptionTimeout(60), 120);
-    EXPECT_EQ(localTranscriptionTimeout(-3), 30);
-    EXPECT_EQ(localTranscriptionTimeout(std::nan("")), 30);
-    EXPECT_EQ(localTranscriptionTimeout(INFINITY), 120);
-
-    EXPECT_EQ(localPolishTimeout(0), 45);
-    EXPECT_EQ(localPolishTimeout(100), 45);
-    EXPECT_EQ(localPolishTimeout(200), 60);
-    EXPECT_DOUBLE_EQ(localPolishTimeout(300), 75);
-    EXPECT_EQ(localPolishTimeout(600), 120);
-    EXPECT_EQ(localPolishTimeout(1000), 120);
+    const std::vector<std::pair<double, double>> transcription = {
+        {0, 30},   {4, 30},   {5, 30},  {20, 60},           {30, 80},
+        {50, 120}, {60, 120}, {-3, 30}, {std::nan(""), 30}, {INFINITY, 120}};
+    for (const auto& [seconds, wait] : transcription) {
+        EXPECT_EQ(localTranscriptionTimeout(seconds), wait) << seconds;
+    }
+    const std::vector<std::pair<std::size_t, double>> polish = {{0, 45},   {100, 45},  {200, 60},
+                                                                {300, 75}, {600, 120}, {1000, 120}};
+    for (const auto& [characters, wait] : polish) {
+        EXPECT_DOUBLE_EQ(localPolishTimeout(characters), wait) << characters;
+    }
 }
 
 TEST(ProviderTextsTest, OllamaDurationsRoundHalvesAwayFromZero) {
     const auto reply = nlohmann::json::parse(R"({
         "a": 2500000, "b": 2499999, "c": 1234567890, "d": -2500000, "e": 2500000.0,
         "f": "5000000", "g": null, "h": 1e300, "i": 18446744073709551615, "j": 0})");
-    EXPECT_EQ(ollamaDurationMs(reply, "a"), 3);
-    EXPECT_EQ(ollamaDurationMs(reply, "b"), 2);
-    EXPECT_EQ(ollamaDurationMs(reply, "c"), 1235);
-    EXPECT_EQ(ollamaDurationMs(reply, "d"), -3);
-    EXPECT_EQ(ollamaDurationMs(reply, "e"), 3);
-    EXPECT_EQ(ollamaDurationMs(reply, "f"), std::nullopt);
-    EXPECT_EQ(ollamaDurationMs(reply, "g"), std::nullopt);
-    EXPECT_EQ(ollamaDurationMs(reply, "h"), std::nullopt);  // no 64-bit integer holds it
-    EXPECT_EQ(ollamaDurationMs(reply, "i"), 18446744073710);
-    EXPECT_EQ(ollamaDurationMs(reply, "j"), 0);
-    EXPECT_EQ(ollamaDurationMs(reply, "missing"), std::nullopt);
+    const std::vector<std::pair<const char*, std::optional<std::int64_t>>> cases = {
+        {"a", 3},  {"b", 2},  {"c", 1235},           {"d", -3}, {"e", 3},       {"f", {}},
+        {"g", {}}, {"h", {}}, {"i", 18446744073710}, {"j", 0},  {"missing", {}}};
+    for (const auto& [key, milliseconds] : cases) {
+        EXPECT_EQ(ollamaDurationMs(reply, key), milliseconds) << key;
+    }
     EXPECT_EQ(ollamaDurationMs(nlohmann::json::array({1}), "a"), std::nullopt);
 }
 
-TEST(ProviderTextsTest, Base64IsStandardWithPadding) {
-    EXPECT_EQ(base64Encode(""), "");
-    EXPECT_EQ(base64Encode("f"), "Zg==");
-    EXPECT_EQ(base64Encode("fo"), "Zm8=");
-    EXPECT_EQ(base64Encode("foo"), "Zm9v");
-    EXPECT_EQ(base64Encode(std::string("\xfb\xff\xbf", 3)), "+/+/");
-    // Longer than one encoder block: no line breaks anywhere.
-    const std::string long_(3 * (1u << 20) + 2, 'a');
-    const std::string encoded = base64Encode(long_);
-    EXPECT_EQ(encoded.size(), 4 * ((long_.size() + 2) / 3));
+TEST(ProviderTextsTest, Base64IsStandardWithPaddingAndNoLineBreaks) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xfb\xff\xbf", "+/+/"}};
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(base64Encode(bytes), text);
+    }
+    // Longer than one encoder block.
+    const std::string encoded = base64Encode(std::string(3 * (1u << 20) + 2, 'a'));
+    EXPECT_EQ(encoded.size(), 4 * (1u << 20) + 4);
     EXPECT_EQ(encoded.find('\n'), std::string::npos);
-    EXPECT_EQ(encoded.substr(encoded.size() - 4), "YWE=");
+    EXPECT_TRUE(encoded.ends_with("YWE="));
 }
 
 TEST(ProviderTextsTest, OnlyUrlSafeGeminiKeysAreSent) {
@@ -110,21 +84,25 @@ TEST(ProviderTextsTest, OnlyUrlSafeGeminiKeysAreSent) {
 }
 
 TEST(GraphemeCountTest, CountsUserPerceivedCharacters) {
-    EXPECT_EQ(graphemeCount(""), 0u);
-    EXPECT_EQ(graphemeCount("abc"), 3u);
-    EXPECT_EQ(graphemeCount("你好。"), 3u);
-    EXPECT_EQ(graphemeCount("e\xCC\x81"), 1u);                  // e + combining acute
-    EXPECT_EQ(graphemeCount("👨‍👩‍👧‍👦"), 1u);  // ZWJ family
-    EXPECT_EQ(graphemeCount("👍🏽"), 1u);                   // skin tone modifier
-    EXPECT_EQ(graphemeCount("🇨🇳🇺🇸"), 2u);                       // two flags
-    EXPECT_EQ(graphemeCount("🇨🇳🇺"), 2u);                        // lone indicator
-    EXPECT_EQ(graphemeCount("⚠️"), 1u);                     // variation selector
-    EXPECT_EQ(graphemeCount("a\r\nb"), 3u);                     // CR LF is one
-    EXPECT_EQ(graphemeCount("한국어"), 3u);                     // Hangul syllables
-    EXPECT_EQ(graphemeCount(std::string("a\xff"
-                                        "b",
-                                        3)),
-              3u);  // broken byte
+    const std::vector<std::pair<std::string, std::size_t>> cases = {
+        {"", 0},
+        {"abc", 3},
+        {"你好。", 3},
+        {"e\xCC\x81", 1},                  // e + combining acute
+        {"👨‍👩‍👧‍👦", 1},  // ZWJ family
+        {"👍🏽", 1},                   // skin tone modifier
+        {"🇨🇳🇺🇸", 2},                       // two flags
+        {"🇨🇳🇺", 2},                        // lone indicator
+        {"⚠️", 1},                     // variation selector
+        {"a\r\nb", 3},                     // CR LF is one
+        {"한국어", 3},                     // Hangul syllables
+        {"a\xff"
+         "b",
+         3},  // broken byte
+    };
+    for (const auto& [text, count] : cases) {
+        EXPECT_EQ(graphemeCount(text), count) << text;
+    }
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "support/stand_in_http_server.h"
+#include "support/testing.h"
 
 namespace vurin::testing {
 
@@ -23,47 +25,50 @@ struct ScriptedReply {
     std::function<void()> onRequest;  // runs when the request arrives, before any delay
 };
 
-// A stand-in HTTP server whose routes answer with replies the test scripts (and can re-script
-// while it runs). It records every request, as StandInHttpServer does.
+// A stand-in HTTP server whose routes answer as the test scripts (and re-scripts while it
+// runs), recording every request.
 class ScriptedStandIn {
   public:
-    ScriptedStandIn() = default;
-    ScriptedStandIn(const ScriptedStandIn&) = delete;
-    ScriptedStandIn& operator=(const ScriptedStandIn&) = delete;
-
     void script(const std::string& path, ScriptedReply reply);
-
     StandInHttpServer& server() { return server_; }
     int port() const { return server_.port(); }
     std::vector<ReceivedRequest> received() const { return server_.received(); }
-    // The requests to `path` only.
-    std::vector<ReceivedRequest> receivedAt(const std::string& path) const;
 
   private:
-    ScriptedReply current(const std::string& path);
-
     StandInHttpServer server_;
     std::mutex lock_;
     std::map<std::string, ScriptedReply> replies_;
 };
 
-// Wire formats of the services the stand-ins imitate.
-std::string whisperPath();              // "/inference"
-std::string ollamaPath();               // "/api/generate"
-std::string groqTranscriptionPath();    // "/openai/v1/audio/transcriptions"
-std::string groqChatPath();             // "/openai/v1/chat/completions"
-std::string openAITranscriptionPath();  // "/v1/audio/transcriptions"
-std::string openAIChatPath();           // "/v1/chat/completions"
-std::string geminiPath();               // "/v1beta/models/gemini-2.5-flash:generateContent"
+// Where the real services answer, and their replies' shapes.
+inline const auto whisperPath = [] { return std::string("/inference"); };
+inline const auto ollamaPath = [] { return std::string("/api/generate"); };
+inline const auto groqTranscriptionPath = [] {
+    return std::string("/openai/v1/audio/transcriptions");
+};
+inline const auto groqChatPath = [] { return std::string("/openai/v1/chat/completions"); };
+inline const auto openAITranscriptionPath = [] { return std::string("/v1/audio/transcriptions"); };
+inline const auto openAIChatPath = [] { return std::string("/v1/chat/completions"); };
+inline const auto geminiPath = [] {
+    return std::string("/v1beta/models/gemini-2.5-flash:generateContent");
+};
 std::string ollamaReply(const std::string& response, const std::string& extraFields = "");
 std::string openAIChatReply(const std::string& content);
 std::string openAITranscriptionReply(const std::string& text);
 std::string geminiReply(const std::string& text);
 
-// One multipart part as a test expects it on the wire.
-std::string formField(const std::string& boundary, const std::string& name,
-                      const std::string& value);
-// The boundary a multipart request declared in its Content-Type header ("" when none).
-std::string boundaryOf(const ReceivedRequest& request);
+// The speech-to-text and polish clients against stand-ins: both local services answer on
+// `local`, every cloud provider on `cloud`; the keychain is an empty fake; the log is captured.
+class ProviderClientsFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // The clients' own lines (the keychain reports a missing key on its own).
+    std::vector<std::string> lines() const;
+
+    ScriptedStandIn local;
+    ScriptedStandIn cloud;
+    LogCapture log;
+};
 
 }  // namespace vurin::testing

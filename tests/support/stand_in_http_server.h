@@ -21,13 +21,19 @@ struct ReceivedRequest {
     std::string body;
 };
 
-// A one-way latch that handlers can wait on, released by the test or by the server shutting
-// down, so a held request never outlives its test.
+// A one-way latch that handlers can wait on, so a held request never outlives its test.
 class Gate {
   public:
-    void open();
-    // Waits until opened or `limit` passes; true when opened.
-    bool waitOpen(std::chrono::milliseconds limit);
+    void open() {
+        std::lock_guard guard(lock_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    // True when opened within `limit`.
+    bool waitOpen(std::chrono::milliseconds limit) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, limit, [this] { return open_; });
+    }
 
   private:
     std::mutex lock_;
@@ -35,34 +41,26 @@ class Gate {
     bool open_ = false;
 };
 
-// An HTTP server on 127.0.0.1 and an ephemeral port, running on its own thread for the life of
-// the object. It records every request it receives; routes are added before requests are sent.
+// An HTTP server on 127.0.0.1 and an ephemeral port, on its own thread for the life of the
+// object, recording every request. Routes are added before requests are sent.
 class StandInHttpServer {
   public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
     StandInHttpServer();
     ~StandInHttpServer();
-    StandInHttpServer(const StandInHttpServer&) = delete;
-    StandInHttpServer& operator=(const StandInHttpServer&) = delete;
 
-    // Answers POST (and GET) `path` with `handler`; the request is recorded before it runs.
+    // Answers POST and GET `path` with `handler`; the request is recorded before it runs.
     void route(const std::string& path, Handler handler);
-
     int port() const { return port_; }
-    std::string origin() const;                      // "http://127.0.0.1:PORT"
-    std::string url(const std::string& path) const;  // origin() + path
-
+    std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string url(const std::string& path) const { return origin() + path; }
     std::vector<ReceivedRequest> received() const;
-    // Waits until at least `count` requests arrived or `limit` passes.
     bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const;
-
     // Opened when the server shuts down; handlers that hold a request wait on it.
     Gate& shutdownGate() { return shutdown_; }
 
   private:
-    void record(const httplib::Request& request);
-
     httplib::Server server_;
     int port_ = -1;
     std::thread thread_;
@@ -72,15 +70,12 @@ class StandInHttpServer {
     std::vector<ReceivedRequest> received_;
 };
 
-// A TCP port on 127.0.0.1 that completes connections (the kernel does) but never reads or
-// answers: a server that hangs.
+// A port on 127.0.0.1 that completes connections (the kernel does) but never answers.
 class SilentListener {
   public:
     SilentListener();
     ~SilentListener();
     SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
     std::string url(const std::string& path) const;
 
   private:
