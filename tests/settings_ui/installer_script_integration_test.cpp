@@ -60,9 +60,16 @@ esac)SH");
         std::ofstream(root / "state" / flag) << value;
     }
     std::string state(const std::string& name) { return contentOf(root / "state" / name); }
-    void putModel() {
-        fs::create_directories(model.parent_path());
-        std::ofstream(model) << "model";
+    // Puts a speech model in place ("model") or sets a flag of the stand-ins.
+    void given(std::initializer_list<std::string> flags) {
+        for (const auto& flag : flags) {
+            if (flag == "model") {
+                fs::create_directories(model.parent_path());
+                std::ofstream(model) << "model";
+            } else {
+                set(flag);
+            }
+        }
     }
     // The script's exit status; what it printed goes to `output`.
     int run() {
@@ -96,12 +103,15 @@ TEST_F(InstallerScriptIntegration, InstallsOnlyWhatIsMissing) {
         std::string output;
         std::function<void()> check;
     } cases[] = {
-        {"all ready", [&] { putModel(), set("ollama-up"), set("qwen"); }, 0,
-         "✅ 本地组件已就绪,无需安装\n",
+        {"all ready",
+         [&] {
+             given({"model", "ollama-up", "qwen"});
+         },
+         0, "✅ 本地组件已就绪,无需安装\n",
          [&] { EXPECT_EQ(state("curl") + state("ollama"), "list\n"); }},
         {"whisper from the distribution",
          [&] {
-             putModel(), set("ollama-up"), set("qwen");
+             given({"model", "ollama-up", "qwen"});
              fs::remove(root / "bin" / "whisper-server");
              stub("apt-cache", R"SH(if [ "$2" = whisper.cpp ]; then echo "  Candidate: 1.7.4-1"
 else echo "  Candidate: (none)"; fi)SH");
@@ -112,8 +122,11 @@ else echo "  Candidate: (none)"; fi)SH");
          },
          0, "▸ 安装 whisper-cpp…\n✓ 语音模型已存在\n✓ qwen2.5:7b 已就绪\n" + done,
          [&] { EXPECT_EQ(state("apt"), "install -y whisper.cpp\n"); }},
-        {"a model too small is not installed", [&] { set("ollama-up"), set("qwen"); }, 1,
-         download + "❌ 模型文件大小异常,不会安装\n",
+        {"a model too small is not installed",
+         [&] {
+             given({"ollama-up", "qwen"});
+         },
+         1, download + "❌ 模型文件大小异常,不会安装\n",
          [&] {
              EXPECT_FALSE(fs::exists(model));
              EXPECT_NE(state("curl").find("-fL --retry 3 -C - -o " + model.string() +
@@ -122,13 +135,16 @@ else echo "  Candidate: (none)"; fi)SH");
                        std::string::npos);
          }},
         {"a whole model is moved into place",
-         [&] { set("ollama-up"), set("qwen"), set("model-size", "1000000000"); }, 0,
-         download + "✓ qwen2.5:7b 已就绪\n" + done,
+         [&] {
+             given({"ollama-up", "qwen"});
+             set("model-size", "1000000000");
+         },
+         0, download + "✓ qwen2.5:7b 已就绪\n" + done,
          [&] {
              EXPECT_EQ(fs::file_size(model), 1000000000U);
              EXPECT_FALSE(fs::exists(model.string() + ".part"));
          }},
-        {"ollama never answers", [&] { putModel(); }, 1,
+        {"ollama never answers", [&] { given({"model"}); }, 1,
          "✓ whisper 已就绪\n▸ 启动 ollama serve…\n❌ ollama 服务启动失败\n",
          [&] {
              EXPECT_NE(state("ollama").find("serve\nFA=1 KV=q8_0\n"), std::string::npos);
@@ -141,8 +157,11 @@ else echo "  Candidate: (none)"; fi)SH");
              EXPECT_EQ(polls, 31);
              EXPECT_TRUE(fs::exists(root / "home/.config/vurin/ollama-install.log"));
          }},
-        {"a running ollama pulls the model", [&] { putModel(), set("ollama-up"); }, 0,
-         "✓ whisper 已就绪\n▸ 拉取润色模型 qwen2.5:7b…\n" + done,
+        {"a running ollama pulls the model",
+         [&] {
+             given({"model", "ollama-up"});
+         },
+         0, "✓ whisper 已就绪\n▸ 拉取润色模型 qwen2.5:7b…\n" + done,
          [&] { EXPECT_EQ(state("ollama"), "list\npull qwen2.5:7b\n"); }},
     };
     for (const auto& c : cases) {

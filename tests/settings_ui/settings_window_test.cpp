@@ -166,7 +166,10 @@ TEST_F(SettingsWindow, HealthLineAndDotFollowPermissionsEnginesAndKeys) {
          },
          "权限已就绪 · 识别: Groq(缺 Key)   ·   润色: OpenAI(缺 Key) · 缺 Key:Groq / OpenAI",
          ColourRole::orange},
-        {[this] { keychain->put("GROQ_API_KEY", "g"), keychain->put("OPENAI_API_KEY", "o"); },
+        {[this] {
+             keychain->put("GROQ_API_KEY", "g");
+             keychain->put("OPENAI_API_KEY", "o");
+         },
          "权限已就绪 · 识别: Groq   ·   润色: OpenAI", ColourRole::green},
         {[this] { permissions->granted = false; }, "缺少权限 · 识别: Groq   ·   润色: OpenAI",
          ColourRole::orange},

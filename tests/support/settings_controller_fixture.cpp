@@ -37,7 +37,11 @@ void SettingsControllerFixture::SetUp() {
         .loginItem = loginItem,
         .terminal = terminal,
         .updateChecker = updates,
-        .openURL = [this](const std::string& url) { return openedURLs.push_back(url), true; },
+        .openURL =
+            [this](const std::string& url) {
+                openedURLs.push_back(url);
+                return true;
+            },
         .openLoginItemsSettings = [this] { ++loginItemSettingsOpened; },
         .windows = renderer ? renderer : windows,
         .permissionStatusText = [this] { return permissionTexts; },
