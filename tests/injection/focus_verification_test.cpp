@@ -4,10 +4,8 @@
 
 #include "support/fake_desktop.h"
 
-namespace vurin {
+namespace vurin::testing {
 namespace {
-
-using testing::FakeFocusReader;
 
 class FocusVerification : public ::testing::Test {
   protected:
@@ -15,116 +13,92 @@ class FocusVerification : public ::testing::Test {
         focus.focusApp("gedit", "Gedit", 100, "/field/1");
         focus.roles["/field/1"] = "text";
     }
-
-    InjectionTarget capture() {
-        auto target = currentInjectionTarget(focus);
-        EXPECT_TRUE(target.has_value());
-        return target.value_or(InjectionTarget{});
-    }
+    InjectionTarget capture() { return currentInjectionTarget(focus).value_or(InjectionTarget{}); }
 
     FakeFocusReader focus;
 };
 
-TEST_F(FocusVerification, CaptureCarriesApplicationElementAndRole) {
+TEST_F(FocusVerification, ACaptureCarriesTheApplicationElementAndRole) {
     const InjectionTarget target = capture();
     EXPECT_EQ(target.appName, "gedit");
     EXPECT_EQ(target.bundleID, "Gedit");
     EXPECT_EQ(target.processID, 100);
     EXPECT_EQ(target.focusedElement, FakeFocusReader::element("/field/1"));
     EXPECT_EQ(target.focusedRole, "text");
-}
-
-TEST_F(FocusVerification, ApplicationNameFallsBackToTheClassThenToUnknown) {
+    focus.focusApp("gedit", "Gedit", 100, "/field/unroled");
+    EXPECT_EQ(capture().focusedRole, std::nullopt);
+    focus.focused.reset();
+    EXPECT_EQ(capture().focusedElement, std::nullopt);
+    EXPECT_EQ(capture().focusedRole, std::nullopt);
+    // The name falls back to the window class, then to "unknown".
     focus.front->name.reset();
     EXPECT_EQ(capture().appName, "Gedit");
     focus.front->name = "";
     EXPECT_EQ(capture().appName, "Gedit");
     focus.front->classID.reset();
-    const InjectionTarget target = capture();
-    EXPECT_EQ(target.appName, "未知应用");
-    EXPECT_FALSE(target.bundleID.has_value());
-}
-
-TEST_F(FocusVerification, OnlyAMissingApplicationMakesTheCaptureAbsent) {
-    focus.focused.reset();
-    const InjectionTarget target = capture();
-    EXPECT_FALSE(target.focusedElement.has_value());
-    EXPECT_FALSE(target.focusedRole.has_value());
-
-    focus.focusApp("gedit", "Gedit", 100, "/field/unroled");
-    EXPECT_FALSE(capture().focusedRole.has_value());
-
+    EXPECT_EQ(capture().appName, "未知应用");
+    EXPECT_EQ(capture().bundleID, std::nullopt);
+    // Only a missing application makes the capture absent.
     focus.front->processID = 0;
-    EXPECT_FALSE(currentInjectionTarget(focus).has_value());
+    EXPECT_EQ(currentInjectionTarget(focus), std::nullopt);
     focus.front.reset();
-    EXPECT_FALSE(currentInjectionTarget(focus).has_value());
+    EXPECT_EQ(currentInjectionTarget(focus), std::nullopt);
 }
 
 TEST_F(FocusVerification, MismatchRulesInOrder) {
     const InjectionTarget expected = capture();
-    EXPECT_EQ(targetMismatch(focus, expected), std::nullopt);
-
-    // 1: nothing in front.
-    focus.front.reset();
-    EXPECT_EQ(targetMismatch(focus, expected), "当前没有可确认的文本输入焦点");
-
-    // 2: another process, even one of the same kind and with the same element path.
-    focus.focusApp("gedit (2)", "Gedit", 200, "/field/1");
-    EXPECT_EQ(targetMismatch(focus, expected), "焦点已从「gedit」切到「gedit (2)」");
-
-    // 3: the same process now reports another class, or none.
-    focus.focusApp("gedit", "Other", 100, "/field/1");
-    EXPECT_EQ(targetMismatch(focus, expected), "前台应用已变化");
-    focus.front->classID.reset();
-    EXPECT_EQ(targetMismatch(focus, expected), "前台应用已变化");
-
-    // 4: the focus can no longer be read.
-    focus.focusApp("gedit", "Gedit", 100);
-    EXPECT_EQ(targetMismatch(focus, expected), "当前输入焦点不可确认");
-
-    // 5: another field of the same application.
-    focus.focusApp("gedit", "Gedit", 100, "/field/2");
-    EXPECT_EQ(targetMismatch(focus, expected), "当前输入焦点已变化");
-    focus.focused = AccessibleElementRef{.busName = ":1.99", .objectPath = "/field/1"};
-    EXPECT_EQ(targetMismatch(focus, expected), "当前输入焦点已变化");
-
-    // 6: the same element matches whatever its role says now.
-    focus.focusApp("gedit", "Gedit", 100, "/field/1");
-    focus.roles["/field/1"] = "paragraph";
-    EXPECT_EQ(pendingTargetMismatch(focus, PendingInjection{.text = "x", .target = expected}),
-              std::nullopt);
-}
-
-TEST_F(FocusVerification, TargetWithoutElementMatchesAnyFocusInTheSameApplication) {
-    // As when the accessibility bus is unavailable at capture time.
     focus.focused.reset();
-    const InjectionTarget expected = capture();
-    focus.focusApp("gedit", "Gedit", 100, "/field/2");
-    EXPECT_EQ(targetMismatch(focus, expected), std::nullopt);
-    focus.focused.reset();
-    EXPECT_EQ(targetMismatch(focus, expected), std::nullopt);
+    const InjectionTarget withoutElement = capture();  // no accessibility bus at the capture
+    const std::vector<std::pair<std::function<void()>, std::optional<std::string>>> rules = {
+        {[] {}, std::nullopt},
+        {[&] { focus.front.reset(); }, "当前没有可确认的文本输入焦点"},
+        // Another process, even of the same kind and with the same element path.
+        {[&] { focus.focusApp("gedit (2)", "Gedit", 200, "/field/1"); },
+         "焦点已从「gedit」切到「gedit (2)」"},
+        {[&] { focus.front->classID = "Other"; }, "前台应用已变化"},
+        {[&] { focus.front->classID.reset(); }, "前台应用已变化"},
+        {[&] { focus.focused.reset(); }, "当前输入焦点不可确认"},
+        {[&] { focus.focused = FakeFocusReader::element("/field/2"); }, "当前输入焦点已变化"},
+        {[&] { focus.focused->busName = ":1.99"; }, "当前输入焦点已变化"},
+        // The same element matches whatever its role says now.
+        {[&] { focus.roles["/field/1"] = "paragraph"; }, std::nullopt},
+    };
+    for (std::size_t rule = 0; rule < rules.size(); ++rule) {
+        SCOPED_TRACE(rule);
+        SetUp();
+        rules[rule].first();
+        EXPECT_EQ(pendingTargetMismatch(focus, PendingInjection{.text = "x", .target = expected}),
+                  rules[rule].second);
+        if (rule >= 5) {  // a target without an element accepts any field of its application
+            EXPECT_EQ(targetMismatch(focus, withoutElement), std::nullopt);
+        }
+    }
 }
 
 TEST(TextImmediatelyBeforeCaret, CountsUTF16CodeUnits) {
     // "ab😀": four code units, the emoji two of them.
-    EXPECT_EQ(textImmediatelyBeforeCaret("ab😀", 4, "😀"), "😀");
-    EXPECT_EQ(textImmediatelyBeforeCaret("ab😀", 0, "😀"), std::nullopt);
-    EXPECT_EQ(textImmediatelyBeforeCaret("ab😀", 5, "😀"), std::nullopt);
-    EXPECT_EQ(textImmediatelyBeforeCaret("ab😀", 1, "😀"), std::nullopt);
-    EXPECT_EQ(textImmediatelyBeforeCaret("ab😀", 2, "ab"), "ab");
-    EXPECT_EQ(textImmediatelyBeforeCaret("你好世界", 4, "世界"), "世界");
-    EXPECT_EQ(textImmediatelyBeforeCaret("你好世界", 3, "世界"), "好世");
-    // A caret inside the emoji's surrogate pair never gives back the neighbouring text.
-    EXPECT_NE(textImmediatelyBeforeCaret("😀x", 2, "x"), "x");
-    EXPECT_EQ(textImmediatelyBeforeCaret("😀x", 3, "x"), "x");
-}
-
-TEST(TextImmediatelyBeforeCaret, EmptyInsertedTextIsAlwaysFound) {
-    EXPECT_EQ(textImmediatelyBeforeCaret("", 0, ""), "");
-    EXPECT_EQ(textImmediatelyBeforeCaret("abc", 3, ""), "");
-    EXPECT_EQ(textImmediatelyBeforeCaret("abc", 4, ""), std::nullopt);
-    EXPECT_EQ(textImmediatelyBeforeCaret("abc", -1, ""), std::nullopt);
+    const std::vector<std::tuple<std::string, long, std::string, std::optional<std::string>>>
+        cases = {
+            {"ab😀", 4, "😀", "😀"},
+            {"ab😀", 0, "😀", std::nullopt},
+            {"ab😀", 5, "😀", std::nullopt},
+            {"ab😀", 1, "😀", std::nullopt},
+            {"ab😀", 2, "ab", "ab"},
+            {"你好世界", 4, "世界", "世界"},
+            {"你好世界", 3, "世界", "好世"},
+            // A caret inside a surrogate pair never gives back the neighbouring text.
+            {"😀x", 2, "x", "\xEF\xBF\xBD"},
+            {"😀x", 3, "x", "x"},
+            {"", 0, "", ""},
+            {"abc", 3, "", ""},
+            {"abc", 4, "", std::nullopt},
+            {"abc", -1, "", std::nullopt},
+        };
+    for (const auto& [value, caret, inserted, before] : cases) {
+        EXPECT_EQ(textImmediatelyBeforeCaret(value, caret, inserted), before)
+            << value << " @" << caret;
+    }
 }
 
 }  // namespace
-}  // namespace vurin
+}  // namespace vurin::testing

@@ -1,3 +1,4 @@
+// The controller and the real injector together: who logs, who plays and who changes state.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,93 +10,102 @@
 namespace vurin::testing {
 namespace {
 
-// The controller and the real injector together: who logs, who plays and who changes state.
 class PasteThroughController : public AppControllerFixture {
-  protected:
-    PasteThroughController() { injectorInUse = paste; }
+  public:
+    using AppControllerFixture::doubleClick;
+    using AppControllerFixture::singleClick;
 
+    PasteThroughController() { injectorInUse = paste; }
     void SetUp() override {
         AppControllerFixture::SetUp();
         focus->focusApp("gedit", "Gedit", 100, "/field/1");
         launch();
     }
-
     // A dictation whose result arrives for pasting.
-    void dictate(const std::string& text) {
+    void dictate() {
         pressLong();
         release();
         finishRecording(makeRecordingFile(), 1.0);
         ASSERT_TRUE(runner->lastHooks.has_value());
-        runner->lastHooks->inject(text);
+        runner->lastHooks->inject("hello");
     }
-    int played(const std::string& name) const {
-        return static_cast<int>(std::count(sound->played.begin(), sound->played.end(), name));
+    long played(const std::string& cue) const {
+        return std::count(sound->played.begin(), sound->played.end(), cue);
+    }
+    void expectIdle() {
+        EXPECT_EQ(controller->appState(), AppState::idle);
+        EXPECT_FALSE(controller->pending().has_value());
     }
 
     std::shared_ptr<FakeFocusReader> focus = std::make_shared<FakeFocusReader>();
-    std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
     std::shared_ptr<FakeKeystrokeSender> keys = std::make_shared<FakeKeystrokeSender>();
     std::shared_ptr<PasteInjector> paste = std::make_shared<PasteInjector>(
-        queue, focus, clipboard, keys, [](std::chrono::microseconds) {});
+        queue, focus, std::make_shared<FakeClipboard>(), keys, [](std::chrono::microseconds) {});
 };
 
-TEST_F(PasteThroughController, ConfirmedPasteWaitsForSendAndAClickSendsIt) {
-    dictate("hello");
+struct AfterPaste {
+    const char* name;
+    std::function<void(PasteThroughController&)> act;
+    std::vector<Keystroke> keys;
+    std::string logged, cue;
+};
+
+class AConfirmedPaste : public PasteThroughController,
+                        public ::testing::WithParamInterface<AfterPaste> {};
+
+TEST_P(AConfirmedPaste, WaitsForTheTriggerThenEndsWithOneLineAndOneCue) {
+    dictate();
     queue->advance(0.15);
     EXPECT_EQ(controller->appState(), AppState::pendingSend);
     ASSERT_TRUE(controller->pending().has_value());
     EXPECT_EQ(controller->pending()->text, "hello");
     EXPECT_EQ(countLog("📋 已粘贴到「gedit」,目标确认成功"), 1);
-
-    singleClick();
-    EXPECT_EQ(keys->posted, (std::vector{Keystroke::pasteControlV, Keystroke::returnKey}));
-    EXPECT_EQ(countLog("⏎ 已发送到「gedit」"), 1);
-    EXPECT_EQ(played("Tink"), 1);
-    EXPECT_EQ(controller->appState(), AppState::idle);
-    EXPECT_FALSE(controller->pending().has_value());
+    const long cues = played(GetParam().cue);
+    GetParam().act(*this);
+    auto expected = GetParam().keys;
+    expected.insert(expected.begin(), Keystroke::pasteControlV);
+    EXPECT_EQ(keys->posted, expected);
+    EXPECT_EQ(countLog(GetParam().logged), 1);
+    EXPECT_EQ(played(GetParam().cue), cues + 1);
+    expectIdle();
 }
 
-TEST_F(PasteThroughController, SendAfterAFocusChangeDropsThePendingOnce) {
-    dictate("hello");
-    queue->advance(0.15);
-    const int bottles = played("Bottle");
-    focus->focusApp("firefox", "firefox", 200, "/entry");
-    singleClick();
-    EXPECT_EQ(keys->posted, std::vector{Keystroke::pasteControlV});
-    EXPECT_EQ(countLog("⏎ 未发送(焦点已从「gedit」切到「firefox」,请手动确认后回车)"), 1);
-    EXPECT_EQ(played("Bottle"), bottles + 1);
-    EXPECT_EQ(controller->appState(), AppState::idle);
-    EXPECT_FALSE(controller->pending().has_value());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AConfirmedPaste,
+    ::testing::Values(AfterPaste{"Sent",
+                                 [](auto& test) { test.singleClick(); },
+                                 {Keystroke::returnKey},
+                                 "⏎ 已发送到「gedit」",
+                                 "Tink"},
+                      AfterPaste{"NotSentAfterAFocusChange",
+                                 [](auto& test) {
+                                     test.focus->focusApp("firefox", "firefox", 200, "/entry");
+                                     test.singleClick();
+                                 },
+                                 {},
+                                 "⏎ 未发送(焦点已从「gedit」切到「firefox」,请手动确认后回车)",
+                                 "Bottle"},
+                      AfterPaste{"TakenBackByADoubleClick", [](auto& test) { test.doubleClick(); },
+                                 std::vector(5, Keystroke::backspace),
+                                 "✖ 已取消,删除刚插入的 5 个字(AX 无法校验,按插入末尾处理)",
+                                 "Bottle"}),
+    [](const auto& info) { return info.param.name; });
 
-TEST_F(PasteThroughController, DoubleClickTakesThePasteBackOut) {
-    dictate("hello");
-    queue->advance(0.15);
-    const int bottles = played("Bottle");
-    doubleClick();
-    EXPECT_EQ(std::count(keys->posted.begin(), keys->posted.end(), Keystroke::backspace), 5);
-    EXPECT_EQ(countLog("✖ 已取消,删除刚插入的 5 个字(AX 无法校验,按插入末尾处理)"), 1);
-    EXPECT_EQ(played("Bottle"), bottles + 1);
-    EXPECT_EQ(controller->appState(), AppState::idle);
-    EXPECT_FALSE(controller->pending().has_value());
-}
-
-TEST_F(PasteThroughController, CancelBeforeTheConfirmationLeavesNoPending) {
-    dictate("hello");
+TEST_F(PasteThroughController, ACancelBeforeTheConfirmationLeavesNoPending) {
+    dictate();
     queue->advance(0.05);
     controller->cancel();
     queue->advance(0.1);
-    EXPECT_FALSE(controller->pending().has_value());
-    EXPECT_EQ(controller->appState(), AppState::idle);
+    expectIdle();
     EXPECT_EQ(countLog("📋 已粘贴到「gedit」,目标确认成功"), 0);
     queue->advance(0.3);
     EXPECT_EQ(countLog("📋 剪贴板已还原"), 1);
 }
 
-TEST_F(PasteThroughController, BlockedPasteReturnsToIdleWithOneErrorCue) {
+TEST_F(PasteThroughController, ABlockedPasteReturnsToIdleWithOneErrorCue) {
     focus->front.reset();
-    dictate("hello");
-    EXPECT_EQ(controller->appState(), AppState::idle);
+    dictate();
+    expectIdle();
     EXPECT_EQ(countLog("❌ 没有可注入的前台应用,已阻止粘贴"), 1);
     EXPECT_EQ(played("Basso"), 1);
 }

@@ -15,14 +15,13 @@
 
 namespace vurin::testing {
 
-// A desktop focus that the test sets by hand. Elements are told apart by their object path;
-// text and caret are absent for elements the test gave none.
+// A desktop focus set by hand. Elements are told apart by their object path; text and caret
+// are absent for elements the test gave none.
 class FakeFocusReader : public FocusReader {
   public:
     std::optional<FrontApplication> frontmostApplication() override {
-        ++frontmostReads;
         if (onFrontmostRead) {
-            onFrontmostRead(frontmostReads);
+            onFrontmostRead(++frontmostReads);
         }
         return front;
     }
@@ -37,17 +36,17 @@ class FakeFocusReader : public FocusReader {
         return lookup(ranges, element);
     }
 
-    // An application in front with one focused text field.
+    // An application in front, with the element at `path` focused.
     void focusApp(std::string name, std::string windowClass, int processID,
-                  std::optional<std::string> elementPath = std::nullopt) {
+                  std::optional<std::string> path = std::nullopt) {
         front = FrontApplication{
             .name = std::move(name), .classID = std::move(windowClass), .processID = processID};
-        focused = elementPath ? std::optional(element(*elementPath)) : std::nullopt;
+        focused = path ? std::optional(element(*path)) : std::nullopt;
     }
-    // Gives a field text with a bare caret at `caretUTF16`.
-    void setField(const std::string& path, std::string text, long caretUTF16, long selected = 0) {
+    // A field's text, caret (in UTF-16 units) and selection length.
+    void setField(const std::string& path, std::string text, long caret, long selected = 0) {
         texts[path] = std::move(text);
-        ranges[path] = TextSelectionRange{.location = caretUTF16, .length = selected};
+        ranges[path] = TextSelectionRange{.location = caret, .length = selected};
     }
     static AccessibleElementRef element(const std::string& path) {
         return AccessibleElementRef{.busName = ":1.42", .objectPath = path};
@@ -55,12 +54,10 @@ class FakeFocusReader : public FocusReader {
 
     std::optional<FrontApplication> front;
     std::optional<AccessibleElementRef> focused;
-    std::map<std::string, std::string> roles;
-    std::map<std::string, std::string> texts;
+    std::map<std::string, std::string> roles, texts;
     std::map<std::string, TextSelectionRange> ranges;
     int frontmostReads = 0;
-    // Called on every read of the front-most application with the read's number (from 1), so a
-    // test can change the focus between two readings.
+    // Called with each read's number (from 1), so a test can move the focus between readings.
     std::function<void(int read)> onFrontmostRead;
 
   private:
@@ -72,55 +69,40 @@ class FakeFocusReader : public FocusReader {
     }
 };
 
-// Both X11 selections in memory, with change counters that count every write.
+// Both X11 selections in memory; every write moves the selection's change count on.
 class FakeClipboard : public Clipboard {
   public:
-    struct Selection {
-        std::vector<ClipboardItem> items;
-        std::int64_t changeCount = 0;
-    };
-
     std::vector<ClipboardItem> items(ClipboardSelection selection) override {
         ++reads[selection];
-        return at(selection).items;
+        return contents(selection);
     }
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override {
-        set(selection, items);
-        ++restores[selection];
+        copyByOtherProgram(selection, items);
     }
     void writeText(ClipboardSelection selection, const std::string& text) override {
-        set(selection, {textItem(text)});
-        ++textWrites[selection];
+        copyByOtherProgram(selection, {textItem(text)});
     }
     std::int64_t changeCount(ClipboardSelection selection) const override {
-        const auto found = selections.find(selection);
-        return found == selections.end() ? 0 : found->second.changeCount;
+        const auto found = changes.find(selection);
+        return found == changes.end() ? 0 : found->second;
     }
 
     // Another program takes the selection.
     void copyByOtherProgram(ClipboardSelection selection, std::vector<ClipboardItem> items) {
-        set(selection, std::move(items));
+        held[selection] = std::move(items);
+        ++changes[selection];
     }
     const std::vector<ClipboardItem>& contents(ClipboardSelection selection) {
-        return at(selection).items;
+        return held[selection];
     }
     // The single item Vurin's text writes leave.
     static ClipboardItem textItem(const std::string& text) {
         return ClipboardItem{.values = {{"text/plain;charset=utf-8", text}}};
     }
 
-    std::map<ClipboardSelection, Selection> selections;
+    std::map<ClipboardSelection, std::vector<ClipboardItem>> held;
+    std::map<ClipboardSelection, std::int64_t> changes;
     std::map<ClipboardSelection, int> reads;
-    std::map<ClipboardSelection, int> textWrites;
-    std::map<ClipboardSelection, int> restores;
-
-  private:
-    Selection& at(ClipboardSelection selection) { return selections[selection]; }
-    void set(ClipboardSelection selection, std::vector<ClipboardItem> items) {
-        Selection& target = at(selection);
-        target.items = std::move(items);
-        ++target.changeCount;
-    }
 };
 
 // Records the strokes; `succeeds` false makes every post fail (nothing is sent).
@@ -130,11 +112,10 @@ class FakeKeystrokeSender : public KeystrokeSender {
         if (onPost) {
             onPost(keystroke);
         }
-        if (!succeeds) {
-            return false;
+        if (succeeds) {
+            posted.push_back(keystroke);
         }
-        posted.push_back(keystroke);
-        return true;
+        return succeeds;
     }
 
     bool succeeds = true;
