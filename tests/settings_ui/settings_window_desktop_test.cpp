@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <map>
 
 #include "support/language.h"
 #include "support/qt_widgets_testing.h"
@@ -48,8 +49,10 @@ TEST_F(SettingsWindowDesktop, EveryTabFitsItsWidth) {
     // A segment is filled with the highlight when it is the chosen one: the display language.
     const QRgb highlight = QApplication::palette().color(QPalette::Highlight).rgb();
     int english = 0;
+    std::map<QObject*, int> checked;  // per segmented control
     for (auto* button : shown->findChildren<QAbstractButton*>()) {
         if (auto* segment = dynamic_cast<SegmentButton*>(button)) {
+            checked[segment->parent()] += segment->isChecked() ? 1 : 0;
             const QImage image = segment->grab().toImage();
             const QRgb edge = image.pixelColor(image.width() / 8, image.height() / 2).rgb();
             EXPECT_EQ(edge == highlight, segment->isChecked()) << segment->text().toStdString();
@@ -57,6 +60,10 @@ TEST_F(SettingsWindowDesktop, EveryTabFitsItsWidth) {
         }
     }
     EXPECT_EQ(english, 1);  // the speech language is Auto
+    EXPECT_EQ(checked.size(), 5U);
+    for (const auto& [control, count] : checked) {
+        EXPECT_EQ(count, 1);
+    }
     // The health line does not fit: it is cut short, the whole line in its tooltip.
     auto* health = dynamic_cast<ElidingLabel*>(shown->findChild<QLabel*>(kSettingsHealthLabelId));
     ASSERT_NE(health, nullptr);
