@@ -93,6 +93,7 @@ std::vector<ActionCase> Action::cases() {
              t.configure(R"({"sttProvider": "cloud", "sttCloudProvider": "mystery",
                              "polishProvider": "cloud", "polishCloudProvider": "openai"})");
              t.launch();
+             t.logs.clear();
              t.settingsController->showSettings();
              t.typeKey("stt:groq", "  gsk-new\n");  // an unknown provider is Groq
              t.typeKey("polish:openai", "sk-shared");
@@ -105,7 +106,6 @@ std::vector<ActionCase> Action::cases() {
              EXPECT_NE(t.paneText(1).find("key:输入新 Key 后点替换 | button:替换 Key | button:清除 "
                                           "Key | 已保存 Groq Key,输入框不回显真实 Key。"),
                        std::string::npos);
-             t.logs.erase(t.logs.begin(), t.logs.end() - 2);  // those of the launch
          },
          {},
          {"🔑 Groq Key 已保存", "🔑 OpenAI Key 已保存"}},
