@@ -36,7 +36,8 @@ TEST(ConfigEncoding, DefaultsAreWrittenPrettyInFieldOrder) {
 // Each stored document decodes as the canonical one beside it.
 TEST(ConfigDecoding, LegacyKeysNullsClampingAndUnlistedValues) {
     const std::pair<const char*, const char*> cases[] = {
-        {R"({"keyCode": null, "sendOnClick": null, "soundVolume": null, "cloudProvider": null})",
+        {R"({"keyCode": null, "sendOnClick": null, "soundVolume": null, "cloudProvider": null,
+            "sttProvider": null})",
          "{}"},
         {R"({"cloudProvider": "openai"})",
          R"({"sttCloudProvider": "openai", "polishCloudProvider": "openai"})"},

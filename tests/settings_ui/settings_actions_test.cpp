@@ -299,6 +299,7 @@ std::vector<ActionCase> Action::cases() {
              t.updates->result = UpdateCheckError::parse;
              t.settingsController->checkForUpdatesMenu();
              EXPECT_EQ(t.updates->timeouts, std::vector(2, 8.0));
+             EXPECT_EQ(t.shell->activations, 2);  // each dialog comes to the front
          },
          {"已是最新版本 | 当前 Vurin 1.0 已是最新。 | 好",
           "暂时无法检查更新 | 请检查网络后重试,或直接访问 vurin.app 查看。 | 好"},

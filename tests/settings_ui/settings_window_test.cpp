@@ -45,6 +45,11 @@ class Panes : public SettingsControllerFixture, public ::testing::WithParamInter
               "私密 | switch:on |", "segments:内置/系统默认@1 |", "slider:0.55 | label:55% |",
               "已登记,需在桌面设置的“自动启动”中批准 | switch:on |", "English@0 |",
               "不带数据) | switch:off |", "Version 0.1.0 (0.1.0) · support@vurin.app |"}},
+            {"LaunchAtLoginEnabled",
+             0,
+             "keyboard:4 mic:2 gearshape:5",
+             [](Panes& t) { t.loginItem->state = LoginItemStatus::enabled; },
+             {"由桌面的自动启动管理(~/.config/autostart) | switch:on |"}},
             {"SpeechCloudWithoutAKey",
              1,
              "waveform:2 cloud:6",
@@ -222,21 +227,33 @@ TEST_F(SettingsWindow, ATabScrollsUpAndRefreshesHealthAndOnPermissionsTheirLabel
 }
 
 TEST_F(SettingsWindow, ControlsCallTheirOperations) {
+    whisperModelFound = false;
     settingsController->showSettings();
-    auto& general = window()->model.panes[0].cards;
-    std::get<Switch>(std::get<RowBlock>(general[0].blocks[1]).trailing[0].kind).action(false);
-    std::get<Slider>(std::get<RowBlock>(general[1].blocks[1]).trailing[0].kind).onRelease(0.5);
-    std::get<Switch>(std::get<RowBlock>(general[2].blocks[0]).trailing[0].kind).action(true);
-    EXPECT_FALSE(controller->config().sendOnClick);
-    EXPECT_EQ(controller->config().soundVolume, 0.5);
+    const auto control = [this](int pane, int card, int block) -> const Control::Kind& {
+        const auto& cards = window()->model.panes.at(static_cast<std::size_t>(pane)).cards;
+        return std::get<RowBlock>(cards.at(card).blocks.at(block)).trailing.at(0).kind;
+    };
+    std::get<Switch>(control(0, 0, 1)).action(false);
+    std::get<Switch>(control(0, 0, 2)).action(true);
+    std::get<Slider>(control(0, 1, 1)).onRelease(0.5);
+    std::get<Switch>(control(0, 2, 0)).action(true);
+    std::get<Switch>(control(0, 2, 2)).action(false);
+    std::get<SegmentedControl>(control(1, 0, 1)).action(2);
+    std::get<SegmentedControl>(control(2, 0, 0)).action(0);
+    std::get<PopUpButton>(control(2, 1, 0)).action(1);  // the cloud card of the rebuilt pane
+    EXPECT_EQ(controller->config(), decodeConfig(R"({"sendOnClick": false, "sttLanguage": "en",
+        "polishProvider": "cloud", "saveTextHistory": true, "polishCloudProvider": "openai",
+        "uiLang": "zh", "soundVolume": 0.5, "autoCheckUpdates": false})"));
     EXPECT_EQ(loginItem->calls, Lines{"register"});
     setSoundVolume(0.3F);
-    for (const char* button : {"重新识别", "去设置", "立即检查", "写邮件"}) {
+    for (const char* button :
+         {"重新识别", "去设置", "立即检查", "写邮件", "安装缺失组件(打开终端)…"}) {
         EXPECT_TRUE(window()->press(button)) << button;
     }
     EXPECT_EQ(hookCalls, (Lines{"detect", "ax"}));
     EXPECT_EQ(updates->timeouts.size(), 1U);
     EXPECT_EQ(openedURLs.size(), 1U);
+    EXPECT_EQ(terminal->commands.size(), 1U);
 }
 
 TEST_F(SettingsWindow, ADetectedKeyIsShownInTheOpenWindow) {
