@@ -23,6 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 constexpr std::string_view kToken = "00112233445566778899aabbccddeeff";
 const std::string kOtherToken(32, 'f');
+using Strings = std::vector<std::string>;
 
 // A blocking loopback client whose reads give up after a few seconds, so no test can hang.
 class Client {
@@ -60,6 +61,8 @@ class Client {
         readAtLeast(out, std::string::npos);
         return out;
     }
+    // Closed by the server without an answer.
+    bool dropped() { return readAll().empty() && closedByPeer; }
 
     bool connected = false;
     bool closedByPeer = false;
@@ -119,7 +122,7 @@ class PhoneServerIntegrationTest : public ::testing::Test {
         std::make_shared<testing::VirtualMainQueue>();
     PhoneServerLimits limits;
     std::unique_ptr<PhoneTriggerServer> server;
-    std::vector<std::string> events;
+    Strings events;
 };
 
 TEST_F(PhoneServerIntegrationTest, AnswersByTokenMethodAndPathAndDropsBadHeadsUnanswered) {
@@ -143,7 +146,7 @@ TEST_F(PhoneServerIntegrationTest, AnswersByTokenMethodAndPathAndDropsBadHeadsUn
         EXPECT_EQ(exchange(sent), answer) << sent;
     }
     ASSERT_TRUE(until([&] { return events.size() == 3; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"down", "down", "up"}));
+    EXPECT_EQ(events, (Strings{"down", "down", "up"}));
 }
 
 TEST_F(PhoneServerIntegrationTest, StreamsStartWithTheLastStateAndAFifthWaitsForAFreeSlot) {
@@ -200,8 +203,7 @@ TEST_F(PhoneServerIntegrationTest, SilentClientIsDroppedAfterTheHeadTimeout) {
     Client client(server->boundPort());
     client.send("GET / HTTP/1.1\r\nHo");
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.readAll(), "");
-    EXPECT_TRUE(client.closedByPeer);
+    EXPECT_TRUE(client.dropped());
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_GE(waited, 150ms);
     EXPECT_LT(waited, 3s);
@@ -211,42 +213,34 @@ TEST_F(PhoneServerIntegrationTest, HeadAbove64KiBWithoutTerminatorIsDroppedSilen
     ASSERT_EQ(startServer(), true);
     Client client(server->boundPort());
     client.send("GET /" + std::string(65536 - 5 + 1, 'a'));  // 65537 bytes, no terminator
-    EXPECT_EQ(client.readAll(), "");
-    EXPECT_TRUE(client.closedByPeer);
+    EXPECT_TRUE(client.dropped());
     // A long but complete head is still answered.
     EXPECT_EQ(exchange("GET " + withToken("/") + " HTTP/1.1\r\nX-Long: " + std::string(60000, 'b') +
                        "\r\n\r\n"),
               kPage);
 }
 
-TEST_F(PhoneServerIntegrationTest, SeventeenthWaitingConnectionIsBusy) {
+TEST_F(PhoneServerIntegrationTest, SeventeenthWaitingConnectionIsBusyAndAFloodBreaksNothing) {
     ASSERT_EQ(startServer(), true);
-    std::vector<std::unique_ptr<Client>> waiting;
+    std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < 16; ++i) {
-        waiting.push_back(std::make_unique<Client>(server->boundPort()));
-        ASSERT_TRUE(waiting.back()->connected);
+        clients.push_back(std::make_unique<Client>(server->boundPort()));
+        ASSERT_TRUE(clients.back()->connected);
     }
     EXPECT_EQ(exchange(request("GET", withToken("/"))),
               httpResponse("503 Service Unavailable", "text/plain; charset=utf-8", "busy"));
-    waiting.clear();
+    clients.clear();
     EXPECT_TRUE(until([&] { return exchange(request("GET", withToken("/"))) == kPage; }));
-}
-
-TEST_F(PhoneServerIntegrationTest, GarbageFloodDoesNotBreakALaterGoodRequest) {
-    limits.headerTimeout = 0.5;
-    ASSERT_EQ(startServer(), true);
-    const std::vector<std::string> garbage = {"GET\r\n\r\n", "GET /?t=x HTT",
-                                              std::string(70000, 'z'), ""};
-    std::vector<std::unique_ptr<Client>> flood;
+    const Strings garbage = {"GET\r\n\r\n", "GET /?t=x HTT", std::string(70000, 'z'), ""};
     for (int i = 0; i < 200; ++i) {
-        flood.push_back(std::make_unique<Client>(server->boundPort()));
-        flood.back()->send(i % 5 == 0 ? std::string(1000, static_cast<char>(i)) + "\r\n\r\n"
-                                      : garbage[i % 5 - 1]);
-        if (flood.size() > 40) {
-            flood.erase(flood.begin());  // abrupt closes, some with unread data
+        clients.push_back(std::make_unique<Client>(server->boundPort()));
+        clients.back()->send(i % 5 == 0 ? std::string(1000, static_cast<char>(i)) + "\r\n\r\n"
+                                        : garbage[i % 5 - 1]);
+        if (clients.size() > 40) {
+            clients.erase(clients.begin());  // abrupt closes, some with unread data
         }
     }
-    flood.clear();
+    clients.clear();
     EXPECT_TRUE(until([&] { return exchange(request("GET", withToken("/"))) == kPage; }));
 }
 
@@ -289,8 +283,7 @@ TEST_F(PhoneServerIntegrationTest, DestroyingTheServerClosesEveryConnectionAtOnc
     const auto started = std::chrono::steady_clock::now();
     server.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - started, 800ms);
-    EXPECT_EQ(waiting.readAll(), "");
-    EXPECT_TRUE(waiting.closedByPeer);
+    EXPECT_TRUE(waiting.dropped());
     stalled->readAll();
     EXPECT_TRUE(stalled->closedByPeer);
 }
