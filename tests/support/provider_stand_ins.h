@@ -6,9 +6,14 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "config/keychain.h"
+#include "providers/local_endpoints.h"
+#include "providers/provider_catalogue.h"
+#include "support/fake_secret_store.h"
 #include "support/stand_in_http_server.h"
 #include "support/testing.h"
 
@@ -29,12 +34,44 @@ struct ScriptedReply {
 // runs), recording every request.
 class ScriptedStandIn {
   public:
-    void script(const std::string& path, ScriptedReply reply);
+    void script(const std::string& path, ScriptedReply reply) {
+        std::lock_guard guard(lock_);
+        if (!replies_.insert_or_assign(path, std::move(reply)).second) {
+            return;  // re-scripted: the route is there already
+        }
+        server_.route(path, [this, path](const httplib::Request&, httplib::Response& response) {
+            const ScriptedReply reply = current(path);
+            if (reply.onRequest) {
+                reply.onRequest();
+            }
+            if (reply.hang || reply.delay.count() > 0) {
+                server_.shutdownGate().waitOpen(reply.hang ? std::chrono::minutes(2) : reply.delay);
+                if (reply.hang) {
+                    return;
+                }
+            }
+            response.status = reply.status;
+            if (!reply.closeMidReply) {
+                return response.set_content(reply.body, reply.contentType);
+            }
+            response.set_content_provider(
+                reply.body.size() + 100, reply.contentType,
+                [body = reply.body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    // Drops the connection before the promised length.
+                    return offset == 0 && sink.write(body.data(), body.size());
+                });
+        });
+    }
     StandInHttpServer& server() { return server_; }
     int port() const { return server_.port(); }
     std::vector<ReceivedRequest> received() const { return server_.received(); }
 
   private:
+    ScriptedReply current(const std::string& path) {
+        std::lock_guard guard(lock_);
+        return replies_[path];
+    }
+
     StandInHttpServer server_;
     std::mutex lock_;
     std::map<std::string, ScriptedReply> replies_;
@@ -52,23 +89,55 @@ inline const auto openAIChatPath = [] { return std::string("/v1/chat/completions
 inline const auto geminiPath = [] {
     return std::string("/v1beta/models/gemini-2.5-flash:generateContent");
 };
-std::string ollamaReply(const std::string& response, const std::string& extraFields = "");
-std::string openAIChatReply(const std::string& content);
-std::string openAITranscriptionReply(const std::string& text);
-std::string geminiReply(const std::string& text);
+inline std::string ollamaReply(const std::string& response, const std::string& extraFields = "") {
+    nlohmann::json reply = {{"model", "qwen2.5:7b"}, {"response", response}, {"done", true}};
+    reply.update(nlohmann::json::parse(extraFields.empty() ? "{}" : extraFields));
+    return reply.dump();
+}
+inline std::string openAIChatReply(const std::string& content) {
+    const nlohmann::json message = {{"role", "assistant"}, {"content", content}};
+    return nlohmann::json{
+        {"choices", nlohmann::json::array({{{"index", 0}, {"message", message}}})}}
+        .dump();
+}
+inline std::string openAITranscriptionReply(const std::string& text) {
+    return nlohmann::json{{"text", text}}.dump();
+}
+inline std::string geminiReply(const std::string& text) {
+    const nlohmann::json content = {{"parts", nlohmann::json::array({{{"text", text}}})},
+                                    {"role", "model"}};
+    return nlohmann::json{{"candidates", nlohmann::json::array({{{"content", content}}})}}.dump();
+}
 
 // The speech-to-text and polish clients against stand-ins: both local services answer on
 // `local`, every cloud provider on `cloud`; the keychain is an empty fake; the log is captured.
 class ProviderClientsFixture : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override { redirect(local.port(), cloud.server().origin()); }
+    void TearDown() override { redirect(0, ""); }
     // The clients' own lines (the keychain reports a missing key on its own).
-    std::vector<std::string> lines() const;
+    std::vector<std::string> lines() const {
+        std::vector<std::string> own;
+        for (const auto& line : log.lines()) {
+            if (!line.starts_with("🔑")) {
+                own.push_back(line);
+            }
+        }
+        return own;
+    }
 
     ScriptedStandIn local;
     ScriptedStandIn cloud;
     LogCapture log;
+
+  private:
+    static void redirect(int localPort, const std::string& cloudOrigin) {
+        installSecretStore(localPort ? std::make_shared<FakeSecretStore>() : nullptr);
+        overrideLocalPortsForTesting(localPort, localPort);
+        for (const char* id : {"groq", "openai", "gemini"}) {
+            overrideProviderBaseURLForTesting(id, cloudOrigin);
+        }
+    }
 };
 
 }  // namespace vurin::testing
