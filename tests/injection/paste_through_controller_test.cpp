@@ -11,10 +11,7 @@ namespace vurin::testing {
 namespace {
 
 class PasteThroughController : public AppControllerFixture {
-  public:
-    using AppControllerFixture::doubleClick;
-    using AppControllerFixture::singleClick;
-
+  protected:
     PasteThroughController() { injectorInUse = paste; }
     void SetUp() override {
         AppControllerFixture::SetUp();
@@ -45,8 +42,8 @@ class PasteThroughController : public AppControllerFixture {
 
 struct AfterPaste {
     const char* name;
-    std::function<void(PasteThroughController&)> act;
-    std::vector<Keystroke> keys;
+    bool focusMoved, doubleClick;
+    std::vector<Keystroke> keys;  // after Ctrl+V
     std::string logged, cue;
 };
 
@@ -60,35 +57,28 @@ TEST_P(AConfirmedPaste, WaitsForTheTriggerThenEndsWithOneLineAndOneCue) {
     ASSERT_TRUE(controller->pending().has_value());
     EXPECT_EQ(controller->pending()->text, "hello");
     EXPECT_EQ(countLog("📋 已粘贴到「gedit」,目标确认成功"), 1);
-    const long cues = played(GetParam().cue);
-    GetParam().act(*this);
-    auto expected = GetParam().keys;
+    const AfterPaste& row = GetParam();
+    const long cues = played(row.cue);
+    if (row.focusMoved) {
+        focus->focusApp("firefox", "firefox", 200, "/entry");
+    }
+    row.doubleClick ? doubleClick() : singleClick();
+    auto expected = row.keys;
     expected.insert(expected.begin(), Keystroke::pasteControlV);
     EXPECT_EQ(keys->posted, expected);
-    EXPECT_EQ(countLog(GetParam().logged), 1);
-    EXPECT_EQ(played(GetParam().cue), cues + 1);
+    EXPECT_EQ(countLog(row.logged), 1);
+    EXPECT_EQ(played(row.cue), cues + 1);
     expectIdle();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AConfirmedPaste,
-    ::testing::Values(AfterPaste{"Sent",
-                                 [](auto& test) { test.singleClick(); },
-                                 {Keystroke::returnKey},
-                                 "⏎ 已发送到「gedit」",
-                                 "Tink"},
-                      AfterPaste{"NotSentAfterAFocusChange",
-                                 [](auto& test) {
-                                     test.focus->focusApp("firefox", "firefox", 200, "/entry");
-                                     test.singleClick();
-                                 },
-                                 {},
-                                 "⏎ 未发送(焦点已从「gedit」切到「firefox」,请手动确认后回车)",
-                                 "Bottle"},
-                      AfterPaste{"TakenBackByADoubleClick", [](auto& test) { test.doubleClick(); },
-                                 std::vector(5, Keystroke::backspace),
-                                 "✖ 已取消,删除刚插入的 5 个字(AX 无法校验,按插入末尾处理)",
-                                 "Bottle"}),
+    ::testing::Values(
+        AfterPaste("Sent", false, false, {Keystroke::returnKey}, "⏎ 已发送到「gedit」", "Tink"),
+        AfterPaste("NotSentAfterAFocusChange", true, false, {},
+                   "⏎ 未发送(焦点已从「gedit」切到「firefox」,请手动确认后回车)", "Bottle"),
+        AfterPaste("TakenBackByADoubleClick", false, true, std::vector(5, Keystroke::backspace),
+                   "✖ 已取消,删除刚插入的 5 个字(AX 无法校验,按插入末尾处理)", "Bottle")),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(PasteThroughController, ACancelBeforeTheConfirmationLeavesNoPending) {
