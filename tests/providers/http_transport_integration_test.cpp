@@ -47,13 +47,6 @@ class HttpTransportIntegrationTest : public ::testing::Test {
         reply("/empty", 204, "");
         // Compressed to a few kilobytes: the cap counts decoded bytes.
         reply("/huge", 200, std::string(kMaxResponseBodyBytes + 1, 'h'));
-        server.route("/cut", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content_provider(
-                1000, "text/plain", [](size_t offset, size_t, auto& sink) {
-                    return offset == 0 &&
-                           sink.write(std::string(100, 'x').data(), 100);  // hangs up
-                });
-        });
         server.route("/elsewhere", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("file:///etc/hostname");
         });
@@ -94,7 +87,6 @@ TEST_F(HttpTransportIntegrationTest, SendsTheRequestAsGivenAndReturnsTheReply) {
 
 TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
     testing::SilentListener silent;
-    const std::string refused = "http://127.0.0.1:" + std::to_string(testing::refusingPort());
     struct Case {
         const char* name;
         HttpRequest request;
@@ -108,8 +100,6 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
          {std::string(10'000'000, 'e'), 500}},
         {"empty", post(server.url("/empty")), {""s, 204}},
         {"past the size cap", post(server.url("/huge")), {std::nullopt, 200}, 30},
-        {"hung up short", post(server.url("/cut")), {std::nullopt, 0}},
-        {"refused", post(refused + "/inference"), {std::nullopt, 0}},
         {"redirect outside HTTP", post(server.url("/elsewhere")), {std::nullopt, 0}},
         {"header split",
          post(server.url("/x"), {{"Authorization", "Bearer k\r\nX-Injected: 1"}}),
@@ -144,8 +134,8 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
         paths.push_back(request.path);
     }
     // Malformed requests fail without being sent.
-    EXPECT_EQ(paths, (std::vector<std::string>{"/big-error", "/empty", "/huge", "/cut",
-                                               "/elsewhere", "/trickle"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/big-error", "/empty", "/huge", "/elsewhere",
+                                               "/trickle"}));
 }
 
 TEST_F(HttpTransportIntegrationTest, LoopbackRequestsIgnoreProxiesFromTheEnvironment) {
