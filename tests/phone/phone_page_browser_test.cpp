@@ -74,7 +74,10 @@ constexpr const char* kProbe = R"(
         page: [document.documentElement.lang, document.title, $("big").textContent,
                $("sub").innerHTML, $("foot").textContent],
         state: $("state").textContent, net: $("net").textContent,
-        warning: !!document.querySelector("#net span.warn"), held: $("btn").classList.contains("down"),
+        warning: getComputedStyle(document.querySelector("#net span.warn") || $("net")).color,
+        held: $("btn").classList.contains("down"),
+        meta: ["theme-color", "apple-mobile-web-app-capable", "viewport"].map(
+            name => document.querySelector(`meta[name="${name}"]`).content),
         dot: [getComputedStyle($("dot")).backgroundColor, getComputedStyle($("dot")).boxShadow,
               document.documentElement.style.getPropertyValue("--c")]});
     window.box = () => { const r = $("btn").getBoundingClientRect().toJSON();
@@ -213,7 +216,7 @@ TEST_P(PhonePageLanguageTest, TextsStatesAndConnectionInThePhonesLanguage) {
     call("Fetch.enable", {{"patterns", Json::array({{{"urlPattern", origin + "/"}}})}});
     load(GetParam(), origin + "/");
     ASSERT_TRUE(waitFor([&] {
-        return shown()["net"] == texts.net[2] && shown()["warning"] == true;
+        return shown()["net"] == texts.net[2] && shown()["warning"] == "rgb(244, 184, 96)";
     })) << shown();
     EXPECT_EQ(shown()["state"], texts.net[0]);
     const Json box = evaluate("box()");
@@ -228,6 +231,9 @@ TEST_P(PhonePageLanguageTest, TextsStatesAndConnectionInThePhonesLanguage) {
 
     loadConnected(GetParam(), texts);
     EXPECT_EQ(shown()["page"], texts.page);
+    EXPECT_EQ(shown()["meta"], Json({"#0b0f1a", "yes",
+                                     "width=device-width, initial-scale=1, maximum-scale=1, "
+                                     "user-scalable=no, viewport-fit=cover"}));
     EXPECT_EQ(shown()["held"], false);
     // Trailing whitespace is trimmed; an unknown state shows as idle.
     for (const auto& [state, shownAs] :
@@ -330,7 +336,17 @@ TEST_F(PhonePageBrowserTest, FitsAPhoneScreenAndFingersPressOnce) {
     evaluate("window.dispatchEvent(new Event('blur')), true");
     ASSERT_TRUE(waitFor([this] { return keyUps == 2; }));
     EXPECT_EQ(shown()["held"], false);
-    EXPECT_EQ(sent().size(), 4U);
+    touch("touchEnd", {});
+    EXPECT_EQ(sent().size(), 4U) << sent();
+    // So does a cancelled touch; a long press opens no menu.
+    touch("touchStart", {{x, y}});
+    ASSERT_TRUE(waitFor([this] { return keyDowns == 3; }));
+    touch("touchCancel", {});
+    ASSERT_TRUE(waitFor([this] { return keyUps == 3; }));
+    EXPECT_EQ(sent().size(), 6U);
+    EXPECT_EQ(evaluate("!document.getElementById('btn').dispatchEvent("
+                       "new MouseEvent('contextmenu', {cancelable: true}))"),
+              true);
     EXPECT_EQ(evaluate("errors"), Json::array());
 }
 

@@ -242,6 +242,16 @@ TEST(GenericPhoneWindowPresenterTest, OneWindowRaisedOnEachShowAndANewOneAfterCl
     presenter->show(model);
     presenter->show(model);
     ASSERT_EQ(windows->opened.size(), 1U);
+    Journal labels;
+    for (const auto& block : windows->last()->model.panes.at(0).cards.at(0).blocks) {
+        for (const auto& control : std::get<ControlRowBlock>(block).controls) {
+            if (const auto* label = std::get_if<Label>(&control.kind)) {
+                labels.push_back(label->text);
+            }
+        }
+    }
+    EXPECT_EQ(labels, (Journal{model.heading.text, model.explanation.text, model.switchLabel.text,
+                               model.address.text, model.hint.text}));
     EXPECT_EQ(windows->last()->raises + windows->last()->centerings, 4);
     windows->last()->userCloses();
     EXPECT_TRUE(windows->last()->closed);

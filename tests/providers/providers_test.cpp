@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "providers/cloud_response.h"
+#include "providers/multipart_body.h"
 #include "providers/polish_clients.h"
 #include "providers/provider_catalogue.h"
 #include "providers/provider_runtime_status.h"
@@ -184,6 +185,16 @@ TEST(ProviderTextsTest, RedactionPromptsWaitsAndEncodings) {
     for (const char* key : {"a b", "a&b", "a#b", "a?b", "a/b", "a%20", "a\nb", "é", "a+b", "a=b"}) {
         EXPECT_FALSE(geminiKeyFitsURL(key)) << key;
     }
+}
+
+// The exact framing: the clients' stand-ins see the parts only as a lenient parser reads them.
+TEST(MultipartBodyTest, FieldsInOrderThenTheFilePartUnescaped) {
+    EXPECT_EQ(multipartBody("B-1", "RIFF\0\r\n--B-1\xff"s, "a \"b\".wav", "audio/wav",
+                            {{"model", "m"}, {"prompt", "以下\"词\"\r\n"}}),
+              "--B-1\r\nContent-Disposition: form-data; name=\"model\"\r\n\r\nm\r\n"
+              "--B-1\r\nContent-Disposition: form-data; name=\"prompt\"\r\n\r\n以下\"词\"\r\n\r\n"
+              "--B-1\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a \"b\".wav\"\r\n"
+              "Content-Type: audio/wav\r\n\r\nRIFF\0\r\n--B-1\xff\r\n--B-1--\r\n"s);
 }
 
 TEST(GraphemeCountTest, CountsUserPerceivedCharacters) {
