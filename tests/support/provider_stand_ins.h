@@ -112,7 +112,7 @@ inline std::string geminiReply(const std::string& text) {
 // The speech-to-text and polish clients against stand-ins: both local services answer on
 // `local`, every cloud provider on `cloud`; the keychain is an empty fake; the log is captured.
 class ProviderClientsFixture : public ::testing::Test {
-  protected:
+  public:
     void SetUp() override { redirect(local.port(), cloud.server().origin()); }
     void TearDown() override { redirect(0, ""); }
     // The clients' own lines (the keychain reports a missing key on its own).
