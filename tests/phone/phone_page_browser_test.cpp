@@ -130,6 +130,7 @@ class PhonePageBrowserTest : public ::testing::Test {
     void TearDown() override {
         if (browser_) {
             browser_->onEvent = nullptr;
+            browser_->call("Page.close", {}, session, 0ms);
         }
         controller->stop();
         queue->runPending();
