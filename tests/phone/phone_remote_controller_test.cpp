@@ -38,8 +38,9 @@ class FakePhoneServer : public PhoneServer {
     std::uint16_t port() const override { return 8930; }
     void setOnEvent(std::function<void(Event)> fn) override { onEvent = std::move(fn); }
     void completeStart(bool listening) {
-        completions.front()(listening);
+        const auto completion = completions.front();
         completions.erase(completions.begin());
+        completion(listening);
     }
 
     std::shared_ptr<Journal> journal;
