@@ -2,78 +2,69 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/secret_store.h"
 
 namespace vurin::testing {
 
-// An in-memory keychain that behaves like the real one (update fails with itemNotFound when
-// there is no item) and can be told to fail each kind of call with a chosen status.
+// An in-memory keychain that answers like the real one (an update without an item gives
+// itemNotFound); `failures` makes a kind of call ("update", "add", "read", "remove") fail.
 class FakeSecretStore : public SecretStore {
   public:
     SecretResult update(std::string_view service, std::string_view account,
                         std::string_view value) override {
-        const auto found = items.find(key(service, account));
-        if (const auto refused = enter("update", account, updateFailure)) {
-            return *refused;
-        }
-        if (found == items.end()) {
-            return {SecretStatus::itemNotFound, {}};
+        const auto refused = enter("update", service, account);
+        const auto found = items.find(std::string(account));
+        if (refused || found == items.end()) {
+            return refused.value_or(SecretResult{SecretStatus::itemNotFound, {}});
         }
         found->second = value;
         return {SecretStatus::success, {}};
     }
     SecretResult add(std::string_view service, std::string_view account,
                      std::string_view value) override {
-        if (const auto refused = enter("add", account, addFailure)) {
-            return *refused;
+        const auto refused = enter("add", service, account);
+        if (!refused) {
+            items[std::string(account)] = value;
         }
-        items[key(service, account)] = value;
-        return {SecretStatus::success, {}};
+        return refused.value_or(SecretResult{SecretStatus::success, {}});
     }
     SecretLookup read(std::string_view service, std::string_view account) override {
-        const auto found = items.find(key(service, account));
-        if (const auto refused = enter("read", account, readFailure)) {
+        if (const auto refused = enter("read", service, account)) {
             return {refused->status, {}, refused->detail};
         }
-        return found == items.end() ? SecretLookup{SecretStatus::itemNotFound, {}, {}}
-                                    : SecretLookup{SecretStatus::success, found->second, {}};
+        const auto found = value(std::string(account));
+        return {found ? SecretStatus::success : SecretStatus::itemNotFound, found.value_or(""), {}};
     }
     SecretResult remove(std::string_view service, std::string_view account) override {
-        if (const auto refused = enter("remove", account, removeFailure)) {
-            return *refused;
-        }
-        const bool removed = items.erase(key(service, account)) > 0;
-        return {removed ? SecretStatus::success : SecretStatus::itemNotFound, {}};
+        const auto refused = enter("remove", service, account);
+        const bool removed = !refused && items.erase(std::string(account)) > 0;
+        return refused.value_or(
+            SecretResult{removed ? SecretStatus::success : SecretStatus::itemNotFound, {}});
     }
 
-    // The value stored under the product's service for `account`.
-    std::optional<std::string> value(std::string_view account) const {
-        const auto found = items.find(key("com.vurin.app", account));
-        return found == items.end() ? std::nullopt : std::optional(found->second);
-    }
-    void put(std::string_view account, std::string_view value) {
-        items[key("com.vurin.app", account)] = value;
+    std::optional<std::string> value(const std::string& account) const {
+        return items.contains(account) ? std::optional(items.at(account)) : std::nullopt;
     }
 
-    std::map<std::pair<std::string, std::string>, std::string> items;  // (service, account)
-    std::vector<std::string> calls;                                    // "update ACCOUNT", ...
-    std::optional<SecretStatus> updateFailure, addFailure, readFailure, removeFailure;
+    std::map<std::string, std::string> items;  // by account
+    std::set<std::string> services;            // every service a call named
+    std::vector<std::string> calls;            // "update ACCOUNT", ...
+    std::map<std::string, SecretStatus> failures;
 
   private:
-    static std::pair<std::string, std::string> key(std::string_view service,
-                                                   std::string_view account) {
-        return {std::string(service), std::string(account)};
-    }
-    // Records the call; the failure it was told to give, if any.
-    std::optional<SecretResult> enter(const std::string& call, std::string_view account,
-                                      const std::optional<SecretStatus>& failure) {
+    std::optional<SecretResult> enter(const std::string& call, std::string_view service,
+                                      std::string_view account) {
+        services.emplace(service);
         calls.push_back(call + " " + std::string(account));
-        return failure ? std::optional(SecretResult{*failure, call + " refused"}) : std::nullopt;
+        const auto failure = failures.find(call);
+        return failure == failures.end()
+                   ? std::nullopt
+                   : std::optional(SecretResult{failure->second, call + " refused"});
     }
 };
 

@@ -1,6 +1,5 @@
 #include "support/settings_controller_fixture.h"
 
-#include <sstream>
 #include <variant>
 
 #include "config/keychain.h"
@@ -15,8 +14,8 @@ void SettingsControllerFixture::SetUp() {
         [](const std::string& account) { return Keychain::get(account).has_value(); });
     updates = std::make_shared<FakeUpdateChecker>(queue, "http://127.0.0.1:1/version.json", "1.0");
     const auto found = [](const bool& flag) {
-        return [&flag]() -> std::optional<std::filesystem::path> {
-            return flag ? std::optional<std::filesystem::path>("/bin/found") : std::nullopt;
+        return [&flag] {
+            return flag ? std::optional<std::filesystem::path>("/bin/x") : std::nullopt;
         };
     };
     const auto hook = [this](const char* name) {
@@ -64,23 +63,13 @@ void SettingsControllerFixture::SetUp() {
 }
 
 void SettingsControllerFixture::TearDown() {
-    // The fake shell keeps the status item, whose menu holds the settings controller that holds
-    // the shell: let go of the menu so the three can be freed.
+    // The shell's status menu holds the settings controller, which holds the shell.
     shell->statusItem->menu = MenuModel{};
     AppControllerFixture::TearDown();
     settingsController.reset();
     setCloudKeyPresenceLookup({});
     installSecretStore(nullptr);
     std::filesystem::remove_all(configDir());
-}
-
-FakeWindowView* SettingsControllerFixture::window() const {
-    return settingsController->isSettingsOpen() ? windows->last().get() : nullptr;
-}
-
-void SettingsControllerFixture::typeKey(const std::string& fieldKey, const std::string& text) {
-    ASSERT_NE(window(), nullptr);
-    window()->fieldTexts[kSettingsKeyFieldIdPrefix + fieldKey] = text;
 }
 
 namespace {
@@ -95,31 +84,26 @@ std::string choices(const std::vector<std::string>& items, int selected) {
 
 std::string describe(const Control& control) {
     const auto& kind = control.kind;
-    std::ostringstream text;
     if (const auto* label = std::get_if<Label>(&kind)) {
-        text << "label:" << label->text;
+        return "label:" + label->text;
     } else if (const auto* button = std::get_if<Button>(&kind)) {
-        text << "button:" << button->title << (button->enabled ? "" : "(disabled)");
+        return "button:" + button->title + (button->enabled ? "" : "(disabled)");
     } else if (const auto* toggle = std::get_if<Switch>(&kind)) {
-        text << "switch:" << (toggle->on ? "on" : "off");
+        return std::string("switch:") + (toggle->on ? "on" : "off");
     } else if (const auto* segments = std::get_if<SegmentedControl>(&kind)) {
-        text << "segments:" << choices(segments->segments, segments->selected);
+        return "segments:" + choices(segments->segments, segments->selected);
     } else if (const auto* popup = std::get_if<PopUpButton>(&kind)) {
-        text << "popup:" << choices(popup->items, popup->selected);
+        return "popup:" + choices(popup->items, popup->selected);
     } else if (const auto* slider = std::get_if<Slider>(&kind)) {
-        text << "slider:" << slider->value;
-    } else if (const auto* field = std::get_if<SecureTextField>(&kind)) {
-        text << "key:" << field->placeholder;
+        return "slider:" + std::to_string(slider->value).substr(0, 4);
     }
-    return text.str();
+    const auto* field = std::get_if<SecureTextField>(&kind);
+    return field ? "key:" + field->placeholder : "";
 }
 
 }  // namespace
 
 std::string SettingsControllerFixture::paneText(int index) const {
-    if (!window()) {
-        return {};
-    }
     std::string text;
     for (const Card& card : window()->model.panes.at(static_cast<std::size_t>(index)).cards) {
         text += "[" + card.symbol + "] " + card.title + " | ";
@@ -133,8 +117,8 @@ std::string SettingsControllerFixture::paneText(int index) const {
                 for (const auto& control : controls->controls) {
                     text += describe(control) + " | ";
                 }
-            } else if (const auto* note = std::get_if<NoteBlock>(&block)) {
-                text += note->text + " | ";
+            } else {
+                text += std::get<NoteBlock>(block).text + " | ";
             }
         }
     }
@@ -144,11 +128,10 @@ std::string SettingsControllerFixture::paneText(int index) const {
 std::vector<std::string> SettingsControllerFixture::alertLines() const {
     std::vector<std::string> lines;
     for (const auto& alert : shell->alerts) {
-        std::string line = alert.messageText + " | " + alert.informativeText;
+        lines.push_back(alert.messageText + " | " + alert.informativeText);
         for (const auto& button : alert.buttons) {
-            line += " | " + button;
+            lines.back() += " | " + button;
         }
-        lines.push_back(line);
     }
     return lines;
 }

@@ -12,35 +12,35 @@
 
 namespace vurin::testing {
 
-// The application controller on fakes, with a settings controller wired to it as main.cpp
-// wires them, an in-memory keychain and a fresh configuration folder.
+// The application controller on fakes with a settings controller wired to it as main.cpp wires
+// them, an in-memory keychain and a fresh configuration folder.
 class SettingsControllerFixture : public AppControllerFixture {
   protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The open window's pane `index` as text: card symbols and titles, row titles and
+    // Pane `index` of the open window as text: card symbols and titles, row titles and
     // sub-titles, controls ("switch:on", "segments:A/B@1", "key:placeholder", ...) and notes,
     // each followed by " | ".
     std::string paneText(int index) const;
     // The alerts shown so far: title, text and buttons joined with " | ".
     std::vector<std::string> alertLines() const;
-    // The next alerts are answered with their first (or second) button.
     void answerFirst() { shell->alertResponse = kAlertFirstButtonReturn; }
     void answerSecond() { shell->alertResponse = kAlertFirstButtonReturn + 1; }
-    // The open settings window, or null.
-    FakeWindowView* window() const;
-    // Replaces the stored settings with those of a config.json document (in Chinese unless it
-    // says otherwise).
+    FakeWindowView* window() const {
+        return settingsController->isSettingsOpen() ? windows->last().get() : nullptr;
+    }
+    // The stored settings become those of a config.json document (Chinese unless it says).
     void configure(const std::string& json) {
-        const auto language = controller->config().uiLang;
         controller->config() = decodeConfig(json).value();
         if (json.find("uiLang") == std::string::npos) {
-            controller->config().uiLang = language;
+            controller->config().uiLang = "zh";
         }
     }
-    // Types `text` into the key field of `fieldKey` (scope:providerId).
-    void typeKey(const std::string& fieldKey, const std::string& text);
+    // Types `text` into the key field of `fieldKey` (scope:providerId) of the open window.
+    void typeKey(const std::string& fieldKey, const std::string& text) {
+        window()->fieldTexts[kSettingsKeyFieldIdPrefix + fieldKey] = text;
+    }
 
     std::shared_ptr<FakeSecretStore> keychain = std::make_shared<FakeSecretStore>();
     std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();

@@ -11,8 +11,7 @@
 
 namespace vurin::testing {
 
-// A login item whose state the test sets; register and unregister move it to
-// `stateAfterRegister` / notRegistered unless an error is set.
+// Register moves the item to `stateAfterRegister`, unregister to notRegistered, unless `error`.
 class FakeLoginItem : public LoginItemService {
   public:
     LoginItemStatus status() const override { return state; }

@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+
+#include "settings_ui/desktop_launch.h"
+#include "settings_ui/local_models_installer.h"
+#include "settings_ui/login_item.h"
+#include "settings_ui/update_checker.h"
+#include "support/private_files.h"
+#include "support/stand_in_http_server.h"
+#include "support/testing.h"
+#include "support/virtual_main_queue.h"
+
+namespace vurin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stand-in programs in a folder of their own; "STATE" in a body is the folder they share.
+class Programs : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::remove_all(root);
+        fs::create_directories(bin);
+        fs::create_directories(state);
+    }
+    void TearDown() override { fs::remove_all(root); }
+    void stub(const std::string& name, std::string body) {
+        for (auto at = body.find("STATE"); at != std::string::npos; at = body.find("STATE")) {
+            body.replace(at, 5, state.string());
+        }
+        std::ofstream(bin / name) << "#!/bin/sh\n" << body << "\n";
+        ::chmod((bin / name).c_str(), 0755);
+    }
+    // A stand-in that records its arguments, one a line, in STATE/NAME.
+    void recorder(const std::string& name) { stub(name, "printf '%s\\n' \"$@\" >> STATE/" + name); }
+    bool recorded(const std::string& name, const std::string& content) const {
+        return eventually([&] { return contentOf(state / name) == content; });
+    }
+
+    const fs::path root = fs::temp_directory_path() / "settings-ui-programs";
+    const fs::path bin = root / "bin", state = root / "state";
+};
+
+TEST_F(Programs, ExecutablesAreFoundOnlyInAbsoluteSearchFolders) {
+    recorder("xterm");
+    std::ofstream(bin / "plain") << "not executable";
+    EXPECT_EQ(findExecutable("xterm", "relative:" + bin.string()), bin / "xterm");
+    for (const auto& [name, path] : {std::pair{"plain", bin.string()},
+                                     {"bin", root.string()},
+                                     {"../bin/xterm", bin.string()},
+                                     {"xterm", ""}}) {
+        EXPECT_EQ(findExecutable(name, path), std::nullopt) << name;
+    }
+}
+
+TEST_F(Programs, ADetachedProgramKeepsNoneOfOurDescriptors) {
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ASSERT_TRUE(
+        spawnDetached({"sh", "-c", "touch " + shellQuote((state / "up").string()) + "; sleep 2"}));
+    ::close(pipeEnds[1]);
+    ASSERT_TRUE(eventually([&] { return fs::exists(state / "up"); }));
+    pollfd readEnd{pipeEnds[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&readEnd, 1, 1000), 1);  // end of file at once, not after the sleep
+    char byte = 0;
+    EXPECT_EQ(::read(pipeEnds[0], &byte, 1), 0);
+    ::close(pipeEnds[0]);
+    EXPECT_FALSE(spawnDetached({}));
+    EXPECT_FALSE(spawnDetached({"vurin-no-such-program"}));
+}
+
+TEST_F(Programs, TheFirstTerminalFoundRunsTheCommandAndXdgOpenOnlyWebAddresses) {
+    EXPECT_FALSE(SpawnTerminalLauncher(bin.string()).runInTerminal("true"));
+    recorder("xterm");
+    stub("x-terminal-emulator", "shift; exec \"$@\"");
+    const std::string touch = "touch " + shellQuote((state / "it's here").string());
+    ASSERT_TRUE(SpawnTerminalLauncher(bin.string()).runInTerminal(touch));
+    EXPECT_TRUE(eventually([&] { return fs::exists(state / "it's here"); }));
+    EXPECT_FALSE(fs::exists(state / "xterm"));
+    recorder("xdg-open");
+    EXPECT_FALSE(openWebURL("file:///etc/passwd", bin.string()));
+    EXPECT_FALSE(openWebURL("https://vurin.app/", (root / "none").string()));
+    ASSERT_TRUE(openWebURL("https://vurin.app/dl?a=1&b=2", bin.string()));
+    EXPECT_TRUE(recorded("xdg-open", "https://vurin.app/dl?a=1&b=2\n"));
+}
+
+TEST_F(Programs, TheAutostartEntryIsWrittenReplacedAndRemoved) {
+    XdgAutostartLoginItem item("/opt/My 100% Apps/vurin", root / "autostart");
+    EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
+    EXPECT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(item.entryPath(), root / "autostart" / "vurin.desktop");
+    EXPECT_EQ(
+        contentOf(item.entryPath()),
+        "[Desktop Entry]\nType=Application\nName=Vurin\nComment=Push-to-talk dictation\n"
+        "Exec=\"/opt/My 100%% Apps/vurin\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "autostart"), {}), 1);
+    EXPECT_EQ(item.status(), LoginItemStatus::enabled);
+    for (const char* hidden : {"Hidden=true\n", "X-GNOME-Autostart-enabled=false\r\n"}) {
+        std::ofstream(item.entryPath()) << "[Desktop Entry]\n" << hidden;
+        EXPECT_EQ(item.status(), LoginItemStatus::notRegistered) << hidden;
+    }
+    EXPECT_EQ(item.unregisterItem(), std::nullopt);
+    EXPECT_FALSE(fs::exists(item.entryPath()));
+    EXPECT_EQ(item.unregisterItem(), std::nullopt);
+    std::ofstream(root / "file") << "x";  // a file where the folder should be
+    EXPECT_NE(XdgAutostartLoginItem("/v", root / "file")
+                  .registerItem()
+                  .value_or("")
+                  .find((root / "file").string()),
+              std::string::npos);
+    // By default: this program, in the autostart folder beside the configuration folder.
+    XdgAutostartLoginItem running;
+    EXPECT_EQ(running.entryPath(),
+              fs::path(std::getenv("XDG_CONFIG_HOME")) / "autostart" / "vurin.desktop");
+    ASSERT_EQ(running.registerItem(), std::nullopt);
+    EXPECT_NE(
+        contentOf(running.entryPath()).find("Exec=" + fs::read_symlink("/proc/self/exe").string()),
+        std::string::npos);
+    EXPECT_EQ(running.unregisterItem(), std::nullopt);
+}
+
+// One check against a stand-in feed, completed on the main queue.
+UpdateCheckResult check(const std::string& feed, double timeout = 8.0) {
+    auto queue = std::make_shared<VirtualMainQueue>();
+    UpdateChecker checker(queue, feed, "1.2");
+    std::optional<UpdateCheckResult> result;
+    checker.check(
+        [&](const UpdateCheckResult& value) {
+            EXPECT_TRUE(queue->isMainThread());
+            result = value;
+        },
+        timeout);
+    EXPECT_TRUE(eventually([&] {
+        queue->runPending();
+        return result.has_value();
+    }));
+    return result.value_or(UpdateCheckError::parse);
+}
+
+TEST(UpdateCheckerIntegration, OnlyA2xxBodyIsReadAndNoAnswerIsANetworkFailure) {
+    StandInHttpServer server;
+    std::atomic<int> status = 200;
+    server.route("/version.json", [&](const httplib::Request&, httplib::Response& response) {
+        response.status = status;
+        response.set_content(R"({"version":"1.10","url":"https://vurin.app/dl"})", "text/json");
+    });
+    EXPECT_EQ(
+        check(server.url("/version.json")),
+        UpdateCheckResult(UpdateInfo{
+            .latest = "1.10", .current = "1.2", .url = "https://vurin.app/dl", .isNewer = true}));
+    EXPECT_EQ(server.received().at(0).method, "GET");
+    status = 404;
+    EXPECT_EQ(check(server.url("/version.json")), UpdateCheckResult(UpdateCheckError::network));
+    SilentListener silent;
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::string& feed : {silent.url("/v"), std::string("not a url"),
+                                    "http://127.0.0.1:" + std::to_string(refusingPort()) + "/v"}) {
+        EXPECT_EQ(check(feed, 0.3), UpdateCheckResult(UpdateCheckError::network)) << feed;
+    }
+    {  // destroying the checker aborts the checks still running
+        UpdateChecker checker(std::make_shared<VirtualMainQueue>(), silent.url("/v"), "1.0");
+        checker.check([](const UpdateCheckResult&) {});
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// The built-in installer script against stand-ins of every program it could download or
+// install something with.
+class InstallerScript : public Programs {
+  protected:
+    void SetUp() override {
+        if (findExecutable("whisper-server", "/usr/local/bin:/usr/bin:/bin") ||
+            findExecutable("ollama", "/usr/local/bin:/usr/bin:/bin")) {
+            GTEST_SKIP() << "real local components are installed on this machine";
+        }
+        Programs::SetUp();
+        std::ofstream(root / "install.sh") << localModelsInstallerScript();
+        stub("sleep", "");
+        stub("whisper-server", "");
+        stub("curl", R"SH(echo "$*" >> STATE/curl
+case "$*" in *api/tags*) [ -f STATE/ollama-up ]; exit $? ;; esac
+for a in "$@"; do [ "$prev" = "-o" ] && truncate -s "$(cat STATE/model-size)" "$a"; prev="$a"; done)SH");
+        stub("ollama", R"SH(echo "$*" >> STATE/ollama
+case "$1" in
+  list) [ -f STATE/ollama-up ] || exit 1; echo "NAME ID"; [ -f STATE/qwen ] && echo "qwen2.5:7b 1" ;;
+  serve) echo "FA=$OLLAMA_FLASH_ATTENTION KV=$OLLAMA_KV_CACHE_TYPE" >> STATE/ollama ;;
+esac
+exit 0)SH");
+    }
+    // The script's exit status and what it printed.
+    std::pair<int, std::string> run() {
+        const int status = std::system(("env -i HOME=" + shellQuote((root / "home").string()) +
+                                        " PATH=" + shellQuote(bin.string() + ":/usr/bin:/bin") +
+                                        " bash " + shellQuote((root / "install.sh").string()) +
+                                        " > " + shellQuote((root / "out").string()) + " 2>&1")
+                                           .c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, contentOf(root / "out")};
+    }
+
+    const fs::path model = root / "home/.config/vurin/models/ggml-large-v3-turbo.bin";
+};
+
+TEST_F(InstallerScript, PassesShellcheck) {
+    ASSERT_TRUE(findExecutable("shellcheck", "/usr/bin:/usr/local/bin"));  // scripts/install-deps
+    EXPECT_EQ(std::system(("shellcheck " + shellQuote((root / "install.sh").string())).c_str()), 0);
+}
+
+TEST_F(InstallerScript, InstallsOnlyWhatIsMissing) {
+    const std::string head = "=== Vurin 本地组件安装(按缺失项安装,请保持联网)===\n";
+    const std::string download = "▸ 下载语音模型(约 1.5GB,支持断点续传)…\n";
+    const struct {
+        const char* flags;  // model, ollama-up, qwen: what is there already
+        const char* modelSize;
+        int status;
+        std::string output, ollamaCalls;
+    } cases[] = {
+        {"model ollama-up qwen", "0", 0, "✅ 本地组件已就绪,无需安装\n", "list\n"},
+        {"ollama-up", "1000000000", 0,
+         download +
+             "▸ 拉取润色模型 qwen2.5:7b…\n\n✅ 完成!Vurin 会自动发现并启动本地组件,无需重启。\n",
+         "list\npull qwen2.5:7b\n"},
+        {"model", "0", 1, "✓ whisper 已就绪\n▸ 启动 ollama serve…\n❌ ollama 服务启动失败\n",
+         "list\nserve\nFA=1 KV=q8_0\n"},
+        {"ollama-up qwen", "1000", 1, download + "❌ 模型文件大小异常,不会安装\n", "list\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        fs::remove_all(root / "home");
+        fs::remove_all(state);
+        fs::create_directories(state);
+        for (const std::string flag : {"model", "ollama-up", "qwen"}) {
+            if (std::string(c.flags).find(flag) != std::string::npos) {
+                fs::create_directories(flag == "model" ? model.parent_path() : state);
+                std::ofstream(flag == "model" ? model : state / flag) << "x";
+            }
+        }
+        std::ofstream(state / "model-size") << c.modelSize;
+        EXPECT_EQ(run(), std::pair(c.status, head + c.output));
+        EXPECT_TRUE(eventually([&] { return contentOf(state / "ollama") == c.ollamaCalls; }));
+        EXPECT_EQ(fs::exists(model), c.status == 0 || std::string(c.flags).starts_with("model"));
+    }
+    EXPECT_NE(contentOf(state / "curl")
+                  .find("-fL --retry 3 -C - -o " + model.string() +
+                        ".part https://huggingface.co/ggerganov/whisper.cpp/"
+                        "resolve/main/ggml-large-v3-turbo.bin"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace vurin::testing
