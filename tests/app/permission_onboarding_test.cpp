@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-#include <variant>
-#include <vector>
-
 #include "support/app_fakes.h"
 #include "support/fake_audio_capture.h"
 #include "support/fake_window_renderer.h"
@@ -19,6 +14,7 @@ namespace vurin::testing {
 namespace {
 
 using Onboarding = PermissionOnboarding;
+using Lines = std::vector<std::string>;
 
 class FakeProbe : public PermissionProbe {
   public:
@@ -34,9 +30,10 @@ class FakeProbe : public PermissionProbe {
     SyntheticInputAccess accessibility = SyntheticInputAccess::granted;
     KeyGrabAccess grab = KeyGrabAccess::granted;
     bool busReachable = true;
-    std::vector<std::string> calls;
+    Lines calls;
 };
 
+// GNOME's panels, or without a desktop the sound mixer for the microphone and the help page.
 class FakeDesktopSettings : public DesktopSettings {
   public:
     std::string desktopName() const override { return name; }
@@ -45,15 +42,13 @@ class FakeDesktopSettings : public DesktopSettings {
         return !name.empty() ? desktopPanel
                              : (page == SettingsPage::microphone ? soundMixer : helpPage);
     }
-    bool open(SettingsPage page, const std::filesystem::path& helpPage) override {
+    bool open(SettingsPage page, const std::filesystem::path&) override {
         opened.push_back(page);
-        helpPages.push_back(helpPage);
         return opens;
     }
     std::string name = "GNOME";
     bool opens = true;
     std::vector<SettingsPage> opened;
-    std::vector<std::filesystem::path> helpPages;
 };
 
 AudioSourceInfo microphone(std::string name, bool muted = false) {
@@ -63,6 +58,54 @@ AudioSourceList sources(std::vector<AudioSourceInfo> list, std::string defaultNa
     return {.sources = std::move(list), .defaultSourceName = std::move(defaultName)};
 }
 const AudioSourceList kNoServer{.status = AudioServerStatus::unavailable, .reason = "refused"};
+
+TEST(PermissionStatusTexts, EveryStateInBothLanguages) {
+    for (const char* language : {"zh", "en"}) {
+        applyUILang(language);
+        Lines texts;
+        for (const auto access :
+             {SyntheticInputAccess::granted, SyntheticInputAccess::noSyntheticInput,
+              SyntheticInputAccess::noDisplay}) {
+            texts.push_back(accessibilityStatusText(access));
+        }
+        for (const auto access : {KeyGrabAccess::taken, KeyGrabAccess::noDisplay}) {
+            texts.push_back(inputMonitoringStatusText(access));
+        }
+        for (const auto access : {MicrophoneAccess::muted, MicrophoneAccess::noInputSource,
+                                  MicrophoneAccess::noSoundServer}) {
+            texts.push_back(microphoneStatusText(access));
+        }
+        EXPECT_EQ(texts, language == std::string("zh")
+                             ? (Lines{"✅ 已允许", "❌ 缺少 XTest", "❌ 无 X11 显示", "❌ 被占用",
+                                      "❌ 无 X11 显示", "❌ 已静音", "❌ 无麦克风", "❌ 无声音服务"})
+                             : (Lines{"✅ Allowed", "❌ No XTest", "❌ No X11 display", "❌ Key in use",
+                                      "❌ No X11 display", "❌ Muted", "❌ No microphone",
+                                      "❌ No sound server"}));
+    }
+    applyUILang("auto");
+}
+
+// The source a recording would use decides. Without a microphone the server's default source is
+// a speaker's monitor; a muted headset does not matter while the built-in microphone is used.
+TEST(MicrophoneAccessTest, TheSourceARecordingWouldUseDecides) {
+    const AudioSourceInfo monitor{.name = "spk.monitor", .isMonitor = true, .channels = 2};
+    const AudioSourceInfo headset{.name = "usb", .bus = "usb", .channels = 1, .muted = true};
+    const AudioSourceList both = sources({microphone("mic"), headset}, "usb");
+    using enum MicrophoneAccess;
+    const struct {
+        AudioSourceList list;
+        bool builtIn;
+        MicrophoneAccess expected;
+    } cases[] = {{kNoServer, true, noSoundServer},
+                 {sources({}, ""), true, noInputSource},
+                 {sources({monitor}, "spk.monitor"), false, noInputSource},
+                 {sources({microphone("mic", true)}, "mic"), true, muted},
+                 {both, true, authorized},
+                 {both, false, muted}};
+    for (const auto& test : cases) {
+        EXPECT_EQ(microphoneAccess(test.list, test.builtIn), test.expected) << &test - cases;
+    }
+}
 
 class PermissionOnboardingTest : public ::testing::Test {
   protected:
@@ -85,6 +128,12 @@ class PermissionOnboardingTest : public ::testing::Test {
         gate->showPermissionOnboarding();
         return *windows->last();
     }
+    Lines statuses(FakeWindowView& view) {
+        return {view.shownText(Onboarding::kAccessibilityStatusId),
+                view.shownText(Onboarding::kInputStatusId),
+                view.shownText(Onboarding::kMicrophoneStatusId),
+                view.shownText(Onboarding::kContinueButtonId)};
+    }
 
     LogCapture log;
     std::filesystem::path folder = std::filesystem::temp_directory_path() / "vurin-gate";
@@ -105,71 +154,11 @@ class PermissionOnboardingTest : public ::testing::Test {
                                                            .helpPage = folder / "help.html"});
     Config config;
     int finishCalls = 0;
-    bool finishSucceeds = true;
-    bool captureRunning = false;
+    bool finishSucceeds = true, captureRunning = false;
 };
 
-TEST(PermissionStatusTexts, EveryStateInBothLanguages) {
-    using Access = std::variant<SyntheticInputAccess, KeyGrabAccess, MicrophoneAccess>;
-    const auto text = [](Access access) {
-        if (const auto* value = std::get_if<SyntheticInputAccess>(&access)) {
-            return accessibilityStatusText(*value);
-        }
-        if (const auto* value = std::get_if<KeyGrabAccess>(&access)) {
-            return inputMonitoringStatusText(*value);
-        }
-        return microphoneStatusText(std::get<MicrophoneAccess>(access));
-    };
-    const struct {
-        Access access;
-        const char *zh, *en;
-    } cases[] = {
-        {SyntheticInputAccess::granted, "✅ 已允许", "✅ Allowed"},
-        {SyntheticInputAccess::noSyntheticInput, "❌ 缺少 XTest", "❌ No XTest"},
-        {SyntheticInputAccess::noDisplay, "❌ 无 X11 显示", "❌ No X11 display"},
-        {KeyGrabAccess::granted, "✅ 已允许", "✅ Allowed"},
-        {KeyGrabAccess::taken, "❌ 被占用", "❌ Key in use"},
-        {KeyGrabAccess::noDisplay, "❌ 无 X11 显示", "❌ No X11 display"},
-        {MicrophoneAccess::authorized, "✅ 已允许", "✅ Allowed"},
-        {MicrophoneAccess::muted, "❌ 已静音", "❌ Muted"},
-        {MicrophoneAccess::noInputSource, "❌ 无麦克风", "❌ No microphone"},
-        {MicrophoneAccess::noSoundServer, "❌ 无声音服务", "❌ No sound server"},
-    };
-    for (const auto& test : cases) {
-        applyUILang("zh");
-        EXPECT_EQ(text(test.access), test.zh);
-        applyUILang("en");
-        EXPECT_EQ(text(test.access), test.en);
-    }
-    applyUILang("auto");
-}
-
-// The source a recording would use decides. Without a microphone the server's default source is
-// a speaker's monitor; a muted headset does not matter while the built-in microphone is used.
-TEST(MicrophoneAccessTest, TheSourceARecordingWouldUseDecides) {
-    const AudioSourceInfo monitor{.name = "spk.monitor", .isMonitor = true, .channels = 2};
-    const AudioSourceInfo headset{.name = "usb", .bus = "usb", .channels = 1, .muted = true};
-    const AudioSourceList both = sources({microphone("mic"), headset}, "usb");
-    const struct {
-        AudioSourceList list;
-        bool builtIn;
-        MicrophoneAccess expected;
-    } cases[] = {
-        {kNoServer, true, MicrophoneAccess::noSoundServer},
-        {sources({}, ""), true, MicrophoneAccess::noInputSource},
-        {sources({monitor}, "spk.monitor"), false, MicrophoneAccess::noInputSource},
-        {sources({monitor}, "spk.monitor"), true, MicrophoneAccess::noInputSource},
-        {sources({microphone("mic", true)}, "mic"), true, MicrophoneAccess::muted},
-        {both, true, MicrophoneAccess::authorized},
-        {both, false, MicrophoneAccess::muted},
-    };
-    for (const auto& test : cases) {
-        EXPECT_EQ(microphoneAccess(test.list, test.builtIn), test.expected) << &test - cases;
-    }
-}
-
 TEST_F(PermissionOnboardingTest, StartUpLogLines) {
-    const auto check = [&](std::vector<std::string> expected) {
+    const auto check = [&](Lines expected) {
         log.clear();
         gate->checkPermissions();
         EXPECT_EQ(log.lines(), expected);
@@ -193,7 +182,7 @@ TEST_F(PermissionOnboardingTest, StartUpLogLines) {
 TEST_F(PermissionOnboardingTest, GrantsAreReadInOrderAndStopAtTheFirstMissing) {
     config.keyCode = 105;  // F13: evdev 183
     EXPECT_TRUE(gate->allRequiredPermissionsGranted());
-    EXPECT_EQ(probe->calls, (std::vector<std::string>{"syntheticInput", "keyGrab 183"}));
+    EXPECT_EQ(probe->calls, (Lines{"syntheticInput", "keyGrab 183"}));
     probe->accessibility = SyntheticInputAccess::noDisplay;
     EXPECT_FALSE(gate->allRequiredPermissionsGranted());
     EXPECT_EQ(probe->calls.size(), 3U);
@@ -205,83 +194,65 @@ TEST_F(PermissionOnboardingTest, GrantsAreReadInOrderAndStopAtTheFirstMissing) {
     probe->calls.clear();
     captureRunning = true;
     EXPECT_TRUE(gate->allRequiredPermissionsGranted());
-    EXPECT_EQ(probe->calls, std::vector<std::string>{"syntheticInput"});
+    EXPECT_EQ(probe->calls, Lines{"syntheticInput"});
     captureRunning = false;
     config.keyCode = 63;  // Fn: no such key on Linux
     EXPECT_EQ(gate->permissionStatusText().inputMonitoring, "❌ 被占用");
 }
 
-TEST_F(PermissionOnboardingTest, OnlyTheMicrophoneMissingThenGrantedWithoutAClick) {
+// The window polls every second; once all is granted input starts from the poll itself, and
+// the recorder, which chose its source while there was none, chooses again.
+TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
     audio->setSources(kNoServer);
+    probe->busReachable = false;
     FakeWindowView& view = show();
     EXPECT_EQ(shell->policies, std::vector<ActivationPolicy>{ActivationPolicy::regular});
-    EXPECT_GE(shell->activations, 1);
-    EXPECT_TRUE(view.isVisible());
-    EXPECT_EQ(view.shownText(Onboarding::kAccessibilityStatusId), "✅ 已允许");
-    EXPECT_EQ(view.shownText(Onboarding::kInputStatusId), "✅ 已允许");
-    EXPECT_EQ(view.shownText(Onboarding::kMicrophoneStatusId), "❌ 无声音服务");
-    EXPECT_EQ(view.shownText(Onboarding::kContinueButtonId), "等待授权完成");
+    EXPECT_EQ(statuses(view), (Lines{"✅ 已允许", "✅ 已允许", "❌ 无声音服务", "等待授权完成"}));
+    EXPECT_EQ(
+        view.shownText(Onboarding::kAccessibilityBusNoteId),
+        "⚠️ 无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。");
     EXPECT_FALSE(view.enabled.at(Onboarding::kContinueButtonId));
     gate->closePermissionWindowIfReady();  // the disabled button's action anyway
     EXPECT_FALSE(view.closed);
-    EXPECT_TRUE(shell->alerts.empty());
-    EXPECT_EQ(finishCalls, 0);
-
     audio->setSources(sources({microphone("mic")}, "mic"));
+    probe->busReachable = true;
     queue->advance(0.9);
-    EXPECT_EQ(view.shownText(Onboarding::kMicrophoneStatusId), "❌ 无声音服务");
+    EXPECT_EQ(statuses(view)[2], "❌ 无声音服务");
+    EXPECT_EQ(finishCalls, 0);
     queue->advance(0.1);
-    EXPECT_EQ(view.shownText(Onboarding::kMicrophoneStatusId), "✅ 已允许");
-    EXPECT_EQ(view.shownText(Onboarding::kContinueButtonId), "开始使用 Vurin");
-    EXPECT_TRUE(view.enabled.at(Onboarding::kContinueButtonId));
-    EXPECT_EQ(finishCalls, 1);  // input starts from the poll itself
-    // The recorder chose its source while there was none; it chooses again, once.
+    EXPECT_EQ(statuses(view), (Lines{"✅ 已允许", "✅ 已允许", "✅ 已允许", "开始使用 Vurin"}));
+    EXPECT_EQ(view.shownText(Onboarding::kAccessibilityBusNoteId), "");
+    EXPECT_EQ(finishCalls, 1);
     queue->advance(1.0);
     EXPECT_EQ(finishCalls, 2);
     EXPECT_EQ(recorder->warmUps, std::vector<bool>{true});
-}
 
-TEST_F(PermissionOnboardingTest, ContinueClosesTheWindowAndStopsPolling) {
-    FakeWindowView& view = show();
+    finishSucceeds = false;  // the capture cannot start: the user is asked to reopen Vurin
+    ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
+    ASSERT_EQ(shell->alerts.size(), 1U);
+    EXPECT_EQ(shell->alerts[0].messageText, "需要重新打开 Vurin");
+    EXPECT_EQ(shell->alerts[0].informativeText,
+              "权限已经齐全,但按键监听没能启动(触发键可能刚被其他程序占用)。请退出 Vurin "
+              "后重新打开一次。");
+    EXPECT_TRUE(!view.closed && gate->isPolling());
+    finishSucceeds = true;
     ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
     EXPECT_TRUE(view.closed);
     EXPECT_EQ(gate->permissionWindow(), nullptr);
     EXPECT_FALSE(gate->isPolling());
-    EXPECT_EQ(shell->policies, (std::vector<ActivationPolicy>{ActivationPolicy::regular,
-                                                              ActivationPolicy::accessory}));
+    EXPECT_EQ(shell->policies.back(), ActivationPolicy::accessory);
     EXPECT_EQ(log.lines().back(), "✅ 权限已就绪");
     const auto probes = probe->calls.size();
     queue->advance(5.0);
     EXPECT_EQ(probe->calls.size(), probes);
 }
 
-TEST_F(PermissionOnboardingTest, ContinueWhenTheCaptureCannotStartAsksForAReopen) {
-    finishSucceeds = false;
-    FakeWindowView& view = show();
-    ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
-    applyUILang("en");
-    gate->refreshPermissionWindow();
-    EXPECT_EQ(view.shownText(Onboarding::kContinueButtonId), "Start using Vurin");
-    view.press(Onboarding::kContinueButtonId);
-    ASSERT_EQ(shell->alerts.size(), 2U);
-    EXPECT_EQ(shell->alerts[0].messageText, "需要重新打开 Vurin");
-    EXPECT_EQ(shell->alerts[0].informativeText,
-              "权限已经齐全,但按键监听没能启动(触发键可能刚被其他程序占用)。请退出 Vurin "
-              "后重新打开一次。");
-    EXPECT_TRUE(shell->alerts[0].buttons.empty());
-    EXPECT_EQ(shell->alerts[1].messageText, "Reopen Vurin to finish");
-    EXPECT_EQ(shell->alerts[1].informativeText,
-              "All permissions are enabled, but keyboard monitoring could not start (another "
-              "program may have just taken the trigger key). Quit and reopen Vurin once.");
-    EXPECT_FALSE(view.closed);
-    EXPECT_TRUE(gate->isPolling());
-}
-
 TEST_F(PermissionOnboardingTest, ClosingTheWindowKeepsPollingAndShowingAgainRaisesIt) {
-    probe->grab = KeyGrabAccess::taken;
+    probe->grab = KeyGrabAccess::noDisplay;
     FakeWindowView& view = show();
     view.userCloses();
-    EXPECT_TRUE(gate->isPolling());
+    ASSERT_TRUE(view.press("刷新状态"));
+    EXPECT_EQ(statuses(view)[1], "❌ 无 X11 显示");
     probe->grab = KeyGrabAccess::granted;
     queue->advance(1.0);
     EXPECT_EQ(finishCalls, 1);
@@ -292,42 +263,21 @@ TEST_F(PermissionOnboardingTest, ClosingTheWindowKeepsPollingAndShowingAgainRais
     EXPECT_TRUE(view.isVisible());
     queue->advance(1.0);  // one timer only: a second show starts no other
     EXPECT_EQ(finishCalls, 3);
-    const std::weak_ptr<Onboarding> weak = gate;
     gate.reset();  // a poll after the gate is gone does nothing
-    EXPECT_TRUE(weak.expired());
     queue->advance(3.0);
     EXPECT_EQ(finishCalls, 3);
 }
 
-TEST_F(PermissionOnboardingTest, TheRefreshButtonAndTheAccessibilityBusNote) {
-    probe->busReachable = false;
-    FakeWindowView& view = show();
-    EXPECT_EQ(
-        view.shownText(Onboarding::kAccessibilityBusNoteId),
-        "⚠️ 无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。");
-    probe->busReachable = true;
-    probe->grab = KeyGrabAccess::noDisplay;
-    ASSERT_TRUE(view.press("刷新状态"));
-    EXPECT_EQ(view.shownText(Onboarding::kAccessibilityBusNoteId), "");
-    EXPECT_EQ(view.shownText(Onboarding::kInputStatusId), "❌ 无 X11 显示");
-}
-
 TEST_F(PermissionOnboardingTest, RowButtonsOpenTheDesktopSettingsAndTheNoteSaysWhere) {
     const auto& blocks = show().model.panes[0].cards[0].blocks;
-    const char* statusIds[] = {Onboarding::kAccessibilityStatusId, Onboarding::kInputStatusId,
-                               Onboarding::kMicrophoneStatusId};
     for (std::size_t row = 2; row <= 4; ++row) {
-        EXPECT_EQ(std::get<RowBlock>(blocks[row]).trailing[0].id, statusIds[row - 2]);
         std::get<Button>(std::get<RowBlock>(blocks[row]).trailing[1].kind).action();
     }
-    EXPECT_EQ(std::get<ControlRowBlock>(blocks[5]).controls[1].id, Onboarding::kContinueButtonId);
-    EXPECT_EQ(std::get<NoteBlock>(blocks[6]).text, gate->settingsDestinationNote());
-    EXPECT_EQ(std::get<NoteBlock>(blocks[7]).id, Onboarding::kAccessibilityBusNoteId);
     EXPECT_EQ(desktop->opened,
               (std::vector<SettingsPage>{SettingsPage::accessibility, SettingsPage::inputMonitoring,
                                          SettingsPage::microphone}));
     EXPECT_FALSE(std::filesystem::exists(folder / "help.html"));  // a panel needs no help page
-    EXPECT_EQ(gate->settingsDestinationNote(),
+    EXPECT_EQ(std::get<NoteBlock>(blocks[6]).text,
               "「去设置」:辅助功能 → GNOME 设置,输入监控 → GNOME 设置,麦克风 → GNOME 设置。");
     desktop->opens = false;
     gate->requestMicrophonePermission();
@@ -341,7 +291,6 @@ TEST_F(PermissionOnboardingTest, WithoutADesktopPanelTheHelpPageIsWrittenFirst) 
               "“Open”: Accessibility → help page, Input Monitoring → help page, Microphone → "
               "pavucontrol.");
     gate->requestInputMonitoringPermission();
-    EXPECT_EQ(desktop->helpPages, std::vector<std::filesystem::path>{folder / "help.html"});
     const std::string page = contentOf(folder / "help.html");
     for (const char* part : {"<title>Vurin Permissions</title>", "Key in use", "No sound server"}) {
         EXPECT_NE(page.find(part), std::string::npos) << part;

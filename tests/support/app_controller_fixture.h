@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +12,9 @@
 
 #include "app/app_controller.h"
 #include "support/app_fakes.h"
+#include "support/language.h"
+#include "support/log.h"
+#include "support/sound.h"
 #include "support/virtual_main_queue.h"
 
 namespace vurin::testing {
@@ -19,8 +23,19 @@ namespace vurin::testing {
 // interface language and texts are Chinese.
 class AppControllerFixture : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        setLogObserver([this](const std::string& line) { logs.push_back(line); });
+        installSoundOutput(sound, queue);
+        applyUILang("zh");
+        controller = AppController::create(makeServices());
+        controller->config() = Config{};
+        controller->config().uiLang = "zh";
+    }
+    void TearDown() override {
+        controller.reset();
+        setLogObserver({});
+        installSoundOutput(nullptr, nullptr);
+    }
 
     // Runs the start-up sequence and everything it posts for now.
     void launch() {
@@ -40,23 +55,28 @@ class AppControllerFixture : public ::testing::Test {
     void singleClick() { clicks(1, 0.25); }
     void doubleClick() { clicks(2, 0.0); }
     // A recording file with some bytes in the temporary folder.
-    std::filesystem::path makeRecordingFile();
+    std::filesystem::path makeRecordingFile() {
+        auto path = std::filesystem::temp_directory_path() /
+                    ("controller-test-" + std::to_string(++recordingFiles_) + ".wav");
+        std::ofstream(path) << "RIFF";
+        return path;
+    }
     // Delivers the recorder's completion and runs what it posted to the main queue.
     void finishRecording(std::optional<std::filesystem::path> file, double duration) {
         recorder->finish(std::move(file), duration);
         queue->runPending();
     }
-    // Puts the controller in pendingSend as a confirmed paste would.
-    void confirmPaste(const std::string& text) {
-        controller->injectionConfirmed({.text = text, .target = {.appName = "Editor"}});
-    }
-
     int countLog(const std::string& line) const {
         return static_cast<int>(std::count(logs.begin(), logs.end(), line));
     }
-    bool logged(const std::string& line) const { return countLog(line) > 0; }
     // The titles of the status menu, "-" for a separator.
-    std::vector<std::string> menuTitles() const;
+    std::vector<std::string> menuTitles() const {
+        std::vector<std::string> titles;
+        for (const auto& item : shell->statusItem->menu.items) {
+            titles.push_back(item.kind == MenuItem::Kind::separator ? "-" : item.title);
+        }
+        return titles;
+    }
 
     std::shared_ptr<VirtualMainQueue> queue = std::make_shared<VirtualMainQueue>();
     std::shared_ptr<FakeShell> shell = std::make_shared<FakeShell>();
@@ -73,22 +93,68 @@ class AppControllerFixture : public ::testing::Test {
     std::shared_ptr<FakeSettingsPresenter> settings = std::make_shared<FakeSettingsPresenter>();
     std::shared_ptr<FakeSoundOutput> sound = std::make_shared<FakeSoundOutput>();
 
-    bool whisperBinaryFound = true;
-    bool whisperModelFound = true;
-    bool ollamaBinaryFound = true;
-    bool ollamaModelFound = true;
+    bool whisperBinaryFound = true, whisperModelFound = true;
+    bool ollamaBinaryFound = true, ollamaModelFound = true;
     float peak = -20.0F;
-    std::vector<std::string> startupTrace;
-    std::vector<std::string> menuActions;
+    // The start-up services and the menu's own actions, in the order they ran.
+    std::vector<std::string> trace;
     std::vector<std::string> logs;
     std::shared_ptr<AppController> controller;
     // Set before SetUp() runs to change the services the controller is created with.
     std::function<void(AppServices&)> adjustServices;
 
   private:
-    AppServices makeServices();
+    AppServices makeServices() {
+        const auto found = [](const bool& flag, const char* path) {
+            return [&flag, path]() -> std::optional<std::filesystem::path> {
+                return flag ? std::optional<std::filesystem::path>(path) : std::nullopt;
+            };
+        };
+        const auto note = [this](const char* step) {
+            return [this, step] { trace.push_back(step); };
+        };
+        AppServices services{
+            .mainQueue = queue,
+            .shell = shell,
+            .recorder = recorder,
+            .localServer = whisper,
+            .ollamaServer = ollama,
+            .dictationPipeline = runner,
+            .injector = injectorInUse ? injectorInUse : injector,
+            .phone = phone,
+            .permissions = permissions,
+            .triggerCapture = trigger,
+            .settings = settings,
+            .probes = {.findWhisperServerBin = found(whisperBinaryFound, "/bin/whisper-server"),
+                       .whisperModelExists = [this] { return whisperModelFound; },
+                       .findOllamaBin = found(ollamaBinaryFound, "/bin/ollama"),
+                       .ollamaModelInstalled = [this] { return ollamaModelFound; }},
+            .cleanupStaleRecordingFiles = note("cleanup"),
+            .migrateEnvKeysToKeychain = note("migrate"),
+            .checkForUpdatesOnLaunchIfEnabled = note("updates"),
+            .peakDBFS = [this](const std::filesystem::path&) { return peak; },
+            .triggerKeyDisplayName =
+                [](std::int64_t code) {
+                    return code == 105 ? std::string("F13") : "Key " + std::to_string(code);
+                },
+            .showPhoneTriggerWindow = note("phone"),
+            .checkForUpdatesMenu = note("check"),
+            .refreshSettingsAfterFallbackChange = note("fallback settings")};
+        if (adjustServices) {
+            adjustServices(services);
+        }
+        return services;
+    }
     // Presses of 50 ms, 50 ms apart; then `settle` seconds pass.
-    void clicks(int count, double settle);
+    void clicks(int count, double settle) {
+        for (int press = 0; press < count; ++press) {
+            controller->engine()->keyDown();
+            queue->advance(0.05);
+            controller->engine()->keyUp();
+            queue->advance(press + 1 < count ? 0.05 : settle);
+        }
+        queue->runPending();
+    }
     int recordingFiles_ = 0;
 };
 

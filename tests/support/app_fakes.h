@@ -17,22 +17,22 @@ class FakeRecorder : public AudioRecorder {
     void warmUp(bool useBuiltInMic) override { warmUps.push_back(useBuiltInMic); }
     bool start(bool useBuiltInMic) override {
         starts.push_back(useBuiltInMic);
-        recording = startSucceeds;
-        return startSucceeds;
+        return recording = startSucceeds;
     }
     bool isRecording() const override { return recording; }
     void stop(StopCompletion completion) override {
         recording = false;
         completions.push_back(std::move(completion));
     }
-
     // Delivers the oldest stop's completion as the background thread would.
-    void finish(std::optional<std::filesystem::path> file, double duration);
+    void finish(std::optional<std::filesystem::path> file, double duration) {
+        auto completion = std::move(completions.front());
+        completions.erase(completions.begin());
+        completion(std::move(file), duration);
+    }
 
-    bool startSucceeds = true;
-    bool recording = false;
-    std::vector<bool> warmUps;
-    std::vector<bool> starts;
+    bool startSucceeds = true, recording = false;
+    std::vector<bool> warmUps, starts;
     std::vector<StopCompletion> completions;
 };
 
@@ -48,9 +48,7 @@ class FakeLocalService : public LocalService {
 
     bool ready = false;
     int stops = 0;
-    std::vector<Callback> maintained;
-    std::vector<Callback> started;
-    std::vector<Callback> recoveries;
+    std::vector<Callback> maintained, started, recoveries;
 };
 
 // Records each job; `onRun` lets a test act while the job is "running" on its thread.
@@ -59,14 +57,12 @@ class FakeDictationRunner : public DictationRunner {
     void run(const DictationJob& job, const DictationHooks& hooks) override {
         jobs.push_back(job);
         lastHooks = hooks;
-        fileExistedDuringRun.push_back(std::filesystem::exists(job.audioURL));
         if (onRun) {
             onRun(job, hooks);
         }
     }
 
     std::vector<DictationJob> jobs;
-    std::vector<bool> fileExistedDuringRun;
     std::optional<DictationHooks> lastHooks;
     std::function<void(const DictationJob&, const DictationHooks&)> onRun;
 };
@@ -86,9 +82,7 @@ class FakeInjector : public TextInjector {
     }
 
     SendOutcome sendOutcome = SendOutcome::sent;
-    std::vector<std::string> injected;
-    std::vector<std::string> sent;
-    std::vector<std::string> undone;
+    std::vector<std::string> injected, sent, undone;
     std::weak_ptr<InjectionHost> lastHost;
 };
 
@@ -99,8 +93,7 @@ class FakePhoneRemote : public PhoneRemote {
     void forceRelease() override { calls.push_back("forceRelease"); }
     void stop() override { calls.push_back("stop"); }
 
-    std::vector<std::string> broadcasts;
-    std::vector<std::string> calls;
+    std::vector<std::string> broadcasts, calls;
 };
 
 class FakePermissionGate : public PermissionGate {
@@ -110,8 +103,7 @@ class FakePermissionGate : public PermissionGate {
     void showPermissionOnboarding() override { ++onboardingShown; }
 
     bool granted = true;
-    int checks = 0;
-    int onboardingShown = 0;
+    int checks = 0, onboardingShown = 0;
 };
 
 class FakeTriggerCapture : public TriggerCapture {
@@ -140,8 +132,7 @@ class FakeStatusItem : public StatusItemView {
         menu = std::move(value);
         ++menuBuilds;
     }
-    std::string title;
-    std::string toolTip;
+    std::string title, toolTip;
     MenuModel menu;
     int menuBuilds = 0;
 };
@@ -154,16 +145,14 @@ class FakeShell : public ApplicationShell {
         alerts.push_back(alert);
         return alertResponse;
     }
-    void setMainMenu(std::vector<MenuModel> menus) override { mainMenu = std::move(menus); }
+    void setMainMenu(std::vector<MenuModel>) override {}
     std::shared_ptr<StatusItemView> createStatusItem() override { return statusItem; }
     void terminate() override { ++terminations; }
 
     int alertResponse = kAlertFirstButtonReturn + 1;
     std::vector<ActivationPolicy> policies;
-    int activations = 0;
-    int terminations = 0;
+    int activations = 0, terminations = 0;
     std::vector<AlertSpec> alerts;
-    std::vector<MenuModel> mainMenu;
     std::shared_ptr<FakeStatusItem> statusItem = std::make_shared<FakeStatusItem>();
 };
 

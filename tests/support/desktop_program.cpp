@@ -14,6 +14,8 @@ extern char** environ;
 
 namespace vurin::testing {
 
+using Clock = std::chrono::steady_clock;
+
 DesktopProgram::DesktopProgram(std::vector<std::string> argv) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -51,43 +53,30 @@ DesktopProgram::~DesktopProgram() {
     }
 }
 
-bool DesktopProgram::waitForLine(const std::string& line, std::chrono::milliseconds timeout) {
-    return waitForMatch([&](const std::string& candidate) { return candidate == line; }, timeout);
-}
-
-bool DesktopProgram::waitForLine(const std::regex& pattern, std::chrono::milliseconds timeout) {
-    return waitForMatch(
-        [&](const std::string& candidate) { return std::regex_search(candidate, pattern); },
-        timeout);
-}
-
-bool DesktopProgram::waitForMatch(const std::function<bool(const std::string&)>& matches,
-                                  std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+bool DesktopProgram::waitForLine(const std::function<bool(const std::string&)>& matches,
+                                 Timeout timeout) {
+    const auto deadline = Clock::now() + timeout;
     while (true) {
-        size_t start = waitedPast_, end;
-        while ((end = output_.find('\n', start)) != std::string::npos) {
+        for (size_t start = waitedPast_, end;
+             (end = output_.find('\n', start)) != std::string::npos; start = end + 1) {
             if (matches(output_.substr(start, end - start))) {
                 waitedPast_ = end + 1;
                 return true;
             }
-            start = end + 1;
         }
-        if (std::chrono::steady_clock::now() >= deadline || !readSome(deadline)) {
+        if (Clock::now() >= deadline || !readSome(deadline)) {
             return false;
         }
     }
 }
 
-bool DesktopProgram::readSome(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+bool DesktopProgram::readSome(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<Timeout>(deadline - Clock::now()).count();
+    pollfd descriptor{out_, POLLIN, 0};
     if (out_ < 0) {
         return false;
     }
-    pollfd descriptor{out_, POLLIN, 0};
-    if (poll(&descriptor, 1,
-             static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0))) <= 0) {
+    if (poll(&descriptor, 1, static_cast<int>(std::max<Timeout::rep>(left, 0))) <= 0) {
         return true;
     }
     char buffer[4096];
@@ -102,21 +91,19 @@ bool DesktopProgram::readSome(std::chrono::steady_clock::time_point deadline) {
 }
 
 std::optional<int> DesktopProgram::exitStatus() {
-    if (pid_ > 0 && !reaped_) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            reaped_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
+    int status = 0;
+    if (pid_ > 0 && !reaped_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     return status_;
 }
 
-std::optional<int> DesktopProgram::waitForExit(std::chrono::milliseconds timeout) {
+std::optional<int> DesktopProgram::waitForExit(Timeout timeout) {
     using namespace std::chrono_literals;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!exitStatus() && std::chrono::steady_clock::now() < deadline) {
-        if (!readSome(std::min(deadline, std::chrono::steady_clock::now() + 20ms))) {
+    const auto deadline = Clock::now() + timeout;
+    while (!exitStatus() && Clock::now() < deadline) {
+        if (!readSome(std::min(deadline, Clock::now() + 20ms))) {
             std::this_thread::sleep_for(10ms);  // output closed: only the exit is left
         }
     }

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,21 +15,21 @@ namespace vurin::testing {
 // whole group when the object goes, so no window outlives its test.
 class DesktopProgram {
   public:
+    using Timeout = std::chrono::milliseconds;
     explicit DesktopProgram(std::vector<std::string> argv);
     ~DesktopProgram();
-
     DesktopProgram(const DesktopProgram&) = delete;
     DesktopProgram& operator=(const DesktopProgram&) = delete;
 
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
-
-    // Reads output until a line equal to `line` (or one `pattern` finds a match in) arrives after
-    // the last line waited for; false at the deadline or the end.
-    bool waitForLine(const std::string& line,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    bool waitForLine(const std::regex& pattern,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Reads output until a line that `matches` arrives after the last line waited for; false at
+    // the deadline or the end.
+    bool waitForLine(const std::function<bool(const std::string&)>& matches,
+                     Timeout timeout = std::chrono::seconds(10));
+    bool waitForLine(const std::string& line) {
+        return waitForLine([&](const std::string& candidate) { return candidate == line; });
+    }
     // Everything the program has written so far (what the waits have read).
     const std::string& output() const { return output_; }
     // The exit code once the program has ended (-1 when a signal ended it); absent while it
@@ -38,14 +37,11 @@ class DesktopProgram {
     std::optional<int> exitStatus();
     // The exit code once the program has ended, or nothing at the deadline. Meanwhile its output
     // is read, so a full pipe cannot hold it back.
-    std::optional<int> waitForExit(std::chrono::milliseconds timeout);
-
+    std::optional<int> waitForExit(Timeout timeout);
     void pause();   // SIGSTOP: the program stops answering, as a hung one does
     void resume();  // SIGCONT
 
   private:
-    bool waitForMatch(const std::function<bool(const std::string&)>& matches,
-                      std::chrono::milliseconds timeout);
     // Reads what arrives before `deadline`; false once the output has ended.
     bool readSome(std::chrono::steady_clock::time_point deadline);
 

@@ -15,9 +15,7 @@ namespace vurin::testing {
 // the test sets them and records every hook call in order, with the thread kind it ran on.
 class FakeDictationHooks : public std::enable_shared_from_this<FakeDictationHooks> {
   public:
-    std::atomic<bool> current{true};
-    std::atomic<bool> localSTTReady{true};
-    std::atomic<bool> localPolishReady{true};
+    std::atomic<bool> current{true}, localSTTReady{true}, localPolishReady{true};
 
     // Marks calls made on the main thread with " (main)".
     explicit FakeDictationHooks(std::shared_ptr<MainQueue> mainQueue = nullptr)
@@ -25,19 +23,19 @@ class FakeDictationHooks : public std::enable_shared_from_this<FakeDictationHook
 
     DictationHooks hooks() {
         auto self = shared_from_this();
-        DictationHooks made;
-        made.isCurrent = [self](std::int64_t) { return self->current.load(); };
-        made.isLocalSTTReady = [self] { return self->localSTTReady.load(); };
-        made.isLocalPolishReady = [self] { return self->localPolishReady.load(); };
-        made.localSTTRequestFailed = [self] { self->note("localSTTRequestFailed"); };
-        made.localPolishRequestFailed = [self] { self->note("localPolishRequestFailed"); };
-        made.setIdleIfCurrent = [self](std::int64_t generation) {
-            self->note("setIdleIfCurrent " + std::to_string(generation));
-        };
-        made.warnLocalUnavailable = [self] { self->note("warnLocalUnavailable"); };
-        made.warnNotConfigured = [self] { self->note("warnNotConfigured"); };
-        made.inject = [self](const std::string& text) { self->note("inject " + text); };
-        return made;
+        const auto noting = [self](const char* name) { return [self, name] { self->note(name); }; };
+        return {.isCurrent = [self](std::int64_t) { return self->current.load(); },
+                .isLocalSTTReady = [self] { return self->localSTTReady.load(); },
+                .isLocalPolishReady = [self] { return self->localPolishReady.load(); },
+                .localSTTRequestFailed = noting("localSTTRequestFailed"),
+                .localPolishRequestFailed = noting("localPolishRequestFailed"),
+                .setIdleIfCurrent =
+                    [self](std::int64_t generation) {
+                        self->note("setIdleIfCurrent " + std::to_string(generation));
+                    },
+                .warnLocalUnavailable = noting("warnLocalUnavailable"),
+                .warnNotConfigured = noting("warnNotConfigured"),
+                .inject = [self](const std::string& text) { self->note("inject " + text); }};
     }
 
     std::vector<std::string> calls() const {

@@ -20,9 +20,7 @@ class FakeKeyGrab : public KeyGrab {
     bool isRunning() const override { return running; }
     void grabKey(int evdevCode) override { regrabs.push_back(evdevCode); }
     void setKeyboardGrabbed(bool grabbed) override { keyboardGrabbed = grabbed; }
-    std::optional<std::string> keyName(int evdevCode) const override {
-        return evdevCode == 99 ? std::optional<std::string>("Print") : std::nullopt;
-    }
+    std::optional<std::string> keyName(int) const override { return std::nullopt; }
     void stop() override {
         running = false;
         ++stops;
@@ -32,11 +30,9 @@ class FakeKeyGrab : public KeyGrab {
     void release(int evdevCode) { handlers.onKey(KeyGrabEvent{evdevCode, false}); }
 
     Handlers handlers;
-    bool running = false;
-    bool keyboardGrabbed = false;
+    bool running = false, keyboardGrabbed = false;
     int stops = 0;
-    std::vector<int> startedWith;
-    std::vector<int> regrabs;
+    std::vector<int> startedWith, regrabs;
 };
 
 }  // namespace vurin::testing

@@ -1,22 +1,25 @@
 #include "support/fake_window_renderer.h"
 
+#include <algorithm>
 #include <variant>
 
 namespace vurin::testing {
 namespace {
 
-template <typename Visit>
-void eachControl(const WindowModel& model, const Visit& visit) {
+// The first control with this id or, when no id matches, the first button with this title.
+const Control* find(const WindowModel& model, const std::string& idOrTitle) {
+    const Control *byId = nullptr, *byTitle = nullptr;
+    const auto visit = [&](const Control& control) {
+        const auto* button = std::get_if<Button>(&control.kind);
+        byId = !byId && control.id == idOrTitle ? &control : byId;
+        byTitle = !byTitle && button && button->title == idOrTitle ? &control : byTitle;
+    };
     const auto inCard = [&](const Card& card) {
         for (const CardBlock& block : card.blocks) {
             if (const auto* row = std::get_if<RowBlock>(&block)) {
-                for (const Control& control : row->trailing) {
-                    visit(control);
-                }
+                std::for_each(row->trailing.begin(), row->trailing.end(), visit);
             } else if (const auto* controls = std::get_if<ControlRowBlock>(&block)) {
-                for (const Control& control : controls->controls) {
-                    visit(control);
-                }
+                std::for_each(controls->controls.begin(), controls->controls.end(), visit);
             }
         }
     };
@@ -24,10 +27,9 @@ void eachControl(const WindowModel& model, const Visit& visit) {
         inCard(*model.header);
     }
     for (const Pane& pane : model.panes) {
-        for (const Card& card : pane.cards) {
-            inCard(card);
-        }
+        std::for_each(pane.cards.begin(), pane.cards.end(), inCard);
     }
+    return byId ? byId : byTitle;
 }
 
 }  // namespace
@@ -36,55 +38,25 @@ std::string FakeWindowView::shownText(const ControlId& id) const {
     if (const auto found = texts.find(id); found != texts.end()) {
         return found->second;
     }
-    std::string text;
-    eachControl(model, [&](const Control& control) {
-        if (control.id != id) {
-            return;
-        }
-        if (const auto* label = std::get_if<Label>(&control.kind)) {
-            text = label->text;
-        } else if (const auto* button = std::get_if<Button>(&control.kind)) {
-            text = button->title;
-        }
-    });
-    return text;
-}
-
-const Button* FakeWindowView::button(const std::string& idOrTitle) const {
-    const Button* byId = nullptr;
-    const Button* byTitle = nullptr;
-    eachControl(model, [&](const Control& control) {
-        const auto* button = std::get_if<Button>(&control.kind);
-        if (!button) {
-            return;
-        }
-        if (!byId && control.id == idOrTitle) {
-            byId = button;
-        }
-        if (!byTitle && button->title == idOrTitle) {
-            byTitle = button;
-        }
-    });
-    return byId ? byId : byTitle;
+    const Control* control = find(model, id);
+    if (const auto* label = control ? std::get_if<Label>(&control->kind) : nullptr) {
+        return label->text;
+    }
+    const auto* button = control ? std::get_if<Button>(&control->kind) : nullptr;
+    return button ? button->title : std::string();
 }
 
 bool FakeWindowView::press(const std::string& idOrTitle) {
-    const Button* found = button(idOrTitle);
-    if (!found) {
+    const Control* control = find(model, idOrTitle);
+    const auto* button = control ? std::get_if<Button>(&control->kind) : nullptr;
+    if (!button) {
         return false;
     }
-    bool isEnabled = found->enabled;
-    eachControl(model, [&](const Control& control) {
-        if (std::get_if<Button>(&control.kind) == found && !control.id.empty()) {
-            if (const auto state = enabled.find(control.id); state != enabled.end()) {
-                isEnabled = state->second;
-            }
-        }
-    });
-    if (!isEnabled || !found->action) {
+    const auto state = enabled.find(control->id);
+    if (!(state != enabled.end() ? state->second : button->enabled) || !button->action) {
         return false;
     }
-    const auto action = found->action;
+    const auto action = button->action;
     action();
     return true;
 }

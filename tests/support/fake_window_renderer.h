@@ -53,29 +53,21 @@ class FakeWindowView : public WindowView {
         }
     }
 
-    // The text shown for `id`: the last setText, else the model's.
+    // The text shown for `id`: the last setText, else the model's label text or button title.
     std::string shownText(const ControlId& id) const;
-    // The first button (anywhere in the panes) with this id or, when no id matches, this title.
-    const Button* button(const std::string& idOrTitle) const;
-    // Presses that button; false when there is none or it is disabled.
+    // Presses the first button with this id or, when no id matches, this title; false when
+    // there is none or it is disabled.
     bool press(const std::string& idOrTitle);
 
     WindowModel model;
-    std::map<ControlId, std::string> texts;
-    std::map<ControlId, bool> enabled;
+    std::map<ControlId, std::string> texts, fieldTexts;
+    std::map<ControlId, bool> enabled, switches;
     std::map<ControlId, ColourRole> colours;
-    std::map<ControlId, bool> switches;
     std::map<ControlId, int> selections;
     std::map<ControlId, double> values;
     std::map<ControlId, std::optional<ImageData>> images;
-    std::map<ControlId, std::string> fieldTexts;
-    int selected = 0;
-    int paneReplacements = 0;
-    int scrollsToTop = 0;
-    int raises = 0;
-    int centerings = 0;
-    bool visible = false;
-    bool closed = false;
+    int selected = 0, paneReplacements = 0, scrollsToTop = 0, raises = 0, centerings = 0;
+    bool visible = false, closed = false;
 };
 
 class FakeWindowRenderer : public WindowRenderer {

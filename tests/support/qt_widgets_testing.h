@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QPixmap>
 #include <QPushButton>
 #include <QWidget>
@@ -17,12 +16,10 @@ namespace vurin::testing {
 
 // One QApplication for the whole test binary: widgets and QClipboard need it, and Qt allows one.
 inline void ensureQtApplication() {
-    if (QCoreApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "vurin_desktop_tests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);  // lives as long as the process
-    }
+    static int argc = 1;
+    static char name[] = "vurin_desktop_tests";
+    static char* argv[] = {name, nullptr};
+    [[maybe_unused]] static auto* application = new QApplication(argc, argv);  // never deleted
 }
 
 inline void settleWidgets() {
@@ -32,23 +29,15 @@ inline void settleWidgets() {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-inline std::filesystem::path screenshotFolder() {
-    std::error_code error;
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    auto folder =
-        (error ? std::filesystem::temp_directory_path() : executable.parent_path()) / "screenshots";
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
 // Saves the widget as NAME.png and checks that something was drawn.
 inline void saveScreenshot(QWidget* widget, const std::string& name) {
     ASSERT_NE(widget, nullptr);
     settleWidgets();
-    const QPixmap shot = widget->grab();
-    ASSERT_FALSE(shot.isNull());
-    const auto file = screenshotFolder() / (name + ".png");
-    ASSERT_TRUE(shot.save(QString::fromStdString(file.string()), "PNG"));
+    const auto folder =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "screenshots";
+    std::filesystem::create_directories(folder);
+    const auto file = folder / (name + ".png");
+    ASSERT_TRUE(widget->grab().save(QString::fromStdString(file.string()), "PNG"));
     EXPECT_GT(std::filesystem::file_size(file), 1000U);
 }
 
