@@ -1,10 +1,11 @@
 #pragma once
-// The injection desktop tests' other applications as real processes (xterm, a GTK window with
-// entries, a Qt line edit, a clipboard owner and reader), and waiting while the test process's
-// Qt application serves the clipboard.
+// Other applications for the desktop tests as real processes (xterm, a GTK window with entries,
+// a Qt line edit, a clipboard owner and reader), and waiting while the test process's Qt
+// application serves the clipboard.
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <chrono>
 #include <filesystem>
@@ -21,10 +22,6 @@
 #include "support/qt_widgets_testing.h"
 #include "support/testing.h"
 
-#ifndef VURIN_QT_DESKTOP_HELPER
-#error "VURIN_QT_DESKTOP_HELPER must name the helper program (set in cmake/Tests.cmake)"
-#endif
-
 namespace vurin::testing {
 
 // Waits for `done`, running the test process's events meanwhile (it may own the clipboard that
@@ -39,7 +36,6 @@ inline bool serveUntil(const std::function<bool()>& done,
         limit);
 }
 
-// Serves until the program `pid` owns the active window.
 inline bool waitUntilFront(FocusReader& reader, pid_t pid) {
     return serveUntil(
         [&] {
@@ -62,10 +58,6 @@ class ScratchFolder {
         std::filesystem::remove_all(path_, ignored);
     }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    std::filesystem::path write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path_ / name, std::ios::binary) << bytes;
-        return path_ / name;
-    }
 
   private:
     std::filesystem::path path_;
@@ -82,15 +74,13 @@ inline std::unique_ptr<DesktopProgram> startReady(const std::vector<std::string>
     return program->waitForLine("ready") ? std::move(program) : nullptr;
 }
 
-// A GTK 3 window with one entry per text (GTK applications are always on the accessibility
-// bus). The first entry has the focus, with the caret at its end or the selection `select`
-// ("start,end" in characters as GTK counts them).
+// A GTK 3 window with one entry per text. The first entry has the focus, with the caret at its
+// end or the selection `select` ("start,end" in characters as GTK counts them).
 inline std::unique_ptr<DesktopProgram> startGtkEntries(const ScratchFolder& folder,
                                                        const std::vector<std::string>& texts,
                                                        const std::string& select = "") {
-    std::vector<std::string> argv = {"/usr/bin/python3",
-                                     folder
-                                         .write("entries.py", R"(
+    const auto script = folder / "entries.py";
+    std::ofstream(script) << R"(
 import sys
 import gi
 gi.require_version("Gtk", "3.0")
@@ -99,11 +89,9 @@ Gtk.Settings.get_default().set_property("gtk-entry-select-on-focus", False)
 window = Gtk.Window(title="vurin test entries")
 box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
 window.add(box)
-entries = []
-for text in sys.argv[2:]:
-    entries.append(Gtk.Entry(text=text))
-    box.pack_start(entries[-1], False, False, 0)
-window.connect("destroy", Gtk.main_quit)
+entries = [Gtk.Entry(text=text) for text in sys.argv[2:]]
+for entry in entries:
+    box.pack_start(entry, False, False, 0)
 window.show_all()
 entries[0].grab_focus()
 if sys.argv[1]:
@@ -112,9 +100,8 @@ else:
     entries[0].set_position(-1)
 GLib.idle_add(lambda: print("ready", flush=True) and False)
 Gtk.main()
-)")
-                                         .string(),
-                                     select};
+)";
+    std::vector<std::string> argv = {"/usr/bin/python3", script.string(), select};
     argv.insert(argv.end(), texts.begin(), texts.end());
     return startReady(argv);
 }
@@ -124,10 +111,9 @@ inline std::unique_ptr<DesktopProgram> startQtField(const std::string& text) {
     return startReady({VURIN_QT_DESKTOP_HELPER, "field", text});
 }
 
-// An xterm running `command` through sh.
-inline std::unique_ptr<DesktopProgram> startXterm(const std::string& command) {
+inline std::unique_ptr<DesktopProgram> startXterm(const std::string& shellCommand) {
     auto program = std::make_unique<DesktopProgram>(
-        std::vector<std::string>{"xterm", "-geometry", "80x10", "-e", "sh", "-c", command});
+        std::vector<std::string>{"xterm", "-geometry", "80x10", "-e", "sh", "-c", shellCommand});
     return program->started() ? std::move(program) : nullptr;
 }
 
@@ -137,13 +123,11 @@ inline const char* selectionName(ClipboardSelection selection) {
 
 // Another application copies: it owns the selection with these formats until it goes.
 inline std::unique_ptr<DesktopProgram> foreignCopy(
-    const ScratchFolder& folder, ClipboardSelection selection,
-    const std::vector<std::pair<std::string, std::string>>& values) {
-    static int copies = 0;
+    ClipboardSelection selection, const std::vector<std::pair<std::string, std::string>>& values) {
     std::vector<std::string> argv = {VURIN_QT_DESKTOP_HELPER, "own", selectionName(selection)};
     for (const auto& [format, bytes] : values) {
         argv.push_back(format);
-        argv.push_back(folder.write("copied-" + std::to_string(++copies), bytes).string());
+        argv.push_back(QByteArray::fromStdString(bytes).toHex().toStdString());
     }
     return startReady(argv);
 }

@@ -1,7 +1,7 @@
 // Another application for the desktop tests, so that clipboard and focus are read across
 // processes as they are for real. It prints "ready" once it is set up.
-//   qt_desktop_helper own clipboard|primary FORMAT FILE [FORMAT FILE ...]
-//       owns the selection with each FORMAT's bytes from FILE until it is killed
+//   qt_desktop_helper own clipboard|primary FORMAT HEX [FORMAT HEX ...]
+//       owns the selection with each FORMAT's bytes until it is killed
 //   qt_desktop_helper dump clipboard|primary FORMAT FILE
 //       writes the selection's FORMAT bytes to FILE (absent format: no file) and exits
 //   qt_desktop_helper field TEXT
@@ -17,46 +17,38 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    // Accessibility on whatever the bus says, so the field is always readable. Qt 6.4 never
-    // registers with the registry when it is handed the bus address through
-    // AT_SPI_BUS_ADDRESS (as the test session does); asked through the session bus, it does.
+    // Qt 6.4 never registers with the accessibility registry when it is handed the bus address
+    // through AT_SPI_BUS_ADDRESS (as the test session does); asked through the session bus, it
+    // does.
     qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     qunsetenv("AT_SPI_BUS_ADDRESS");
     QApplication application(argc, argv);
-    const auto ready = [] {
-        std::puts("ready");
-        std::fflush(stdout);
-    };
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);  // "ready" goes out with its line
     const std::string command = argc > 1 ? argv[1] : "";
-    const auto mode = [&] {
-        return std::strcmp(argv[2], "primary") == 0 ? QClipboard::Selection : QClipboard::Clipboard;
-    };
+    const auto mode = argc > 2 && std::strcmp(argv[2], "primary") == 0 ? QClipboard::Selection
+                                                                       : QClipboard::Clipboard;
     if (command == "field" && argc == 3) {
         QLineEdit edit(QString::fromUtf8(argv[2]));
-        edit.setWindowTitle(QStringLiteral("vurin test field"));
         edit.setCursorPosition(static_cast<int>(edit.text().size()));
         edit.resize(400, 40);
         edit.show();
         edit.activateWindow();
         edit.setFocus();
-        QTimer::singleShot(0, ready);
+        QTimer::singleShot(0, [] { std::puts("ready"); });
         return QApplication::exec();
     }
-    if (command == "own" && argc >= 5 && argc % 2 == 1) {
+    if (command == "own" && argc % 2 == 1) {
         auto* data = new QMimeData;
         for (int index = 3; index + 1 < argc; index += 2) {
-            QFile file(QString::fromLocal8Bit(argv[index + 1]));
-            if (!file.open(QIODevice::ReadOnly)) {
-                return 2;
-            }
-            data->setData(QString::fromLocal8Bit(argv[index]), file.readAll());
+            data->setData(QString::fromLocal8Bit(argv[index]),
+                          QByteArray::fromHex(argv[index + 1]));
         }
-        QGuiApplication::clipboard()->setMimeData(data, mode());
-        ready();
+        QGuiApplication::clipboard()->setMimeData(data, mode);
+        std::puts("ready");
         return QApplication::exec();
     }
     if (command == "dump" && argc == 5) {
-        const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode());
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode);
         const QString format = QString::fromLocal8Bit(argv[3]);
         QFile file(QString::fromLocal8Bit(argv[4]));
         if (data && data->hasFormat(format) &&
