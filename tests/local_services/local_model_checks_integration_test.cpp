@@ -63,29 +63,18 @@ TEST_F(LocalModelChecks, TheFirstExecutableInSearchOrderWins) {
               third);
     EXPECT_EQ(findExecutableIn({root / "first", root / "missing"}, "ollama"), std::nullopt);
     const auto folders = localExecutableFolders();
-    ASSERT_EQ(folders.size(), 3u);
-    EXPECT_EQ(folders[0], "/usr/local/bin");
-    EXPECT_EQ(folders[1], "/usr/bin");
-    EXPECT_EQ(folders[2].parent_path().filename().string() + "/" + folders[2].filename().string(),
-              ".local/bin");
+    EXPECT_EQ(folders, (std::vector<fs::path>{"/usr/local/bin", "/usr/bin", folders.at(2)}));
+    EXPECT_TRUE(folders[2].string().ends_with("/.local/bin")) << folders[2];
 }
 
-TEST_F(LocalModelChecks, AManifestAtAnyDepthInAnyCaseCountsButAnotherTagDoesNot) {
+TEST_F(LocalModelChecks, AManifestAtAnyDepthInAnyCaseCountsAndUnreadableFoldersArePassedOver) {
     EXPECT_FALSE(localOllamaModelInstalled(ollamaModel, manifests)) << "no folder";
-    for (const auto& [manifest, counts] : std::vector<std::pair<std::string, bool>>{
-             {"registry.ollama.ai/library/qwen2.5/14b", false},
-             {"registry.ollama.ai/library/qwen2.5/7b-instruct", false},
-             {"Mirror.Example/Deep/Library/QWEN2.5/7B", true}}) {
-        touch(manifests / manifest);
-        EXPECT_EQ(localOllamaModelInstalled(ollamaModel, manifests), counts) << manifest;
-    }
-}
-
-TEST_F(LocalModelChecks, UnreadableFoldersArePassedOverWithoutFailingTheWholeSearch) {
+    touch(manifests / "registry.ollama.ai/library/qwen2.5/7b-instruct");
+    EXPECT_FALSE(localOllamaModelInstalled(ollamaModel, manifests)) << "another tag";
     touch("manifests/locked/library/qwen2.5/7b");
     fs::permissions(manifests / "locked", perms::none);
     EXPECT_FALSE(installedAsNobody()) << "the only manifest is out of sight";
-    touch("manifests/registry.ollama.ai/library/qwen2.5/7b");
+    touch("manifests/Mirror.Example/Deep/Library/QWEN2.5/7B");
     fs::permissions(manifests / "locked", perms::none);
     EXPECT_TRUE(installedAsNobody()) << "the locked folder is passed over";
     fs::permissions(manifests, perms::none);
