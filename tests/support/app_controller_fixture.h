@@ -3,14 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "app/app_controller.h"
+#include "providers/provider_runtime_status.h"
 #include "support/app_fakes.h"
 #include "support/language.h"
 #include "support/log.h"
@@ -24,17 +20,18 @@ namespace vurin::testing {
 class AppControllerFixture : public ::testing::Test {
   protected:
     void SetUp() override {
+        std::filesystem::remove(configURL());
         setLogObserver([this](const std::string& line) { logs.push_back(line); });
         installSoundOutput(sound, queue);
         applyUILang("zh");
         controller = AppController::create(makeServices());
-        controller->config() = Config{};
-        controller->config().uiLang = "zh";
+        controller->config() = Config{.uiLang = "zh"};
     }
     void TearDown() override {
         controller.reset();
         setLogObserver({});
         installSoundOutput(nullptr, nullptr);
+        setCloudKeyPresenceLookup({});
     }
 
     // Runs the start-up sequence and everything it posts for now.
@@ -92,11 +89,10 @@ class AppControllerFixture : public ::testing::Test {
     std::shared_ptr<FakeTriggerCapture> trigger = std::make_shared<FakeTriggerCapture>();
     std::shared_ptr<FakeSettingsPresenter> settings = std::make_shared<FakeSettingsPresenter>();
     std::shared_ptr<FakeSoundOutput> sound = std::make_shared<FakeSoundOutput>();
-
     bool whisperBinaryFound = true, whisperModelFound = true;
     bool ollamaBinaryFound = true, ollamaModelFound = true;
     float peak = -20.0F;
-    // The start-up services and the menu's own actions, in the order they ran.
+    // The start-up steps and menu actions of other subsystems, in the order they ran.
     std::vector<std::string> trace;
     std::vector<std::string> logs;
     std::shared_ptr<AppController> controller;
@@ -105,9 +101,9 @@ class AppControllerFixture : public ::testing::Test {
 
   private:
     AppServices makeServices() {
-        const auto found = [](const bool& flag, const char* path) {
-            return [&flag, path]() -> std::optional<std::filesystem::path> {
-                return flag ? std::optional<std::filesystem::path>(path) : std::nullopt;
+        const auto found = [](const bool& flag) {
+            return [&flag]() -> std::optional<std::filesystem::path> {
+                return flag ? std::optional<std::filesystem::path>("/bin/found") : std::nullopt;
             };
         };
         const auto note = [this](const char* step) {
@@ -125,18 +121,16 @@ class AppControllerFixture : public ::testing::Test {
             .permissions = permissions,
             .triggerCapture = trigger,
             .settings = settings,
-            .probes = {.findWhisperServerBin = found(whisperBinaryFound, "/bin/whisper-server"),
+            .probes = {.findWhisperServerBin = found(whisperBinaryFound),
                        .whisperModelExists = [this] { return whisperModelFound; },
-                       .findOllamaBin = found(ollamaBinaryFound, "/bin/ollama"),
+                       .findOllamaBin = found(ollamaBinaryFound),
                        .ollamaModelInstalled = [this] { return ollamaModelFound; }},
             .cleanupStaleRecordingFiles = note("cleanup"),
             .migrateEnvKeysToKeychain = note("migrate"),
             .checkForUpdatesOnLaunchIfEnabled = note("updates"),
             .peakDBFS = [this](const std::filesystem::path&) { return peak; },
             .triggerKeyDisplayName =
-                [](std::int64_t code) {
-                    return code == 105 ? std::string("F13") : "Key " + std::to_string(code);
-                },
+                [](std::int64_t code) { return "Key " + std::to_string(code); },
             .showPhoneTriggerWindow = note("phone"),
             .checkForUpdatesMenu = note("check"),
             .refreshSettingsAfterFallbackChange = note("fallback settings")};

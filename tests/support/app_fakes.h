@@ -1,10 +1,5 @@
 #pragma once
 
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
 #include <vector>
 
 #include "app/app_services.h"

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "pipeline/dictation_job.h"
 #include "platform/main_queue.h"

@@ -1,10 +1,6 @@
 #pragma once
 
 #include <map>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "app/window_model.h"
 

@@ -1,16 +1,14 @@
 #pragma once
 
 // Qt widgets in the desktop tests: the one application object of the test binary, the event
-// pumping that lets Qt lay widgets out, finding buttons, and screenshots for reviewers, saved
-// next to the test binary under "screenshots" (the build folder).
+// pumping that lets Qt lay widgets out, and screenshots for reviewers, saved next to the test
+// binary under "screenshots" (the build folder).
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QPixmap>
-#include <QPushButton>
 #include <QWidget>
 #include <filesystem>
-#include <string>
 
 namespace vurin::testing {
 
@@ -39,16 +37,6 @@ inline void saveScreenshot(QWidget* widget, const std::string& name) {
     const auto file = folder / (name + ".png");
     ASSERT_TRUE(widget->grab().save(QString::fromStdString(file.string()), "PNG"));
     EXPECT_GT(std::filesystem::file_size(file), 1000U);
-}
-
-// The visible push button with exactly this title, or null.
-inline QPushButton* buttonTitled(QWidget* root, const std::string& title) {
-    for (QPushButton* button : root->findChildren<QPushButton*>()) {
-        if (button->text().toStdString() == title && button->isVisible()) {
-            return button;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace vurin::testing
