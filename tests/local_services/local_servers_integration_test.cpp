@@ -26,11 +26,19 @@ using Lines = std::vector<std::string>;
 
 enum class Kind { whisper, ollama };
 
+std::string joined(const Lines& lines) {
+    std::string all;
+    for (const auto& line : lines) {
+        all += line + "\n";
+    }
+    return all;
+}
+
 // What the user reads of each service, built from its program's name.
 struct Texts {
-    std::string program, starting, exited, timedOut, recovering, launchFailed, missing;
+    std::string program, starting, exited, timedOut, recovering, launchFailed, missing, ready;
 };
-Texts textsOf(Kind kind) {
+Texts textsOf(Kind kind, int port) {
     const bool whisper = kind == Kind::whisper;
     const std::string program = whisper ? "whisper-server" : "ollama";
     const std::string serve = whisper ? program : "ollama serve";
@@ -41,13 +49,14 @@ Texts textsOf(Kind kind) {
             "⚠️ 本地 " + program + " 20 秒内未就绪;稍后会自动重试",
             "⚠️ " + program + " 健康检查失败,准备重新启动",
             "❌ 启动 " + serve + " 失败:",
-            "❌ 找不到 " + program + ",请先安装本地组件"};
+            "❌ 找不到 " + program + ",请先安装本地组件",
+            whisper ? "✅ 本地 whisper-server 就绪(端口 " + std::to_string(port) + ")"
+                    : "✅ 本地 ollama 就绪(模型 qwen2.5:7b,预热中…)\n✅ 本地润色已预热就绪"};
 }
-const std::string kReady = "<ready>";  // the service's ready lines in an expected log
 
 class ServiceTest : public ::testing::TestWithParam<Kind> {
   protected:
-    explicit ServiceTest(Kind kind) : kind(kind), t(textsOf(kind)) {}
+    explicit ServiceTest(Kind kind) : kind(kind), t(textsOf(kind, port)) {}
     ServiceTest() : ServiceTest(GetParam()) {}
 
     void SetUp() override {
@@ -60,7 +69,7 @@ class ServiceTest : public ::testing::TestWithParam<Kind> {
     }
     void TearDown() override {
         dispose();
-        foreign.reset();
+        endForeign();
         overrideLocalPortsForTesting(0, 0);
         EXPECT_TRUE(standInsGone()) << "a stand-in still runs or was not reaped";
         fs::remove_all(folder);
@@ -102,28 +111,21 @@ class ServiceTest : public ::testing::TestWithParam<Kind> {
             EXPECT_TRUE(eventually([&] { return last.expired(); }, 10s));
         }
     }
-    LocalService::Callback countReady() {
-        return [this] { ++readyCalls; };
+    // Someone else's server as far as the service can tell.
+    void startForeign(const Lines& arguments) {
+        foreign = ChildProcess::create(standInProgram(t.program), arguments);
+        foreign->launch();
     }
-    Lines readyLines() const {
-        if (kind == Kind::ollama) {
-            return {"✅ 本地 ollama 就绪(模型 qwen2.5:7b,预热中…)", "✅ 本地润色已预热就绪"};
+    void endForeign() {
+        if (foreign) {
+            foreign->terminate();
+            foreign->waitUntilExit();
         }
-        return {"✅ 本地 whisper-server 就绪(端口 " + std::to_string(port) + ")"};
-    }
-    // `lines` with kReady replaced by the service's ready lines.
-    Lines expected(const Lines& lines) const {
-        Lines all;
-        for (const auto& line : lines) {
-            const auto add = line == kReady ? readyLines() : Lines{line};
-            all.insert(all.end(), add.begin(), add.end());
-        }
-        return all;
     }
     // Ready, and the last ready line logged `times` times.
     bool becomesReady(std::size_t times = 1) {
-        return eventually(
-            [&] { return server->isReady() && logs.count(readyLines().back()) >= times; });
+        const std::string last = t.ready.substr(t.ready.rfind('\n') + 1);
+        return eventually([&] { return server->isReady() && logs.count(last) >= times; });
     }
     static bool standInsGone() {
         return eventually([] { return runningStandIns().empty() && zombieChildren().empty(); });
@@ -134,6 +136,7 @@ class ServiceTest : public ::testing::TestWithParam<Kind> {
             return done();
         });
     }
+    // The stand-ins' records of starts or of requests (of `path`).
     std::vector<Json> records(const std::string& file, const std::string& path = "") const {
         std::vector<Json> found;
         for (const auto& line : readLines(folder / file)) {
@@ -144,20 +147,27 @@ class ServiceTest : public ::testing::TestWithParam<Kind> {
         return found;
     }
     std::vector<Json> starts() const { return records("starts.jsonl"); }
+    // Waits until the service has asked its server and decided: its check holds it meanwhile.
+    bool decided(std::size_t requestsBefore) {
+        return eventually([&] {
+            return records("requests.jsonl").size() > requestsBefore && server.use_count() == 1;
+        });
+    }
 
     const Kind kind;
+    const int port = refusingPort();
     const Texts t;
     ScopedEnvironment env;
     LogCapture logs;
-    const int port = refusingPort();
     const fs::path folder = fs::temp_directory_path() / ("services-" + std::to_string(port));
     const fs::path model = folder / "ggml-large-v3-turbo.bin";
     std::deque<std::optional<fs::path>> found = {standInProgram(t.program)};
     std::function<void()> atFind;
     std::shared_ptr<VirtualMainQueue> queue = std::make_shared<VirtualMainQueue>();
     std::shared_ptr<LocalService> server;
-    std::unique_ptr<ForeignStandIn> foreign;
+    std::shared_ptr<ChildProcess> foreign;
     int readyCalls = 0;
+    const LocalService::Callback onReady = [this] { ++readyCalls; };
 };
 
 TEST_P(ServiceTest, AStopEndsTheChildSilentlyAndAStartRunsOnceWithItsCommandLine) {
@@ -168,7 +178,7 @@ TEST_P(ServiceTest, AStopEndsTheChildSilentlyAndAStartRunsOnceWithItsCommandLine
             live->stop();
         }
     };
-    server->start(countReady());
+    server->start(onReady);
     dispose();
     EXPECT_TRUE(standInsGone());
     EXPECT_TRUE(logs.lines().empty());
@@ -176,7 +186,7 @@ TEST_P(ServiceTest, AStopEndsTheChildSilentlyAndAStartRunsOnceWithItsCommandLine
     atFind = nullptr;
     env.set("VURIN_STAND_IN_DELAY_MS", "300");
     create();
-    server->start(countReady());
+    server->start(onReady);
     ASSERT_TRUE(logs.waitFor(t.starting));
     server->stop();  // while it is polled
     EXPECT_TRUE(standInsGone());
@@ -185,18 +195,18 @@ TEST_P(ServiceTest, AStopEndsTheChildSilentlyAndAStartRunsOnceWithItsCommandLine
     env.set("OLLAMA_FLASH_ATTENTION", "0");
     env.unset("OLLAMA_KV_CACHE_TYPE");
     env.set("VURIN_PASSED_THROUGH", "kept as is");
-    server->start(countReady());
-    server->start(countReady());
-    server->maintain(countReady());
+    server->start(onReady);
+    server->start(onReady);
+    server->maintain(onReady);
     EXPECT_FALSE(server->isReady());
     ASSERT_TRUE(becomesReady());
-    server->start(countReady());
-    server->maintain(countReady());
+    server->start(onReady);
+    server->maintain(onReady);
     EXPECT_TRUE(runsUntil([&] { return readyCalls == 1; }));
     dispose();
     queue->runPending();
     EXPECT_EQ(readyCalls, 1);
-    EXPECT_EQ(logs.lines(), expected({t.starting, t.starting, kReady}));
+    EXPECT_EQ(joined(logs.lines()), joined({t.starting, t.starting, t.ready}));
     const auto launches = starts();
     ASSERT_EQ(launches.size(), stoppedStarts + 1);
     if (kind == Kind::whisper) {
@@ -225,24 +235,24 @@ TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain)
     found = {std::nullopt, notProgram, standInProgram(t.program)};
     const std::string cannotRun = t.launchFailed + std::strerror(EACCES);
     create(20);
-    server->start(countReady());
+    server->start(onReady);
     ASSERT_TRUE(logs.waitFor(t.missing));
-    server->start(countReady());
+    server->start(onReady);
     ASSERT_TRUE(logs.waitFor(cannotRun));
     env.set("VURIN_STAND_IN_MODE", "exit");
-    server->start(countReady());
+    server->start(onReady);
     ASSERT_TRUE(logs.waitFor(t.exited));
     EXPECT_TRUE(standInsGone());
     // A whisper-server that never listens; an ollama whose model list fails (only 200 counts).
     env.set("VURIN_STAND_IN_MODE", kind == Kind::whisper ? "hang" : "serve");
     env.set("VURIN_STAND_IN_TAGS_STATUS", "500");
-    server->maintain(countReady());
+    server->maintain(onReady);
     ASSERT_TRUE(logs.waitFor(t.timedOut));
     EXPECT_FALSE(server->isReady());
     EXPECT_TRUE(standInsGone());
     env.unset("VURIN_STAND_IN_MODE");
     env.unset("VURIN_STAND_IN_TAGS_STATUS");
-    server->maintain(countReady());
+    server->maintain(onReady);
     ASSERT_TRUE(becomesReady());
     httplib::Client("127.0.0.1", port).Get("/stand-in/crash");
     ASSERT_TRUE(eventually([&] { return logs.count(t.exited) == 2; }));
@@ -252,19 +262,17 @@ TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain)
     server->recoverIfUnhealthy([&] { ++recovered; });
     ASSERT_TRUE(logs.waitFor(t.recovering));
     EXPECT_TRUE(runsUntil([&] { return recovered == 1; }));
-    server->maintain(countReady());
+    server->maintain(onReady);
     ASSERT_TRUE(becomesReady(2));
-    const auto checks = records("requests.jsonl").size();
+    const auto requests = records("requests.jsonl").size();
     server->recoverIfUnhealthy([&] { ++recovered; });  // it answers: nothing happens
-    // The check holds the service until it has decided.
-    ASSERT_TRUE(eventually(
-        [&] { return records("requests.jsonl").size() > checks && server.use_count() == 1; }));
+    ASSERT_TRUE(decided(requests));
     dispose();
     queue->runPending();
     EXPECT_EQ(recovered, 1);
-    EXPECT_EQ(logs.lines(),
-              expected({t.missing, cannotRun, t.starting, t.exited, t.starting, t.timedOut,
-                        t.starting, kReady, t.exited, t.recovering, t.starting, kReady}));
+    EXPECT_EQ(joined(logs.lines()),
+              joined({t.missing, cannotRun, t.starting, t.exited, t.starting, t.timedOut,
+                      t.starting, t.ready, t.exited, t.recovering, t.starting, t.ready}));
     EXPECT_EQ(starts().size(), 4u);
 }
 
@@ -273,8 +281,7 @@ INSTANTIATE_TEST_SUITE_P(BothServices, ServiceTest, ::testing::Values(Kind::whis
                              return info.param == Kind::whisper ? "whisper" : "ollama";
                          });
 
-class WhisperTest : public ServiceTest {
-  protected:
+struct WhisperTest : ServiceTest {
     WhisperTest() : ServiceTest(Kind::whisper) {}
 };
 
@@ -282,58 +289,54 @@ TEST_F(WhisperTest, ALaunchNeedsTheModelAndFirstKillsAStaleServerOnThePort) {
     const std::string noModel = "❌ 找不到模型 " + model.string();
     fs::remove(model);
     create();
-    server->start(countReady());
+    server->start(onReady);
     EXPECT_EQ(logs.lines(), Lines{noModel});
     std::ofstream(model) << "model";
-    foreign = std::make_unique<ForeignStandIn>(
-        "whisper-server", Lines{"-m", model.string(), "--port", std::to_string(port)});
+    startForeign({"-m", model.string(), "--port", std::to_string(port)});
     ASSERT_TRUE(eventually([&] { return starts().size() == 1; }));
-    server->start(countReady());
+    server->start(onReady);
     ASSERT_TRUE(becomesReady());
     EXPECT_TRUE(eventually([&] { return !foreign->isRunning(); }));
     EXPECT_EQ(starts().size(), 2u);
-    EXPECT_EQ(logs.lines(), expected({noModel, t.starting, kReady}));
+    EXPECT_EQ(joined(logs.lines()), joined({noModel, t.starting, t.ready}));
 }
 
-class OllamaTest : public ServiceTest {
-  protected:
+struct OllamaTest : ServiceTest {
     OllamaTest() : ServiceTest(Kind::ollama) {}
     bool answers() const { return httplib::Client("127.0.0.1", port).Get("/api/tags") != nullptr; }
-    std::size_t modelLists() const { return records("requests.jsonl", "/api/tags").size(); }
 };
 
 TEST_F(OllamaTest, AnAnsweringOllamaIsAdoptedNeverStoppedAndReplacedOnceItIsLost) {
-    foreign = std::make_unique<ForeignStandIn>("ollama", Lines{"serve"});
+    startForeign({"serve"});
     ASSERT_TRUE(eventually([&] { return answers(); }));
     create();
-    server->maintain(countReady());
+    server->maintain(onReady);
     ASSERT_TRUE(becomesReady());
     EXPECT_EQ(starts().size(), 1u) << "nothing but the user's server was started";
-    const auto asked = modelLists();
-    server->maintain(countReady());  // it answers: nothing happens
-    // The probe holds the service until it has decided.
-    ASSERT_TRUE(eventually([&] { return modelLists() > asked && server.use_count() == 1; }));
-    EXPECT_EQ(logs.lines(), expected({kReady}));
+    const auto requests = records("requests.jsonl").size();
+    server->maintain(onReady);  // it answers: nothing happens
+    ASSERT_TRUE(decided(requests));
+    EXPECT_EQ(joined(logs.lines()), joined({t.ready}));
     server->stop();
     EXPECT_TRUE(answers()) << "a server we did not start is never stopped";
 
-    server->maintain(countReady());
+    server->maintain(onReady);
     ASSERT_TRUE(becomesReady(2));
-    foreign.reset();  // the user's server went away: ours takes over
-    server->maintain(countReady());
+    endForeign();  // the user's server went away: ours takes over
+    server->maintain(onReady);
     ASSERT_TRUE(becomesReady(3));
-    EXPECT_EQ(logs.lines(),
-              expected({kReady, kReady, "⚠️ ollama 服务已失联,正在自动恢复",
-                        t.starting, kReady}));
+    EXPECT_EQ(joined(logs.lines()),
+              joined({t.ready, t.ready, "⚠️ ollama 服务已失联,正在自动恢复",
+                      t.starting, t.ready}));
 }
 
 TEST_F(OllamaTest, AModelListWithoutTheExactNameLeavesTheServerUpForThePull) {
     const std::string noModel = "⚠️ 未找到模型 qwen2.5:7b,请安装本地组件";
     env.set("VURIN_STAND_IN_MODELS", "qwen2.5:7b-instruct,Qwen2.5:7B");
     create();
-    server->start(countReady());
+    server->start(onReady);
     ASSERT_TRUE(logs.waitFor(noModel));
-    EXPECT_EQ(logs.lines(), expected({t.starting, noModel}));
+    EXPECT_EQ(joined(logs.lines()), joined({t.starting, noModel}));
     EXPECT_EQ(runningStandIns().size(), 1u) << "the server stays up so the model can be pulled";
     EXPECT_TRUE(records("requests.jsonl", "/api/generate").empty());
 }

@@ -1,34 +1,62 @@
 #pragma once
+// The stand-ins of `whisper-server` and `ollama`, and this process's children as /proc shows them.
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <memory>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "local_services/child_process.h"
 #include "support/testing.h"
 
 namespace vurin::testing {
 
-// The stand-ins of `whisper-server` and `ollama`.
-std::filesystem::path standInProgram(const std::string& name);
-// Children of this process, from /proc: live stand-ins, and those that ended unreaped.
-std::vector<pid_t> runningStandIns();
-std::vector<pid_t> zombieChildren();
-// Alive and not a zombie.
-bool processAlive(pid_t pid);
+inline std::filesystem::path standInProgram(const std::string& name) {
+    return std::filesystem::path(VURIN_STAND_IN_DIR) / name;
+}
 
-// Someone else's server as far as the services can tell; killed and reaped when it goes.
-class ForeignStandIn {
-  public:
-    ForeignStandIn(const std::string& program, std::vector<std::string> arguments);
-    ~ForeignStandIn();
-    bool isRunning() const { return child_->isRunning(); }
+// The state letter of "pid (comm) S ppid ..." and the parent; 'X' when the process is gone.
+inline std::pair<char, pid_t> stateAndParent(pid_t pid) {
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+    std::pair<char, pid_t> found{'X', 0};
+    std::istringstream(stat.substr(stat.rfind(')') + 1)) >> found.first >> found.second;
+    return found;
+}
 
-  private:
-    std::shared_ptr<ChildProcess> child_;
-};
+inline bool processAlive(pid_t pid) {
+    const char state = stateAndParent(pid).first;
+    return state != 'Z' && state != 'X';
+}
+
+// Children of this process whose state and /proc/PID/exe `wanted` accepts.
+inline std::vector<pid_t> children(const std::function<bool(char, const std::string&)>& wanted) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const auto [state, parent] = stateAndParent(std::stoi(name));
+        std::error_code error;
+        const auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
+        if (parent == ::getpid() && wanted(state, exe.parent_path().string())) {
+            found.push_back(std::stoi(name));
+        }
+    }
+    return found;
+}
+inline std::vector<pid_t> runningStandIns() {
+    return children([](char state, const std::string& folder) {
+        return state != 'Z' && folder == VURIN_STAND_IN_DIR;
+    });
+}
+inline std::vector<pid_t> zombieChildren() {
+    return children([](char state, const std::string&) { return state == 'Z'; });
+}
 
 }  // namespace vurin::testing
