@@ -1,32 +1,63 @@
 #pragma once
 
-// Comparing what was recorded with what was played: sample arrays of 16 kHz mono files, their
-// loudness, and where one best lines up inside the other.
-#include <cstddef>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <numeric>
 #include <vector>
 
+#include "support/wav_files.h"
+
+// Comparing a recording with the clip that was played into the microphone.
 namespace vurin::test {
 
-// 16 kHz mono samples as doubles; empty when the file cannot be read or is not mono.
-std::vector<double> monoSamples(const std::filesystem::path& file);
+// 16 kHz mono samples; empty when the file cannot be read or is not mono.
+inline std::vector<double> monoSamples(const std::filesystem::path& file) {
+    const auto wav = readWav(file);
+    return wav && wav->channels == 1 ? std::vector<double>(wav->samples.begin(), wav->samples.end())
+                                     : std::vector<double>();
+}
 
-// The sum of squares of `count` samples from `from`.
-double energy(const std::vector<double>& x, std::size_t from, std::size_t count);
-
-// One past the last sample louder than `threshold` (the end of the speech, not the padding).
-std::size_t speechEnd(const std::vector<double>& x, double threshold);
+// The loudness of every 10 ms frame, which survives resampling and playback drift, mean removed.
+inline std::vector<double> envelope(const std::vector<double>& x) {
+    std::vector<double> out(x.size() / 160);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const double* frame = x.data() + i * 160;
+        out[i] = std::sqrt(std::inner_product(frame, frame + 160, frame, 0.0) / 160);
+    }
+    const double mean =
+        std::accumulate(out.begin(), out.end(), 0.0) / std::max<std::size_t>(out.size(), 1);
+    for (auto& value : out) {
+        value -= mean;
+    }
+    return out;
+}
 
 struct Alignment {
-    std::size_t lag = 0;  // where the reference starts in the signal, in samples
+    std::size_t lag = 0;  // where the reference starts, in samples of the padded recording
     double correlation = -1;
 };
 
-// How well the recording's loudness follows the reference's, in 10 ms frames (playback timing
-// and resampling leave the loudness intact even where the waveforms drift apart by a few
-// samples), with the reference allowed to overhang either end of the recording by 0.3 s. The
-// lag is in samples of the recording padded by 4800 zeros on each side.
-Alignment loudnessAlignment(const std::vector<double>& reference,
-                            const std::vector<double>& recorded);
+// Where the reference's loudness best follows the recording's (the normalised
+// cross-correlation), the recording padded by 4800 zeros on each side.
+inline Alignment loudnessAlignment(const std::vector<double>& reference,
+                                   const std::vector<double>& recorded) {
+    std::vector<double> padded(4800, 0.0);
+    padded.insert(padded.end(), recorded.begin(), recorded.end());
+    padded.insert(padded.end(), 4800, 0.0);
+    const auto ref = envelope(reference);
+    const auto signal = envelope(padded);
+    const double refNorm = std::inner_product(ref.begin(), ref.end(), ref.begin(), 0.0);
+    Alignment best;
+    for (std::size_t lag = 0; lag + ref.size() <= signal.size(); ++lag) {
+        const auto at = signal.begin() + static_cast<std::ptrdiff_t>(lag);
+        const double dot = std::inner_product(ref.begin(), ref.end(), at, 0.0);
+        const double norm = std::sqrt(refNorm * std::inner_product(at, at + ref.size(), at, 0.0));
+        if (norm > 0 && dot / norm > best.correlation) {
+            best = {lag * 160, dot / norm};
+        }
+    }
+    return best;
+}
 
 }  // namespace vurin::test

@@ -1,0 +1,432 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
+#include <fstream>
+#include <future>
+#include <limits>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "audio/audio_convert.h"
+#include "audio/capture_source_choice.h"
+#include "audio/peak_level.h"
+#include "audio/recorder.h"
+#include "audio/recording_files.h"
+#include "support/fake_audio_capture.h"
+#include "support/testing.h"
+#include "support/wav_files.h"
+
+namespace vurin {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using test::sine;
+using test::writeSignal;
+using Lines = std::vector<std::string>;
+using Names = std::set<std::string>;
+
+constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+constexpr int kFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+
+double silence(std::int64_t, int) {
+    return 0.0;
+}
+
+// This test's folder, also as $TMPDIR, and the log.
+class AudioFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override { environment_.set("TMPDIR", folder_.string()); }
+    fs::path file(const std::string& name) const { return folder_ / name; }
+    Names files() const {
+        Names names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            names.insert(entry.path().filename());
+        }
+        return names;
+    }
+
+    fs::path folder_ = test::freshTestFolder("audio");
+    testing::ScopedEnvironment environment_;
+    testing::LogCapture log_;
+};
+
+using AudioConvertTest = AudioFolderTest;
+
+TEST_F(AudioConvertTest, CapturesBecomeMono16kOfTheSameLengthAndLevel) {
+    struct Case {
+        const char* name;
+        int rate, channels, format;
+        test::Signal signal;
+        double dbfs = -6.02;
+        double seconds = 1.0;
+        std::function<void(std::fstream&)> damage = nullptr;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"44.1k stereo, channels averaged", 44100, 2, kPcm16, [](std::int64_t i, int c) { return c == 0 ? sine(1000, 44100)(i, c) : 0.0; }, -12.04},
+        {"8k up-sampled", 8000, 1, kPcm16, sine(1000, 8000)},
+        // An undrained resampler loses the end of the recording.
+        {"sound only in the last 60 ms", 48000, 1, kFloat, [](std::int64_t i, int c) { return i < 48000 - 2880 ? 0.0 : sine(1000, 48000)(i, c); }},
+        // Without dither digital silence stays exactly zero, and so do NaN and infinities.
+        {"digital silence", 48000, 1, kPcm16, silence, -120},
+        {"non-finite samples", 48000, 1, kFloat, [](std::int64_t i, int) { return i % 2 ? NAN : -HUGE_VAL; }, -120},
+        // The header promises a second; the file holds half of it and half of one more sample.
+        {"truncated capture", 48000, 1, kPcm16, sine(1000, 48000), -6.02, 0.5},
+        // libsndfile fixes these sizes only on close: a capture never closed looks like this.
+        {"header never finished", 48000, 1, kPcm16, sine(1000, 48000), -6.02, 1.0, [](std::fstream& f) { f.seekp(4).write("\x08\0\0\0", 4).seekp(40).write("\0\0\0\0", 4); }},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(writeSignal(file("in.wav"), c.rate, c.channels, c.format, c.rate, c.signal));
+        if (c.damage) {
+            std::fstream patch(file("in.wav"), std::ios::in | std::ios::out | std::ios::binary);
+            c.damage(patch);
+        }
+        if (c.seconds < 1.0) {
+            fs::resize_file(file("in.wav"), 44 + 48000 + 1);
+        }
+        // Always 16 kHz mono 16-bit, of the length returned.
+        const double seconds = downsampleTo16k(file("in.wav"), file("out.wav"));
+        const auto out = test::readWav(file("out.wav")).value_or(test::DecodedWav{});
+        EXPECT_EQ(std::tie(out.sampleRate, out.channels, out.format), std::tuple(16000, 1, kPcm16));
+        EXPECT_DOUBLE_EQ(seconds, static_cast<double>(out.samples.size()) / 16000.0);
+        EXPECT_NEAR(seconds, c.seconds, 0.0002);
+        EXPECT_NEAR(peakDBFS(file("out.wav")), c.dbfs, 0.15);
+    }
+    EXPECT_TRUE(log_.lines().empty());
+}
+
+TEST_F(AudioConvertTest, FailuresLogTheirLineAndLeaveNoDestination) {
+    ASSERT_TRUE(writeSignal(file("header-only.wav"), 48000, 2, kFloat, 0, silence));
+    ASSERT_TRUE(writeSignal(file("11k.wav"), 11025, 1, kPcm16, 100, silence));
+    test::writeBytes(file("out.wav"), "stale");  // an earlier attempt's file must not survive
+    const std::tuple<const char*, fs::path, Lines> cases[] = {
+        {"header-only.wav", file("out.wav"), {}},
+        {"missing.wav", file("out.wav"), {"❌ 读不到录音文件"}},
+        {"11k.wav", file("no-such-folder/out.wav"), {"❌ 无法建立 11025Hz → 16000Hz 转换"}},
+    };
+    for (const auto& [source, out, lines] : cases) {
+        log_.clear();
+        EXPECT_EQ(downsampleTo16k(file(source), out), 0.0) << source;
+        EXPECT_EQ(log_.lines(), lines);
+        EXPECT_FALSE(fs::exists(out)) << source;
+    }
+    // Writes beyond the file size limit fail (EFBIG instead of the SIGXFSZ signal): what did
+    // not reach the file does not count.
+    ASSERT_TRUE(writeSignal(file("in.wav"), 48000, 1, kPcm16, 48000, sine(440, 48000)));
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    rlimit limited = unlimited;
+    limited.rlim_cur = 44 + 2 * 5000;  // room for 5000 of the 16000 samples
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const double seconds = downsampleTo16k(file("in.wav"), file("out.wav"));
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(test::readWav(file("out.wav")).value_or(test::DecodedWav{}).samples.size(), 5000u);
+    EXPECT_DOUBLE_EQ(seconds, 5000 / 16000.0);
+}
+
+std::string le32(std::uint32_t value) {
+    return std::string(reinterpret_cast<const char*>(&value), 4);  // the hosts are little-endian
+}
+
+std::string pcm(std::vector<std::int16_t> samples) {
+    return std::string(reinterpret_cast<const char*>(samples.data()), 2 * samples.size());
+}
+
+// A chunk whose size field says `size` (by default the payload's, then padded to even length).
+std::string chunk(const std::string& id, const std::string& payload, std::int64_t size = -1) {
+    const std::string pad = size < 0 && payload.size() % 2 == 1 ? "\0"s : "";
+    return id + le32(size < 0 ? payload.size() : size) + payload + pad;
+}
+
+std::string riff(const std::string& chunks) {
+    return "RIFF" + le32(4 + chunks.size()) + "WAVE" + chunk("fmt ", std::string(16, '\0')) +
+           chunks;
+}
+
+TEST(PeakLevelTest, PeakOfTheDataChunk) {
+    const std::string d328 = chunk("data", pcm({328}));
+    // clang-format off
+    const std::pair<std::string, float> cases[] = {
+        {riff(chunk("data", pcm({0, -32768, 0}))), 0.0f}, {riff(chunk("data", pcm({0, 328, -100}))), -39.9915f},
+        // The dictation flow discards recordings below -55 dBFS: 58 lies below, 59 above.
+        {riff(chunk("data", pcm({58}))), -55.0404f}, {riff(chunk("data", pcm({-59}))), -54.8920f},
+        // Reading on without an odd chunk's pad byte would miss the "data" identifier.
+        {riff(chunk("LIST", "abc") + d328), -39.9915f},
+        {riff(chunk("data", pcm({0, 12, 328}), 1000)), -39.9915f},  // data size past the end
+        {riff(chunk("data", pcm({0, 328}) + "\x80", 5)), -39.9915f},  // half a sample ignored
+        {riff(chunk("data", std::string(200000, '\0') + pcm({9000}))), -11.2241f},  // many blocks
+        // Nothing to measure: an empty file, no data chunk, silence, a chunk size past the end.
+        {"", -120.0f}, {riff(""), -120.0f}, {riff(chunk("data", pcm({0, 0}))), -120.0f},
+        {riff(chunk("LIST", "", 0xFFFFFFFF) + d328), -120.0f},
+    };
+    // clang-format on
+    const auto file = test::freshTestFolder("peak-level") / "file.wav";
+    for (const auto& [bytes, dbfs] : cases) {
+        test::writeBytes(file, bytes);
+        EXPECT_NEAR(peakDBFS(file), dbfs, 0.0001f) << ::testing::PrintToString(bytes.substr(0, 60));
+    }
+    EXPECT_EQ(peakDBFS(file.parent_path() / "missing.wav"), -120.0f);
+}
+
+AudioSourceInfo source(const std::string& name, const std::string& formFactor,
+                       const std::string& bus, const std::string& api = "alsa", int channels = 2) {
+    return {name, "", name.ends_with(".monitor"), formFactor, bus, api, 48000, channels};
+}
+
+// The built-in microphone is the first internal or PCI input in server order; otherwise, and
+// whenever the default is asked for, the server's default input.
+TEST(CaptureSourceChoiceTest, Choices) {
+    const auto usb = source("usb", "", "usb");
+    const auto pci = source("mic", "", "pci");
+    const auto dead = source("dead", "internal", "pci", "alsa", 0);
+    // The list, its default, whether the built-in one is asked for, the choice, builtInMissing.
+    // clang-format off
+    const std::tuple<std::vector<AudioSourceInfo>, std::string, bool, std::string, bool> cases[] = {
+        {{usb, source("laptop", "internal", "")}, "usb", true, "laptop", false},
+        {{source("cam", "webcam", "usb"), pci, source("second", "internal", "pci")}, "cam", true, "mic", false},
+        // Monitors, Bluetooth (which may claim any form factor) and sources without channels.
+        {{source("spk.monitor", "internal", "pci"), source("bt", "internal", "bluetooth"),
+          source("bt2", "internal", "", "bluez5"), dead, pci}, "", true, "mic", false},
+        // The user made the headset the default input; only the built-in request avoids it.
+        {{source("bt", "headset", "bluetooth", "bluez5"), usb}, "bt", true, "bt", true},
+        {{usb}, "", false, "", false}, {{usb}, "gone", false, "", false}, {{dead}, "dead", false, "", false},
+    };
+    // clang-format on
+    for (const auto& [list, defaultName, builtIn, expected, missing] : cases) {
+        SCOPED_TRACE(expected + " of " + std::to_string(list.size()));
+        const AudioSourceList sources{.sources = list, .defaultSourceName = defaultName};
+        const auto choice = chooseCaptureSource(sources, builtIn);
+        EXPECT_EQ(choice.source ? choice.source->name : "", expected);
+        EXPECT_EQ(choice.builtInMissing, missing);
+    }
+}
+
+using RecordingFilesTest = AudioFolderTest;
+
+TEST_F(RecordingFilesTest, NamesAreUpperCaseVersion4UuidsInTheTemporaryFolder) {
+    const std::regex uuid(
+        "vurin-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.wav");
+    for (int i = 0; i < 50; ++i) {
+        const fs::path name = makeFileURL();
+        EXPECT_TRUE(name.parent_path() == folder_ &&
+                    std::regex_match(name.filename().string(), uuid))
+            << name;
+    }
+    environment_.unset("TMPDIR");
+    EXPECT_EQ(recordingDirectory(), fs::path("/tmp"));
+    environment_.set("TMPDIR", "");
+    EXPECT_EQ(recordingDirectory(), fs::path("/tmp"));
+}
+
+TEST_F(RecordingFilesTest, CleanupRemovesOnlyStaleRecordingFiles) {
+    fs::create_directories(file("vurin-DIR.wav"));  // a folder is never emptied
+    fs::create_directories(file("sub"));
+    // clang-format off
+    const std::pair<const char*, std::chrono::seconds> made[] = {
+        {"vurin-OLD.wav", 2h}, {"vurin-OLD.raw.wav", 2h}, {"vurin-.wav", 2h}, {"vurin-OLD.txt", 2h}, {"vurin-OLD.WAV", 2h},
+        {"vurin-wav", 2h}, {"Vurin-OLD.wav", 2h}, {"sub/vurin-OLD.wav", 2h}, {"vurin-DIR.wav/precious", 2h},
+        {"vurin-DIR.wav", 2h}, {"vurin-JUST-OVER.wav", 61min}, {"vurin-JUST-UNDER.wav", 59min}};
+    // clang-format on
+    for (const auto& [name, age] : made) {
+        if (!fs::exists(file(name))) {
+            test::writeBytes(file(name), "x");
+        }
+        fs::last_write_time(file(name), fs::file_time_type::clock::now() - age);
+    }
+    fs::create_symlink(file("gone"), file("vurin-DANGLING.wav"));  // no date: stale
+    cleanupStaleRecordingFiles(std::numeric_limits<double>::infinity());
+    cleanupStaleRecordingFiles(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_TRUE(files().contains("vurin-OLD.wav"));
+    cleanupStaleRecordingFiles();
+    EXPECT_EQ(files(), (Names{"vurin-JUST-UNDER.wav", "vurin-OLD.txt", "vurin-OLD.WAV", "vurin-wav",
+                              "Vurin-OLD.wav", "sub", "vurin-DIR.wav"}));
+    EXPECT_TRUE(fs::exists(file("sub/vurin-OLD.wav")) &&
+                fs::exists(file("vurin-DIR.wav/precious")));
+    environment_.set("TMPDIR", file("does-not-exist"));
+    cleanupStaleRecordingFiles();  // returns quietly
+}
+
+const AudioSourceInfo kLaptop{
+    .name = "laptop", .formFactor = "internal", .sampleRate = 44100, .channels = 2};
+const AudioSourceInfo kUsb{.name = "usb", .sampleRate = 48000, .channels = 1};
+
+// What a stop handed to its completion, and on which thread.
+struct Stopped {
+    std::optional<fs::path> file;
+    double duration = -1;
+    std::thread::id thread;
+};
+
+class RecorderTest : public AudioFolderTest {
+  protected:
+    void SetUp() override {
+        AudioFolderTest::SetUp();
+        capture_->setSources({.sources = {kLaptop, kUsb}, .defaultSourceName = "usb"});
+    }
+    void TearDown() override { recorder_->waitForBackgroundTasks(); }
+
+    // Half a second at 48 kHz through the stream last opened.
+    void speak() {
+        const std::vector<float> samples(24000, 0.25f);
+        capture_->streams.back()->handlers.onFrames(samples.data(), samples.size());
+    }
+    // Stops; the completion runs `inCompletion` first.
+    std::future<Stopped> stopLater(const std::function<void()>& inCompletion = [] {}) {
+        auto promise = std::make_shared<std::promise<Stopped>>();
+        recorder_->stop([=](std::optional<fs::path> file, double duration) {
+            inCompletion();
+            promise->set_value({std::move(file), duration, std::this_thread::get_id()});
+        });
+        return promise->get_future();
+    }
+    // Bounded: a stop that never completes fails the test instead of hanging it.
+    static Stopped wait(std::future<Stopped> stopping) {
+        const bool done = stopping.wait_for(10s) == std::future_status::ready;
+        EXPECT_TRUE(done) << "the stop never completed";
+        return done ? stopping.get() : Stopped{};
+    }
+    Stopped stop(const std::function<void()>& inCompletion = [] {}) {
+        return wait(stopLater(inCompletion));
+    }
+
+    std::shared_ptr<test::FakeAudioCapture> capture_ = std::make_shared<test::FakeAudioCapture>();
+    std::shared_ptr<Recorder> recorder_ = Recorder::create(capture_);
+};
+
+TEST_F(RecorderTest, RecordsTheDefaultSourceNativelyAndHandsOverANew16kFileEachTime) {
+    EXPECT_EQ(stop().thread, std::this_thread::get_id());  // nothing recorded: at once
+    ASSERT_TRUE(recorder_->start(false));
+    EXPECT_EQ(stop().file, std::nullopt) << "a capture that delivered nothing";
+    Names handed;
+    for (std::size_t i = 1; i < 3; ++i) {
+        ASSERT_TRUE(recorder_->start(false) && recorder_->isRecording());
+        speak();
+        const auto stopped = stop();
+        EXPECT_FALSE(recorder_->isRecording());
+        ASSERT_TRUE(stopped.file);
+        EXPECT_NE(stopped.thread, std::this_thread::get_id());
+        EXPECT_NEAR(stopped.duration, 0.5, 0.01);
+        const auto wav = test::readWav(*stopped.file).value_or(test::DecodedWav{});
+        EXPECT_EQ(std::tie(wav.sampleRate, wav.channels), std::tuple(16000, 1));
+        EXPECT_TRUE(capture_->streams[i]->closed);
+        handed.insert(stopped.file->filename());
+        EXPECT_EQ(files(), handed);  // the capture file is gone, the earlier recording stays
+    }
+    EXPECT_EQ(capture_->opens, Lines(3, "usb 48000/1"));
+    EXPECT_TRUE(log_.lines().empty());
+}
+
+TEST_F(RecorderTest, WarmUpChoosesOnceAChangedRequestChoosesAgainAndAMissingBuiltInIsSaidOnce) {
+    capture_->setSources({.status = AudioServerStatus::unavailable});
+    recorder_->warmUp(true);  // no microphone: nothing to prepare and nothing to say yet
+    recorder_->waitForBackgroundTasks();
+    capture_->setSources({.sources = {kLaptop, kUsb}, .defaultSourceName = "usb"});
+    recorder_->warmUp(true);
+    recorder_->waitForBackgroundTasks();
+    EXPECT_TRUE(capture_->opens.empty()) << "warm-up must not open the microphone";
+    ASSERT_TRUE(recorder_->start(true));
+    recorder_->warmUp(false);  // while recording: changes nothing
+    recorder_->waitForBackgroundTasks();
+    stop();
+    capture_->setSources({.sources = {kUsb}, .defaultSourceName = "usb"});
+    for (const bool builtIn : {true, false, true, true}) {
+        ASSERT_TRUE(recorder_->start(builtIn));
+        stop();
+    }
+    EXPECT_EQ(capture_->listCalls(), 4);
+    EXPECT_EQ(capture_->opens, (Lines{"laptop 44100/2", "laptop 44100/2", "usb 48000/1",
+                                      "usb 48000/1", "usb 48000/1"}));
+    EXPECT_EQ(log_.lines(), Lines{"⚠️ 找不到内置麦克风,改用系统默认输入"});
+}
+
+TEST_F(RecorderTest, StartFailuresLogTheirLineLeaveIdleAndAreNotRemembered) {
+    const AudioSourceList usbOnly{.sources = {kUsb}, .defaultSourceName = "usb"};
+    // The sources, the open error, the capture folder, the line (or its start), the listings.
+    // A source that cannot be opened may be gone for good (a headset unplugged): choose again.
+    // clang-format off
+    const std::tuple<AudioSourceList, std::optional<std::string>, const char*, std::string, int> cases[] = {
+        {{.status = AudioServerStatus::unavailable}, {}, "", "❌ 找不到可用的录音设备", 2},
+        {{.sources = {{.name = "odd", .channels = 1}}, .defaultSourceName = "odd"}, {}, "", "❌ 无法配置录音会话", 2},
+        {usbOnly, "No such entity", "", "❌ 打开麦克风失败:No such entity", 2},
+        {usbOnly, {}, "missing", "❌ 无法创建录音文件:", 1},
+    };
+    // clang-format on
+    for (const auto& [list, openError, folder, line, lists] : cases) {
+        SCOPED_TRACE(line);
+        capture_ = std::make_shared<test::FakeAudioCapture>();
+        capture_->setSources(list);
+        capture_->openError = openError;
+        recorder_ = Recorder::create(capture_);
+        environment_.set("TMPDIR", file(folder));
+        log_.clear();
+        EXPECT_FALSE(recorder_->start(false) || recorder_->start(false) ||
+                     recorder_->isRecording());
+        EXPECT_EQ(capture_->listCalls(), lists);
+        EXPECT_EQ(log_.lines().size(), 2u);
+        EXPECT_EQ(log_.countContaining(line), 2u);
+        EXPECT_TRUE(files().empty());
+    }
+}
+
+TEST_F(RecorderTest, TheCaptureEndsLateWithAnErrorOrNeverAndTheAudioIsStillConverted) {
+    for (const std::string error : {"Connection terminated", ""}) {  // "": never ends
+        log_.clear();
+        recorder_ = Recorder::create(capture_, {.finishTimeout = 50ms});
+        ASSERT_TRUE(recorder_->start(false));
+        capture_->streams.back()->endOnRequestStop = !error.empty();
+        capture_->streams.back()->errorAtEnd = error;
+        speak();
+        EXPECT_NEAR(stop().duration, 0.5, 0.01);
+        EXPECT_TRUE(capture_->streams.back()->closed);
+        EXPECT_EQ(log_.lines(), Lines{error.empty() ? "⚠️ 录音文件落盘超时"
+                                                    : "⚠️ 录音结束时报错:" + error});
+    }
+}
+
+TEST_F(RecorderTest, NoLockIsHeldWhileStoppingTheCaptureOrCompleting) {
+    // Asked from another thread, so a held lock shows as a time-out instead of a self-deadlock.
+    auto free = [this] {
+        return std::async(std::launch::async, [this] {
+                   return recorder_->isRecording();
+               }).wait_for(5s) == std::future_status::ready;
+    };
+    ASSERT_TRUE(recorder_->start(false));
+    bool freeDuringStopRequest = false;
+    bool freeDuringCompletion = false;
+    capture_->streams[0]->onRequestStop = [&] { freeDuringStopRequest = free(); };
+    stop([&] { freeDuringCompletion = free(); });
+    EXPECT_TRUE(freeDuringStopRequest && freeDuringCompletion);
+}
+
+TEST_F(RecorderTest, ANewRecordingWhileTheLastOneFinishesAndADroppedRecorderStillComplete) {
+    ASSERT_TRUE(recorder_->start(false));
+    capture_->streams[0]->endOnRequestStop = false;
+    speak();
+    auto first = stopLater();
+    ASSERT_TRUE(recorder_->start(false));  // the first stop is still waiting for its file
+    speak();
+    capture_->streams[0]->handlers.onEnded("");
+    const auto firstFile = wait(std::move(first)).file;
+    EXPECT_TRUE(recorder_->isRecording());
+    auto second = stopLater();
+    recorder_.reset();  // waits for the stop's task
+    const auto secondFile = wait(std::move(second)).file;
+    ASSERT_TRUE(firstFile && secondFile);
+    recorder_ = Recorder::create(capture_);
+    ASSERT_TRUE(recorder_->start(false));
+    recorder_ = Recorder::create(capture_);  // dropped while recording: no capture file is left
+    EXPECT_EQ(files(), (Names{firstFile->filename(), secondFile->filename()}));
+}
+
+}  // namespace
+}  // namespace vurin
