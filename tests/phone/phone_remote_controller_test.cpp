@@ -2,18 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "phone/phone_remote_wiring.h"
 #include "phone/phone_window_presenter.h"
-#include "phone/remote_button_guard.h"
 #include "support/app_controller_fixture.h"
 #include "support/fake_window_renderer.h"
-#include "support/language.h"
 #include "support/testing.h"
-#include "support/virtual_main_queue.h"
 
 namespace vurin {
 namespace {
@@ -24,16 +17,15 @@ using Event = PhoneServer::Event;
 // Records what the controller asks of the server; start completions wait for the test.
 class FakePhoneServer : public PhoneServer {
   public:
-    explicit FakePhoneServer(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
+    explicit FakePhoneServer(Journal& journal) : journal(journal) {}
     void start(std::string token, StartCompletion completion) override {
-        journal->push_back("start " + token);
+        journal.push_back("start " + token);
         completions.push_back(std::move(completion));
     }
-    void stop() override { journal->push_back("stop"); }
-    void broadcast(std::string state) override { journal->push_back("broadcast " + state); }
+    void stop() override { journal.push_back("stop"); }
+    void broadcast(std::string state) override { journal.push_back("broadcast " + state); }
     std::optional<std::string> url(std::string_view token) const override {
-        return address ? "http://" + *address + ":8930/?t=" + std::string(token)
-                       : std::optional<std::string>();
+        return address ? "http://" + *address + ":8930/?t=" + std::string(token) : address;
     }
     std::uint16_t port() const override { return 8930; }
     void setOnEvent(std::function<void(Event)> fn) override { onEvent = std::move(fn); }
@@ -43,7 +35,7 @@ class FakePhoneServer : public PhoneServer {
         completion(listening);
     }
 
-    std::shared_ptr<Journal> journal;
+    Journal& journal;
     std::vector<StartCompletion> completions;
     std::optional<std::string> address = "192.168.1.20";
     std::function<void(Event)> onEvent;
@@ -54,13 +46,13 @@ class PhoneRemoteControllerTest : public ::testing::Test {
     void SetUp() override {
         applyUILang("zh");
         const auto note = [this](const char* entry) {
-            return [=, this] { journal->push_back(entry); };
+            return [=, this] { journal.push_back(entry); };
         };
         controller->attach({.config = [this] { return &config; },
                             .saveConfig =
                                 [this](const Config& saved) {
-                                    journal->push_back("save " + saved.phoneToken);
-                                    savedEnabled.push_back(saved.phoneTriggerEnabled);
+                                    journal.push_back("save " + saved.phoneToken +
+                                                      (saved.phoneTriggerEnabled ? " on" : " off"));
                                 },
                             .keyDown = note("keyDown"),
                             .keyUp = note("keyUp"),
@@ -68,17 +60,15 @@ class PhoneRemoteControllerTest : public ::testing::Test {
                             .activateApplication = note("activate")});
     }
     void TearDown() override { applyUILang("auto"); }
-    // The journal since the last call, which clears it.
-    Journal taken() { return std::exchange(*journal, {}); }
+    Journal taken() { return std::exchange(journal, {}); }
 
     std::shared_ptr<testing::VirtualMainQueue> queue =
         std::make_shared<testing::VirtualMainQueue>();
-    std::shared_ptr<Journal> journal = std::make_shared<Journal>();
+    Journal journal;
     std::shared_ptr<FakePhoneServer> server = std::make_shared<FakePhoneServer>(journal);
     std::shared_ptr<PhoneRemoteController> controller =
         PhoneRemoteController::create(queue, server);
     Config config;
-    std::vector<bool> savedEnabled;
     testing::LogCapture logs;
 };
 
@@ -88,8 +78,9 @@ TEST_F(PhoneRemoteControllerTest, LaunchStartsOnlyWhenOnAndUpgradesShortTokensFi
     config.phoneTriggerEnabled = true;
     config.phoneToken = "abcd1234";
     controller->startIfEnabled();
-    ASSERT_EQ(config.phoneToken.size(), 32U);
-    EXPECT_EQ(taken(), (Journal{"save " + config.phoneToken, "start " + config.phoneToken}));
+    const std::string token = config.phoneToken;
+    ASSERT_EQ(token.size(), 32U);
+    EXPECT_EQ(taken(), (Journal{"save " + token + " on", "start " + token}));
     server->completeStart(true);
     EXPECT_EQ(logs.lines(),
               (Journal{"📱 手机配对安全码已升级,请重新扫码",
@@ -97,65 +88,52 @@ TEST_F(PhoneRemoteControllerTest, LaunchStartsOnlyWhenOnAndUpgradesShortTokensFi
     logs.clear();
     config.phoneToken = "";  // a first token comes silently
     controller->startIfEnabled();
-    EXPECT_EQ(taken(), (Journal{"save " + config.phoneToken, "start " + config.phoneToken}));
+    EXPECT_EQ(taken(),
+              (Journal{"save " + config.phoneToken + " on", "start " + config.phoneToken}));
     server->completeStart(false);
     EXPECT_EQ(logs.lines(), Journal{"❌ 手机遥控端口 8930 启动失败(可能被占用)"});
-    const std::string good = config.phoneToken;
     controller->startIfEnabled();
-    EXPECT_EQ(taken(), Journal{"start " + good});
+    EXPECT_EQ(taken(), Journal{"start " + config.phoneToken});
 }
 
-TEST_F(PhoneRemoteControllerTest, SwitchingOnStartsAndSwitchingOffReleasesFirst) {
+TEST_F(PhoneRemoteControllerTest, SwitchingOnStartsOffReleasesFirstAndResetRestartsOnlyWhenOn) {
     controller->buildPhoneWindow();
     controller->setPhoneTrigger(true);
-    const std::string token = config.phoneToken;
-    ASSERT_EQ(token.size(), 32U);
-    EXPECT_EQ(taken(), (Journal{"save " + token, "start " + token, "rebuildMenu"}));
+    const std::string first = config.phoneToken;
+    ASSERT_EQ(first.size(), 32U);
+    EXPECT_EQ(taken(), (Journal{"save " + first + " on", "start " + first, "rebuildMenu"}));
     EXPECT_TRUE(controller->phoneWindow()->switchOn);
     server->completeStart(true);
     server->onEvent(Event::down);
+    controller->resetPhoneToken();
+    const std::string second = config.phoneToken;
+    EXPECT_EQ(taken(),
+              (Journal{"keyDown", "keyUp", "save " + second + " on", "stop", "start " + second}));
+    server->onEvent(Event::down);
     controller->setPhoneTrigger(false);
-    EXPECT_EQ(taken(), (Journal{"keyDown", "save " + token, "keyUp", "stop", "rebuildMenu"}));
-    EXPECT_EQ(savedEnabled, (std::vector<bool>{true, false}));
-    EXPECT_EQ(logs.lines(),
-              (Journal{"📱 手机遥控已开启,同一可信 Wi-Fi 扫码即可用", "📱 手机遥控已关闭"}));
+    EXPECT_EQ(taken(),
+              (Journal{"keyDown", "save " + second + " off", "keyUp", "stop", "rebuildMenu"}));
+    controller->resetPhoneToken();
+    EXPECT_NE(config.phoneToken, second);
+    EXPECT_EQ(taken(), Journal{"save " + config.phoneToken + " off"});
+    EXPECT_EQ(logs.lines(), (Journal{"📱 手机遥控已开启,同一可信 Wi-Fi 扫码即可用",
+                                     "📱 已重置配对,旧手机需重新扫码", "📱 手机遥控已关闭",
+                                     "📱 已重置配对,旧手机需重新扫码"}));
 }
 
-TEST_F(PhoneRemoteControllerTest, PressesGoThroughTheGuardAndNothingPassesWhileOff) {
+TEST_F(PhoneRemoteControllerTest, PressesGoThroughTheGuardOnlyWhileOn) {
     controller->setPhoneTrigger(true);
     taken();
-    for (const Event event : {Event::down, Event::down, Event::up, Event::down}) {
+    for (const Event event : {Event::down, Event::down, Event::up, Event::up, Event::down}) {
         server->onEvent(event);
     }
-    queue->advance(61);
-    server->onEvent(Event::up);  // already released by the guard
+    controller->forceRelease();
     controller->broadcast("recording");
     config.phoneTriggerEnabled = false;  // switched off while a request was on its way
     server->onEvent(Event::down);
-    EXPECT_EQ(taken(), (Journal{"keyDown", "keyUp", "keyDown", "keyUp", "broadcast recording"}));
-    config.phoneTriggerEnabled = true;
-    server->onEvent(Event::down);
-    controller->forceRelease();
     controller->stop();
-    EXPECT_EQ(taken(), (Journal{"keyDown", "keyUp", "stop"}));
-}
-
-TEST_F(PhoneRemoteControllerTest, ResetStoresANewTokenAndRestartsOnlyWhenOn) {
-    config.phoneToken = std::string(32, 'a');
-    controller->resetPhoneToken();
-    ASSERT_EQ(config.phoneToken.size(), 32U);
-    EXPECT_NE(config.phoneToken, std::string(32, 'a'));
-    EXPECT_EQ(taken(), Journal{"save " + config.phoneToken});
-    EXPECT_EQ(logs.lines(), Journal{"📱 已重置配对,旧手机需重新扫码"});
-    controller->setPhoneTrigger(true);
-    server->completeStart(true);
-    const std::string old = config.phoneToken;
-    server->onEvent(Event::down);
-    taken();
-    controller->resetPhoneToken();
-    ASSERT_NE(config.phoneToken, old);
-    const std::string token = config.phoneToken;
-    EXPECT_EQ(taken(), (Journal{"keyUp", "save " + token, "stop", "start " + token}));
+    EXPECT_EQ(taken(),
+              (Journal{"keyDown", "keyUp", "keyDown", "keyUp", "broadcast recording", "stop"}));
 }
 
 struct WindowTexts {
@@ -163,10 +141,6 @@ struct WindowTexts {
     Journal shown;  // title, heading, explanation, switch, reset button, address when off
     std::string noAddress, hint;
 };
-
-void PrintTo(const WindowTexts& texts, std::ostream* out) {
-    *out << texts.lang;
-}
 
 class PhoneWindowTest : public PhoneRemoteControllerTest,
                         public ::testing::WithParamInterface<WindowTexts> {};
@@ -180,11 +154,8 @@ TEST_P(PhoneWindowTest, TextsAddressQRAndActions) {
                        window.switchLabel.text, window.resetButtonTitle, window.address.text}),
               GetParam().shown);
     EXPECT_TRUE(!window.switchOn && !window.qr && window.hint.text.empty());
-
     window.onToggle(true);
-    EXPECT_TRUE(config.phoneTriggerEnabled && window.switchOn);
-    ASSERT_TRUE(window.qr);
-    EXPECT_EQ(window.qr->pixels.size(), 220U * 220U);
+    EXPECT_TRUE(config.phoneTriggerEnabled && window.switchOn && window.qr);
     EXPECT_EQ(window.hint.text, GetParam().hint);
     const std::string before = config.phoneToken;
     window.onReset();
@@ -218,11 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PhoneQRTest, ScaledWithoutSmoothingAndFramedByLightModules) {
     const auto image = qrImage("http://192.168.1.20:8930/?t=00112233445566778899aabbccddeeff", 220);
     ASSERT_TRUE(image);
-    EXPECT_EQ(std::count(image->pixels.begin(), image->pixels.end(), 0) +
-                  std::count(image->pixels.begin(), image->pixels.end(), 1),
-              220 * 220);
-    const auto dark = std::count(image->pixels.begin(), image->pixels.end(), 1);
-    EXPECT_TRUE(dark > 220 * 220 / 5 && dark < 220 * 220 * 4 / 5) << dark;
+    EXPECT_EQ(image->pixels.size(), 220U * 220U);
     // Quiet zone: the border is light; the top-left finder pattern starts dark just inside it.
     for (int i = 0; i < 220; ++i) {
         EXPECT_FALSE(image->isDark(i, 0) || image->isDark(0, i) || image->isDark(219, i) ||
@@ -260,44 +227,39 @@ TEST(GenericPhoneWindowPresenterTest, OneWindowRaisedOnEachShowAndANewOneAfterCl
     EXPECT_EQ(windows->opened.size(), 2U);
 }
 
+// A press is released after 61 s at the latest; a new press gets its own full 61 s.
 TEST(RemoteButtonGuardTest, OneDownAndOneUpPerPressAndAReleaseAfterSixtyOneSeconds) {
     auto queue = std::make_shared<testing::VirtualMainQueue>();
     auto guard = RemoteButtonGuard::create(queue);
     Journal calls;
-    guard->onDown = [&] { calls.push_back("down@" + std::to_string(queue->now())); };
-    guard->onUp = [&] { calls.push_back("up@" + std::to_string(queue->now())); };
-    const auto at = [&](double seconds, const std::function<void()>& action) {
+    guard->onDown = [&] { calls.push_back("down@" + std::to_string(int(queue->now() * 10))); };
+    guard->onUp = [&] { calls.push_back("up@" + std::to_string(int(queue->now() * 10))); };
+    const auto at = [&](double seconds, void (RemoteButtonGuard::*action)()) {
         queue->advance(seconds - queue->now());
-        action();
+        (guard.get()->*action)();
     };
-    const auto pressed = [&] { EXPECT_TRUE(guard->isPressed()) << queue->now(); };
-    const auto released = [&] { EXPECT_FALSE(guard->isPressed()) << queue->now(); };
+    using G = RemoteButtonGuard;
     guard->release();  // without a press: nothing
     guard->forceRelease();
-    guard->press();
-    guard->press();
-    pressed();
-    guard->release();
-    guard->release();
-    released();
-    at(1, [&] { guard->press(); });
-    at(61.999, pressed);
-    at(62, released);
-    at(63, [&] { guard->release(); });  // the real release, late: ignored
-    at(70, [&] { guard->press(); });
-    at(80, [&] { guard->release(); });
-    // A new press gets its own full 61 s; the first press's timer must not cut it short.
-    at(100, [&] { guard->press(); });
-    at(160.5, pressed);
-    at(161, released);
-    at(170, [&] { guard->press(); });
-    at(175, [&] { guard->forceRelease(); });
-    at(300, [&] { guard->press(); });
+    for (auto action : {&G::press, &G::press, &G::release, &G::release}) {
+        (guard.get()->*action)();
+    }
+    at(1, &G::press);
+    queue->advance(60.999);
+    EXPECT_TRUE(guard->isPressed());
+    at(63, &G::release);  // the real release, late: ignored
+    for (const double second : {70.0, 80.0, 100.0}) {
+        at(second, second == 80 ? &G::release : &G::press);
+    }
+    queue->advance(60.5);
+    EXPECT_TRUE(guard->isPressed());
+    at(170, &G::press);
+    at(175, &G::forceRelease);
+    at(300, &G::press);
     guard.reset();  // the automatic release of a destroyed guard does nothing
     queue->advance(61);
-    EXPECT_EQ(calls, (Journal{"down@0.000000", "up@0.000000", "down@1.000000", "up@62.000000",
-                              "down@70.000000", "up@80.000000", "down@100.000000", "up@161.000000",
-                              "down@170.000000", "up@175.000000", "down@300.000000"}));
+    EXPECT_EQ(calls, (Journal{"down@0", "up@0", "down@10", "up@620", "down@700", "up@800",
+                              "down@1000", "up@1610", "down@1700", "up@1750", "down@3000"}));
 }
 
 using PhoneRemoteWiringTest = testing::AppControllerFixture;
@@ -309,7 +271,6 @@ TEST_F(PhoneRemoteWiringTest, HooksReachTheLiveControllerAndDoNothingOnceItIsGon
     EXPECT_EQ(controller->engine()->state(), GestureEngine::PressState::pressed);
     hooks.keyUp();
     EXPECT_NE(controller->engine()->state(), GestureEngine::PressState::pressed);
-    EXPECT_NE(controller->engine()->state(), GestureEngine::PressState::longPressing);
     controller.reset();
     EXPECT_EQ(hooks.config(), nullptr);
     hooks.keyDown();
