@@ -81,23 +81,18 @@ inline std::unique_ptr<DesktopProgram> startGtkEntries(const ScratchFolder& fold
                                                        const std::string& select = "") {
     const auto script = folder / "entries.py";
     std::ofstream(script) << R"(
-import sys
-import gi
+import sys, gi
 gi.require_version("Gtk", "3.0")
 from gi.repository import Gtk, GLib
 Gtk.Settings.get_default().set_property("gtk-entry-select-on-focus", False)
-window = Gtk.Window(title="vurin test entries")
-box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
-window.add(box)
+window, box = Gtk.Window(), Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
 entries = [Gtk.Entry(text=text) for text in sys.argv[2:]]
-for entry in entries:
-    box.pack_start(entry, False, False, 0)
+for entry in entries: box.pack_start(entry, False, False, 0)
+window.add(box)
 window.show_all()
 entries[0].grab_focus()
-if sys.argv[1]:
-    entries[0].select_region(*(int(part) for part in sys.argv[1].split(",")))
-else:
-    entries[0].set_position(-1)
+if sys.argv[1]: entries[0].select_region(*map(int, sys.argv[1].split(",")))
+else: entries[0].set_position(-1)
 GLib.idle_add(lambda: print("ready", flush=True) and False)
 Gtk.main()
 )";

@@ -176,8 +176,6 @@ TEST_F(InjectionDesktopTest, ASelectionIsReadInUTF16UnitsAndAHungApplicationGive
     auto gtk = startGtkEntries(folder, {"héllo 😀 wörld"}, "6,8");
     const auto element = focusedIn(gtk);
     ASSERT_TRUE(element);
-    EXPECT_EQ(focus->focusedElement(), element) << "the same field must compare equal";
-    EXPECT_EQ(focus->roleOf(*element), "text");
     const auto range = focus->selectedRange(*element);
     EXPECT_TRUE(range && range->location == 6 && range->length == 3);
     gtk->pause();

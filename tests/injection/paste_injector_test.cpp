@@ -173,8 +173,6 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"pidless paste", "0 ❌ 没有可注入的前台应用,已阻止粘贴" + blocked},
         {"moveAtTheSecondReading paste", "0 ❌ 输入焦点在准备粘贴时发生变化,已阻止注入" + blocked},
         {"failKeys paste", pasted + "0 ❌ 合成 Ctrl+V 失败,已还原剪贴板, 0 ended"},
-        {"terminal failKeys paste",
-         "0 Shift+Insert text|text, 0 ❌ 合成 Shift+Insert 失败,已还原剪贴板, 0 ended"},
         {"send", "0 Return, 0 ⏎ 已发送到「gedit」, 0 cue Tink, 0 sent"},
         {"failKeys send", "0 Return, 0 ❌ 合成回车失败, 0 keystroke failed"},
         {"firefox send", notSent("焦点已从「gedit」切到「firefox」")},

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -75,32 +74,24 @@ class ServiceTest : public ::testing::TestWithParam<Kind> {
         fs::remove_all(folder);
     }
 
-    // The service on the test's port with a short poll; it finds the programs in `found`, one
-    // per start and the last for good, calling `atFind` first.
-    void create(int polls = 100) {
+    // The service on the test's port with a short poll, finding its program with `find`.
+    void create(std::function<std::optional<fs::path>()> find = {}, int polls = 100) {
         dispose();
         const auto chosen = [&](auto options) {
             options.port = port;
             options.poll = {0.05, polls};
-            options.findExecutable = [this] {
-                if (atFind) {
-                    atFind();
-                }
-                auto next = found.front();
-                if (found.size() > 1) {
-                    found.pop_front();
-                }
-                return next;
-            };
+            options.findExecutable =
+                find ? find : [this] { return std::optional(standInProgram(t.program)); };
             return options;
         };
         if (kind == Kind::ollama) {
-            server = LocalOllamaServer::create(queue, chosen(LocalOllamaServerOptions{}));
+            created = server = LocalOllamaServer::create(queue, chosen(LocalOllamaServerOptions{}));
             return;
         }
         LocalWhisperServerOptions options;
         options.modelPath = [model = model] { return model; };
         server = LocalWhisperServer::create(queue, chosen(options));
+        created = server;
     }
     // Stops and drops the service; its destruction waits for its background steps.
     void dispose() {
@@ -161,8 +152,7 @@ class ServiceTest : public ::testing::TestWithParam<Kind> {
     LogCapture logs;
     const fs::path folder = fs::temp_directory_path() / ("services-" + std::to_string(port));
     const fs::path model = folder / "ggml-large-v3-turbo.bin";
-    std::deque<std::optional<fs::path>> found = {standInProgram(t.program)};
-    std::function<void()> atFind;
+    std::weak_ptr<LocalService> created;
     std::shared_ptr<VirtualMainQueue> queue = std::make_shared<VirtualMainQueue>();
     std::shared_ptr<LocalService> server;
     std::shared_ptr<ChildProcess> foreign;
@@ -170,27 +160,19 @@ class ServiceTest : public ::testing::TestWithParam<Kind> {
     const LocalService::Callback onReady = [this] { ++readyCalls; };
 };
 
-TEST_P(ServiceTest, AStopEndsTheChildSilentlyAndAStartRunsOnceWithItsCommandLine) {
-    create();
+TEST_P(ServiceTest, AStopWhileTheProgramIsSoughtEndsItSilentlyAndAStartRunsOnceWithItsCommandLine) {
     // The user switches the engine away while the start looks for the program.
-    atFind = [weak = std::weak_ptr<LocalService>(server)] {
-        if (auto live = weak.lock()) {
-            live->stop();
-        }
-    };
+    create([this] {
+        created.lock()->stop();
+        return std::optional(standInProgram(t.program));
+    });
     server->start(onReady);
     dispose();
     EXPECT_TRUE(standInsGone());
     EXPECT_TRUE(logs.lines().empty());
 
-    atFind = nullptr;
-    env.set("VURIN_STAND_IN_DELAY_MS", "300");
+    const auto stoppedStarts = starts().size();  // the stopped stand-in may have logged its start
     create();
-    server->start(onReady);
-    ASSERT_TRUE(logs.waitFor(t.starting));
-    server->stop();  // while it is polled
-    EXPECT_TRUE(standInsGone());
-    const auto stoppedStarts = starts().size();  // stopped stand-ins may have logged their start
 
     env.set("OLLAMA_FLASH_ATTENTION", "0");
     env.unset("OLLAMA_KV_CACHE_TYPE");
@@ -206,7 +188,7 @@ TEST_P(ServiceTest, AStopEndsTheChildSilentlyAndAStartRunsOnceWithItsCommandLine
     dispose();
     queue->runPending();
     EXPECT_EQ(readyCalls, 1);
-    EXPECT_EQ(joined(logs.lines()), joined({t.starting, t.starting, t.ready}));
+    EXPECT_EQ(joined(logs.lines()), joined({t.starting, t.ready}));
     const auto launches = starts();
     ASSERT_EQ(launches.size(), stoppedStarts + 1);
     if (kind == Kind::whisper) {
@@ -215,30 +197,29 @@ TEST_P(ServiceTest, AStopEndsTheChildSilentlyAndAStartRunsOnceWithItsCommandLine
         return;
     }
     EXPECT_EQ(launches.back()["arguments"], Json({"serve"}));
-    const auto& environment = launches.back()["environment"];
-    EXPECT_EQ(environment["OLLAMA_FLASH_ATTENTION"], "1");
-    EXPECT_EQ(environment["OLLAMA_KV_CACHE_TYPE"], "q8_0");
-    EXPECT_EQ(environment["VURIN_PASSED_THROUGH"], "kept as is");
-    EXPECT_EQ(environment["OLLAMA_HOST"], "127.0.0.1:" + std::to_string(port));
+    auto& environment = launches.back()["environment"];
+    EXPECT_EQ(Json({environment["OLLAMA_FLASH_ATTENTION"], environment["OLLAMA_KV_CACHE_TYPE"],
+                    environment["VURIN_PASSED_THROUGH"], environment["OLLAMA_HOST"]}),
+              Json({"1", "q8_0", "kept as is", "127.0.0.1:" + std::to_string(port)}));
     // The warm-up is one polish request of "测试" that keeps the model loaded.
-    const auto warmUps = records("requests.jsonl", "/api/generate");
+    auto warmUps = records("requests.jsonl", "/api/generate");
     ASSERT_EQ(warmUps.size(), 1u);
-    EXPECT_EQ(warmUps[0]["received"], "测试");
-    EXPECT_EQ(warmUps[0]["model"], "qwen2.5:7b");
-    EXPECT_EQ(warmUps[0]["keep_alive"], "30m");
+    EXPECT_EQ(Json({warmUps[0]["received"], warmUps[0]["model"], warmUps[0]["keep_alive"]}),
+              Json({"测试", "qwen2.5:7b", "30m"}));
 }
 
 TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain) {
     const auto notProgram = folder / t.program;
     std::ofstream(notProgram) << "plain text";
     fs::permissions(notProgram, fs::perms::owner_read);
-    found = {std::nullopt, notProgram, standInProgram(t.program)};
     const std::string cannotRun = t.launchFailed + std::strerror(EACCES);
-    create(20);
+    create([] { return std::optional<fs::path>(); });
     server->start(onReady);
     ASSERT_TRUE(logs.waitFor(t.missing));
+    create([&] { return std::optional(notProgram); });
     server->start(onReady);
     ASSERT_TRUE(logs.waitFor(cannotRun));
+    create({}, 20);
     env.set("VURIN_STAND_IN_MODE", "exit");
     server->start(onReady);
     ASSERT_TRUE(logs.waitFor(t.exited));

@@ -15,56 +15,45 @@
 
 namespace vurin::testing {
 
-// A desktop focus set by hand. Elements are told apart by their object path; text and caret
-// are absent for elements the test gave none.
+// A desktop focus set by hand. Elements are told apart by their object path; only fields given
+// by `setField` have text and a caret, and no element has a role.
 class FakeFocusReader : public FocusReader {
   public:
     std::optional<FrontApplication> frontmostApplication() override {
         if (onFrontmostRead) {
-            onFrontmostRead(++frontmostReads);
+            onFrontmostRead(++frontmostReads);  // to move the focus between two readings
         }
         return front;
     }
     std::optional<AccessibleElementRef> focusedElement() override { return focused; }
-    std::optional<std::string> roleOf(const AccessibleElementRef& element) override {
-        return lookup(roles, element);
-    }
+    std::optional<std::string> roleOf(const AccessibleElementRef&) override { return {}; }
     std::optional<std::string> textOf(const AccessibleElementRef& element) override {
-        return lookup(texts, element);
+        const auto found = texts.find(element.objectPath);
+        return found == texts.end() ? std::nullopt : std::optional(found->second);
     }
     std::optional<TextSelectionRange> selectedRange(const AccessibleElementRef& element) override {
-        return lookup(ranges, element);
+        const auto found = ranges.find(element.objectPath);
+        return found == ranges.end() ? std::nullopt : std::optional(found->second);
     }
 
     void focusApp(std::string name, std::string windowClass, int processID,
                   std::optional<std::string> path = std::nullopt) {
         front = FrontApplication{
             .name = std::move(name), .classID = std::move(windowClass), .processID = processID};
-        focused = path ? std::optional(element(*path)) : std::nullopt;
+        focused = path ? std::optional(AccessibleElementRef{":1.42", *path}) : std::nullopt;
     }
     // A field's text, caret (in UTF-16 units) and selection length.
     void setField(const std::string& path, std::string text, long caret, long selected = 0) {
         texts[path] = std::move(text);
         ranges[path] = TextSelectionRange{.location = caret, .length = selected};
     }
-    static AccessibleElementRef element(const std::string& path) {
-        return AccessibleElementRef{.busName = ":1.42", .objectPath = path};
-    }
 
     std::optional<FrontApplication> front;
     std::optional<AccessibleElementRef> focused;
-    std::map<std::string, std::string> roles, texts;
+    std::map<std::string, std::string> texts;
     std::map<std::string, TextSelectionRange> ranges;
     int frontmostReads = 0;
-    std::function<void(int read)> onFrontmostRead;  // to move the focus between two readings
-
-  private:
-    template <typename T>
-    static std::optional<T> lookup(const std::map<std::string, T>& values,
-                                   const AccessibleElementRef& element) {
-        const auto found = values.find(element.objectPath);
-        return found == values.end() ? std::nullopt : std::optional<T>(found->second);
-    }
+    std::function<void(int read)> onFrontmostRead;
 };
 
 // Both X11 selections in memory; every write moves the selection's change count on.
