@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
-#include <utility>
 
 #include "config/keychain.h"
 #include "support/fake_secret_store.h"
@@ -45,16 +44,12 @@ TEST(ConfigEncoding, DefaultsAreWrittenPrettyInFieldOrder) {
 // Each stored document decodes as the canonical one beside it; every key is read.
 TEST(ConfigDecoding, LegacyKeysNullsClampingAndUnlistedValues) {
     const std::pair<const char*, const char*> cases[] = {
-        {R"({"keyCode": null, "soundVolume": null, "cloudProvider": null, "sttProvider": null})",
-         "{}"},
-        {R"({"cloudProvider": "openai"})",
-         R"({"sttCloudProvider": "openai", "polishCloudProvider": "openai"})"},
-        {R"({"cloudProvider": "openai", "polishCloudProvider": "gemini", "sttCloudProvider": null})",
+        {R"({"keyCode": null, "soundVolume": null, "cloudProvider": null, "uiLang": null})", "{}"},
+        {R"({"cloudProvider": "openai", "polishCloudProvider": "gemini"})",
          R"({"sttCloudProvider": "openai", "polishCloudProvider": "gemini"})"},
-        {R"({"soundVolume": 1.7})", R"({"soundVolume": 1.0})"},
+        {R"({"soundVolume": 1.7, "micDevice": "System"})", R"({"soundVolume": 1.0})"},
         {R"({"soundVolume": -0.2})", R"({"soundVolume": 0.0})"},
         {R"({"soundVolume": 1})", R"({"soundVolume": 1.0})"},
-        {R"({"micDevice": "System"})", "{}"},
         {R"({"keyCode": 9223372036854775807, "unknownKey": [1]})",
          R"({"keyCode": 9223372036854775807})"},
     };
@@ -69,20 +64,14 @@ TEST(ConfigDecoding, LegacyKeysNullsClampingAndUnlistedValues) {
             "phoneTriggerEnabled": true, "phoneToken": "tök-🔑", "autoCheckUpdates": false})";
     EXPECT_EQ(nlohmann::json::parse(encodeConfig(decodeConfig(stored).value())),
               nlohmann::json::parse(stored));
-}
-
-TEST(ConfigDecoding, AWronglyTypedKeyOrADocumentThatIsNoObjectGivesNothing) {
-    for (const char* json :
+    for (const char* json :  // a wrongly typed key or a document that is no object
          {R"({"sendOnClick": "true"})", R"({"keyCode": "F13"})", R"({"keyCode": 96.0})",
           R"({"keyCode": 9223372036854775808})", R"({"soundVolume": "0.5"})",
           R"({"sttProvider": 1})", R"({"phoneToken": {"a": 1}})", R"({"autoCheckUpdates": 1})",
-          R"({"micDevice": ["system"]})", R"({"cloudProvider": 5})", "", "null", "[]", "{",
-          "{\"keyCode\": 96,}", "{} {}", "{\"phoneToken\": \"\xff\"}"}) {
+          R"({"micDevice": ["system"]})", R"({"cloudProvider": 5})", "", "[]", "{", "{} {}",
+          "{\"phoneToken\": \"\xff\"}"}) {
         EXPECT_EQ(decodeConfig(json), std::nullopt) << json;
     }
-}
-
-TEST(ConfigPaths, AnAbsoluteXdgConfigHomeElseTheHomeFolder) {
     EXPECT_EQ(configDirFrom("/x/conf", "/home/ann"), "/x/conf/vurin");
     EXPECT_EQ(configDirFrom("relative/conf", "/home/ann"), "/home/ann/.config/vurin");
     EXPECT_EQ(configDirFrom("", "/home/ann"), "/home/ann/.config/vurin");
@@ -97,44 +86,28 @@ class KeychainTest : public ::testing::Test {
     LogCapture log;
 };
 
-TEST_F(KeychainTest, StoringUpdatesElseAddsUnderTheProductsServiceKeepingTheBytes) {
+// Only reasons reach the log, never a key; a read's reason once until it changes.
+TEST_F(KeychainTest, KeysAreStoredVerbatimAndWhatFailsIsLoggedWithoutTheValue) {
     EXPECT_TRUE(Keychain::set("sk-one", "OPENAI_API_KEY"));
     EXPECT_TRUE(Keychain::set(" 密钥-ключ-🔑\t", "OPENAI_API_KEY"));
     EXPECT_FALSE(Keychain::set("", "OPENAI_API_KEY"));  // empty or not UTF-8: never stored
     EXPECT_FALSE(Keychain::set("sk-\xff", "OPENAI_API_KEY"));
     EXPECT_EQ(Keychain::get("OPENAI_API_KEY"), " 密钥-ключ-🔑\t");
-    EXPECT_EQ(store->services, std::set<std::string>{"com.vurin.app"});
-    // A removal that fails or finds nothing is ignored.
-    store->failures["remove"] = SecretStatus::noService;
-    Keychain::deleteItem("OPENAI_API_KEY");
+    store->failures = {{"remove", SecretStatus::noService}};
+    Keychain::deleteItem("OPENAI_API_KEY");  // a failed or empty removal is ignored
     store->failures.clear();
     Keychain::deleteItem("OPENAI_API_KEY");
     Keychain::deleteItem("OPENAI_API_KEY");
     EXPECT_TRUE(store->items.empty());
-    EXPECT_EQ(store->calls,
-              (Lines{"update OPENAI_API_KEY", "add OPENAI_API_KEY", "update OPENAI_API_KEY",
-                     "read OPENAI_API_KEY", "remove OPENAI_API_KEY", "remove OPENAI_API_KEY",
-                     "remove OPENAI_API_KEY"}));
-}
-
-TEST_F(KeychainTest, AFailedWriteLogsWhyNeverTheValue) {
-    store->items["GROQ_API_KEY"] = "gsk_old";
+    store->items = {{"GROQ_API_KEY", "gsk_old"}};
     for (const auto status : {SecretStatus::locked, SecretStatus::failure}) {
-        store->failures["update"] = status;
+        store->failures = {{"update", status}};
         EXPECT_FALSE(Keychain::set("gsk_secret_value", "GROQ_API_KEY"));
     }
     store->items.clear();
     store->failures = {{"add", SecretStatus::noService}};
     EXPECT_FALSE(Keychain::set("gsk_secret_value", "GROQ_API_KEY"));
-    installSecretStore(nullptr);
-    EXPECT_FALSE(Keychain::set("gsk_new", "GROQ_API_KEY"));
-    const std::string failed = "❌ 保存 GROQ_API_KEY 的 Key 失败:";
-    EXPECT_EQ(log.lines(), (Lines{failed + "钥匙环已锁定 (locked)", failed + "update refused",
-                                  failed + "无法连接 Secret Service (no service): add refused",
-                                  failed + "没有可用的 Keychain"}));
-}
-
-TEST_F(KeychainTest, AReadThatGivesNothingSaysWhyOnceUntilItChangesNeverTheValue) {
+    store->failures.clear();
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(Keychain::get("GROQ_API_KEY"), std::nullopt);
     }
@@ -150,63 +123,60 @@ TEST_F(KeychainTest, AReadThatGivesNothingSaysWhyOnceUntilItChangesNeverTheValue
     }
     EXPECT_EQ(Keychain::get("OPENAI_API_KEY"), std::nullopt);  // each account has its own note
     installSecretStore(nullptr);
+    EXPECT_FALSE(Keychain::set("gsk_new", "GROQ_API_KEY"));
     EXPECT_EQ(cloudKey("groq"), "");
     Keychain::deleteItem("GROQ_API_KEY");
+    const std::string failed = "❌ 保存 GROQ_API_KEY 的 Key 失败:";
     const std::string readFailed = "⚠️ 读取 GROQ_API_KEY 的 Key 失败,按未设置处理:";
     EXPECT_EQ(
         log.lines(),
-        (Lines{"🔑 Keychain 中没有 GROQ_API_KEY 的 Key (item not found)",
+        (Lines{failed + "钥匙环已锁定 (locked)", failed + "update refused",
+               failed + "无法连接 Secret Service (no service): add refused",
+               "🔑 Keychain 中没有 GROQ_API_KEY 的 Key (item not found)",
                "⚠️ Keychain 中 GROQ_API_KEY 的 Key 为空,按未设置处理",
                "⚠️ Keychain 中 GROQ_API_KEY 的 Key 不是 UTF-8 文本,按未设置处理",
                readFailed + "无法连接 Secret Service (no service): read refused",
                readFailed + "钥匙环已锁定 (locked)", readFailed + "read refused",
                "⚠️ 读取 OPENAI_API_KEY 的 Key 失败,按未设置处理:read refused",
+               failed + "没有可用的 Keychain",
                readFailed + "无法连接 Secret Service (no service): 没有可用的 Keychain"}));
 }
 
-// Every line break ends a line: LF, VT, FF, CR (CR LF is two), NEL, LS and PS.
-TEST(ParseEnv, NameAndValueVerbatimSplitAtEveryLineBreak) {
+// Every line break ends a line: LF, VT, FF, CR (CR LF is two), NEL, LS and PS. Parsing keeps
+// names and values verbatim; removing an account drops the lines whose trimmed name it is.
+TEST(EnvFile, LinesAreParsedVerbatimAndAnAccountsLinesRemoved) {
     using Env = std::map<std::string, std::string>;
-    const std::pair<std::string, Env> cases[] = {
-        {"GROQ_API_KEY=gsk_1\nOTHER=x\n\nGROQ_API_KEY=gsk_2\n",
-         {{"GROQ_API_KEY", "gsk_2"}, {"OTHER", "x"}}},
-        // No trimming, no quote removal, no comments, no export prefix.
-        {" GROQ_API_KEY=a \n\"Q\"='v'\n# C=comment\nexport E=\"e\"",
-         {{" GROQ_API_KEY", "a "}, {"\"Q\"", "'v'"}, {"# C", "comment"}, {"export E", "\"e\""}}},
-        {"==A=b=c\nB==b\nC=\nD\n=\n===\n=E\n", {{"A", "b=c"}, {"B", "=b"}}},
-        {"GROQ_API_KEY=gsk_1\r\nOPENAI_API_KEY=sk-1\r\n",
-         {{"GROQ_API_KEY", "gsk_1"}, {"OPENAI_API_KEY", "sk-1"}}},
-        {"A=1\v2\fC=3\xC2\x85"
-         "D=4\xE2\x80\xA8"
-         "E=5\xE2\x80\xA9"
-         "F=6\rG=7",
-         {{"A", "1"}, {"C", "3"}, {"D", "4"}, {"E", "5"}, {"F", "6"}, {"G", "7"}}},
-    };
-    for (const auto& [content, expected] : cases) {
-        EXPECT_EQ(parseEnv(content), expected) << content;
-    }
-}
-
-TEST(EnvContentRemovingAccounts, DropsTheLinesOfTrimmedNamesOnly) {
-    const std::set<std::string> groq{"GROQ_API_KEY"};
     const struct {
         std::string content;
-        std::set<std::string> accounts;
-        std::string kept;
+        Env parsed;
+        std::string withoutGroq;
     } cases[] = {
-        {"A=1\nGROQ_API_KEY=gsk\n\n# note\nB=2", groq, "A=1\n\n# note\nB=2"},
-        {"GROQ_API_KEY\nGROQ_API_KEY=\n  GROQ_API_KEY\t=gsk\n==GROQ_API_KEY=a\nX=1", groq, "X=1"},
-        {"export GROQ_API_KEY=a\n#GROQ_API_KEY=b\ngroq_api_key=c", groq,
-         "export GROQ_API_KEY=a\n#GROQ_API_KEY=b\ngroq_api_key=c"},
-        {"GROQ_API_KEY=a\n=\n", {}, "GROQ_API_KEY=a\n=\n"},
-        {"===\n\nGROQ_API_KEY=a", groq, "===\n"},
-        // CR LF is two line breaks: an empty line is left between its halves.
-        {"A=1\r\nGROQ_API_KEY=gsk\r\nB=2\r\n", groq, "A=1\n\n\nB=2\n\n"},
-        {"GROQ_API_KEY=gsk\xE2\x80\xA8rest", groq, "rest"},
+        {"GROQ_API_KEY=gsk_1\nOTHER=x\n\nGROQ_API_KEY=gsk_2\n",
+         {{"GROQ_API_KEY", "gsk_2"}, {"OTHER", "x"}},
+         "OTHER=x\n\n"},
+        {" GROQ_API_KEY\t=a \n\"Q\"='v'\n# C=comment\nexport GROQ_API_KEY=\"e\"",
+         {{" GROQ_API_KEY\t", "a "},
+          {"\"Q\"", "'v'"},
+          {"# C", "comment"},
+          {"export GROQ_API_KEY", "\"e\""}},
+         "\"Q\"='v'\n# C=comment\nexport GROQ_API_KEY=\"e\""},
+        {"==A=b=c\nB==b\nC=\nGROQ_API_KEY\n=\n===\n=E",
+         {{"A", "b=c"}, {"B", "=b"}},
+         "==A=b=c\nB==b\nC=\n=\n===\n=E"},
+        {"A=1\r\nGROQ_API_KEY=gsk\r\nB=2\r\n",
+         {{"A", "1"}, {"GROQ_API_KEY", "gsk"}, {"B", "2"}},
+         "A=1\n\n\nB=2\n\n"},
+        {"A=1\v2\fC=3\xC2\x85"
+         "D=4\xE2\x80\xA8GROQ_API_KEY=5\xE2\x80\xA9"
+         "F=6\rG=7",
+         {{"A", "1"}, {"C", "3"}, {"D", "4"}, {"GROQ_API_KEY", "5"}, {"F", "6"}, {"G", "7"}},
+         "A=1\n2\nC=3\nD=4\nF=6\nG=7"},
     };
-    for (const auto& [content, accounts, kept] : cases) {
-        EXPECT_EQ(envContentRemovingAccounts(content, accounts), kept) << content;
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseEnv(c.content), c.parsed) << c.content;
+        EXPECT_EQ(envContentRemovingAccounts(c.content, {"GROQ_API_KEY"}), c.withoutGroq);
     }
+    EXPECT_EQ(envContentRemovingAccounts("GROQ_API_KEY=a\n=\n", {}), "GROQ_API_KEY=a\n=\n");
 }
 
 }  // namespace

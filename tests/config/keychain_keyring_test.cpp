@@ -1,12 +1,9 @@
-// Runs against the Secret Service of the headless test session (gnome-keyring, unlocked).
+// Against the Secret Service of the headless test session (gnome-keyring, unlocked).
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
-#include <memory>
-#include <string>
 #include <tuple>
 
 #include "config/keychain.h"
@@ -15,68 +12,36 @@
 namespace vurin {
 namespace {
 
-constexpr std::string_view kAccount = "VURIN_KEYRING_TEST_KEY";
-constexpr std::string_view kOtherService = "com.vurin.app.keyring-test";
-
-class KeyringTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        // A keyring that never answers (a locked collection waiting for a prompt nobody shows)
-        // would block a libsecret call forever: the binary gives up with a message instead.
-        std::signal(SIGALRM, [](int) {
-            constexpr char message[] =
-                "the Secret Service did not answer within 30 s; is gnome-keyring running and "
-                "unlocked in this session (scripts/test-session)?\n";
-            std::ignore = ::write(STDERR_FILENO, message, sizeof message - 1);
-            std::_Exit(1);
-        });
-        ::alarm(30);
-        // Without a session bus GLib might try to autolaunch one: refuse before any call.
-        const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-        ASSERT_TRUE(bus != nullptr && *bus != '\0')
-            << "the keyring tests run inside the session started by scripts/test-session";
-        // Reading a missing item works even in a locked keyring: only a write shows whether
-        // the session's collection takes items.
-        const SecretResult probe = store->add(kOtherService, "probe", "probe");
-        ASSERT_EQ(probe.status, SecretStatus::success)
-            << "cannot store an item in the Secret Service: " << probe.detail
-            << "; the keyring tests need the unlocked gnome-keyring of scripts/test-session";
-        store->remove(kOtherService, "probe");
-        installSecretStore(store);
-        removeItems();
-    }
-    void TearDown() override {
-        if (!HasFatalFailure()) {
-            removeItems();
-        }
-        installSecretStore(nullptr);
-        ::alarm(0);
-    }
-    void removeItems() {
-        Keychain::deleteItem(kAccount);
-        store->remove(kOtherService, kAccount);
-    }
-
-    std::shared_ptr<LibsecretSecretStore> store = std::make_shared<LibsecretSecretStore>();
-};
-
-TEST_F(KeyringTest, ItemsAreAddedReplacedReadAndRemovedByServiceAndAccount) {
-    const std::string value = " 密钥-ключ-clé-🔑\t";
-    EXPECT_EQ(store->update(Keychain::service, kAccount, "v1").status, SecretStatus::itemNotFound);
-    EXPECT_EQ(Keychain::get(kAccount), std::nullopt);
-    ASSERT_TRUE(Keychain::set("gsk_first", kAccount));
-    EXPECT_EQ(Keychain::get(kAccount), "gsk_first");
-    ASSERT_TRUE(Keychain::set(value, kAccount));
-    EXPECT_FALSE(Keychain::set(std::string("gsk_\0cut", 8), kAccount));
-    ASSERT_EQ(store->add(kOtherService, kAccount, "other").status, SecretStatus::success);
-    EXPECT_EQ(Keychain::get(kAccount), value);
-    Keychain::deleteItem(kAccount);
-    EXPECT_EQ(Keychain::get(kAccount), std::nullopt);
-    EXPECT_EQ(store->remove(Keychain::service, kAccount).status, SecretStatus::itemNotFound);
-    EXPECT_EQ(store->read(kOtherService, kAccount).value, "other");
-    EXPECT_EQ(store->update(kOtherService, kAccount, "v2").status, SecretStatus::success);
-    EXPECT_EQ(store->read(kOtherService, kAccount).value, "v2");
-    EXPECT_EQ(store->remove(kOtherService, kAccount).status, SecretStatus::success);
+TEST(Keyring, ItemsAreAddedReplacedReadAndRemovedByServiceAndAccount) {
+    // A keyring waiting for a prompt nobody shows would block libsecret forever: give up.
+    std::signal(SIGALRM, [](int) {
+        constexpr char message[] = "the Secret Service did not answer within 30 s\n";
+        std::ignore = ::write(STDERR_FILENO, message, sizeof message - 1);
+        std::_Exit(1);
+    });
+    ::alarm(30);
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");  // else GLib might start one
+    ASSERT_TRUE(bus != nullptr && *bus != '\0') << "run inside scripts/test-session";
+    constexpr std::string_view account = "VURIN_KEYRING_TEST_KEY", other = "com.vurin.app.test";
+    auto store = std::make_shared<LibsecretSecretStore>();
+    installSecretStore(store);
+    Keychain::deleteItem(account);
+    store->remove(other, account);
+    EXPECT_EQ(store->update("com.vurin.app", account, "v1").status, SecretStatus::itemNotFound);
+    EXPECT_EQ(Keychain::get(account), std::nullopt);
+    ASSERT_TRUE(Keychain::set("gsk_first", account)) << "the session's keyring takes no items";
+    ASSERT_TRUE(Keychain::set(" 密钥-ключ-clé-🔑\t", account));
+    EXPECT_FALSE(Keychain::set(std::string("gsk_\0cut", 8), account));
+    ASSERT_EQ(store->add(other, account, "other").status, SecretStatus::success);
+    EXPECT_EQ(store->read("com.vurin.app", account).value, " 密钥-ключ-clé-🔑\t");
+    Keychain::deleteItem(account);
+    EXPECT_EQ(Keychain::get(account), std::nullopt);
+    EXPECT_EQ(store->remove("com.vurin.app", account).status, SecretStatus::itemNotFound);
+    EXPECT_EQ(store->update(other, account, "v2").status, SecretStatus::success);
+    EXPECT_EQ(store->read(other, account).value, "v2");
+    EXPECT_EQ(store->remove(other, account).status, SecretStatus::success);
+    installSecretStore(nullptr);
+    ::alarm(0);
 }
 
 }  // namespace

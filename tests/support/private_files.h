@@ -25,8 +25,7 @@ inline std::string contentOf(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// Each test starts without a configuration folder and with a permissive umask, so a file that
-// is created with wider permissions than it should have shows them.
+// No configuration folder and a umask of 0, so a file created too open shows it.
 class FreshConfigFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -37,8 +36,6 @@ class FreshConfigFolderTest : public ::testing::Test {
         ::umask(previousUmask_);
         std::filesystem::remove_all(configDir());
     }
-
-  private:
     mode_t previousUmask_ = 0;
 };
 

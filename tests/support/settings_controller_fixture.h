@@ -2,8 +2,11 @@
 
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "config/keychain.h"
+#include "providers/provider_runtime_status.h"
 #include "settings_ui/settings_controller.h"
 #include "support/app_controller_fixture.h"
 #include "support/fake_secret_store.h"
@@ -16,17 +19,94 @@ namespace vurin::testing {
 // them, an in-memory keychain and a fresh configuration folder.
 class SettingsControllerFixture : public AppControllerFixture {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        std::filesystem::remove_all(configDir());
+        installSecretStore(keychain);
+        setCloudKeyPresenceLookup(
+            [](const std::string& account) { return Keychain::get(account).has_value(); });
+        updates = std::make_shared<FakeUpdateChecker>(queue, "http://127.0.0.1:1/v.json", "1.0");
+        adjustServices = [this](AppServices& app) {
+            settingsController = SettingsController::create(SettingsServices{
+                .mainQueue = queue,
+                .shell = shell,
+                .recorder = recorder,
+                .localServer = whisper,
+                .ollamaServer = ollama,
+                .permissions = permissions,
+                .probes = app.probes,
+                .clipboard = clipboard,
+                .loginItem = loginItem,
+                .terminal = terminal,
+                .updateChecker = updates,
+                .openURL =
+                    [this](const std::string& url) {
+                        openedURLs.push_back(url);
+                        return true;
+                    },
+                .openLoginItemsSettings = [this] { ++loginItemSettingsOpened; },
+                .windows = renderer ? renderer : windows,
+                .permissionStatusText = [this] { return permissionTexts; },
+                .requestAccessibilityPermission = [this] { hookCalls.push_back("ax"); },
+                .startDetectKey = [this] { hookCalls.push_back("detect"); },
+                .triggerKeyDisplayName = app.triggerKeyDisplayName,
+            });
+            app.settings = settingsController;
+            app.refreshSettingsAfterFallbackChange = [this] {
+                settingsController->refreshSettingsAfterFallbackChange();
+            };
+        };
+        AppControllerFixture::SetUp();
+        settingsController->attach(controller);
+    }
+    void TearDown() override {
+        shell->statusItem->menu =
+            MenuModel{};  // it holds the settings controller, which holds the shell
+        AppControllerFixture::TearDown();
+        settingsController.reset();
+        setCloudKeyPresenceLookup({});
+        installSecretStore(nullptr);
+        std::filesystem::remove_all(configDir());
+    }
 
     // Pane `index` of the open window as text: card symbols and titles, row titles and
     // sub-titles, controls ("switch:on", "segments:A/B@1", "key:placeholder", ...) and notes,
     // each followed by " | ".
-    std::string paneText(int index) const;
+    std::string paneText(int index) const {
+        std::string text;
+        for (const Card& card : window()->model.panes.at(index).cards) {
+            text += "[" + card.symbol + "] " + card.title + " | ";
+            for (const CardBlock& block : card.blocks) {
+                if (const auto* row = std::get_if<RowBlock>(&block)) {
+                    text += row->title + " | " + row->subtitle.value_or("-") + " | " +
+                            describe(row->trailing);
+                } else if (const auto* controls = std::get_if<ControlRowBlock>(&block)) {
+                    text += describe(controls->controls);
+                } else {
+                    text += std::get<NoteBlock>(block).text + " | ";
+                }
+            }
+        }
+        return text;
+    }
     // The alerts shown so far: title, text and buttons joined with " | ".
-    std::vector<std::string> alertLines() const;
+    std::vector<std::string> alertLines() const {
+        std::vector<std::string> lines;
+        for (const auto& alert : shell->alerts) {
+            lines.push_back(alert.messageText + " | " + alert.informativeText);
+            for (const auto& button : alert.buttons) {
+                lines.back() += " | " + button;
+            }
+        }
+        return lines;
+    }
+    // The log without the keychain's notes of a missing key.
+    std::vector<std::string> actionLogs() const {
+        auto lines = logs;
+        std::erase_if(lines,
+                      [](const auto& line) { return line.starts_with("🔑 Keychain 中没有"); });
+        return lines;
+    }
     void answerFirst() { shell->alertResponse = kAlertFirstButtonReturn; }
-    void answerSecond() { shell->alertResponse = kAlertFirstButtonReturn + 1; }
     FakeWindowView* window() const {
         return settingsController->isSettingsOpen() ? windows->last().get() : nullptr;
     }
@@ -51,10 +131,41 @@ class SettingsControllerFixture : public AppControllerFixture {
     // Set before SetUp() to render the window with a real renderer instead of `windows`.
     std::shared_ptr<WindowRenderer> renderer;
     PermissionStatusText permissionTexts{"✅ 已允许", "✅ 已允许", "✅ 已允许", true};
-    std::vector<std::string> hookCalls;
-    std::vector<std::string> openedURLs;
+    std::vector<std::string> hookCalls, openedURLs;
     int loginItemSettingsOpened = 0;
     std::shared_ptr<SettingsController> settingsController;
+
+  private:
+    static std::string describe(const std::vector<Control>& controls) {
+        std::string text;
+        const auto choices = [](const std::vector<std::string>& items, int selected) {
+            std::string joined;
+            for (const auto& item : items) {
+                joined += (joined.empty() ? "" : "/") + item;
+            }
+            return joined + "@" + std::to_string(selected);
+        };
+        for (const Control& control : controls) {
+            const auto& kind = control.kind;
+            if (const auto* label = std::get_if<Label>(&kind)) {
+                text += "label:" + label->text;
+            } else if (const auto* button = std::get_if<Button>(&kind)) {
+                text += "button:" + button->title;
+            } else if (const auto* toggle = std::get_if<Switch>(&kind)) {
+                text += std::string("switch:") + (toggle->on ? "on" : "off");
+            } else if (const auto* segments = std::get_if<SegmentedControl>(&kind)) {
+                text += "segments:" + choices(segments->segments, segments->selected);
+            } else if (const auto* popup = std::get_if<PopUpButton>(&kind)) {
+                text += "popup:" + choices(popup->items, popup->selected);
+            } else if (const auto* slider = std::get_if<Slider>(&kind)) {
+                text += "slider:" + std::to_string(slider->value).substr(0, 4);
+            } else if (const auto* field = std::get_if<SecureTextField>(&kind)) {
+                text += "key:" + field->placeholder;
+            }
+            text += " | ";
+        }
+        return text;
+    }
 };
 
 }  // namespace vurin::testing
