@@ -7,7 +7,6 @@
 #include <fstream>
 #include <future>
 #include <limits>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -34,11 +33,8 @@ using Names = std::set<std::string>;
 constexpr int kPcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 constexpr int kFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 
-double silence(std::int64_t, int) {
-    return 0.0;
-}
+const test::Signal silence = [](std::int64_t, int) { return 0.0; };
 
-// This test's folder, also as $TMPDIR, and the log.
 class AudioFolderTest : public ::testing::Test {
   protected:
     void SetUp() override { environment_.set("TMPDIR", folder_.string()); }
@@ -92,7 +88,6 @@ TEST_F(AudioConvertTest, CapturesBecomeMono16kOfTheSameLengthAndLevel) {
         if (c.seconds < 1.0) {
             fs::resize_file(file("in.wav"), 44 + 48000 + 1);
         }
-        // Always 16 kHz mono 16-bit, of the length returned.
         const double seconds = downsampleTo16k(file("in.wav"), file("out.wav"));
         const auto out = test::readWav(file("out.wav")).value_or(test::DecodedWav{});
         EXPECT_EQ(std::tie(out.sampleRate, out.channels, out.format), std::tuple(16000, 1, kPcm16));
@@ -118,8 +113,7 @@ TEST_F(AudioConvertTest, FailuresLogTheirLineAndLeaveNoDestination) {
         EXPECT_EQ(log_.lines(), lines);
         EXPECT_FALSE(fs::exists(out)) << source;
     }
-    // Writes beyond the file size limit fail (EFBIG instead of the SIGXFSZ signal): what did
-    // not reach the file does not count.
+    // Past the file size limit writes fail (EFBIG, SIGXFSZ ignored): only what was written counts.
     ASSERT_TRUE(writeSignal(file("in.wav"), 48000, 1, kPcm16, 48000, sine(440, 48000)));
     const auto handler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit unlimited{};
@@ -183,8 +177,7 @@ AudioSourceInfo source(const std::string& name, const std::string& formFactor,
     return {name, "", name.ends_with(".monitor"), formFactor, bus, api, 48000, channels};
 }
 
-// The built-in microphone is the first internal or PCI input in server order; otherwise, and
-// whenever the default is asked for, the server's default input.
+// Built-in: the first internal or PCI input in server order; otherwise, or if asked, the default.
 TEST(CaptureSourceChoiceTest, Choices) {
     const auto usb = source("usb", "", "usb");
     const auto pci = source("mic", "", "pci");
@@ -213,15 +206,7 @@ TEST(CaptureSourceChoiceTest, Choices) {
 
 using RecordingFilesTest = AudioFolderTest;
 
-TEST_F(RecordingFilesTest, NamesAreUpperCaseVersion4UuidsInTheTemporaryFolder) {
-    const std::regex uuid(
-        "vurin-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.wav");
-    for (int i = 0; i < 50; ++i) {
-        const fs::path name = makeFileURL();
-        EXPECT_TRUE(name.parent_path() == folder_ &&
-                    std::regex_match(name.filename().string(), uuid))
-            << name;
-    }
+TEST_F(RecordingFilesTest, WithoutATemporaryFolderRecordingsGoToTmp) {
     environment_.unset("TMPDIR");
     EXPECT_EQ(recordingDirectory(), fs::path("/tmp"));
     environment_.set("TMPDIR", "");
@@ -260,7 +245,6 @@ const AudioSourceInfo kLaptop{
     .name = "laptop", .formFactor = "internal", .sampleRate = 44100, .channels = 2};
 const AudioSourceInfo kUsb{.name = "usb", .sampleRate = 48000, .channels = 1};
 
-// What a stop handed to its completion, and on which thread.
 struct Stopped {
     std::optional<fs::path> file;
     double duration = -1;
@@ -273,14 +257,12 @@ class RecorderTest : public AudioFolderTest {
         AudioFolderTest::SetUp();
         capture_->setSources({.sources = {kLaptop, kUsb}, .defaultSourceName = "usb"});
     }
-    void TearDown() override { recorder_->waitForBackgroundTasks(); }
 
     // Half a second at 48 kHz through the stream last opened.
     void speak() {
         const std::vector<float> samples(24000, 0.25f);
         capture_->streams.back()->handlers.onFrames(samples.data(), samples.size());
     }
-    // Stops; the completion runs `inCompletion` first.
     std::future<Stopped> stopLater(const std::function<void()>& inCompletion = [] {}) {
         auto promise = std::make_shared<std::promise<Stopped>>();
         recorder_->stop([=](std::optional<fs::path> file, double duration) {
@@ -316,13 +298,10 @@ TEST_F(RecorderTest, RecordsTheDefaultSourceNativelyAndHandsOverANew16kFileEachT
         ASSERT_TRUE(stopped.file);
         EXPECT_NE(stopped.thread, std::this_thread::get_id());
         EXPECT_NEAR(stopped.duration, 0.5, 0.01);
-        const auto wav = test::readWav(*stopped.file).value_or(test::DecodedWav{});
-        EXPECT_EQ(std::tie(wav.sampleRate, wav.channels), std::tuple(16000, 1));
         EXPECT_TRUE(capture_->streams[i]->closed);
         handed.insert(stopped.file->filename());
         EXPECT_EQ(files(), handed);  // the capture file is gone, the earlier recording stays
     }
-    EXPECT_EQ(capture_->opens, Lines(3, "usb 48000/1"));
     EXPECT_TRUE(log_.lines().empty());
 }
 
@@ -333,7 +312,6 @@ TEST_F(RecorderTest, WarmUpChoosesOnceAChangedRequestChoosesAgainAndAMissingBuil
     capture_->setSources({.sources = {kLaptop, kUsb}, .defaultSourceName = "usb"});
     recorder_->warmUp(true);
     recorder_->waitForBackgroundTasks();
-    EXPECT_TRUE(capture_->opens.empty()) << "warm-up must not open the microphone";
     ASSERT_TRUE(recorder_->start(true));
     recorder_->warmUp(false);  // while recording: changes nothing
     recorder_->waitForBackgroundTasks();
@@ -351,8 +329,8 @@ TEST_F(RecorderTest, WarmUpChoosesOnceAChangedRequestChoosesAgainAndAMissingBuil
 
 TEST_F(RecorderTest, StartFailuresLogTheirLineLeaveIdleAndAreNotRemembered) {
     const AudioSourceList usbOnly{.sources = {kUsb}, .defaultSourceName = "usb"};
-    // The sources, the open error, the capture folder, the line (or its start), the listings.
-    // A source that cannot be opened may be gone for good (a headset unplugged): choose again.
+    // Sources, open error, capture folder, line (or its start), listings (an unopenable source is
+    // chosen again: it may be gone for good).
     // clang-format off
     const std::tuple<AudioSourceList, std::optional<std::string>, const char*, std::string, int> cases[] = {
         {{.status = AudioServerStatus::unavailable}, {}, "", "❌ 找不到可用的录音设备", 2},
@@ -372,8 +350,7 @@ TEST_F(RecorderTest, StartFailuresLogTheirLineLeaveIdleAndAreNotRemembered) {
         EXPECT_FALSE(recorder_->start(false) || recorder_->start(false) ||
                      recorder_->isRecording());
         EXPECT_EQ(capture_->listCalls(), lists);
-        EXPECT_EQ(log_.lines().size(), 2u);
-        EXPECT_EQ(log_.countContaining(line), 2u);
+        EXPECT_EQ(std::pair(log_.lines().size(), log_.countContaining(line)), std::pair(2ul, 2ul));
         EXPECT_TRUE(files().empty());
     }
 }

@@ -35,10 +35,6 @@ Lines pasted(Lines before, const std::string& source, const std::string& text) {
     return before;
 }
 
-std::string inject(const std::string& text) {
-    return "inject " + text + " (main)";
-}
-
 // Both local services answer on `local`, the cloud providers on `cloud`.
 class DictationPipelineTest : public ProviderClientsFixture {
   public:
@@ -58,8 +54,7 @@ class DictationPipelineTest : public ProviderClientsFixture {
         ProviderClientsFixture::TearDown();
     }
 
-    // Runs the job on a background thread, as the recorder's completion thread does; `between`
-    // runs before the main queue runs what the job posted.
+    // On a background thread, as the recorder's completion; `between` runs before the main queue.
     void runJob(const std::function<void()>& between = [] {}) {
         const DictationJob job{audio, 2.46, 7, PipelineConfigSnapshot(config), cancellation};
         const DictationHooks hooks = fake->hooks();
@@ -100,6 +95,7 @@ struct Route {
     Lines calls = {};
     std::string sound = "";   // the cue played, if any
     std::string record = "";  // fields of the one history line (null: absent); "" for no line
+    friend void PrintTo(const Route& route, std::ostream* out) { *out << route.name; }
 };
 
 class PipelineRoutes : public DictationPipelineTest, public ::testing::WithParamInterface<Route> {};
@@ -125,11 +121,11 @@ const std::string kIdle = "setIdleIfCurrent 7 (main)";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
-    Route{"LocalSpeechAndLocalPolish", [](T&) {}, pasted({kHeard}, "本地qwen", kText), {inject(kText)}, "Glass",
+    Route{"LocalSpeechAndLocalPolish", [](T&) {}, pasted({kHeard}, "本地qwen", kText), {"inject 帮我测一下。 (main)"}, "Glass",
           R"({"sttSource":"本地","sttModel":"ggml-large-v3-turbo","polishSource":"本地qwen","polishModel":"qwen2.5:7b",
               "polishFailed":false,"ollamaTotalMs":640,"ollamaEvalTokens":7,"raw":"嗯 那个 帮我测一下","polished":"帮我测一下。"})"},
     Route{"LocalSpeechNotReadyFallsBackToTheCloud", [](T& t) { t.fake->localSTTReady = false; t.fallBackTo("openai", "OPENAI_API_KEY", openAITranscriptionPath(), openAITranscriptionReply("云端")); },
-          pasted({"⚠️ 本地 STT 未就绪,已按设置回退云端", "📝 STT[OpenAI] (Nms): 云端"}, "本地qwen", kText), {inject(kText)},
+          pasted({"⚠️ 本地 STT 未就绪,已按设置回退云端", "📝 STT[OpenAI] (Nms): 云端"}, "本地qwen", kText), {"inject 帮我测一下。 (main)"},
           "Glass", R"({"sttSource":"OpenAI","sttModel":"gpt-4o-mini-transcribe","sttCloudProvider":"openai"})"},
     Route{"LocalSpeechNotReadyWithoutACloudKey", [](T& t) { t.fake->localSTTReady = false; t.config.allowCloudFallback = true; },
           {"⚠️ 本地 STT 未就绪,已按设置回退云端", "❌ 未配置:本地未就绪且云端无 Key"}, {kIdle, "warnNotConfigured (main)"}, "Basso"},
@@ -137,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
           {"❌ 本地 STT 未就绪;严格本地模式不会回退云端"}, {kIdle, "warnLocalUnavailable (main)"}, "Basso"},
     Route{"FailedLocalSpeechRetriedInTheCloud", [](T& t) { t.local.script(whisperPath(), {500, "model missing", "text/plain"}); t.fallBackTo("groq", "GROQ_API_KEY", groqTranscriptionPath(), openAITranscriptionReply("重试")); },
           pasted({"❌ 本地 STT 失败(HTTP 500)", "⚠️ 本地 STT 请求失败,已按设置回退 Groq", "📝 STT[Groq] (Nms): 重试"}, "本地qwen", kText),
-          {"localSTTRequestFailed", inject(kText)}, "Glass", R"({"sttSource":"Groq","sttModel":"whisper-large-v3"})"},
+          {"localSTTRequestFailed", "inject 帮我测一下。 (main)"}, "Glass", R"({"sttSource":"Groq","sttModel":"whisper-large-v3"})"},
     Route{"FailedLocalSpeechInStrictMode", [](T& t) { t.local.script(whisperPath(), {503, "", "text/plain"}); Keychain::set("gsk-1", "GROQ_API_KEY"); },
           {"❌ 本地 STT 失败(HTTP 503)"}, {"localSTTRequestFailed", kIdle}, "Basso"},
     Route{"FailedLocalSpeechWithoutACloudKey", [](T& t) { t.local.script(whisperPath(), {500, "", "text/plain"}); t.config.allowCloudFallback = true; },
@@ -147,28 +143,28 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
     Route{"EmptyTranscriptGoesIdleSilently", [](T& t) { t.local.script(whisperPath(), {200, " \n \n", "text/plain"}); },
           {"📝 STT 结果为空,忽略"}, {kIdle}},
     Route{"LocalPolishNotReadyFallsBackToTheCloud", [](T& t) { t.fake->localPolishReady = false; t.fallBackTo("openai", "OPENAI_API_KEY", openAIChatPath(), openAIChatReply("云端润色。")); },
-          pasted({kHeard, "⚠️ 本地润色未就绪,已按设置回退云端"}, "OpenAI", "云端润色。"), {inject("云端润色。")}, "Glass",
+          pasted({kHeard, "⚠️ 本地润色未就绪,已按设置回退云端"}, "OpenAI", "云端润色。"), {"inject 云端润色。 (main)"}, "Glass",
           R"({"polishSource":"OpenAI","polishModel":"gpt-4o-mini","ollamaKeepAlive":null})"},
     Route{"LocalPolishNotReadyInStrictModeUsesTheTranscript", [](T& t) { t.fake->localPolishReady = false; },
-          pasted({kHeard, "⚠️ 本地润色未就绪;严格本地模式不回退云端,使用 STT 原文", kFailed}, "未润色", kRaw), {inject(kRaw)},
+          pasted({kHeard, "⚠️ 本地润色未就绪;严格本地模式不回退云端,使用 STT 原文", kFailed}, "未润色", kRaw), {"inject 嗯 那个 帮我测一下 (main)"},
           "Glass", R"({"polishFailed":true,"polishModel":"none","polishSource":"未润色"})"},
     Route{"CloudPolishWithoutAKeyPastesTheCollapsedTranscript", [](T& t) {
               t.config.polishProvider = "cloud"; t.config.polishCloudProvider = "openai"; t.local.script(whisperPath(), {200, "  第一行 ", "text/plain"}); },
           pasted({"📝 STT[本地] (Nms): 第一行", "⚠️ 云端润色需要 OpenAI Key,使用 STT 原文", kFailed}, "未润色", "第一行"),
-          {inject("第一行")}, "Glass", R"({"polishFailed":true,"polishModel":"none"})"},
+          {"inject 第一行 (main)"}, "Glass", R"({"polishFailed":true,"polishModel":"none"})"},
     Route{"FailedLocalPolishRetriedWithGemini", [](T& t) { t.local.script(ollamaPath(), {500, R"({"error":"busy"})"}); t.fallBackTo("gemini", "GEMINI_API_KEY", geminiPath(), geminiReply("第一行\n\n  第二行 ")); },
           pasted({kHeard, R"(❌ 本地润色 HTTP 500: {"error":"busy"})", "⚠️ 本地润色请求失败,已按设置回退 Gemini"}, "Gemini", "第一行 第二行"),
-          {"localPolishRequestFailed", inject("第一行 第二行")}, "Glass", R"({"polishSource":"Gemini","polishModel":"gemini-2.5-flash","ollamaTotalMs":null})"},
+          {"localPolishRequestFailed", "inject 第一行 第二行 (main)"}, "Glass", R"({"polishSource":"Gemini","polishModel":"gemini-2.5-flash","ollamaTotalMs":null})"},
     Route{"FailedLocalPolishWithoutFallbackKeepsTheLocalModelName", [](T& t) { t.local.script(ollamaPath(), {200, "not json", "text/plain"}); },
-          pasted({kHeard, "❌ 本地润色 HTTP 200: not json", kFailed}, "未润色", kRaw), {"localPolishRequestFailed", inject(kRaw)},
+          pasted({kHeard, "❌ 本地润色 HTTP 200: not json", kFailed}, "未润色", kRaw), {"localPolishRequestFailed", "inject 嗯 那个 帮我测一下 (main)"},
           "Glass", R"({"polishSource":"未润色","polishModel":"qwen2.5:7b","polishFailed":true})"},
     Route{"AnEmptyPolishedReplyFallsBackToTheTranscriptWithoutFailing", [](T& t) { t.local.script(ollamaPath(), {200, ollamaReply(" \n ")}); },
-          pasted({kHeard}, "本地qwen", kRaw), {inject(kRaw)}, "Glass", R"({"polishFailed":false,"polished":"嗯 那个 帮我测一下"})"},
+          pasted({kHeard}, "本地qwen", kRaw), {"inject 嗯 那个 帮我测一下 (main)"}, "Glass", R"({"polishFailed":false,"polished":"嗯 那个 帮我测一下"})"},
     Route{"WithoutTextHistoryNoWordReachesTheLogOrTheHistory", [](T& t) {
               t.config.saveTextHistory = false; t.local.script(whisperPath(), {200, "秘密计划 👨‍👩‍👧‍👦🇨🇳e\xCC\x81", "text/plain"});
               t.local.script(ollamaPath(), {200, ollamaReply("秘密计划 👍🏽。")}); },
           {"📝 STT[本地] (Nms): 8 字(全文日志关闭)", "✨ 润色[本地qwen] (Nms) ┃ 松开→出字全程 Nms", kRule, "💬 已生成 7 字(全文日志关闭)", kRule},
-          {inject("秘密计划 👍🏽。")}, "Glass", R"({"textSaved":false,"raw":null,"polished":null})"},
+          {"inject 秘密计划 👍🏽。 (main)"}, "Glass", R"({"textSaved":false,"raw":null,"polished":null})"},
     Route{"CancelledBeforeTheStart", [](T& t) { t.cancellation->cancel(); }},
     Route{"CancellingDuringSpeechAbortsTheRequest", [](T& t) { t.local.script(whisperPath(), {.hang = true, .onRequest = [&t] { t.cancellation->cancel(); }}); },
           {"❌ 本地 STT 失败(HTTP -2)", "(已取消,停止转写请求)"}},

@@ -8,7 +8,6 @@
 
 #include "support/wav_files.h"
 
-// Comparing a recording with the clip that was played into the microphone.
 namespace vurin::test {
 
 // 16 kHz mono samples; empty when the file cannot be read or is not mono.
@@ -38,8 +37,7 @@ struct Alignment {
     double correlation = -1;
 };
 
-// Where the reference's loudness best follows the recording's (the normalised
-// cross-correlation), the recording padded by 4800 zeros on each side.
+// Where the reference's loudness best follows the recording padded by 4800 zeros each side.
 inline Alignment loudnessAlignment(const std::vector<double>& reference,
                                    const std::vector<double>& recorded) {
     std::vector<double> padded(4800, 0.0);

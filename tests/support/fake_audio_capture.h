@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,8 +13,8 @@
 
 namespace vurin::test {
 
-// A capture stream the test drives through its handlers; it ends on requestStop unless
-// endOnRequestStop is false.
+// A capture stream the test drives through its handlers; unless told not to, it ends on
+// requestStop.
 struct FakeStreamState {
     AudioCaptureStream::Handlers handlers;
     bool endOnRequestStop = true;
@@ -39,8 +40,7 @@ class FakeCaptureStream : public AudioCaptureStream {
     std::shared_ptr<FakeStreamState> state_;
 };
 
-// A sound server with a fixed list of sources. The public fields are read and changed only
-// while no start, stop or warm-up runs.
+// A sound server with a fixed list of sources; the public fields change only between recordings.
 class FakeAudioCapture : public AudioCapture {
   public:
     AudioSourceList listSources() override {
@@ -63,10 +63,7 @@ class FakeAudioCapture : public AudioCapture {
         std::lock_guard guard(mutex_);
         sources_ = std::move(list);
     }
-    int listCalls() {
-        std::lock_guard guard(mutex_);
-        return listCalls_;
-    }
+    int listCalls() const { return listCalls_; }
 
     std::optional<std::string> openError;
     std::vector<std::string> opens;  // "source rate/channels"
@@ -75,7 +72,7 @@ class FakeAudioCapture : public AudioCapture {
   private:
     std::mutex mutex_;
     AudioSourceList sources_;
-    int listCalls_ = 0;
+    std::atomic<int> listCalls_ = 0;
 };
 
 }  // namespace vurin::test

@@ -24,8 +24,7 @@ inline Signal sine(double frequency, int sampleRate) {
     };
 }
 
-// `frames` frames of `signal` (full scale = 1); `format` is libsndfile's major|minor code, 0
-// gives WAV 16-bit PCM. False when the file cannot be made.
+// `frames` frames of `signal` (full scale 1) in libsndfile's `format` (0: WAV 16-bit PCM).
 inline bool writeSignal(const std::filesystem::path& file, int sampleRate, int channels, int format,
                         std::int64_t frames, const Signal& signal) {
     SF_INFO info{.samplerate = sampleRate,

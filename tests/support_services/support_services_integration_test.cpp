@@ -11,29 +11,26 @@
 namespace vurin {
 namespace {
 
-namespace fs = std::filesystem;
-using testing::modeOf;
-
 class HistoryFile : public testing::FreshConfigFolderTest {};
 
 TEST_F(HistoryFile, CompactUtf8LinesOfValidRecordsInAPrivateFileThatClearRemoves) {
     EXPECT_FALSE(clearHistoryFile());  // no file: success, and nothing is created
-    EXPECT_FALSE(fs::exists(configDir()));
+    EXPECT_FALSE(std::filesystem::exists(configDir()));
     appendHistory({{"raw", "bad \xff\xfe bytes"}});
-    EXPECT_FALSE(fs::exists(historyURL()));
+    EXPECT_FALSE(std::filesystem::exists(historyURL()));
     appendHistory({{"sttMs", 812}, {"textSaved", false}});
     appendHistory({{"raw", "你好,世界 👋"}});
-    EXPECT_EQ(modeOf(configDir()), 0700u);
-    EXPECT_EQ(modeOf(historyURL()), 0600u);
+    EXPECT_EQ(testing::modeOf(configDir()), 0700u);
+    EXPECT_EQ(testing::modeOf(historyURL()), 0600u);
     EXPECT_EQ(testing::contentOf(historyURL()),
               "{\"sttMs\":812,\"textSaved\":false}\n{\"raw\":\"你好,世界 👋\"}\n");
     ::chmod(historyURL().c_str(), 0644);  // as an older version left it
     appendHistory({{"n", 1}});
-    EXPECT_EQ(modeOf(historyURL()), 0600u);
+    EXPECT_EQ(testing::modeOf(historyURL()), 0600u);
     EXPECT_EQ(testing::readLines(historyURL()).size(), 3u);
     EXPECT_FALSE(clearHistoryFile());
-    EXPECT_FALSE(fs::exists(historyURL()));
-    fs::create_directories(historyURL() / "blocker");
+    EXPECT_FALSE(std::filesystem::exists(historyURL()));
+    std::filesystem::create_directories(historyURL() / "blocker");
     EXPECT_FALSE(clearHistoryFile().message().empty());
 }
 

@@ -63,11 +63,10 @@ TEST(LanguageTest, AutoFollowsTheSystemWhenAppliedAndAnExplicitChoiceOverridesIt
         EXPECT_EQ(soundVolumeLabelText(volume), label) << volume;
     }
     applyUILang("auto");
-    for (const auto& [set, read] :
-         {std::pair{1.5f, 1.0f}, {-1.0f, 0.0f}, {NAN, 0.0f}, {0.8f, 0.8f}}) {
-        setSoundVolume(set);
-        EXPECT_EQ(soundVolume(), read) << set;
-    }
+    setSoundVolume(NAN);
+    EXPECT_EQ(soundVolume(), 0.0f);
+    setSoundVolume(1.5f);
+    EXPECT_EQ(soundVolume(), 1.0f);
     setSoundVolume(0.3f);
 }
 
@@ -89,8 +88,7 @@ TEST(RuntimeMetadata, KernelReleaseBecomesANumericTripleAndMissingVersionsDev) {
     EXPECT_EQ(runtimeMetadata().macOSVersion, versionTriple(names.release));
 }
 
-// Cues asked for off the main thread are posted at the volume of the request; the output is
-// looked up when they play, and the queue is held weakly, as the application owns it.
+// Posted at the request's volume; the output is looked up when played; the queue is held weakly.
 TEST(PlaySound, BackgroundCuesArePostedAndNeedAnOutputAndAQueue) {
     auto output = std::make_shared<testing::FakeSoundOutput>();
     auto queue = std::make_shared<testing::VirtualMainQueue>();
@@ -117,7 +115,7 @@ TEST(PlaySound, BackgroundCuesArePostedAndNeedAnOutputAndAQueue) {
     setSoundVolume(0.3f);
 }
 
-TEST(TextTest, CollapseToSingleLine) {
+TEST(TextTest, CollapseTrimValidateAndPrefixUtf8) {
     // clang-format off
     const std::pair<std::string, std::string> cases[] = {
         {"  Hello\r\n\r\n  world \n", "Hello world"}, {"a\rb", "a b"}, {"\t第一行\t\n\t第二行", "第一行 第二行"},
@@ -136,9 +134,6 @@ TEST(TextTest, CollapseToSingleLine) {
         const std::string text = std::string(space) + "你好" + space + "\n" + space + "b" + space;
         EXPECT_EQ(collapseToSingleLine(text), "你好 b") << text;
     }
-}
-
-TEST(TextTest, TrimValidateAndPrefixUtf8) {
     EXPECT_EQ(trimWhitespaceAndNewlines("\t\r\n\v\f Hello  world \u3000\u00a0\u2028\u0085"),
               "Hello  world");
     for (const std::string& valid : {""s, "plain ascii\0"s, "你好 🎤 é"s, "\xf4\x8f\xbf\xbf"s}) {
