@@ -138,74 +138,59 @@ INSTANTIATE_TEST_SUITE_P(
 
 using Dictation = AppControllerFixture;
 
-TEST_F(Dictation, TheJobCarriesTheRecordingAndTheSettingsAsTheyWereAtRelease) {
+// The job carries the recording and the settings as they were at the release; made stale while
+// it runs, it keeps its file until run() returns. Its hooks reach the controller, and do nothing
+// once the controller is gone.
+TEST_F(Dictation, TheJobAndItsHooks) {
     controller->config().micDevice = "system";
     launch();
     pressLong();
-    EXPECT_EQ(recorder->warmUps, std::vector<bool>{false});
-    EXPECT_EQ(recorder->starts, std::vector<bool>{false});
     controller->config().sttProvider = "cloud";
     release();
     controller->config().sttProvider = "local";
+    whisper->ready = true;
     const auto cancellation = controller->activePipelineCancellation();
     const auto file = makeRecordingFile();
-    // A job made stale while it runs keeps its file until run() returns.
     runner->onRun = [&](const DictationJob& job, const DictationHooks& hooks) {
         EXPECT_EQ(job.audioURL, file);
-        EXPECT_DOUBLE_EQ(job.audioDuration, 1.0);
+        EXPECT_EQ(job.audioDuration, 1.0);
         EXPECT_EQ(job.cancellation, cancellation);
         EXPECT_EQ(job.snapshot.sttProvider(), "cloud");
-        EXPECT_TRUE(hooks.isCurrent(job.generation));
+        EXPECT_TRUE(hooks.isCurrent(job.generation) && hooks.isLocalSTTReady());
+        EXPECT_FALSE(hooks.isLocalPolishReady());
+        hooks.inject("text");
         controller->startRecording();
-        EXPECT_FALSE(hooks.isCurrent(job.generation));
-        EXPECT_TRUE(job.cancellation->isCancelled());
+        EXPECT_FALSE(hooks.isCurrent(job.generation) || !job.cancellation->isCancelled());
         EXPECT_TRUE(std::filesystem::exists(job.audioURL));
+        hooks.setIdleIfCurrent(job.generation);  // stale: the newer recording stays
     };
     finishRecording(file, 1.0);
-    EXPECT_EQ(runner->jobs.size(), 1U);
     EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(controller->appState(), AppState::recording);
-}
-
-TEST_F(Dictation, HooksReachTheControllerAndDoNothingOnceItIsGone) {
-    launch();
-    whisper->ready = true;
-    pressLong();
-    release();
-    finishRecording(makeRecordingFile(), 1.0);
-    DictationHooks hooks = *runner->lastHooks;
-    const auto generation = runner->jobs[0].generation;
-    EXPECT_TRUE(hooks.isLocalSTTReady());
-    EXPECT_FALSE(hooks.isLocalPolishReady());
-    hooks.localSTTRequestFailed();
-    hooks.localPolishRequestFailed();
-    ASSERT_EQ(whisper->recoveries.size() + ollama->recoveries.size(), 2U);
-    const auto maintained = whisper->maintained.size();
-    whisper->recoveries[0]();
-    EXPECT_EQ(whisper->maintained.size(), maintained + 1);
-    hooks.inject("text");
+    EXPECT_EQ(recorder->starts, (std::vector<bool>{false, false}));
     EXPECT_EQ(injector->injected, std::vector<std::string>{"text"});
     EXPECT_FALSE(injector->lastHost.expired());
-
-    pressLong();  // a stale job's idle leaves the newer recording alone
-    hooks.setIdleIfCurrent(generation);
     EXPECT_EQ(controller->appState(), AppState::recording);
+    DictationHooks hooks = *runner->lastHooks;
     hooks.setIdleIfCurrent(controller->pipelineGeneration().current());
     EXPECT_EQ(controller->appState(), AppState::idle);
+    hooks.localSTTRequestFailed();
+    hooks.localPolishRequestFailed();
+    const auto maintained = whisper->maintained.size();
+    whisper->recoveries.at(0)();
+    EXPECT_EQ(whisper->maintained.size(), maintained + 1);
 
+    pressLong();
     release();
     controller.reset();
-    const auto file = makeRecordingFile();  // nobody is left to process it: it goes
-    finishRecording(file, 1.0);
-    EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_FALSE(hooks.isCurrent(generation) || hooks.isLocalSTTReady());
+    const auto late = makeRecordingFile();  // nobody is left to process it: it goes
+    finishRecording(late, 1.0);
+    EXPECT_FALSE(std::filesystem::exists(late));
+    EXPECT_FALSE(hooks.isCurrent(0) || hooks.isLocalSTTReady());
     hooks.inject("late");
     hooks.warnNotConfigured();
     hooks.localSTTRequestFailed();
-    ollama->recoveries[0]();
-    EXPECT_EQ(injector->injected.size(), 1U);
-    EXPECT_TRUE(shell->alerts.empty());
-    EXPECT_EQ(whisper->recoveries.size(), 1U);
+    ollama->recoveries.at(0)();
+    EXPECT_EQ(injector->injected.size() + shell->alerts.size() + whisper->recoveries.size(), 2U);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The whole product on the headless desktop: the real executable with the local services'
-// stand-ins, a GTK text field in front, the trigger pressed through XTest and a spoken sentence
-// played into the virtual microphone.
+// The real executable with the local services' stand-ins, a GTK field in front, the trigger
+// pressed through XTest and a spoken sentence played into the virtual microphone.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -12,6 +11,7 @@
 
 #include "injection/desktop_apps.h"
 #include "platform/linux/focus_reader_x11.h"
+#include "support/private_files.h"
 #include "support/wav_files.h"
 #include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above
 
@@ -30,10 +30,6 @@ bool portFree(int port) {
     const bool free = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     close(probe);
     return free;
-}
-
-std::string contentOf(const fs::path& file) {
-    return readFile(file).value_or("");
 }
 
 bool waitForText(const fs::path& file, const std::string& text) {
@@ -57,8 +53,7 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
     }
     std::ofstream(config / "models/ggml-large-v3-turbo.bin") << std::string(4096, '\0');
     std::ofstream(manifests / "qwen2.5/7b") << "{}";
-    std::ofstream(config / "config.json")
-        << R"({"sttProvider":"local","polishProvider":"local","sendOnClick":true})";
+    std::ofstream(config / "config.json") << R"({"sttProvider":"local","polishProvider":"local"})";
     fs::permissions(config / "config.json", fs::perms::owner_read | fs::perms::owner_write);
     ScopedEnvironment environment;
     environment.set("HOME", home.string());
@@ -68,7 +63,6 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
     environment.set("VURIN_STAND_IN_AUDIO_DIR", (folder / "audio").string());
     const std::string speak = "espeak-ng -w '" + clip.string() + "' '" + kPolished + "'";
     ASSERT_EQ(std::system(speak.c_str()), 0) << "espeak-ng (scripts/install-deps installs it)";
-
     auto field = startGtkEntries(folder, {""});
     ASSERT_TRUE(field);
     const fs::path log = folder / "vurin.log";
@@ -76,16 +70,18 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
         {"/bin/sh", "-c", "exec \"$0\" >\"$1\" 2>&1", VURIN_EXECUTABLE, log.string()});
     struct Terminate {  // on failure too: lets it stop its local services
         DesktopProgram& program;
-        ~Terminate() {
+        bool operator()() const {
             if (!program.exitStatus()) {
                 kill(program.pid(), SIGTERM);
-                program.waitForExit(10s);
             }
+            return eventually([&] { return program.exitStatus().has_value(); }, 10s);
         }
+        ~Terminate() { (*this)(); }
     } terminate{vurin};
     ASSERT_TRUE(waitForText(log, "✅ 本地 whisper-server 就绪")) << contentOf(log);
     ASSERT_TRUE(waitForText(log, "✅ 本地润色已预热就绪")) << contentOf(log);
-    // Held while the clip plays; let go once the recorder has captured a little past its end.
+
+    // Held while the clip plays, let go once the recorder has captured a little past its end.
     XTestTypist typist;
     typist.key(kKeycodeF13, true);
     ASSERT_TRUE(waitForText(log, "🔴 录音中")) << contentOf(log);
@@ -103,7 +99,8 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
     typist.key(kKeycodeF13, false);
     ASSERT_TRUE(waitForText(log, "📋 已粘贴到")) << contentOf(log);
 
-    // The recognizer got the recording as 16 kHz mono 16-bit audio; the field the polished text.
+    // The recognizer got 16 kHz mono 16-bit audio; the focused field got the polished text; the
+    // history line keeps metrics without the text.
     const auto upload = test::readWav(folder / "audio/upload-1.wav");
     ASSERT_TRUE(upload) << "the stand-in whisper-server kept no upload";
     EXPECT_EQ(upload->sampleRate, 16000);
@@ -113,16 +110,15 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
     const auto element = focus.focusedElement();
     ASSERT_TRUE(element) << "no focused field on the accessibility bus";
     EXPECT_EQ(focus.textOf(*element).value_or("<unreadable>"), kPolished);
-
-    // One history line with the metrics and no text; a SIGTERM (log-out) ends it cleanly with
-    // its services.
     ASSERT_TRUE(waitForText(config / "history.jsonl", "\"ts\""));
     const auto record = nlohmann::json::parse(readLines(config / "history.jsonl").at(0));
     EXPECT_EQ(record.value("sttSource", ""), "本地");
     EXPECT_EQ(contentOf(config / "history.jsonl").find(kPolished), std::string::npos);
+
+    // A SIGTERM (log-out) ends it cleanly with its services.
     ASSERT_FALSE(vurin.exitStatus()) << "ended on its own; output:\n" << contentOf(log);
-    kill(vurin.pid(), SIGTERM);
-    EXPECT_EQ(vurin.waitForExit(10s).value_or(-2), 0) << contentOf(log);
+    EXPECT_TRUE(terminate());
+    EXPECT_EQ(vurin.exitStatus(), 0) << contentOf(log);
     EXPECT_TRUE(eventually([] { return portFree(8910) && portFree(11434); }))
         << "a local service outlived Vurin";
 }

@@ -21,17 +21,20 @@ TEST(TriggerKeyNames, InBothLanguages) {
     std::string names;
     for (const char* language : {"zh", "en"}) {
         applyUILang(language);
-        for (const std::int64_t code : {61, 63, 105, 10099, 10, 127, -1, 10070, 10194, 10000}) {
+        for (const std::int64_t code :
+             {54, 55, 56, 58, 59, 60, 61, 62, 63, 105, 10099, 10, 127, -1, 10070, 10194, 10000}) {
             names += triggerKeyDisplayName(code) + ", ";
         }
         names += triggerKeyLabelText(61) + "; ";
     }
     setEvdevKeyNameLookup({});
     EXPECT_EQ(names,
-              "右 Option, Fn, F13, Print, 键码 10, 键码 127, 键码 -1, 键码 10070, 键码 10194, 键码 "
-              "10000, 当前:右 Option (键码 61); Right Option, Fn, F13, Print, Key code 10, Key "
-              "code 127, Key code -1, Key code 10070, Key code 10194, Key code 10000, Current: "
-              "Right Option (key code 61); ");
+              "右 Command, 左 Command, 左 Shift, 左 Option, 左 Control, 右 Shift, 右 Option, 右 "
+              "Control, Fn, F13, Print, 键码 10, 键码 127, 键码 -1, 键码 10070, 键码 10194, 键码 "
+              "10000, 当前:右 Option (键码 61); Right Command, Left Command, Left Shift, Left "
+              "Option, Left Control, Right Shift, Right Option, Right Control, Fn, F13, Print, Key "
+              "code 10, Key code 127, Key code -1, Key code 10070, Key code 10194, Key code 10000, "
+              "Current: Right Option (key code 61); ");
     EXPECT_EQ(triggerKeyDisplayName(10099), "Key code 10099");  // without the platform's names
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 
 #include "app/app_controller.h"
@@ -63,9 +62,6 @@ class AppControllerFixture : public ::testing::Test {
         recorder->finish(std::move(file), duration);
         queue->runPending();
     }
-    int countLog(const std::string& line) const {
-        return static_cast<int>(std::count(logs.begin(), logs.end(), line));
-    }
     // The titles of the status menu, "-" for a separator.
     std::vector<std::string> menuTitles() const {
         std::vector<std::string> titles;
@@ -82,8 +78,6 @@ class AppControllerFixture : public ::testing::Test {
     std::shared_ptr<FakeLocalService> ollama = std::make_shared<FakeLocalService>();
     std::shared_ptr<FakeDictationRunner> runner = std::make_shared<FakeDictationRunner>();
     std::shared_ptr<FakeInjector> injector = std::make_shared<FakeInjector>();
-    // Wired in place of `injector` when a derived fixture sets it in its constructor.
-    std::shared_ptr<TextInjector> injectorInUse;
     std::shared_ptr<FakePhoneRemote> phone = std::make_shared<FakePhoneRemote>();
     std::shared_ptr<FakePermissionGate> permissions = std::make_shared<FakePermissionGate>();
     std::shared_ptr<FakeTriggerCapture> trigger = std::make_shared<FakeTriggerCapture>();
@@ -116,7 +110,7 @@ class AppControllerFixture : public ::testing::Test {
             .localServer = whisper,
             .ollamaServer = ollama,
             .dictationPipeline = runner,
-            .injector = injectorInUse ? injectorInUse : injector,
+            .injector = injector,
             .phone = phone,
             .permissions = permissions,
             .triggerCapture = trigger,

@@ -7,14 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <thread>
-
 extern char** environ;
 
 namespace vurin::testing {
-
-using Clock = std::chrono::steady_clock;
 
 DesktopProgram::DesktopProgram(std::vector<std::string> argv) {
     int fds[2];
@@ -29,7 +24,6 @@ DesktopProgram::DesktopProgram(std::vector<std::string> argv) {
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
     std::vector<char*> args;
     for (std::string& arg : argv) {
         args.push_back(arg.data());
@@ -54,9 +48,9 @@ DesktopProgram::~DesktopProgram() {
 }
 
 bool DesktopProgram::waitForLine(const std::function<bool(const std::string&)>& matches,
-                                 Timeout timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (true) {
+                                 std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (char buffer[4096];;) {
         for (size_t start = waitedPast_, end;
              (end = output_.find('\n', start)) != std::string::npos; start = end + 1) {
             if (matches(output_.substr(start, end - start))) {
@@ -64,30 +58,23 @@ bool DesktopProgram::waitForLine(const std::function<bool(const std::string&)>& 
                 return true;
             }
         }
-        if (Clock::now() >= deadline || !readSome(deadline)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (out_ < 0 || left.count() <= 0) {
             return false;
         }
+        pollfd descriptor{out_, POLLIN, 0};
+        if (poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) {
+            continue;  // the deadline, or a signal
+        }
+        const ssize_t count = read(out_, buffer, sizeof buffer);
+        if (count <= 0) {
+            close(out_);
+            out_ = -1;
+            return false;
+        }
+        output_.append(buffer, static_cast<size_t>(count));
     }
-}
-
-bool DesktopProgram::readSome(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<Timeout>(deadline - Clock::now()).count();
-    pollfd descriptor{out_, POLLIN, 0};
-    if (out_ < 0) {
-        return false;
-    }
-    if (poll(&descriptor, 1, static_cast<int>(std::max<Timeout::rep>(left, 0))) <= 0) {
-        return true;
-    }
-    char buffer[4096];
-    const ssize_t count = read(out_, buffer, sizeof buffer);
-    if (count <= 0) {
-        close(out_);
-        out_ = -1;
-        return false;
-    }
-    output_.append(buffer, static_cast<size_t>(count));
-    return true;
 }
 
 std::optional<int> DesktopProgram::exitStatus() {
@@ -97,17 +84,6 @@ std::optional<int> DesktopProgram::exitStatus() {
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     return status_;
-}
-
-std::optional<int> DesktopProgram::waitForExit(Timeout timeout) {
-    using namespace std::chrono_literals;
-    const auto deadline = Clock::now() + timeout;
-    while (!exitStatus() && Clock::now() < deadline) {
-        if (!readSome(std::min(deadline, Clock::now() + 20ms))) {
-            std::this_thread::sleep_for(10ms);  // output closed: only the exit is left
-        }
-    }
-    return exitStatus();
 }
 
 void DesktopProgram::pause() {

@@ -15,7 +15,6 @@ namespace vurin::testing {
 // whole group when the object goes, so no window outlives its test.
 class DesktopProgram {
   public:
-    using Timeout = std::chrono::milliseconds;
     explicit DesktopProgram(std::vector<std::string> argv);
     ~DesktopProgram();
     DesktopProgram(const DesktopProgram&) = delete;
@@ -26,25 +25,18 @@ class DesktopProgram {
     // Reads output until a line that `matches` arrives after the last line waited for; false at
     // the deadline or the end.
     bool waitForLine(const std::function<bool(const std::string&)>& matches,
-                     Timeout timeout = std::chrono::seconds(10));
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool waitForLine(const std::string& line) {
         return waitForLine([&](const std::string& candidate) { return candidate == line; });
     }
     // Everything the program has written so far (what the waits have read).
     const std::string& output() const { return output_; }
-    // The exit code once the program has ended (-1 when a signal ended it); absent while it
-    // runs. Never waits: the caller may have to serve the program meanwhile.
+    // The exit code once the program has ended (-1 when a signal ended it); never waits.
     std::optional<int> exitStatus();
-    // The exit code once the program has ended, or nothing at the deadline. Meanwhile its output
-    // is read, so a full pipe cannot hold it back.
-    std::optional<int> waitForExit(Timeout timeout);
     void pause();   // SIGSTOP: the program stops answering, as a hung one does
     void resume();  // SIGCONT
 
   private:
-    // Reads what arrives before `deadline`; false once the output has ended.
-    bool readSome(std::chrono::steady_clock::time_point deadline);
-
     pid_t pid_ = -1;
     int out_ = -1;
     bool reaped_ = false;

@@ -1,7 +1,6 @@
 #pragma once
 
-// Presses keys on the test session's X display as a user would, through XTest. Desktop tests
-// only: it needs the X11 libraries that the platform layer links.
+// Presses keys on the test session's X display as a user would, through XTest.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -26,7 +25,6 @@ class XTestTypist {
 
     bool usable() const { return usable_; }
     Display* display() const { return display_; }
-
     // One press or release, sent and processed by the server before this returns.
     void key(unsigned keycode, bool press) {
         XTestFakeKeyEvent(display_, keycode, press ? True : False, CurrentTime);
