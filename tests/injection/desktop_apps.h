@@ -7,14 +7,8 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "platform/clipboard.h"
 #include "platform/focus_reader.h"

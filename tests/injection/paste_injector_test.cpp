@@ -23,17 +23,15 @@ const Items kRich = {
     ClipboardItem{.values = {{"application/x-custom", std::string("\0\1", 2)}}},
 };
 
-struct Cues : SoundOutput {
-    std::function<void(const std::string&)> note;
+// Records everything the injector does (strokes with both selections as they are pasted, host
+// calls, log lines, cues, pauses), stamped with the virtual time in milliseconds.
+class PasteInjectorTest : public ::testing::Test, public SoundOutput {
+  public:
     bool play(const std::string& name, float) override {
         note("cue " + name);
         return true;
     }
-};
 
-// Records everything the injector does (strokes with both selections as they are pasted, host
-// calls, log lines, cues, pauses), stamped with the virtual time in milliseconds.
-class PasteInjectorTest : public ::testing::Test {
   protected:
     void TearDown() override {
         installSoundOutput(nullptr, nullptr);
@@ -51,9 +49,8 @@ class PasteInjectorTest : public ::testing::Test {
             queue, focus, clipboard, keys, [this](std::chrono::microseconds pause) {
                 note("pause " + std::to_string(pause.count()));
             });
-        auto cues = std::make_shared<Cues>();
-        cues->note = host->record = [this](const std::string& what) { note(what); };
-        installSoundOutput(cues, queue);
+        installSoundOutput(std::shared_ptr<SoundOutput>(std::shared_ptr<void>(), this), queue);
+        host->record = [this](const std::string& what) { note(what); };
         setLogObserver(host->record);
         keys->onPost = [this](Keystroke key) {
             const std::string names[] = {"Ctrl+V", "Shift+Insert", "Return", "BackSpace"};

@@ -127,7 +127,7 @@ class LocalModelChecks : public ::testing::Test {
     const fs::path manifests = root / "manifests";
 };
 
-TEST_F(LocalModelChecks, TheFirstExecutableInSearchOrderWins) {
+TEST_F(LocalModelChecks, TheFirstExecutableWinsAndAnyManifestOfTheModelInReadableFolders) {
     touch("first/ollama");                           // not executable: passed over
     fs::create_directories(root / "second/ollama");  // a folder: passed over
     const auto third = touch("third/ollama", perms::owner_all);
@@ -139,9 +139,6 @@ TEST_F(LocalModelChecks, TheFirstExecutableInSearchOrderWins) {
     const auto folders = localExecutableFolders();
     EXPECT_EQ(folders, (std::vector<fs::path>{"/usr/local/bin", "/usr/bin", folders.at(2)}));
     EXPECT_TRUE(folders[2].string().ends_with("/.local/bin")) << folders[2];
-}
-
-TEST_F(LocalModelChecks, AManifestAtAnyDepthInAnyCaseCountsAndUnreadableFoldersArePassedOver) {
     EXPECT_FALSE(localOllamaModelInstalled(ollamaModel, manifests)) << "no folder";
     touch(manifests / "registry.ollama.ai/library/qwen2.5/7b-instruct");
     EXPECT_FALSE(localOllamaModelInstalled(ollamaModel, manifests)) << "another tag";

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <numeric>
 
 #include "local_services/local_ollama_server.h"
 #include "local_services/local_whisper_server.h"
@@ -26,11 +27,9 @@ using Lines = std::vector<std::string>;
 enum class Kind { whisper, ollama };
 
 std::string joined(const Lines& lines) {
-    std::string all;
-    for (const auto& line : lines) {
-        all += line + "\n";
-    }
-    return all;
+    return std::accumulate(
+        lines.begin(), lines.end(), std::string(),
+        [](const std::string& all, const std::string& line) { return all + line + "\n"; });
 }
 
 // What the user reads of each service, built from its program's name.

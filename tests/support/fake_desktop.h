@@ -1,12 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "injection/text_injector.h"
 #include "platform/clipboard.h"

@@ -1,17 +1,12 @@
 #pragma once
 // The stand-ins of `whisper-server` and `ollama`, and this process's children as /proc shows them.
 
-#include <sys/types.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "support/testing.h"
+#include "support/testing.h"  // with <filesystem>, <functional>, <string> and <vector>
 
 namespace vurin::testing {
 

@@ -1,11 +1,8 @@
 // Another application for the desktop tests, so that clipboard and focus are read across
-// processes as they are for real. It prints "ready" once it is set up.
-//   qt_desktop_helper own clipboard|primary FORMAT HEX [FORMAT HEX ...]
-//       owns the selection with each FORMAT's bytes until it is killed
-//   qt_desktop_helper dump clipboard|primary FORMAT FILE
-//       writes the selection's FORMAT bytes to FILE (absent format: no file) and exits
-//   qt_desktop_helper field TEXT
-//       shows a window with one line edit holding TEXT, caret at the end, until killed
+// processes as they are for real; it prints "ready" once it is set up.
+//   own clipboard|primary FORMAT HEX...  owns the selection with these bytes until killed
+//   dump clipboard|primary FORMAT FILE   writes the FORMAT bytes to FILE (none: no file)
+//   field TEXT                           one line edit holding TEXT, caret at the end
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -30,7 +27,6 @@ int main(int argc, char** argv) {
     if (command == "field" && argc == 3) {
         QLineEdit edit(QString::fromUtf8(argv[2]));
         edit.setCursorPosition(static_cast<int>(edit.text().size()));
-        edit.resize(400, 40);
         edit.show();
         edit.activateWindow();
         edit.setFocus();
