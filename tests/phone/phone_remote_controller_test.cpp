@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "phone/phone_remote_wiring.h"
 #include "phone/phone_window_presenter.h"
 #include "support/app_controller_fixture.h"
@@ -58,6 +61,7 @@ class PhoneRemoteControllerTest : public ::testing::Test {
                             .keyUp = note("keyUp"),
                             .rebuildMenu = note("rebuildMenu"),
                             .activateApplication = note("activate")});
+        controller->setWindowPresenter(GenericPhoneWindowPresenter::create(windows, nullptr));
     }
     void TearDown() override { applyUILang("auto"); }
     Journal taken() { return std::exchange(journal, {}); }
@@ -68,6 +72,8 @@ class PhoneRemoteControllerTest : public ::testing::Test {
     std::shared_ptr<FakePhoneServer> server = std::make_shared<FakePhoneServer>(journal);
     std::shared_ptr<PhoneRemoteController> controller =
         PhoneRemoteController::create(queue, server);
+    std::shared_ptr<testing::FakeWindowRenderer> windows =
+        std::make_shared<testing::FakeWindowRenderer>();
     Config config;
     testing::LogCapture logs;
 };
@@ -138,33 +144,49 @@ TEST_F(PhoneRemoteControllerTest, PressesGoThroughTheGuardOnlyWhileOn) {
 
 struct WindowTexts {
     const char* lang;
-    Journal shown;  // title, heading, explanation, switch, reset button, address when off
+    Journal shown;  // title, heading, explanation, switch, address when off, reset button, hint
     std::string noAddress, hint;
 };
 
 class PhoneWindowTest : public PhoneRemoteControllerTest,
                         public ::testing::WithParamInterface<WindowTexts> {};
 
+// The window as the generic renderer gets it: raised on each show, a new one after closing.
 TEST_P(PhoneWindowTest, TextsAddressQRAndActions) {
     applyUILang(GetParam().lang);
     controller->showPhoneTriggerWindow();
-    EXPECT_EQ(taken(), Journal{"activate"});
-    const auto& window = *controller->phoneWindow();
-    EXPECT_EQ((Journal{window.title, window.heading.text, window.explanation.text,
-                       window.switchLabel.text, window.resetButtonTitle, window.address.text}),
-              GetParam().shown);
-    EXPECT_TRUE(!window.switchOn && !window.qr && window.hint.text.empty());
-    window.onToggle(true);
-    EXPECT_TRUE(config.phoneTriggerEnabled && window.switchOn && window.qr);
-    EXPECT_EQ(window.hint.text, GetParam().hint);
+    controller->showPhoneTriggerWindow();
+    ASSERT_EQ(windows->opened.size(), 1U);
+    const auto view = windows->last();
+    Journal shown{view->model.title};
+    for (const auto& block : view->model.panes.at(0).cards.at(0).blocks) {
+        for (const auto& control : std::get<ControlRowBlock>(block).controls) {
+            const auto* label = std::get_if<Label>(&control.kind);
+            const auto* button = std::get_if<Button>(&control.kind);
+            if (label || button) {
+                shown.push_back(!control.id.empty() ? view->shownText(control.id)
+                                                    : (label ? label->text : button->title));
+            }
+        }
+    }
+    EXPECT_EQ(shown, GetParam().shown);
+    EXPECT_EQ(taken(), (Journal{"activate", "activate"}));
+    EXPECT_EQ(view->raises + view->centerings, 4);
+    controller->phoneWindow()->onToggle(true);
+    EXPECT_TRUE(config.phoneTriggerEnabled && view->switches[kPhoneSwitchId] &&
+                view->images[kPhoneQRId]);
+    EXPECT_EQ(view->shownText(kPhoneHintId), GetParam().hint);
     const std::string before = config.phoneToken;
-    window.onReset();
+    ASSERT_TRUE(view->press(GetParam().shown[5]));
     EXPECT_NE(config.phoneToken, before);
-    EXPECT_EQ(window.address.text, "http://192.168.1.20:8930/?t=" + config.phoneToken);
+    EXPECT_EQ(view->shownText(kPhoneAddressId), "http://192.168.1.20:8930/?t=" + config.phoneToken);
     server->address.reset();
     controller->refreshPhoneWindow();
-    EXPECT_EQ(window.address.text, GetParam().noAddress);
-    EXPECT_TRUE(!window.qr && window.hint.text.empty());
+    EXPECT_EQ(view->shownText(kPhoneAddressId), GetParam().noAddress);
+    EXPECT_TRUE(!view->images[kPhoneQRId] && view->shownText(kPhoneHintId).empty());
+    view->userCloses();
+    controller->showPhoneTriggerWindow();
+    EXPECT_TRUE(view->closed && windows->opened.size() == 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,14 +196,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {"手机遥控", "手机当遥控器",
                      "手机浏览器扫码打开页面,一个「按住说话」按钮即可驱动 Vurin。手机和电脑要在同一"
                      "可信 Wi-Fi。",
-                     "开启手机遥控", "重置配对(旧手机需重扫)", "已关闭"},
+                     "开启手机遥控", "已关闭", "重置配对(旧手机需重扫)", ""},
                     "未连到 Wi-Fi,拿不到本机地址",
                     "手机打不开页面时,请确认防火墙放行了 TCP 端口 8930。"},
         WindowTexts{"en",
                     {"Phone Remote", "Phone as remote",
                      "Scan to open the page in your phone browser; one hold-to-talk button drives "
                      "Vurin. Phone and computer must be on the same trusted Wi-Fi.",
-                     "Enable phone remote", "Reset pairing (re-scan on phone)", "Off"},
+                     "Enable phone remote", "Off", "Reset pairing (re-scan on phone)", ""},
                     "Not on Wi-Fi — no local address",
                     "If the phone can't open the page, allow TCP port 8930 through the firewall."}),
     [](const auto& info) { return std::string(info.param.lang); });
@@ -201,65 +223,30 @@ TEST(PhoneQRTest, ScaledWithoutSmoothingAndFramedByLightModules) {
     EXPECT_FALSE(qrImage(std::string(8000, 'a'), 220));  // beyond any QR version
 }
 
-TEST(GenericPhoneWindowPresenterTest, OneWindowRaisedOnEachShowAndANewOneAfterClosing) {
-    auto windows = std::make_shared<testing::FakeWindowRenderer>();
-    auto presenter = GenericPhoneWindowPresenter::create(windows, nullptr);
-    const PhoneWindowModel model = makePhoneWindowModel();
-    presenter->update(model);  // no window yet: nothing happens
-    EXPECT_TRUE(windows->opened.empty());
-    presenter->show(model);
-    presenter->show(model);
-    ASSERT_EQ(windows->opened.size(), 1U);
-    Journal labels;
-    for (const auto& block : windows->last()->model.panes.at(0).cards.at(0).blocks) {
-        for (const auto& control : std::get<ControlRowBlock>(block).controls) {
-            if (const auto* label = std::get_if<Label>(&control.kind)) {
-                labels.push_back(label->text);
-            }
-        }
-    }
-    EXPECT_EQ(labels, (Journal{model.heading.text, model.explanation.text, model.switchLabel.text,
-                               model.address.text, model.hint.text}));
-    EXPECT_EQ(windows->last()->raises + windows->last()->centerings, 4);
-    windows->last()->userCloses();
-    EXPECT_TRUE(windows->last()->closed);
-    presenter->show(model);
-    EXPECT_EQ(windows->opened.size(), 2U);
-}
-
 // A press is released after 61 s at the latest; a new press gets its own full 61 s.
 TEST(RemoteButtonGuardTest, OneDownAndOneUpPerPressAndAReleaseAfterSixtyOneSeconds) {
     auto queue = std::make_shared<testing::VirtualMainQueue>();
     auto guard = RemoteButtonGuard::create(queue);
     Journal calls;
-    guard->onDown = [&] { calls.push_back("down@" + std::to_string(int(queue->now() * 10))); };
-    guard->onUp = [&] { calls.push_back("up@" + std::to_string(int(queue->now() * 10))); };
-    const auto at = [&](double seconds, void (RemoteButtonGuard::*action)()) {
-        queue->advance(seconds - queue->now());
-        (guard.get()->*action)();
-    };
-    using G = RemoteButtonGuard;
-    guard->release();  // without a press: nothing
-    guard->forceRelease();
-    for (auto action : {&G::press, &G::press, &G::release, &G::release}) {
-        (guard.get()->*action)();
+    guard->onDown = [&] { calls.push_back("down@" + std::to_string(int(queue->now()))); };
+    guard->onUp = [&] { calls.push_back("up@" + std::to_string(int(queue->now()))); };
+    const std::map<char, std::function<void()>> steps = {
+        {'p', [&] { guard->press(); }},
+        {'r', [&] { guard->release(); }},
+        {'f', [&] { guard->forceRelease(); }},
+        {'?', [&] { EXPECT_TRUE(guard->isPressed()) << queue->now(); }}};
+    // At each second: p press, r release, f forced release, ? still pressed.
+    std::istringstream script(
+        "0r 0f 0p 0p 0r 0r 1p 61.999? 63r 70p 80r 100p 160.5? 170p 175f 300p");
+    double at = 0;
+    for (char step = 0; script >> at >> step;) {
+        queue->advance(at - queue->now());
+        steps.at(step)();
     }
-    at(1, &G::press);
-    queue->advance(60.999);
-    EXPECT_TRUE(guard->isPressed());
-    at(63, &G::release);  // the real release, late: ignored
-    for (const double second : {70.0, 80.0, 100.0}) {
-        at(second, second == 80 ? &G::release : &G::press);
-    }
-    queue->advance(60.5);
-    EXPECT_TRUE(guard->isPressed());
-    at(170, &G::press);
-    at(175, &G::forceRelease);
-    at(300, &G::press);
     guard.reset();  // the automatic release of a destroyed guard does nothing
     queue->advance(61);
-    EXPECT_EQ(calls, (Journal{"down@0", "up@0", "down@10", "up@620", "down@700", "up@800",
-                              "down@1000", "up@1610", "down@1700", "up@1750", "down@3000"}));
+    EXPECT_EQ(calls, (Journal{"down@0", "up@0", "down@1", "up@62", "down@70", "up@80", "down@100",
+                              "up@161", "down@170", "up@175", "down@300"}));
 }
 
 using PhoneRemoteWiringTest = testing::AppControllerFixture;
@@ -271,7 +258,7 @@ TEST_F(PhoneRemoteWiringTest, HooksReachTheLiveControllerAndDoNothingOnceItIsGon
     EXPECT_EQ(controller->engine()->state(), GestureEngine::PressState::pressed);
     hooks.keyUp();
     EXPECT_NE(controller->engine()->state(), GestureEngine::PressState::pressed);
-    controller.reset();
+    controller.reset();  // the hooks then do nothing
     EXPECT_EQ(hooks.config(), nullptr);
     hooks.keyDown();
     hooks.keyUp();

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <set>
 
 #include "config/keychain.h"
 #include "pipeline/pipeline_cancellation.h"
-#include "providers/local_endpoints.h"
 #include "providers/polish_clients.h"
 #include "providers/stt_clients.h"
 #include "support/provider_stand_ins.h"
@@ -17,16 +15,10 @@ namespace vurin {
 namespace {
 
 using namespace std::string_literals;
-using Json = nlohmann::json;
+using Text = std::optional<std::string>;
 using Strings = std::vector<std::string>;
-using Call = std::function<std::optional<std::string>(const std::filesystem::path& audio)>;
+using Call = std::function<Text(const std::filesystem::path& audio)>;
 const std::string kAudio = std::string("RIFF\x24\x00\x00\x00WAVE", 12) + "\x00\x01\xff\r\n"s;
-
-void replaceAll(std::string& text, std::string_view from, std::string_view to) {
-    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-}
 
 // A request in one text: method, target and Authorization, then the content type and the body,
 // with the boundary, the audio, the fixed prompts and the user message's frame abbreviated.
@@ -38,19 +30,23 @@ std::string digest(const testing::ReceivedRequest& request) {
     std::string text =
         request.method + " " + request.path + (request.query.empty() ? "" : "?" + request.query) +
         " " + header("Authorization") + "\n" + header("Content-Type") + "\n" + request.body;
-    text = std::regex_replace(text,
-                              std::regex("VurinBoundary-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-"
-                                         "[0-9A-F]{4}-[0-9A-F]{12}"),
-                              "<B>");
-    text = std::regex_replace(text,
-                              std::regex("请整理以下口述转写\\(只改写,不要回应其内容\\):"
-                                         "\\\\n<dictation>\\\\n(.*?)\\\\n</dictation>"),
-                              "<USER:$1>");
-    const std::string system = Json(std::string(polishSystemPrompt)).dump();
-    replaceAll(text, system.substr(1, system.size() - 2), "<SYSTEM>");
-    replaceAll(text, geminiTranscriptionInstruction, "<INSTRUCTION>");
-    replaceAll(text, sttDomainPrompt, "<DOMAIN>");
-    replaceAll(text, kAudio, "<WAV>");
+    const std::string system = nlohmann::json(std::string(polishSystemPrompt)).dump();
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"VurinBoundary-[0-9A-F]{8}-([0-9A-F]{4}-){3}[0-9A-F]{12}", "<B>"},
+             {"请整理以下口述转写\\(只改写,不要回应其内容\\):\\\\n<dictation>\\\\n(.*?)\\\\n</"
+              "dictation>",
+              "<USER:$1>"}}) {
+        text = std::regex_replace(text, std::regex(from), to);
+    }
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {system.substr(1, system.size() - 2), "<SYSTEM>"},
+             {std::string(geminiTranscriptionInstruction), "<INSTRUCTION>"},
+             {std::string(sttDomainPrompt), "<DOMAIN>"},
+             {kAudio, "<WAV>"}}) {
+        for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+            text.replace(at, from.size(), to);
+        }
+    }
     return text;
 }
 
@@ -66,38 +62,35 @@ std::string form(const std::vector<std::pair<std::string, std::string>>& fields)
            "\r\nContent-Type: audio/wav\r\n\r\n<WAV>\r\n--<B>--\r\n";
 }
 
-// The text and the six timings, "-" for each one missing.
-std::optional<std::string> render(const std::optional<LocalPolishResult>& result) {
-    if (!result || !result->timing) {
-        return result ? std::optional(result->text + " [no timing]") : std::nullopt;
-    }
-    const auto& t = *result->timing;
-    std::string text = result->text + " ";
-    for (const auto& value :
-         {t.totalMs, t.loadMs, t.promptEvalMs, t.evalMs, t.promptEvalCount, t.evalCount}) {
-        text += (text.ends_with(" ") ? "[" : ",") + (value ? std::to_string(*value) : "-");
-    }
-    return text + "]";
+std::shared_ptr<PipelineCancellation> cancelled() {
+    auto cancellation = std::make_shared<PipelineCancellation>();
+    cancellation->cancel();
+    return cancellation;
 }
-
 Call stt(std::string language, std::string provider = "local") {
     return [=](const std::filesystem::path& audio) {
         return provider == "local" ? localTranscribe(audio, language, 4.0)
                                    : cloudTranscribe(audio, language, provider);
     };
 }
+// A local reply shows its six timings, "-" for each one missing.
 Call polish(std::string provider, std::string text = "原文") {
-    return [=](const std::filesystem::path&) -> std::optional<std::string> {
+    return [=](const std::filesystem::path&) -> Text {
         if (provider != "local") {
             return cloudPolish(text, provider);
         }
-        return render(localPolishWithTiming(text));
+        const auto result = localPolishWithTiming(text);
+        if (!result) {
+            return std::nullopt;
+        }
+        const auto& t = result->timing.value();
+        std::string shown = result->text + " [";
+        for (const auto& value :
+             {t.totalMs, t.loadMs, t.promptEvalMs, t.evalMs, t.promptEvalCount, t.evalCount}) {
+            shown += (value ? std::to_string(*value) : "-") + ",";
+        }
+        return shown + "]";
     };
-}
-std::shared_ptr<PipelineCancellation> cancelled() {
-    auto cancellation = std::make_shared<PipelineCancellation>();
-    cancellation->cancel();
-    return cancellation;
 }
 
 struct Case {
@@ -105,7 +98,7 @@ struct Case {
     std::string path;  // where the stand-in answers, with `reply`
     testing::ScriptedReply reply;
     Call call;
-    std::optional<std::string> result;
+    Text result;
     std::optional<Strings> requests;  // digests; unchecked when absent
     Strings logs;
     std::string account = "";  // the API key stored before the call
@@ -129,17 +122,11 @@ TEST_P(ProviderClientsTest, RequestReplyAndLog) {
     local.script(c.path, c.reply);
     cloud.script(c.path, c.reply);
     EXPECT_EQ(c.call(audio), c.result);
-    auto received = local.received();
-    const auto more = cloud.received();
-    received.insert(received.end(), more.begin(), more.end());
     Strings digests;
-    std::multiset<std::string> types;  // every upload with a boundary of its own
-    for (const auto& request : received) {
-        digests.push_back(digest(request));
-        types.insert(request.headers.find("Content-Type")->second);  // every client sends one
-    }
-    for (const auto& type : types) {
-        EXPECT_TRUE(!type.starts_with("multipart/") || types.count(type) == 1) << type;
+    for (const auto* stand_in : {&local, &cloud}) {
+        for (const auto& request : stand_in->received()) {
+            digests.push_back(digest(request));
+        }
     }
     if (c.requests) {
         EXPECT_EQ(digests, *c.requests);
@@ -149,37 +136,20 @@ TEST_P(ProviderClientsTest, RequestReplyAndLog) {
 
 const std::string kGemini = "POST " + testing::geminiPath() + "?key=";
 const std::string kGroq = "POST " + testing::groqTranscriptionPath() + " Bearer gsk-1\n";
-const std::string kOllama = "POST /api/generate -\napplication/json\n";
 const std::string kChat = R"({"messages":[{"content":"<SYSTEM>","role":"system"},)"
                           R"({"content":"<USER:原文>","role":"user"}],"model":)";
-const auto refused = [](Call call) {
-    return [call](const auto& audio) {
-        overrideLocalPortsForTesting(testing::refusingPort(), testing::refusingPort());
-        return call(audio);
-    };
-};
 const Call cancelledSpeech = [](const auto& audio) {
     return localTranscribe(audio, "en", 1.0, cancelled());
 };
-const Call cancelledPolish = [](const auto&) {
-    return render(localPolishWithTiming("t", cancelled()));
-};
-const Call plainPolish = [](const auto&) { return localPolish("t"); };
-
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(SpeechToText, ProviderClientsTest, ::testing::Values(
     Case{"Local", "/inference", {200, "hello\n\n  world ", "text/plain"}, stt("auto"), "hello world",
          Strings{"POST /inference -\n" + form({{"response_format", "text"}, {"temperature", "0"},
                                                 {"language", "auto"}, {"prompt", "<DOMAIN>"}})}},
-    Case{"LocalTwice", "/inference", {200, "ok", "text/plain"}, [](const auto& audio) {
-             return localTranscribe(audio, "zh") ? localTranscribe(audio, "zh") : std::nullopt;
-         }, "ok"},
     Case{"LocalError", "/inference", {500, "boom", "text/plain"}, stt("en"), {}, {},
          {"❌ 本地 STT 失败(HTTP 500)"}},
     Case{"LocalNotUTF8", "/inference", {200, "\xff\xfe", "text/plain"}, stt("en"), {}, {},
          {"❌ 本地 STT 失败(HTTP 200)"}},
-    Case{"LocalRefused", "/inference", {}, refused(stt("en")), {}, Strings{},
-         {"❌ 本地 STT 失败(HTTP 0)"}},
     Case{"LocalCancelled", "/inference", {}, cancelledSpeech, {}, Strings{},
          {"❌ 本地 STT 失败(HTTP -2)"}},
     Case{"UnreadableAudio", "/inference", {200, "x", "text/plain"}, [](const auto& audio) {
@@ -214,28 +184,22 @@ INSTANTIATE_TEST_SUITE_P(SpeechToText, ProviderClientsTest, ::testing::Values(
 INSTANTIATE_TEST_SUITE_P(Polish, ProviderClientsTest, ::testing::Values(
     Case{"Local", "/api/generate", {200, testing::ollamaReply("  你好。\n",
              R"({"total_duration":1234567890,"eval_count":12})")}, polish("local", "嗯那个帮我测一下"),
-         "你好。 [1235,-,-,-,-,12]",
-         Strings{kOllama + R"({"keep_alive":"30m","model":"qwen2.5:7b","options":)"
-             R"({"temperature":0.2},"prompt":"<USER:嗯那个帮我测一下>","stream":false,"system":"<SYSTEM>"})"}},
+         "你好。 [1235,-,-,-,-,12,]",
+         Strings{"POST /api/generate -\napplication/json\n"
+             R"({"keep_alive":"30m","model":"qwen2.5:7b","options":{"temperature":0.2},)"
+             R"("prompt":"<USER:嗯那个帮我测一下>","stream":false,"system":"<SYSTEM>"})"}},
     Case{"LocalKeepsReasoningAndAllSixTimings", "/api/generate", {200, testing::ollamaReply(
              "<think>x</think>好", R"({"total_duration":2500000,"load_duration":2499999,)"
              R"("prompt_eval_duration":"7","eval_duration":1e6,"prompt_eval_count":30,"eval_count":4.9})")},
-         polish("local"), "<think>x</think>好 [3,2,-,1,30,4]"},
-    Case{"LocalWithoutTiming", "/api/generate", {200, R"({"response":"好"})"}, plainPolish, "好"},
-    Case{"LocalError", "/api/generate", {500, std::string(250, 'x'), "text/plain"}, plainPolish, {},
-         {}, {"❌ 本地润色 HTTP 500: " + std::string(200, 'x')}},
-    Case{"LocalErrorReply", "/api/generate", {200, R"({"error":"model not found"})"}, polish("local"),
-         {}, {}, {R"(❌ 本地润色 HTTP 200: {"error":"model not found"})"}},
+         polish("local"), "<think>x</think>好 [3,2,-,1,30,4,]"},
+    Case{"LocalWithoutTiming", "/api/generate", {200, R"({"response":"好"})"},
+         [](const auto&) { return localPolish("t"); }, "好"},
+    Case{"LocalError", "/api/generate", {500, std::string(250, 'x'), "text/plain"}, polish("local"),
+         {}, {}, {"❌ 本地润色 HTTP 500: " + std::string(200, 'x')}},
     Case{"LocalResponseNotText", "/api/generate", {200, R"({"response":5})"}, polish("local"), {}, {},
          {R"(❌ 本地润色 HTTP 200: {"response":5})"}},
     Case{"LocalNotUTF8", "/api/generate", {503, "\xff", "text/plain"}, polish("local"), {}, {},
          {"❌ 本地润色失败(HTTP 503)"}},
-    Case{"LocalCutShort", "/api/generate", {200, R"({"response":"半)", "application/json", {}, false,
-         true}, polish("local"), {}, {}, {"❌ 本地润色失败(HTTP 0)"}},
-    Case{"LocalRefused", "/api/generate", {}, refused(plainPolish), {}, Strings{},
-         {"❌ 本地润色失败(HTTP 0)"}},
-    Case{"LocalCancelled", "/api/generate", {}, cancelledPolish, {}, Strings{},
-         {"❌ 本地润色失败(HTTP -2)"}},
     Case{"GroqDropsThinking", testing::groqChatPath(),
          {200, testing::openAIChatReply("<think>hmm</think>\n 整理好的。 ")}, polish("groq"),
          "整理好的。", Strings{"POST /openai/v1/chat/completions Bearer gsk-1\napplication/json\n" +

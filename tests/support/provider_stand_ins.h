@@ -2,13 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "config/keychain.h"
 #include "providers/local_endpoints.h"
@@ -30,36 +25,32 @@ struct ScriptedReply {
     std::function<void()> onRequest;  // runs when the request arrives, before any delay
 };
 
-// A stand-in HTTP server whose routes answer as the test scripts (and re-scripts while it
-// runs), recording every request.
+// A stand-in HTTP server whose routes answer as scripted (and re-scripted while it runs).
 class ScriptedStandIn {
   public:
     void script(const std::string& path, ScriptedReply reply) {
         std::lock_guard guard(lock_);
         if (!replies_.insert_or_assign(path, std::move(reply)).second) {
-            return;  // re-scripted: the route is there already
+            return;  // the route is there already
         }
         server_.route(path, [this, path](const httplib::Request&, httplib::Response& response) {
-            const ScriptedReply reply = current(path);
+            std::unique_lock guard(lock_);
+            const ScriptedReply reply = replies_[path];
+            guard.unlock();
             if (reply.onRequest) {
                 reply.onRequest();
             }
-            if (reply.hang || reply.delay.count() > 0) {
-                server_.shutdownGate().waitOpen(reply.hang ? std::chrono::minutes(2) : reply.delay);
-                if (reply.hang) {
-                    return;
-                }
-            }
+            server_.shutdownGate().waitOpen(reply.hang ? std::chrono::minutes(2) : reply.delay);
             response.status = reply.status;
-            if (!reply.closeMidReply) {
-                return response.set_content(reply.body, reply.contentType);
+            if (!reply.hang && !reply.closeMidReply) {
+                response.set_content(reply.body, reply.contentType);
+            } else if (!reply.hang) {
+                response.set_content_provider(  // drops the connection before the promised length
+                    reply.body.size() + 100, reply.contentType,
+                    [body = reply.body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                        return offset == 0 && sink.write(body.data(), body.size());
+                    });
             }
-            response.set_content_provider(
-                reply.body.size() + 100, reply.contentType,
-                [body = reply.body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    // Drops the connection before the promised length.
-                    return offset == 0 && sink.write(body.data(), body.size());
-                });
         });
     }
     StandInHttpServer& server() { return server_; }
@@ -67,11 +58,6 @@ class ScriptedStandIn {
     std::vector<ReceivedRequest> received() const { return server_.received(); }
 
   private:
-    ScriptedReply current(const std::string& path) {
-        std::lock_guard guard(lock_);
-        return replies_[path];
-    }
-
     StandInHttpServer server_;
     std::mutex lock_;
     std::map<std::string, ScriptedReply> replies_;
@@ -89,24 +75,25 @@ inline const auto openAIChatPath = [] { return std::string("/v1/chat/completions
 inline const auto geminiPath = [] {
     return std::string("/v1beta/models/gemini-2.5-flash:generateContent");
 };
-inline std::string ollamaReply(const std::string& response, const std::string& extraFields = "") {
+inline std::string ollamaReply(const std::string& response, const std::string& extraFields = "{}") {
     nlohmann::json reply = {{"model", "qwen2.5:7b"}, {"response", response}, {"done", true}};
-    reply.update(nlohmann::json::parse(extraFields.empty() ? "{}" : extraFields));
+    reply.update(nlohmann::json::parse(extraFields));
     return reply.dump();
 }
 inline std::string openAIChatReply(const std::string& content) {
-    const nlohmann::json message = {{"role", "assistant"}, {"content", content}};
-    return nlohmann::json{
-        {"choices", nlohmann::json::array({{{"index", 0}, {"message", message}}})}}
-        .dump();
+    auto reply =
+        nlohmann::json::parse(R"({"choices":[{"index":0,"message":{"role":"assistant"}}]})");
+    reply["choices"][0]["message"]["content"] = content;
+    return reply.dump();
 }
 inline std::string openAITranscriptionReply(const std::string& text) {
     return nlohmann::json{{"text", text}}.dump();
 }
 inline std::string geminiReply(const std::string& text) {
-    const nlohmann::json content = {{"parts", nlohmann::json::array({{{"text", text}}})},
-                                    {"role", "model"}};
-    return nlohmann::json{{"candidates", nlohmann::json::array({{{"content", content}}})}}.dump();
+    auto reply =
+        nlohmann::json::parse(R"({"candidates":[{"content":{"parts":[{}],"role":"model"}}]})");
+    reply["candidates"][0]["content"]["parts"][0]["text"] = text;
+    return reply.dump();
 }
 
 // The speech-to-text and polish clients against stand-ins: both local services answer on
@@ -117,12 +104,8 @@ class ProviderClientsFixture : public ::testing::Test {
     void TearDown() override { redirect(0, ""); }
     // The clients' own lines (the keychain reports a missing key on its own).
     std::vector<std::string> lines() const {
-        std::vector<std::string> own;
-        for (const auto& line : log.lines()) {
-            if (!line.starts_with("🔑")) {
-                own.push_back(line);
-            }
-        }
+        std::vector<std::string> own = log.lines();
+        std::erase_if(own, [](const std::string& line) { return line.starts_with("🔑"); });
         return own;
     }
 

@@ -8,7 +8,7 @@
 namespace vurin::testing {
 namespace {
 
-// A socket bound to 127.0.0.1 on a port the kernel picks; the port through `port`.
+// A socket bound to 127.0.0.1 on a port the kernel picks.
 int boundLoopbackSocket(int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{.sin_family = AF_INET, .sin_port = 0};
@@ -46,19 +46,16 @@ StandInHttpServer::~StandInHttpServer() {
 void StandInHttpServer::route(const std::string& path, Handler handler) {
     const auto recorded = [this, handler](const httplib::Request& request,
                                           httplib::Response& response) {
-        ReceivedRequest copy{request.method, request.path, {}, request.headers, request.body};
-        if (const auto mark = request.target.find('?'); mark != std::string::npos) {
-            copy.query = request.target.substr(mark + 1);
-        }
-        {
-            std::lock_guard guard(lock_);
-            received_.push_back(std::move(copy));
-        }
+        const auto mark = request.target.find('?');
+        std::unique_lock guard(lock_);
+        received_.push_back({request.method, request.path,
+                             mark == std::string::npos ? "" : request.target.substr(mark + 1),
+                             request.headers, request.body});
+        guard.unlock();
         arrived_.notify_all();
         handler(request, response);
     };
-    // httplib takes a multipart body apart and leaves `body` empty, so such a body is written
-    // back from the parts a real parser accepted, in order, in well-formed framing.
+    // httplib takes a multipart body apart, so it is written back from the parts it accepted.
     server_.Post(path, [recorded](const httplib::Request& request, httplib::Response& response,
                                   const httplib::ContentReader& reader) {
         httplib::Request whole = request;

@@ -12,10 +12,8 @@
 
 namespace vurin::testing {
 
-// What a stand-in server was sent.
 struct ReceivedRequest {
-    std::string method;
-    std::string path;
+    std::string method, path;
     std::string query;  // the raw query string, without "?"
     httplib::Headers headers;
     std::string body;
@@ -29,7 +27,6 @@ class Gate {
         open_ = true;
         changed_.notify_all();
     }
-    // True when opened within `limit`.
     bool waitOpen(std::chrono::milliseconds limit) {
         std::unique_lock guard(lock_);
         return changed_.wait_for(guard, limit, [this] { return open_; });
@@ -49,16 +46,14 @@ class StandInHttpServer {
 
     StandInHttpServer();
     ~StandInHttpServer();
-
-    // Answers POST and GET `path` with `handler`; the request is recorded before it runs.
+    // Answers POST and GET `path`; the request is recorded before `handler` runs.
     void route(const std::string& path, Handler handler);
     int port() const { return port_; }
     std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string& path) const { return origin() + path; }
     std::vector<ReceivedRequest> received() const;
     bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const;
-    // Opened when the server shuts down; handlers that hold a request wait on it.
-    Gate& shutdownGate() { return shutdown_; }
+    Gate& shutdownGate() { return shutdown_; }  // opened when the server shuts down
 
   private:
     httplib::Server server_;
