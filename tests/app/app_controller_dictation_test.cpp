@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -9,17 +10,17 @@
 namespace vurin::testing {
 namespace {
 
+using Lines = std::vector<std::string>;
+
+// Steps: P long press, R release, F<s> the recording ends with a file of <s> seconds, N it ends
+// without audio, C a paste is confirmed, S single click, D double click, X the phone's double
+// click, K the running job is cancelled, I the state is set to idle, +<s> the clock advances.
+// Checks: =<i|r|t|p> the state, #<n> jobs in flight, c the cancellation taken at the last release
+// is cancelled, a it is still the active one, g the generation noted by G is stale, none: no text
+// is pending. Set-ups: peak<dBFS>, failingRecorder, clickToSendOff, keystrokeFails. The effects
+// are every line logged after the launch's, then ♪ each cue, a job run, >text sent, <text undone.
 struct Row {
-    const char* name;
-    // P long press, R release, F<s> the recording ends with a file of <s> seconds, N it ends
-    // without audio, C a paste is confirmed, S single click, D double click, X the phone's
-    // double click, K the running job is cancelled, I the state is set to idle, +<s> the clock
-    // advances. Checks: =<i|r|t|p> the state, #<n> jobs in flight, c the cancellation taken at
-    // the last release is cancelled, a it is still the active one, g the generation noted by G
-    // is stale, none: no pasted text is pending. Set-ups: peak<dBFS>, failingRecorder,
-    // clickToSendOff, keystrokeFails.
-    const char* script;
-    // Every line logged after the launch's, then ♪ each cue, a job run, >text sent, <text undone.
+    const char *name, *script;
     std::string effects;
 };
 
@@ -30,17 +31,27 @@ const std::string kTranscribing = "⏹ 录音结束(1.0s),转写中… | ";
 class DictationTable : public AppControllerFixture, public ::testing::WithParamInterface<Row> {
   protected:
     void play(const std::string& script) {
+        const auto key = [&](bool down, double then) {
+            down ? controller->engine()->keyDown() : controller->engine()->keyUp();
+            queue->advance(then);
+        };
+        const auto clicks = [&](int count, double settle) {  // presses of 50 ms, 50 ms apart
+            for (int press = 1; press <= count; ++press) {
+                key(true, 0.05);
+                key(false, press < count ? 0.05 : settle);
+            }
+        };
         const std::map<std::string, std::function<void()>> steps{
-            {"P", [&] { pressLong(); }},
+            {"P", [&] { key(true, 0.3); }},
             {"R",
              [&] {
-                 release();
+                 key(false, 0);
                  cancellation = controller->activePipelineCancellation();
              }},
-            {"N", [&] { finishRecording(std::nullopt, 0.0); }},
+            {"N", [&] { finish(std::nullopt, 0.0); }},
             {"C", [&] { controller->injectionConfirmed({.text = "hello"}); }},
-            {"S", [&] { singleClick(); }},
-            {"D", [&] { doubleClick(); }},
+            {"S", [&] { clicks(1, 0.25); }},
+            {"D", [&] { clicks(2, 0.0); }},
             {"X", [&] { controller->cancel(); }},
             {"K", [&] { controller->activePipelineCancellation()->cancel(); }},
             {"I", [&] { controller->setAppState(AppState::idle); }},
@@ -59,8 +70,10 @@ class DictationTable : public AppControllerFixture, public ::testing::WithParamI
             if (steps.contains(step)) {
                 steps.at(step)();
             } else if (step[0] == 'F') {
-                files.push_back(makeRecordingFile());
-                finishRecording(files.back(), number());
+                files.push_back(std::filesystem::temp_directory_path() /
+                                ("dictation-" + std::to_string(files.size()) + ".wav"));
+                std::ofstream(files.back()) << "RIFF";
+                finish(files.back(), number());
             } else if (step[0] == '+') {
                 queue->advance(number());
             } else if (step[0] == '=') {
@@ -73,6 +86,11 @@ class DictationTable : public AppControllerFixture, public ::testing::WithParamI
             }
         }
     }
+    // Delivers the recorder's completion and runs what it posted to the main queue.
+    void finish(std::optional<std::filesystem::path> file, double duration) {
+        recorder->finish(std::move(file), duration);
+        queue->runPending();
+    }
 
     std::vector<std::filesystem::path> files;
     std::shared_ptr<PipelineCancellation> cancellation;
@@ -83,18 +101,17 @@ TEST_P(DictationTable, Plays) {
     launch();
     logs.clear();
     play(GetParam().script);
-    std::string joined;
-    const auto add = [&](const std::string& prefix, const std::vector<std::string>& effects) {
-        for (const auto& effect : effects) {
-            joined += (joined.empty() ? "" : " | ") + prefix + effect;
+    std::string effects;
+    for (const auto& [prefix, list] : {std::pair{"", logs},
+                                       {"♪", sound->played},
+                                       {"", Lines(runner->jobs.size(), "job")},
+                                       {">", injector->sent},
+                                       {"<", injector->undone}}) {
+        for (const auto& effect : list) {
+            effects += (effects.empty() ? "" : " | ") + (prefix + effect);
         }
-    };
-    add("", logs);
-    add("♪", sound->played);
-    add("", std::vector<std::string>(runner->jobs.size(), "job"));
-    add(">", injector->sent);
-    add("<", injector->undone);
-    EXPECT_EQ(joined, GetParam().effects);
+    }
+    EXPECT_EQ(effects, GetParam().effects);
     for (const auto& file : files) {
         EXPECT_FALSE(std::filesystem::exists(file)) << "a recording was left behind";
     }
@@ -136,23 +153,19 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"DoubleClickWithNothingToCancel", "D =i", "✖ 双击(当前无可取消的任务)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-using Dictation = AppControllerFixture;
-
 // The job carries the recording and the settings as they were at the release; made stale while
 // it runs, it keeps its file until run() returns. Its hooks reach the controller, and do nothing
 // once the controller is gone.
-TEST_F(Dictation, TheJobAndItsHooks) {
+TEST_F(DictationTable, TheJobAndItsHooks) {
     controller->config().micDevice = "system";
     launch();
-    pressLong();
+    play("P");
     controller->config().sttProvider = "cloud";
-    release();
+    play("R");
     controller->config().sttProvider = "local";
     whisper->ready = true;
-    const auto cancellation = controller->activePipelineCancellation();
-    const auto file = makeRecordingFile();
     runner->onRun = [&](const DictationJob& job, const DictationHooks& hooks) {
-        EXPECT_EQ(job.audioURL, file);
+        EXPECT_EQ(job.audioURL, files.at(0));
         EXPECT_EQ(job.audioDuration, 1.0);
         EXPECT_EQ(job.cancellation, cancellation);
         EXPECT_EQ(job.snapshot.sttProvider(), "cloud");
@@ -164,12 +177,11 @@ TEST_F(Dictation, TheJobAndItsHooks) {
         EXPECT_TRUE(std::filesystem::exists(job.audioURL));
         hooks.setIdleIfCurrent(job.generation);  // stale: the newer recording stays
     };
-    finishRecording(file, 1.0);
-    EXPECT_FALSE(std::filesystem::exists(file));
+    play("F1.0 =r");
+    EXPECT_FALSE(std::filesystem::exists(files.at(0)));
     EXPECT_EQ(recorder->starts, (std::vector<bool>{false, false}));
     EXPECT_EQ(injector->injected, std::vector<std::string>{"text"});
     EXPECT_FALSE(injector->lastHost.expired());
-    EXPECT_EQ(controller->appState(), AppState::recording);
     DictationHooks hooks = *runner->lastHooks;
     hooks.setIdleIfCurrent(controller->pipelineGeneration().current());
     EXPECT_EQ(controller->appState(), AppState::idle);
@@ -179,12 +191,11 @@ TEST_F(Dictation, TheJobAndItsHooks) {
     whisper->recoveries.at(0)();
     EXPECT_EQ(whisper->maintained.size(), maintained + 1);
 
-    pressLong();
-    release();
+    play("P R");
     controller.reset();
-    const auto late = makeRecordingFile();  // nobody is left to process it: it goes
-    finishRecording(late, 1.0);
-    EXPECT_FALSE(std::filesystem::exists(late));
+    std::ofstream(files.at(0)) << "RIFF";
+    recorder->finish(files.at(0), 1.0);  // nobody is left to process it: it goes
+    EXPECT_FALSE(std::filesystem::exists(files.at(0)));
     EXPECT_FALSE(hooks.isCurrent(0) || hooks.isLocalSTTReady());
     hooks.inject("late");
     hooks.warnNotConfigured();

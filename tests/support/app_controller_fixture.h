@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "app/app_controller.h"
 #include "providers/provider_runtime_status.h"
 #include "support/app_fakes.h"
@@ -36,30 +34,6 @@ class AppControllerFixture : public ::testing::Test {
     // Runs the start-up sequence and everything it posts for now.
     void launch() {
         controller->applicationDidFinishLaunching();
-        queue->runPending();
-    }
-    // Holds the key past the long-press threshold: recording starts.
-    void pressLong() {
-        controller->engine()->keyDown();
-        queue->advance(0.3);
-    }
-    // Releases the key after a long press: the recorder is asked to stop.
-    void release() {
-        controller->engine()->keyUp();
-        queue->runPending();
-    }
-    void singleClick() { clicks(1, 0.25); }
-    void doubleClick() { clicks(2, 0.0); }
-    // A recording file with some bytes in the temporary folder.
-    std::filesystem::path makeRecordingFile() {
-        auto path = std::filesystem::temp_directory_path() /
-                    ("controller-test-" + std::to_string(++recordingFiles_) + ".wav");
-        std::ofstream(path) << "RIFF";
-        return path;
-    }
-    // Delivers the recorder's completion and runs what it posted to the main queue.
-    void finishRecording(std::optional<std::filesystem::path> file, double duration) {
-        recorder->finish(std::move(file), duration);
         queue->runPending();
     }
     // The titles of the status menu, "-" for a separator.
@@ -133,17 +107,6 @@ class AppControllerFixture : public ::testing::Test {
         }
         return services;
     }
-    // Presses of 50 ms, 50 ms apart; then `settle` seconds pass.
-    void clicks(int count, double settle) {
-        for (int press = 0; press < count; ++press) {
-            controller->engine()->keyDown();
-            queue->advance(0.05);
-            controller->engine()->keyUp();
-            queue->advance(press + 1 < count ? 0.05 : settle);
-        }
-        queue->runPending();
-    }
-    int recordingFiles_ = 0;
 };
 
 }  // namespace vurin::testing
