@@ -3,10 +3,9 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
-#include "app/unavailable_services.h"
 #include "settings_ui/local_models_installer.h"
-#include "settings_ui/settings_wiring.h"
 #include "support/language.h"
 #include "support/private_files.h"
 #include "support/settings_controller_fixture.h"
@@ -20,12 +19,11 @@ using Settings = SettingsControllerFixture;
 class Panes : public Settings, public ::testing::WithParamInterface<int> {};
 
 // What the header and the panes show for the stored settings, the local components, keys and
-// permissions: the health line, each pane's cards (symbol: blocks) and, in this order, runs
-// of the panes' text (" * " between runs).
+// permissions: the health line and, in this order, runs of the panes' text (" * " between).
 TEST_P(Panes, ShowWhatIsStored) {
     const struct {
         std::function<void()> setup;
-        std::string health, cards, shown;
+        std::string health, shown;
     } cases[] = {
         {[this] {
              configure(R"({"keyCode": 61, "sendOnClick": false, "saveTextHistory": true,
@@ -39,19 +37,13 @@ TEST_P(Panes, ShowWhatIsStored) {
              permissionTexts = {"❌ 未允许", "✅ 已允许", "⏳ 待定", false};
          },
          "缺少权限 · 识别: 本地(未就绪)   ·   润色: Gemini · 缺 Key:OpenAI",
-         "keyboard:4 mic:2 gearshape:5 / waveform:2 cpu:6 arrow.triangle.branch:2 cloud:6 / "
-         "text.badge.checkmark:1 cloud:6 / lock.shield:6 / ",
-         "label:Key 61 | button:重新识别 * 松手后单击合成回车 | switch:off * 私密 | switch:on * "
-         "segments:内置/系统默认@1 * slider:0.55 | label:55% * 中批准 | switch:on * English@0 * "
-         "不带数据) | switch:off * Version 0.1.0 (0.1.0) · support@vurin.app * whisper@1 * "
-         "English@0 * label:未安装 | 本地 qwen | qwen2.5:7b | label:Idle * 缺少:whisper。 * "
-         "影响识别和润色 | switch:on * Gemini@1 | 模型 | - | label:gpt-4o-mini-transcribe | "
-         "key:sk-… | button:保存 Key * 尚未保存 OpenAI Key。 | 本地未就绪且允许回退时,音频会发送 * "
-         "qwen@0 * Gemini@2 | 模型 | - | label:gemini-2.5-flash | key:输入新 Key 后点替换 | "
-         "button:替换 Key * 已保存 Gemini Key,输入框不回显真实 Key。 | 云端润色只发送 * "
-         "⚠️ 缺少必要权限,Vurin 还无法工作。 * label:❌ 未允许 * label:✅ 已允许 * "
-         "label:⏳ "
-         "待定"},
+         "Key 61 | [重新识别] * 合成回车 | off * 私密 | on * 系统默认@1 * 0.55 | 55% * 中批准 | on "
+         "* English@0 * 不带数据) | off * Version 0.1.0 (0.1.0) · support@vurin.app * whisper@1 "
+         "* English@0 * 未安装 | 本地 qwen | qwen2.5:7b | Idle * [安装缺失组件(打开终端)…] | "
+         "缺少:whisper。 * 润色 | on * Gemini@1 | 模型 | - | gpt-4o-mini-transcribe | key:sk-… | "
+         "[保存 Key] * 尚未保存 OpenAI Key。 | 本地未就绪且允许回退时,音频 * qwen@0 * Gemini@2 | "
+         "模型 | - | gemini-2.5-flash | key:输入新 Key 后点替换 | [替换 Key] * 已保存 Gemini Key "
+         "* 缺少必要权限 * ❌ 未允许 | [去设置] * ✅ 已允许 * ⏳ 待定"},
         {[this] {
              configure(R"({"sttProvider": "cloud", "sttLanguage": "en",
                  "sttCloudProvider": "gemini", "allowCloudFallback": true})");
@@ -60,23 +52,15 @@ TEST_P(Panes, ShowWhatIsStored) {
              whisper->ready = true;
          },
          "权限已就绪 · 识别: Gemini(缺 Key)   ·   润色: 本地qwen(未就绪) · 缺 Key:Gemini / Groq",
-         "keyboard:4 mic:2 gearshape:5 / waveform:2 cloud:6 / "
-         "text.badge.checkmark:1 cpu:6 arrow.triangle.branch:2 cloud:6 / lock.shield:5 / ",
-         "由桌面的自动启动管理(~/.config/autostart) | switch:on * whisper@0 * English@2 * "
-         "Gemini@2 | 模型 * key:Google AI Studio Key | button:保存 Key | button:清除 Key | "
-         "尚未保存 Gemini Key。 | 云端识别会把音频发送 * qwen@1 * label:Running | 本地 qwen | "
-         "qwen2.5:7b | label:未安装 * keep_alive=30m * 缺少:qwen2.5:7b。 * "
-         "label:qwen/qwen3.6-27b | key:gsk_… * 转写文本会发送到此服务商。"},
+         "由桌面的自动启动管理(~/.config/autostart) | on * whisper@0 * English@2 * Gemini@2 * "
+         "key:Google AI Studio Key | [保存 Key] | [清除 Key] | 尚未保存 Gemini Key。 | 云端识别 "
+         "* qwen@1 * Running | 本地 qwen | qwen2.5:7b | 未安装 * keep_alive=30m * "
+         "缺少:qwen2.5:7b。 * qwen/qwen3.6-27b | key:gsk_… * 转写文本"},
         {[this] { whisperModelFound = ollamaModelFound = false; },
          "权限已就绪 · 识别: 本地(未就绪)   ·   润色: 本地qwen(未就绪)",
-         "keyboard:4 mic:2 gearshape:5 / waveform:2 cpu:7 arrow.triangle.branch:2 / "
-         "text.badge.checkmark:1 cpu:7 arrow.triangle.branch:2 / lock.shield:5 / ",
-         "label:未安装 | 本地 qwen | qwen2.5:7b | label:未安装 * 缺少:whisper、qwen2.5:7b。 * "
-         "影响识别和润色 | switch:off"},
+         "未安装 | 本地 qwen | qwen2.5:7b | 未安装 * 缺少:whisper、qwen2.5:7b。 * 润色 | off"},
         {[] {}, "权限已就绪 · 识别: 本地(未就绪)   ·   润色: 本地qwen(未就绪)",
-         "keyboard:4 mic:2 gearshape:5 / waveform:2 cpu:3 arrow.triangle.branch:2 / "
-         "text.badge.checkmark:1 cpu:3 arrow.triangle.branch:2 / lock.shield:5 / ",
-         ""},
+         "Idle | 本地 qwen | qwen2.5:7b | Idle | App 启动后会自动拉起本地识别服务。 | [arrow"},
     };
     const auto& c = cases[GetParam()];
     c.setup();
@@ -85,15 +69,7 @@ TEST_P(Panes, ShowWhatIsStored) {
     const auto& header = std::get<ControlRowBlock>(window()->model.header->blocks.at(0));
     EXPECT_EQ(std::get<StatusDot>(header.controls.at(0).kind).colour,
               c.health.find("缺") == std::string::npos ? ColourRole::green : ColourRole::orange);
-    std::string cards, text;
-    for (int pane = 0; pane < 4; ++pane) {
-        for (const auto& card : window()->model.panes.at(pane).cards) {
-            cards += card.symbol + ":" + std::to_string(card.blocks.size()) + " ";
-        }
-        cards += "/ ";
-        text += paneText(pane);
-    }
-    EXPECT_EQ(cards, c.cards);
+    const std::string text = panesText();
     std::size_t at = 0;
     for (std::size_t start = 0, end = 0; start < c.shown.size(); start = end + 3) {
         end = std::min(c.shown.find(" * ", start), c.shown.size());
@@ -104,48 +80,44 @@ TEST_P(Panes, ShowWhatIsStored) {
 
 INSTANTIATE_TEST_SUITE_P(Settings, Panes, ::testing::Range(0, 4));
 
-TEST_F(Settings, TheWindowOpensOnceOnThePermissionsTabWhileOneIsMissingAndTabsScrollUp) {
+// One window, on the permissions tab while one is missing. A tab scrolls up and refreshes the
+// health line, the permissions tab also its labels, which refresh every second until it closes.
+TEST_F(Settings, TheWindowOpensOnceAndRefreshesWhatItShows) {
     settingsController->setTriggerKeyLabel("F1");  // no window: nothing to update
     settingsController->showSettings();
     settingsController->showSettings();
     ASSERT_EQ(windows->opened.size(), 1U);
-    EXPECT_EQ(window()->model.tabs->selected, 0);
     EXPECT_EQ(window()->raises, 2);
     EXPECT_EQ(shell->policies, std::vector(2, ActivationPolicy::regular));
     settingsController->setTriggerKeyLabel("Esc");
     EXPECT_EQ(window()->shownText(kSettingsTriggerKeyLabelId), "Esc");
     permissionTexts.accessibility = "❌ 未允许";
     permissions->granted = false;
-    window()->model.tabs->onSelect(2);  // the health line is refreshed, the labels are not
+    window()->model.tabs->onSelect(2);
     EXPECT_EQ(window()->shownText(kSettingsAxStatusId), "✅ 已允许");
     EXPECT_EQ(window()->shownText(kSettingsHealthLabelId).substr(0, 12), "缺少权限");
     window()->model.tabs->onSelect(3);
     EXPECT_EQ(window()->shownText(kSettingsAxStatusId), "❌ 未允许");
+    permissionTexts.microphone = "❌ 已拒绝";
+    queue->advance(0.9);
+    EXPECT_EQ(window()->shownText(kSettingsMicStatusId), "✅ 已允许");
+    queue->advance(0.1);
+    EXPECT_EQ(window()->shownText(kSettingsMicStatusId), "❌ 已拒绝");
     answerFirst();
     controller->warnNotConfigured();  // its first button opens the speech tab
     EXPECT_EQ(window()->selectedTab(), 1);
     EXPECT_EQ(window()->scrollsToTop, 4);
-    window()->userCloses();
-    settingsController->showSettings();
-    EXPECT_EQ(window()->model.tabs->selected, static_cast<int>(SettingsTab::permissions));
-}
-
-TEST_F(Settings, PermissionLabelsRefreshEverySecondUntilTheWindowCloses) {
-    settingsController->showSettings();
     auto view = windows->last();
-    permissionTexts.microphone = "❌ 已拒绝";
-    queue->advance(0.9);
-    EXPECT_EQ(view->shownText(kSettingsMicStatusId), "✅ 已允许");
-    queue->advance(0.1);
-    EXPECT_EQ(view->shownText(kSettingsMicStatusId), "❌ 已拒绝");
     view->userCloses();
-    EXPECT_TRUE(view->closed);
     EXPECT_EQ(shell->policies.back(), ActivationPolicy::accessory);
     permissionTexts.inputMonitoring = "❌ 未允许";
     queue->advance(3.0);
     EXPECT_EQ(view->shownText(kSettingsInputStatusId), "✅ 已允许");
+    settingsController->showSettings();
+    EXPECT_EQ(window()->model.tabs->selected, static_cast<int>(SettingsTab::permissions));
 }
 
+// Each control reaches its operation, held weakly: once the controllers are gone nothing runs.
 TEST_F(Settings, ControlsCallTheirOperations) {
     settingsController->showSettings();
     const auto control = [this](int pane, int card, int block) -> const Control::Kind& {
@@ -164,44 +136,31 @@ TEST_F(Settings, ControlsCallTheirOperations) {
         "polishProvider": "cloud", "saveTextHistory": true, "polishCloudProvider": "openai",
         "uiLang": "zh", "soundVolume": 0.5, "autoCheckUpdates": false})"));
     EXPECT_EQ(loginItem->calls, Lines{"register"});
+    settingsController->soundVolumeChanged(1.7);  // clamped; not a number is ignored
+    settingsController->soundVolumeChanged(std::nan(""));
+    EXPECT_EQ(loadConfig().soundVolume, 1.0);
+    EXPECT_EQ(window()->shownText(kSettingsVolumeLabelId), "100%");
+    settingsController->soundVolumeChanged(-0.2);  // muted: the preview plays nothing
+    queue->runPending();
+    EXPECT_EQ(window()->shownText(kSettingsVolumeLabelId), "静音");
+    EXPECT_EQ(sound->played, (Lines{"Glass", "Glass"}));
     setSoundVolume(0.3F);
     for (const char* button : {"重新识别", "去设置", "立即检查", "写邮件"}) {
         EXPECT_TRUE(window()->press(button)) << button;
     }
     EXPECT_EQ(hookCalls, (Lines{"detect", "ax"}));
-    EXPECT_EQ(updates->timeouts.size(), 1U);
     EXPECT_EQ(openedURLs.size(), 1U);
-}
-
-TEST_F(Settings, ActionsOutliveTheControllersWithoutEffect) {
-    settingsController->showSettings();
-    settingsController->checkForUpdatesOnLaunchIfEnabled();
     auto view = windows->last();
     controller.reset();
     settingsController.reset();
-    EXPECT_TRUE(view->press("立即检查"));  // held weakly: nothing runs, nothing crashes
+    view->press("立即检查");
     view->model.tabs->onSelect(3);
-    queue->advance(6);
-    EXPECT_TRUE(shell->alerts.empty());
-    EXPECT_TRUE(updates->timeouts.empty());
-}
-
-TEST(SettingsWiring, ServicesHoldTheSettingsControllerWeakly) {
-    AppServices services{.mainQueue = std::make_shared<VirtualMainQueue>(),
-                         .shell = std::make_shared<FakeShell>()};
-    fillUnavailableServices(services);
-    std::weak_ptr<SettingsController> weak = installSettingsController(services, {});
-    services.refreshSettingsAfterFallbackChange();  // no window: nothing to rebuild
-    services.settings.reset();
-    EXPECT_TRUE(weak.expired());
-    services.checkForUpdatesMenu();  // gone: nothing runs
+    EXPECT_EQ(updates->timeouts.size(), 1U);
 }
 
 // Turning launch at login on or off, by the item's state before and what registering gives.
 TEST_F(Settings, LaunchAtLoginRegistersOnlyWhenNeededAndAsksForApproval) {
     using enum LoginItemStatus;
-    const std::string on = "登录时自动启动已开启", off = "登录时自动启动已关闭";
-    const std::string pending = "登录时启动项已登记,等待系统批准";
     const Lines failed = {"无法更新登录时启动项 | denied"};
     const Lines ask = {
         "需要在系统设置中批准 | 系统已记录启动项,但目前不允许它运行。请在桌面设置的"
@@ -211,32 +170,29 @@ TEST_F(Settings, LaunchAtLoginRegistersOnlyWhenNeededAndAsksForApproval) {
         bool turnOn;
         std::optional<std::string> error;
         Lines calls, alerts;
-        std::string log;
+        bool shownOn;
     } cases[] = {
-        {notRegistered, enabled, true, {}, {"register"}, {}, on},
-        {enabled, enabled, true, {}, {}, {}, on},
-        {enabled, enabled, false, {}, {"unregister"}, {}, off},
-        {notFound, enabled, false, {}, {}, {}, off},
-        {notRegistered, enabled, true, "denied", {"register"}, failed, off},
-        {notRegistered, requiresApproval, true, {}, {"register"}, ask, pending},
-        {requiresApproval, enabled, true, {}, {}, ask, pending},
-        {requiresApproval, enabled, false, "denied", {"unregister"}, ask, pending},
+        {notRegistered, enabled, true, {}, {"register"}, {}, true},
+        {enabled, enabled, true, {}, {}, {}, true},
+        {enabled, enabled, false, {}, {"unregister"}, {}, false},
+        {notFound, enabled, false, {}, {}, {}, false},
+        {notRegistered, enabled, true, "denied", {"register"}, failed, false},
+        {notRegistered, requiresApproval, true, {}, {"register"}, ask, true},
+        {requiresApproval, enabled, true, {}, {}, ask, true},
+        {requiresApproval, enabled, false, "denied", {"unregister"}, ask, true},
     };
     settingsController->showSettings();
     answerFirst();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.log + (c.turnOn ? " on" : " off"));
         *loginItem = FakeLoginItem();
         loginItem->state = c.before;
         loginItem->stateAfterRegister = c.afterRegister;
         loginItem->error = c.error;
         shell->alerts.clear();
-        logs.clear();
         settingsController->launchAtLoginChanged(c.turnOn);
         EXPECT_EQ(loginItem->calls, c.calls);
         EXPECT_EQ(alertLines(), c.alerts);
-        EXPECT_EQ(logs, Lines{c.log});
-        EXPECT_EQ(window()->switches[kSettingsLaunchAtLoginSwitchId], c.log != off);
+        EXPECT_EQ(window()->switches[kSettingsLaunchAtLoginSwitchId], c.shownOn);
     }
     EXPECT_EQ(window()->shownText(kSettingsLaunchAtLoginSubtitleId),
               "已登记,需在桌面设置的“自动启动”中批准");
@@ -284,17 +240,16 @@ TEST_F(Settings, AnUpdateCheckTellsWhatItFound) {
 }
 
 TEST_F(Settings, TheLaunchCheckRunsSixSecondsAfterLaunchWhenEnabled) {
-    for (const bool enabled : {true, false}) {
-        settingsController->autoCheckUpdatesChanged(enabled);
-        EXPECT_EQ(loadConfig().autoCheckUpdates, enabled);
-        settingsController->checkForUpdatesOnLaunchIfEnabled();
-        queue->advance(5.9);
-        EXPECT_TRUE(updates->timeouts.empty());
-        queue->advance(0.1);
-        EXPECT_EQ(updates->timeouts.size(), enabled ? 1U : 0U);
-        updates->timeouts.clear();
-    }
-    EXPECT_EQ(logs, (Lines{"已开启:启动时自动检查更新", "已关闭:不再自动检查更新"}));
+    settingsController->checkForUpdatesOnLaunchIfEnabled();
+    queue->advance(5.9);
+    EXPECT_TRUE(updates->timeouts.empty());
+    queue->advance(0.1);
+    EXPECT_EQ(updates->timeouts.size(), 1U);
+    settingsController->autoCheckUpdatesChanged(false);
+    EXPECT_FALSE(loadConfig().autoCheckUpdates);
+    settingsController->checkForUpdatesOnLaunchIfEnabled();
+    queue->advance(7);
+    EXPECT_EQ(updates->timeouts.size(), 1U);
 }
 
 // The key field's buttons: a blank field is refused, a key is trimmed and stored for its
@@ -327,12 +282,9 @@ TEST_F(Settings, KeysAreStoredTrimmedAndClearedAfterAsking) {
                "无法保存 OpenAI Key | 系统钥匙环(Secret Service)写入失败。原来已保存的 Key "
                "没有被删除,请稍后重试。",
                clear("Groq"), clear("OpenAI")}));
-    EXPECT_EQ(actionLogs(),
-              (Lines{"🔑 Groq Key 已保存", "❌ 保存 OPENAI_API_KEY 的 Key 失败:钥匙环已锁定 (locked)",
-                     "🔑 OpenAI Key 已清除"}));
 }
 
-// Each choice is stored, logged, and rebuilds what shows it; a segment that is none is ignored.
+// Each choice is stored and rebuilds what shows it; a segment that is none is ignored.
 TEST_F(Settings, ChoicesAreStoredAndRebuildWhatShowsThem) {
     launch();
     logs.clear();
@@ -354,33 +306,13 @@ TEST_F(Settings, ChoicesAreStoredAndRebuildWhatShowsThem) {
         "sttCloudProvider": "openai", "polishCloudProvider": "gemini", "sttProvider": "cloud",
         "allowCloudFallback": true})"));
     EXPECT_EQ(recorder->warmUps, (std::vector<bool>{false, true}));
-    EXPECT_EQ(actionLogs(),
-              (Lines{"语音识别云端模型已设为:OpenAI", "识别语言已设为:zh",
-                     "文本润色云端模型已设为:Gemini", "录音改用系统默认输入设备",
-                     "录音改用内置麦克风(不会把蓝牙耳机切到通话模式)", "STT 已切换到云端(OpenAI)",
-                     "已开启全局回退:本地未就绪时允许回退云端"}));
     settingsController->uiLangSegChanged(3);
     settingsController->uiLangSegChanged(2);
     EXPECT_EQ(loadConfig().uiLang, "en");
-    EXPECT_EQ(menuTitles().back(), "Quit Vurin");
-    EXPECT_TRUE(windows->opened.at(0)->closed);  // reopened in the new language
-    EXPECT_EQ(window()->model.title, "Vurin Settings");
+    EXPECT_EQ(window()->model.title, "Vurin Settings");  // reopened in the new language
     window()->userCloses();
     settingsController->uiLangSegChanged(0);
     EXPECT_FALSE(settingsController->isSettingsOpen());
-}
-
-TEST_F(Settings, TheVolumeIsClampedStoredLabelledAndPreviewed) {
-    settingsController->showSettings();
-    for (const double volume : {1.7, -0.2, std::nan("")}) {
-        settingsController->soundVolumeChanged(volume);
-        queue->runPending();
-        EXPECT_EQ(loadConfig().soundVolume, volume > 0 ? 1.0 : 0.0);
-        EXPECT_EQ(soundVolume(), volume > 0 ? 1.0F : 0.0F);
-        EXPECT_EQ(window()->shownText(kSettingsVolumeLabelId), volume > 0 ? "100%" : "静音");
-    }
-    EXPECT_EQ(sound->played, Lines{"Glass"});  // muted: the preview plays nothing
-    setSoundVolume(0.3F);
 }
 
 TEST_F(Settings, ClearingHistoryAsksThenDeletesTheFile) {
@@ -397,7 +329,6 @@ TEST_F(Settings, ClearingHistoryAsksThenDeletesTheFile) {
         "清除全部 Vurin 历史数据? | 这会永久删除本机保存的延迟指标和可能存在的"
         "转写/润色全文。设置和 Key 不受影响。 | 清除 | 取消";
     EXPECT_EQ(alertLines(), (Lines{ask, ask, ask, "清除失败 | Directory not empty"}));
-    EXPECT_EQ(logs, Lines{"🗑 已清除 Vurin 历史数据"});
 }
 
 std::string installCommand() {
@@ -420,9 +351,6 @@ TEST_F(Settings, TheInstallerRunsInATerminalElseItsCommandIsCopied) {
     }
     EXPECT_EQ(alertLines(),
               Lines{"已复制安装命令到剪贴板 | 请打开终端粘贴运行:\n" + installCommand()});
-    EXPECT_EQ(actionLogs(), (Lines{"▸ 已在终端启动本地模型安装脚本",
-                                   "⚠️ "
-                                   "无法自动打开终端,已把命令复制到剪贴板,请手动粘贴运行"}));
 }
 
 class WithoutClipboard : public Settings {
@@ -435,8 +363,6 @@ class WithoutClipboard : public Settings {
 
 TEST_F(WithoutClipboard, TheInstallDialogSaysWhatToRunWithoutClaimingACopy) {
     settingsController->installLocalModels();
-    EXPECT_EQ(logs,
-              Lines{"⚠️ 无法自动打开终端,请在终端中手动运行安装命令"});
     EXPECT_EQ(alertLines(), Lines{"请手动运行安装命令 | 请打开终端运行:\n" + installCommand()});
 }
 
@@ -463,28 +389,19 @@ TEST(DesktopLaunch, QuotingWebAddressesTerminalsAndSupportMail) {
         "https://mail.google.com/mail/?view=cm&fs=1&to=support%40vurin.app&su=Vurin+1.2+"
         "%e2%80%94+Support&body=%0a%0a%e2%80%94%e2%80%94%e2%80%94%e2%80%94%0aApp%3a+Vurin+1.2+"
         "%2834%29%0aLinux%3a+6.1.0++%c2%b7++x86_64");
-    // A value with & or = cannot add query items of its own.
-    EXPECT_NE(supportMailURL("1&to=evil@x", "b", "1", "a")->find("su=Vurin+1%26to%3devil%40x"),
-              std::string::npos);
 }
 
-// Numeric, component by component, missing ones 0; too large for 64 bits or digits of another
-// script count as 0.
+// Versions compare numerically, component by component, missing ones 0; too large for 64 bits
+// or digits of another script count as 0.
 TEST(Updates, VersionsCompareAndTheManifestGivesATrimmedVersionAndAnyNonEmptyUrl) {
-    using std::strong_ordering;
-    const std::tuple<const char*, const char*, strong_ordering> versions[] = {
-        {"1.2", "1.2.0", strong_ordering::equal},
-        {"1.9", "1.10", strong_ordering::less},
-        {"2.0", "1.99.9", strong_ordering::greater},
-        {"1.0.1", "1.0", strong_ordering::greater},
-        {"1..2", "1.2", strong_ordering::equal},
-        {"2-beta", "2", strong_ordering::equal},
-        {"dev", "0.0.1", strong_ordering::less},
-        {"99999999999999999999", "0", strong_ordering::equal},
-        {"١٢", "0", strong_ordering::equal},
-        {"1²", "0", strong_ordering::equal}};
-    for (const auto& [a, b, order] : versions) {
-        EXPECT_EQ(compareVersions(a, b), order) << a << " vs " << b;
+    for (const char* row :
+         {"1.2 = 1.2.0", "1.9 < 1.10", "2.0 > 1.99.9", "1.0.1 > 1.0", "1..2 = 1.2", "2-beta = 2",
+          "dev < 0.0.1", "99999999999999999999 = 0", "١٢ = 0", "1² = 0"}) {
+        std::istringstream words(row);
+        std::string a, relation, b;
+        words >> a >> relation >> b;
+        const auto order = compareVersions(a, b);
+        EXPECT_EQ(relation, order < 0 ? "<" : order > 0 ? ">" : "=") << row;
     }
     const auto parsed = [](const char* body) {
         return parseUpdateManifest(body, "1.2", "https://h/");
@@ -493,9 +410,8 @@ TEST(Updates, VersionsCompareAndTheManifestGivesATrimmedVersionAndAnyNonEmptyUrl
               UpdateCheckResult(UpdateInfo{
                   .latest = "1.3", .current = "1.2", .url = "https://h/", .isNewer = true}));
     // The address is not checked here: only a web address is ever opened.
-    EXPECT_EQ(
-        parsed(R"({"version":"1.2.0","url":"file:///x"})"),
-        UpdateCheckResult(UpdateInfo{.latest = "1.2.0", .current = "1.2", .url = "file:///x"}));
+    EXPECT_EQ(std::get<UpdateInfo>(parsed(R"({"version":"1.2","url":"file:///x"})")).url,
+              "file:///x");
     EXPECT_EQ(std::get<UpdateInfo>(parsed(R"({"version":"1","url":""})")).url, "https://h/");
     for (const char* body : {"", "[]", "{}", R"({"version":1.3})", R"({"version":"  \n"})"}) {
         EXPECT_EQ(parsed(body), UpdateCheckResult(UpdateCheckError::parse)) << body;

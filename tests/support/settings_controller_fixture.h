@@ -59,8 +59,7 @@ class SettingsControllerFixture : public AppControllerFixture {
         settingsController->attach(controller);
     }
     void TearDown() override {
-        shell->statusItem->menu =
-            MenuModel{};  // it holds the settings controller, which holds the shell
+        shell->statusItem->menu = MenuModel{};  // it holds the controller, which holds the shell
         AppControllerFixture::TearDown();
         settingsController.reset();
         setCloudKeyPresenceLookup({});
@@ -68,21 +67,23 @@ class SettingsControllerFixture : public AppControllerFixture {
         std::filesystem::remove_all(configDir());
     }
 
-    // Pane `index` of the open window as text: card symbols and titles, row titles and
-    // sub-titles, controls ("switch:on", "segments:A/B@1", "key:placeholder", ...) and notes,
-    // each followed by " | ".
-    std::string paneText(int index) const {
+    // The open window's panes as text: card symbols and titles, row titles and sub-titles,
+    // controls (a label's text, "[button]", "on"/"off", "A/B@selected", a slider's value,
+    // "key:placeholder") and notes, each followed by " | ".
+    std::string panesText() const {
         std::string text;
-        for (const Card& card : window()->model.panes.at(index).cards) {
-            text += "[" + card.symbol + "] " + card.title + " | ";
-            for (const CardBlock& block : card.blocks) {
-                if (const auto* row = std::get_if<RowBlock>(&block)) {
-                    text += row->title + " | " + row->subtitle.value_or("-") + " | " +
-                            describe(row->trailing);
-                } else if (const auto* controls = std::get_if<ControlRowBlock>(&block)) {
-                    text += describe(controls->controls);
-                } else {
-                    text += std::get<NoteBlock>(block).text + " | ";
+        for (const Pane& pane : window()->model.panes) {
+            for (const Card& card : pane.cards) {
+                text += "[" + card.symbol + "] " + card.title + " | ";
+                for (const CardBlock& block : card.blocks) {
+                    if (const auto* row = std::get_if<RowBlock>(&block)) {
+                        text += row->title + " | " + row->subtitle.value_or("-") + " | " +
+                                describe(row->trailing);
+                    } else if (const auto* controls = std::get_if<ControlRowBlock>(&block)) {
+                        text += describe(controls->controls);
+                    } else {
+                        text += std::get<NoteBlock>(block).text + " | ";
+                    }
                 }
             }
         }
@@ -97,13 +98,6 @@ class SettingsControllerFixture : public AppControllerFixture {
                 lines.back() += " | " + button;
             }
         }
-        return lines;
-    }
-    // The log without the keychain's notes of a missing key.
-    std::vector<std::string> actionLogs() const {
-        auto lines = logs;
-        std::erase_if(lines,
-                      [](const auto& line) { return line.starts_with("🔑 Keychain 中没有"); });
         return lines;
     }
     void answerFirst() { shell->alertResponse = kAlertFirstButtonReturn; }
@@ -128,8 +122,7 @@ class SettingsControllerFixture : public AppControllerFixture {
     std::shared_ptr<FakeTerminal> terminal = std::make_shared<FakeTerminal>();
     std::shared_ptr<FakeUpdateChecker> updates;
     std::shared_ptr<FakeWindowRenderer> windows = std::make_shared<FakeWindowRenderer>();
-    // Set before SetUp() to render the window with a real renderer instead of `windows`.
-    std::shared_ptr<WindowRenderer> renderer;
+    std::shared_ptr<WindowRenderer> renderer;  // set before SetUp() to render for real
     PermissionStatusText permissionTexts{"✅ 已允许", "✅ 已允许", "✅ 已允许", true};
     std::vector<std::string> hookCalls, openedURLs;
     int loginItemSettingsOpened = 0;
@@ -137,7 +130,6 @@ class SettingsControllerFixture : public AppControllerFixture {
 
   private:
     static std::string describe(const std::vector<Control>& controls) {
-        std::string text;
         const auto choices = [](const std::vector<std::string>& items, int selected) {
             std::string joined;
             for (const auto& item : items) {
@@ -145,20 +137,21 @@ class SettingsControllerFixture : public AppControllerFixture {
             }
             return joined + "@" + std::to_string(selected);
         };
+        std::string text;
         for (const Control& control : controls) {
             const auto& kind = control.kind;
             if (const auto* label = std::get_if<Label>(&kind)) {
-                text += "label:" + label->text;
+                text += label->text;
             } else if (const auto* button = std::get_if<Button>(&kind)) {
-                text += "button:" + button->title;
+                text += "[" + button->title + "]";
             } else if (const auto* toggle = std::get_if<Switch>(&kind)) {
-                text += std::string("switch:") + (toggle->on ? "on" : "off");
+                text += toggle->on ? "on" : "off";
             } else if (const auto* segments = std::get_if<SegmentedControl>(&kind)) {
-                text += "segments:" + choices(segments->segments, segments->selected);
+                text += choices(segments->segments, segments->selected);
             } else if (const auto* popup = std::get_if<PopUpButton>(&kind)) {
-                text += "popup:" + choices(popup->items, popup->selected);
+                text += choices(popup->items, popup->selected);
             } else if (const auto* slider = std::get_if<Slider>(&kind)) {
-                text += "slider:" + std::to_string(slider->value).substr(0, 4);
+                text += std::to_string(slider->value).substr(0, 4);
             } else if (const auto* field = std::get_if<SecureTextField>(&kind)) {
                 text += "key:" + field->placeholder;
             }

@@ -21,18 +21,15 @@ class FakeLoginItem : public LoginItemService {
     std::optional<std::string> unregisterItem() override {
         return change("unregister", LoginItemStatus::notRegistered);
     }
-
-    LoginItemStatus state = LoginItemStatus::notRegistered;
-    LoginItemStatus stateAfterRegister = LoginItemStatus::enabled;
-    std::optional<std::string> error;
-    std::vector<std::string> calls;
-
-  private:
     std::optional<std::string> change(const char* call, LoginItemStatus after) {
         calls.push_back(call);
         state = error ? state : after;
         return error;
     }
+    LoginItemStatus state = LoginItemStatus::notRegistered,
+                    stateAfterRegister = LoginItemStatus::enabled;
+    std::optional<std::string> error;
+    std::vector<std::string> calls;
 };
 
 class FakeTerminal : public TerminalLauncher {
