@@ -18,31 +18,18 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // config.json is read back by earlier and later versions: its exact text is the format.
-TEST(ConfigEncoding, DefaultsAreWrittenPrettyInFieldOrder) {
+TEST(Config, IsWrittenPrettyInFieldOrderAndReadWithLegacyKeysClampingAndUnlistedValues) {
     EXPECT_EQ(decodeConfig("{}"), Config());
-    EXPECT_EQ(encodeConfig(Config()), R"({
-  "keyCode": 105,
-  "sendOnClick": true,
-  "sttProvider": "local",
-  "sttLanguage": "auto",
-  "polishProvider": "local",
-  "allowCloudFallback": false,
-  "saveTextHistory": false,
-  "sttCloudProvider": "groq",
-  "polishCloudProvider": "groq",
-  "uiLang": "auto",
-  "soundVolume": 0.3,
-  "micDevice": "builtin",
-  "phoneTriggerEnabled": false,
-  "phoneToken": "",
-  "autoCheckUpdates": true
-}
-)");
+    EXPECT_EQ(encodeConfig(Config()),
+              "{\n  \"keyCode\": 105,\n  \"sendOnClick\": true,\n  \"sttProvider\": \"local\",\n  "
+              "\"sttLanguage\": \"auto\",\n  \"polishProvider\": \"local\",\n  "
+              "\"allowCloudFallback\": false,\n  \"saveTextHistory\": false,\n  "
+              "\"sttCloudProvider\": \"groq\",\n  \"polishCloudProvider\": \"groq\",\n  "
+              "\"uiLang\": \"auto\",\n  \"soundVolume\": 0.3,\n  \"micDevice\": \"builtin\",\n  "
+              "\"phoneTriggerEnabled\": false,\n  \"phoneToken\": \"\",\n  "
+              "\"autoCheckUpdates\": true\n}\n");
     EXPECT_EQ(encodeConfig(Config{.phoneToken = "\xc3\x28"}), "");  // not UTF-8
-}
-
-// Each stored document decodes as the canonical one beside it; every key is read.
-TEST(ConfigDecoding, LegacyKeysNullsClampingAndUnlistedValues) {
+    // Each stored document decodes as the canonical one beside it; every key is read.
     const std::pair<const char*, const char*> cases[] = {
         {R"({"keyCode": null, "soundVolume": null, "cloudProvider": null, "uiLang": null})", "{}"},
         {R"({"cloudProvider": "openai", "polishCloudProvider": "gemini"})",
@@ -77,24 +64,17 @@ TEST(ConfigDecoding, LegacyKeysNullsClampingAndUnlistedValues) {
     EXPECT_EQ(configDirFrom("", "/home/ann"), "/home/ann/.config/vurin");
 }
 
-class KeychainTest : public ::testing::Test {
-  protected:
-    void SetUp() override { installSecretStore(store); }
-    void TearDown() override { installSecretStore(nullptr); }
-
-    std::shared_ptr<FakeSecretStore> store = std::make_shared<FakeSecretStore>();
-    LogCapture log;
-};
-
 // Only reasons reach the log, never a key; a read's reason once until it changes.
-TEST_F(KeychainTest, KeysAreStoredVerbatimAndWhatFailsIsLoggedWithoutTheValue) {
+TEST(Keychain, KeysAreStoredVerbatimAndWhatFailsIsLoggedWithoutTheValue) {
+    auto store = std::make_shared<FakeSecretStore>();
+    installSecretStore(store);
+    LogCapture log;
     EXPECT_TRUE(Keychain::set("sk-one", "OPENAI_API_KEY"));
     EXPECT_TRUE(Keychain::set(" 密钥-ключ-🔑\t", "OPENAI_API_KEY"));
     EXPECT_FALSE(Keychain::set("", "OPENAI_API_KEY"));  // empty or not UTF-8: never stored
     EXPECT_FALSE(Keychain::set("sk-\xff", "OPENAI_API_KEY"));
     EXPECT_EQ(Keychain::get("OPENAI_API_KEY"), " 密钥-ключ-🔑\t");
     Keychain::deleteItem("OPENAI_API_KEY");
-    Keychain::deleteItem("OPENAI_API_KEY");  // nothing to remove: nothing happens
     EXPECT_TRUE(store->items.empty());
     store->items = {{"GROQ_API_KEY", "gsk_old"}};
     for (const auto status : {SecretStatus::locked, SecretStatus::failure}) {

@@ -68,8 +68,8 @@ class SettingsControllerFixture : public AppControllerFixture {
     }
 
     // The open window's panes as text: card symbols and titles, row titles and sub-titles,
-    // controls (a label's text, "[button]", "on"/"off", "A/B@selected", a slider's value,
-    // "key:placeholder") and notes, each followed by " | ".
+    // controls (a label's text, "[button]", "on"/"off", "@" and the chosen item, a slider's
+    // value, "key:placeholder") and notes, each followed by " | ".
     std::string panesText() const {
         std::string text;
         for (const Pane& pane : window()->model.panes) {
@@ -130,13 +130,6 @@ class SettingsControllerFixture : public AppControllerFixture {
 
   private:
     static std::string describe(const std::vector<Control>& controls) {
-        const auto choices = [](const std::vector<std::string>& items, int selected) {
-            std::string joined;
-            for (const auto& item : items) {
-                joined += (joined.empty() ? "" : "/") + item;
-            }
-            return joined + "@" + std::to_string(selected);
-        };
         std::string text;
         for (const Control& control : controls) {
             const auto& kind = control.kind;
@@ -147,9 +140,9 @@ class SettingsControllerFixture : public AppControllerFixture {
             } else if (const auto* toggle = std::get_if<Switch>(&kind)) {
                 text += toggle->on ? "on" : "off";
             } else if (const auto* segments = std::get_if<SegmentedControl>(&kind)) {
-                text += choices(segments->segments, segments->selected);
+                text += "@" + segments->segments.at(segments->selected);
             } else if (const auto* popup = std::get_if<PopUpButton>(&kind)) {
-                text += choices(popup->items, popup->selected);
+                text += "@" + popup->items.at(popup->selected);
             } else if (const auto* slider = std::get_if<Slider>(&kind)) {
                 text += std::to_string(slider->value).substr(0, 4);
             } else if (const auto* field = std::get_if<SecureTextField>(&kind)) {
