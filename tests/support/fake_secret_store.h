@@ -18,28 +18,19 @@ class FakeSecretStore : public SecretStore {
   public:
     SecretResult update(std::string_view service, std::string_view account,
                         std::string_view value) override {
-        const auto refused = enter("update", service);
-        const auto found = items.find(std::string(account));
-        if (refused || found == items.end()) {
-            return refused.value_or(SecretResult{SecretStatus::itemNotFound, {}});
-        }
-        found->second = value;
-        return {SecretStatus::success, {}};
+        return write("update", service, account, value);
     }
     SecretResult add(std::string_view service, std::string_view account,
                      std::string_view value) override {
-        const auto refused = enter("add", service);
-        if (!refused) {
-            items[std::string(account)] = value;
-        }
-        return refused.value_or(SecretResult{SecretStatus::success, {}});
+        return write("add", service, account, value);
     }
     SecretLookup read(std::string_view service, std::string_view account) override {
-        if (const auto refused = enter("read", service)) {
-            return {refused->status, {}, refused->detail};
-        }
+        const auto refused = enter("read", service);
         const auto found = value(std::string(account));
-        return {found ? SecretStatus::success : SecretStatus::itemNotFound, found.value_or(""), {}};
+        return refused ? SecretLookup{refused->status, {}, refused->detail}
+                       : SecretLookup{found ? SecretStatus::success : SecretStatus::itemNotFound,
+                                      found.value_or(""),
+                                      {}};
     }
     SecretResult remove(std::string_view service, std::string_view account) override {
         const auto refused = enter("remove", service);
@@ -55,6 +46,15 @@ class FakeSecretStore : public SecretStore {
     std::map<std::string, SecretStatus> failures;
 
   private:
+    SecretResult write(const std::string& call, std::string_view service, std::string_view account,
+                       std::string_view value) {
+        const auto refused = enter(call, service);
+        if (refused || (call == "update" && !items.contains(std::string(account)))) {
+            return refused.value_or(SecretResult{SecretStatus::itemNotFound, {}});
+        }
+        items[std::string(account)] = value;
+        return {SecretStatus::success, {}};
+    }
     std::optional<SecretResult> enter(const std::string& call, std::string_view service) {
         EXPECT_EQ(service, "com.vurin.app");  // the keys users stored are found there
         const auto failure = failures.find(call);
