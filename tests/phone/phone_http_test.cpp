@@ -25,22 +25,22 @@ TEST(PhoneTriggerRouteTest, TokenFirstThenMethodAndPath) {
     const std::vector<Case> cases = {
         {"GET", "/?t=$", page}, {"GET", "/events?t=$", events}, {"POST", "/e/down?t=$", down},
         {"POST", "/e/up?t=$", up}, {"GET", "/e/down?t=$", notFound}, {"POST", "/?t=$", notFound},
-        {"HEAD", "/?t=$", notFound}, {"get", "/?t=$", notFound}, {"GET", "/other?t=$", notFound},
-        {"POST", "/e/UP?t=$", notFound},
+        {"get", "/?t=$", notFound}, {"GET", "/other?t=$", notFound}, {"POST", "/e/UP?t=$", notFound},
         // The token before the path; a prefix or an extension of it is not it.
-        {"GET", "/", forbidden}, {"GET", "/?", forbidden}, {"HEAD", "/nowhere?t=wrong", forbidden},
+        {"GET", "/", forbidden}, {"GET", "/?", forbidden}, {"HEAD", "/x?t=wrong", forbidden},
         {"GET", "/?t", forbidden}, {"GET", "/?T=$", forbidden}, {"GET", "/?t=" + prefix, forbidden},
-        {"GET", "/?t=$0", forbidden}, {"GET", "/?t=wrong&t=$", forbidden},
-        {"GET", "/?t=$&t=wrong", page}, {"GET", "/?a=1&t=$&b", page},
+        {"GET", "/?t=$0", forbidden}, {"GET", "/?t=no&t=$", forbidden}, {"GET", "/?t=$&t=no", page},
+        {"GET", "/?a=1&t=$&b", page},
         // Escapes decoded in token and path, "+" kept, no fragment, the absolute form.
         {"GET", "/?t=a%2fb", page, "a/b"}, {"GET", "/?%74=ab", page, "ab"},
         {"POST", "/e/%64own?t=ab", down, "ab"}, {"GET", "/?t=a+b", page, "a+b"},
         {"GET", "/?t=ab#x", page, "ab"}, {"GET", "http://10.0.0.2:8930/events?t=ab", events, "ab"},
         {"GET", "http://h?t=ab", notFound, "ab"},
         // Unparsable targets, no token to match, decoded bytes that are not UTF-8.
-        {"GET", "/%zz?t=$", forbidden}, {"GET", "/%4?t=$", forbidden}, {"GET", "/\"x\"?t=$", forbidden},
-        {"GET", "/a#b#c?t=$", forbidden}, {"GET", "?t=" + prefix + "%", forbidden},
-        {"GET", "/?t=", forbidden, ""}, {"GET", "/?t=%FF", forbidden, "\xff"}};
+        {"GET", "/%zz?t=$", forbidden}, {"GET", "/%4?t=$", forbidden},
+        {"GET", "/\"x\"?t=$", forbidden}, {"GET", "/a#b#c?t=$", forbidden},
+        {"GET", "?t=" + prefix + "%", forbidden}, {"GET", "/?t=", forbidden, ""},
+        {"GET", "/?t=%FF", forbidden, "\xff"}};
     // clang-format on
     for (auto c : cases) {
         if (const auto at = c.target.find('$'); at != std::string::npos) {
@@ -57,30 +57,23 @@ TEST(RequestHeadTest, RequestLineOfUTF8HeadsAndTheTerminatorAcrossReads) {
              {"GET /?t=1 HTTP/1.1\r\nHost: x", {{"GET", "/?t=1"}}},
              {"  POST    /e/up  ", {{"POST", "/e/up"}}},
              {"GET / HTTP/1.1\r\nX: \xe4\xbd\xa0\xf0\x9f\x93\xb1", {{"GET", "/"}}},
-             {"", {}}, {"GET", {}}, {"GET   ", {}}, {"\r\nGET / HTTP/1.1", {}}, {"GET /\xff HTTP/1.1", {}},
+             {"", {}}, {"GET", {}}, {"GET   ", {}}, {"\r\nGET / HTTP/1.1", {}}, {"GET /\xff", {}},
              {"GET / \xc0\xaf", {}}, {"GET / \xed\xa0\x80", {}}, {"GET / \xe4\xbd", {}}}) {
         // clang-format on
         const auto line = parseRequestHead(head);
         EXPECT_EQ(line ? Line({{line->method, line->rawPath}}) : Line(), expected) << head;
     }
     using Progress = RequestHeadReader::Progress;
-    RequestHeadReader reader;
-    const std::string_view request = "POST /e/up HTTP/1.1\r\nHost: x\r\n\r\nbody";
-    std::size_t fed = 0;
-    while (reader.append(request.substr(fed, 1)) != Progress::complete) {
-        EXPECT_EQ(reader.head(), "");
-        ++fed;
-    }
-    EXPECT_EQ(fed, request.find("\r\n\r\n") + 3);
-    EXPECT_EQ(reader.append("\r\n\r\n"), Progress::complete);
-    EXPECT_EQ(reader.head(), "POST /e/up HTTP/1.1\r\nHost: x");
+    RequestHeadReader split;
+    EXPECT_EQ(split.append("GET / HTTP/1.1\r\nHost: x\r\n\r"), Progress::incomplete);
+    EXPECT_EQ(split.append("\nbody"), Progress::complete);
+    EXPECT_EQ(split.head(), "GET / HTTP/1.1\r\nHost: x");
+    // Past 64 KiB without a terminator is too large, unless the piece crossing it holds one.
     constexpr std::size_t kMax = RequestHeadReader::kMaxHeadBytes;
-    RequestHeadReader full;
+    RequestHeadReader full, late;
     EXPECT_EQ(full.append(std::string(kMax, 'a')), Progress::incomplete);
     EXPECT_EQ(full.append("a"), Progress::tooLarge);
     EXPECT_EQ(full.append("\r\n\r\n"), Progress::tooLarge);
-    // The piece that crosses the limit still counts when it holds the terminator.
-    RequestHeadReader late;
     late.append(std::string(kMax - 1, 'a'));
     EXPECT_EQ(late.append("b\r\n\r\n"), Progress::complete);
     EXPECT_EQ(late.head().size(), kMax);
@@ -96,13 +89,8 @@ TEST(PhoneResponseTest, HeadLinesInOrderThenBody) {
               "Connection: close\r\n\r\nforbidden");
 }
 
+// Sixteen random bytes as hex, or two version-4 UUIDs when the secure source fails.
 TEST(PhoneTokenTest, SixteenRandomBytesAsHexOrTwoUUIDsWhenTheSourceFails) {
-    const auto isHex = [](const std::string& token, std::size_t size) {
-        return token.size() == size && token.find_first_not_of("0123456789abcdef") == token.npos;
-    };
-    const std::string first = generatePhoneToken();
-    EXPECT_TRUE(isHex(first, 32)) << first;
-    EXPECT_NE(first, generatePhoneToken());
     EXPECT_EQ(generatePhoneToken([](std::span<std::uint8_t> out) {
                   for (std::size_t i = 0; i < out.size(); ++i) {
                       out[i] = static_cast<std::uint8_t>(i * 17);
@@ -112,11 +100,9 @@ TEST(PhoneTokenTest, SixteenRandomBytesAsHexOrTwoUUIDsWhenTheSourceFails) {
               "00112233445566778899aabbccddeeff");
     const auto failing = [](std::span<std::uint8_t>) { return false; };
     const std::string token = generatePhoneToken(failing);
-    ASSERT_TRUE(isHex(token, 64)) << token;
-    for (const std::size_t half : {0U, 32U}) {  // version 4, RFC 4122 variant
-        EXPECT_EQ(token[half + 12], '4');
-        EXPECT_NE(std::string("89ab").find(token[half + 16]), std::string::npos);
-    }
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(token.size(), 64U);
+    EXPECT_EQ(token.substr(12, 1) + token.substr(44, 1), "44");  // version 4
     EXPECT_NE(token, generatePhoneToken(failing));
     EXPECT_TRUE(isPhoneTokenOutdated(std::string(31, 'a')));
     EXPECT_FALSE(isPhoneTokenOutdated(std::string(32, 'a')));

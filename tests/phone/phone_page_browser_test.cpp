@@ -1,6 +1,5 @@
 // The phone page in Debian's headless Chromium against the real server on loopback.
 #include <gtest/gtest.h>
-
 #include <openssl/evp.h>
 
 #include <fstream>
@@ -9,37 +8,35 @@
 #include "phone/phone_trigger_server.h"
 #include "support/headless_chromium.h"
 #include "support/stand_in_http_server.h"
+#include "support/testing.h"
 #include "support/virtual_main_queue.h"
 
 namespace vurin {
 namespace {
 
-using namespace std::chrono_literals;
 using Json = nlohmann::json;
 using Strings = std::vector<std::string>;
 
-struct PageTexts {
-    Strings page;  // lang, title, button, instructions, footer
-    Strings net;   // connected, then the warnings: reconnecting, dropped
-    std::vector<std::pair<std::string, Strings>> states;  // sent, then the state line and button
-};
-// Trailing whitespace is trimmed; an unknown state shows as idle.
-const PageTexts kChinese{
-    {"zh", "Vurin 遥控", "按住说话", "按住 = 说话 · 松开 = 出字<br>点一下 = 发送 · 双击 = 取消",
-     "Vurin 手机遥控 · 仅在可信 Wi-Fi 使用"},
-    {"已连接", "重连中…", "连接中断,检查 Wi-Fi"},
-    {{"recording \t", {"录音中…", "松开出字", "rgb(244, 63, 94)"}},
-     {"transcribing", {"转写润色中…", "处理中…", "rgb(245, 158, 11)"}},
-     {"pending", {"待发送(点发送)", "点=发送", "rgb(56, 189, 248)"}},
-     {"bogus", {"就绪", "按住说话", "rgb(74, 222, 128)"}}}};
-const PageTexts kEnglish{{"en", "Vurin Remote", "Hold to talk",
-                          "Hold = talk · Release = type<br>Tap = send · Double-tap = cancel",
-                          "Vurin phone remote · Use only on trusted Wi-Fi"},
-                         {"Connected"},
-                         {{"recording", {"Recording…", "Release to type"}},
-                          {"transcribing", {"Transcribing…", "Working…"}},
-                          {"pending", {"Ready to send (tap)", "Tap = send"}},
-                          {"idle", {"Ready", "Hold to talk"}}}};
+// The language asked for; what the page then shows: lang, title, button, instructions, footer,
+// connected; for each state sent, the state line, the button and the dot's colour. A trailing
+// blank is trimmed; an unknown state shows as idle.
+const std::vector<std::tuple<const char*, Strings, std::vector<std::pair<const char*, Strings>>>>
+    kLanguages = {{"ja-JP",
+                   {"en", "Vurin Remote", "Hold to talk",
+                    "Hold = talk · Release = type<br>Tap = send · Double-tap = cancel",
+                    "Vurin phone remote · Use only on trusted Wi-Fi", "Connected"},
+                   {{"recording", {"Recording…", "Release to type", "rgb(244, 63, 94)"}},
+                    {"transcribing", {"Transcribing…", "Working…", "rgb(245, 158, 11)"}},
+                    {"pending", {"Ready to send (tap)", "Tap = send", "rgb(56, 189, 248)"}},
+                    {"idle", {"Ready", "Hold to talk", "rgb(74, 222, 128)"}}}},
+                  {"zh-TW",
+                   {"zh", "Vurin 遥控", "按住说话",
+                    "按住 = 说话 · 松开 = 出字<br>点一下 = 发送 · 双击 = 取消",
+                    "Vurin 手机遥控 · 仅在可信 Wi-Fi 使用", "已连接"},
+                   {{"recording \t", {"录音中…", "松开出字", "rgb(244, 63, 94)"}},
+                    {"transcribing", {"转写润色中…", "处理中…", "rgb(245, 158, 11)"}},
+                    {"pending", {"待发送(点发送)", "点=发送", "rgb(56, 189, 248)"}},
+                    {"bogus", {"就绪", "按住说话", "rgb(74, 222, 128)"}}}}};
 
 // Runs in the page before its own script: `answers` holds each fetch's status (0: failed),
 // `errors` exceptions and blocked loads; `shown()` tells what the page shows.
@@ -55,10 +52,10 @@ constexpr const char* kProbe = R"(
     addEventListener("securitypolicyviolation", e => errors.push("blocked: " + e.blockedURI));
     window.shown = (id = n => document.getElementById(n)) => ({
         page: [document.documentElement.lang, document.title, id("big").textContent,
-               id("sub").innerHTML, id("foot").textContent],
-        state: id("state").textContent, net: id("net").textContent,
-        warning: getComputedStyle(id("net").firstElementChild || id("net")).color,
-        held: id("btn").classList.contains("down"), dot: getComputedStyle(id("dot")).backgroundColor});
+               id("sub").innerHTML, id("foot").textContent, id("net").textContent],
+        state: [id("state").textContent, id("big").textContent, getComputedStyle(id("dot")).backgroundColor],
+        warning: [id("net").textContent, getComputedStyle(id("net").firstElementChild || id("net")).color],
+        held: id("btn").classList.contains("down")});
 )";
 
 TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarnsWhenUnpaired) {
@@ -77,7 +74,12 @@ TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarns
                         .keyDown = [&] { ++downs; },
                         .keyUp = [&] { ++ups; }});
     controller->startIfEnabled();
-    const std::string session = browser->openPage();
+    const auto page = browser->call("Target.createTarget", {{"url", "about:blank"}});
+    const std::string session =
+        browser
+            ->call("Target.attachToTarget",
+                   {{"targetId", page.value()["targetId"]}, {"flatten", true}})
+            .value()["sessionId"];
     const auto call = [&](const std::string& method, const Json& params) {
         const auto result = browser->call(method, params, session);
         EXPECT_TRUE(result) << method;
@@ -89,11 +91,13 @@ TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarns
             "Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, session);
         return result ? result->value("result", Json::object()).value("value", Json()) : Json();
     };
-    const auto waitFor = [&](const std::function<bool()>& condition) {
-        return testing::eventually([&] { return queue->runPending(), condition(); }, 15s);
+    const auto waitFor = [&](const char* what, const Json& expected) {
+        const bool seen =
+            testing::eventually([&] { return queue->runPending(), evaluate(what) == expected; },
+                                std::chrono::seconds(15));
+        EXPECT_TRUE(seen) << what << " shows " << evaluate(what) << ", not " << expected;
+        return seen;
     };
-    const auto shown = [&] { return evaluate("shown()"); };
-    ASSERT_TRUE(waitFor([&] { return server->boundPort() != 0; }));
     call("Page.enable", {});
     call("Page.addScriptToEvaluateOnNewDocument", {{"source", kProbe}});
     // 390 by 844 CSS pixels at three device pixels each, touch input.
@@ -101,18 +105,15 @@ TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarns
          {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 3}, {"mobile", true}});
     call("Emulation.setTouchEmulationEnabled", {{"enabled", true}, {"maxTouchPoints", 5}});
     // Chinese for every Chinese variant, English for any other language.
-    for (const auto& [language, texts] : {std::pair{"ja-JP", &kEnglish}, {"zh-TW", &kChinese}}) {
+    for (const auto& [language, texts, states] : kLanguages) {
         call("Emulation.setUserAgentOverride",
              {{"userAgent", "Mozilla/5.0"}, {"acceptLanguage", language}});
         call("Page.navigate", {{"url", "http://127.0.0.1:" + std::to_string(server->boundPort()) +
                                            "/?t=" + config.phoneToken}});
-        ASSERT_TRUE(waitFor([&] { return shown()["net"] == texts->net[0]; })) << shown();
-        EXPECT_EQ(shown()["page"], texts->page);
-        for (const auto& [state, expected] : texts->states) {
+        ASSERT_TRUE(waitFor("shown().page", texts));
+        for (const auto& [state, shown] : states) {
             server->broadcast(state);
-            ASSERT_TRUE(waitFor([&] { return shown()["state"] == expected[0]; })) << state;
-            EXPECT_EQ(shown()["page"][2], expected[1]);
-            EXPECT_TRUE(expected.size() < 3 || shown()["dot"] == expected[2]) << shown();
+            ASSERT_TRUE(waitFor("shown().state", shown)) << state;
         }
     }
     const std::string png = call("Page.captureScreenshot", {}).value("data", "");
@@ -138,38 +139,32 @@ TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarns
             h.top >= 0 && h.bottom <= b.top && f.top >= b.bottom && f.bottom <= 844, [x, y]];
     })())");
     EXPECT_EQ(layout, Json({390, 844, true, true, true, true, layout.back()}));
-    const auto touch = [&](const char* type, int expectedDowns, int expectedUps) {
-        Json points = Json::array();
-        if (type == std::string("touchStart")) {
-            points.push_back({{"x", layout.back()[0]}, {"y", layout.back()[1]}, {"id", 0}});
-        }
-        call("Input.dispatchTouchEvent", {{"type", type}, {"touchPoints", points}});
-        return waitFor([&] { return downs == expectedDowns && ups == expectedUps; });
+    const auto touch = [&](const char* type) {
+        const Json at = {{"x", layout.back()[0]}, {"y", layout.back()[1]}, {"id", 0}};
+        call(
+            "Input.dispatchTouchEvent",
+            {{"type", type},
+             {"touchPoints", type == std::string("touchEnd") ? Json::array() : Json::array({at})}});
     };
-    ASSERT_TRUE(touch("touchStart", 1, 0));
-    EXPECT_EQ(shown()["held"], true);
-    ASSERT_TRUE(touch("touchEnd", 1, 1));
-    EXPECT_EQ(shown()["held"], false);
-    const Json answered = {{200, 200}, Json::array()};  // no error either
-    EXPECT_TRUE(waitFor([&] { return evaluate("[answers, errors]") == answered; }))
-        << evaluate("[answers, errors]");
-
+    const auto pressed = [&](int expectedDowns, int expectedUps) {
+        return testing::eventually(
+            [&] { return queue->runPending(), downs == expectedDowns && ups == expectedUps; });
+    };
+    touch("touchStart");
+    ASSERT_TRUE(waitFor("shown().held", true) && pressed(1, 0));
+    touch("touchEnd");
+    ASSERT_TRUE(waitFor("[shown().held, answers, errors]", {false, {200, 200}, Json::array()}));
+    EXPECT_TRUE(pressed(1, 1));
     // A new pairing refuses this page: its stream warns, its presses reach nothing.
     controller->resetPhoneToken();
-    ASSERT_TRUE(waitFor([&] {
-        return shown()["net"] == kChinese.net[1] && shown()["warning"] == "rgb(244, 184, 96)";
-    })) << shown();
-    touch("touchStart", 1, 1);
-    touch("touchEnd", 1, 1);
-    EXPECT_TRUE(waitFor([&] { return evaluate("answers") == Json({200, 200, 403, 403}); }));
+    ASSERT_TRUE(waitFor("shown().warning", {"重连中…", "rgb(244, 184, 96)"}));
+    touch("touchStart");
+    touch("touchEnd");
+    EXPECT_TRUE(waitFor("answers", {200, 200, 403, 403}));
     // With the remote off, a press says the connection dropped.
     controller->setPhoneTrigger(false);
-    touch("touchStart", 1, 1);
-    EXPECT_TRUE(waitFor([&] { return shown()["net"] == kChinese.net[2]; })) << shown();
-    EXPECT_EQ(downs + ups, 2);
-    browser->call("Page.close", {}, session, 0);
-    controller->stop();
-    queue->runPending();
+    touch("touchStart");
+    EXPECT_TRUE(waitFor("shown().warning[0]", "连接中断,检查 Wi-Fi") && pressed(1, 1));
 }
 
 }  // namespace

@@ -105,10 +105,6 @@ struct Case {
     std::string key = "";
 };
 
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class ProviderClientsTest : public testing::ProviderClientsFixture,
                             public ::testing::WithParamInterface<Case> {};
 
@@ -156,29 +152,21 @@ INSTANTIATE_TEST_SUITE_P(SpeechToText, ProviderClientsTest, ::testing::Values(
              const auto missing = localTranscribe(audio.parent_path() / "missing.wav", "auto");
              return missing ? missing : cloudTranscribe(audio.parent_path(), "auto", "groq");
          }, {}, Strings{}, {}, "GROQ_API_KEY", "gsk-1"},
-    Case{"GroqAutoOmitsTheLanguage", testing::groqTranscriptionPath(),
-         {200, testing::openAITranscriptionReply(" 你好。\n")}, stt("auto", "groq"), "你好。",
-         Strings{kGroq + form({{"model", "whisper-large-v3"}, {"prompt", "<DOMAIN>"}})}, {},
-         "GROQ_API_KEY", "gsk-1"},
     Case{"Groq", testing::groqTranscriptionPath(), {200, testing::openAITranscriptionReply("你好。")},
          stt("zh", "groq"), "你好。", Strings{kGroq + form({{"model", "whisper-large-v3"},
                                        {"prompt", "<DOMAIN>"}, {"language", "zh"}})}, {},
          "GROQ_API_KEY", "gsk-1"},
     Case{"GroqWithoutKey", testing::groqTranscriptionPath(), {}, stt("auto", "groq"), {}, Strings{},
          {"❌ 未设置 Groq API Key(设置 → 语音识别 → 云端),无法用云端 STT"}},
-    Case{"OpenAIRefusesTheKey", testing::openAITranscriptionPath(), {401, R"({"error":"bad key"})"},
-         stt("en", "openai"), {}, Strings{"POST /v1/audio/transcriptions Bearer sk-1\n" +
-             form({{"model", "gpt-4o-mini-transcribe"}, {"prompt", "<DOMAIN>"}, {"language", "en"}})},
+    Case{"OpenAIRefusesTheKeyAndAutoOmitsTheLanguage", testing::openAITranscriptionPath(), {401, R"({"error":"bad key"})"},
+         stt("auto", "openai"), {}, Strings{"POST /v1/audio/transcriptions Bearer sk-1\n" +
+             form({{"model", "gpt-4o-mini-transcribe"}, {"prompt", "<DOMAIN>"}})},
          {R"(❌ OpenAI STT HTTP 401: {"error":"bad key"})"}, "OPENAI_API_KEY", "sk-1"},
     Case{"GeminiSendsTheAudioInline", testing::geminiPath(), {200, testing::geminiReply("  转写  ")},
          stt("zh", "gemini"), "转写", Strings{kGemini + "AIza-key_1.x~ -\napplication/json\n" +
              R"({"contents":[{"parts":[{"text":"<INSTRUCTION><DOMAIN>"},{"inline_data":)"
              R"({"data":"UklGRiQAAABXQVZFAAH/DQo=","mime_type":"audio/wav"}}]}]})"},
-         {}, "GEMINI_API_KEY", "AIza-key_1.x~"},
-    Case{"GeminiKeyThatCannotStandInAURL", testing::geminiPath(), {200, testing::geminiReply("x")},
-         stt("auto", "gemini"), {}, Strings{},
-         {"❌ Gemini STT:API Key 含有不能放进网址的字符,请求未发送"}, "GEMINI_API_KEY",
-         "AIza key&x=1#frag"}),
+         {}, "GEMINI_API_KEY", "AIza-key_1.x~"}),
     [](const auto& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(Polish, ProviderClientsTest, ::testing::Values(

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <set>
+#include <sstream>
 
 #include "providers/cloud_response.h"
 #include "providers/multipart_body.h"
@@ -52,38 +54,29 @@ TEST(DecodeCloudResponseTest, TrimmedTextFromA200ElseOneLogLine) {
 }
 
 TEST(ReplyExtractorsTest, TakeOnlyTheirOneFieldOfTheRightType) {
-    const auto text = [](std::string_view body) { return jsonTopString(body, "text"); };
-    const auto chat = [](std::string content) {
-        return R"({"choices":[{"message":{"content":)" + content + "}}]}";
-    };
-    const auto gemini = [](std::string parts) {
-        return R"({"candidates":[{"content":{"parts":)" + parts + "}}]}";
-    };
+    const std::map<char, ReplyExtractor> extractors = {
+        {'t', [](std::string_view body) { return jsonTopString(body, "text"); }},
+        {'c', extractOpenAIChatContent},
+        {'g', extractGeminiText}};
+    // The first choice, from which everything up to the first end of a reasoning block goes; the
+    // first part of the first candidate.
     // clang-format off
-    const std::vector<std::tuple<std::function<Text(std::string_view)>, std::string, Text>> cases = {
-        {text, R"({"text":"a\u4f60\n"})", "a你\n"},
-        {text, R"({"text":1})", {}},
-        {text, R"({"other":"x"})", {}},
-        {text, R"(["text"])", {}},
-        {text, R"("text")", {}},
-        {text, "plain transcript", {}},
-        // The first choice; everything up to the first end of a reasoning block goes.
-        {extractOpenAIChatContent, R"({"choices":[{"message":{"content":"A"}},{"message":{"content":"B"}}]})", "A"},
-        {extractOpenAIChatContent, chat(R"("x</think>y</think>z")"), "y</think>z"},
-        {extractOpenAIChatContent, chat("null"), {}}, {extractOpenAIChatContent, R"({"choices":[]})", {}},
-        {extractOpenAIChatContent, R"({"choices":{}})", {}}, {extractOpenAIChatContent, R"({"choices":["x"]})", {}},
-        {extractOpenAIChatContent, R"({"choices":[{"message":"hi"}]})", {}},
-        {extractOpenAIChatContent, R"([{"message":{"content":"hi"}}])", {}},
-        {extractOpenAIChatContent, "not json", {}},
-        // The first part of the first candidate only.
-        {extractGeminiText, R"({"candidates":[{"content":{"parts":[{"text":"一"},{"text":"二"}]}},)"
-                            R"({"content":{"parts":[{"text":"三"}]}}]})", "一"},
-        {extractGeminiText, R"({"candidates":[]})", {}}, {extractGeminiText, gemini("[]"), {}},
-        {extractGeminiText, R"({"candidates":[{"finishReason":"SAFETY"}]})", {}},
-        {extractGeminiText, gemini(R"([{"text":7}])"), {}}, {extractGeminiText, "", {}}};
+    const std::vector<std::tuple<char, std::string, Text>> cases = {
+        {'t', R"({"text":"a\u4f60\n"})", "a你\n"}, {'t', R"({"text":1})", {}}, {'t', R"({"x":"y"})", {}},
+        {'t', R"(["text"])", {}}, {'t', R"("text")", {}}, {'t', "plain transcript", {}},
+        {'c', R"({"choices":[{"message":{"content":"A"}},{"message":{"content":"B"}}]})", "A"},
+        {'c', R"({"choices":[{"message":{"content":"x</think>y</think>z"}}]})", "y</think>z"},
+        {'c', R"({"choices":[{"message":{"content":null}}]})", {}}, {'c', R"({"choices":[]})", {}},
+        {'c', R"({"choices":{}})", {}}, {'c', R"({"choices":["x"]})", {}}, {'c', "not json", {}},
+        {'c', R"({"choices":[{"message":"hi"}]})", {}}, {'c', R"([{"message":{"content":"hi"}}])", {}},
+        {'g', R"({"candidates":[{"content":{"parts":[{"text":"一"},{"text":"二"}]}},)"
+              R"({"content":{"parts":[{"text":"三"}]}}]})", "一"},
+        {'g', R"({"candidates":[]})", {}}, {'g', R"({"candidates":[{"content":{"parts":[]}}]})", {}},
+        {'g', R"({"candidates":[{"finishReason":"SAFETY"}]})", {}}, {'g', "", {}},
+        {'g', R"({"candidates":[{"content":{"parts":[{"text":7}]}}]})", {}}};
     // clang-format on
-    for (const auto& [extract, body, result] : cases) {
-        EXPECT_EQ(extract(body), result) << body;
+    for (const auto& [extractor, body, result] : cases) {
+        EXPECT_EQ(extractors.at(extractor)(body), result) << body;
     }
 }
 
@@ -118,14 +111,10 @@ TEST(ProviderTextsTest, RedactionWaitsDurationsEncodingsAndGraphemes) {
     const std::string encoded = base64Encode(std::string(3 * (1u << 20) + 2, 'a'));  // two blocks
     EXPECT_EQ(encoded.size(), 4 * (1u << 20) + 4);
     EXPECT_TRUE(encoded.ends_with("YWFhYWE=") && encoded.find('\n') == std::string::npos);
-    // Combining accent, ZWJ family, two flags and a lone indicator, CR LF, a broken byte.
-    for (const auto& [text, count] : std::vector<std::pair<std::string, std::size_t>>{
-             {"", 0},
-             {"你好e\xCC\x81", 3},
-             {"👨‍👩‍👧‍👦🇨🇳🇺", 3},
-             {"a\r\nb\xff", 4}}) {
-        EXPECT_EQ(graphemeCount(text), count) << text;
-    }
+    // Combining accent, ZWJ family, a flag and a lone indicator, CR LF, a broken byte: 10.
+    EXPECT_EQ(graphemeCount("") +
+                  graphemeCount("你好e\xCC\x81👨‍👩‍👧‍👦🇨🇳🇺a\r\nb\xff"),
+              10U);
 }
 
 // The exact framing: the clients' stand-ins see the parts only as a lenient parser reads them.
@@ -167,64 +156,65 @@ TEST(ProviderCatalogueTest, ThreeProvidersInOrderAndGroqForAnyOtherId) {
     }
 }
 
+// Each stage's text in the menu line, and the providers whose key is missing.
 TEST(ProviderRuntimeStatusTest, EachStagesTextAndTheMissingKeys) {
-    const auto stages = [](std::string stt, std::string polish, bool fallback, std::string sttCloud,
-                           std::string polishCloud) {
-        Config config;
-        config.sttProvider = std::move(stt);
-        config.polishProvider = std::move(polish);
-        config.allowCloudFallback = fallback;
-        config.sttCloudProvider = std::move(sttCloud);
-        config.polishCloudProvider = std::move(polishCloud);
-        return config;
+    // Speech and polish settings, their cloud providers, then "fallback", "ready" (both local
+    // services) and the providers whose key is stored, each as "+ID".
+    const auto parse = [](const std::string& setup, Config& config, std::set<std::string>& keys) {
+        std::istringstream words(setup);
+        words >> config.sttProvider >> config.polishProvider >> config.sttCloudProvider >>
+            config.polishCloudProvider;
+        bool ready = false;
+        for (std::string word; words >> word;) {
+            config.allowCloudFallback |= word == "fallback";
+            ready |= word == "ready";
+            if (word.starts_with("+")) {
+                keys.insert(cloudProviderInfo(word.substr(1)).keyAccount);
+            }
+        }
+        return ready;
     };
-    struct Case {
-        Config settings;
-        bool ready;
-        std::set<std::string> keys;
-        std::string zh, keyNames, en = "";  // the menu line; the providers whose key is missing
-    };
-    const std::string g = "GEMINI_API_KEY";
     // clang-format off
-    const std::vector<Case> cases = {
-        {stages("local", "local", true, "gemini", "gemini"), true, {g}, "本地(就绪)   ·   润色: 本地qwen(就绪)",
-         "", "Local ready   ·   Polish: Local qwen ready"},
-        {stages("local", "local", true, "gemini", "gemini"), false, {g}, "本地→Gemini   ·   润色: 本地qwen→Gemini",
-         "", "Local→Gemini   ·   Polish: Local qwen→Gemini"},
-        {stages("local", "local", true, "gemini", "gemini"), false, {}, "本地(未就绪)   ·   润色: 本地qwen(未就绪)",
-         "Gemini", "Local not ready   ·   Polish: Local qwen not ready"},
-        {stages("local", "local", false, "gemini", "gemini"), false, {}, "本地(未就绪)   ·   润色: 本地qwen(未就绪)", ""},
-        // Each stage has its own readiness and provider; missing keys are named once, sorted.
-        {stages("local", "cloud", true, "groq", "openai"), false, {"GROQ_API_KEY"},
-         "本地→Groq   ·   润色: OpenAI(缺 Key)", "OpenAI"},
-        {stages("cloud", "cloud", false, "groq", "groq"), true, {}, "Groq(缺 Key)   ·   润色: Groq(缺 Key)",
-         "Groq", "Groq (missing key)   ·   Polish: Groq (missing key)"},
-        {stages("cloud", "local", true, "openai", "gemini"), true, {}, "OpenAI(缺 Key)   ·   润色: 本地qwen(就绪)",
-         "Gemini / OpenAI"},
-        {stages("cloud", "cloud", true, "openai", "gemini"), true, {"OPENAI_API_KEY", g},
-         "OpenAI   ·   润色: Gemini", ""},
+    const std::vector<Strings> cases = {  // setup, missing keys, speech|polish in zh, and in en
+        {"local local gemini gemini fallback ready +gemini", "", "本地(就绪)|本地qwen(就绪)",
+         "Local ready|Local qwen ready"},
+        {"local local gemini gemini fallback +gemini", "", "本地→Gemini|本地qwen→Gemini",
+         "Local→Gemini|Local qwen→Gemini"},
+        {"local local gemini gemini fallback", "Gemini", "本地(未就绪)|本地qwen(未就绪)",
+         "Local not ready|Local qwen not ready"},
+        {"local local gemini gemini", "", "本地(未就绪)|本地qwen(未就绪)"},
+        // Each stage has its own provider; missing keys are named once, sorted.
+        {"local cloud groq openai fallback +groq", "OpenAI", "本地→Groq|OpenAI(缺 Key)"},
+        {"cloud cloud groq groq ready", "Groq", "Groq(缺 Key)|Groq(缺 Key)",
+         "Groq (missing key)|Groq (missing key)"},
+        {"cloud local openai gemini fallback ready", "Gemini / OpenAI", "OpenAI(缺 Key)|本地qwen(就绪)"},
+        {"cloud cloud openai gemini +openai +gemini", "", "OpenAI|Gemini"},
         // A setting that is neither value needs a key only through the fallback.
-        {stages("remote", "local", false, "groq", "groq"), true, {}, "Groq(缺 Key)   ·   润色: 本地qwen(就绪)", ""},
-        {stages("remote", "local", true, "groq", "groq"), true, {}, "Groq(缺 Key)   ·   润色: 本地qwen(就绪)", "Groq"},
+        {"remote local groq groq ready", "", "Groq(缺 Key)|本地qwen(就绪)"},
+        {"remote local groq groq fallback ready", "Groq", "Groq(缺 Key)|本地qwen(就绪)"},
         // An unknown provider id is the Groq entry, with its key account.
-        {stages("cloud", "cloud", false, "Groq", "openai"), true, {"GROQ_API_KEY"},
-         "Groq   ·   润色: OpenAI(缺 Key)", "OpenAI"}};
+        {"cloud cloud Groq openai +groq", "OpenAI", "Groq|OpenAI(缺 Key)"}};
     // clang-format on
     for (const auto& c : cases) {
-        const auto hasKey = [&c](const std::string& account) { return c.keys.count(account) > 0; };
-        for (const auto& [lang, line] :
-             {std::pair{"zh", "识别: " + c.zh}, {"en", "STT: " + c.en}}) {
-            if (line != "STT: ") {
-                applyUILang(lang);
-                const auto status = providerRuntimeStatus(c.settings, c.ready, c.ready, hasKey);
-                EXPECT_EQ(status.menuLine(), line);
-                EXPECT_EQ(status.needsCloudKey ? status.cloudProviderName : "", c.keyNames) << line;
-            }
+        Config config;
+        std::set<std::string> keys;
+        const bool ready = parse(c[0], config, keys);
+        const auto hasKey = [&keys](const std::string& account) { return keys.count(account) > 0; };
+        for (std::size_t i = 2; i < c.size(); ++i) {
+            applyUILang(i == 2 ? "zh" : "en");
+            const auto status = providerRuntimeStatus(config, ready, ready, hasKey);
+            const auto bar = c[i].find('|');
+            EXPECT_EQ(status.menuLine(), (i == 2 ? "识别: " : "STT: ") + c[i].substr(0, bar) +
+                                             (i == 2 ? "   ·   润色: " : "   ·   Polish: ") +
+                                             c[i].substr(bar + 1));
+            EXPECT_EQ(status.needsCloudKey ? status.cloudProviderName : "", c[1]) << c[0];
         }
     }
     applyUILang("auto");
-    // The process-wide key lookup: none until set.
-    const Config cloud = stages("cloud", "cloud", false, "openai", "groq");
+    // The process-wide key lookup: none until set; with nothing missing the speech provider.
+    Config cloud;
+    std::set<std::string> none;
+    parse("cloud cloud openai groq", cloud, none);
     EXPECT_EQ(providerRuntimeStatus(cloud, true, true).cloudProviderName, "Groq / OpenAI");
     setCloudKeyPresenceLookup([](const std::string&) { return true; });
     EXPECT_EQ(providerRuntimeStatus(cloud, true, true).cloudProviderName, "OpenAI");

@@ -9,8 +9,7 @@
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
-
-#include "support/testing.h"
+#include <optional>
 
 namespace vurin::testing {
 
@@ -36,7 +35,7 @@ class HeadlessChromium {
             ::dup2(out, 2);
             ::dup2(high, 3);
             ::dup2(high, 4);
-            ::setpgid(0, 0);  // the browser and its helpers, ended together
+            ::setpgid(0, 0);
             // --no-sandbox: the tests run as root in CI, where Chromium's sandbox refuses to run.
             ::execlp("chromium", "chromium", "--headless", "--no-sandbox",
                      "--remote-debugging-pipe", profile.c_str(), "--no-first-run", "--disable-gpu",
@@ -44,27 +43,27 @@ class HeadlessChromium {
                      "--password-store=basic", "about:blank", nullptr);
             ::_exit(127);
         }
+        ::setpgid(pid, pid);  // either side may come first: the browser and its helpers as one
         ::close(sockets[1]);
-        std::unique_ptr<HeadlessChromium> browser(new HeadlessChromium(pid, sockets[0]));
-        const bool answers = pid > 0 && browser->call("Browser.getVersion", {}, {}, 60000);
-        return answers ? std::move(browser) : nullptr;
+        std::unique_ptr<HeadlessChromium> browser(new HeadlessChromium);
+        browser->pid_ = pid;
+        browser->socket_ = sockets[0];
+        return pid > 0 && browser->call("Browser.getVersion") ? std::move(browser) : nullptr;
     }
 
     ~HeadlessChromium() {
-        call("Browser.close", {}, {}, 0);
-        if (pid_ > 0 && !eventually([this] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; })) {
+        if (pid_ > 0) {
             ::kill(-pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
         ::close(socket_);
     }
 
-    // Sends a command (to the page `session` when given) and waits for its result; nothing on an
-    // error answer, a time-out or a browser gone. With no time to wait it only sends.
-    std::optional<Json> call(const std::string& method, Json params = Json::object(),
-                             const std::string& session = {}, int timeoutMs = 15000) {
-        const int id = nextID_++;
-        Json message = {{"id", id}, {"method", method}, {"params", std::move(params)}};
+    // Sends a command (to the page `session` when given) and waits up to 15 s for its result;
+    // nothing on an error answer, a time-out or a browser gone.
+    std::optional<Json> call(const std::string& method, const Json& params = Json::object(),
+                             const std::string& session = {}) {
+        Json message = {{"id", ++lastID_}, {"method", method}, {"params", params}};
         if (!session.empty()) {
             message["sessionId"] = session;
         }
@@ -72,48 +71,32 @@ class HeadlessChromium {
         if (::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != ssize_t(bytes.size())) {
             return std::nullopt;
         }
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            for (std::size_t end; (end = incoming_.find('\0')) != std::string::npos;) {
-                const Json answer = Json::parse(incoming_.substr(0, end), nullptr, false);
-                incoming_.erase(0, end + 1);
-                if (answer.value("id", 0) == id) {
-                    return answer.contains("error") ? std::nullopt
-                                                    : std::optional(answer.value("result", Json()));
-                }
-            }
-            pollfd ready{.fd = socket_, .events = POLLIN, .revents = 0};
-            if (::poll(&ready, 1, 100) <= 0) {
-                continue;
-            }
-            char buffer[65536];
+        char buffer[65536];
+        pollfd ready{.fd = socket_, .events = POLLIN, .revents = 0};
+        while (::poll(&ready, 1, 15000) > 0) {
             const ssize_t got = ::recv(socket_, buffer, sizeof buffer, 0);
             if (got <= 0) {
                 return std::nullopt;  // the browser is gone
             }
             incoming_.append(buffer, static_cast<std::size_t>(got));
+            for (std::size_t end; (end = incoming_.find('\0')) != std::string::npos;) {
+                const Json answer = Json::parse(incoming_.substr(0, end), nullptr, false);
+                incoming_.erase(0, end + 1);
+                if (answer.is_object() && answer.value("id", 0) == lastID_) {
+                    return answer.contains("error") ? std::nullopt
+                                                    : std::optional(answer.value("result", Json()));
+                }
+            }
         }
         return std::nullopt;
     }
 
-    // A new blank page's session.
-    std::string openPage() {
-        const auto target = call("Target.createTarget", {{"url", "about:blank"}});
-        const auto attached =
-            call("Target.attachToTarget",
-                 {{"targetId", target.value_or(Json::object()).value("targetId", "")},
-                  {"flatten", true}});
-        return attached ? attached->value("sessionId", "") : "";
-    }
-
   private:
-    HeadlessChromium(pid_t pid, int socket) : pid_(pid), socket_(socket) {}
-
-    pid_t pid_;
-    int socket_;
-    int nextID_ = 1;
-    std::string incoming_;
+    HeadlessChromium() = default;
+    pid_t pid_ = -1;
+    int socket_ = -1;
+    int lastID_ = 0;
+    std::string incoming_;  // what arrived past the last answer
 };
 
 }  // namespace vurin::testing

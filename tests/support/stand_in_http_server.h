@@ -1,6 +1,9 @@
 #pragma once
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -44,15 +47,76 @@ class StandInHttpServer {
   public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-    StandInHttpServer();
-    ~StandInHttpServer();
-    // Answers POST and GET `path`; the request is recorded before `handler` runs.
-    void route(const std::string& path, Handler handler);
+    StandInHttpServer() {
+        // Headers and body go out in separate writes; without this, Nagle's algorithm holds the
+        // body back until the client's delayed ACK (some 40 ms).
+        server_.set_tcp_nodelay(true);
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // stop() is ignored until the accept loop runs.
+        for (int tries = 0; tries < 5000 && !server_.is_running(); ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ~StandInHttpServer() {
+        shutdown_.open();
+        server_.stop();
+        thread_.join();
+    }
+    // Answers POST and GET `path`; the request is recorded before `handler` runs. httplib takes
+    // a multipart body apart, so it is written back from the parts it accepted.
+    void route(const std::string& path, Handler handler) {
+        const auto recorded = [this, handler](const httplib::Request& request,
+                                              httplib::Response& response) {
+            const auto mark = request.target.find('?');
+            std::unique_lock guard(lock_);
+            received_.push_back({request.method, request.path,
+                                 mark == std::string::npos ? "" : request.target.substr(mark + 1),
+                                 request.headers, request.body});
+            guard.unlock();
+            arrived_.notify_all();
+            handler(request, response);
+        };
+        server_.Post(path, [recorded](const httplib::Request& request, httplib::Response& response,
+                                      const httplib::ContentReader& reader) {
+            httplib::Request whole = request;
+            const auto append = [&whole](const char* data, std::size_t length) {
+                return whole.body.append(data, length), true;
+            };
+            const std::string type = request.get_header_value("Content-Type");
+            const std::string boundary = "--" + type.substr(type.find("boundary=") + 9);
+            if (!request.is_multipart_form_data()) {
+                reader(append);
+            } else {
+                reader(
+                    [&](const httplib::MultipartFormData& part) {
+                        whole.body +=
+                            (whole.body.empty() ? "" : "\r\n") + boundary +
+                            "\r\nContent-Disposition: form-data; name=\"" + part.name + "\"" +
+                            (part.filename.empty() ? "" : "; filename=\"" + part.filename + "\"") +
+                            (part.content_type.empty() ? ""
+                                                       : "\r\nContent-Type: " + part.content_type) +
+                            "\r\n\r\n";
+                        return true;
+                    },
+                    append);
+                whole.body += "\r\n" + boundary + "--\r\n";
+            }
+            recorded(whole, response);
+        });
+        server_.Get(path, recorded);
+    }
     int port() const { return port_; }
     std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::string url(const std::string& path) const { return origin() + path; }
-    std::vector<ReceivedRequest> received() const;
-    bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const;
+    std::vector<ReceivedRequest> received() const {
+        std::lock_guard guard(lock_);
+        return received_;
+    }
+    bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const {
+        std::unique_lock guard(lock_);
+        return arrived_.wait_for(guard, limit, [&] { return received_.size() >= count; });
+    }
     Gate& shutdownGate() { return shutdown_; }  // opened when the server shuts down
 
   private:
@@ -65,20 +129,37 @@ class StandInHttpServer {
     std::vector<ReceivedRequest> received_;
 };
 
+// A socket bound to 127.0.0.1 on a port the kernel picks.
+inline int boundLoopbackSocket(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}};
+    socklen_t length = sizeof(address);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 // A port on 127.0.0.1 that completes connections (the kernel does) but never answers.
 class SilentListener {
   public:
-    SilentListener();
-    ~SilentListener();
+    SilentListener() : socket_(boundLoopbackSocket(port_)) { ::listen(socket_, 16); }
+    ~SilentListener() { ::close(socket_); }
     SilentListener(const SilentListener&) = delete;
-    std::string url(const std::string& path) const;
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
 
   private:
-    int socket_ = -1;
     int port_ = -1;
+    int socket_ = -1;
 };
 
 // A port on 127.0.0.1 where nothing listens: connections are refused.
-int refusingPort();
+inline int refusingPort() {
+    int port = -1;
+    ::close(boundLoopbackSocket(port));  // bound but never listening, then released
+    return port;
+}
 
 }  // namespace vurin::testing
