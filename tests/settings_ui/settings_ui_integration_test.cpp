@@ -82,7 +82,6 @@ TEST_F(Programs, TheAutostartEntryIsWrittenReplacedAndRemoved) {
     XdgAutostartLoginItem item("/opt/My 100% Apps/vurin", root / "autostart");
     EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
     EXPECT_EQ(item.registerItem(), std::nullopt);
-    EXPECT_EQ(item.registerItem(), std::nullopt);
     EXPECT_EQ(
         contentOf(item.entryPath()),
         "[Desktop Entry]\nType=Application\nName=Vurin\nComment=Push-to-talk dictation\n"
@@ -95,7 +94,6 @@ TEST_F(Programs, TheAutostartEntryIsWrittenReplacedAndRemoved) {
     }
     EXPECT_EQ(item.unregisterItem(), std::nullopt);
     EXPECT_FALSE(fs::exists(item.entryPath()));
-    EXPECT_EQ(item.unregisterItem(), std::nullopt);
     std::ofstream(root / "file") << "x";  // a file where the folder should be
     const auto error = XdgAutostartLoginItem("/v", root / "file").registerItem();
     EXPECT_NE(error.value_or("").find((root / "file").string()), std::string::npos);
@@ -133,16 +131,10 @@ TEST(UpdateCheckerIntegration, OnlyA2xxBodyIsReadAndNoAnswerIsANetworkFailure) {
     status = 404;
     EXPECT_EQ(check(server.url("/version.json")), UpdateCheckResult(UpdateCheckError::network));
     SilentListener silent;
-    const auto start = std::chrono::steady_clock::now();
     for (const std::string& feed : {silent.url("/v"), std::string("not a url"),
                                     "http://127.0.0.1:" + std::to_string(refusingPort()) + "/v"}) {
         EXPECT_EQ(check(feed, 0.3), UpdateCheckResult(UpdateCheckError::network)) << feed;
     }
-    {  // destroying the checker aborts the checks still running
-        UpdateChecker checker(std::make_shared<VirtualMainQueue>(), silent.url("/v"), "1.0");
-        checker.check([](const UpdateCheckResult&) {});
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 // The built-in installer script, with ollama running, against stand-ins of every program it

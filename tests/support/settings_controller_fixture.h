@@ -1,19 +1,62 @@
 #pragma once
 
-#include <memory>
-#include <string>
 #include <variant>
-#include <vector>
 
 #include "config/keychain.h"
 #include "providers/provider_runtime_status.h"
+#include "settings_ui/desktop_launch.h"
+#include "settings_ui/login_item.h"
 #include "settings_ui/settings_controller.h"
+#include "settings_ui/update_checker.h"
 #include "support/app_controller_fixture.h"
+#include "support/fake_desktop.h"
 #include "support/fake_secret_store.h"
 #include "support/fake_window_renderer.h"
-#include "support/settings_fakes.h"
 
 namespace vurin::testing {
+
+// Register moves the item to `stateAfterRegister`, unregister to notRegistered, unless `error`.
+class FakeLoginItem : public LoginItemService {
+  public:
+    LoginItemStatus status() const override { return state; }
+    std::optional<std::string> registerItem() override {
+        return change("register", stateAfterRegister);
+    }
+    std::optional<std::string> unregisterItem() override {
+        return change("unregister", LoginItemStatus::notRegistered);
+    }
+    std::optional<std::string> change(const char* call, LoginItemStatus after) {
+        calls.push_back(call);
+        state = error ? state : after;
+        return error;
+    }
+    LoginItemStatus state = LoginItemStatus::notRegistered,
+                    stateAfterRegister = LoginItemStatus::enabled;
+    std::optional<std::string> error;
+    std::vector<std::string> calls;
+};
+
+class FakeTerminal : public TerminalLauncher {
+  public:
+    bool runInTerminal(const std::string& command) override {
+        commands.push_back(command);
+        return opens;
+    }
+    bool opens = true;
+    std::vector<std::string> commands;
+};
+
+// Answers every check at once, on the caller's thread, with `result`.
+class FakeUpdateChecker : public UpdateChecker {
+  public:
+    using UpdateChecker::UpdateChecker;
+    void check(Completion completion, double timeout) override {
+        timeouts.push_back(timeout);
+        completion(result);
+    }
+    UpdateCheckResult result = UpdateCheckError::network;
+    std::vector<double> timeouts;
+};
 
 // The application controller on fakes with a settings controller wired to it as main.cpp wires
 // them, an in-memory keychain and a fresh configuration folder.
@@ -26,30 +69,21 @@ class SettingsControllerFixture : public AppControllerFixture {
             [](const std::string& account) { return Keychain::get(account).has_value(); });
         updates = std::make_shared<FakeUpdateChecker>(queue, "http://127.0.0.1:1/v.json", "1.0");
         adjustServices = [this](AppServices& app) {
+            // clang-format off
             settingsController = SettingsController::create(SettingsServices{
-                .mainQueue = queue,
-                .shell = shell,
-                .recorder = recorder,
-                .localServer = whisper,
-                .ollamaServer = ollama,
-                .permissions = permissions,
-                .probes = app.probes,
-                .clipboard = clipboard,
-                .loginItem = loginItem,
-                .terminal = terminal,
-                .updateChecker = updates,
-                .openURL =
-                    [this](const std::string& url) {
-                        openedURLs.push_back(url);
-                        return true;
-                    },
+                .mainQueue = queue, .shell = shell, .recorder = recorder, .localServer = whisper,
+                .ollamaServer = ollama, .permissions = permissions, .probes = app.probes,
+                .clipboard = clipboard, .loginItem = loginItem, .terminal = terminal,
+                .updateChecker = updates, .openURL = [this](const std::string& url) {
+                    openedURLs.push_back(url);
+                    return true; },
                 .openLoginItemsSettings = [this] { ++loginItemSettingsOpened; },
                 .windows = renderer ? renderer : windows,
                 .permissionStatusText = [this] { return permissionTexts; },
                 .requestAccessibilityPermission = [this] { hookCalls.push_back("ax"); },
                 .startDetectKey = [this] { hookCalls.push_back("detect"); },
-                .triggerKeyDisplayName = app.triggerKeyDisplayName,
-            });
+                .triggerKeyDisplayName = app.triggerKeyDisplayName});
+            // clang-format on
             app.settings = settingsController;
             app.refreshSettingsAfterFallbackChange = [this] {
                 settingsController->refreshSettingsAfterFallbackChange();
