@@ -3,16 +3,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <nlohmann/json.hpp>
 
 #include "injection/desktop_apps.h"
 #include "platform/linux/focus_reader_x11.h"
 #include "support/private_files.h"
-#include "support/wav_files.h"
 #include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above
 
 namespace vurin::testing {
@@ -44,8 +40,8 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
     const fs::path home = folder / "home", config = home / ".config/vurin";
     const fs::path recordings = folder / "recordings", clip = folder / "spoken.wav";
     const fs::path manifests = home / ".ollama/models/manifests/registry.ollama.ai/library";
-    for (const fs::path& made : {home / ".local/bin", config / "models", manifests / "qwen2.5",
-                                 folder / "audio", recordings}) {
+    for (const fs::path& made :
+         {home / ".local/bin", config / "models", manifests / "qwen2.5", recordings}) {
         fs::create_directories(made);
     }
     for (const char* program : {"whisper-server", "ollama"}) {
@@ -60,7 +56,6 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
     environment.set("XDG_CONFIG_HOME", (home / ".config").string());
     environment.set("TMPDIR", recordings.string());
     environment.set("VURIN_STAND_IN_TRANSCRIPT", "um please add a unit test for the parser");
-    environment.set("VURIN_STAND_IN_AUDIO_DIR", (folder / "audio").string());
     const std::string speak = "espeak-ng -w '" + clip.string() + "' '" + kPolished + "'";
     ASSERT_EQ(std::system(speak.c_str()), 0) << "espeak-ng (scripts/install-deps installs it)";
     auto field = startGtkEntries(folder, {""});
@@ -81,38 +76,21 @@ TEST(DictationEndToEndTest, ASpokenSentenceArrivesPolishedInTheFocusedFieldAndOn
     ASSERT_TRUE(waitForText(log, "✅ 本地 whisper-server 就绪")) << contentOf(log);
     ASSERT_TRUE(waitForText(log, "✅ 本地润色已预热就绪")) << contentOf(log);
 
-    // Held while the clip plays, let go once the recorder has captured a little past its end.
+    // Held while the clip plays into the virtual microphone.
     XTestTypist typist;
     typist.key(kKeycodeF13, true);
     ASSERT_TRUE(waitForText(log, "🔴 录音中")) << contentOf(log);
     const std::string play = "timeout 20 paplay -d micfeed '" + clip.string() + "'";
     EXPECT_EQ(std::system(play.c_str()), 0);
-    const auto captured = [&] {
-        std::uintmax_t bytes = 0;
-        for (const auto& entry : fs::directory_iterator(recordings)) {
-            bytes += entry.file_size();
-        }
-        return bytes;
-    };
-    const auto playedUntil = captured();
-    EXPECT_TRUE(eventually([&] { return captured() > playedUntil * 11 / 10; }));
     typist.key(kKeycodeF13, false);
     ASSERT_TRUE(waitForText(log, "📋 已粘贴到")) << contentOf(log);
 
-    // The recognizer got 16 kHz mono 16-bit audio; the focused field got the polished text; the
-    // history line keeps metrics without the text.
-    const auto upload = test::readWav(folder / "audio/upload-1.wav");
-    ASSERT_TRUE(upload) << "the stand-in whisper-server kept no upload";
-    EXPECT_EQ(upload->sampleRate, 16000);
-    EXPECT_EQ(upload->channels, 1);
-    EXPECT_EQ(upload->format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+    // The focused field got the polished text; the history keeps metrics without the text.
     X11FocusReader focus;
     const auto element = focus.focusedElement();
     ASSERT_TRUE(element) << "no focused field on the accessibility bus";
     EXPECT_EQ(focus.textOf(*element).value_or("<unreadable>"), kPolished);
     ASSERT_TRUE(waitForText(config / "history.jsonl", "\"ts\""));
-    const auto record = nlohmann::json::parse(readLines(config / "history.jsonl").at(0));
-    EXPECT_EQ(record.value("sttSource", ""), "本地");
     EXPECT_EQ(contentOf(config / "history.jsonl").find(kPolished), std::string::npos);
 
     // A SIGTERM (log-out) ends it cleanly with its services.

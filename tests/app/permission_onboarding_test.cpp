@@ -49,21 +49,6 @@ AudioSourceList sources(std::vector<AudioSourceInfo> list, std::string defaultNa
 }
 const AudioSourceInfo kMic{.name = "mic", .bus = "pci", .channels = 2};
 
-TEST(PermissionStatusTexts, InBothLanguages) {
-    std::string texts;
-    for (const char* language : {"zh", "en"}) {
-        applyUILang(language);
-        texts += accessibilityStatusText(SyntheticInputAccess::noSyntheticInput) + ", " +
-                 microphoneStatusText(MicrophoneAccess::muted) + ", " +
-                 microphoneStatusText(MicrophoneAccess::noInputSource) + ", " +
-                 microphoneStatusText(MicrophoneAccess::noSoundServer) + "; ";
-    }
-    applyUILang("auto");
-    EXPECT_EQ(texts,
-              "❌ 缺少 XTest, ❌ 已静音, ❌ 无麦克风, ❌ 无声音服务; ❌ No XTest, ❌ Muted, ❌ No "
-              "microphone, ❌ No sound server; ");
-}
-
 class PermissionOnboardingTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -86,7 +71,15 @@ class PermissionOnboardingTest : public ::testing::Test {
         gate->checkPermissions();
         return log.lines().at(0);
     }
-    std::string shown(const char* id) { return windows->last()->shownText(id); }
+    std::string statuses() {  // the status labels, the continue button and the bus note
+        std::string texts;
+        for (const char* id : {Onboarding::kAccessibilityStatusId, Onboarding::kInputStatusId,
+                               Onboarding::kMicrophoneStatusId, Onboarding::kContinueButtonId,
+                               Onboarding::kAccessibilityBusNoteId}) {
+            texts += windows->last()->shownText(id) + "|";
+        }
+        return texts;
+    }
 
     LogCapture log;
     std::filesystem::path folder = std::filesystem::temp_directory_path() / "vurin-gate";
@@ -133,37 +126,44 @@ TEST_F(PermissionOnboardingTest, StartUpLogLines) {
     audio->setSources(
         sources({{.name = "spk.monitor", .isMonitor = true, .channels = 2}}, "spk.monitor"));
     EXPECT_EQ(checked(), "权限:辅助功能=❌  输入监控=❌  麦克风=❌无输入设备");
+    EXPECT_EQ(gate->permissionStatusText().microphone, "❌ 无麦克风");
 }
 
 // The window polls every second; once all is granted input starts from the poll itself, and the
 // recorder, which chose its source while there was none, chooses again. Closing keeps the poll;
 // showing again raises the same window.
 TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
-    audio->setSources({.status = AudioServerStatus::unavailable});
+    audio->setSources(sources({{.name = "mic", .channels = 2, .muted = true}}, "mic"));
+    desktop->accessibility = SyntheticInputAccess::noSyntheticInput;
     desktop->busReachable = false;
     desktop->grab = KeyGrabAccess::taken;
     gate->showPermissionOnboarding();
     FakeWindowView& view = *windows->last();
-    EXPECT_EQ(shown(Onboarding::kInputStatusId) + shown(Onboarding::kMicrophoneStatusId) +
-                  shown(Onboarding::kContinueButtonId) + shown(Onboarding::kAccessibilityBusNoteId),
-              "❌ 被占用❌ 无声音服务等待授权完成⚠️ "
-              "无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。");
+    EXPECT_EQ(statuses(),
+              "❌ 缺少 XTest|❌ 被占用|❌ 已静音|等待授权完成|⚠️ "
+              "无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。|");
     EXPECT_FALSE(view.press(Onboarding::kContinueButtonId));
     gate->closePermissionWindowIfReady();  // the disabled button's action anyway
-    audio->setSources(sources({kMic}, "mic"));
+    const auto& blocks = view.model.panes[0].cards[0].blocks;
+    for (std::size_t row = 2; row <= 4; ++row) {  // each row's button opens its settings
+        std::get<Button>(std::get<RowBlock>(blocks[row]).trailing[1].kind).action();
+    }
+    EXPECT_EQ(std::get<NoteBlock>(blocks[6]).text,
+              "「去设置」:辅助功能 → GNOME 设置,输入监控 → GNOME 设置,麦克风 → GNOME 设置。");
+    audio->setSources({.status = AudioServerStatus::unavailable});
+    desktop->accessibility = SyntheticInputAccess::noDisplay;
     desktop->busReachable = true;
     desktop->grab = KeyGrabAccess::noDisplay;
     ASSERT_TRUE(view.press("刷新状态"));
-    EXPECT_EQ(shown(Onboarding::kInputStatusId), "❌ 无 X11 显示");
+    EXPECT_EQ(statuses(), "❌ 无 X11 显示|❌ 无 X11 显示|❌ 无声音服务|等待授权完成||");
+    audio->setSources(sources({kMic}, "mic"));
+    desktop->accessibility = SyntheticInputAccess::granted;
     desktop->grab = KeyGrabAccess::granted;
     view.userCloses();
     queue->advance(0.9);
     EXPECT_EQ(finishCalls, 0);
     queue->advance(0.1);
-    EXPECT_EQ(shown(Onboarding::kAccessibilityStatusId) + shown(Onboarding::kInputStatusId) +
-                  shown(Onboarding::kMicrophoneStatusId) + shown(Onboarding::kContinueButtonId) +
-                  shown(Onboarding::kAccessibilityBusNoteId),
-              "✅ 已允许✅ 已允许✅ 已允许开始使用 Vurin");
+    EXPECT_EQ(statuses(), "✅ 已允许|✅ 已允许|✅ 已允许|开始使用 Vurin||");
     EXPECT_EQ(finishCalls, 1);
     EXPECT_EQ(recorder->warmUps, std::vector<bool>{true});
     gate->showPermissionOnboarding();
@@ -183,31 +183,22 @@ TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
     EXPECT_TRUE(view.closed && !gate->permissionWindow() && !gate->isPolling());
     EXPECT_EQ(shell->policies.back(), ActivationPolicy::accessory);
     EXPECT_EQ(log.lines().back(), "✅ 权限已就绪");
-    gate.reset();  // a poll after the gate is gone does nothing
-    queue->advance(3.0);
-}
-
-TEST_F(PermissionOnboardingTest, RowButtonsOpenTheSettingsAndTheNoteSaysWhere) {
-    gate->showPermissionOnboarding();
-    const auto& blocks = windows->last()->model.panes[0].cards[0].blocks;
-    for (std::size_t row = 2; row <= 4; ++row) {
-        std::get<Button>(std::get<RowBlock>(blocks[row]).trailing[1].kind).action();
-    }
-    EXPECT_FALSE(std::filesystem::exists(folder / "help.html"));  // a panel needs no help page
-    EXPECT_EQ(std::get<NoteBlock>(blocks[6]).text,
-              "「去设置」:辅助功能 → GNOME 设置,输入监控 → GNOME 设置,麦克风 → GNOME 设置。");
+    // Without a desktop panel the help page is written first.
     desktop->opens = false;
     desktop->name.clear();
     applyUILang("en");
     EXPECT_EQ(gate->settingsDestinationNote(),
               "“Open”: Accessibility → help page, Input Monitoring → help page, Microphone → "
               "pavucontrol.");
-    gate->requestInputMonitoringPermission();  // the help page is written first
+    gate->requestInputMonitoringPermission();
     EXPECT_EQ(log.lines().back(), "❌ 打不开设置程序,请手动打开系统设置");
     EXPECT_NE(contentOf(folder / "help.html").find("<title>Vurin Permissions</title>"),
               std::string::npos);
     EXPECT_EQ(modeOf(folder / "help.html"), 0600U);
-    EXPECT_TRUE(desktop->calls.ends_with("open 0 open 1 open 2 open 1 "));
+    EXPECT_TRUE(desktop->calls.find("open 0 open 1 open 2 ") != std::string::npos &&
+                desktop->calls.ends_with("open 1 "));
+    gate.reset();  // a poll after the gate is gone does nothing
+    queue->advance(3.0);
 }
 
 }  // namespace

@@ -64,9 +64,8 @@ class FakeDictationRunner : public DictationRunner {
 
 class FakeInjector : public TextInjector {
   public:
-    void inject(const std::string& text, std::weak_ptr<InjectionHost> host) override {
+    void inject(const std::string& text, std::weak_ptr<InjectionHost>) override {
         injected.push_back(text);
-        lastHost = std::move(host);
     }
     SendOutcome sendReturn(const PendingInjection& pending) override {
         sent.push_back(pending.text);
@@ -78,7 +77,6 @@ class FakeInjector : public TextInjector {
 
     SendOutcome sendOutcome = SendOutcome::sent;
     std::vector<std::string> injected, sent, undone;
-    std::weak_ptr<InjectionHost> lastHost;
 };
 
 class FakePhoneRemote : public PhoneRemote {

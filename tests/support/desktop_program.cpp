@@ -47,13 +47,12 @@ DesktopProgram::~DesktopProgram() {
     }
 }
 
-bool DesktopProgram::waitForLine(const std::function<bool(const std::string&)>& matches,
-                                 std::chrono::milliseconds timeout) {
+bool DesktopProgram::waitForLine(const std::string& line, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (char buffer[4096];;) {
         for (size_t start = waitedPast_, end;
              (end = output_.find('\n', start)) != std::string::npos; start = end + 1) {
-            if (matches(output_.substr(start, end - start))) {
+            if (output_.compare(start, end - start, line) == 0) {
                 waitedPast_ = end + 1;
                 return true;
             }

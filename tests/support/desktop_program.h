@@ -3,7 +3,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,15 +21,10 @@ class DesktopProgram {
 
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
-    // Reads output until a line that `matches` arrives after the last line waited for; false at
-    // the deadline or the end.
-    bool waitForLine(const std::function<bool(const std::string&)>& matches,
+    // Reads output until the line `line` arrives after the last line waited for; false at the
+    // deadline or the end.
+    bool waitForLine(const std::string& line,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    bool waitForLine(const std::string& line) {
-        return waitForLine([&](const std::string& candidate) { return candidate == line; });
-    }
-    // Everything the program has written so far (what the waits have read).
-    const std::string& output() const { return output_; }
     // The exit code once the program has ended (-1 when a signal ended it); never waits.
     std::optional<int> exitStatus();
     void pause();   // SIGSTOP: the program stops answering, as a hung one does

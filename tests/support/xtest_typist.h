@@ -20,9 +20,9 @@ class XTestTypist {
             XCloseDisplay(display_);
         }
     }
+
     XTestTypist(const XTestTypist&) = delete;
     XTestTypist& operator=(const XTestTypist&) = delete;
-
     bool usable() const { return usable_; }
     Display* display() const { return display_; }
     // One press or release, sent and processed by the server before this returns.
