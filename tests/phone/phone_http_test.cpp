@@ -63,19 +63,18 @@ TEST(RequestHeadTest, RequestLineOfUTF8HeadsAndTheTerminatorAcrossReads) {
         const auto line = parseRequestHead(head);
         EXPECT_EQ(line ? Line({{line->method, line->rawPath}}) : Line(), expected) << head;
     }
-    using Progress = RequestHeadReader::Progress;
-    RequestHeadReader split;
-    EXPECT_EQ(split.append("GET / HTTP/1.1\r\nHost: x\r\n\r"), Progress::incomplete);
-    EXPECT_EQ(split.append("\nbody"), Progress::complete);
+    using enum RequestHeadReader::Progress;
+    RequestHeadReader split, full, late;
+    EXPECT_EQ(split.append("GET / HTTP/1.1\r\nHost: x\r\n\r"), incomplete);
+    EXPECT_EQ(split.append("\nbody"), complete);
     EXPECT_EQ(split.head(), "GET / HTTP/1.1\r\nHost: x");
     // Past 64 KiB without a terminator is too large, unless the piece crossing it holds one.
     constexpr std::size_t kMax = RequestHeadReader::kMaxHeadBytes;
-    RequestHeadReader full, late;
-    EXPECT_EQ(full.append(std::string(kMax, 'a')), Progress::incomplete);
-    EXPECT_EQ(full.append("a"), Progress::tooLarge);
-    EXPECT_EQ(full.append("\r\n\r\n"), Progress::tooLarge);
+    EXPECT_EQ(full.append(std::string(kMax, 'a')), incomplete);
+    EXPECT_EQ(full.append("a"), tooLarge);
+    EXPECT_EQ(full.append("\r\n\r\n"), tooLarge);
     late.append(std::string(kMax - 1, 'a'));
-    EXPECT_EQ(late.append("b\r\n\r\n"), Progress::complete);
+    EXPECT_EQ(late.append("b\r\n\r\n"), complete);
     EXPECT_EQ(late.head().size(), kMax);
 }
 
@@ -108,12 +107,12 @@ TEST(PhoneTokenTest, SixteenRandomBytesAsHexOrTwoUUIDsWhenTheSourceFails) {
     EXPECT_FALSE(isPhoneTokenOutdated(std::string(32, 'a')));
 }
 
-TEST(LocalAddressTest, WirelessBeforeWiredBeforeOthersFirstListedWithinAKind) {
+// Wireless before wired before others; within a kind the first listed.
+TEST(LocalAddressTest, WirelessBeforeWiredBeforeOthers) {
     EXPECT_FALSE(chooseLocalIPv4({}));
-    EXPECT_EQ(chooseLocalIPv4({{"docker0", "172.17.0.1"}, {"tun0", "10.8.0.2"}}), "172.17.0.1");
-    EXPECT_EQ(chooseLocalIPv4({{"docker0", "172.17.0.1"}, {"eth0", "10.0.0.5"}}), "10.0.0.5");
-    EXPECT_EQ(chooseLocalIPv4({{"enp3s0", "10.0.0.5"}, {"wlp2s0", "192.168.1.7"}}), "192.168.1.7");
-    EXPECT_EQ(chooseLocalIPv4({{"eth0", "10.0.0.5"}, {"enp1s0", "10.0.0.6"}}), "10.0.0.5");
+    EXPECT_EQ(chooseLocalIPv4({{"docker0", "1"}, {"tun0", "2"}, {"enp1s0", "3"}, {"eth0", "4"}}),
+              "3");
+    EXPECT_EQ(chooseLocalIPv4({{"eth0", "1"}, {"wlp2s0", "2"}, {"wlan1", "3"}}), "2");
 }
 
 }  // namespace

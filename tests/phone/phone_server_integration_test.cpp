@@ -1,7 +1,7 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
+
+#include <asio/basic_socket_iostream.hpp>
+#include <asio/ip/tcp.hpp>
 
 #include "phone/phone_http.h"
 #include "phone/phone_page.h"
@@ -21,45 +21,28 @@ std::string busy(std::string_view body) {
     return httpResponse("503 Service Unavailable", "text/plain; charset=utf-8", body);
 }
 
-// A blocking loopback client whose reads give up after five seconds, so no test can hang.
-struct Client {
-    explicit Client(std::uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        const timeval timeout{.tv_sec = 5, .tv_usec = 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {}};
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+// A loopback client whose every wait gives up after five seconds, so no test can hang.
+struct Client : asio::ip::tcp::iostream {
+    explicit Client(std::uint16_t port) {
+        expires_after(std::chrono::seconds(5));
+        connect("127.0.0.1", std::to_string(port));
     }
-    ~Client() { ::close(fd); }
     void send(std::string_view bytes) {
-        for (ssize_t sent = 1; !bytes.empty() && sent > 0;
-             bytes.remove_prefix(std::max(sent, 0L))) {
-            sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        }
+        write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
     }
-    // Reads until `out` holds `count` bytes; false when the stream ended (or timed out) first.
+    // Reads on until `out` holds `count` bytes; false when the stream ended (or timed out) first.
     bool readAtLeast(std::string& out, std::size_t count) {
-        char buffer[16384];
-        while (out.size() < count) {
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0) {
-                closedByPeer = got == 0 || errno == ECONNRESET;
-                return false;
-            }
-            out.append(buffer, static_cast<std::size_t>(got));
-        }
-        return true;
+        const std::size_t start = out.size();
+        out.resize(count);
+        read(out.data() + start, static_cast<std::streamsize>(count - start));
+        out.resize(start + static_cast<std::size_t>(gcount()));
+        return out.size() == count;
     }
-    std::string readAll() {
-        std::string out;
-        readAtLeast(out, std::string::npos);
-        return out;
+    std::string readAll() { return {std::istreambuf_iterator<char>(*this), {}}; }
+    bool closedByPeer() const {
+        return error() == asio::error::eof || error() == asio::error::connection_reset;
     }
-    bool dropped() { return readAll().empty() && closedByPeer; }  // closed without an answer
-
-    int fd;
-    bool connected = false, closedByPeer = false;
+    bool dropped() { return readAll().empty() && closedByPeer(); }  // closed without an answer
 };
 
 std::string get(std::string_view path, std::string_view token = kToken,
@@ -153,8 +136,9 @@ TEST_F(PhoneServerIntegrationTest, StreamsGetTheLastStateAFifthWaitsANewTokenOrS
     const std::uint16_t firstPort = server->boundPort();
     server->stop();
     streams[0]->readAll();
-    EXPECT_TRUE(streams[0]->closedByPeer);
-    EXPECT_TRUE(until([&] { return !Client(firstPort).connected; }));
+    EXPECT_TRUE(streams[0]->closedByPeer());
+    EXPECT_TRUE(
+        until([&] { return Client(firstPort).error() == asio::error::connection_refused; }));
     ASSERT_TRUE(listens());
     EXPECT_EQ(exchange(get("/")), kPage);
     EXPECT_TRUE(exchange(get("/", kOtherToken)).starts_with("HTTP/1.1 403"));
@@ -192,7 +176,7 @@ TEST_F(PhoneServerIntegrationTest, SurvivesAbuseAndClosesEverythingAtOnceWhenDes
         ASSERT_TRUE(reader->readAtLeast(buffer, big.size() + 8));
     }
     stalled->readAll();
-    EXPECT_TRUE(stalled->closedByPeer);
+    EXPECT_TRUE(stalled->closedByPeer());
 
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < 16; ++i) {
@@ -228,7 +212,7 @@ TEST_F(PhoneServerIntegrationTest, SurvivesAbuseAndClosesEverythingAtOnceWhenDes
     EXPECT_LT(std::chrono::steady_clock::now() - started, 800ms);
     EXPECT_TRUE(waiting.dropped());
     queued->readAll();
-    EXPECT_TRUE(queued->closedByPeer);
+    EXPECT_TRUE(queued->closedByPeer());
     EXPECT_TRUE(listens(kToken, &second));
     // The URL carries address, port and token unchanged (when the machine has an address).
     if (const auto url = second.url("a b")) {

@@ -62,11 +62,6 @@ std::string form(const std::vector<std::pair<std::string, std::string>>& fields)
            "\r\nContent-Type: audio/wav\r\n\r\n<WAV>\r\n--<B>--\r\n";
 }
 
-std::shared_ptr<PipelineCancellation> cancelled() {
-    auto cancellation = std::make_shared<PipelineCancellation>();
-    cancellation->cancel();
-    return cancellation;
-}
 Call stt(std::string language, std::string provider = "local") {
     return [=](const std::filesystem::path& audio) {
         return provider == "local" ? localTranscribe(audio, language, 4.0)
@@ -134,9 +129,6 @@ const std::string kGemini = "POST " + testing::geminiPath() + "?key=";
 const std::string kGroq = "POST " + testing::groqTranscriptionPath() + " Bearer gsk-1\n";
 const std::string kChat = R"({"messages":[{"content":"<SYSTEM>","role":"system"},)"
                           R"({"content":"<USER:原文>","role":"user"}],"model":)";
-const Call cancelledSpeech = [](const auto& audio) {
-    return localTranscribe(audio, "en", 1.0, cancelled());
-};
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(SpeechToText, ProviderClientsTest, ::testing::Values(
     Case{"Local", "/inference", {200, "hello\n\n  world ", "text/plain"}, stt("auto"), "hello world",
@@ -146,7 +138,11 @@ INSTANTIATE_TEST_SUITE_P(SpeechToText, ProviderClientsTest, ::testing::Values(
          {"❌ 本地 STT 失败(HTTP 500)"}},
     Case{"LocalNotUTF8", "/inference", {200, "\xff\xfe", "text/plain"}, stt("en"), {}, {},
          {"❌ 本地 STT 失败(HTTP 200)"}},
-    Case{"LocalCancelled", "/inference", {}, cancelledSpeech, {}, Strings{},
+    Case{"LocalCancelled", "/inference", {}, [](const auto& audio) {
+             const auto cancelled = std::make_shared<PipelineCancellation>();
+             cancelled->cancel();
+             return localTranscribe(audio, "en", 1.0, cancelled);
+         }, {}, Strings{},
          {"❌ 本地 STT 失败(HTTP -2)"}},
     Case{"UnreadableAudio", "/inference", {200, "x", "text/plain"}, [](const auto& audio) {
              const auto missing = localTranscribe(audio.parent_path() / "missing.wav", "auto");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <nlohmann/json.hpp>
 
 #include "config/keychain.h"
 #include "providers/local_endpoints.h"
@@ -26,21 +25,21 @@ struct ScriptedReply {
 };
 
 // A stand-in HTTP server whose routes answer as scripted (and re-scripted while it runs).
-class ScriptedStandIn {
+class ScriptedStandIn : public StandInHttpServer {
   public:
     void script(const std::string& path, ScriptedReply reply) {
         std::lock_guard guard(lock_);
         if (!replies_.insert_or_assign(path, std::move(reply)).second) {
             return;  // the route is there already
         }
-        server_.route(path, [this, path](const httplib::Request&, httplib::Response& response) {
+        route(path, [this, path](const httplib::Request&, httplib::Response& response) {
             std::unique_lock guard(lock_);
             const ScriptedReply reply = replies_[path];
             guard.unlock();
             if (reply.onRequest) {
                 reply.onRequest();
             }
-            server_.shutdownGate().waitOpen(reply.hang ? std::chrono::minutes(2) : reply.delay);
+            shutdownGate().waitOpen(reply.hang ? std::chrono::minutes(2) : reply.delay);
             response.status = reply.status;
             if (!reply.hang && !reply.closeMidReply) {
                 response.set_content(reply.body, reply.contentType);
@@ -53,12 +52,8 @@ class ScriptedStandIn {
             }
         });
     }
-    StandInHttpServer& server() { return server_; }
-    int port() const { return server_.port(); }
-    std::vector<ReceivedRequest> received() const { return server_.received(); }
 
   private:
-    StandInHttpServer server_;
     std::mutex lock_;
     std::map<std::string, ScriptedReply> replies_;
 };
@@ -81,26 +76,21 @@ inline std::string ollamaReply(const std::string& response, const std::string& e
     return reply.dump();
 }
 inline std::string openAIChatReply(const std::string& content) {
-    auto reply =
-        nlohmann::json::parse(R"({"choices":[{"index":0,"message":{"role":"assistant"}}]})");
-    reply["choices"][0]["message"]["content"] = content;
-    return reply.dump();
+    return R"({"choices":[{"index":0,"message":{"role":"assistant","content":)" +
+           nlohmann::json(content).dump() + "}}]}";
 }
 inline std::string openAITranscriptionReply(const std::string& text) {
     return nlohmann::json{{"text", text}}.dump();
 }
 inline std::string geminiReply(const std::string& text) {
-    auto reply =
-        nlohmann::json::parse(R"({"candidates":[{"content":{"parts":[{}],"role":"model"}}]})");
-    reply["candidates"][0]["content"]["parts"][0]["text"] = text;
-    return reply.dump();
+    return R"({"candidates":[{"content":{"role":"model","parts":[{"text":)" +
+           nlohmann::json(text).dump() + "}]}}]}";
 }
 
-// The speech-to-text and polish clients against stand-ins: both local services answer on
-// `local`, every cloud provider on `cloud`; the keychain is an empty fake; the log is captured.
+// The clients against stand-ins: the local services on `local`, every cloud provider on `cloud`.
 class ProviderClientsFixture : public ::testing::Test {
   public:
-    void SetUp() override { redirect(local.port(), cloud.server().origin()); }
+    void SetUp() override { redirect(local.port(), cloud.origin()); }
     void TearDown() override { redirect(0, ""); }
     // The clients' own lines (the keychain reports a missing key on its own).
     std::vector<std::string> lines() const {

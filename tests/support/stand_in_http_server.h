@@ -5,8 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -22,44 +22,37 @@ struct ReceivedRequest {
     std::string body;
 };
 
-// A one-way latch that handlers can wait on, so a held request never outlives its test.
-class Gate {
-  public:
-    void open() {
-        std::lock_guard guard(lock_);
-        open_ = true;
-        changed_.notify_all();
+// Polls `done` until it holds or `limit` passes (no testing.h: the benchmarks use this file).
+inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    for (const auto end = std::chrono::steady_clock::now() + limit;
+         !done() && std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    bool waitOpen(std::chrono::milliseconds limit) {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, limit, [this] { return open_; });
-    }
+    return done();
+}
 
-  private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool open_ = false;
+// A one-way latch that handlers wait on, so a held request never outlives its test.
+struct Gate {
+    std::atomic<bool> isOpen = false;
+    bool waitOpen(std::chrono::milliseconds limit) {
+        return waitUntil([this] { return isOpen.load(); }, limit);
+    }
 };
 
-// An HTTP server on 127.0.0.1 and an ephemeral port, on its own thread for the life of the
-// object, recording every request. Routes are added before requests are sent.
+// An HTTP server on 127.0.0.1 and a free port, on its own thread, recording every request.
 class StandInHttpServer {
   public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
     StandInHttpServer() {
-        // Headers and body go out in separate writes; without this, Nagle's algorithm holds the
-        // body back until the client's delayed ACK (some 40 ms).
-        server_.set_tcp_nodelay(true);
+        server_.set_tcp_nodelay(true);  // else the body waits for the client's delayed ACK
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // stop() is ignored until the accept loop runs.
-        for (int tries = 0; tries < 5000 && !server_.is_running(); ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        waitUntil([this] { return server_.is_running(); },
+                  std::chrono::seconds(5));  // or stop() is lost
     }
     ~StandInHttpServer() {
-        shutdown_.open();
+        shutdown_.isOpen = true;
         server_.stop();
         thread_.join();
     }
@@ -74,7 +67,6 @@ class StandInHttpServer {
                                  mark == std::string::npos ? "" : request.target.substr(mark + 1),
                                  request.headers, request.body});
             guard.unlock();
-            arrived_.notify_all();
             handler(request, response);
         };
         server_.Post(path, [recorded](const httplib::Request& request, httplib::Response& response,
@@ -114,8 +106,7 @@ class StandInHttpServer {
         return received_;
     }
     bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const {
-        std::unique_lock guard(lock_);
-        return arrived_.wait_for(guard, limit, [&] { return received_.size() >= count; });
+        return waitUntil([&] { return received().size() >= count; }, limit);
     }
     Gate& shutdownGate() { return shutdown_; }  // opened when the server shuts down
 
@@ -125,7 +116,6 @@ class StandInHttpServer {
     std::thread thread_;
     Gate shutdown_;
     mutable std::mutex lock_;
-    mutable std::condition_variable arrived_;
     std::vector<ReceivedRequest> received_;
 };
 
