@@ -20,8 +20,7 @@ std::size_t entriesIn(const fs::path& folder) {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
 }
 
-// Saved through a private temporary file that replaces the old one; what cannot be read or
-// written leaves the defaults and the file as they were.
+// Saved privately through a temporary file; what cannot be read or written changes nothing.
 TEST_F(ConfigFiles, SavingMakesFolderAndFilePrivateAndAFailureChangesNothing) {
     EXPECT_EQ(loadConfig(), Config());
     EXPECT_FALSE(fs::exists(configDir()));
@@ -48,9 +47,7 @@ TEST_F(ConfigFiles, SavingMakesFolderAndFilePrivateAndAFailureChangesNothing) {
     EXPECT_EQ(contentOf(configURL()), bad);
 }
 
-// Catalogue keys move from the old env file into the keychain and their lines go; the file is
-// rewritten privately (the umask is 0) or removed. A key that could not be stored is moved by
-// the next launch; otherwise that launch finds nothing to do.
+// Keys move into the keychain once (a refused one at the next launch); the rest stays private.
 TEST_F(ConfigFiles, EnvKeysMoveIntoTheKeychainOnce) {
     using Keys = std::map<std::string, std::string>;
     const std::string groq = "🔑 已把 GROQ_API_KEY 从 env 文件迁移进 Keychain";
@@ -75,7 +72,6 @@ TEST_F(ConfigFiles, EnvKeysMoveIntoTheKeychainOnce) {
          {{"GROQ_API_KEY", "gsk_keychain"}}, std::nullopt, {pruned}, {}},
         {"GROQ_API_KEY=gsk_1\n", true, {}, {}, "GROQ_API_KEY=gsk_1\n", {}, {groq, pruned}},
         {"GROQ_API_KEY=gsk_\xff\n", false, {}, {}, "GROQ_API_KEY=gsk_\xff\n", {}, {}},
-        {std::nullopt, false, {}, {}, std::nullopt, {}, {}},
     };
     // clang-format on
     auto store = std::make_shared<FakeSecretStore>();

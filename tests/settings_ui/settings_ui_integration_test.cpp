@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -38,15 +36,13 @@ class Programs : public ::testing::Test {
         std::ofstream(bin / name) << "#!/bin/sh\n" << body << "\n";
         ::chmod((bin / name).c_str(), 0755);
     }
-    // A stand-in that records its arguments, one a line, in STATE/NAME.
     void recorder(const std::string& name) { stub(name, "printf '%s\\n' \"$@\" >> STATE/" + name); }
 
     const fs::path root = fs::temp_directory_path() / "settings-ui-programs";
     const fs::path bin = root / "bin", state = root / "state";
 };
 
-// Programs are looked up only in absolute folders and started detached, keeping none of our
-// descriptors; the first terminal found runs the command.
+// Started detached, a program keeps none of our descriptors; the first terminal found runs.
 TEST_F(Programs, TerminalsAndTheBrowserAreFoundAndStarted) {
     int pipeEnds[2] = {-1, -1};
     ASSERT_EQ(::pipe(pipeEnds), 0);
@@ -127,7 +123,6 @@ TEST(UpdateCheckerIntegration, OnlyA2xxBodyIsReadAndNoAnswerIsANetworkFailure) {
         check(server.url("/version.json")),
         UpdateCheckResult(UpdateInfo{
             .latest = "1.10", .current = "1.2", .url = "https://vurin.app/dl", .isNewer = true}));
-    EXPECT_EQ(server.received().at(0).method, "GET");
     status = 404;
     EXPECT_EQ(check(server.url("/version.json")), UpdateCheckResult(UpdateCheckError::network));
     SilentListener silent;
@@ -137,8 +132,7 @@ TEST(UpdateCheckerIntegration, OnlyA2xxBodyIsReadAndNoAnswerIsANetworkFailure) {
     }
 }
 
-// The built-in installer script, with ollama running, against stand-ins of every program it
-// could download or install something with: what is ready is not installed again.
+// The installer, against stand-ins of every program that could download or install anything.
 TEST_F(Programs, TheInstallerPassesShellcheckAndInstallsOnlyWhatIsMissing) {
     if (findExecutable("whisper-server", "/usr/local/bin:/usr/bin") ||
         findExecutable("ollama", "/usr/local/bin:/usr/bin")) {

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
 #include "settings_ui/local_models_installer.h"
@@ -16,8 +15,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Settings = SettingsControllerFixture;
 
-// What the header and the panes show for the stored settings, the local components, keys and
-// permissions: the health line, the tab chosen, and runs of the panes' text in this order.
+// The health line, the tab chosen and, in order, runs of the panes' text for what is stored.
 TEST_F(Settings, ThePanesShowWhatIsStored) {
     configure(R"({"keyCode": 61, "sendOnClick": false, "saveTextHistory": true, "uiLang": "fr",
         "soundVolume": 0.55, "micDevice": "system", "autoCheckUpdates": false, "sttLanguage": "de",
@@ -49,8 +47,7 @@ TEST_F(Settings, ThePanesShowWhatIsStored) {
     }
 }
 
-// One window; a tab scrolls up and refreshes the health line, the permissions tab also its
-// labels, which refresh every second until the window closes.
+// A tab scrolls up and refreshes the health line; permission labels also refresh every second.
 TEST_F(Settings, TheWindowOpensOnceAndRefreshesWhatItShows) {
     settingsController->setTriggerKeyLabel("F1");  // no window: nothing to update
     settingsController->showSettings();
@@ -216,8 +213,7 @@ TEST_F(Settings, TheLaunchCheckRunsSixSecondsAfterLaunchWhenEnabled) {
     EXPECT_EQ(updates->timeouts.size(), 1U);
 }
 
-// The key field's buttons: a blank field is refused, a key is trimmed and stored for its
-// provider (an unknown one is Groq), a keyring failure is shown, clearing asks first.
+// Blank keys are refused, keys trimmed (an unknown provider is Groq), clearing asks first.
 TEST_F(Settings, KeysAreStoredTrimmedAndClearedAfterAsking) {
     configure(R"({"sttProvider": "cloud", "sttCloudProvider": "mystery",
                   "polishProvider": "cloud", "polishCloudProvider": "openai"})");
@@ -250,8 +246,7 @@ TEST_F(Settings, KeysAreStoredTrimmedAndClearedAfterAsking) {
 
 // Each choice is stored and rebuilds what shows it; a segment that is none is ignored.
 TEST_F(Settings, ChoicesAreStoredAndRebuildWhatShowsThem) {
-    launch();
-    recorder->warmUps.clear();
+    launch();  // which warms the built-in microphone up
     settingsController->showSettings();
     for (const int index : {1, 3}) {
         settingsController->sttCloudProviderChanged(index);
@@ -260,7 +255,6 @@ TEST_F(Settings, ChoicesAreStoredAndRebuildWhatShowsThem) {
         settingsController->micDeviceSegChanged(index);
     }
     EXPECT_EQ(shell->statusItem->menuBuilds, 4);
-    EXPECT_EQ(window()->paneReplacements, 2);
     settingsController->sttSegChanged(0);
     settingsController->polishSegChanged(1);  // already local: rebuilt anyway
     settingsController->cloudFallbackSwitchChanged();
@@ -268,7 +262,7 @@ TEST_F(Settings, ChoicesAreStoredAndRebuildWhatShowsThem) {
     EXPECT_EQ(loadConfig(), decodeConfig(R"({"sttLanguage": "zh", "uiLang": "zh",
         "sttCloudProvider": "openai", "polishCloudProvider": "gemini", "sttProvider": "cloud",
         "allowCloudFallback": true})"));
-    EXPECT_EQ(recorder->warmUps, (std::vector<bool>{false, true}));
+    EXPECT_EQ(recorder->warmUps, (std::vector<bool>{true, false, true}));
     settingsController->uiLangSegChanged(2);
     EXPECT_EQ(loadConfig().uiLang, "en");
     EXPECT_EQ(window()->model.title, "Vurin Settings");  // reopened in the new language
@@ -317,16 +311,13 @@ TEST_F(Settings, TheInstallerRunsInATerminalElseItsCommandIsCopied) {
                      "请手动运行安装命令 | 请打开终端运行:\n" + installCommand()}));
 }
 
-// Each text becomes one word of a shell command line, or of an autostart entry's Exec line
-// (escaped for its quoting, then every backslash doubled for the entry).
+// Quoted as one word of a command line, or of an Exec line (whose backslashes are doubled).
 TEST(DesktopLaunch, QuotingWebAddressesTerminalsAndSupportMail) {
     EXPECT_EQ(localModelsInstallCommand("/h/a';rm -rf ~;'/x.sh"),
               "bash '/h/a'\\'';rm -rf ~;'\\''/x.sh'");
-    for (const auto& [path, argument] : {std::pair{"/usr/bin/vurin", "/usr/bin/vurin"},
-                                         {"/o/a$b\"c/v", "\"/o/a\\\\$b\\\\\"c/v\""},
-                                         {"/o/a\nb", "\"/o/a\\nb\""}}) {
-        EXPECT_EQ(desktopExecArgument(path), argument);
-    }
+    EXPECT_EQ(desktopExecArgument("/usr/bin/vurin"), "/usr/bin/vurin");
+    EXPECT_EQ(desktopExecArgument("/o/a$b\"c/v"), "\"/o/a\\\\$b\\\\\"c/v\"");
+    EXPECT_EQ(desktopExecArgument("/o/a\nb"), "\"/o/a\\nb\"");
     EXPECT_TRUE(isWebURL("HTTPS://Vurin.app") && isWebURL("http://vurin.app/dl?x=1"));
     for (const char* url : {"file:///etc/passwd", "javascript:alert(1)", "", "vurin.app/dl",
                             "https://", "ftp://vurin.app/", "https://vurin.app/a b"}) {
@@ -341,8 +332,7 @@ TEST(DesktopLaunch, QuotingWebAddressesTerminalsAndSupportMail) {
         "%2834%29%0aLinux%3a+6.1.0++%c2%b7++x86_64");
 }
 
-// Versions compare numerically, component by component, missing ones 0; too large for 64 bits
-// or digits of another script count as 0.
+// Numeric component by component, missing ones 0; too large or foreign digits count as 0.
 TEST(Updates, VersionsCompareAndTheManifestGivesATrimmedVersionAndAnyNonEmptyUrl) {
     for (const char* row :
          {"1.2 = 1.2.0", "1.9 < 1.10", "2.0 > 1.99.9", "1.0.1 > 1.0", "1..2 = 1.2", "2-beta = 2",
@@ -359,9 +349,6 @@ TEST(Updates, VersionsCompareAndTheManifestGivesATrimmedVersionAndAnyNonEmptyUrl
     EXPECT_EQ(parsed(R"({"version":" 1.3\n","extra":1})"),
               UpdateCheckResult(UpdateInfo{
                   .latest = "1.3", .current = "1.2", .url = "https://h/", .isNewer = true}));
-    // The address is not checked here: only a web address is ever opened.
-    EXPECT_EQ(std::get<UpdateInfo>(parsed(R"({"version":"1.2","url":"file:///x"})")).url,
-              "file:///x");
     EXPECT_EQ(std::get<UpdateInfo>(parsed(R"({"version":"1","url":""})")).url, "https://h/");
     for (const char* body : {"", "[]", "{}", R"({"version":1.3})", R"({"version":"  \n"})"}) {
         EXPECT_EQ(parsed(body), UpdateCheckResult(UpdateCheckError::parse)) << body;

@@ -20,9 +20,7 @@ struct SettingsWindowDesktop : SettingsControllerFixture {
     }
 };
 
-// In English the longer texts wrap or are cut short: every tab keeps the window's width. Only
-// the chosen segment of each of the five controls is filled with the highlight; the health
-// line is elided, whole in its tooltip.
+// In English each tab fits the width, one highlighted segment per control, an elided health line.
 TEST_F(SettingsWindowDesktop, EveryTabFitsItsWidthAndShowsItsChoices) {
     configure(R"({"sttProvider": "cloud", "allowCloudFallback": true, "uiLang": "en"})");
     applyUILang("en");
@@ -38,16 +36,17 @@ TEST_F(SettingsWindowDesktop, EveryTabFitsItsWidthAndShowsItsChoices) {
     }
     const QRgb highlight = QApplication::palette().color(QPalette::Highlight).rgb();
     int checked = 0;
-    for (auto* segment : shown->findChildren<SegmentButton*>()) {
-        const QImage image = segment->grab().toImage();
-        const QRgb edge = image.pixelColor(image.width() / 8, image.height() / 2).rgb();
-        EXPECT_EQ(edge == highlight, segment->isChecked()) << segment->text().toStdString();
-        checked += segment->isChecked() ? 1 : 0;
+    for (auto* button : shown->findChildren<QAbstractButton*>()) {
+        if (auto* segment = dynamic_cast<SegmentButton*>(button)) {
+            const QImage image = segment->grab().toImage();
+            const QRgb edge = image.pixelColor(image.width() / 8, image.height() / 2).rgb();
+            EXPECT_EQ(edge == highlight, segment->isChecked()) << segment->text().toStdString();
+            checked += segment->isChecked() ? 1 : 0;
+        }
     }
     EXPECT_EQ(checked, 5);
     auto* health = dynamic_cast<ElidingLabel*>(shown->findChild<QLabel*>(kSettingsHealthLabelId));
     ASSERT_NE(health, nullptr);
-    EXPECT_TRUE(health->text().startsWith(QStringLiteral("Permissions ready")));
     EXPECT_TRUE(health->shownText().endsWith(QStringLiteral("…")));
     EXPECT_EQ(health->toolTip(), health->text());
     settingsController->windowWillClose();

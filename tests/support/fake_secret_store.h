@@ -11,9 +11,8 @@
 
 namespace vurin::testing {
 
-// An in-memory keychain of the product's service that answers like the real one (an update
-// without an item gives itemNotFound); `failures` makes a kind of call ("update", "add",
-// "read", "remove") fail.
+// An in-memory keychain answering like the real one; `failures` makes "update", "add", "read"
+// or "remove" fail.
 class FakeSecretStore : public SecretStore {
   public:
     SecretResult update(std::string_view service, std::string_view account,
@@ -26,11 +25,10 @@ class FakeSecretStore : public SecretStore {
     }
     SecretLookup read(std::string_view service, std::string_view account) override {
         const auto refused = enter("read", service);
-        const auto found = value(std::string(account));
-        return refused ? SecretLookup{refused->status, {}, refused->detail}
-                       : SecretLookup{found ? SecretStatus::success : SecretStatus::itemNotFound,
-                                      found.value_or(""),
-                                      {}};
+        const auto found = items.find(std::string(account));
+        return refused                ? SecretLookup{refused->status, {}, refused->detail}
+               : found == items.end() ? SecretLookup{SecretStatus::itemNotFound, {}, {}}
+                                      : SecretLookup{SecretStatus::success, found->second, {}};
     }
     SecretResult remove(std::string_view service, std::string_view account) override {
         const auto refused = enter("remove", service);
@@ -38,10 +36,6 @@ class FakeSecretStore : public SecretStore {
         return refused.value_or(
             SecretResult{removed ? SecretStatus::success : SecretStatus::itemNotFound, {}});
     }
-    std::optional<std::string> value(const std::string& account) const {
-        return items.contains(account) ? std::optional(items.at(account)) : std::nullopt;
-    }
-
     std::map<std::string, std::string> items;  // by account
     std::map<std::string, SecretStatus> failures;
 

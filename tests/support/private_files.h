@@ -12,14 +12,13 @@
 
 namespace vurin::testing {
 
-// The permission bits of a file or folder (07777).
+// The permission bits (07777) and the content (empty when it cannot be read) of a file.
 inline unsigned modeOf(const std::filesystem::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
 }
 
-// The whole content of a file; empty when it cannot be read.
 inline std::string contentOf(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

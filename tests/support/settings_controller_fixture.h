@@ -58,8 +58,7 @@ class FakeUpdateChecker : public UpdateChecker {
     std::vector<double> timeouts;
 };
 
-// The application controller on fakes with a settings controller wired to it as main.cpp wires
-// them, an in-memory keychain and a fresh configuration folder.
+// The application controller with a settings controller wired to it as main.cpp wires them.
 class SettingsControllerFixture : public AppControllerFixture {
   protected:
     void SetUp() override {
@@ -101,9 +100,8 @@ class SettingsControllerFixture : public AppControllerFixture {
         std::filesystem::remove_all(configDir());
     }
 
-    // The open window's panes as text: card symbols and titles, row titles and sub-titles,
-    // controls (a label's text, "[button]", "on"/"off", "@" and the chosen item, a slider's
-    // value, "key:placeholder") and notes, each followed by " | ".
+    // The open window's panes as text, each part followed by " | ": a label's text, "[button]",
+    // "on"/"off", "@" and the chosen item, a slider's value, "key:placeholder".
     std::string panesText() const {
         std::string text;
         for (const Pane& pane : window()->model.panes) {
