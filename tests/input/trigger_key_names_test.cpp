@@ -11,32 +11,24 @@ namespace {
 // The names the menu, the log and the settings window show for a stored key code: a modifier,
 // Fn, the table, the platform's keysym name above the base (only evdev 99 has one here), else
 // the number.
-TEST(TriggerKeyNames, InBothLanguages) {
+TEST(TriggerKeyNames, Names) {
     setEvdevKeyNameLookup([](int evdev) -> std::optional<std::string> {
         return evdev == 99 ? "Print"
                            : (evdev == 70 ? std::optional<std::string>("") : std::nullopt);
     });
+    applyUILang("zh");
     std::string names;
-    for (const char* language : {"zh", "en"}) {
-        applyUILang(language);
-        for (const std::int64_t code :
-             {54, 55, 56, 58, 59, 60, 62, 105, 10099, 10, 127, -1, 10070, 10194, 10000}) {
-            names += triggerKeyDisplayName(code) + ", ";
-        }
+    for (const std::int64_t code :
+         {54, 55, 56, 58, 59, 60, 62, 105, 10099, 10, 127, -1, 10070, 10194, 10000}) {
+        names += triggerKeyDisplayName(code) + ", ";
     }
     setEvdevKeyNameLookup({});
-    EXPECT_EQ(
-        names,
-        "右 Command, 左 Command, 左 Shift, 左 Option, 左 Control, 右 Shift, 右 Control, F13, "
-        "Print, 键码 10, 键码 127, 键码 -1, 键码 10070, 键码 10194, 键码 10000, Right Command, "
-        "Left Command, Left Shift, Left Option, Left Control, Right Shift, Right Control, "
-        "F13, Print, Key code 10, Key code 127, Key code -1, Key code 10070, Key code 10194, "
-        "Key code 10000, ");
-    EXPECT_EQ(triggerKeyLabelText(61), "Current: Right Option (key code 61)");
+    EXPECT_EQ(names,
+              "右 Command, 左 Command, 左 Shift, 左 Option, 左 Control, 右 Shift, 右 Control, F13, "
+              "Print, 键码 10, 键码 127, 键码 -1, 键码 10070, 键码 10194, 键码 10000, ");
 }
 
-// Stored key codes are macOS codes; keys a Mac does not have are stored above the base. F13 to
-// F20 as measured on Linux.
+// Stored key codes are macOS codes; keys a Mac does not have are stored above the base.
 TEST(KeyCodeMap, EveryCodeRoundTripsAndTheMeasuredKeysMatch) {
     for (const KeyCodePair& pair : keyCodePairs()) {
         EXPECT_EQ(evdevCodeForKeyCode(pair.macKeyCode), pair.evdevCode) << pair.macKeyCode;
@@ -46,12 +38,8 @@ TEST(KeyCodeMap, EveryCodeRoundTripsAndTheMeasuredKeysMatch) {
         EXPECT_EQ(stored ? evdevCodeForKeyCode(*stored) : std::nullopt,
                   evdev >= 1 && evdev <= 767 ? std::optional(evdev) : std::nullopt);
     }
-    std::string evdev;
-    for (const std::int64_t code :
-         {0x69, 0x6b, 0x71, 0x6a, 0x40, 0x4f, 0x50, 0x5a, 63, -1, 10768}) {
-        evdev += std::to_string(evdevCodeForKeyCode(code).value_or(0)) + " ";
-    }
-    EXPECT_EQ(evdev, "183 184 185 186 187 188 189 190 0 0 0 ");
+    EXPECT_EQ(evdevCodeForKeyCode(105), 183);  // F13 as measured on Linux
+    EXPECT_FALSE(evdevCodeForKeyCode(10768));
 }
 
 }  // namespace

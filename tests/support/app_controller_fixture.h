@@ -12,8 +12,7 @@
 
 namespace vurin::testing {
 
-// A controller wired to fakes on the virtual clock, with the log and the cues captured. Its
-// interface language and texts are Chinese.
+// A controller on fakes and the virtual clock, in Chinese, with its log and cues captured.
 class AppControllerFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -36,7 +35,6 @@ class AppControllerFixture : public ::testing::Test {
         controller->applicationDidFinishLaunching();
         queue->runPending();
     }
-    // The titles of the status menu, "-" for a separator.
     std::vector<std::string> menuTitles() const {
         std::vector<std::string> titles;
         for (const auto& item : shell->statusItem->menu.items) {

@@ -9,9 +9,8 @@
 
 namespace vurin::testing {
 
-// Another program of the desktop tests (xterm, a GTK or Qt window, a clipboard owner), started
-// in a process group of its own with its standard output on a pipe. Killed and reaped with its
-// whole group when the object goes, so no window outlives its test.
+// Another program of the desktop tests, in a process group of its own with its output on a pipe;
+// killed and reaped with its whole group when the object goes, so nothing outlives its test.
 class DesktopProgram {
   public:
     explicit DesktopProgram(std::vector<std::string> argv);
@@ -21,8 +20,7 @@ class DesktopProgram {
 
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
-    // Reads output until the line `line` arrives after the last line waited for; false at the
-    // deadline or the end.
+    // Reads output until `line` arrives after the last line waited for; false at the deadline.
     bool waitForLine(const std::string& line,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // The exit code once the program has ended (-1 when a signal ended it); never waits.

@@ -8,8 +8,7 @@
 
 namespace vurin::testing {
 
-// The application side of a dictation job: answers the readiness and generation questions as
-// the test sets them and records every hook call in order, with the thread kind it ran on.
+// A job's application side: answers as the test sets it and records each hook call in order.
 class FakeDictationHooks : public std::enable_shared_from_this<FakeDictationHooks> {
   public:
     std::atomic<bool> current{true}, localSTTReady{true}, localPolishReady{true};

@@ -6,8 +6,7 @@
 
 namespace vurin::testing {
 
-// A window that records what the logic asks of it; the model stays readable so tests can find
-// controls and press them.
+// A window that records what the logic asks of it; tests find and press controls in its model.
 class FakeWindowView : public WindowView {
   public:
     explicit FakeWindowView(WindowModel model) : model(std::move(model)) {}
@@ -51,8 +50,7 @@ class FakeWindowView : public WindowView {
 
     // The text shown for `id`: the last setText, else the model's label text or button title.
     std::string shownText(const ControlId& id) const;
-    // Presses the first button with this id or, when no id matches, this title; false when
-    // there is none or it is disabled.
+    // Presses the button with this id, else this title; false when there is none or it is off.
     bool press(const std::string& idOrTitle);
 
     WindowModel model;

@@ -1,7 +1,6 @@
 #pragma once
 
-// Qt widgets in the desktop tests: the one application object of the test binary and the event
-// pumping that lets Qt lay widgets out.
+// Qt widgets in the desktop tests: one application object, and events pumped for the layout.
 #include <QApplication>
 
 namespace vurin::testing {
