@@ -96,5 +96,12 @@ TEST_F(Controller, SwitchesSaveLogAndDriveTheServices) {
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "fallback settings"), 2);
 }
 
+TEST_F(Controller, EachAlertIsShownOnceAndAnotherAnswerGoesBackToTheTray) {
+    controller->warnLocalUnavailable();
+    controller->warnLocalUnavailable();
+    EXPECT_EQ(shell->alerts.size(), 1U);
+    EXPECT_EQ(shell->policies.back(), ActivationPolicy::accessory);
+}
+
 }  // namespace
 }  // namespace vurin::testing

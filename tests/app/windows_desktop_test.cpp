@@ -67,7 +67,6 @@ TEST(WindowsDesktopTest, GenericRenderer) {
     EXPECT_EQ(qGray(drawn.pixel(30, 10)), 255);
     shown->findChild<QTabBar*>()->setCurrentIndex(0);  // as a click does
     view->selectTab(1);  // the logic's own selection calls nothing back
-    EXPECT_EQ(view->selectedTab(), 1);
     view->selectTab(0);
     view->setOn("send", true);
     view->setText("key", "Right Alt");
