@@ -17,9 +17,8 @@ namespace {
 using Json = nlohmann::json;
 using Strings = std::vector<std::string>;
 
-// The language asked for; what the page then shows: lang, title, button, instructions, footer,
-// connected; for each state sent, the state line, the button and the dot's colour. A trailing
-// blank is trimmed; an unknown state shows as idle.
+// Per language asked for: lang, title, button, instructions, footer and connection shown; per
+// state sent (trimmed; unknown is idle), the state line, the button and the dot's colour.
 const std::vector<std::tuple<const char*, Strings, std::vector<std::pair<const char*, Strings>>>>
     kLanguages = {{"ja-JP",
                    {"en", "Vurin Remote", "Hold to talk",
@@ -38,8 +37,7 @@ const std::vector<std::tuple<const char*, Strings, std::vector<std::pair<const c
                     {"pending", {"待发送(点发送)", "点=发送", "rgb(56, 189, 248)"}},
                     {"bogus", {"就绪", "按住说话", "rgb(74, 222, 128)"}}}}};
 
-// Runs in the page before its own script: `answers` holds each fetch's status (0: failed),
-// `errors` exceptions and blocked loads; `shown()` tells what the page shows.
+// Before the page's script: fetch statuses (0: failed), errors, blocked loads and what it shows.
 constexpr const char* kProbe = R"(
     const original = window.fetch;
     Object.assign(window, {answers: [], errors: []});
@@ -85,7 +83,6 @@ TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarns
         EXPECT_TRUE(result) << method;
         return result.value_or(Json::object());
     };
-    // The value of an expression; null while it cannot be evaluated (a page on its way, say).
     const auto evaluate = [&](const std::string& expression) {
         const auto result = browser->call(
             "Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, session);
@@ -126,8 +123,7 @@ TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarns
         std::ofstream(std::filesystem::path(keep) / "phone_page_390x844.png", std::ios::binary)
             << bytes.substr(0, length - std::count(png.end() - 2, png.end(), '='));
     }
-    // One screen, nothing scrolls; the button a large circle (min(78vw, 340px)) wholly on it,
-    // not covered, between header and footer, which stay on screen.
+    // One screen, no scrolling; the button a min(78vw, 340px) circle between header and footer.
     const Json layout = evaluate(R"((() => {
         const e = document.documentElement, b = document.getElementById("btn").getBoundingClientRect();
         const h = document.querySelector("header").getBoundingClientRect();

@@ -43,10 +43,10 @@ struct FakePhoneServer : PhoneServer {
 };
 
 // The journal holds the hooks called, the server's calls and the log lines, in order.
-class PhoneRemoteControllerTest : public ::testing::Test {
+class PhoneRemoteControllerTest : public ::testing::TestWithParam<std::pair<const char*, Journal>> {
   protected:
     void SetUp() override {
-        applyUILang("zh");
+        applyUILang(GetParam().first);
         setLogObserver([this](const std::string& line) { journal.push_back(line); });
         const auto note = [this](const char* entry) {
             return [=, this] { journal.push_back(entry); };
@@ -67,7 +67,6 @@ class PhoneRemoteControllerTest : public ::testing::Test {
         setLogObserver({});
         applyUILang("auto");
     }
-    Journal taken() { return std::exchange(journal, {}); }
 
     std::shared_ptr<testing::VirtualMainQueue> queue =
         std::make_shared<testing::VirtualMainQueue>();
@@ -80,73 +79,11 @@ class PhoneRemoteControllerTest : public ::testing::Test {
     Config config;
 };
 
-TEST_F(PhoneRemoteControllerTest, LaunchStartsOnlyWhenOnAndUpgradesShortTokensFirst) {
-    controller->startIfEnabled();
-    EXPECT_EQ(taken(), Journal{});
-    config.phoneTriggerEnabled = true;
-    config.phoneToken = "abcd1234";
-    controller->startIfEnabled();
-    std::string token = config.phoneToken;
-    ASSERT_EQ(token.size(), 32U);
-    server->completeStart(true);
-    EXPECT_EQ(taken(), (Journal{"save " + token + " on", "📱 手机配对安全码已升级,请重新扫码",
-                                "start " + token,
-                                "📱 手机遥控已在后台开启(菜单「手机遥控…」可看二维码 / 关闭)"}));
-    config.phoneToken = "";  // a first token comes silently
-    controller->startIfEnabled();
-    token = config.phoneToken;
-    server->completeStart(false);
-    controller->startIfEnabled();
-    EXPECT_EQ(taken(), (Journal{"save " + token + " on", "start " + token,
-                                "❌ 手机遥控端口 8930 启动失败(可能被占用)", "start " + token}));
-}
-
-TEST_F(PhoneRemoteControllerTest, SwitchingOnStartsOffReleasesFirstAndResetRestartsOnlyWhenOn) {
-    controller->buildPhoneWindow();  // not shown: nothing to update
-    controller->setPhoneTrigger(true);
-    const std::string first = config.phoneToken;
-    ASSERT_EQ(first.size(), 32U);
-    EXPECT_TRUE(controller->phoneWindow()->switchOn);
-    server->completeStart(true);
-    server->onEvent(Event::down);
-    controller->resetPhoneToken();
-    const std::string second = config.phoneToken;
-    server->onEvent(Event::down);
-    controller->setPhoneTrigger(false);
-    controller->resetPhoneToken();
-    EXPECT_NE(config.phoneToken, second);
-    EXPECT_EQ(taken(),
-              (Journal{"save " + first + " on", "start " + first, "rebuildMenu",
-                       "📱 手机遥控已开启,同一可信 Wi-Fi 扫码即可用", "keyDown", "keyUp",
-                       "save " + second + " on", "stop", "start " + second,
-                       "📱 已重置配对,旧手机需重新扫码", "keyDown", "save " + second + " off",
-                       "keyUp", "stop", "📱 手机遥控已关闭", "rebuildMenu",
-                       "save " + config.phoneToken + " off", "📱 已重置配对,旧手机需重新扫码"}));
-}
-
-TEST_F(PhoneRemoteControllerTest, PressesGoThroughTheGuardOnlyWhileOn) {
-    config.phoneTriggerEnabled = true;
-    config.phoneToken = std::string(32, 'a');
-    controller->startIfEnabled();
-    taken();
-    for (const Event event : {Event::down, Event::down, Event::up, Event::up, Event::down}) {
-        server->onEvent(event);
-    }
-    controller->forceRelease();
-    controller->broadcast("recording");
-    config.phoneTriggerEnabled = false;  // switched off while a request was on its way
-    server->onEvent(Event::down);
-    controller->stop();
-    EXPECT_EQ(taken(),
-              (Journal{"keyDown", "keyUp", "keyDown", "keyUp", "broadcast recording", "stop"}));
-}
-
-class PhoneWindowTest : public PhoneRemoteControllerTest,
-                        public ::testing::WithParamInterface<std::pair<const char*, Journal>> {};
-
-// The window as the generic renderer shows it: raised on each show, a new one after closing.
-TEST_P(PhoneWindowTest, TextsAddressQRAndActions) {
-    applyUILang(GetParam().first);
+// The remote's life in each interface language (its log lines are Chinese in both): the window
+// as the generic renderer shows it, switched on and reset there; presses pass the guard (one
+// down, one up) only while on; a launch upgrades a short token first.
+TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
+    controller->startIfEnabled();  // off: nothing
     controller->showPhoneTriggerWindow();
     controller->showPhoneTriggerWindow();
     ASSERT_EQ(windows->opened.size(), 1U);
@@ -163,29 +100,55 @@ TEST_P(PhoneWindowTest, TextsAddressQRAndActions) {
         }
     }
     EXPECT_EQ(view->raises + view->centerings, 4);
-    controller->phoneWindow()->onToggle(true);
-    EXPECT_TRUE(config.phoneTriggerEnabled && view->switches[kPhoneSwitchId] &&
-                view->images[kPhoneQRId]);
+    controller->phoneWindow()->onToggle(true);  // a first token comes silently
+    const std::string first = config.phoneToken;
+    EXPECT_TRUE(view->switches[kPhoneSwitchId] && view->images[kPhoneQRId] && first.size() == 32);
     shown.push_back(view->shownText(kPhoneHintId));
-    const std::string before = config.phoneToken;
-    ASSERT_TRUE(view->press(shown[5]));
-    EXPECT_NE(config.phoneToken, before);
-    EXPECT_EQ(view->shownText(kPhoneAddressId), "http://192.168.1.20:8930/?t=" + config.phoneToken);
+    server->completeStart(true);
+    for (const Event event : {Event::down, Event::down, Event::up, Event::up, Event::down}) {
+        server->onEvent(event);
+    }
+    ASSERT_TRUE(view->press(shown[5]));  // reset
+    server->completeStart(true);         // which only shows the new address
+    const std::string second = config.phoneToken;
+    EXPECT_EQ(view->shownText(kPhoneAddressId), "http://192.168.1.20:8930/?t=" + second);
     server->address.reset();
     controller->refreshPhoneWindow();
     shown.push_back(view->shownText(kPhoneAddressId));
     EXPECT_EQ(shown, GetParam().second);
     EXPECT_TRUE(!view->images[kPhoneQRId] && view->shownText(kPhoneHintId).empty());
+    server->onEvent(Event::down);
+    controller->phoneWindow()->onToggle(false);
+    server->onEvent(Event::down);  // a request on its way when the remote went off
+    controller->resetPhoneToken();
+    const std::string third = config.phoneToken;
+    config.phoneTriggerEnabled = true;
+    config.phoneToken = "abcd1234";
+    controller->startIfEnabled();
+    const std::string fourth = config.phoneToken;
+    server->completeStart(false);
+    controller->startIfEnabled();
+    controller->broadcast("recording");
+    controller->forceRelease();
+    controller->stop();
     view->userCloses();
     controller->showPhoneTriggerWindow();
     EXPECT_TRUE(view->closed && windows->opened.size() == 2);
-    EXPECT_EQ(std::count(journal.begin(), journal.end(), "activate"), 3);
+    // clang-format off
+    EXPECT_EQ(journal, (Journal{"activate", "activate", "save " + first + " on", "start " + first,
+        "rebuildMenu", "📱 手机遥控已开启,同一可信 Wi-Fi 扫码即可用", "keyDown", "keyUp", "keyDown",
+        "keyUp", "save " + second + " on", "stop", "start " + second,
+        "📱 已重置配对,旧手机需重新扫码", "keyDown", "save " + second + " off", "keyUp", "stop",
+        "📱 手机遥控已关闭", "rebuildMenu", "save " + third + " off", "📱 已重置配对,旧手机需重新扫码",
+        "save " + fourth + " on", "📱 手机配对安全码已升级,请重新扫码", "start " + fourth,
+        "❌ 手机遥控端口 8930 启动失败(可能被占用)", "start " + fourth, "broadcast recording", "stop",
+        "activate"}));
+    // clang-format on
 }
 
-// Title, heading, explanation, switch, address when off, reset button, hint when off and on,
-// address without Wi-Fi.
+// Title, heading, explanation, switch, address (off), reset, hint (off, on), address (no Wi-Fi).
 INSTANTIATE_TEST_SUITE_P(
-    BothLanguages, PhoneWindowTest,
+    BothLanguages, PhoneRemoteControllerTest,
     ::testing::Values(
         std::pair{"zh",
                   Journal{"手机遥控", "手机当遥控器",
@@ -204,10 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
                           "Not on Wi-Fi — no local address"}}),
     [](const auto& info) { return std::string(info.param.first); });
 
+// A light quiet zone around the code, whose top-left finder pattern starts dark inside it.
 TEST(PhoneQRTest, ScaledWithoutSmoothingAndFramedByLightModules) {
     const auto image = qrImage("http://192.168.1.20:8930/?t=00112233445566778899aabbccddeeff", 220);
     ASSERT_TRUE(image && image->pixels.size() == 220U * 220U);
-    // Quiet zone: the border is light; the top-left finder pattern starts dark just inside it.
     for (int i = 0; i < 220; ++i) {
         EXPECT_FALSE(image->isDark(i, 0) || image->isDark(0, i) || image->isDark(219, i) ||
                      image->isDark(i, 219))

@@ -51,8 +51,7 @@ TEST(ReplyExtractorsTest, TakeOnlyTheirOneFieldOfTheRightType) {
         {'t', [](std::string_view body) { return jsonTopString(body, "text"); }},
         {'c', extractOpenAIChatContent},
         {'g', extractGeminiText}};
-    // The first choice, from which everything up to the first end of a reasoning block goes; the
-    // first part of the first candidate.
+    // The first choice, cut after the first reasoning block's end; the first candidate's part.
     // clang-format off
     const std::vector<std::tuple<char, std::string, Text>> cases = {
         {'t', R"({"text":"a\u4f60\n"})", "a你\n"}, {'t', R"({"text":1})", {}}, {'t', R"({"x":"y"})", {}},
@@ -139,8 +138,7 @@ TEST(ProviderCatalogueTest, ThreeProvidersInOrderAndGroqForAnyOtherId) {
 
 // Each stage's text in the menu line, and the providers whose key is missing.
 TEST(ProviderRuntimeStatusTest, EachStagesTextAndTheMissingKeys) {
-    // Speech and polish settings, their cloud providers, then "fallback", "ready" (both local
-    // services) and the providers whose key is stored, each as "+ID".
+    // Both settings and cloud providers, then "fallback", "ready" and each stored key as "+ID".
     const auto parse = [](const std::string& setup, Config& config, std::set<std::string>& keys) {
         std::istringstream words(setup);
         words >> config.sttProvider >> config.polishProvider >> config.sttCloudProvider >>

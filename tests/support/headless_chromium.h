@@ -13,8 +13,7 @@
 
 namespace vurin::testing {
 
-// Debian's headless Chromium driven over the DevTools protocol on a pipe: JSON texts ended by a
-// NUL byte on descriptors 3 (to the browser) and 4 (from it). Events are read and dropped.
+// Debian's headless Chromium over the DevTools pipe: NUL-ended JSON on descriptors 3 and 4.
 class HeadlessChromium {
   public:
     using Json = nlohmann::json;
@@ -59,8 +58,7 @@ class HeadlessChromium {
         ::close(socket_);
     }
 
-    // Sends a command (to the page `session` when given) and waits up to 15 s for its result;
-    // nothing on an error answer, a time-out or a browser gone.
+    // The result of a command to the browser or the page `session`; none on an error or silence.
     std::optional<Json> call(const std::string& method, const Json& params = Json::object(),
                              const std::string& session = {}) {
         Json message = {{"id", ++lastID_}, {"method", method}, {"params", params}};

@@ -92,7 +92,7 @@ class ProviderClientsFixture : public ::testing::Test {
   public:
     void SetUp() override { redirect(local.port(), cloud.origin()); }
     void TearDown() override { redirect(0, ""); }
-    // The clients' own lines (the keychain reports a missing key on its own).
+    // The clients' own lines, not the keychain's.
     std::vector<std::string> lines() const {
         std::vector<std::string> own = log.lines();
         std::erase_if(own, [](const std::string& line) { return line.starts_with("🔑"); });

@@ -1,17 +1,6 @@
 #pragma once
 
-#include <arpa/inet.h>
-#include <httplib.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <functional>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
+#include <httplib.h>  // sockets, threads and the standard containers too
 
 namespace vurin::testing {
 
