@@ -1,6 +1,8 @@
 #pragma once
 
-#include <httplib.h>  // sockets, threads and the standard containers too
+#include <httplib.h>  // threads and the standard containers too
+
+#include <asio/ip/tcp.hpp>
 
 namespace vurin::testing {
 
@@ -108,37 +110,19 @@ class StandInHttpServer {
     std::vector<ReceivedRequest> received_;
 };
 
-// A socket bound to 127.0.0.1 on a port the kernel picks.
-inline int boundLoopbackSocket(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}};
-    socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 // A port on 127.0.0.1 that completes connections (the kernel does) but never answers.
-class SilentListener {
-  public:
-    SilentListener() : socket_(boundLoopbackSocket(port_)) { ::listen(socket_, 16); }
-    ~SilentListener() { ::close(socket_); }
-    SilentListener(const SilentListener&) = delete;
+struct SilentListener {
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor{io, {asio::ip::address_v4::loopback(), 0}};
     std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
+        return "http://127.0.0.1:" + std::to_string(acceptor.local_endpoint().port()) + path;
     }
-
-  private:
-    int port_ = -1;
-    int socket_ = -1;
 };
 
 // A port on 127.0.0.1 where nothing listens: connections are refused.
 inline int refusingPort() {
-    int port = -1;
-    ::close(boundLoopbackSocket(port));  // bound but never listening, then released
-    return port;
+    asio::io_context io;  // bound but never listening, then released
+    return asio::ip::tcp::socket(io, {asio::ip::address_v4::loopback(), 0}).local_endpoint().port();
 }
 
 }  // namespace vurin::testing
