@@ -117,9 +117,6 @@ TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythin
     }
     EXPECT_EQ(exchange(get("/events")), busy("too many clients"));
     server->broadcast("recording");
-    std::string more;
-    ASSERT_TRUE(streams[0]->readAtLeast(more, 17));
-    EXPECT_EQ(more, "data: recording\n\n");
     streams.erase(streams.begin());
     EXPECT_TRUE(until([&] {
         std::string received;

@@ -17,7 +17,6 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
 using Headers = std::vector<std::pair<std::string, std::string>>;
-const Headers kIdentity = {{"Accept-Encoding", "identity"}};  // else the stand-in compresses
 const HttpResult kCancelled{std::nullopt, -2};
 
 HttpRequest post(std::string url, Headers headers = {}, double interval = 60) {
@@ -32,9 +31,7 @@ class HttpTransportIntegrationTest : public ::testing::Test {
         // The huge body goes compressed to a few kilobytes: the cap counts decoded bytes.
         for (const auto& [path, status, body] :
              std::vector<std::tuple<const char*, int, std::string>>{
-                 {"/x", 200, "ok"},
-                 {"/empty", 204, ""},
-                 {"/huge", 200, std::string(kMaxResponseBodyBytes + 1, 'h')}}) {
+                 {"/x", 200, "ok"}, {"/huge", 200, std::string(kMaxResponseBodyBytes + 1, 'h')}}) {
             server.route(path, [=](const httplib::Request&, httplib::Response& response) {
                 response.status = status;
                 response.set_content(body, "text/plain");
@@ -42,17 +39,6 @@ class HttpTransportIntegrationTest : public ::testing::Test {
         }
         server.route("/elsewhere", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("file:///etc/hostname");
-        });
-        // Longer than the interval in all, never pausing for as long as it.
-        server.route("/trickle", [](const httplib::Request&, httplib::Response& response) {
-            response.set_chunked_content_provider("text/plain", [](size_t offset, auto& sink) {
-                if (offset >= 20) {
-                    sink.done();
-                    return true;
-                }
-                std::this_thread::sleep_for(250ms);
-                return sink.write("ab", 2);
-            });
         });
         server.route("/hold", [this](const httplib::Request&, httplib::Response& response) {
             server.shutdownGate().waitOpen(60s);
@@ -80,16 +66,13 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
     // clang-format off
     const std::vector<Case> cases = {
         {"plain", post(server.url("/x")), {"ok"s, 200}},
-        {"empty", post(server.url("/empty")), {""s, 204}},
         {"past the size cap", post(server.url("/huge")), {std::nullopt, 200}, 30},
         {"redirect outside HTTP", post(server.url("/elsewhere")), {std::nullopt, 0}},
         {"header split", post(server.url("/x"), {{"Authorization", "k\r\nX-Injected: 1"}}), {std::nullopt, 0}},
         {"not a URL", post(server.url("/x?key=a b\nc")), {std::nullopt, 0}},  // a key put in verbatim
         {"not HTTP", post("ftp://127.0.0.1/x"), {std::nullopt, 0}},
         {"never answers", post(silent.url("/inference")), {std::nullopt, -1}, 0.4, 0.39},
-        {"idle past the interval", post(silent.url("/inference"), {}, 0.4), {std::nullopt, 0}, 30, 0.39},
-        {"trickling within the interval", post(server.url("/trickle"), kIdentity, 1.5),
-         {"abababababababababab"s, 200}, 30}};
+        {"idle past the interval", post(silent.url("/inference"), {}, 0.4), {std::nullopt, 0}, 30, 0.39}};
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,7 +86,7 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
         paths.push_back(request.path);
     }
     // Malformed requests fail without being sent; none waits for "100 Continue".
-    EXPECT_EQ(paths, (std::vector<std::string>{"/x", "/empty", "/huge", "/elsewhere", "/trickle"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/x", "/huge", "/elsewhere"}));
     EXPECT_EQ(server.received().at(0).headers.count("Expect"), 0u);
 }
 

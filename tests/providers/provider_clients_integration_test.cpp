@@ -3,7 +3,6 @@
 #include <regex>
 
 #include "config/keychain.h"
-#include "pipeline/pipeline_cancellation.h"
 #include "providers/polish_clients.h"
 #include "providers/stt_clients.h"
 #include "support/provider_stand_ins.h"
@@ -133,12 +132,6 @@ INSTANTIATE_TEST_SUITE_P(SpeechToText, ProviderClientsTest, ::testing::Values(
                                                 {"language", "auto"}, {"prompt", "<DOMAIN>"}})}},
     Case{"LocalNotUTF8", "/inference", {200, "\xff\xfe", "text/plain"}, stt("en"), {}, {},
          {"❌ 本地 STT 失败(HTTP 200)"}},
-    Case{"LocalCancelled", "/inference", {}, [](const auto& audio) {
-             const auto cancelled = std::make_shared<PipelineCancellation>();
-             cancelled->cancel();
-             return localTranscribe(audio, "en", 1.0, cancelled);
-         }, {}, Strings{},
-         {"❌ 本地 STT 失败(HTTP -2)"}},
     Case{"UnreadableAudio", "/inference", {200, "x", "text/plain"}, [](const auto& audio) {
              const auto missing = localTranscribe(audio.parent_path() / "missing.wav", "auto");
              return missing ? missing : cloudTranscribe(audio.parent_path(), "auto", "groq");
