@@ -89,7 +89,7 @@ TEST(PhoneResponseTest, HeadLinesInOrderThenBody) {
 }
 
 // Sixteen random bytes as hex, or two version-4 UUIDs when the secure source fails.
-TEST(PhoneTokenTest, SixteenRandomBytesAsHexOrTwoUUIDsWhenTheSourceFails) {
+TEST(PhoneTokenAndAddressTest, TokenFromSixteenRandomBytesOrTwoUUIDsAndTheWiFiAddressFirst) {
     EXPECT_EQ(generatePhoneToken([](std::span<std::uint8_t> out) {
                   for (std::size_t i = 0; i < out.size(); ++i) {
                       out[i] = static_cast<std::uint8_t>(i * 17);
@@ -103,10 +103,7 @@ TEST(PhoneTokenTest, SixteenRandomBytesAsHexOrTwoUUIDsWhenTheSourceFails) {
                 token[12] == '4' && token[44] == '4' && token != generatePhoneToken(failing));
     EXPECT_TRUE(isPhoneTokenOutdated(std::string(31, 'a')));
     EXPECT_FALSE(isPhoneTokenOutdated(std::string(32, 'a')));
-}
-
-// Wireless before wired before others; within a kind the first listed.
-TEST(LocalAddressTest, WirelessBeforeWiredBeforeOthers) {
+    // Wireless before wired before others; within a kind the first listed.
     EXPECT_FALSE(chooseLocalIPv4({}));
     EXPECT_EQ(chooseLocalIPv4({{"docker0", "1"}, {"tun0", "2"}, {"enp1s0", "3"}, {"eth0", "4"}}),
               "3");

@@ -23,7 +23,8 @@ using namespace std::string_literals;
 using Text = std::optional<std::string>;
 using Strings = std::vector<std::string>;
 
-TEST(DecodeCloudResponseTest, TrimmedTextFromA200ElseOneLogLine) {
+// The text of a 200 else one log line; each extractor takes only its one field of the right type.
+TEST(CloudReplyTest, TrimmedTextFromA200ElseOneLogLineAndOnlyTheExtractorsField) {
     const auto chat = [](std::string content) {
         return R"({"choices":[{"message":{"content":")" + content + "\"}}]}";
     };
@@ -42,16 +43,14 @@ TEST(DecodeCloudResponseTest, TrimmedTextFromA200ElseOneLogLine) {
         EXPECT_EQ(decodeCloudResponse(body, status, "Groq润色", extractOpenAIChatContent), text);
         EXPECT_EQ(log.lines(), logged.empty() ? Strings{} : Strings{logged});
     }
-}
 
-TEST(ReplyExtractorsTest, TakeOnlyTheirOneFieldOfTheRightType) {
     const std::map<char, ReplyExtractor> extractors = {
         {'t', [](std::string_view body) { return jsonTopString(body, "text"); }},
         {'c', extractOpenAIChatContent},
         {'g', extractGeminiText}};
     // The first choice, cut after the first reasoning block's end; the first candidate's part.
     // clang-format off
-    const std::vector<std::tuple<char, std::string, Text>> cases = {
+    const std::vector<std::tuple<char, std::string, Text>> shapes = {
         {'t', R"({"text":"a\u4f60\n"})", "a你\n"}, {'t', R"({"text":1})", {}}, {'t', R"({"x":"y"})", {}},
         {'t', R"(["text"])", {}}, {'t', R"("text")", {}},
         {'c', R"({"choices":[{"message":{"content":"A"}},{"message":{"content":"B"}}]})", "A"},
@@ -65,12 +64,12 @@ TEST(ReplyExtractorsTest, TakeOnlyTheirOneFieldOfTheRightType) {
         {'g', R"({"candidates":[{"finishReason":"SAFETY"}]})", {}},
         {'g', R"({"candidates":[{"content":{"parts":[{"text":7}]}}]})", {}}};
     // clang-format on
-    for (const auto& [extractor, body, result] : cases) {
+    for (const auto& [extractor, body, result] : shapes) {
         EXPECT_EQ(extractors.at(extractor)(body), result) << body;
     }
 }
 
-TEST(ProviderTextsTest, RedactionWaitsDurationsAndEncodings) {
+TEST(ProviderTextsTest, RedactionWaitsDurationsEncodingsAndMultipartFraming) {
     // clang-format off
     for (const auto& [url, redacted] : std::vector<std::pair<std::string, std::string>>{
              {"https://g/v1beta/models/m:x?key=AIzaSECRET", "https://g/v1beta/models/m:x?key=REDACTED"},
@@ -94,10 +93,7 @@ TEST(ProviderTextsTest, RedactionWaitsDurationsAndEncodings) {
     const std::string encoded = base64Encode(std::string(3 * (1u << 20) + 2, 'a'));  // two blocks
     EXPECT_EQ(encoded.size(), 4 * (1u << 20) + 4);
     EXPECT_TRUE(encoded.ends_with("YWFhYWE=") && encoded.find('\n') == std::string::npos);
-}
-
-// The exact framing: the clients' stand-ins see the parts only as a lenient parser reads them.
-TEST(MultipartBodyTest, FieldsInOrderThenTheFilePartUnescaped) {
+    // The exact framing: the clients' stand-ins see the parts only as a lenient parser reads them.
     EXPECT_EQ(multipartBody("B-1", "RIFF\0\r\n--B-1\xff"s, "a \"b\".wav", "audio/wav",
                             {{"model", "m"}, {"prompt", "以下\"词\"\r\n"}}),
               "--B-1\r\nContent-Disposition: form-data; name=\"model\"\r\n\r\nm\r\n"
