@@ -78,16 +78,6 @@ TEST(RequestHeadTest, RequestLineOfUTF8HeadsAndTheTerminatorAcrossReads) {
     EXPECT_EQ(late.head().size(), kMax);
 }
 
-TEST(PhoneResponseTest, HeadLinesInOrderThenBody) {
-    EXPECT_EQ(httpResponse("403 Forbidden", "text/plain; charset=utf-8", "forbidden"),
-              "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain; charset=utf-8\r\n"
-              "Content-Length: 9\r\nCache-Control: no-store\r\n"
-              "Content-Security-Policy: default-src 'self'; script-src 'unsafe-inline'; "
-              "style-src 'unsafe-inline'; connect-src 'self'; frame-ancestors 'none'; base-uri "
-              "'none'\r\nReferrer-Policy: no-referrer\r\nX-Content-Type-Options: nosniff\r\n"
-              "Connection: close\r\n\r\nforbidden");
-}
-
 // Sixteen random bytes as hex, or two version-4 UUIDs when the secure source fails.
 TEST(PhoneTokenAndAddressTest, TokenFromSixteenRandomBytesOrTwoUUIDsAndTheWiFiAddressFirst) {
     EXPECT_EQ(generatePhoneToken([](std::span<std::uint8_t> out) {

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
-
 #include "phone/phone_remote_wiring.h"
 #include "phone/phone_window_presenter.h"
 #include "support/app_controller_fixture.h"
@@ -100,12 +97,24 @@ TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
     EXPECT_EQ(view->raises + view->centerings, 4);
     controller->phoneWindow()->onToggle(true);  // a first token comes silently
     const std::string first = config.phoneToken;
-    EXPECT_TRUE(view->switches[kPhoneSwitchId] && view->images[kPhoneQRId] && first.size() == 32);
+    ASSERT_TRUE(view->switches[kPhoneSwitchId] && view->images[kPhoneQRId] && first.size() == 32);
+    // Scaled without smoothing inside a light quiet zone; the finder pattern starts dark inside it.
+    const ImageData& qr = *view->images[kPhoneQRId];
+    EXPECT_EQ((std::vector{qr.gray.front(), qr.gray[219], qr.gray.back(), qr.gray[32 * 220 + 32]}),
+              (std::vector<std::uint8_t>{255, 255, 255, 0}));
+    EXPECT_FALSE(qrImage("x", 0) || qrImage(std::string(8000, 'a'), 220));  // beyond any version
     shown.push_back(view->shownText(kPhoneHintId));
     server->completeStart(true);
-    for (const Event event : {Event::down, Event::down, Event::up, Event::up, Event::down}) {
+    // One down and one up per press; a release 61 s after a press, each press with its own 61 s.
+    for (const Event event : {Event::down, Event::down, Event::up, Event::up}) {
         server->onEvent(event);
     }
+    queue->advance(10);
+    server->onEvent(Event::down);
+    queue->advance(60.999);
+    journal.push_back("60.999 s later");
+    queue->advance(0.001);
+    server->onEvent(Event::down);
     ASSERT_TRUE(view->press(shown[5]));  // reset
     server->completeStart(true);         // which only shows the new address
     const std::string second = config.phoneToken;
@@ -135,7 +144,7 @@ TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
     // clang-format off
     EXPECT_EQ(journal, (Journal{"activate", "activate", "save " + first + " on", "start " + first,
         "rebuildMenu", "📱 手机遥控已开启,同一可信 Wi-Fi 扫码即可用", "keyDown", "keyUp", "keyDown",
-        "keyUp", "save " + second + " on", "stop", "start " + second,
+        "60.999 s later", "keyUp", "keyDown", "keyUp", "save " + second + " on", "stop", "start " + second,
         "📱 已重置配对,旧手机需重新扫码", "keyDown", "save " + second + " off", "keyUp", "stop",
         "📱 手机遥控已关闭", "rebuildMenu", "save " + third + " off", "📱 已重置配对,旧手机需重新扫码",
         "save " + fourth + " on", "📱 手机配对安全码已升级,请重新扫码", "start " + fourth,
@@ -164,42 +173,6 @@ INSTANTIATE_TEST_SUITE_P(
                           "firewall.",
                           "Not on Wi-Fi — no local address"}}),
     [](const auto& info) { return std::string(info.param.first); });
-
-// A light quiet zone around the code, whose top-left finder pattern starts dark inside it.
-TEST(PhoneQRTest, ScaledWithoutSmoothingAndFramedByLightModules) {
-    const auto image = qrImage("http://192.168.1.20:8930/?t=00112233445566778899aabbccddeeff", 220);
-    ASSERT_TRUE(image && image->pixels.size() == 220U * 220U);
-    EXPECT_EQ((std::vector{image->isDark(0, 0), image->isDark(219, 0), image->isDark(0, 219),
-                           image->isDark(219, 219), image->isDark(32, 32)}),
-              (std::vector{false, false, false, false, true}));
-    EXPECT_FALSE(qrImage("x", 0) || qrImage(std::string(8000, 'a'), 220));  // beyond any version
-}
-
-// A press is released after 61 s at the latest; a new press gets its own full 61 s.
-TEST(RemoteButtonGuardTest, OneDownAndOneUpPerPressAndAReleaseAfterSixtyOneSeconds) {
-    auto queue = std::make_shared<testing::VirtualMainQueue>();
-    auto guard = RemoteButtonGuard::create(queue);
-    Journal calls;
-    guard->onDown = [&] { calls.push_back("down@" + std::to_string(int(queue->now()))); };
-    guard->onUp = [&] { calls.push_back("up@" + std::to_string(int(queue->now()))); };
-    const std::map<char, std::function<void()>> steps = {
-        {'p', [&] { guard->press(); }},
-        {'r', [&] { guard->release(); }},
-        {'f', [&] { guard->forceRelease(); }},
-        {'?', [&] { EXPECT_TRUE(guard->isPressed()) << queue->now(); }}};
-    // At each second: p press, r release, f forced release, ? still pressed.
-    std::istringstream script(
-        "0r 0f 0p 0p 0r 0r 1p 61.999? 63r 70p 80r 100p 160.5? 170p 175f 300p");
-    double at = 0;
-    for (char step = 0; script >> at >> step;) {
-        queue->advance(at - queue->now());
-        steps.at(step)();
-    }
-    guard.reset();  // the automatic release of a destroyed guard does nothing
-    queue->advance(61);
-    EXPECT_EQ(calls, (Journal{"down@0", "up@0", "down@1", "up@62", "down@70", "up@80", "down@100",
-                              "up@161", "down@170", "up@175", "down@300"}));
-}
 
 using PhoneRemoteWiringTest = testing::AppControllerFixture;
 

@@ -92,7 +92,13 @@ TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythin
     server->setOnEvent(
         [&](auto event) { events.push_back(event == PhoneServer::Event::down ? "down" : "up"); });
     ASSERT_TRUE(listens());
-    const std::string no = httpResponse("403 Forbidden", "text/plain; charset=utf-8", "forbidden");
+    // The head lines in order, then the body (the other answers are built the same way).
+    const std::string no =
+        "HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 9\r\n"
+        "Cache-Control: no-store\r\nContent-Security-Policy: default-src 'self'; script-src "
+        "'unsafe-inline'; style-src 'unsafe-inline'; connect-src 'self'; frame-ancestors 'none'; "
+        "base-uri 'none'\r\nReferrer-Policy: no-referrer\r\nX-Content-Type-Options: nosniff\r\n"
+        "Connection: close\r\n\r\nforbidden";
     const std::string ok = httpResponse("200 OK", "text/plain", "ok");
     // clang-format off
     const std::vector<std::pair<std::string, std::string>> cases = {

