@@ -1,5 +1,4 @@
-// libFuzzer target for a phone client's head read in pieces, its request line and its route:
-// sanitizers report what crashes; a broken property aborts.
+// libFuzzer target: a phone client's head, request line and route; a broken property aborts.
 #include <cstdint>
 #include <cstdlib>
 

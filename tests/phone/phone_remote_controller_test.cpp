@@ -39,7 +39,6 @@ struct FakePhoneServer : PhoneServer {
     std::function<void(Event)> onEvent;
 };
 
-// The journal holds the hooks called, the server's calls and the log lines, in order.
 class PhoneRemoteControllerTest : public ::testing::TestWithParam<std::pair<const char*, Journal>> {
   protected:
     void SetUp() override {
@@ -74,9 +73,8 @@ class PhoneRemoteControllerTest : public ::testing::TestWithParam<std::pair<cons
     Config config;
 };
 
-// The remote's life in each interface language (its log lines are Chinese in both): the window
-// as the generic renderer shows it, switched on and reset there; presses pass the guard (one
-// down, one up) only while on; a launch upgrades a short token first.
+// The remote's life in each interface language (log lines are Chinese in both), in one journal of
+// hooks, server calls and log lines: the window as rendered, presses, reset, off and a launch.
 TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
     controller->startIfEnabled();  // off: nothing
     controller->showPhoneTriggerWindow();

@@ -17,9 +17,9 @@ constexpr std::string_view kToken = "00112233445566778899aabbccddeeff";
 const std::string kOtherToken(32, 'f');
 const std::string kPage = httpResponse("200 OK", "text/html; charset=utf-8", phonePageDocument());
 const std::string kStreamStart = std::string(kEventStreamHead) + "data: ";
-std::string busy(std::string_view body) {
+const auto busy = [](const char* body) {
     return httpResponse("503 Service Unavailable", "text/plain; charset=utf-8", body);
-}
+};
 
 // A loopback client whose every wait gives up after five seconds, so no test can hang.
 struct Client : asio::ip::tcp::iostream {
@@ -30,7 +30,6 @@ struct Client : asio::ip::tcp::iostream {
     void send(std::string_view bytes) {
         write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
     }
-    // False when the stream ended (or timed out) before `out` held `count` bytes.
     bool readAtLeast(std::string& out, std::size_t count) {
         const std::size_t start = out.size();
         out.resize(count);
@@ -56,7 +55,6 @@ class PhoneServerIntegrationTest : public ::testing::Test {
     bool until(const std::function<bool()>& done) {
         return testing::eventually([&] { return queue->runPending(), done(); }, 3000ms);
     }
-    // Whether `target` (by default the server) reports listening once started with `token`.
     bool listens(std::string_view token = kToken, PhoneTriggerServer* target = nullptr) {
         std::optional<bool> outcome;
         (target ? target : server.get())->start(std::string(token), [&](bool yes) {
@@ -69,7 +67,6 @@ class PhoneServerIntegrationTest : public ::testing::Test {
         client.send(bytes);
         return client.readAll();
     }
-    // An event stream, read up to the end of its first event.
     std::unique_ptr<Client> openStream(std::string& received) {
         auto client = std::make_unique<Client>(server->boundPort());
         client->send(get("/events"));
@@ -85,8 +82,6 @@ class PhoneServerIntegrationTest : public ::testing::Test {
         std::make_unique<PhoneTriggerServer>(queue, 0, PhoneServerLimits{.headerTimeout = 2});
 };
 
-// Then streams get the last state, a fifth waits for a free slot, a new token or a stop ends
-// access.
 TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythingAtOnce) {
     std::vector<std::string> events;
     server->setOnEvent(
@@ -142,8 +137,7 @@ TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythin
     EXPECT_EQ(exchange(get("/")), kPage);
     EXPECT_TRUE(exchange(get("/", kOtherToken)).starts_with("HTTP/1.1 403"));
 
-    // Abuse: a stalled stream, a 17th waiting connection, heads that stall or pass 64 KiB, a
-    // flood, its port taken; then destroyed at once.
+    // A stalled stream, a 17th waiting head, heads stalled or past 64 KiB, a flood, a taken port.
     const std::uint16_t port = server->boundPort();
     std::string ignored, buffer;
     auto stalled = openStream(ignored);  // never read again
@@ -203,7 +197,6 @@ TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythin
     queued->readAll();
     EXPECT_TRUE(queued->closedByPeer());
     EXPECT_TRUE(listens(kToken, &second));
-    // The URL carries address, port and token unchanged (when the machine has an address).
     EXPECT_TRUE(second.url("a b")
                     .value_or("http://:" + std::to_string(port) + "/?t=a b")
                     .ends_with(":" + std::to_string(port) + "/?t=a b"));

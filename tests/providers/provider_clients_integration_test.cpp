@@ -46,7 +46,6 @@ std::string digest(const testing::ReceivedRequest& request) {
     return text;
 }
 
-// The content type and body of a speech upload: the fields in order, then the audio.
 std::string form(const std::vector<std::pair<std::string, std::string>>& fields) {
     std::string body = "multipart/form-data; boundary=<B>\n";
     for (const auto& [name, value] : fields) {

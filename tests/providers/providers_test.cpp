@@ -102,28 +102,27 @@ TEST(ProviderTextsTest, RedactionWaitsDurationsEncodingsAndMultipartFraming) {
               "Content-Type: audio/wav\r\n\r\nRIFF\0\r\n--B-1\xff\r\n--B-1--\r\n"s);
 }
 
-// The public addresses the providers answer at (the clients test the paths, models and keys).
+// The public addresses the providers answer at, a Gemini key put in verbatim (the clients test
+// the paths, models and keys, and refuse keys that cannot stand in a URL).
 TEST(ProviderCatalogueTest, ThreeProvidersInOrderAndGroqForAnyOtherId) {
     Strings shown;
     for (const auto& id : {"groq", "openai", "gemini", "Groq", "anthropic"}) {
         const CloudProviderInfo info = cloudProviderInfo(id);
         const auto* compat = info.api.openAICompat();
         shown.push_back(info.name + " " +
-                        (compat ? compat->sttBase + " " + compat->chatBase : cloudSTTModelID(id)));
+                        (compat ? compat->sttBase + " " + compat->chatBase
+                                : geminiGenerateContentURL(cloudSTTModelID(id), "A+/ k")));
     }
     EXPECT_EQ(shown, (Strings{"Groq https://api.groq.com/openai/v1/audio/transcriptions "
                               "https://api.groq.com/openai/v1/chat/completions",
                               "OpenAI https://api.openai.com/v1/audio/transcriptions "
                               "https://api.openai.com/v1/chat/completions",
-                              "Gemini gemini-2.5-flash", shown[0], shown[0]}));
+                              "Gemini https://generativelanguage.googleapis.com/v1beta/models/"
+                              "gemini-2.5-flash:generateContent?key=A+/ k",
+                              shown[0], shown[0]}));
     EXPECT_EQ(cloudProviderList().back().id + cloudPolishModelID("openai"), "geminigpt-4o-mini");
-    // The key goes in verbatim: the clients refuse keys that cannot stand in a URL.
-    EXPECT_EQ(
-        geminiGenerateContentURL("m", "A+/ k"),
-        "https://generativelanguage.googleapis.com/v1beta/models/m:generateContent?key=A+/ k");
 }
 
-// Each stage's text in the menu line, and the providers whose key is missing.
 TEST(ProviderRuntimeStatusTest, EachStagesTextAndTheMissingKeys) {
     // Both settings and cloud providers, then "fallback", "ready" and each stored key as "+ID".
     const auto parse = [](const std::string& setup, Config& config, std::set<std::string>& keys) {

@@ -18,7 +18,6 @@ class HeadlessChromium {
   public:
     using Json = nlohmann::json;
 
-    // A fresh profile under `folder`, where the browser's output goes too; null when it fails.
     static std::unique_ptr<HeadlessChromium> launch(const std::filesystem::path& folder) {
         std::filesystem::create_directories(folder);
         const std::string profile = "--user-data-dir=" + (folder / "profile").string();

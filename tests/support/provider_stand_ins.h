@@ -13,7 +13,6 @@
 
 namespace vurin::testing {
 
-// How a stand-in answers one route.
 struct ScriptedReply {
     int status = 200;
     std::string body;
@@ -52,7 +51,6 @@ class ScriptedStandIn : public StandInHttpServer {
     std::map<std::string, ScriptedReply> replies_;
 };
 
-// Where the real services answer, and their replies' shapes.
 inline const auto whisperPath = [] { return std::string("/inference"); };
 inline const auto ollamaPath = [] { return std::string("/api/generate"); };
 inline const auto groqTranscriptionPath = [] {

@@ -1,2 +1,1 @@
-// Everything is in the header; the benchmarks build this file as their support object.
-#include "support/stand_in_http_server.h"
+#include "support/stand_in_http_server.h"  // the benchmarks build this as their object
