@@ -94,7 +94,7 @@ TEST(PhoneTokenAndAddressTest, TokenFromSixteenRandomBytesOrTwoUUIDsAndTheWiFiAd
     EXPECT_TRUE(isPhoneTokenOutdated(std::string(31, 'a')));
     EXPECT_FALSE(isPhoneTokenOutdated(std::string(32, 'a')));
     // Wireless before wired before others; within a kind the first listed.
-    EXPECT_FALSE(chooseLocalIPv4({}));
+    EXPECT_EQ(chooseLocalIPv4({}), std::nullopt);
     EXPECT_EQ(chooseLocalIPv4({{"docker0", "1"}, {"tun0", "2"}, {"enp1s0", "3"}, {"eth0", "4"}}),
               "3");
     EXPECT_EQ(chooseLocalIPv4({{"eth0", "1"}, {"wlp2s0", "2"}, {"wlan1", "3"}}), "2");

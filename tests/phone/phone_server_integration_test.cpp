@@ -27,8 +27,8 @@ struct Client : asio::ip::tcp::iostream {
         expires_after(std::chrono::seconds(5));
         connect("127.0.0.1", std::to_string(port));
     }
-    void send(std::string_view bytes) {
-        write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
+    void send(std::string_view b) {
+        write(b.data(), static_cast<std::streamsize>(b.size())).flush();
     }
     bool readAtLeast(std::string& out, std::size_t count) {
         const std::size_t start = out.size();
@@ -97,9 +97,9 @@ TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythin
     const std::string ok = httpResponse("200 OK", "text/plain", "ok");
     // clang-format off
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {get("/"), kPage}, {get("/", "wrong"), no}, {"GET / HTTP/1.1\r\n\r\n", no},
+        {get("/"), kPage}, {"GET / HTTP/1.1\r\n\r\n", no},
         {get("/e/down"), httpResponse("404 Not Found", "text/plain", "not found")},
-        {"GET\r\n\r\n", ""}, {"\xff\xfe / HTTP/1.1\r\n\r\n", ""},
+        {"\xff\xfe / HTTP/1.1\r\n\r\n", ""},
         {get("/e/down", kToken, "POST"), ok}, {get("/e/down", kToken, "POST"), ok},
         // A body is never read, and unread bytes must not reset the answer away.
         {"POST /e/up?t=" + std::string(kToken) + " HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", ok}};

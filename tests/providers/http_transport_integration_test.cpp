@@ -49,30 +49,23 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
     environment.unset("no_proxy");
     environment.unset("NO_PROXY");
     testing::SilentListener silent;
-    struct Case {
-        const char* name;
-        HttpRequest request;
-        HttpResult result;
-        double wait = 10;
-        double atLeast = 0;  // seconds the outcome takes
-    };
     // clang-format off
-    const std::vector<Case> cases = {
-        {"plain", post(server.url("/x")), {"ok"s, 200}},
-        {"past the size cap", post(server.url("/huge")), {std::nullopt, 200}, 30},
-        {"redirect outside HTTP", post(server.url("/elsewhere")), {std::nullopt, 0}},
-        {"header split", post(server.url("/x"), {{"Authorization", "k\r\nX-Injected: 1"}}), {std::nullopt, 0}},
-        {"not a URL", post(server.url("/x?key=a b\nc")), {std::nullopt, 0}},  // a key put in verbatim
-        {"not HTTP", post("ftp://127.0.0.1/x"), {std::nullopt, 0}},
+    const std::vector<std::tuple<const char*, HttpRequest, HttpResult, double, double>> cases = {
+        {"plain", post(server.url("/x")), {"ok"s, 200}, 10, 0},  // the wait, and its least length
+        {"past the size cap", post(server.url("/huge")), {std::nullopt, 200}, 30, 0},
+        {"redirect outside HTTP", post(server.url("/elsewhere")), {std::nullopt, 0}, 10, 0},
+        {"header split", post(server.url("/x"), {{"Authorization", "k\r\nX-Injected: 1"}}), {std::nullopt, 0}, 10, 0},
+        {"not a URL", post(server.url("/x?key=a b\nc")), {std::nullopt, 0}, 10, 0},  // a key put in verbatim
+        {"not HTTP", post("ftp://127.0.0.1/x"), {std::nullopt, 0}, 10, 0},
         {"never answers", post(silent.url("/inference")), {std::nullopt, -1}, 0.4, 0.39},
         {"idle past the interval", post(silent.url("/inference"), {}, 0.4), {std::nullopt, 0}, 30, 0.39}};
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, request, result, wait, atLeast] : cases) {
+        SCOPED_TRACE(name);
         const auto start = Clock::now();
-        EXPECT_EQ(httpPost(c.request, c.wait), c.result);
+        EXPECT_EQ(httpPost(request, wait), result);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        EXPECT_TRUE(c.atLeast == 0 || (seconds >= c.atLeast && seconds < 5)) << seconds;
+        EXPECT_TRUE(atLeast == 0 || (seconds >= atLeast && seconds < 5)) << seconds;
     }
     std::vector<std::string> paths;
     for (const auto& request : server.received()) {

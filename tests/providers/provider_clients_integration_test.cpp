@@ -91,8 +91,7 @@ struct Case {
     Text result;
     std::optional<Strings> requests;  // digests; unchecked when absent
     Strings logs;
-    std::string account = "";  // the API key stored before the call
-    std::string key = "";
+    std::string key = "";  // "ACCOUNT=key" stored before the call
 };
 
 class ProviderClientsTest : public testing::ProviderClientsFixture,
@@ -102,8 +101,8 @@ TEST_P(ProviderClientsTest, RequestReplyAndLog) {
     const Case& c = GetParam();
     const auto audio = test::freshTestFolder("clients") / "clip.wav";
     test::writeBytes(audio, kAudio);
-    if (!c.account.empty()) {
-        Keychain::set(c.key, c.account);
+    if (const auto equals = c.key.find('='); equals != std::string::npos) {
+        Keychain::set(c.key.substr(equals + 1), c.key.substr(0, equals));
     }
     local.script(c.path, c.reply);
     cloud.script(c.path, c.reply);
@@ -134,22 +133,22 @@ INSTANTIATE_TEST_SUITE_P(SpeechToText, ProviderClientsTest, ::testing::Values(
     Case{"UnreadableAudio", "/inference", {200, "x", "text/plain"}, [](const auto& audio) {
              const auto missing = localTranscribe(audio.parent_path() / "missing.wav", "auto");
              return missing ? missing : cloudTranscribe(audio.parent_path(), "auto", "groq");
-         }, {}, Strings{}, {}, "GROQ_API_KEY", "gsk-1"},
+         }, {}, Strings{}, {}, "GROQ_API_KEY=gsk-1"},
     Case{"Groq", testing::groqTranscriptionPath(), {200, testing::openAITranscriptionReply("你好。")},
          stt("zh", "groq"), "你好。", Strings{kGroq + form({{"model", "whisper-large-v3"},
                                        {"prompt", "<DOMAIN>"}, {"language", "zh"}})}, {},
-         "GROQ_API_KEY", "gsk-1"},
+         "GROQ_API_KEY=gsk-1"},
     Case{"GroqWithoutKey", testing::groqTranscriptionPath(), {}, stt("auto", "groq"), {}, Strings{},
          {"❌ 未设置 Groq API Key(设置 → 语音识别 → 云端),无法用云端 STT"}},
     Case{"OpenAIRefusesTheKeyAndAutoOmitsTheLanguage", testing::openAITranscriptionPath(), {401, R"({"error":"bad key"})"},
          stt("auto", "openai"), {}, Strings{"POST /v1/audio/transcriptions Bearer sk-1\n" +
              form({{"model", "gpt-4o-mini-transcribe"}, {"prompt", "<DOMAIN>"}})},
-         {R"(❌ OpenAI STT HTTP 401: {"error":"bad key"})"}, "OPENAI_API_KEY", "sk-1"},
+         {R"(❌ OpenAI STT HTTP 401: {"error":"bad key"})"}, "OPENAI_API_KEY=sk-1"},
     Case{"GeminiSendsTheAudioInline", testing::geminiPath(), {200, testing::geminiReply("  转写  ")},
          stt("zh", "gemini"), "转写", Strings{kGemini + "AIza-key_1.x~ -\napplication/json\n" +
              R"({"contents":[{"parts":[{"text":"<INSTRUCTION><DOMAIN>"},{"inline_data":)"
              R"({"data":"UklGRiQAAABXQVZFAAH/DQo=","mime_type":"audio/wav"}}]}]})"},
-         {}, "GEMINI_API_KEY", "AIza-key_1.x~"}),
+         {}, "GEMINI_API_KEY=AIza-key_1.x~"}),
     [](const auto& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(Polish, ProviderClientsTest, ::testing::Values(
@@ -167,29 +166,26 @@ INSTANTIATE_TEST_SUITE_P(Polish, ProviderClientsTest, ::testing::Values(
          [](const auto&) { return localPolish("t"); }, "好"},
     Case{"LocalError", "/api/generate", {500, std::string(250, 'x'), "text/plain"}, polish("local"),
          {}, {}, {"❌ 本地润色 HTTP 500: " + std::string(200, 'x')}},
-    Case{"LocalResponseNotText", "/api/generate", {200, R"({"response":5})"}, polish("local"), {}, {},
-         {R"(❌ 本地润色 HTTP 200: {"response":5})"}},
     Case{"LocalNotUTF8", "/api/generate", {503, "\xff", "text/plain"}, polish("local"), {}, {},
          {"❌ 本地润色失败(HTTP 503)"}},
     Case{"GroqDropsThinking", testing::groqChatPath(),
          {200, testing::openAIChatReply("<think>hmm</think>\n 整理好的。 ")}, polish("groq"),
          "整理好的。", Strings{"POST /openai/v1/chat/completions Bearer gsk-1\napplication/json\n" +
              kChat + R"("qwen/qwen3.6-27b","reasoning_effort":"none","temperature":0.2})"},
-         {}, "GROQ_API_KEY", "gsk-1"},
+         {}, "GROQ_API_KEY=gsk-1"},
     Case{"OpenAIBusy", testing::openAIChatPath(), {429, R"({"error":"slow down"})"},
          polish("openai"), {}, Strings{"POST /v1/chat/completions Bearer sk-2\napplication/json\n" +
              kChat + R"("gpt-4o-mini","temperature":0.2})"},
-         {R"(❌ OpenAI润色 HTTP 429: {"error":"slow down"})"}, "OPENAI_API_KEY", "sk-2"},
+         {R"(❌ OpenAI润色 HTTP 429: {"error":"slow down"})"}, "OPENAI_API_KEY=sk-2"},
     Case{"OpenAIWithoutKey", testing::openAIChatPath(), {}, polish("openai"), {}, Strings{},
          {"❌ 未设置 OpenAI API Key(设置 → 文本润色 → 云端),无法用云端润色"}},
     Case{"Gemini", testing::geminiPath(), {200, testing::geminiReply("好的。")}, polish("gemini"),
          "好的。", Strings{kGemini + "AIzaKey -\napplication/json\n" +
              R"({"contents":[{"parts":[{"text":"<USER:原文>"}]}],"generationConfig":)"
              R"({"temperature":0.2},"system_instruction":{"parts":[{"text":"<SYSTEM>"}]}})"},
-         {}, "GEMINI_API_KEY", "AIzaKey"},
+         {}, "GEMINI_API_KEY=AIzaKey"},
     Case{"GeminiKeyThatCannotStandInAURL", testing::geminiPath(), {}, polish("gemini"), {},
-         Strings{}, {"❌ Gemini润色:API Key 含有不能放进网址的字符,请求未发送"}, "GEMINI_API_KEY",
-         "bad key\n"}),
+         Strings{}, {"❌ Gemini润色:API Key 含有不能放进网址的字符,请求未发送"}, "GEMINI_API_KEY=bad key\n"}),
     [](const auto& info) { return info.param.name; });
 // clang-format on
 
