@@ -80,13 +80,10 @@ TEST(RequestHeadTest, RequestLineOfUTF8HeadsAndTheTerminatorAcrossReads) {
 
 // Sixteen random bytes as hex, or two version-4 UUIDs when the secure source fails.
 TEST(PhoneTokenAndAddressTest, TokenFromSixteenRandomBytesOrTwoUUIDsAndTheWiFiAddressFirst) {
-    EXPECT_EQ(generatePhoneToken([](std::span<std::uint8_t> out) {
-                  for (std::size_t i = 0; i < out.size(); ++i) {
-                      out[i] = static_cast<std::uint8_t>(i * 17);
-                  }
-                  return true;
-              }),
-              "00112233445566778899aabbccddeeff");
+    const auto counting = [](std::span<std::uint8_t> out) {
+        return std::ranges::generate(out, [i = 0]() mutable { return i++ * 17; }), true;
+    };
+    EXPECT_EQ(generatePhoneToken(counting), "00112233445566778899aabbccddeeff");
     const auto failing = [](std::span<std::uint8_t>) { return false; };
     const std::string token = generatePhoneToken(failing);
     EXPECT_TRUE(token.size() == 64 && token.find_first_not_of("0123456789abcdef") == token.npos &&

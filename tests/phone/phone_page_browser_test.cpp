@@ -13,14 +13,13 @@ namespace {
 using Json = nlohmann::json;
 using Strings = std::vector<std::string>;
 
-// Each state sent (a trailing blank is trimmed, an unknown one is idle) and its dot's colour.
+// Each state sent (a trailing blank is trimmed, an unknown one is idle), its dot's colour; per
+// language asked for, lang, title, button, instructions, footer, connection and each state's texts.
 const std::vector<std::pair<const char*, const char*>> kStates = {
     {"recording \t", "rgb(244, 63, 94)"},
     {"transcribing", "rgb(245, 158, 11)"},
     {"pending", "rgb(56, 189, 248)"},
     {"bogus", "rgb(74, 222, 128)"}};
-// Per language asked for: lang, title, button, instructions, footer and connection shown, then
-// each state's line and button.
 // clang-format off
 const std::vector<std::pair<const char*, Strings>> kLanguages = {
     {"ja-JP", {"en", "Vurin Remote", "Hold to talk",

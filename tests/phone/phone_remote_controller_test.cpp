@@ -27,10 +27,8 @@ struct FakePhoneServer : PhoneServer {
     }
     std::uint16_t port() const override { return 8930; }
     void setOnEvent(std::function<void(Event)> fn) override { onEvent = std::move(fn); }
-    void completeStart(bool listening) {
-        const auto completion = completions.front();
-        completions.erase(completions.begin());
-        completion(listening);
+    void completeStart(bool listening) {  // the oldest one
+        std::exchange(completions, {completions.begin() + 1, completions.end()}).front()(listening);
     }
 
     Journal& journal;
@@ -73,8 +71,8 @@ class PhoneRemoteControllerTest : public ::testing::TestWithParam<std::pair<cons
     Config config;
 };
 
-// The remote's life in each interface language (log lines are Chinese in both), in one journal of
-// hooks, server calls and log lines: the window as rendered, presses, reset, off and a launch.
+// The remote's life per interface language (logs are Chinese in both) as one journal of hooks,
+// server calls and log lines: the rendered window, presses, reset, off and a launch.
 TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
     controller->startIfEnabled();  // off: nothing
     controller->showPhoneTriggerWindow();
@@ -152,25 +150,19 @@ TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
 }
 
 // Title, heading, explanation, switch, address (off), reset, hint (off, on), address (no Wi-Fi).
-INSTANTIATE_TEST_SUITE_P(
-    BothLanguages, PhoneRemoteControllerTest,
-    ::testing::Values(
-        std::pair{"zh",
-                  Journal{"手机遥控", "手机当遥控器",
-                          "手机浏览器扫码打开页面,一个「按住说话」按钮即可驱动 Vurin。手机和电脑要"
-                          "在同一可信 Wi-Fi。",
-                          "开启手机遥控", "已关闭", "重置配对(旧手机需重扫)", "",
-                          "手机打不开页面时,请确认防火墙放行了 TCP 端口 8930。",
-                          "未连到 Wi-Fi,拿不到本机地址"}},
-        std::pair{"en",
-                  Journal{"Phone Remote", "Phone as remote",
-                          "Scan to open the page in your phone browser; one hold-to-talk button "
-                          "drives Vurin. Phone and computer must be on the same trusted Wi-Fi.",
-                          "Enable phone remote", "Off", "Reset pairing (re-scan on phone)", "",
-                          "If the phone can't open the page, allow TCP port 8930 through the "
-                          "firewall.",
-                          "Not on Wi-Fi — no local address"}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(BothLanguages, PhoneRemoteControllerTest, ::testing::Values(
+    std::pair{"zh", Journal{"手机遥控", "手机当遥控器",
+        "手机浏览器扫码打开页面,一个「按住说话」按钮即可驱动 Vurin。手机和电脑要在同一可信 Wi-Fi。",
+        "开启手机遥控", "已关闭", "重置配对(旧手机需重扫)", "",
+        "手机打不开页面时,请确认防火墙放行了 TCP 端口 8930。", "未连到 Wi-Fi,拿不到本机地址"}},
+    std::pair{"en", Journal{"Phone Remote", "Phone as remote", "Scan to open the page in your "
+        "phone browser; one hold-to-talk button drives Vurin. Phone and computer must be on the "
+        "same trusted Wi-Fi.", "Enable phone remote", "Off", "Reset pairing (re-scan on phone)", "",
+        "If the phone can't open the page, allow TCP port 8930 through the firewall.",
+        "Not on Wi-Fi — no local address"}}),
     [](const auto& info) { return std::string(info.param.first); });
+// clang-format on
 
 using PhoneRemoteWiringTest = testing::AppControllerFixture;
 

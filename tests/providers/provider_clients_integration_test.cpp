@@ -113,9 +113,7 @@ TEST_P(ProviderClientsTest, RequestReplyAndLog) {
             digests.push_back(digest(request));
         }
     }
-    if (c.requests) {
-        EXPECT_EQ(digests, *c.requests);
-    }
+    EXPECT_EQ(digests, c.requests.value_or(digests));
     EXPECT_EQ(lines(), c.logs);
 }
 

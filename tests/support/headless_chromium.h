@@ -36,9 +36,11 @@ class HeadlessChromium {
             ::setpgid(0, 0);
             // --no-sandbox: the tests run as root in CI, where Chromium's sandbox refuses to run.
             ::execlp("chromium", "chromium", "--headless", "--no-sandbox",
-                     "--remote-debugging-pipe", profile.c_str(), "--no-first-run", "--disable-gpu",
-                     "--disable-extensions", "--disable-background-networking", "--disable-sync",
-                     "--password-store=basic", "about:blank", nullptr);
+                     "--remote-debugging-pipe", profile.c_str(), "--no-first-run",
+                     "--no-default-browser-check", "--disable-gpu", "--disable-extensions",
+                     "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync", "--metrics-recording-only", "--password-store=basic",
+                     "--use-mock-keychain", "about:blank", nullptr);
             ::_exit(127);
         }
         ::setpgid(pid, pid);  // either side may come first: the browser and its helpers as one

@@ -47,8 +47,7 @@ class StandInHttpServer {
         server_.stop();
         thread_.join();
     }
-    // Answers POST and GET `path`; the request is recorded before `handler` runs. httplib takes
-    // a multipart body apart, so it is written back from the parts it accepted.
+    // Answers POST and GET `path`, first recording the request (a multipart body as parsed).
     void route(const std::string& path, Handler handler) {
         const auto recorded = [this, handler](const httplib::Request& request,
                                               httplib::Response& response) {
