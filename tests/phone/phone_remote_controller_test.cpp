@@ -135,6 +135,7 @@ TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
     controller->forceRelease();
     controller->stop();
     view->userCloses();
+    controller->refreshPhoneWindow();  // no window to update
     controller->showPhoneTriggerWindow();
     EXPECT_TRUE(view->closed && windows->opened.size() == 2);
     // clang-format off

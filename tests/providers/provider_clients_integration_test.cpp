@@ -2,7 +2,6 @@
 
 #include <regex>
 
-#include "config/keychain.h"
 #include "providers/polish_clients.h"
 #include "providers/stt_clients.h"
 #include "support/provider_stand_ins.h"
@@ -164,6 +163,8 @@ INSTANTIATE_TEST_SUITE_P(Polish, ProviderClientsTest, ::testing::Values(
          [](const auto&) { return localPolish("t"); }, "好"},
     Case{"LocalError", "/api/generate", {500, std::string(250, 'x'), "text/plain"}, polish("local"),
          {}, {}, {"❌ 本地润色 HTTP 500: " + std::string(200, 'x')}},
+    Case{"LocalResponseNotText", "/api/generate", {200, R"({"response":5})"}, polish("local"), {}, {},
+         {R"(❌ 本地润色 HTTP 200: {"response":5})"}},
     Case{"LocalNotUTF8", "/api/generate", {503, "\xff", "text/plain"}, polish("local"), {}, {},
          {"❌ 本地润色失败(HTTP 503)"}},
     Case{"GroqDropsThinking", testing::groqChatPath(),
