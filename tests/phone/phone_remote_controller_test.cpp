@@ -53,7 +53,8 @@ class PhoneRemoteControllerTest : public ::testing::TestWithParam<std::pair<cons
             .keyDown = note("keyDown"), .keyUp = note("keyUp"), .rebuildMenu = note("rebuildMenu"),
             .activateApplication = note("activate")});
         // clang-format on
-        controller->setWindowPresenter(GenericPhoneWindowPresenter::create(windows, nullptr));
+        presenter = GenericPhoneWindowPresenter::create(windows, nullptr);
+        controller->setWindowPresenter(presenter);
     }
     void TearDown() override {
         setLogObserver({});
@@ -68,6 +69,7 @@ class PhoneRemoteControllerTest : public ::testing::TestWithParam<std::pair<cons
         PhoneRemoteController::create(queue, server);
     std::shared_ptr<testing::FakeWindowRenderer> windows =
         std::make_shared<testing::FakeWindowRenderer>();
+    std::shared_ptr<GenericPhoneWindowPresenter> presenter;
     Config config;
 };
 
@@ -79,7 +81,8 @@ TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
     controller->showPhoneTriggerWindow();
     ASSERT_EQ(windows->opened.size(), 1U);
     const auto view = windows->last();
-    Journal shown{view->model.title};  // then the labels and buttons in order
+    EXPECT_EQ(presenter->window(), view);  // the one window is kept, not made again
+    Journal shown{view->model.title};      // then the labels and buttons in order
     for (const auto& block : view->model.panes.at(0).cards.at(0).blocks) {
         for (const auto& control : std::get<ControlRowBlock>(block).controls) {
             const auto* label = std::get_if<Label>(&control.kind);
@@ -99,6 +102,12 @@ TEST_P(PhoneRemoteControllerTest, WindowSwitchPressesResetOffAndLaunch) {
     EXPECT_EQ((std::vector{qr.gray.front(), qr.gray[219], qr.gray.back(), qr.gray[32 * 220 + 32]}),
               (std::vector<std::uint8_t>{255, 255, 255, 0}));
     EXPECT_FALSE(qrImage("x", 0) || qrImage(std::string(8000, 'a'), 220));  // beyond any version
+    // Version 1 at 250 pixels: 25 modules of 10, the finder's dark ring, light ring and centre.
+    const auto code = qrImage("x", 250);
+    ASSERT_TRUE(code && code->side == 250);
+    EXPECT_EQ((std::vector{code->isDark(5, 5), code->isDark(25, 25), code->isDark(35, 35),
+                           code->isDark(50, 50)}),
+              (std::vector{false, true, false, true}));
     shown.push_back(view->shownText(kPhoneHintId));
     server->completeStart(true);
     // One down and one up per press; a release 61 s after a press, each press with its own 61 s.

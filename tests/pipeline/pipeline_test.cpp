@@ -24,6 +24,22 @@ TEST(DictationHistoryTest, RecordHoldsItsEighteenKeysAndTextOnlyWhenSaved) {
     const PipelineConfigSnapshot withoutText(config);
     config.saveTextHistory = true;
     const PipelineConfigSnapshot withText(config);
+    // Each of the eight settings is copied: changing any one gives another snapshot.
+    const std::vector<std::function<void(Config&)>> changes = {
+        [](Config& c) { c.sendOnClick = !c.sendOnClick; },
+        [](Config& c) { c.sttProvider += "x"; },
+        [](Config& c) { c.sttLanguage += "x"; },
+        [](Config& c) { c.polishProvider += "x"; },
+        [](Config& c) { c.allowCloudFallback = !c.allowCloudFallback; },
+        [](Config& c) { c.saveTextHistory = !c.saveTextHistory; },
+        [](Config& c) { c.sttCloudProvider += "x"; },
+        [](Config& c) { c.polishCloudProvider += "x"; }};
+    EXPECT_EQ(PipelineConfigSnapshot(config), withText);
+    for (const auto& change : changes) {
+        Config changed = config;
+        change(changed);
+        EXPECT_NE(PipelineConfigSnapshot(changed), withText);
+    }
     const SpeechResult speech{{}, "原话", "本地", "ggml-large-v3-turbo"};
     PolishOutcome polish{std::nullopt, "未润色", "qwen2.5:7b", std::nullopt};
     const auto at = std::chrono::system_clock::from_time_t(1740816930) + 999ms;

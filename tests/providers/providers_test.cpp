@@ -120,6 +120,9 @@ TEST(ProviderCatalogueTest, ThreeProvidersInOrderAndGroqForAnyOtherId) {
                               "gemini-2.5-flash:generateContent?key=A+/ k",
                               shown[0], shown[0]}));
     EXPECT_EQ(cloudProviderList().back().id + cloudPolishModelID("openai"), "geminigpt-4o-mini");
+    const auto list = cloudProviderList();
+    EXPECT_EQ(cloudProviderInfo("anthropic"), list[0]);
+    EXPECT_TRUE(list[0] != list[1] && list[1] != list[2] && list[0] != list[2]);
 }
 
 TEST(ProviderRuntimeStatusTest, EachStagesTextAndTheMissingKeys) {
