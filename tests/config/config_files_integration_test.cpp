@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -55,7 +57,7 @@ TEST_F(ConfigFiles, EnvKeysMoveIntoTheKeychainOnce) {
     // clang-format off
     const struct {
         std::optional<std::string> env;
-        bool storeRefuses;
+        bool storeRefuses;  // or, with a key already there, the rewrite fails (disk full)
         Keys before, after;
         std::optional<std::string> left;
         Lines logs, nextLaunch;
@@ -72,6 +74,8 @@ TEST_F(ConfigFiles, EnvKeysMoveIntoTheKeychainOnce) {
          {{"GROQ_API_KEY", "gsk_keychain"}}, std::nullopt, {pruned}, {}},
         {"GROQ_API_KEY=gsk_1\n", true, {}, {}, "GROQ_API_KEY=gsk_1\n", {}, {groq, pruned}},
         {"GROQ_API_KEY=gsk_\xff\n", false, {}, {}, "GROQ_API_KEY=gsk_\xff\n", {}, {}},
+        {"GROQ_API_KEY=gsk_1\nFOO=bar\n", true, {{"GROQ_API_KEY", "gsk_1"}},
+         {{"GROQ_API_KEY", "gsk_1"}}, "GROQ_API_KEY=gsk_1\nFOO=bar\n", {pruned}, {pruned}},
     };
     // clang-format on
     auto store = std::make_shared<FakeSecretStore>();
@@ -95,18 +99,32 @@ TEST_F(ConfigFiles, EnvKeysMoveIntoTheKeychainOnce) {
             fs::permissions(envFileURL(), fs::perms(0644));
         }
         store->items = c.before;
-        if (c.storeRefuses) {
+        // A file size limit makes the rewrite fail even for root, who ignores folder modes.
+        const bool diskFull = c.storeRefuses && !c.before.empty();
+        rlimit previous{};
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        if (diskFull) {
+            rlimit tiny = previous;
+            tiny.rlim_cur = 4;
+            ::setrlimit(RLIMIT_FSIZE, &tiny);
+        } else if (c.storeRefuses) {
             store->failures["add"] = SecretStatus::locked;
         }
         EXPECT_EQ(migrate(), c.logs);
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, handler);
         EXPECT_EQ(store->items, c.after);
         EXPECT_EQ(fs::exists(envFileURL()) ? std::optional(contentOf(envFileURL())) : std::nullopt,
                   c.left);
-        if (c.left) {  // rewritten privately, or not touched when nothing was finished
+        if (c.left && !diskFull) {  // rewritten privately, or untouched when nothing was finished
             EXPECT_EQ(modeOf(envFileURL()), c.logs.empty() ? 0644u : 0600u);
         }
         store->failures.clear();
         EXPECT_EQ(migrate(), c.nextLaunch);
+        if (diskFull) {  // the next launch finishes the clean-up
+            EXPECT_EQ(contentOf(envFileURL()), "FOO=bar\n");
+        }
     }
     installSecretStore(nullptr);
 }
