@@ -63,6 +63,16 @@ TEST_F(Controller, MenusAndTheirActions) {
     controller->config() = Config{.sttProvider = "?", .polishProvider = "cloud", .uiLang = "zh"};
     controller->applicationDidFinishLaunching();  // an unknown provider counts as cloud
     EXPECT_EQ(menuTitles().at(2) + menuTitles().at(4), "  云端 Key 未设置: Groq语音识别 → 切本地");
+    const std::pair<AppState, const char*> states[] = {
+        {AppState::recording, "🔴 Vurin — 录音中… 状态:录音中…"},
+        {AppState::transcribing, "⏳ Vurin — 转写中… 状态:转写润色中…"},
+        {AppState::pendingSend, "✅ Vurin — 待发送(单击发送) 状态:待发送"}};
+    for (const auto& [state, shown] : states) {  // the icon, its tooltip and the menu's first line
+        controller->setAppState(state);
+        controller->rebuildMenu();
+        const auto& item = *shell->statusItem;
+        EXPECT_EQ(item.title + " " + item.toolTip + " " + menuTitles().at(0), shown);
+    }
 }
 
 // Each switch twice: it saves, logs once each time and drives the services.

@@ -84,6 +84,7 @@ class PermissionOnboardingTest : public ::testing::Test {
     int finishCalls = 0;
 };
 
+// The start-up lines; then the line by what each probe finds, with the microphone's status text.
 TEST_F(PermissionOnboardingTest, StartUpLogLines) {
     desktop->accessibility = SyntheticInputAccess::noDisplay;
     desktop->grab = KeyGrabAccess::taken;
@@ -97,6 +98,31 @@ TEST_F(PermissionOnboardingTest, StartUpLogLines) {
             "⚠️ 无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字",
             "⚠️ 麦克风已静音。请在系统的声音设置(或 "
             "pavucontrol)里取消静音"}));
+    const AudioSourceInfo monitor{.name = "out.monitor", .isMonitor = true, .channels = 2};
+    const std::tuple<bool, std::int64_t, AudioSourceList, const char*, const char*, const char*>
+        cases[] = {// our capture holds the key; a key with no Linux key and only a monitor
+                   {true, 105, sources({kMic}, "mic"), "✅  麦克风=✅", "✅ 已允许", ""},
+                   {false, 63, sources({monitor}, "out.monitor"), "❌  麦克风=❌无输入设备",
+                    "❌ 无麦克风", ""},
+                   {false,
+                    105,
+                    {.status = AudioServerStatus::unavailable},
+                    "❌  麦克风=❌无声音服务",
+                    "❌ 无声音服务",
+                    "grab 183 "}};
+    for (const auto& [running, keyCode, list, line, microphone, grabs] : cases) {
+        SCOPED_TRACE(line);
+        config.keyCode = keyCode;
+        audio->setSources(list);
+        gate->attach({.config = [this] { return &config; },
+                      .triggerCaptureRunning = [running] { return running; }});
+        desktop->calls.clear();
+        log.clear();
+        gate->checkPermissions();
+        EXPECT_EQ(log.lines().at(0), std::string("权限:辅助功能=❌  输入监控=") + line);
+        EXPECT_EQ(desktop->calls, std::string("ax ") + grabs);
+        EXPECT_EQ(gate->permissionStatusText().microphone, microphone);
+    }
 }
 
 // The window polls every second; once all is granted input starts from the poll itself, and the
@@ -141,6 +167,12 @@ TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
     queue->advance(1.0);  // one timer only
     EXPECT_EQ(finishCalls, 3);
 
+    gate->attach({.config = [this] { return &config; }, .finishInputSetup = [] { return false; }});
+    gate->closePermissionWindowIfReady();  // the key was taken meanwhile: the window stays
+    EXPECT_TRUE(gate->permissionWindow() &&
+                shell->alerts.at(0).messageText == "需要重新打开 Vurin");
+    gate->attach({.config = [this] { return &config; },
+                  .finishInputSetup = [this] { return ++finishCalls > 0; }});
     ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
     EXPECT_TRUE(view.closed && !gate->permissionWindow() && !gate->isPolling());
     EXPECT_EQ(shell->policies.back(), ActivationPolicy::accessory);

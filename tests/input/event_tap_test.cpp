@@ -101,6 +101,11 @@ TEST_F(EventTapTest, DetectionTakesTheFirstRealPress) {
               "🎙️状态:就绪(Key 61)当前:右 Option (键码 61)");
     EXPECT_EQ(controller->engine()->state(), GestureEngine::PressState::idle);
 
+    grab->running = false;  // asked for before the grab starts: it takes the keyboard on start
+    tap->startDetectKey();
+    ASSERT_TRUE(tap->setupEventTap());
+    EXPECT_TRUE(grab->calls.ends_with("free start 100 keyboard ")) << grab->calls;
+
     controller.reset();  // the wiring holds the controller weakly
     tap->startDetectKey();
     grab->press(99);  // Print: stored above the base

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "settings_ui/local_models_installer.h"
+#include "settings_ui/settings_wiring.h"
 #include "support/private_files.h"
 #include "support/settings_controller_fixture.h"
 
@@ -44,6 +45,37 @@ TEST_F(Settings, ThePanesShowWhatIsStored) {
         end = std::min(shown.find(" * ", start), shown.size());
         at = text.find(shown.substr(start, end - start), at);
         ASSERT_NE(at, std::string::npos) << shown.substr(start, end - start) << "\nin " << text;
+    }
+}
+
+// What is installed, the login item already on and a Gemini key not yet saved, as shown.
+TEST_F(Settings, TheLocalModelsCardSaysWhatIsMissing) {
+    const std::tuple<std::pair<bool, bool>, const char*, Lines, const char*> cases[] = {
+        {{true, false},
+         "{}",
+         {"本地 qwen | qwen2.5:7b | 未安装 | ", "缺少:qwen2.5:7b。"},
+         "未检测到 whisper"},
+        {{false, false}, "{}", {"缺少:whisper、qwen2.5:7b。"}, "Running"},
+        {{true, true}, "{}", {"large-v3-turbo | Running | "}, "[安装缺失组件"},
+        {{true, true},
+         R"({"sttProvider": "cloud", "sttCloudProvider": "gemini"})",
+         {"key:Google AI Studio Key | [保存 Key]",
+          "登录时启动 | 由桌面的自动启动管理(~/.config/autostart) | on"},
+         "[安装缺失组件"},
+    };
+    whisper->ready = true;
+    loginItem->state = LoginItemStatus::enabled;
+    for (const auto& [found, config, shown, hidden] : cases) {
+        SCOPED_TRACE(shown.front());
+        configure(config);
+        std::tie(whisperBinaryFound, ollamaModelFound) = found;
+        settingsController->showSettings();
+        const std::string text = panesText();
+        for (const auto& part : shown) {
+            EXPECT_NE(text.find(part), std::string::npos) << part << "\nin " << text;
+        }
+        EXPECT_EQ(text.find(hidden), std::string::npos);
+        settingsController->windowWillClose();
     }
 }
 
@@ -210,7 +242,24 @@ TEST_F(Settings, TheLaunchCheckRunsSixSecondsAfterLaunchWhenEnabled) {
     settingsController->autoCheckUpdatesChanged(false);
     settingsController->checkForUpdatesOnLaunchIfEnabled();
     queue->advance(7);
+    controller->config().autoCheckUpdates = true;
+    settingsController->checkForUpdatesOnLaunchIfEnabled();
+    controller.reset();  // both gone before the six seconds have passed
+    settingsController.reset();
+    queue->advance(7);
     EXPECT_EQ(updates->timeouts.size(), 1U);
+}
+
+// The application's hooks hold the controller weakly: once it is gone they do nothing.
+TEST_F(Settings, WiredHooksFindTheControllerGone) {
+    AppServices services{.mainQueue = queue, .shell = shell};
+    std::weak_ptr<SettingsController> wired = installSettingsController(services, {});
+    services.settings.reset();
+    EXPECT_TRUE(wired.expired());
+    services.checkForUpdatesMenu();
+    services.checkForUpdatesOnLaunchIfEnabled();
+    services.refreshSettingsAfterFallbackChange();
+    EXPECT_EQ(queue->pendingCount() + shell->alerts.size() + windows->opened.size(), 0U);
 }
 
 // Blank keys are refused, keys trimmed (an unknown provider is Groq), clearing asks first.
@@ -266,6 +315,11 @@ TEST_F(Settings, ChoicesAreStoredAndRebuildWhatShowsThem) {
     settingsController->uiLangSegChanged(2);
     EXPECT_EQ(loadConfig().uiLang, "en");
     EXPECT_EQ(window()->model.title, "Vurin Settings");  // reopened in the new language
+    settingsController->uiLangSegChanged(7);             // none: ignored
+    settingsController->windowWillClose();
+    settingsController->uiLangSegChanged(1);  // stored, but no window opens for it
+    EXPECT_EQ(loadConfig().uiLang, "zh");
+    EXPECT_EQ(windows->opened.size(), 2U);
 }
 
 TEST_F(Settings, ClearingHistoryAsksThenDeletesTheFile) {
