@@ -66,7 +66,9 @@ TEST(WindowsDesktopTest, GenericRenderer) {
     EXPECT_EQ(qGray(drawn.pixel(10, 10)), 0);
     EXPECT_EQ(qGray(drawn.pixel(30, 10)), 255);
     shown->findChild<QTabBar*>()->setCurrentIndex(0);  // as a click does
+    EXPECT_EQ(view->selectedTab(), 0);
     view->selectTab(1);  // the logic's own selection calls nothing back
+    EXPECT_EQ(view->selectedTab(), 1);
     view->selectTab(0);
     view->setOn("send", true);
     view->setText("key", "Right Alt");
@@ -98,6 +100,27 @@ TEST(WindowsDesktopTest, GenericRenderer) {
     child<SwitchButton>(shown, "send")->click();
     EXPECT_EQ(calls, "tab 0 sk-test 0 0.500000 off ");
 
+    // 'd' for dark: window, card, label; restyled as the palette changes, and so is a new window.
+    const auto tones = [](QWidget* window) {
+        settleWidgets();
+        auto* card = window->findChild<CardFrame*>();
+        std::string tones;
+        for (const QColor& colour :
+             {window->palette().color(QPalette::Window),
+              card->grab().toImage().pixelColor(4, card->height() / 2),
+              child<QLabel>(window, "key")->palette().color(QPalette::WindowText)}) {
+            tones += colour.lightness() < 128 ? 'd' : 'l';
+        }
+        return tones;
+    };
+    const QPalette light = QApplication::palette();
+    EXPECT_EQ(tones(shown), "lld");
+    QApplication::setPalette(QPalette(QColor(30, 30, 30)));  // light text on dark grey
+    const auto note = Card{.blocks = {NoteBlock{.text = "n", .id = "key"}}};
+    const auto opened = QtWindowRenderer().open({.panes = {Pane{.cards = {note}}}});
+    EXPECT_EQ(tones(shown) + tones(dynamic_cast<QtWindowView&>(*opened).widget()), "ddlddl");
+    QApplication::setPalette(light);
+    EXPECT_EQ(tones(shown), "lld");
     child<QPushButton>(shown, "rebuild")->setEnabled(true);
     QPointer<QPushButton> button = child<QPushButton>(shown, "rebuild");
     button->click();

@@ -1,12 +1,41 @@
-// The X11 key grab and permission probe against the session's X server: the failures.
+// The X11 key grab and permission probe against the session's X server and one of the test's own.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <mutex>
 
 #include "platform/linux/key_grab_x11.h"
 #include "platform/linux/permission_probe_x11.h"
+#include "support/desktop_program.h"
 #include "support/testing.h"
+#include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above
 
 namespace vurin::testing {
 namespace {
+
+// What reaches a grab: "+38" for a press of X keycode 38, "-38" for its release, each failure.
+struct Journal {
+    std::mutex lock;
+    std::string text;
+    void note(const std::string& line) {
+        std::lock_guard guard(lock);
+        text += line + " ";
+    }
+    KeyGrab::Handlers handlers() {
+        return {.onKey =
+                    [this](const KeyGrabEvent& key) {
+                        note((key.pressed ? "+" : "-") + std::to_string(key.evdevCode + 8));
+                    },
+                .onFailure = [this](const KeyGrabResult& result) { note(result.reason); }};
+    }
+    bool reads(const std::string& expected) {
+        return eventually([&] {
+            std::lock_guard guard(lock);
+            return text == expected;
+        });
+    }
+};
 
 // The probe's trial grab is given back and sees ours; a second grab of the key is refused.
 TEST(TriggerCaptureDesktopTest, RefusalsAndMissingServices) {
@@ -25,6 +54,67 @@ TEST(TriggerCaptureDesktopTest, RefusalsAndMissingServices) {
     ScopedEnvironment environment;
     environment.set("AT_SPI_BUS_ADDRESS", "unix:path=/nonexistent/vurin-test-bus");
     EXPECT_FALSE(probe.accessibilityBusReachable());
+}
+
+// The whole keyboard, taken once another client lets it go, reaches the grab until released; a
+// key outside the keyboard is refused, and the trigger moves to another key (F13 goes by).
+TEST(TriggerCaptureDesktopTest, KeyboardTakenAndTriggerMoved) {
+    constexpr unsigned kA = 38, kLeftControl = 37;
+    XTestTypist typist;
+    ASSERT_TRUE(typist.usable()) << "desktop tests need the session";
+    const auto grabKeyboard = [display = typist.display()](bool keep) {  // true: held elsewhere
+        const int taken = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync,
+                                        GrabModeAsync, CurrentTime);
+        if (!keep) {
+            XUngrabKeyboard(display, CurrentTime);
+        }
+        XSync(display, False);
+        return taken == AlreadyGrabbed;
+    };
+    Journal journal;
+    X11KeyGrab grab;
+    ASSERT_EQ(grab.start(183, journal.handlers()).status, KeyGrabStatus::ok);
+    ASSERT_FALSE(grabKeyboard(true));  // now another client holds the keyboard
+    grab.setKeyboardGrabbed(true);
+    // Refused twice: the second refusal comes after the keyboard was tried while held.
+    const std::string refused = "❌ 触发键(X 键码 308)不在此键盘的键码范围内,无法捕获 ";
+    for (const std::string& journalled : {refused, refused + refused}) {
+        grab.grabKey(300);
+        ASSERT_TRUE(journal.reads(journalled));
+    }
+    grabKeyboard(false);  // the grab's retry then takes it
+    ASSERT_TRUE(eventually([&] { return grabKeyboard(false); }));
+    typist.tap(kA);
+    grab.grabKey(kLeftControl - 8);
+    grab.setKeyboardGrabbed(false);
+    ASSERT_TRUE(eventually([&] { return !grabKeyboard(false); }));
+    typist.tap(kKeycodeF13);
+    typist.tap(kLeftControl);
+    EXPECT_TRUE(journal.reads(refused + refused + "+38 -38 +37 -37 "));
+}
+
+// An X server of the test's own is taken away under a running grab, which reports it and lives
+// on (Xlib's default would exit()); one back on the same display is taken by the next start.
+TEST(TriggerCaptureDesktopTest, ALostServerIsReportedAndRetriedOnTheNextStart) {
+    const std::string number = std::to_string(100 + getpid() % 800), name = ":" + number;
+    std::unique_ptr<DesktopProgram> server;
+    const auto startXvfb = [&] {
+        server = std::make_unique<DesktopProgram>(std::vector<std::string>{
+            "sh", "-c", "exec Xvfb " + name + " -displayfd 1 -nolisten tcp 2>/dev/null"});
+        return server->waitForLine(number);
+    };
+    ASSERT_TRUE(startXvfb()) << "display " << name << " is taken";
+    Journal journal;
+    X11KeyGrab own(name);
+    ASSERT_EQ(own.start(183, journal.handlers()).status, KeyGrabStatus::ok);
+    kill(server->pid(), SIGTERM);
+    EXPECT_TRUE(
+        journal.reads("⚠️ 与 X11 "
+                      "显示的连接已断开,触发键暂不可用;下次完成输入设置时会重新连接 "));
+    EXPECT_FALSE(own.isRunning());
+    ASSERT_TRUE(eventually([&] { return server->exitStatus().has_value(); }));
+    ASSERT_TRUE(startXvfb());
+    EXPECT_EQ(own.start(183, {}).status, KeyGrabStatus::ok);
 }
 
 }  // namespace
