@@ -87,6 +87,9 @@ TEST(ProviderTextsTest, RedactionWaitsDurationsEncodingsAndMultipartFraming) {
     const auto reply = nlohmann::json::parse(R"({"d": -2500000, "h": 1e300})");
     EXPECT_EQ(ollamaDurationMs(reply, "d"), -3);
     EXPECT_FALSE(ollamaDurationMs(reply, "h") || ollamaDurationMs(nlohmann::json::array(), "d"));
+    // A result is its text and every figure: one missing count makes another result.
+    const LocalPolishResult polished{"好", OllamaTiming{.totalMs = 5, .evalCount = 3}};
+    EXPECT_TRUE(polished == polished && polished != (LocalPolishResult{"好", OllamaTiming{.totalMs = 5}}));
     // clang-format on
     EXPECT_EQ(base64Encode("f") + base64Encode("fo"), "Zg==Zm8=");
     const std::string encoded = base64Encode(std::string(3 * (1u << 20) + 2, 'a'));  // two blocks
