@@ -83,7 +83,8 @@ TEST_F(HttpTransportIntegrationTest, ACancellationStopsTheRequestsAfterIt) {
     cancellation->cancel();
     EXPECT_EQ(httpPost(post(server.url("/x")), 10, cancellation), (HttpResult{std::nullopt, -2}));
     EXPECT_EQ(server.received().size(), 1u);
-    auto transfer = std::make_shared<CurlTransfer>(post(server.url("/x")));
+    const HttpRequest request = post(server.url("/x"));  // sent without a copy: kept alive
+    auto transfer = std::make_shared<CurlTransfer>(request);
     EXPECT_EQ(transfer->run(Clock::now() + 10s).outcome, CurlTransfer::Outcome::replied);
     transfer->cancel();
 }
