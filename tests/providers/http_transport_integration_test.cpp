@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "pipeline/pipeline_cancellation.h"
 #include "providers/curl_transfer.h"
 #include "support/stand_in_http_server.h"
@@ -37,6 +39,18 @@ class HttpTransportIntegrationTest : public ::testing::Test {
         server.route("/elsewhere", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("file:///etc/hostname");
         });
+        // A slow server: a byte every 250 ms, two seconds in all.
+        server.route("/trickle", [](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "text/plain", [n = 0](std::size_t, httplib::DataSink& sink) mutable {
+                    if (n == 8) {
+                        sink.done();
+                        return true;
+                    }
+                    std::this_thread::sleep_for(250ms);
+                    return sink.write("abcdefgh" + n++, 1);
+                });
+        });
     }
 
     testing::StandInHttpServer server;
@@ -49,6 +63,8 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
     environment.unset("no_proxy");
     environment.unset("NO_PROXY");
     testing::SilentListener silent;
+    // Uncompressed, or the stand-in would hold every piece back to the end.
+    auto trickle = post(server.url("/trickle"), {{"Accept-Encoding", "identity"}}, 1);
     // clang-format off
     const std::vector<std::tuple<const char*, HttpRequest, HttpResult, double, double>> cases = {
         {"plain", post(server.url("/x")), {"ok"s, 200}, 10, 0},  // the wait, and its least length
@@ -58,7 +74,8 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
         {"not a URL", post(server.url("/x?key=a b\nc")), {std::nullopt, 0}, 10, 0},  // a key put in verbatim
         {"not HTTP", post("ftp://127.0.0.1/x"), {std::nullopt, 0}, 10, 0},
         {"never answers", post(silent.url("/inference")), {std::nullopt, -1}, 0.4, 0.39},
-        {"idle past the interval", post(silent.url("/inference"), {}, 0.4), {std::nullopt, 0}, 30, 0.39}};
+        {"idle past the interval", post(silent.url("/inference"), {}, 0.4), {std::nullopt, 0}, 30, 0.39},
+        {"slower than the interval, never idle as long", trickle, {"abcdefgh"s, 200}, 10, 1.9}};
     // clang-format on
     for (const auto& [name, request, result, wait, atLeast] : cases) {
         SCOPED_TRACE(name);
@@ -72,7 +89,7 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
         paths.push_back(request.path);
     }
     // Malformed requests fail without being sent; none waits for "100 Continue".
-    EXPECT_EQ(paths, (std::vector<std::string>{"/x", "/huge", "/elsewhere"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/x", "/huge", "/elsewhere", "/trickle"}));
     EXPECT_EQ(server.received().at(0).headers.count("Expect"), 0u);
 }
 
