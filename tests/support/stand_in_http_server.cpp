@@ -1,1 +1,0 @@
-#include "support/stand_in_http_server.h"  // the benchmarks build this as their object
