@@ -202,8 +202,9 @@ CurlTransfer::Result CurlTransfer::run(Clock::time_point deadline) {
         }
         const auto now = Clock::now();
         if (auto outcome = expired(now, deadline)) {
+            const long status = *outcome == Outcome::idleExpired ? responseStatus() : 0;
             releaseEasy();
-            return {*outcome, 0, {}};
+            return {status > 0 ? Outcome::cutShort : *outcome, status, {}};
         }
         if (!waitForActivity(now, deadline)) {
             releaseEasy();
@@ -218,18 +219,23 @@ std::optional<CurlTransfer::Result> CurlTransfer::finishedResult() {
         if (message->msg != CURLMSG_DONE || message->easy_handle != easy_) {
             continue;
         }
-        long status = 0;
-        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
-        const CURLcode code = message->data.result;
-        if (code == CURLE_WRITE_ERROR && overflowed_ && status > 0) {
-            return Result{Outcome::tooLarge, status, {}};
-        }
-        if (code != CURLE_OK || status <= 0) {
+        const long status = responseStatus();
+        if (status <= 0) {
             return Result{};
+        }
+        // A reply that began keeps its status however it ended; only its body is lost.
+        if (message->data.result != CURLE_OK) {
+            return Result{Outcome::cutShort, status, {}};
         }
         return Result{Outcome::replied, status, std::move(body_)};
     }
     return std::nullopt;
+}
+
+long CurlTransfer::responseStatus() const {
+    long status = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    return status;
 }
 
 // Whichever limit ran out first decides; the caller's deadline wins a tie.
@@ -275,7 +281,6 @@ size_t CurlTransfer::onBody(char* data, size_t size, size_t count, void* self) {
     const size_t bytes = size * count;
     transfer->lastActivity_ = Clock::now();
     if (bytes > kMaxResponseBodyBytes - transfer->body_.size()) {
-        transfer->overflowed_ = true;
         return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
     }
     transfer->body_.append(data, bytes);

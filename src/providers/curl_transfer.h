@@ -25,9 +25,10 @@ class CurlTransfer final : public CancellableTask {
 
     enum class Outcome {
         replied,      // an HTTP reply arrived whole
-        tooLarge,     // an HTTP reply arrived but its body passed kMaxResponseBodyBytes
-        failed,       // no usable HTTP reply
-        idleExpired,  // the request's own idle interval ran out
+        cutShort,     // an HTTP reply began but its body did not arrive whole: it passed
+                      // kMaxResponseBodyBytes, the peer dropped it, or it went idle
+        failed,       // no HTTP reply began
+        idleExpired,  // the request's own idle interval ran out before any reply
         waitExpired,  // the caller's deadline passed
         cancelled,
     };
@@ -59,6 +60,7 @@ class CurlTransfer final : public CancellableTask {
     bool configureHeaders(const HttpRequest& request);
     void configureMethod(const HttpRequest& request);
     std::optional<Result> finishedResult();
+    long responseStatus() const;
     std::optional<Outcome> expired(Clock::time_point now, Clock::time_point deadline) const;
     bool waitForActivity(Clock::time_point now, Clock::time_point deadline);
     void releaseEasy();
@@ -75,7 +77,6 @@ class CurlTransfer final : public CancellableTask {
     curl_off_t seenDownloaded_ = 0;
     curl_off_t seenUploaded_ = 0;
     std::string body_;
-    bool overflowed_ = false;
 };
 
 // Seconds as a duration, bounded so that adding it to a clock reading cannot overflow. NaN and

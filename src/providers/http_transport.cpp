@@ -11,7 +11,7 @@ HttpResult resultOf(CurlTransfer::Result&& result) {
     switch (result.outcome) {
         case Outcome::replied:
             return {std::move(result.body), static_cast<int>(result.httpStatus)};
-        case Outcome::tooLarge:
+        case Outcome::cutShort:
             return {std::nullopt, static_cast<int>(result.httpStatus)};
         case Outcome::waitExpired:
             return {std::nullopt, kHttpTimedOut};

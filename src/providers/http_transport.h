@@ -47,12 +47,14 @@ inline constexpr std::size_t kMaxResponseBodyBytes = 16u * 1024u * 1024u;
 
 // Sends `request` and blocks the calling thread (never the main thread) until the reply is
 // complete, at most `timeout` seconds.
-//   (body, HTTP status)  a reply arrived; the body may be empty
-//   (absent, 0)          no HTTP reply: refused, reset, closed mid-reply, idle past the
-//                        request's own interval, malformed URL or header
-//   (absent, -1)         `timeout` ran out first
-//   (absent, -2)         `cancellation` was cancelled before or during the exchange; nothing
-//                        is sent when it was cancelled before the call
+//   (body, status)    a reply arrived; the body may be empty
+//   (absent, status)  a reply began but did not arrive whole: too large, dropped or idle
+//                     past the request's own interval mid-reply, a redirect not followed
+//   (absent, 0)       no HTTP reply began: refused, reset, idle past the request's own
+//                     interval, malformed URL or header
+//   (absent, -1)      `timeout` ran out first
+//   (absent, -2)      `cancellation` was cancelled before or during the exchange; nothing
+//                     is sent when it was cancelled before the call
 // While the exchange runs it is registered with `cancellation`, whose cancel() aborts it
 // within milliseconds from any thread. Never throws and never logs (URLs may carry keys).
 HttpResult httpPost(const HttpRequest& request, double timeout = 30.0,

@@ -36,6 +36,15 @@ class HttpTransportIntegrationTest : public ::testing::Test {
                 response.set_content(body, "text/plain");
             });
         }
+        // A reply that promises 100 bytes, sends 2, then drops the connection or stalls.
+        for (const bool stall : {false, true}) {
+            server.route(stall ? "/stall" : "/drop", [this, stall](const httplib::Request&,
+                                                                   httplib::Response& response) {
+                response.set_content_provider(100, "text/plain", [=, this](auto, auto, auto& sink) {
+                    return sink.write("ab", 2) && stall && server.shutdownGate().waitOpen(60s);
+                });
+            });
+        }
         server.route("/elsewhere", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("file:///etc/hostname");
         });
@@ -69,7 +78,9 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
     const std::vector<std::tuple<const char*, HttpRequest, HttpResult, double, double>> cases = {
         {"plain", post(server.url("/x")), {"ok"s, 200}, 10, 0},  // the wait, and its least length
         {"past the size cap", post(server.url("/huge")), {std::nullopt, 200}, 30, 0},
-        {"redirect outside HTTP", post(server.url("/elsewhere")), {std::nullopt, 0}, 10, 0},
+        {"dropped mid-reply", post(server.url("/drop")), {std::nullopt, 200}, 10, 0},
+        {"idle mid-reply", post(server.url("/stall"), {}, 0.4), {std::nullopt, 200}, 30, 0.39},
+        {"redirect outside HTTP", post(server.url("/elsewhere")), {std::nullopt, 302}, 10, 0},
         {"header split", post(server.url("/x"), {{"Authorization", "k\r\nX-Injected: 1"}}), {std::nullopt, 0}, 10, 0},
         {"not a URL", post(server.url("/x?key=a b\nc")), {std::nullopt, 0}, 10, 0},  // a key put in verbatim
         {"not HTTP", post("ftp://127.0.0.1/x"), {std::nullopt, 0}, 10, 0},
@@ -89,7 +100,8 @@ TEST_F(HttpTransportIntegrationTest, EachKindOfReplyAndFailure) {
         paths.push_back(request.path);
     }
     // Malformed requests fail without being sent; none waits for "100 Continue".
-    EXPECT_EQ(paths, (std::vector<std::string>{"/x", "/huge", "/elsewhere", "/trickle"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/x", "/huge", "/drop", "/stall", "/elsewhere",
+                                               "/trickle"}));
     EXPECT_EQ(server.received().at(0).headers.count("Expect"), 0u);
 }
 
