@@ -69,8 +69,11 @@ void closeDescriptors(int first, int last, int highest) {
 [[noreturn]] void becomeChild(const char* path, char* const* argv, char* const* envp, int reportFd,
                               pid_t parent, int highestFd) {
     // SIGTERM, not SIGKILL, so a server can still end its own helper processes.
-    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) {
-        ::_exit(127);  // Vurin died before the request took hold
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
+        reportAndExit(reportFd, errno);
+    }
+    if (::getppid() != parent) {
+        ::_exit(127);  // Vurin died before the request took hold: nobody is left to tell
     }
     // Ignored signals (Vurin ignores SIGPIPE) and the blocked mask survive exec; a server
     // should start with the defaults, as it would from a shell.
@@ -86,7 +89,7 @@ void closeDescriptors(int first, int last, int highest) {
     // Keep the report pipe clear of the three standard descriptors it is about to replace.
     const int report = ::fcntl(reportFd, F_DUPFD_CLOEXEC, 3);
     if (report < 0) {
-        ::_exit(127);
+        reportAndExit(reportFd, errno);  // every failure before the exec is a failed launch
     }
     const int null = ::open("/dev/null", O_RDWR);
     if (null < 0) {

@@ -170,6 +170,15 @@ bool SupervisedService::registerChild(std::int64_t generation,
     return false;
 }
 
+bool SupervisedService::ownsChild(const std::shared_ptr<ChildProcess>& child, bool forget) {
+    std::lock_guard guard(stateLock_);
+    const bool owned = process_ == child;
+    if (owned && forget) {
+        process_.reset();
+    }
+    return owned;
+}
+
 bool SupervisedService::becomeReady(std::int64_t generation,
                                     const std::shared_ptr<ChildProcess>& child, bool requireChild) {
     std::lock_guard guard(stateLock_);
@@ -214,11 +223,19 @@ std::shared_ptr<SupervisedService> SupervisedService::launchAndPoll(
     const std::shared_ptr<ChildProcess>& child) {
     const std::weak_ptr<SupervisedService> weak = self;
     self->watch(child);
+    // Ours before it runs: a child that ends at once still finds its exit handler expecting it.
+    if (!self->registerChild(generation, child)) {
+        return nullptr;
+    }
     if (const auto error = child->launch()) {
+        self->ownsChild(child, true);
         self->failStart(generation, self->texts_.launchFailed + *error);
         return nullptr;
     }
-    if (!self->registerChild(generation, child)) {
+    // A stop while it was being launched found nothing running to end yet.
+    if (!self->ownsChild(child)) {
+        child->removeTerminationHandler();
+        child->terminate();
         return nullptr;
     }
     log(self->texts_.starting);

@@ -97,9 +97,11 @@ class SupervisedService : public LocalService,
     void failStart(std::int64_t generation, const std::string& message);
     // The termination handler for `child`, installed before it is launched.
     void watch(const std::shared_ptr<ChildProcess>& child);
-    // Registers a launched child as the current one. When a stop came in meanwhile, the child
-    // is unwatched and terminated instead, and the answer is false.
+    // Registers a child about to be launched as the current one. When a stop came in meanwhile,
+    // the child is unwatched and terminated instead, and the answer is false.
     bool registerChild(std::int64_t generation, const std::shared_ptr<ChildProcess>& child);
+    // Whether `child` is still the current one; if so and `forget`, it no longer is.
+    bool ownsChild(const std::shared_ptr<ChildProcess>& child, bool forget = false);
     // Marks the start Ready if `generation` is current and, when `child` is given, the child
     // is still the registered one. False otherwise (nothing changes).
     bool becomeReady(std::int64_t generation, const std::shared_ptr<ChildProcess>& child,

@@ -219,7 +219,7 @@ TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain)
     server->start(onReady);
     ASSERT_TRUE(logs.waitFor(cannotRun));
     create({}, 20);
-    env.set("VURIN_STAND_IN_MODE", "exit");
+    env.set("VURIN_STAND_IN_MODE", "exit-at-once");  // ends before it could be registered
     server->start(onReady);
     ASSERT_TRUE(logs.waitFor(t.exited));
     EXPECT_TRUE(standInsGone());
@@ -253,7 +253,7 @@ TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain)
     EXPECT_EQ(joined(logs.lines()),
               joined({t.missing, cannotRun, t.starting, t.exited, t.starting, t.timedOut,
                       t.starting, t.ready, t.exited, t.recovering, t.starting, t.ready}));
-    EXPECT_EQ(starts().size(), 4u);
+    EXPECT_EQ(starts().size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothServices, ServiceTest, ::testing::Values(Kind::whisper, Kind::ollama),
