@@ -48,10 +48,10 @@ class ThreadMainQueue : public vurin::MainQueue {
         thread_.join();
     }
 
-    void post(std::function<void()> block) override { postDelayed(0, std::move(block)); }
     bool isMainThread() const override { return std::this_thread::get_id() == thread_.get_id(); }
 
   protected:
+    void enqueue(std::function<void()> block) override { postDelayed(0, std::move(block)); }
     void postDelayed(double seconds, std::function<void()> block) override {
         const auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(seconds));

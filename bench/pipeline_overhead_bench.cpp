@@ -36,15 +36,15 @@ constexpr int kRuns = 30;
 // Records when blocks are posted; runs nothing (the bench has no main thread).
 class TimingQueue : public vurin::MainQueue {
   public:
-    void post(std::function<void()>) override {
-        posted_.store(Clock::now().time_since_epoch().count());
-    }
     bool isMainThread() const override { return false; }
     Clock::time_point lastPost() const {
         return Clock::time_point(Clock::duration(posted_.load()));
     }
 
   protected:
+    void enqueue(std::function<void()>) override {
+        posted_.store(Clock::now().time_since_epoch().count());
+    }
     void postDelayed(double, std::function<void()>) override {}
 
   private:

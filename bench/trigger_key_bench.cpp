@@ -37,17 +37,6 @@ class TimestampingQueue final : public vurin::QtMainQueue {
   public:
     using QtMainQueue::QtMainQueue;
 
-    void post(std::function<void()> block) override {
-        QtMainQueue::post([this, block = std::move(block)] {
-            {
-                std::lock_guard guard(mutex_);
-                started_.push_back(Clock::now());
-            }
-            changed_.notify_all();
-            block();
-        });
-    }
-
     // Waits until more than `count` blocks have started; the start time of block `count`.
     std::optional<Clock::time_point> waitForBlock(std::size_t count) {
         std::unique_lock lock(mutex_);
@@ -60,6 +49,18 @@ class TimestampingQueue final : public vurin::QtMainQueue {
     std::size_t blocks() {
         std::lock_guard guard(mutex_);
         return started_.size();
+    }
+
+  protected:
+    void enqueue(std::function<void()> block) override {
+        QtMainQueue::enqueue([this, block = std::move(block)] {
+            {
+                std::lock_guard guard(mutex_);
+                started_.push_back(Clock::now());
+            }
+            changed_.notify_all();
+            block();
+        });
     }
 
   private:

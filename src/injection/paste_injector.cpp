@@ -65,6 +65,9 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
     if (!host) {
         return;
     }
+    // Reading and writing the clipboard may wait for another program in a nested event loop: a
+    // press or a job's result arriving meanwhile is handled once the paste is done.
+    const MainQueue::Hold hold = mainQueue_->hold();
     auto savedClipboard = keeper_->save(ClipboardSelection::clipboard);
     const std::optional<InjectionTarget> target = currentInjectionTarget(*focus_);
     if (!target) {
@@ -104,8 +107,12 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
                           [weakHost, attempt, focus = focus_, target = *target, text] {
                               confirmPaste(weakHost, attempt, *focus, target, text);
                           });
-    mainQueue_->postAfter(kRestoreDelaySeconds, [keeper = keeper_, writes = std::move(writes)] {
-        restoreClipboard(*keeper, writes);
+    mainQueue_->postAfter(kRestoreDelaySeconds, [weakQueue = std::weak_ptr(mainQueue_),
+                                                 keeper = keeper_, writes = std::move(writes)] {
+        if (const auto queue = weakQueue.lock()) {
+            const MainQueue::Hold hold = queue->hold();
+            restoreClipboard(*keeper, writes);
+        }
     });
 }
 

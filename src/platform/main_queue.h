@@ -32,9 +32,12 @@ class RepeatingTimer {
 // order they become due (posts of the same due time run in posting order).
 class MainQueue {
   public:
+    class Hold;
+
+    MainQueue();
     virtual ~MainQueue() = default;
 
-    virtual void post(std::function<void()> block) = 0;
+    void post(std::function<void()> block);
     virtual bool isMainThread() const = 0;
 
     // Runs `block` `seconds` from now unless the returned item is cancelled first.
@@ -45,8 +48,38 @@ class MainQueue {
     // timer should run.
     std::shared_ptr<RepeatingTimer> scheduleRepeating(double interval, std::function<void()> block);
 
+    // While the returned hold lives, blocks that come due are kept back and run after the last
+    // hold is released, in their order, never inside it. Work that may wait in a nested event
+    // loop (the desktop clipboard does, for another program's answer) takes one, so that a key
+    // press or a job's result is never handled in its middle. Main thread only; a hold must not
+    // outlive its queue.
+    [[nodiscard]] Hold hold();
+
   protected:
+    // What implementations provide: run the block on the main thread, as soon as possible or
+    // `seconds` from now.
+    virtual void enqueue(std::function<void()> block) = 0;
     virtual void postDelayed(double seconds, std::function<void()> block) = 0;
+
+  private:
+    struct Gate;
+    std::function<void()> gated(std::function<void()> block);
+
+    std::shared_ptr<Gate> gate_;
+};
+
+class MainQueue::Hold {
+  public:
+    Hold(Hold&& other) noexcept : queue_(other.queue_) { other.queue_ = nullptr; }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    Hold& operator=(Hold&&) = delete;
+    ~Hold();
+
+  private:
+    friend class MainQueue;
+    explicit Hold(MainQueue* queue) : queue_(queue) {}
+    MainQueue* queue_;
 };
 
 }  // namespace vurin

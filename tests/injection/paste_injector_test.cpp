@@ -111,6 +111,16 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
              };
          }},
         {"failKeys", [this] { keys->succeeds = false; }},
+        // A key goes down whenever the clipboard waits, the wait runs the main queue, and the key
+        // comes up right after it.
+        {"keyWhileWaiting",
+         [this] {
+             clipboard->whileWaiting = [this] {
+                 queue->post([this] { note("down"); });
+                 queue->runPending();
+                 queue->post([this] { note("up"); });
+             };
+         }},
         {"send",
          [this] {
              const char* outcomes[] = {"sent", "target changed", "keystroke failed"};
@@ -169,6 +179,8 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"noFront paste", "0 ❌ 没有可注入的前台应用,已阻止粘贴" + blocked},
         {"pidless paste", "0 ❌ 没有可注入的前台应用,已阻止粘贴" + blocked},
         {"moveAtTheSecondReading paste", "0 ❌ 输入焦点在准备粘贴时发生变化,已阻止注入" + blocked},
+        {"keyWhileWaiting paste", "0 Ctrl+V text|selected, 0 down, 0 up, " +
+                                      pastedInto("gedit", restored) + ", 400 down, 400 up"},
         {"failKeys paste", pasted + "0 ❌ 合成 Ctrl+V 失败,已还原剪贴板, 0 ended"},
         {"send", "0 Return, 0 ⏎ 已发送到「gedit」, 0 cue Tink, 0 sent"},
         {"failKeys send", "0 Return, 0 ❌ 合成回车失败, 0 keystroke failed"},

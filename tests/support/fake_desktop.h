@@ -55,9 +55,11 @@ class FakeFocusReader : public FocusReader {
 class FakeClipboard : public Clipboard {
   public:
     std::vector<ClipboardItem> items(ClipboardSelection selection) override {
+        whileWaiting();
         return contents(selection);
     }
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override {
+        whileWaiting();
         copyByOtherProgram(selection, items);
     }
     void writeText(ClipboardSelection selection, const std::string& text) override {
@@ -81,6 +83,8 @@ class FakeClipboard : public Clipboard {
 
     std::map<ClipboardSelection, std::vector<ClipboardItem>> held;
     std::map<ClipboardSelection, std::int64_t> changes;
+    // Runs where the desktop clipboard waits for another program in a nested event loop.
+    std::function<void()> whileWaiting = [] {};
 };
 
 // Hands each stroke to `onPost`; `succeeds` false makes every post fail.

@@ -18,7 +18,6 @@ class VirtualMainQueue : public MainQueue {
   public:
     VirtualMainQueue() : mainThread_(std::this_thread::get_id()) {}
 
-    void post(std::function<void()> block) override { postDelayed(0.0, std::move(block)); }
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
 
     // Virtual seconds since the queue was created.
@@ -34,6 +33,7 @@ class VirtualMainQueue : public MainQueue {
     std::size_t pendingCount() const;
 
   protected:
+    void enqueue(std::function<void()> block) override { postDelayed(0.0, std::move(block)); }
     void postDelayed(double seconds, std::function<void()> block) override;
 
   private:

@@ -7,7 +7,7 @@
 
 namespace vurin {
 
-void QtMainQueue::post(std::function<void()> block) {
+void QtMainQueue::enqueue(std::function<void()> block) {
     if (!context_) {
         return;
     }
@@ -30,7 +30,7 @@ void QtMainQueue::postDelayed(double seconds, std::function<void()> block) {
     if (isMainThread()) {
         arm();
     } else {
-        post(std::move(arm));
+        enqueue(std::move(arm));
     }
 }
 

@@ -13,10 +13,10 @@ class QtMainQueue : public MainQueue {
   public:
     explicit QtMainQueue(QObject* context) : context_(context) {}
 
-    void post(std::function<void()> block) override;
     bool isMainThread() const override;
 
   protected:
+    void enqueue(std::function<void()> block) override;
     void postDelayed(double seconds, std::function<void()> block) override;
 
   private:
