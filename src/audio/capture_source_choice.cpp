@@ -36,7 +36,8 @@ const AudioSourceInfo* findDefaultSource(const AudioSourceList& list) {
     }
     for (const auto& source : list.sources) {
         if (source.name == list.defaultSourceName) {
-            return source.channels > 0 ? &source : nullptr;
+            // A monitor records what the speakers play: never the user's voice.
+            return hasInput(source) ? &source : nullptr;
         }
     }
     return nullptr;

@@ -9,7 +9,8 @@ namespace vurin {
 // "pci". Null when there is none.
 const AudioSourceInfo* findBuiltInSource(const AudioSourceList& list);
 
-// The source the server names as default, when it is in the list and has input channels.
+// The source the server names as default, when it is in the list, has input channels and is
+// not a monitor.
 const AudioSourceInfo* findDefaultSource(const AudioSourceList& list);
 
 struct CaptureSourceChoice {

@@ -49,24 +49,25 @@ std::shared_ptr<Recorder> Recorder::create(std::shared_ptr<AudioCapture> capture
 }
 
 Recorder::Recorder(std::shared_ptr<AudioCapture> capture, RecorderOptions options)
-    : capture_(std::move(capture)),
-      options_(options),
-      finished_(std::make_shared<Semaphore>(0)),
-      fileURL_(makeFileURL()) {}
+    : capture_(std::move(capture)), options_(options), fileURL_(makeFileURL()) {}
 
 Recorder::~Recorder() {
     tasks_.waitAll();
     std::lock_guard guard(lock_);
-    if (isRecording_ && output_) {
-        output_->close();
-        if (rawURL_) {
-            removeQuietly(*rawURL_);
+    if (isRecording_ && recording_) {
+        if (recording_->output) {
+            recording_->output->close();
         }
+        removeQuietly(recording_->rawURL);
     }
 }
 
 void Recorder::waitForBackgroundTasks() {
     tasks_.waitAll();
+}
+
+bool Recorder::waitForBackgroundTasks(std::chrono::milliseconds limit) {
+    return tasks_.waitAllFor(limit);
 }
 
 bool Recorder::isRecording() const {
@@ -83,54 +84,61 @@ void Recorder::warmUp(bool useBuiltInMic) {
 }
 
 void Recorder::warmUpTask(bool useBuiltInMic) {
-    std::lock_guard guard(lock_);
-    if (isRecording_) {
-        return;
-    }
-    if (session_ && sessionUsesBuiltIn_ == useBuiltInMic) {
-        return;
+    {
+        std::lock_guard guard(lock_);
+        if (isRecording_ || (session_ && sessionUsesBuiltIn_ == useBuiltInMic)) {
+            return;
+        }
     }
     const AudioSourceList list = capture_->listSources();
-    if (microphoneAvailable(list)) {
-        ensureSessionLocked(useBuiltInMic, &list);
+    if (!microphoneAvailable(list)) {
+        return;
+    }
+    auto session = chooseSession(list, useBuiltInMic);
+    std::lock_guard guard(lock_);
+    if (session && !isRecording_) {
+        session_ = std::move(session);
+        sessionUsesBuiltIn_ = useBuiltInMic;
     }
 }
 
-bool Recorder::ensureSessionLocked(bool useBuiltInMic, const AudioSourceList* listed) {
-    if (session_ && sessionUsesBuiltIn_ == useBuiltInMic) {
-        return true;
-    }
-    session_.reset();
-    sessionUsesBuiltIn_.reset();
-
-    AudioSourceList fetched;
-    if (listed == nullptr) {
-        fetched = capture_->listSources();
-        listed = &fetched;
-    }
-    const CaptureSourceChoice choice = chooseCaptureSource(*listed, useBuiltInMic);
+std::optional<Recorder::CaptureSession> Recorder::chooseSession(const AudioSourceList& list,
+                                                                bool useBuiltInMic) {
+    const CaptureSourceChoice choice = chooseCaptureSource(list, useBuiltInMic);
     if (choice.builtInMissing) {
         log("⚠️ 找不到内置麦克风,改用系统默认输入");
     }
     if (choice.source == nullptr) {
         log("❌ 找不到可用的录音设备");
-        return false;
+        return std::nullopt;
     }
     const AudioFormat format{choice.source->sampleRate, choice.source->channels};
     if (!isRecordableFormat(format)) {
         log("❌ 无法配置录音会话");
-        return false;
+        return std::nullopt;
     }
-    session_ = CaptureSession{choice.source->name, format};
-    sessionUsesBuiltIn_ = useBuiltInMic;
-    return true;
+    return CaptureSession{choice.source->name, format};
 }
 
-std::shared_ptr<Recorder::CaptureOutput> Recorder::openOutputLocked(
-    const fs::path& rawURL, const std::shared_ptr<Semaphore>& finished) {
+std::optional<Recorder::CaptureSession> Recorder::sessionFor(bool useBuiltInMic) {
+    {
+        std::lock_guard guard(lock_);
+        if (useBuiltInMic && session_ && sessionUsesBuiltIn_ == true) {
+            return session_;
+        }
+    }
+    auto session = chooseSession(capture_->listSources(), useBuiltInMic);
+    std::lock_guard guard(lock_);
+    session_ = session;
+    sessionUsesBuiltIn_ = session ? std::optional(useBuiltInMic) : std::nullopt;
+    return session;
+}
+
+std::shared_ptr<Recorder::CaptureOutput> Recorder::openOutput(const CaptureSession& session,
+                                                              const Recording& recording) {
     auto output = std::make_shared<CaptureOutput>();
     std::string error;
-    output->file = CaptureFile::create(rawURL, session_->format, error);
+    output->file = CaptureFile::create(recording.rawURL, session.format, error);
     if (!output->file) {
         log("❌ 无法创建录音文件:" + error);
         return nullptr;
@@ -139,7 +147,8 @@ std::shared_ptr<Recorder::CaptureOutput> Recorder::openOutputLocked(
     handlers.onFrames = [file = output->file](const float* samples, std::size_t frames) {
         file->append(samples, frames);
     };
-    handlers.onEnded = [file = output->file, finished](const std::string& endError) {
+    handlers.onEnded = [file = output->file,
+                        finished = recording.finished](const std::string& endError) {
         file->close();
         const std::string fileError = file->writeError();
         if (!endError.empty() || !fileError.empty()) {
@@ -148,12 +157,13 @@ std::shared_ptr<Recorder::CaptureOutput> Recorder::openOutputLocked(
         finished->release();
     };
     AudioCaptureOpenResult opened =
-        capture_->open(session_->sourceName, session_->format, std::move(handlers));
+        capture_->open(session.sourceName, session.format, std::move(handlers));
     if (!opened.stream) {
         log("❌ 打开麦克风失败:" + opened.error);
         output->file->close();
-        removeQuietly(rawURL);
+        removeQuietly(recording.rawURL);
         // The source may be gone for good (a headset unplugged): choose again next time.
+        std::lock_guard guard(lock_);
         session_.reset();
         sessionUsesBuiltIn_.reset();
         return nullptr;
@@ -162,46 +172,51 @@ std::shared_ptr<Recorder::CaptureOutput> Recorder::openOutputLocked(
     return output;
 }
 
+void Recorder::openTask(const std::shared_ptr<Recording>& recording, bool useBuiltInMic) {
+    if (const auto session = sessionFor(useBuiltInMic)) {
+        recording->output = openOutput(*session, *recording);
+    }
+    recording->opened.release();
+}
+
 bool Recorder::start(bool useBuiltInMic) {
-    std::lock_guard guard(lock_);
-    if (isRecording_) {
-        return false;
+    auto recording = std::make_shared<Recording>();
+    recording->fileURL = makeFileURL();
+    recording->rawURL = captureFileURL(recording->fileURL);
+    {
+        std::lock_guard guard(lock_);
+        if (isRecording_) {
+            return false;
+        }
+        fileURL_ = recording->fileURL;
+        recording_ = recording;
+        isRecording_ = true;
     }
-    if (!ensureSessionLocked(useBuiltInMic) || !session_) {
-        return false;
-    }
-    const fs::path fileURL = makeFileURL();
-    const fs::path rawURL = captureFileURL(fileURL);
-    removeQuietly(fileURL);
-    removeQuietly(rawURL);
-    auto finished = std::make_shared<Semaphore>(0);
-    auto output = openOutputLocked(rawURL, finished);
-    if (!output) {
-        return false;
-    }
-    fileURL_ = fileURL;
-    finished_ = std::move(finished);
-    output_ = std::move(output);
-    rawURL_ = rawURL;
-    isRecording_ = true;
+    removeQuietly(recording->fileURL);
+    removeQuietly(recording->rawURL);
+    tasks_.run([weak = weak_from_this(), recording, useBuiltInMic] {
+        if (auto self = weak.lock()) {
+            self->openTask(recording, useBuiltInMic);
+        } else {
+            recording->opened.release();
+        }
+    });
     return true;
 }
 
 void Recorder::stop(StopCompletion completion) {
-    FinishingRecording recording;
+    std::shared_ptr<Recording> recording;
     {
         std::lock_guard guard(lock_);
-        if (isRecording_ && output_ && session_ && rawURL_) {
-            recording = {*rawURL_, fileURL_, finished_, std::move(output_)};
-            output_.reset();
+        if (isRecording_ && recording_) {
+            recording = recording_;
             isRecording_ = false;
         }
     }
-    if (!recording.output) {
+    if (!recording) {
         completion(std::nullopt, 0.0);
         return;
     }
-    recording.output->stream->requestStop();
     tasks_.run([weak = weak_from_this(), recording, timeout = options_.finishTimeout,
                 completion = std::move(completion)] {
         finishRecording(weak, recording, timeout, completion);
@@ -209,25 +224,36 @@ void Recorder::stop(StopCompletion completion) {
 }
 
 void Recorder::finishRecording(const std::weak_ptr<Recorder>& weak,
-                               const FinishingRecording& recording,
+                               const std::shared_ptr<Recording>& recording,
                                std::chrono::milliseconds timeout,
                                const StopCompletion& completion) {
-    if (!recording.finished->try_acquire_for(timeout)) {
-        log("⚠️ 录音文件落盘超时");
+    // The open ends within the capture's own time limit, successful or not.
+    recording->opened.acquire();
+    const auto& output = recording->output;
+    if (output) {
+        output->stream->requestStop();
+        if (!recording->finished->try_acquire_for(timeout)) {
+            log("⚠️ 录音文件落盘超时");
+        }
+        // Whatever the capture did, no frame reaches the file after this, and its header is
+        // final.
+        output->close();
     }
-    // Whatever the capture did, no frame reaches the file after this, and its header is final.
-    recording.output->close();
     if (auto self = weak.lock()) {
         std::lock_guard guard(self->lock_);
-        // A newer recording may already have started: its capture file is not ours to forget.
-        if (self->rawURL_ == recording.rawURL) {
-            self->rawURL_.reset();
+        // A newer recording may already have started: it is not ours to forget.
+        if (self->recording_ == recording) {
+            self->recording_.reset();
         }
     }
-    const double duration = downsampleTo16k(recording.rawURL, recording.fileURL);
-    removeQuietly(recording.rawURL);
+    if (!output) {
+        completion(std::nullopt, 0.0);
+        return;
+    }
+    const double duration = downsampleTo16k(recording->rawURL, recording->fileURL);
+    removeQuietly(recording->rawURL);
     if (duration > 0) {
-        completion(recording.fileURL, duration);
+        completion(recording->fileURL, duration);
     } else {
         completion(std::nullopt, duration);
     }

@@ -193,6 +193,9 @@ TEST(CaptureSourceChoiceTest, Choices) {
         // The user made the headset the default input; only the built-in request avoids it.
         {{source("bt", "headset", "bluetooth", "bluez5"), usb}, "bt", true, "bt", true},
         {{usb}, "", false, "", false}, {{usb}, "gone", false, "", false}, {{dead}, "dead", false, "", false},
+        // A monitor records the speakers, even when the server makes it the default input.
+        {{source("spk.monitor", "", "")}, "spk.monitor", false, "", false},
+        {{source("spk.monitor", "", ""), usb}, "spk.monitor", true, "", true},
     };
     // clang-format on
     for (const auto& [list, defaultName, builtIn, expected, missing] : cases) {
@@ -258,10 +261,10 @@ class RecorderTest : public AudioFolderTest {
         capture_->setSources({.sources = {kLaptop, kUsb}, .defaultSourceName = "usb"});
     }
 
-    // Half a second at 48 kHz through the stream last opened.
-    void speak() {
+    // Half a second at 48 kHz through the `index`-th stream, once it is open.
+    void speak(std::size_t index) {
         const std::vector<float> samples(24000, 0.25f);
-        capture_->streams.back()->handlers.onFrames(samples.data(), samples.size());
+        capture_->stream(index)->handlers.onFrames(samples.data(), samples.size());
     }
     std::future<Stopped> stopLater(const std::function<void()>& inCompletion = [] {}) {
         auto promise = std::make_shared<std::promise<Stopped>>();
@@ -292,7 +295,7 @@ TEST_F(RecorderTest, RecordsTheDefaultSourceNativelyAndHandsOverANew16kFileEachT
     Names handed;
     for (std::size_t i = 1; i < 3; ++i) {
         ASSERT_TRUE(recorder_->start(false) && recorder_->isRecording());
-        speak();
+        speak(i);
         const auto stopped = stop();
         EXPECT_FALSE(recorder_->isRecording());
         ASSERT_TRUE(stopped.file);
@@ -321,25 +324,32 @@ TEST_F(RecorderTest, WarmUpChoosesOnceAChangedRequestChoosesAgainAndAMissingBuil
         ASSERT_TRUE(recorder_->start(builtIn));
         stop();
     }
-    EXPECT_EQ(capture_->listCalls(), 4);
-    EXPECT_EQ(capture_->opens, (Lines{"laptop 44100/2", "laptop 44100/2", "usb 48000/1",
-                                      "usb 48000/1", "usb 48000/1"}));
+    for (const char* input : {"laptop", "usb"}) {  // the default input follows the server's
+        capture_->setSources({.sources = {kLaptop, kUsb}, .defaultSourceName = input});
+        ASSERT_TRUE(recorder_->start(false));
+        stop();
+    }
+    EXPECT_EQ(capture_->listCalls(), 6);
+    EXPECT_EQ(capture_->opens,
+              (Lines{"laptop 44100/2", "laptop 44100/2", "usb 48000/1", "usb 48000/1",
+                     "usb 48000/1", "laptop 44100/2", "usb 48000/1"}));
     EXPECT_EQ(log_.lines(), Lines{"⚠️ 找不到内置麦克风,改用系统默认输入"});
 }
 
-TEST_F(RecorderTest, StartFailuresLogTheirLineLeaveIdleAndAreNotRemembered) {
+// The capture opens in the background: a start is accepted, its failure is logged there, and the
+// stop hands over nothing.
+TEST_F(RecorderTest, OpenFailuresLogTheirLineGiveNoRecordingAndAreNotRemembered) {
     const AudioSourceList usbOnly{.sources = {kUsb}, .defaultSourceName = "usb"};
-    // Sources, open error, capture folder, line (or its start), listings (an unopenable source is
-    // chosen again: it may be gone for good).
+    // Sources, open error, capture folder, line (or its start).
     // clang-format off
-    const std::tuple<AudioSourceList, std::optional<std::string>, const char*, std::string, int> cases[] = {
-        {{.status = AudioServerStatus::unavailable}, {}, "", "❌ 找不到可用的录音设备", 2},
-        {{.sources = {{.name = "odd", .channels = 1}}, .defaultSourceName = "odd"}, {}, "", "❌ 无法配置录音会话", 2},
-        {usbOnly, "No such entity", "", "❌ 打开麦克风失败:No such entity", 2},
-        {usbOnly, {}, "missing", "❌ 无法创建录音文件:", 1},
+    const std::tuple<AudioSourceList, std::optional<std::string>, const char*, std::string> cases[] = {
+        {{.status = AudioServerStatus::unavailable}, {}, "", "❌ 找不到可用的录音设备"},
+        {{.sources = {{.name = "odd", .channels = 1}}, .defaultSourceName = "odd"}, {}, "", "❌ 无法配置录音会话"},
+        {usbOnly, "No such entity", "", "❌ 打开麦克风失败:No such entity"},
+        {usbOnly, {}, "missing", "❌ 无法创建录音文件:"},
     };
     // clang-format on
-    for (const auto& [list, openError, folder, line, lists] : cases) {
+    for (const auto& [list, openError, folder, line] : cases) {
         SCOPED_TRACE(line);
         capture_ = std::make_shared<test::FakeAudioCapture>();
         capture_->setSources(list);
@@ -347,52 +357,65 @@ TEST_F(RecorderTest, StartFailuresLogTheirLineLeaveIdleAndAreNotRemembered) {
         recorder_ = Recorder::create(capture_);
         environment_.set("TMPDIR", file(folder));
         log_.clear();
-        EXPECT_FALSE(recorder_->start(false) || recorder_->start(false) ||
-                     recorder_->isRecording());
-        EXPECT_EQ(capture_->listCalls(), lists);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_TRUE(recorder_->start(false) && !recorder_->start(false));
+            EXPECT_EQ(stop().file, std::nullopt);
+            EXPECT_FALSE(recorder_->isRecording());
+        }
         EXPECT_EQ(std::pair(log_.lines().size(), log_.countContaining(line)), std::pair(2ul, 2ul));
         EXPECT_TRUE(files().empty());
     }
 }
 
 TEST_F(RecorderTest, TheCaptureEndsLateWithAnErrorOrNeverAndTheAudioIsStillConverted) {
+    std::size_t stream = 0;
     for (const std::string error : {"Connection terminated", ""}) {  // "": never ends
         log_.clear();
         recorder_ = Recorder::create(capture_, {.finishTimeout = 50ms});
         ASSERT_TRUE(recorder_->start(false));
-        capture_->streams.back()->endOnRequestStop = !error.empty();
-        capture_->streams.back()->errorAtEnd = error;
-        speak();
+        capture_->stream(stream)->endOnRequestStop = !error.empty();
+        capture_->stream(stream)->errorAtEnd = error;
+        speak(stream++);
         EXPECT_NEAR(stop().duration, 0.5, 0.01);
-        EXPECT_TRUE(capture_->streams.back()->closed);
+        EXPECT_TRUE(capture_->stream(stream - 1)->closed);
         EXPECT_EQ(log_.lines(), Lines{error.empty() ? "⚠️ 录音文件落盘超时"
                                                     : "⚠️ 录音结束时报错:" + error});
     }
 }
 
-TEST_F(RecorderTest, NoLockIsHeldWhileStoppingTheCaptureOrCompleting) {
-    // Asked from another thread, so a held lock shows as a time-out instead of a self-deadlock.
-    auto free = [this] {
-        return std::async(std::launch::async, [this] {
-                   return recorder_->isRecording();
-               }).wait_for(5s) == std::future_status::ready;
+TEST_F(RecorderTest, NoCallerWaitsForTheSoundServerNorForALockHeldAcrossACall) {
+    // Asked from another thread, so a wait shows as a time-out instead of a self-deadlock.
+    const auto promptly = [](const std::function<bool()>& ask) {
+        auto asked = std::async(std::launch::async, ask);
+        return asked.wait_for(5s) == std::future_status::ready && asked.get();
     };
+    const auto free = [&] { return promptly([this] { return !recorder_->isRecording(); }); };
+    // A stalled server: the warm-up's listing and the start's open wait until it wakes (at the
+    // latest after 10 s, so a caller that waits for it fails the test instead of hanging it).
+    std::promise<void> wake;
+    capture_->beforeEachCall = [woken = wake.get_future().share()] { woken.wait_for(10s); };
+    recorder_->warmUp(false);
+    EXPECT_TRUE(promptly([this] { return recorder_->start(false) && recorder_->isRecording(); }));
+    std::future<Stopped> stopped;
+    EXPECT_TRUE(promptly([&] { return (stopped = stopLater()).valid(); }));
+    wake.set_value();
+    EXPECT_EQ(wait(std::move(stopped)).file, std::nullopt);
     ASSERT_TRUE(recorder_->start(false));
     bool freeDuringStopRequest = false;
     bool freeDuringCompletion = false;
-    capture_->streams[0]->onRequestStop = [&] { freeDuringStopRequest = free(); };
+    capture_->stream(1)->onRequestStop = [&] { freeDuringStopRequest = free(); };
     stop([&] { freeDuringCompletion = free(); });
     EXPECT_TRUE(freeDuringStopRequest && freeDuringCompletion);
 }
 
 TEST_F(RecorderTest, ANewRecordingWhileTheLastOneFinishesAndADroppedRecorderStillComplete) {
     ASSERT_TRUE(recorder_->start(false));
-    capture_->streams[0]->endOnRequestStop = false;
-    speak();
+    capture_->stream(0)->endOnRequestStop = false;
+    speak(0);
     auto first = stopLater();
     ASSERT_TRUE(recorder_->start(false));  // the first stop is still waiting for its file
-    speak();
-    capture_->streams[0]->handlers.onEnded("");
+    speak(1);
+    capture_->stream(0)->handlers.onEnded("");
     const auto firstFile = wait(std::move(first)).file;
     EXPECT_TRUE(recorder_->isRecording());
     auto second = stopLater();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/audio_capture.h"
+#include "support/testing.h"
 
 namespace vurin::test {
 
@@ -41,15 +42,19 @@ class FakeCaptureStream : public AudioCaptureStream {
 };
 
 // A sound server with a fixed list of sources; the public fields change only between recordings.
+// The recorder calls it from background tasks: `stream(i)` waits for the i-th capture.
 class FakeAudioCapture : public AudioCapture {
   public:
     AudioSourceList listSources() override {
+        beforeEachCall();
         std::lock_guard guard(mutex_);
         ++listCalls_;
         return sources_;
     }
     AudioCaptureOpenResult open(const std::string& sourceName, AudioFormat format,
                                 AudioCaptureStream::Handlers handlers) override {
+        beforeEachCall();
+        std::lock_guard guard(mutex_);
         opens.push_back(sourceName + " " + std::to_string(format.sampleRate) + "/" +
                         std::to_string(format.channels));
         if (openError) {
@@ -64,10 +69,18 @@ class FakeAudioCapture : public AudioCapture {
         sources_ = std::move(list);
     }
     int listCalls() const { return listCalls_; }
+    std::shared_ptr<FakeStreamState> stream(std::size_t index) {
+        const auto opened = [&] {
+            std::lock_guard guard(mutex_);
+            return streams.size() > index;
+        };
+        return testing::eventually(opened) ? streams[index] : nullptr;
+    }
 
     std::optional<std::string> openError;
     std::vector<std::string> opens;  // "source rate/channels"
     std::vector<std::shared_ptr<FakeStreamState>> streams;
+    std::function<void()> beforeEachCall = [] {};  // may block, as a stalled server does
 
   private:
     std::mutex mutex_;

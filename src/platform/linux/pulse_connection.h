@@ -12,8 +12,9 @@
 
 namespace vurin {
 
-// How long any exchange with the sound server may take before it counts as gone.
-inline constexpr std::chrono::seconds kPulseServerTimeout{3};
+// How long any exchange with the sound server may take before it counts as gone. A local
+// server answers within milliseconds; one that has stalled must fail a press within a second.
+inline constexpr std::chrono::milliseconds kPulseServerTimeout{800};
 
 // Holds the threaded main loop's lock for a scope. Every pa_* call outside the loop's own
 // callbacks needs it.
