@@ -3,14 +3,20 @@
 //   start: from start() returning true to the first captured frame, with the source warmed up;
 //   stop:  from stop() to the capture's end and to the completion with the converted file,
 //          after a recording of some seconds (10 by default; the first argument changes it).
+//   stalled server: the session's PulseAudio stopped with SIGSTOP (and always continued after):
+//          how long start() and isRecording() take on the caller's thread, and how soon the
+//          start's failure is known (the stop completes once the open has given up).
 // The first frame is seen through a capture decorator, so the product code is measured as is.
 // Prints the figures; never fails.
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -111,6 +117,18 @@ std::optional<StopResult> stopAndWait(vurin::Recorder& recorder) {
     return result;
 }
 
+// The marks of the capture that a start opens in the background after `previous`.
+std::shared_ptr<CaptureMarks> nextMarks(TimestampingCapture& capture,
+                                        const std::shared_ptr<CaptureMarks>& previous) {
+    const auto deadline = Clock::now() + 5s;
+    auto marks = capture.latest();
+    while (marks == previous && Clock::now() < deadline) {
+        std::this_thread::sleep_for(200us);
+        marks = capture.latest();
+    }
+    return marks == previous ? nullptr : marks;
+}
+
 bool waitForFirstFrame(const CaptureMarks& marks) {
     const auto deadline = Clock::now() + 5s;
     while (marks.firstFrame.load() == 0) {
@@ -137,16 +155,16 @@ void measureStart(vurin::Recorder& recorder, TimestampingCapture& capture) {
     std::vector<double> firstFrameTimes;
     int failed = 0;
     for (int run = 0; run < kStartRuns; ++run) {
+        const auto previous = capture.latest();
         const auto called = ticksNow();
         if (!recorder.start(false)) {
             ++failed;
             continue;
         }
         const auto returned = ticksNow();
-        const auto marks = capture.latest();
+        const auto marks = nextMarks(capture, previous);
         if (marks && waitForFirstFrame(*marks)) {
             callTimes.push_back(millisBetween(called, returned));
-            // Negative when the capture thread delivered before start() returned.
             firstFrameTimes.push_back(millisBetween(returned, marks->firstFrame.load()));
         } else {
             ++failed;
@@ -167,11 +185,12 @@ void measureStop(vurin::Recorder& recorder, TimestampingCapture& capture, double
     std::vector<double> durations;
     int failed = 0;
     for (int run = 0; run < kStopRuns; ++run) {
+        const auto previous = capture.latest();
         if (!recorder.start(false)) {
             ++failed;
             continue;
         }
-        const auto marks = capture.latest();
+        const auto marks = nextMarks(capture, previous);
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         const auto stopped = ticksNow();
         const auto result = stopAndWait(recorder);
@@ -188,6 +207,41 @@ void measureStop(vurin::Recorder& recorder, TimestampingCapture& capture, double
     printFigures("stop() -> capture ended", endedTimes);
     printFigures("stop() -> completion with 16k file", completedTimes);
     printFigures("recorded duration", durations);
+}
+
+// The PulseAudio of this session (scripts/test-session writes its pid file), or 0.
+pid_t sessionPulsePid() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    pid_t pid = 0;
+    if (runtime != nullptr) {
+        std::ifstream(fs::path(runtime) / "pulse" / "pid") >> pid;
+    }
+    return pid;
+}
+
+void measureStalledServer(vurin::Recorder& recorder) {
+    const pid_t pid = sessionPulsePid();
+    if (pid <= 0 || ::kill(pid, SIGSTOP) != 0) {
+        std::printf("stalled server: skipped, no PulseAudio pid file in XDG_RUNTIME_DIR\n");
+        return;
+    }
+    // Continued whatever happens below, so the session's server is never left stopped.
+    struct Continue {
+        pid_t pid;
+        ~Continue() { ::kill(pid, SIGCONT); }
+    } const continueLater{pid};
+    const auto called = ticksNow();
+    const bool started = recorder.start(false);
+    const auto returned = ticksNow();
+    (void)recorder.isRecording();
+    const auto asked = ticksNow();
+    const auto result = stopAndWait(recorder);
+    std::printf("stalled server (SIGSTOP), start() %s:\n", started ? "accepted" : "refused");
+    printFigures("start() call", {millisBetween(called, returned)});
+    printFigures("isRecording() call", {millisBetween(returned, asked)});
+    if (result) {
+        printFigures("start() -> failure known", {millisBetween(called, result->completedAt)});
+    }
 }
 
 }  // namespace
@@ -215,6 +269,7 @@ int main(int argc, char** argv) {
     std::printf("recorder_latency: source \"%s\"\n", sources.defaultSourceName.c_str());
     measureStart(*recorder, *capture);
     measureStop(*recorder, *capture, seconds);
+    measureStalledServer(*recorder);
     recorder->waitForBackgroundTasks();
     return 0;
 }
