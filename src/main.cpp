@@ -154,9 +154,9 @@ int main(int argc, char** argv) {
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));
     permissions->attach(
-        vurin::permissionHooksFor(controller, [weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)] {
-            auto grab = weak.lock();
-            return grab && grab->isRunning();
+        vurin::permissionHooksFor(controller, [weak = std::weak_ptr(eventTap)] {
+            auto tap = weak.lock();
+            return tap && tap->holdsTrigger();
         }));
 
     QTimer::singleShot(0, &application,

@@ -66,12 +66,15 @@ std::string helpPageDocument() {
     page += section(
         "输入监控", "Input Monitoring",
         "Vurin 在 X 服务器上独占触发键,这样按键不会传给其他程序。若显示“被占用”,说明另一个"
-        "程序(常见的是桌面的全局快捷键)已经占用了这个键:在桌面的键盘快捷键设置里释放它,或在 "
-        "Vurin 菜单里换一个触发键。",
+        "程序(常见的是桌面的全局快捷键)已经占用了这个键:在桌面的键盘快捷键设置里释放它,或换"
+        "一个触发键。“无此按键”说明设置里的触发键在这台电脑的键盘上不存在(例如 Mac 的 "
+        "Fn),请换一个。换键:Vurin 菜单 → 设置… → 通用 → 重新识别,然后按下想用的键。",
         "Vurin takes the trigger key for itself on the X server, so the key never reaches other "
         "programs. \"Key in use\" means another program (often a global shortcut of the "
-        "desktop) holds that key: free it in your desktop's keyboard shortcut settings, or pick "
-        "another trigger key in Vurin's menu.");
+        "desktop) holds that key: free it in your desktop's keyboard shortcut settings, or "
+        "choose another trigger key. \"No such key\" means the configured key does not exist "
+        "on this keyboard (a Mac's Fn, say): choose another. To choose: Vurin menu → "
+        "Settings… → General → Set key, then press the key you want.");
     page += section(
         "麦克风", "Microphone",
         "Vurin 通过 PulseAudio 或 PipeWire(pipewire-pulse)录音。“无声音服务”:启动声音服务,"
@@ -125,6 +128,8 @@ std::string inputMonitoringStatusText(KeyGrabAccess access) {
             return L("❌ 被占用", "❌ Key in use");
         case KeyGrabAccess::noDisplay:
             return L("❌ 无 X11 显示", "❌ No X11 display");
+        case KeyGrabAccess::noSuchKey:
+            return L("❌ 无此按键", "❌ No such key");
     }
     return "❓";
 }
@@ -161,7 +166,7 @@ KeyGrabAccess PermissionOnboarding::readInputMonitoring() {
     const Config* config = hooks_.config ? hooks_.config() : nullptr;
     const auto evdevCode = evdevCodeForKeyCode(config ? config->keyCode : Config{}.keyCode);
     if (!evdevCode) {
-        return KeyGrabAccess::taken;
+        return KeyGrabAccess::noSuchKey;
     }
     return services_.probe->keyGrab(*evdevCode);
 }

@@ -1,9 +1,11 @@
 #include "input/event_tap.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "input/key_code_map.h"
 #include "input/trigger_key_names.h"
+#include "support/language.h"
 #include "support/log.h"
 
 namespace vurin {
@@ -29,6 +31,10 @@ void logModifierTriggerWarning(std::int64_t keyCode) {
         log("⚠️ 右 Option 在许多键盘布局中是 "
             "AltGr,用作触发键后无法再用它输入重音字符");
     }
+}
+
+std::string named(std::int64_t keyCode) {
+    return triggerKeyDisplayName(keyCode) + "(键码 " + std::to_string(keyCode) + ")";
 }
 
 }  // namespace
@@ -76,31 +82,63 @@ KeyGrab::Handlers EventTap::makeHandlers() {
             self->handleKeyEvent(event);
         }
     };
-    handlers.onFailure = [](const KeyGrabResult& result) { log(result.reason); };
+    handlers.onKeyGrabbed = [weak = weak_from_this()](int evdevCode, const KeyGrabResult& result) {
+        if (auto self = weak.lock()) {
+            self->keyGrabbed(evdevCode, result);
+        }
+    };
+    handlers.onFailure = [weak = weak_from_this(),
+                          queue = mainQueue_](const KeyGrabResult& result) {
+        queue->post([weak, result] {
+            if (auto self = weak.lock()) {
+                self->connectionLost(result);
+            }
+        });
+    };
     return handlers;
 }
 
-bool EventTap::setupEventTap() {
+// Replaces a running capture (one for detection alone, or one whose key is not the trigger).
+KeyGrabResult EventTap::startGrab(std::optional<int> evdevCode) {
     if (grab_->isRunning()) {
-        return true;
+        grab_->stop();
     }
+    held_.clear();
+    releaseEndsKeyboardGrab_.reset();
+    pendingKey_.reset();
+    KeyGrabResult result = grab_->start(evdevCode, makeHandlers());
+    if (result.status == KeyGrabStatus::ok && tapDetecting()) {
+        grab_->setKeyboardGrabbed(true);
+    }
+    return result;
+}
+
+bool EventTap::holdsTrigger() const {
+    const std::optional<int> evdevCode = evdevCodeForKeyCode(tapKeyCode());
+    return evdevCode && grab_->grabbedKey() == evdevCode;
+}
+
+bool EventTap::setupEventTap() {
     const std::int64_t keyCode = tapKeyCode();
     const std::optional<int> evdevCode = evdevCodeForKeyCode(keyCode);
     if (!evdevCode) {
-        log("❌ 触发键 " + triggerKeyDisplayName(keyCode) + "(键码 " + std::to_string(keyCode) +
-            ")在此系统的键盘上没有对应的按键,无法捕获");
+        log("❌ 触发键 " + named(keyCode) + "在此系统的键盘上没有对应的按键,无法捕获");
         return false;
     }
-    // A previous capture thread has ended (its connection was lost): start from a clean slate.
-    held_.clear();
-    releaseEndsKeyboardGrab_.reset();
-    const KeyGrabResult result = grab_->start(*evdevCode, makeHandlers());
+    if (grab_->grabbedKey() == evdevCode) {
+        return true;
+    }
+    if (reconnectItem_) {
+        reconnect();
+        return holdsTrigger();
+    }
+    const KeyGrabResult result = startGrab(evdevCode);
     if (result.status != KeyGrabStatus::ok) {
         log(result.reason);
+        if (tapDetecting()) {
+            startGrab(std::nullopt);  // detection goes on without the trigger
+        }
         return false;
-    }
-    if (tapDetecting()) {
-        grab_->setKeyboardGrabbed(true);
     }
     return true;
 }
@@ -114,13 +152,92 @@ void EventTap::startDetectKey() {
     if (callbacks_.setStatusTitle) {
         callbacks_.setStatusTitle("⌨️");
     }
+    // Holding the whole keyboard locks out every other program, screen lockers included.
+    endDetectionTimeout();
+    detectionTimeout_ = mainQueue_->postAfter(detectionSeconds, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->detectionTimedOut();
+        }
+    });
     if (grab_->isRunning()) {
         grab_->setKeyboardGrabbed(true);
+        return;
+    }
+    // The trigger cannot be grabbed now (in use, or no such key here): detection needs only the
+    // keyboard, and the key it finds is grabbed by this capture.
+    if (const KeyGrabResult result = startGrab(std::nullopt); result.status != KeyGrabStatus::ok) {
+        log(result.reason);
     }
 }
 
+void EventTap::endDetectionTimeout() {
+    if (auto item = std::exchange(detectionTimeout_, nullptr)) {
+        item->cancel();
+    }
+}
+
+void EventTap::detectionTimedOut() {
+    detectionTimeout_.reset();
+    {
+        std::lock_guard guard(tapLock_);
+        if (!tapDetecting_) {
+            return;
+        }
+        tapDetecting_ = false;
+    }
+    if (grab_->isRunning()) {
+        grab_->setKeyboardGrabbed(false);
+    }
+    if (callbacks_.updateStatusIcon) {
+        callbacks_.updateStatusIcon();
+    }
+    log("⌛ 识别模式 15 秒内没有按键,已结束并释放键盘;触发键仍为 " + named(tapKeyCode()));
+}
+
 void EventTap::stop() {
+    stopped_ = true;
+    endDetectionTimeout();
+    if (auto item = std::exchange(reconnectItem_, nullptr)) {
+        item->cancel();
+    }
     grab_->stop();
+}
+
+void EventTap::connectionLost(const KeyGrabResult& result) {
+    log(result.reason);
+    if (stopped_ || reconnectItem_ || grab_->isRunning()) {
+        return;
+    }
+    reconnectDelay_ = firstReconnectSeconds;
+    reconnectItem_ = mainQueue_->postAfter(reconnectDelay_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->reconnect();
+        }
+    });
+}
+
+// Quiet while the server stays away: the loss was logged once, the recovery is logged once.
+void EventTap::reconnect() {
+    if (auto item = std::exchange(reconnectItem_, nullptr)) {
+        item->cancel();
+    }
+    const std::int64_t keyCode = tapKeyCode();
+    const KeyGrabResult result = startGrab(evdevCodeForKeyCode(keyCode));
+    if (result.status == KeyGrabStatus::unavailable) {
+        reconnectDelay_ = std::min(reconnectDelay_ * 2, maxReconnectSeconds);
+        reconnectItem_ = mainQueue_->postAfter(reconnectDelay_, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->reconnect();
+            }
+        });
+        return;
+    }
+    if (result.status != KeyGrabStatus::ok) {
+        log(result.reason);
+        return;
+    }
+    log(holdsTrigger() ? "✅ 已重新连上 X11 显示,触发键 " + named(keyCode) + "恢复可用"
+                       : std::string("✅ 已重新连上 X11 显示"));
 }
 
 // A key that is pressed again without a release in between is the keyboard's auto-repeat.
@@ -134,6 +251,12 @@ bool EventTap::trackHeld(const KeyGrabEvent& event) {
 
 void EventTap::handleKeyEvent(const KeyGrabEvent& event) {
     const bool repeat = trackHeld(event);
+    // The key a detection took keeps the keyboard until its release, so that release reaches
+    // no other program either, whether or not the key became the trigger.
+    if (!event.pressed && releaseEndsKeyboardGrab_ == event.evdevCode) {
+        releaseEndsKeyboardGrab_.reset();
+        grab_->setKeyboardGrabbed(false);
+    }
     const std::optional<std::int64_t> keyCode = keyCodeForEvdevCode(event.evdevCode);
     if (!keyCode) {
         return;
@@ -161,32 +284,49 @@ void EventTap::handleDetection(const KeyGrabEvent& event, std::int64_t keyCode, 
     }
     {
         std::lock_guard guard(tapLock_);
-        tapKeyCode_ = keyCode;
+        if (!tapDetecting_) {
+            return;  // the time-out ended detection a moment ago
+        }
         tapDetecting_ = false;
     }
-    grab_->grabKey(event.evdevCode);
-    // The keyboard stays taken until this key is released, so its release does not reach the
-    // focused program either.
     releaseEndsKeyboardGrab_ = event.evdevCode;
-    mainQueue_->post([weak = weak_from_this(), keyCode] {
+    // The key becomes the trigger only once the server has let us have it.
+    pendingKey_.emplace(event.evdevCode, keyCode);
+    grab_->grabKey(event.evdevCode);
+}
+
+void EventTap::keyGrabbed(int evdevCode, const KeyGrabResult& result) {
+    if (!pendingKey_ || pendingKey_->first != evdevCode) {
+        return;
+    }
+    const std::int64_t keyCode = std::exchange(pendingKey_, std::nullopt)->second;
+    const bool granted = result.status == KeyGrabStatus::ok;
+    std::int64_t kept = 0;
+    {
+        std::lock_guard guard(tapLock_);
+        kept = tapKeyCode_;
+        if (granted) {
+            tapKeyCode_ = keyCode;
+        }
+    }
+    mainQueue_->post([weak = weak_from_this(), keyCode, kept, granted] {
         if (auto self = weak.lock()) {
-            self->detectionResult(keyCode);
+            if (granted) {
+                self->detectionResult(keyCode);
+            } else {
+                self->detectionRefused(keyCode, kept);
+            }
         }
     });
 }
 
 void EventTap::handleTrigger(const KeyGrabEvent& event) {
     postToEngine(event.pressed);
-    if (event.pressed) {
-        return;
-    }
-    // Releasing the trigger ends the server's grab of the keyboard; releases of other keys
-    // held meanwhile go to other programs, so forget them rather than mistake their next press
-    // for a repeat.
-    held_.clear();
-    if (releaseEndsKeyboardGrab_ == event.evdevCode) {
-        releaseEndsKeyboardGrab_.reset();
-        grab_->setKeyboardGrabbed(false);
+    if (!event.pressed) {
+        // Releasing the trigger ends the server's grab of the keyboard; releases of other keys
+        // held meanwhile go to other programs, so forget them rather than mistake their next
+        // press for a repeat.
+        held_.clear();
     }
 }
 
@@ -208,6 +348,7 @@ void EventTap::postToEngine(bool down) {
 }
 
 void EventTap::detectionResult(std::int64_t keyCode) {
+    endDetectionTimeout();
     if (callbacks_.storeKeyCode) {
         callbacks_.storeKeyCode(keyCode);
     }
@@ -223,6 +364,19 @@ void EventTap::detectionResult(std::int64_t keyCode) {
     log("🔑 触发键已设为 " + triggerKeyDisplayName(keyCode) + " (键码 " + std::to_string(keyCode) +
         ")");
     logModifierTriggerWarning(keyCode);
+}
+
+void EventTap::detectionRefused(std::int64_t keyCode, std::int64_t kept) {
+    endDetectionTimeout();
+    if (callbacks_.updateStatusIcon) {
+        callbacks_.updateStatusIcon();
+    }
+    if (callbacks_.setTriggerKeyLabel) {
+        const std::string name = triggerKeyDisplayName(keyCode), old = triggerKeyDisplayName(kept);
+        callbacks_.setTriggerKeyLabel(L(name + " 已被其他程序占用,仍为 " + old,
+                                        name + " is in use by another program; still " + old));
+    }
+    log("❌ " + named(keyCode) + "已被其他程序占用,不能作触发键;仍为 " + named(kept));
 }
 
 }  // namespace vurin

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "app/app_services.h"
 #include "input/gesture_engine.h"
@@ -17,7 +18,8 @@ namespace vurin {
 
 // The system-wide capture of the trigger key: a grab on its own capture thread swallows the
 // trigger's presses and releases and hands them, in order, to the gesture engine on the main
-// queue. Also runs the detection mode in which the next key pressed becomes the trigger.
+// queue. Also runs the detection mode in which the next key pressed becomes the trigger, and
+// reconnects by itself when the display connection is lost.
 //
 // Thread use: handleKeyEvent() runs on the capture thread and touches only the held-key set
 // and, under tapLock, tapDetecting and tapKeyCode. Everything else is main-thread only.
@@ -47,12 +49,15 @@ class EventTap : public TriggerCapture, public std::enable_shared_from_this<Even
     void setCallbacks(Callbacks callbacks);
     void setTapKeyCode(std::int64_t keyCode);
 
-    // Starts the grab of the trigger key unless it is running; true when it runs afterwards.
+    // Starts the grab of the trigger key unless it is held; true when it is held afterwards.
     bool setupEventTap() override;
-    // The next qualifying key press becomes the trigger.
+    // The next qualifying key press within detectionSeconds becomes the trigger. Works while
+    // the trigger itself cannot be grabbed: the capture then runs for the keyboard alone.
     void startDetectKey();
-    // Ends the grab and joins the capture thread.
+    // Ends the grab and joins the capture thread; no reconnection follows.
     void stop();
+    // The capture holds the trigger key now.
+    bool holdsTrigger() const;
 
     // Capture thread: one raw key event of the grab.
     void handleKeyEvent(const KeyGrabEvent& event);
@@ -60,13 +65,25 @@ class EventTap : public TriggerCapture, public std::enable_shared_from_this<Even
     std::int64_t tapKeyCode() const;
     bool tapDetecting() const;
 
+    static constexpr double detectionSeconds = 15.0;
+    // Reconnection attempts after a lost connection: the first wait, doubled up to the last.
+    static constexpr double firstReconnectSeconds = 0.5;
+    static constexpr double maxReconnectSeconds = 5.0;
+
   private:
     EventTap(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<KeyGrab> grab);
 
     bool trackHeld(const KeyGrabEvent& event);
     void handleDetection(const KeyGrabEvent& event, std::int64_t keyCode, bool repeat);
     void handleTrigger(const KeyGrabEvent& event);
+    void keyGrabbed(int evdevCode, const KeyGrabResult& result);
     void detectionResult(std::int64_t keyCode);
+    void detectionRefused(std::int64_t keyCode, std::int64_t kept);
+    void detectionTimedOut();
+    void endDetectionTimeout();
+    void connectionLost(const KeyGrabResult& result);
+    void reconnect();
+    KeyGrabResult startGrab(std::optional<int> evdevCode);
     void postToEngine(bool down);
     KeyGrab::Handlers makeHandlers();
 
@@ -82,6 +99,13 @@ class EventTap : public TriggerCapture, public std::enable_shared_from_this<Even
     // Capture thread only.
     std::set<int> held_;
     std::optional<int> releaseEndsKeyboardGrab_;
+    std::optional<std::pair<int, std::int64_t>> pendingKey_;  // evdev code, key code
+
+    // Main thread only.
+    std::shared_ptr<WorkItem> detectionTimeout_;
+    std::shared_ptr<WorkItem> reconnectItem_;  // set while reconnecting
+    double reconnectDelay_ = firstReconnectSeconds;
+    bool stopped_ = false;
 };
 
 }  // namespace vurin

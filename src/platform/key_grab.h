@@ -32,20 +32,28 @@ class KeyGrab {
         // Every key event of the grab, on the capture thread, in server order. Must return
         // quickly; it may call grabKey() and setKeyboardGrabbed().
         std::function<void(const KeyGrabEvent&)> onKey;
-        // A later grab change failed or the connection was lost (on the capture thread).
+        // The outcome of a grabKey() request, before the next key event is delivered (on the
+        // capture thread). A refused key leaves the key grabbed before it in place.
+        std::function<void(int evdevCode, const KeyGrabResult&)> onKeyGrabbed;
+        // The connection was lost; the capture thread has ended (on that thread).
         std::function<void(const KeyGrabResult&)> onFailure;
     };
 
     virtual ~KeyGrab() = default;
 
-    // Connects, grabs `evdevCode` and starts the capture thread. Blocks until the server has
-    // answered the grab. Does nothing but report ok while running.
-    virtual KeyGrabResult start(int evdevCode, Handlers handlers) = 0;
+    // Connects, grabs `evdevCode` (none: no key, only the keyboard when asked for) and starts
+    // the capture thread. Blocks until the server has answered the grab; a refused key starts
+    // nothing. Does nothing but report ok while running.
+    virtual KeyGrabResult start(std::optional<int> evdevCode, Handlers handlers) = 0;
 
     // Whether the capture thread is running with a live connection.
     virtual bool isRunning() const = 0;
 
-    // Any thread: moves the grab to another key (asynchronously; failures go to onFailure).
+    // The key the running capture holds now, if any.
+    virtual std::optional<int> grabbedKey() const = 0;
+
+    // Any thread: moves the grab to another key, taking the new key before giving up the old
+    // one (asynchronously; the outcome goes to onKeyGrabbed).
     virtual void grabKey(int evdevCode) = 0;
 
     // Any thread: while true, every key of the keyboard is delivered to onKey and to no other

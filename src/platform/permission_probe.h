@@ -17,6 +17,7 @@ enum class KeyGrabAccess {
     granted,
     taken,      // another program holds the key (or the key is outside the keyboard's range)
     noDisplay,  // no display server reachable
+    noSuchKey,  // the configured key has no key on this system (Fn, say)
 };
 
 // The system facilities behind the grants dictation needs. Calls come from the main thread and

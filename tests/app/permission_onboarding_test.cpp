@@ -84,7 +84,8 @@ class PermissionOnboardingTest : public ::testing::Test {
     int finishCalls = 0;
 };
 
-// The start-up lines; then the line by what each probe finds, with the microphone's status text.
+// The start-up lines; then the line by what each probe finds, with the key's and the
+// microphone's status texts.
 TEST_F(PermissionOnboardingTest, StartUpLogLines) {
     desktop->accessibility = SyntheticInputAccess::noDisplay;
     desktop->grab = KeyGrabAccess::taken;
@@ -101,16 +102,16 @@ TEST_F(PermissionOnboardingTest, StartUpLogLines) {
     const AudioSourceInfo monitor{.name = "out.monitor", .isMonitor = true, .channels = 2};
     const std::tuple<bool, std::int64_t, AudioSourceList, const char*, const char*, const char*>
         cases[] = {// our capture holds the key; a key with no Linux key and only a monitor
-                   {true, 105, sources({kMic}, "mic"), "✅  麦克风=✅", "✅ 已允许", ""},
+                   {true, 105, sources({kMic}, "mic"), "✅  麦克风=✅", "✅ 已允许|✅ 已允许", ""},
                    {false, 63, sources({monitor}, "out.monitor"), "❌  麦克风=❌无输入设备",
-                    "❌ 无麦克风", ""},
+                    "❌ 无此按键|❌ 无麦克风", ""},
                    {false,
                     105,
                     {.status = AudioServerStatus::unavailable},
                     "❌  麦克风=❌无声音服务",
-                    "❌ 无声音服务",
+                    "❌ 被占用|❌ 无声音服务",
                     "grab 183 "}};
-    for (const auto& [running, keyCode, list, line, microphone, grabs] : cases) {
+    for (const auto& [running, keyCode, list, line, shown, grabs] : cases) {
         SCOPED_TRACE(line);
         config.keyCode = keyCode;
         audio->setSources(list);
@@ -121,7 +122,8 @@ TEST_F(PermissionOnboardingTest, StartUpLogLines) {
         gate->checkPermissions();
         EXPECT_EQ(log.lines().at(0), std::string("权限:辅助功能=❌  输入监控=") + line);
         EXPECT_EQ(desktop->calls, std::string("ax ") + grabs);
-        EXPECT_EQ(gate->permissionStatusText().microphone, microphone);
+        const PermissionStatusText texts = gate->permissionStatusText();
+        EXPECT_EQ(texts.inputMonitoring + "|" + texts.microphone, shown);
     }
 }
 

@@ -8,27 +8,49 @@ namespace vurin::testing {
 namespace {
 
 using Lines = std::vector<std::string>;
-constexpr int evdevF13 = 183, evdevA = 30, evdevCapsLock = 58, evdevRightAlt = 100;
+constexpr int evdevF13 = 183, evdevF14 = 184, evdevA = 30, evdevCapsLock = 58, evdevRightAlt = 100;
 
-// A grab whose key events the test plays in by hand, noting what the capture asks of it.
+// A grab whose key events the test plays in by hand (only while it runs), noting what the capture
+// asks of it. It refuses the key `taken` and answers key changes at once.
 class FakeKeyGrab : public KeyGrab {
   public:
-    KeyGrabResult start(int evdevCode, Handlers handlers) override {
-        calls += "start " + std::to_string(evdevCode) + " ";
+    KeyGrabResult start(std::optional<int> evdevCode, Handlers handlers) override {
+        calls += "start " + (evdevCode ? std::to_string(*evdevCode) : "-") + " ";
+        if (!reachable) {
+            return {KeyGrabStatus::unavailable, "no display"};
+        }
         running = true;
-        onKey = std::move(handlers.onKey);
+        key = evdevCode;
+        this->handlers = std::move(handlers);
         return {};
     }
     bool isRunning() const override { return running; }
-    void grabKey(int evdevCode) override { calls += "grab " + std::to_string(evdevCode) + " "; }
+    std::optional<int> grabbedKey() const override { return running ? key : std::nullopt; }
+    void grabKey(int evdevCode) override {
+        calls += "grab " + std::to_string(evdevCode) + " ";
+        key = evdevCode == taken ? key : evdevCode;
+        handlers.onKeyGrabbed(evdevCode,
+                              {evdevCode == taken ? KeyGrabStatus::refused : KeyGrabStatus::ok});
+    }
     void setKeyboardGrabbed(bool grabbed) override { calls += grabbed ? "keyboard " : "free "; }
     std::optional<std::string> keyName(int) const override { return std::nullopt; }
-    void stop() override { calls += "stop "; }
-    void press(int evdevCode) { onKey(KeyGrabEvent{evdevCode, true}); }
-    void release(int evdevCode) { onKey(KeyGrabEvent{evdevCode, false}); }
+    void stop() override {
+        calls += "stop ";
+        running = false;
+    }
+    void press(int evdevCode) { running ? handlers.onKey(KeyGrabEvent{evdevCode, true}) : void(); }
+    void release(int evdevCode) {
+        running ? handlers.onKey(KeyGrabEvent{evdevCode, false}) : void();
+    }
+    void lose() {
+        running = false;
+        handlers.onFailure({KeyGrabStatus::unavailable, "⚠️ lost"});
+    }
 
-    std::function<void(const KeyGrabEvent&)> onKey;
-    bool running = false;
+    Handlers handlers;
+    std::optional<int> key;
+    bool running = false, reachable = true;
+    int taken = -1;
     std::string calls;
 };
 
@@ -82,7 +104,9 @@ TEST_F(EventTapTest, OnlyTheTriggerReachesTheEngineInOrder) {
 }
 
 // Detection takes the first real press (not a repeat, a release or Caps Lock) and holds the
-// keyboard until its release.
+// keyboard until its release. A key the server refuses leaves the trigger and the configuration
+// as they were and says so where the key is shown. Without a capture (Fn has no key here),
+// detection runs on the keyboard alone and the key it finds is the capture's trigger.
 TEST_F(EventTapTest, DetectionTakesTheFirstRealPress) {
     ASSERT_TRUE(tap->setupEventTap());
     grab->press(evdevA);  // held before detection starts: its auto-repeat is no choice
@@ -101,15 +125,59 @@ TEST_F(EventTapTest, DetectionTakesTheFirstRealPress) {
               "🎙️状态:就绪(Key 61)当前:右 Option (键码 61)");
     EXPECT_EQ(controller->engine()->state(), GestureEngine::PressState::idle);
 
-    grab->running = false;  // asked for before the grab starts: it takes the keyboard on start
+    logs.clear();
+    grab->taken = evdevF14;
     tap->startDetectKey();
-    ASSERT_TRUE(tap->setupEventTap());
-    EXPECT_TRUE(grab->calls.ends_with("free start 100 keyboard ")) << grab->calls;
+    click(evdevF14);
+    queue->runPending();
+    EXPECT_EQ(logs.back(), "❌ F14(键码 107)已被其他程序占用,不能作触发键;仍为 右 Option(键码 61)");
+    EXPECT_EQ(shell->statusItem->title + label,
+              "🎙️F14 已被其他程序占用,仍为 右 Option");
+    EXPECT_TRUE(loadConfig().keyCode == 61 && tap->holdsTrigger() && tap->setupEventTap());
+
+    grab->running = false;
+    tap->setTapKeyCode(63);
+    EXPECT_FALSE(tap->setupEventTap());
+    tap->startDetectKey();
+    click(evdevA);
+    queue->runPending();
+    EXPECT_TRUE(tap->holdsTrigger() && tap->setupEventTap() && loadConfig().keyCode == 0);
+    EXPECT_TRUE(grab->calls.ends_with("free start - keyboard grab 30 free ")) << grab->calls;
 
     controller.reset();  // the wiring holds the controller weakly
     tap->startDetectKey();
     grab->press(99);  // Print: stored above the base
     queue->runPending();
+}
+
+// Detection without a key ends after 15 s, freeing the keyboard. A lost connection is logged
+// once and retried quietly 0.5 s later, each wait doubled up to 5 s, until the trigger is back.
+TEST_F(EventTapTest, DetectionEndsAndALostConnectionComesBack) {
+    ASSERT_TRUE(tap->setupEventTap());
+    tap->startDetectKey();
+    queue->advance(14.99);
+    EXPECT_TRUE(tap->tapDetecting());
+    queue->advance(0.01);
+    EXPECT_EQ(shell->statusItem->title + grab->calls, "🎙️start 183 keyboard free ");
+    grab->lose();
+    grab->calls.clear();
+    const std::pair<double, bool> tries[] = {{0.5, false}, {1, false}, {2, false},
+                                             {4, false},   {5, false}, {5, true}};
+    for (const auto& [wait, reachable] : tries) {
+        SCOPED_TRACE(wait);
+        grab->reachable = reachable;
+        const std::size_t before = grab->calls.size();
+        queue->advance(wait - 0.01);
+        EXPECT_EQ(grab->calls.size(), before);
+        queue->advance(0.01);
+        EXPECT_EQ(grab->calls.substr(before), "start 183 ");
+    }
+    const std::string calls = grab->calls;
+    queue->advance(60);
+    EXPECT_TRUE(tap->holdsTrigger() && grab->calls == calls);
+    EXPECT_EQ(logs, (Lines{"🔍 识别模式:请按一下你想用作触发键的按键…",
+                           "⌛ 识别模式 15 秒内没有按键,已结束并释放键盘;触发键仍为 F13(键码 105)",
+                           "⚠️ lost", "✅ 已重新连上 X11 显示,触发键 F13(键码 105)恢复可用"}));
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 namespace vurin::testing {
 namespace {
 
-// What reaches a grab: "+38" for a press of X keycode 38, "-38" for its release, each failure.
+// What reaches a grab: "+38" for a press of X keycode 38, "-38" for its release, each failure
+// and each refused key change.
 struct Journal {
     std::mutex lock;
     std::string text;
@@ -26,6 +27,12 @@ struct Journal {
         return {.onKey =
                     [this](const KeyGrabEvent& key) {
                         note((key.pressed ? "+" : "-") + std::to_string(key.evdevCode + 8));
+                    },
+                .onKeyGrabbed =
+                    [this](int, const KeyGrabResult& result) {
+                        if (result.status != KeyGrabStatus::ok) {
+                            note(result.reason);
+                        }
                     },
                 .onFailure = [this](const KeyGrabResult& result) { note(result.reason); }};
     }
@@ -56,8 +63,9 @@ TEST(TriggerCaptureDesktopTest, RefusalsAndMissingServices) {
     EXPECT_FALSE(probe.accessibilityBusReachable());
 }
 
-// The whole keyboard, taken once another client lets it go, reaches the grab until released; a
-// key outside the keyboard is refused, and the trigger moves to another key (F13 goes by).
+// A key another client holds is refused and F13 stays ours. The whole keyboard, taken once
+// another client lets it go, reaches the grab until released; a key outside the keyboard is
+// refused, and the trigger moves to another key (F13 goes by).
 TEST(TriggerCaptureDesktopTest, KeyboardTakenAndTriggerMoved) {
     constexpr unsigned kA = 38, kLeftControl = 37;
     XTestTypist typist;
@@ -74,11 +82,19 @@ TEST(TriggerCaptureDesktopTest, KeyboardTakenAndTriggerMoved) {
     Journal journal;
     X11KeyGrab grab;
     ASSERT_EQ(grab.start(183, journal.handlers()).status, KeyGrabStatus::ok);
+    X11KeyGrab other;
+    ASSERT_EQ(other.start(184, {}).status, KeyGrabStatus::ok);
+    grab.grabKey(184);
+    std::string taken = "❌ 触发键(X 键码 192)已被其他程序占用,X 服务器拒绝了抓取 ";
+    ASSERT_TRUE(journal.reads(taken));
+    typist.tap(kKeycodeF13);  // still ours
+    ASSERT_TRUE(journal.reads(taken += "+191 -191 "));
+    EXPECT_EQ(grab.grabbedKey(), 183);
     ASSERT_FALSE(grabKeyboard(true));  // now another client holds the keyboard
     grab.setKeyboardGrabbed(true);
     // Refused twice: the second refusal comes after the keyboard was tried while held.
     const std::string refused = "❌ 触发键(X 键码 308)不在此键盘的键码范围内,无法捕获 ";
-    for (const std::string& journalled : {refused, refused + refused}) {
+    for (const std::string& journalled : {taken + refused, taken + refused + refused}) {
         grab.grabKey(300);
         ASSERT_TRUE(journal.reads(journalled));
     }
@@ -90,7 +106,7 @@ TEST(TriggerCaptureDesktopTest, KeyboardTakenAndTriggerMoved) {
     ASSERT_TRUE(eventually([&] { return !grabKeyboard(false); }));
     typist.tap(kKeycodeF13);
     typist.tap(kLeftControl);
-    EXPECT_TRUE(journal.reads(refused + refused + "+38 -38 +37 -37 "));
+    EXPECT_TRUE(journal.reads(taken + refused + refused + "+38 -38 +37 -37 "));
 }
 
 // An X server of the test's own is taken away under a running grab, which reports it and lives
@@ -108,9 +124,8 @@ TEST(TriggerCaptureDesktopTest, ALostServerIsReportedAndRetriedOnTheNextStart) {
     X11KeyGrab own(name);
     ASSERT_EQ(own.start(183, journal.handlers()).status, KeyGrabStatus::ok);
     kill(server->pid(), SIGTERM);
-    EXPECT_TRUE(
-        journal.reads("⚠️ 与 X11 "
-                      "显示的连接已断开,触发键暂不可用;下次完成输入设置时会重新连接 "));
+    EXPECT_TRUE(journal.reads(
+        "⚠️ 与 X11 显示的连接已断开,触发键暂不可用;正在自动重连 "));
     EXPECT_FALSE(own.isRunning());
     ASSERT_TRUE(eventually([&] { return server->exitStatus().has_value(); }));
     ASSERT_TRUE(startXvfb());

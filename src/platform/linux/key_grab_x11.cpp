@@ -28,7 +28,7 @@ constexpr int keyboardGrabRetryMs = 100;
 // The capture thread's connection and grabs. Used on the capture thread only.
 class X11KeyGrab::Session {
   public:
-    KeyGrabResult open(const std::string& name, int evdevCode) {
+    KeyGrabResult open(const std::string& name, std::optional<int> evdevCode) {
         // Its protocol errors are recorded for the grab to read, and a broken connection only
         // sets lost() (the capture loop notices it) instead of exiting the process.
         connection_ = X11Connection::open(name);
@@ -42,7 +42,7 @@ class X11KeyGrab::Session {
         root_ = DefaultRootWindow(display());
         XDisplayKeycodes(display(), &minKeycode_, &maxKeycode_);
         enableDetectableAutoRepeat();
-        return grab(evdevCode);
+        return evdevCode ? grab(*evdevCode) : KeyGrabResult{};
     }
 
     KeyGrabResult grab(int evdevCode) {
@@ -51,10 +51,6 @@ class X11KeyGrab::Session {
             return {KeyGrabStatus::refused, "❌ 触发键(X 键码 " + std::to_string(keycode) +
                                                 ")不在此键盘的键码范围内,无法捕获"};
         }
-        if (grabbedKeycode_ != 0) {
-            XUngrabKey(display(), grabbedKeycode_, AnyModifier, root_);
-        }
-        grabbedKeycode_ = 0;
         connection_->takeError();  // an earlier request's error is not this grab's
         // AnyModifier: a grab of only some modifier combinations lets Ctrl+key through.
         XGrabKey(display(), keycode, AnyModifier, root_, False, GrabModeAsync, GrabModeAsync);
@@ -63,15 +59,27 @@ class X11KeyGrab::Session {
             return connectionLost();
         }
         if (const int error = connection_->takeError(); error != 0) {
-            XUngrabKey(display(), keycode, AnyModifier, root_);
-            XSync(display(), False);
+            // The old key stays grabbed: a refused change must not leave no trigger at all.
+            if (keycode != grabbedKeycode_) {
+                XUngrabKey(display(), keycode, AnyModifier, root_);
+                XSync(display(), False);
+            }
             return {KeyGrabStatus::refused,
                     "❌ 触发键(X 键码 " + std::to_string(keycode) +
                         ")已被其他程序占用,X 服务器拒绝了抓取" +
                         (error == BadAccess ? "" : "(X 错误 " + std::to_string(error) + ")")};
         }
+        if (grabbedKeycode_ != 0 && grabbedKeycode_ != keycode) {
+            XUngrabKey(display(), grabbedKeycode_, AnyModifier, root_);
+            XFlush(display());
+        }
         grabbedKeycode_ = keycode;
         return {};
+    }
+
+    std::optional<int> grabbedKey() const {
+        return grabbedKeycode_ == 0 ? std::nullopt
+                                    : std::optional<int>(grabbedKeycode_ - evdevToXKeycode);
     }
 
     // Takes or releases the whole keyboard; another client's active grab makes the take fail,
@@ -115,8 +123,7 @@ class X11KeyGrab::Session {
 
     KeyGrabResult connectionLost() const {
         return {KeyGrabStatus::unavailable,
-                "⚠️ 与 X11 "
-                "显示的连接已断开,触发键暂不可用;下次完成输入设置时会重新连接"};
+                "⚠️ 与 X11 显示的连接已断开,触发键暂不可用;正在自动重连"};
     }
 
     std::map<int, std::string> keyNames() const {
@@ -178,7 +185,7 @@ X11KeyGrab::~X11KeyGrab() {
     }
 }
 
-KeyGrabResult X11KeyGrab::start(int evdevCode, Handlers handlers) {
+KeyGrabResult X11KeyGrab::start(std::optional<int> evdevCode, Handlers handlers) {
     if (running_.load()) {
         return {};
     }
@@ -207,6 +214,11 @@ KeyGrabResult X11KeyGrab::start(int evdevCode, Handlers handlers) {
 
 bool X11KeyGrab::isRunning() const {
     return running_.load();
+}
+
+std::optional<int> X11KeyGrab::grabbedKey() const {
+    std::lock_guard guard(lock_);
+    return running_.load() ? grabbedKey_ : std::nullopt;
 }
 
 void X11KeyGrab::grabKey(int evdevCode) {
@@ -270,7 +282,13 @@ void X11KeyGrab::setKeyNames(std::map<int, std::string> names) {
     keyNames_ = std::move(names);
 }
 
-void X11KeyGrab::run(int evdevCode, Handlers handlers, std::promise<KeyGrabResult> started) {
+void X11KeyGrab::setGrabbedKey(std::optional<int> evdevCode) {
+    std::lock_guard guard(lock_);
+    grabbedKey_ = evdevCode;
+}
+
+void X11KeyGrab::run(std::optional<int> evdevCode, Handlers handlers,
+                     std::promise<KeyGrabResult> started) {
     pthread_setname_np(pthread_self(), "vurin.eventtap");
     Session session;
     if (KeyGrabResult opened = session.open(displayName_, evdevCode);
@@ -279,6 +297,7 @@ void X11KeyGrab::run(int evdevCode, Handlers handlers, std::promise<KeyGrabResul
         return;
     }
     setKeyNames(session.keyNames());
+    setGrabbedKey(session.grabbedKey());
     running_.store(true);
     started.set_value({});
 
@@ -293,9 +312,10 @@ void X11KeyGrab::run(int evdevCode, Handlers handlers, std::promise<KeyGrabResul
             return false;
         }
         if (key) {
-            if (KeyGrabResult grabbed = session.grab(*key);
-                grabbed.status != KeyGrabStatus::ok && handlers.onFailure) {
-                handlers.onFailure(grabbed);
+            const KeyGrabResult grabbed = session.grab(*key);
+            setGrabbedKey(session.grabbedKey());
+            if (handlers.onKeyGrabbed) {
+                handlers.onKeyGrabbed(*key, grabbed);
             }
         }
         session.wantKeyboard(keyboardWanted);

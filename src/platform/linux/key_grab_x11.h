@@ -26,8 +26,9 @@ class X11KeyGrab : public KeyGrab {
     X11KeyGrab(const X11KeyGrab&) = delete;
     X11KeyGrab& operator=(const X11KeyGrab&) = delete;
 
-    KeyGrabResult start(int evdevCode, Handlers handlers) override;
+    KeyGrabResult start(std::optional<int> evdevCode, Handlers handlers) override;
     bool isRunning() const override;
+    std::optional<int> grabbedKey() const override;
     void grabKey(int evdevCode) override;
     void setKeyboardGrabbed(bool grabbed) override;
     std::optional<std::string> keyName(int evdevCode) const override;
@@ -36,10 +37,11 @@ class X11KeyGrab : public KeyGrab {
   private:
     class Session;
 
-    void run(int evdevCode, Handlers handlers, std::promise<KeyGrabResult> started);
+    void run(std::optional<int> evdevCode, Handlers handlers, std::promise<KeyGrabResult> started);
     void wake();
     bool takeRequests(std::optional<int>& grabKey, bool& keyboardWanted, bool& stop);
     void setKeyNames(std::map<int, std::string> names);
+    void setGrabbedKey(std::optional<int> evdevCode);
 
     const std::string displayName_;
     std::thread thread_;
@@ -47,11 +49,12 @@ class X11KeyGrab : public KeyGrab {
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
 
-    mutable std::mutex lock_;  // guards the requests and the key names
+    mutable std::mutex lock_;  // guards the requests, the key names and the grabbed key
     std::optional<int> requestedKey_;
     bool keyboardWanted_ = false;
     bool stopRequested_ = false;
     std::map<int, std::string> keyNames_;
+    std::optional<int> grabbedKey_;
 };
 
 }  // namespace vurin
