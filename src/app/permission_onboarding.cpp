@@ -202,6 +202,9 @@ void PermissionOnboarding::checkPermissions() {
 }
 
 bool PermissionOnboarding::allRequiredPermissionsGranted() {
+    if (grantsJustRead_) {
+        return true;
+    }
     return readAccessibility() == SyntheticInputAccess::granted &&
            readInputMonitoring() == KeyGrabAccess::granted &&
            readMicrophone() == MicrophoneAccess::authorized;
@@ -346,13 +349,20 @@ void PermissionOnboarding::refreshPermissionWindow() {
                     "⚠️ The accessibility bus (AT-SPI) is not reachable: pasting works, but "
                     "the focused text cannot be read."));
     }
-    if (texts.allGranted) {
-        finishInputSetup();
+    // A window closed with its own button has nothing left to wait for once input runs.
+    if (texts.allGranted && finishInputSetup() && permissionWindow_ &&
+        !permissionWindow_->isVisible()) {
+        finishOnboarding();
     }
 }
 
 bool PermissionOnboarding::finishInputSetup() {
-    return hooks_.finishInputSetup && hooks_.finishInputSetup();
+    // Input setup checks the grants again; they were read a moment ago, and each reading opens
+    // display connections, tries a grab and lists the sound server's sources.
+    grantsJustRead_ = true;
+    const bool running = hooks_.finishInputSetup && hooks_.finishInputSetup();
+    grantsJustRead_ = false;
+    return running;
 }
 
 void PermissionOnboarding::closePermissionWindowIfReady() {
@@ -370,6 +380,10 @@ void PermissionOnboarding::closePermissionWindowIfReady() {
                   "Vurin once.")});
         return;
     }
+    finishOnboarding();
+}
+
+void PermissionOnboarding::finishOnboarding() {
     if (permissionTimer_) {
         permissionTimer_->invalidate();
         permissionTimer_.reset();

@@ -107,7 +107,10 @@ class PermissionOnboarding : public PermissionGate,
     SyntheticInputAccess readAccessibility();
     KeyGrabAccess readInputMonitoring();
     MicrophoneAccess readMicrophone();
+    // Runs input setup for grants that are all held right now.
     bool finishInputSetup();
+    // Stops polling, closes the window and logs that the grants are in place.
+    void finishOnboarding();
     void openSettings(SettingsPage page);
     bool writeHelpPage() const;
 
@@ -118,6 +121,8 @@ class PermissionOnboarding : public PermissionGate,
     // The last microphone status read; a change to authorized warms the recorder up again,
     // since the source it chose at launch may not have existed then.
     std::optional<MicrophoneAccess> lastMicrophone_;
+    // True while input setup runs for grants just read as held: they answer its own check.
+    bool grantsJustRead_ = false;
 };
 
 }  // namespace vurin

@@ -54,7 +54,10 @@ class PermissionOnboardingTest : public ::testing::Test {
         applyUILang("zh");
         audio->setSources(sources({kMic}, "mic"));
         gate->attach({.config = [this] { return &config; },
-                      .finishInputSetup = [this] { return ++finishCalls > 0; }});  // succeeds
+                      .finishInputSetup = [this] { return finishInputSetup(); }});
+    }
+    bool finishInputSetup() {  // checks the grants, as the controller's does, and succeeds
+        return gate->allRequiredPermissionsGranted() && ++finishCalls > 0;
     }
     void TearDown() override {
         std::filesystem::remove_all(folder);
@@ -127,9 +130,9 @@ TEST_F(PermissionOnboardingTest, StartUpLogLines) {
     }
 }
 
-// The window polls every second; once all is granted input starts from the poll itself, and the
-// recorder, which chose its source while there was none, chooses again. Closing keeps the poll;
-// showing again raises the same window.
+// The window polls every second, one reading a tick, also after its close button; once all is
+// granted input starts from the poll itself, and the recorder, which chose its source while there
+// was none, chooses again. A closed window then stops the poll; showing it raises the same one.
 TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
     audio->setSources(sources({{.name = "mic", .channels = 2, .muted = true}}, "mic"));
     desktop->accessibility = SyntheticInputAccess::noSyntheticInput;
@@ -154,29 +157,39 @@ TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
     desktop->grab = KeyGrabAccess::noDisplay;
     ASSERT_TRUE(view.press("刷新状态"));
     EXPECT_EQ(statuses(), "❌ 无 X11 显示|❌ 无 X11 显示|❌ 无声音服务|等待授权完成||");
-    audio->setSources(sources({kMic}, "mic"));
+    gate->showPermissionOnboarding();
     desktop->accessibility = SyntheticInputAccess::granted;
     desktop->grab = KeyGrabAccess::granted;
     view.userCloses();
-    queue->advance(0.9);
-    EXPECT_EQ(finishCalls, 0);
-    queue->advance(0.1);
+    for (const bool microphone : {false, true}) {
+        SCOPED_TRACE(microphone);
+        audio->setSources(microphone ? sources({kMic}, "mic") : AudioSourceList{});
+        const std::size_t calls = desktop->calls.size();
+        const int listings = audio->listCalls();
+        queue->advance(0.9);
+        EXPECT_EQ(finishCalls, 0);
+        queue->advance(0.1);
+        EXPECT_EQ(desktop->calls.substr(calls) + std::to_string(audio->listCalls() - listings),
+                  "ax grab 183 1");
+    }
     EXPECT_EQ(statuses(), "✅ 已允许|✅ 已允许|✅ 已允许|开始使用 Vurin||");
     EXPECT_EQ(finishCalls, 1);
     EXPECT_EQ(recorder->warmUps, std::vector<bool>{true});
-    gate->showPermissionOnboarding();
-    EXPECT_TRUE(windows->opened.size() == 1 && view.isVisible());
-    queue->advance(1.0);  // one timer only
-    EXPECT_EQ(finishCalls, 3);
+    EXPECT_TRUE(windows->opened.size() == 1 && view.closed && !gate->isPolling());
+    EXPECT_EQ(log.lines().back(), "✅ 权限已就绪");
+    queue->advance(3.0);
+    EXPECT_EQ(finishCalls, 1);
 
+    gate->showPermissionOnboarding();
+    FakeWindowView& shown = *windows->last();
     gate->attach({.config = [this] { return &config; }, .finishInputSetup = [] { return false; }});
     gate->closePermissionWindowIfReady();  // the key was taken meanwhile: the window stays
     EXPECT_TRUE(gate->permissionWindow() &&
                 shell->alerts.at(0).messageText == "需要重新打开 Vurin");
     gate->attach({.config = [this] { return &config; },
-                  .finishInputSetup = [this] { return ++finishCalls > 0; }});
-    ASSERT_TRUE(view.press(Onboarding::kContinueButtonId));
-    EXPECT_TRUE(view.closed && !gate->permissionWindow() && !gate->isPolling());
+                  .finishInputSetup = [this] { return finishInputSetup(); }});
+    ASSERT_TRUE(shown.press(Onboarding::kContinueButtonId));
+    EXPECT_TRUE(shown.closed && !gate->permissionWindow() && !gate->isPolling());
     EXPECT_EQ(shell->policies.back(), ActivationPolicy::accessory);
     EXPECT_EQ(log.lines().back(), "✅ 权限已就绪");
     // Without a desktop panel the help page is written first.
