@@ -56,6 +56,7 @@ void AppController::applicationWillTerminate() {
     if (localServiceTimer_) {
         localServiceTimer_->invalidate();
     }
+    endDictationForExit();
     services_.localServer->stop();
     services_.ollamaServer->stop();
     services_.phone->forceRelease();

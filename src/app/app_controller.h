@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,20 +87,29 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
   private:
     explicit AppController(AppServices services);
 
+    // Everything a job needs on the recorder's thread. It holds the controller weakly: were the
+    // job the last owner, the controller would die on that thread, possibly after the
+    // application is gone.
     struct RecordingContext {
+        std::weak_ptr<AppController> controller;
+        std::shared_ptr<MainQueue> mainQueue;
+        std::shared_ptr<PipelineGeneration> generations;
+        std::shared_ptr<DictationRunner> pipeline;
+        std::function<float(const std::filesystem::path&)> peakDBFS;
+        DictationHooks hooks;
         std::shared_ptr<PipelineCancellation> cancellation;
         std::int64_t generation = 0;
         PipelineConfigSnapshot snapshot;
     };
 
-    static void recordingFinished(const std::weak_ptr<AppController>& weakSelf,
-                                  const RecordingContext& context,
+    static void recordingFinished(const RecordingContext& context,
                                   const std::optional<std::filesystem::path>& file,
                                   double duration);
-    void processRecording(const RecordingContext& context, const std::filesystem::path& file,
-                          double duration);
-    void postIdleIfCurrent(std::int64_t generation);
-    void postCompletionEpilogue(const std::shared_ptr<PipelineCancellation>& cancellation);
+    static void processRecording(const RecordingContext& context, const std::filesystem::path& file,
+                                 double duration);
+    static void postIdleIfCurrent(const RecordingContext& context);
+    static void postCompletionEpilogue(const RecordingContext& context);
+    void endDictationForExit();
     DictationHooks makeHooks();
     void installMainMenu();
     std::string statusLine() const;

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -14,6 +15,8 @@ namespace {
 constexpr double kMaxRecordingSeconds = 60.0;
 constexpr double kMinRecordingSeconds = 0.4;
 constexpr float kSilencePeakDBFS = -55.0F;
+// How long quitting waits for a cancelled job and a dropped recording to end.
+constexpr std::chrono::seconds kExitWait{2};
 
 void deleteRecording(const std::filesystem::path& file) {
     std::error_code ignored;
@@ -64,7 +67,13 @@ void AppController::stopAndProcess() {
         return;
     }
     setAppState(AppState::transcribing);
-    RecordingContext context{.cancellation = std::make_shared<PipelineCancellation>(),
+    RecordingContext context{.controller = weakSelf(),
+                             .mainQueue = services_.mainQueue,
+                             .generations = pipelineGeneration_,
+                             .pipeline = services_.dictationPipeline,
+                             .peakDBFS = services_.peakDBFS,
+                             .hooks = makeHooks(),
+                             .cancellation = std::make_shared<PipelineCancellation>(),
                              .generation = pipelineGeneration_->current(),
                              .snapshot = PipelineConfigSnapshot(config_)};
     if (activePipelineCancellation_) {
@@ -73,18 +82,16 @@ void AppController::stopAndProcess() {
     activePipelineCancellation_ = context.cancellation;
     inFlight_ += 1;
     services_.recorder->stop(
-        [weak = weakSelf(), context](std::optional<std::filesystem::path> file, double duration) {
-            recordingFinished(weak, context, file, duration);
+        [context = std::move(context)](std::optional<std::filesystem::path> file, double duration) {
+            recordingFinished(context, file, duration);
         });
 }
 
 // Runs on the recorder's background thread.
-void AppController::recordingFinished(const std::weak_ptr<AppController>& weakSelf,
-                                      const RecordingContext& context,
+void AppController::recordingFinished(const RecordingContext& context,
                                       const std::optional<std::filesystem::path>& file,
                                       double duration) {
-    auto self = weakSelf.lock();
-    if (!self) {
+    if (context.controller.expired()) {
         // Nobody is left to process the audio; never leave the user's speech lying around.
         if (file) {
             deleteRecording(*file);
@@ -94,15 +101,15 @@ void AppController::recordingFinished(const std::weak_ptr<AppController>& weakSe
     if (!file) {
         if (!context.cancellation->isCancelled()) {
             log("❌ 录音失败,没有可用音频");
-            self->postIdleIfCurrent(context.generation);
+            postIdleIfCurrent(context);
         }
     } else if (context.cancellation->isCancelled() ||
-               !self->pipelineGeneration_->isCurrent(context.generation)) {
+               !context.generations->isCurrent(context.generation)) {
         deleteRecording(*file);
     } else {
-        self->processRecording(context, *file, duration);
+        processRecording(context, *file, duration);
     }
-    self->postCompletionEpilogue(context.cancellation);
+    postCompletionEpilogue(context);
 }
 
 void AppController::processRecording(const RecordingContext& context,
@@ -110,16 +117,16 @@ void AppController::processRecording(const RecordingContext& context,
     if (duration < kMinRecordingSeconds) {
         const auto milliseconds = static_cast<long long>(std::trunc(duration * 1000.0));
         log("🗑 录音太短(" + std::to_string(milliseconds) + "ms),忽略");
-        postIdleIfCurrent(context.generation);
+        postIdleIfCurrent(context);
         deleteRecording(file);
         return;
     }
-    const float peak = services_.peakDBFS(file);
+    const float peak = context.peakDBFS(file);
     if (peak < kSilencePeakDBFS) {
         log("🔇 检测到静音(峰值 " + formatted("%.0f", peak) +
             " dBFS),丢弃不转写(避免幻觉)。检查麦克风是否有声音。");
         playSound("Bottle");
-        postIdleIfCurrent(context.generation);
+        postIdleIfCurrent(context);
         deleteRecording(file);
         return;
     }
@@ -129,12 +136,12 @@ void AppController::processRecording(const RecordingContext& context,
                            .generation = context.generation,
                            .snapshot = context.snapshot,
                            .cancellation = context.cancellation};
-    services_.dictationPipeline->run(job, makeHooks());
+    context.pipeline->run(job, context.hooks);
     deleteRecording(file);
 }
 
-void AppController::postIdleIfCurrent(std::int64_t generation) {
-    services_.mainQueue->post([weak = weakSelf(), generation] {
+void AppController::postIdleIfCurrent(const RecordingContext& context) {
+    context.mainQueue->post([weak = context.controller, generation = context.generation] {
         auto self = weak.lock();
         if (self && self->pipelineGeneration_->isCurrent(generation)) {
             self->setAppState(AppState::idle);
@@ -142,9 +149,8 @@ void AppController::postIdleIfCurrent(std::int64_t generation) {
     });
 }
 
-void AppController::postCompletionEpilogue(
-    const std::shared_ptr<PipelineCancellation>& cancellation) {
-    services_.mainQueue->post([weak = weakSelf(), cancellation] {
+void AppController::postCompletionEpilogue(const RecordingContext& context) {
+    context.mainQueue->post([weak = context.controller, cancellation = context.cancellation] {
         auto self = weak.lock();
         if (!self) {
             return;
@@ -154,6 +160,30 @@ void AppController::postCompletionEpilogue(
             self->activePipelineCancellation_.reset();
         }
     });
+}
+
+// A job or a recording left running at the exit would go on into objects already destroyed:
+// both are ended and given a bounded moment to finish.
+void AppController::endDictationForExit() {
+    if (activePipelineCancellation_) {
+        activePipelineCancellation_->cancel();
+        activePipelineCancellation_.reset();
+    }
+    if (maxRecordTimer_) {
+        maxRecordTimer_->cancel();
+        maxRecordTimer_.reset();
+    }
+    pipelineGeneration_->invalidate();
+    if (services_.recorder->isRecording()) {
+        services_.recorder->stop([](std::optional<std::filesystem::path> file, double) {
+            if (file) {
+                deleteRecording(*file);
+            }
+        });
+    }
+    if (!services_.recorder->waitForBackgroundTasks(kExitWait)) {
+        log("⚠️ 退出时录音或转写 2 秒内未结束");
+    }
 }
 
 DictationHooks AppController::makeHooks() {

@@ -12,6 +12,7 @@ class UnavailableRecorder : public AudioRecorder {
     bool start(bool) override;
     bool isRecording() const override { return false; }
     void stop(StopCompletion completion) override;
+    bool waitForBackgroundTasks(std::chrono::milliseconds) override { return true; }
 };
 
 class UnavailableLocalService : public LocalService {

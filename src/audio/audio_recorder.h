@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -22,6 +23,9 @@ class AudioRecorder {
     virtual bool start(bool useBuiltInMic) = 0;
     virtual bool isRecording() const = 0;
     virtual void stop(StopCompletion completion) = 0;
+    // Waits up to `limit` for the stops started so far and the work their completions do; false
+    // when some are still running.
+    virtual bool waitForBackgroundTasks(std::chrono::milliseconds limit) = 0;
 };
 
 }  // namespace vurin

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -23,15 +25,23 @@ class BackgroundTasks {
 
     // Waits for every task started so far (except one running on the calling thread).
     void waitAll();
+    // The same, for at most `limit`; false when some are still running (they stay owned).
+    bool waitAllFor(std::chrono::milliseconds limit);
 
   private:
     struct Task {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;
     };
+    // Told when a task returns; shared, as a task may outlive its owner (see above).
+    struct Finished {
+        std::mutex mutex;
+        std::condition_variable returned;
+    };
 
     std::mutex mutex_;
     std::vector<Task> tasks_;
+    const std::shared_ptr<Finished> finished_ = std::make_shared<Finished>();
 };
 
 }  // namespace vurin

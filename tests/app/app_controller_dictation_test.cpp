@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "support/app_controller_fixture.h"
+#include "support/testing.h"
 
 namespace vurin::testing {
 namespace {
@@ -189,6 +191,31 @@ TEST_F(DictationTable, TheJobAndItsHooks) {
     hooks.localSTTRequestFailed();
     ollama->recoveries.at(0)();
     EXPECT_EQ(injector->injected.size() + shell->alerts.size() + whisper->recoveries.size(), 2U);
+}
+
+// Quitting while a job runs on the recorder's thread cancels the job and waits for it to end
+// with its file; the job never owns the controller, which must die on the main thread. A
+// recording still running is dropped with its file.
+TEST_F(DictationTable, QuittingEndsTheRunningJobAndTheRecording) {
+    launch();
+    play("P R");
+    std::atomic<bool> running = false;
+    runner->onRun = [&](const DictationJob& job, const DictationHooks&) {
+        running = true;
+        EXPECT_TRUE(eventually([&] { return job.cancellation->isCancelled(); }));
+    };
+    const auto file = std::filesystem::temp_directory_path() / "dictation-at-exit.wav";
+    std::ofstream(file) << "RIFF";
+    recorder->finishInBackground(file, 1.0);
+    ASSERT_TRUE(eventually([&] { return running.load(); }));
+    EXPECT_EQ(controller.use_count(), 1);
+    controller->applicationWillTerminate();
+    EXPECT_FALSE(std::filesystem::exists(file));
+    play("P");
+    controller->applicationWillTerminate();
+    ASSERT_FALSE(recorder->recording);
+    play("F1.0");
+    EXPECT_FALSE(std::filesystem::exists(files.at(0)) || runner->jobs.size() != 1);
 }
 
 }  // namespace

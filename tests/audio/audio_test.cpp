@@ -414,9 +414,11 @@ TEST_F(RecorderTest, ANewRecordingWhileTheLastOneFinishesAndADroppedRecorderStil
     speak(0);
     auto first = stopLater();
     ASSERT_TRUE(recorder_->start(false));  // the first stop is still waiting for its file
+    EXPECT_FALSE(recorder_->waitForBackgroundTasks(10ms));
     speak(1);
     capture_->stream(0)->handlers.onEnded("");
     const auto firstFile = wait(std::move(first)).file;
+    EXPECT_TRUE(recorder_->waitForBackgroundTasks(10s));
     EXPECT_TRUE(recorder_->isRecording());
     auto second = stopLater();
     recorder_.reset();  // waits for the stop's task

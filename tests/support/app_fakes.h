@@ -1,5 +1,6 @@
 #pragma once
 
+#include <future>
 #include <vector>
 
 #include "app/app_services.h"
@@ -25,10 +26,18 @@ class FakeRecorder : public AudioRecorder {
         completions.erase(completions.begin());
         completion(std::move(file), duration);
     }
+    // The same on a thread of its own, which the recorder's wait waits for.
+    void finishInBackground(std::filesystem::path file, double duration) {
+        background = std::async(std::launch::async, [=, this] { finish(file, duration); });
+    }
+    bool waitForBackgroundTasks(std::chrono::milliseconds limit) override {
+        return !background.valid() || background.wait_for(limit) == std::future_status::ready;
+    }
 
     bool startSucceeds = true, recording = false;
     std::vector<bool> warmUps, starts;
     std::vector<StopCompletion> completions;
+    std::future<void> background;
 };
 
 class FakeLocalService : public LocalService {
