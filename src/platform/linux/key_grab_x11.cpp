@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -151,7 +152,10 @@ class X11KeyGrab::Session {
     void enableDetectableAutoRepeat() {
         Bool supported = False;
         XkbSetDetectableAutoRepeat(display(), True, &supported);
-        if (!supported) {
+        // The server does not change, but sessions come and go (the permission poll's trial
+        // grabs, reconnections): say it once per process.
+        static std::atomic<bool> warned = false;
+        if (!supported && !warned.exchange(true)) {
             log("⚠️ X "
                 "服务器不支持可检测的自动重复,按住触发键可能被当作多次按下");
         }
