@@ -2,7 +2,7 @@
 set(CMAKE_AUTOMOC ON)
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets DBus)
 pkg_check_modules(VURIN_LINUX_DEPS REQUIRED IMPORTED_TARGET x11 xtst libcanberra libsecret-1 libpulse
-    gio-2.0 atspi-2 xcb)
+    gio-2.0 atspi-2 xcb xres)
 
 file(GLOB VURIN_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp)
 add_library(vurin_platform_linux STATIC ${VURIN_PLATFORM_LINUX_SOURCES})

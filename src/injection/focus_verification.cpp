@@ -32,6 +32,7 @@ std::optional<InjectionTarget> currentInjectionTarget(FocusReader& focus) {
     InjectionTarget target{.appName = applicationName(*application),
                            .bundleID = application->classID,
                            .processID = application->processID,
+                           .windowID = application->windowID,
                            .focusedElement = focus.focusedElement()};
     if (target.focusedElement) {
         target.focusedRole = focus.roleOf(*target.focusedElement);
@@ -49,6 +50,10 @@ std::optional<std::string> targetMismatch(FocusReader& focus, const InjectionTar
     }
     if (expected.bundleID && current->bundleID != expected.bundleID) {
         return "前台应用已变化";
+    }
+    // Windows of one program look alike when the element cannot tell them apart.
+    if (expected.windowID != 0 && current->windowID != expected.windowID) {
+        return "焦点已切到「" + current->appName + "」的另一个窗口";
     }
     if (expected.focusedElement && !current->focusedElement) {
         return "当前输入焦点不可确认";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,8 @@ struct InjectionTarget {
     std::string appName;
     std::optional<std::string> bundleID;
     int processID = 0;
+    // The window that was active; 0 when the desktop names none.
+    std::uint64_t windowID = 0;
     std::optional<AccessibleElementRef> focusedElement;
     std::optional<std::string> focusedRole;
 };

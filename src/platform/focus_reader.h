@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,8 @@ struct FrontApplication {
     // A stable identifier of the application kind (the X11 WM_CLASS class, e.g. "XTerm").
     std::optional<std::string> classID;
     int processID = 0;
+    // The active window itself (the X11 window id): two windows of one program tell apart.
+    std::uint64_t windowID = 0;
 };
 
 // A text field's caret or selection, in UTF-16 code units whatever the toolkit counts in.

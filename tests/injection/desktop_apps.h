@@ -69,7 +69,8 @@ inline std::unique_ptr<DesktopProgram> startReady(const std::vector<std::string>
 }
 
 // A GTK 3 window with one entry per text. The first entry has the focus, with the caret at its
-// end or the selection `select` ("start,end" in characters as GTK counts them).
+// end or the selection `select` ("start,end" in characters as GTK counts them); it is packed
+// last, so a walk of the window's tree meets it last.
 inline std::unique_ptr<DesktopProgram> startGtkEntries(const ScratchFolder& folder,
                                                        const std::vector<std::string>& texts,
                                                        const std::string& select = "") {
@@ -81,7 +82,7 @@ from gi.repository import Gtk, GLib
 Gtk.Settings.get_default().set_property("gtk-entry-select-on-focus", False)
 window, box = Gtk.Window(), Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
 entries = [Gtk.Entry(text=text) for text in sys.argv[2:]]
-for entry in entries: box.pack_start(entry, False, False, 0)
+for entry in reversed(entries): box.pack_start(entry, False, False, 0)
 window.add(box)
 window.show_all()
 entries[0].grab_focus()

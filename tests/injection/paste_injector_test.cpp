@@ -101,6 +101,7 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
         {"unnamed", [this] { focus->front->name = ""; }},
         {"nameless", [this] { focus->front = FrontApplication{.processID = 100}; }},
         {"otherClass", [this] { focus->front->classID = "Other"; }},
+        {"otherWindow", [this] { focus->front->windowID = 7; }},
         {"elementGone", [this] { focus->focused.reset(); }},
         {"moveAtTheSecondReading",
          [this] {
@@ -187,6 +188,7 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"firefox send", notSent("焦点已从「gedit」切到「firefox」")},
         {"noFront send", notSent("当前没有可确认的文本输入焦点")},
         {"otherClass send", notSent("前台应用已变化")},
+        {"otherWindow send", notSent("焦点已切到「gedit」的另一个窗口")},
         {"elementGone send", notSent("当前输入焦点不可确认")},
         {"emoji undo", "0 BackSpace, 0 pause 1500, 0 BackSpace, 0 pause 1500, " +
                            std::string("0 ✖ 已取消,并删除刚插入的 2 个字")},

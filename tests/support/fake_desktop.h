@@ -33,8 +33,11 @@ class FakeFocusReader : public FocusReader {
 
     void focusApp(std::string name, std::string windowClass, int processID,
                   std::optional<std::string> path = std::nullopt) {
-        front = FrontApplication{
-            .name = std::move(name), .classID = std::move(windowClass), .processID = processID};
+        // One window per program unless a test opens another.
+        front = FrontApplication{.name = std::move(name),
+                                 .classID = std::move(windowClass),
+                                 .processID = processID,
+                                 .windowID = static_cast<std::uint64_t>(processID)};
         focused = path ? std::optional(AccessibleElementRef{":1.42", *path}) : std::nullopt;
     }
     // A field's text, caret (in UTF-16 units) and selection length.

@@ -8,16 +8,20 @@
 namespace vurin {
 
 class X11Connection;
+class AtspiFocusTracker;
+namespace atspi {
+class Connection;
+}
 
 // FocusReader on X11: the front-most application from EWMH (_NET_ACTIVE_WINDOW, its
-// _NET_WM_PID and WM_CLASS; the name from /proc/PID/comm), the focused element from AT-SPI,
-// searched on demand in the accessible tree of the application that owns the active window.
-// Every AT-SPI call has a short time-out and a search has a budget of calls, so a hung or huge
-// application costs at most a fraction of a second and gives "no element".
+// _NET_WM_PID, else the X-Resource extension's client pid, else the application that holds the
+// accessibility focus; WM_CLASS; the name from /proc/PID/comm), the focused element from the
+// AT-SPI focus tracker. A capture costs the main thread a few X11 requests and a look-up, at
+// most a short wait for the first search of an application not heard from yet.
 //
-// AT-SPI is spoken over a private D-Bus connection that subscribes to no events (libatspi's
-// own connection dispatches events while it waits for a reply, and its handlers then deadlock
-// in nested calls). The header stays free of D-Bus and Xlib, whose macros clash with others'.
+// Text and caret are read over a private D-Bus connection of the main thread's own that
+// subscribes to no events, with a short time-out per call. The header stays free of D-Bus and
+// Xlib, whose macros clash with others'.
 class X11FocusReader : public FocusReader {
   public:
     // `displayName` empty: $DISPLAY. Main thread only.
@@ -33,17 +37,19 @@ class X11FocusReader : public FocusReader {
     std::optional<std::string> textOf(const AccessibleElementRef& element) override;
     std::optional<TextSelectionRange> selectedRange(const AccessibleElementRef& element) override;
 
-    // Whether the accessibility bus answered when the reader connected to it.
+    // Whether the reader is connected to the accessibility bus now.
     bool accessibilityAvailable();
 
   private:
-    class Accessibility;
-
     X11Connection* connection();
+    atspi::Connection* calls();
+    int processOfWindow(unsigned long window);
 
     const std::string displayName_;
     std::unique_ptr<X11Connection> connection_;
-    std::unique_ptr<Accessibility> accessibility_;
+    std::unique_ptr<AtspiFocusTracker> tracker_;
+    std::unique_ptr<atspi::Connection> calls_;
+    std::optional<bool> hasClientIds_;  // whether the X server speaks X-Resource 1.2
 };
 
 // Asks the session's accessibility bus to switch accessibility on, so that Qt applications

@@ -1,0 +1,445 @@
+#include "platform/linux/atspi_focus_tracker.h"
+
+#include "platform/linux/atspi_bus.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "support/log.h"
+
+namespace vurin {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An unreachable bus is tried again at most this often, and only when a capture needs it.
+constexpr auto kReconnectInterval = std::chrono::seconds(2);
+// An application that a search found no focus in is searched again after this long.
+constexpr auto kSearchAgainAfter = std::chrono::seconds(5);
+// A search runs on the tracker's thread, so it may look further than a capture could wait.
+constexpr auto kSearchBudget = std::chrono::seconds(3);
+constexpr int kSearchNodeLimit = 20000;
+
+const char* const kFocusEvent = "object:state-changed:focused";
+const char* const kFocusRule = "type='signal',interface='" ATSPI_DBUS_INTERFACE_EVENT_OBJECT
+                               "',member='StateChanged',arg0='focused'";
+const char* const kNameRule = "type='signal',sender='" DBUS_SERVICE_DBUS
+                              "',interface='" DBUS_INTERFACE_DBUS "',member='NameOwnerChanged'";
+
+// A search's time and size budget; a call that goes unanswered ends it, since a hung
+// application leaves every further call unanswered too.
+struct Budget {
+    Clock::time_point deadline = Clock::now() + kSearchBudget;
+    int visits = 0;
+    bool unanswered = false;
+    bool over() const { return unanswered || visits > kSearchNodeLimit || Clock::now() > deadline; }
+};
+
+}  // namespace
+
+class AtspiFocusTracker::Impl {
+  public:
+    Impl() : wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~Impl() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wakeUp();
+        thread_.join();
+        close(wake_);
+    }
+
+    std::optional<Focus> focusIn(int pid, std::chrono::milliseconds wait) {
+        std::unique_lock lock(mutex_);
+        if (const Answer answer = lookup(pid); answer.known) {
+            return answer.focus;
+        }
+        const auto asked = Clock::now();
+        if (const auto last = searchedAt_.find(pid);
+            last != searchedAt_.end() && asked - last->second < kSearchAgainAfter) {
+            return std::nullopt;
+        }
+        searchesWanted_.insert(pid);
+        connectWanted_ = !address_;
+        wakeUp();
+        cv_.wait_for(lock, wait, [&] {
+            const auto done = searchedAt_.find(pid);
+            return stopping_ || (done != searchedAt_.end() && done->second >= asked);
+        });
+        return lookup(pid).focus;
+    }
+
+    std::optional<Focus> known(const AccessibleElementRef& element) {
+        std::lock_guard lock(mutex_);
+        const auto app = apps_.find(element.busName);
+        if (app == apps_.end() || app->second.element != element) {
+            return std::nullopt;
+        }
+        return Focus{element, app->second.role};
+    }
+
+    int focusedProcess() {
+        std::lock_guard lock(mutex_);
+        const AppFocus* latest = nullptr;
+        for (const auto& [name, app] : apps_) {
+            if (app.element && (!latest || app.sequence > latest->sequence)) {
+                latest = &app;
+            }
+        }
+        return latest ? latest->pid : 0;
+    }
+
+    std::optional<std::string> address() {
+        std::lock_guard lock(mutex_);
+        return address_;
+    }
+
+  private:
+    // What the tracker knows of one application (one connection to the bus).
+    struct AppFocus {
+        int pid = 0;
+        bool heard = false;  // it sent a focus event: its record is the truth from then on
+        std::optional<AccessibleElementRef> element;
+        std::optional<std::string> role;
+        std::uint64_t sequence = 0;  // when the element was last set
+    };
+    struct Answer {
+        bool known = false;
+        std::optional<Focus> focus;
+    };
+
+    // Under the lock.
+    Answer lookup(int pid) const {
+        Answer answer;
+        const AppFocus* latest = nullptr;
+        for (const auto& [name, app] : apps_) {
+            if (app.pid != pid) {
+                continue;
+            }
+            answer.known = answer.known || app.heard || app.element;
+            if (app.element && (!latest || app.sequence > latest->sequence)) {
+                latest = &app;
+            }
+        }
+        if (latest) {
+            answer.focus = Focus{*latest->element, latest->role};
+        }
+        return answer;
+    }
+
+    void wakeUp() {
+        cv_.notify_all();
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = write(wake_, &one, sizeof one);
+    }
+
+    void run() {
+        for (;;) {
+            if (!connection_ && !waitForConnectionAttempt()) {
+                break;
+            }
+            if (!connection_) {
+                connect();
+                continue;
+            }
+            serveSearches();
+            readMessages();
+            if (!connection_->connected()) {
+                lose();
+                continue;
+            }
+            if (!waitForTraffic()) {
+                break;
+            }
+        }
+        connection_.reset();
+    }
+
+    // False once the tracker stops.
+    bool waitForConnectionAttempt() {
+        std::unique_lock lock(mutex_);
+        while (!stopping_ && !(connectWanted_ && Clock::now() >= nextAttempt_)) {
+            if (connectWanted_) {
+                cv_.wait_until(lock, nextAttempt_);
+            } else {
+                cv_.wait(lock);
+            }
+        }
+        return !stopping_;
+    }
+
+    void connect() {
+        const auto address = atspi::busAddress();
+        auto connection = address ? atspi::Connection::open(*address) : nullptr;
+        if (connection && !subscribe(*connection)) {
+            connection.reset();
+        }
+        std::lock_guard lock(mutex_);
+        connectWanted_ = false;
+        if (!connection) {
+            nextAttempt_ = Clock::now() + kReconnectInterval;
+            if (!reportedUnreachable_) {
+                log("⚠️ "
+                    "无障碍总线(AT-SPI)不可用,暂时无法读取输入焦点;需要时会重试");
+                reportedUnreachable_ = true;
+            }
+            return;
+        }
+        if (reportedUnreachable_) {
+            log("✅ 已连接无障碍总线(AT-SPI)");
+            reportedUnreachable_ = false;
+        }
+        address_ = address;
+        connection_ = std::move(connection);
+    }
+
+    // Focus events reach only listeners the registry knows of: applications ask it which
+    // events anyone wants and stay silent otherwise.
+    static bool subscribe(atspi::Connection& connection) {
+        connection.keepIncoming();
+        DBusError error;
+        dbus_error_init(&error);
+        dbus_bus_add_match(connection.bus(), kFocusRule, &error);
+        if (!dbus_error_is_set(&error)) {
+            dbus_bus_add_match(connection.bus(), kNameRule, &error);
+        }
+        const bool matched = !dbus_error_is_set(&error);
+        dbus_error_free(&error);
+        return matched &&
+               connection.call({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_REGISTRY},
+                               ATSPI_DBUS_INTERFACE_REGISTRY, "RegisterEvent",
+                               [](DBusMessage* message) {
+                                   dbus_message_append_args(message, DBUS_TYPE_STRING, &kFocusEvent,
+                                                            DBUS_TYPE_INVALID);
+                               }) != nullptr;
+    }
+
+    void lose() {
+        connection_.reset();
+        std::lock_guard lock(mutex_);
+        log("⚠️ 无障碍总线(AT-SPI)连接已断开;需要时会重连");
+        apps_.clear();
+        searchedAt_.clear();
+        address_.reset();
+        nextAttempt_ = Clock::now() + kReconnectInterval;
+        reportedUnreachable_ = true;
+    }
+
+    // False once the tracker stops.
+    bool waitForTraffic() {
+        DBusConnection* bus = connection_->bus();
+        dbus_connection_flush(bus);
+        int fd = -1;
+        if (dbus_connection_get_dispatch_status(bus) == DBUS_DISPATCH_DATA_REMAINS ||
+            !dbus_connection_get_unix_fd(bus, &fd)) {
+            return true;
+        }
+        pollfd fds[] = {{fd, POLLIN, 0}, {wake_, POLLIN, 0}};
+        poll(fds, 2, -1);
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
+        std::lock_guard lock(mutex_);
+        return !stopping_;
+    }
+
+    void readMessages() {
+        DBusConnection* bus = connection_->bus();
+        dbus_connection_read_write(bus, 0);
+        while (DBusMessage* raw = dbus_connection_pop_message(bus)) {
+            const atspi::Message message{raw};
+            if (dbus_message_is_signal(raw, ATSPI_DBUS_INTERFACE_EVENT_OBJECT, "StateChanged")) {
+                atspi::Reader reader(raw);
+                const auto minor = reader.string();
+                const auto gained = reader.int32();
+                const char* sender = dbus_message_get_sender(raw);
+                const char* path = dbus_message_get_path(raw);
+                if (minor == "focused" && gained && sender && path) {
+                    focusChanged({sender, path}, *gained != 0);
+                }
+            } else if (dbus_message_is_signal(raw, DBUS_INTERFACE_DBUS, "NameOwnerChanged")) {
+                atspi::Reader reader(raw);
+                const auto name = reader.string();
+                reader.string();
+                const auto owner = reader.string();
+                if (name && owner && owner->empty()) {
+                    std::lock_guard lock(mutex_);
+                    apps_.erase(*name);
+                }
+            }
+        }
+    }
+
+    // Only this thread writes `apps_`, so it reads it without the lock.
+    int processOf(const std::string& busName) {
+        if (const auto app = apps_.find(busName); app != apps_.end() && app->second.pid > 0) {
+            return app->second.pid;
+        }
+        const int pid = connection_->processOf(busName);
+        std::lock_guard lock(mutex_);
+        apps_[busName].pid = pid;
+        return pid;
+    }
+
+    // Our own elements are served by the main thread, which may be the one waiting.
+    std::optional<std::string> roleOf(const AccessibleElementRef& element, int pid) {
+        return pid == getpid() ? std::nullopt : connection_->role(element);
+    }
+
+    void focusChanged(const AccessibleElementRef& element, bool gained) {
+        const int pid = processOf(element.busName);
+        const AppFocus& app = apps_.at(element.busName);  // processOf made the record
+        std::optional<std::string> role;
+        if (gained) {  // GTK repeats its events: the role is read once per element
+            role = app.element == element ? app.role : roleOf(element, pid);
+        }
+        std::lock_guard lock(mutex_);
+        AppFocus& changed = apps_[element.busName];
+        changed.heard = true;
+        if (gained) {
+            changed.element = element;
+            changed.role = std::move(role);
+            changed.sequence = ++sequence_;
+        } else if (changed.element == element) {
+            changed.element.reset();
+            changed.role.reset();
+        }
+    }
+
+    void serveSearches() {
+        std::set<int> wanted;
+        {
+            std::lock_guard lock(mutex_);
+            wanted.swap(searchesWanted_);
+        }
+        for (const int pid : wanted) {
+            search(pid);
+            std::lock_guard lock(mutex_);
+            searchedAt_[pid] = Clock::now();
+        }
+        if (!wanted.empty()) {
+            cv_.notify_all();
+        }
+    }
+
+    // Events that arrive meanwhile wait in the connection's queue and are applied after the
+    // result, so a newer focus wins.
+    void search(int pid) {
+        Budget budget;
+        const auto applications =
+            connection_->children({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT});
+        for (const AccessibleElementRef& application :
+             applications.value_or(std::vector<AccessibleElementRef>{})) {
+            if (budget.over() || processOf(application.busName) != pid) {
+                continue;
+            }
+            if (auto found = searchApplication(application, budget)) {
+                auto role = roleOf(*found, pid);
+                std::lock_guard lock(mutex_);
+                AppFocus& app = apps_[application.busName];
+                app.element = std::move(found);
+                app.role = std::move(role);
+                app.sequence = ++sequence_;
+                return;
+            }
+        }
+    }
+
+    // The focused element under the application's active window (or under any of its windows
+    // when none says it is active), depth first.
+    std::optional<AccessibleElementRef> searchApplication(const AccessibleElementRef& application,
+                                                          Budget& budget) {
+        const auto windows = connection_->children(application, &budget.unanswered);
+        if (!windows) {
+            return std::nullopt;
+        }
+        std::vector<AccessibleElementRef> active, other;
+        for (const AccessibleElementRef& window : *windows) {
+            if (budget.over()) {
+                return std::nullopt;
+            }
+            const auto states = connection_->states(window, &budget.unanswered);
+            (states && atspi::has(*states, ATSPI_STATE_ACTIVE) ? active : other).push_back(window);
+        }
+        std::vector<AccessibleElementRef> stack(active.empty() ? other : active);
+        std::reverse(stack.begin(), stack.end());
+        while (!stack.empty()) {
+            ++budget.visits;
+            if (budget.over()) {
+                return std::nullopt;
+            }
+            AccessibleElementRef node = std::move(stack.back());
+            stack.pop_back();
+            const auto states = connection_->states(node, &budget.unanswered);
+            if (!states) {
+                continue;
+            }
+            if (atspi::has(*states, ATSPI_STATE_FOCUSED)) {
+                return node;
+            }
+            // Hidden parts cannot hold the focus, and containers that manage their
+            // descendants (long lists, tables, terminals' grids) may have thousands.
+            if (!atspi::has(*states, ATSPI_STATE_SHOWING) ||
+                atspi::has(*states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+                continue;
+            }
+            if (auto children = connection_->children(node, &budget.unanswered)) {
+                // Pushed in reverse so that the first child is looked at first.
+                stack.insert(stack.end(), children->rbegin(), children->rend());
+            }
+        }
+        return std::nullopt;
+    }
+
+    const int wake_;
+    std::thread thread_;
+    std::unique_ptr<atspi::Connection> connection_;  // the tracker thread's only
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool stopping_ = false;
+    bool connectWanted_ = true;
+    bool reportedUnreachable_ = false;
+    Clock::time_point nextAttempt_{};
+    std::optional<std::string> address_;
+    std::map<std::string, AppFocus> apps_;  // by bus name
+    std::uint64_t sequence_ = 0;
+    std::set<int> searchesWanted_;
+    std::map<int, Clock::time_point> searchedAt_;
+};
+
+AtspiFocusTracker::AtspiFocusTracker() : impl_(std::make_unique<Impl>()) {}
+AtspiFocusTracker::~AtspiFocusTracker() = default;
+
+std::optional<AtspiFocusTracker::Focus> AtspiFocusTracker::focusIn(int pid,
+                                                                   std::chrono::milliseconds wait) {
+    return impl_->focusIn(pid, wait);
+}
+
+std::optional<AtspiFocusTracker::Focus> AtspiFocusTracker::known(
+    const AccessibleElementRef& element) {
+    return impl_->known(element);
+}
+
+int AtspiFocusTracker::focusedProcess() {
+    return impl_->focusedProcess();
+}
+
+std::optional<std::string> AtspiFocusTracker::address() {
+    return impl_->address();
+}
+
+}  // namespace vurin

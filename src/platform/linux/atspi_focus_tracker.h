@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "injection/injection_target.h"
+
+namespace vurin {
+
+// Follows the desktop's focus on a thread of its own: it subscribes to the accessibility bus's
+// focus events and keeps, per application, the element that last gained the focus (and its
+// role). A capture is answered from that record, so an unchanged focus always gives the same
+// answer and the main thread never walks an application's tree. An application not heard from
+// yet (it had the focus before the tracker started) is searched once, on the tracker's thread.
+//
+// The bus may come up after the tracker (an autostarted session): while it is unreachable a
+// capture asks for another attempt, at most one every few seconds.
+class AtspiFocusTracker {
+  public:
+    struct Focus {
+        AccessibleElementRef element;
+        std::optional<std::string> role;
+    };
+
+    AtspiFocusTracker();  // starts the thread, which connects at once
+    ~AtspiFocusTracker();
+    AtspiFocusTracker(const AtspiFocusTracker&) = delete;
+    AtspiFocusTracker& operator=(const AtspiFocusTracker&) = delete;
+
+    // The element focused in the application of process `pid`. For an application not heard
+    // from yet, a search of its tree is started and waited for at most `wait`.
+    std::optional<Focus> focusIn(int pid, std::chrono::milliseconds wait);
+    // `element` with its role while it is the focused element of its application.
+    std::optional<Focus> known(const AccessibleElementRef& element);
+    // The process whose element gained the focus last and still holds it; 0 if none.
+    int focusedProcess();
+    // The bus's address while the tracker is connected to it.
+    std::optional<std::string> address();
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vurin
