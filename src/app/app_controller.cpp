@@ -29,6 +29,11 @@ void AppController::applicationDidFinishLaunching() {
     statusItem_ = services_.shell->createStatusItem();
     updateStatusIcon();
     rebuildMenu();
+    if (statusItem_ && !statusItem_->shownByDesktop()) {  // the menu is then out of reach
+        log("⚠️ "
+            "桌面没有系统托盘,状态图标和菜单不会显示;已打开设置窗口");
+        services_.settings->showSettings();
+    }
     services_.permissions->checkPermissions();
     wireGestures();
     services_.phone->startIfEnabled();

@@ -27,6 +27,8 @@ class StatusItemView {
     virtual void setTitle(const std::string& title) = 0;
     virtual void setToolTip(const std::string& toolTip) = 0;
     virtual void setMenu(MenuModel menu) = 0;
+    // False when the desktop has nowhere to show the icon (no tray or status notifier host).
+    virtual bool shownByDesktop() const = 0;
 };
 
 // The application object: windows' activation, modal alerts, the main menu, termination.

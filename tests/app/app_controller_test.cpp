@@ -29,6 +29,12 @@ TEST_F(Controller, LaunchLogsTheSettingsAsStoredOnceAndTerminateStopsTheServices
     EXPECT_EQ(phone->calls, (Lines{"startIfEnabled", "forceRelease", "stop"}));
     queue->advance(30.0);
     EXPECT_EQ(whisper->maintained.size() + permissions->onboardingShown, 2U);  // no more
+    EXPECT_TRUE(settings->calls.empty());
+    shell->statusItem->shown = false;  // no tray host: the settings window is the way in
+    controller->applicationDidFinishLaunching();
+    EXPECT_EQ(logs.at(3) + settings->calls.at(0),
+              "⚠️ "
+              "桌面没有系统托盘,状态图标和菜单不会显示;已打开设置窗口show");
 }
 
 TEST_F(Controller, OnboardingOpensHalfASecondAfterAMissingGrantOrAFailedTap) {

@@ -2,15 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabBar>
+#include <QWheelEvent>
 
 #include "platform/linux/desktop_settings_linux.h"
 #include "support/qt_widgets_testing.h"
+#include "support/testing.h"
+#include "ui/qt/qt_application_shell.h"
 #include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/qt_window_widgets.h"
 
@@ -99,6 +104,20 @@ TEST(WindowsDesktopTest, GenericRenderer) {
     child<QSlider>(shown, "volume")->setValue(500);     // as letting go at the middle does
     child<SwitchButton>(shown, "send")->click();
     EXPECT_EQ(calls, "tab 0 sk-test 0 0.500000 off ");
+    // The wheel changes a pop-up or a slider only once it has the focus; else the pane scrolls.
+    for (QWidget* control : {child<QWidget>(shown, "provider"), child<QWidget>(shown, "volume")}) {
+        for (const bool focused : {false, true}) {
+            if (focused) {
+                shown->activateWindow();
+                control->setFocus();
+                ASSERT_TRUE(eventually([&] { return settleWidgets(), control->hasFocus(); }));
+            }
+            QWheelEvent wheel({4, 4}, control->mapToGlobal(QPointF(4, 4)), {}, {0, 120},
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(control, &wheel);
+        }
+    }
+    EXPECT_EQ(calls, "tab 0 sk-test 0 0.500000 off 0 0.503000 ");
 
     // 'd' for dark: window, card, label; restyled as the palette changes, and so is a new window.
     const auto tones = [](QWidget* window) {
@@ -134,6 +153,41 @@ TEST(WindowsDesktopTest, GenericRenderer) {
     view->close();
     settleWidgets();
     EXPECT_TRUE(closed.isNull());
+}
+
+// The tray item as the desktop's panel drives it over D-Bus: a plain click opens the menu, which
+// stays open with its items through a rebuild and shows the new ones once closed.
+TEST(WindowsDesktopTest, TrayMenuOpensOnAClickAndOutlivesARebuild) {
+    ensureQtApplication();
+    QtStatusItem item;
+    const auto titled = [](const char* title) { return MenuModel{.items = {{.title = title}}}; };
+    const auto shownTitle = [&] { return item.menu().actions().at(0)->text().toStdString(); };
+    item.setMenu(titled("Old"));
+    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                           "org.kde.StatusNotifierWatcher");
+    QString service;
+    ASSERT_TRUE(eventually([&] {
+        settleWidgets();
+        for (const QString& id : watcher.property("RegisteredStatusNotifierItems").toStringList()) {
+            const QString owner = id.section('/', 0, 0);
+            if (QDBusConnection::sessionBus().interface()->servicePid(owner).value() ==
+                QCoreApplication::applicationPid()) {
+                service = owner;
+            }
+        }
+        return !service.isEmpty();
+    }));
+    EXPECT_TRUE(item.shownByDesktop());
+    auto click = QDBusMessage::createMethodCall(service, "/StatusNotifierItem",
+                                                "org.kde.StatusNotifierItem", "Activate");
+    QDBusConnection::sessionBus().asyncCall(click << 10 << 10);  // we answer it ourselves
+    ASSERT_TRUE(eventually([&] { return settleWidgets(), item.menu().isVisible(); }));
+    item.setMenu(titled("New"));
+    settleWidgets();
+    EXPECT_EQ(shownTitle() + std::to_string(item.menu().isVisible()), "Old1");
+    item.menu().hide();
+    settleWidgets();
+    EXPECT_EQ(shownTitle(), "New");
 }
 
 // The panels of known desktops, else the sound mixer or the help page; GNOME named but without

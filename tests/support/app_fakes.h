@@ -134,9 +134,11 @@ class FakeStatusItem : public StatusItemView {
         menu = std::move(value);
         ++menuBuilds;
     }
+    bool shownByDesktop() const override { return shown; }
     std::string title, toolTip;
     MenuModel menu;
     int menuBuilds = 0;
+    bool shown = true;
 };
 
 class FakeShell : public ApplicationShell {

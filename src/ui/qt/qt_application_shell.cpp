@@ -1,13 +1,12 @@
 #include "ui/qt/qt_application_shell.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QFont>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-
-#include "support/log.h"
 
 namespace vurin {
 
@@ -39,9 +38,26 @@ QKeySequence shortcutFor(const MenuItem& item) {
 }  // namespace
 
 QtStatusItem::QtStatusItem() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        log("⚠️ 桌面没有系统托盘,状态图标不会显示");
-    }
+    // The menu is open from just before it shows until it hides, whether Qt draws it or the
+    // desktop's panel does (over D-Bus); the panel's "opened" and "closed" arrive as these.
+    QObject::connect(&menu_, &QMenu::aboutToShow, &menu_, [this] {
+        applyPendingMenu();
+        open_ = true;
+    });
+    QObject::connect(&menu_, &QMenu::aboutToHide, &menu_, [this] {
+        open_ = false;
+        // Later: the item whose action closed the menu is still being triggered.
+        QMetaObject::invokeMethod(
+            &menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
+    });
+    // Only a context click opens a tray menu by itself; a plain click is the usual way in.
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
+                     [this](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) {
+                             menu_.popup(QCursor::pos());
+                         }
+                     });
+    tray_.setContextMenu(&menu_);
     tray_.setIcon(emojiIcon("🎙️"));
     tray_.show();
 }
@@ -59,23 +75,36 @@ void QtStatusItem::setToolTip(const std::string& toolTip) {
 }
 
 void QtStatusItem::setMenu(MenuModel menu) {
-    // The old menu may be open right now; it keeps showing until closed, then goes away.
-    auto replacement = renderMenu(menu);
-    tray_.setContextMenu(replacement.get());
-    if (menu_) {
-        menu_.release()->deleteLater();
+    pending_ = std::move(menu);
+    if (!open_) {
+        QMetaObject::invokeMethod(
+            &menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
     }
-    menu_ = std::move(replacement);
 }
 
-std::unique_ptr<QMenu> renderMenu(const MenuModel& model) {
-    auto menu = std::make_unique<QMenu>(qs(model.title));
+bool QtStatusItem::shownByDesktop() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtStatusItem::applyPendingMenu() {
+    if (!open_ && pending_) {
+        fillMenu(menu_, *pending_);
+        pending_.reset();
+    }
+}
+
+void fillMenu(QMenu& menu, const MenuModel& model) {
+    for (QMenu* submenu : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {
+        submenu->deleteLater();
+    }
+    menu.clear();
+    menu.setTitle(qs(model.title));
     for (const MenuItem& item : model.items) {
         if (item.kind == MenuItem::Kind::separator) {
-            menu->addSeparator();
+            menu.addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(qs(item.title));
+        QAction* action = menu.addAction(qs(item.title));
         action->setEnabled(item.enabled);
         action->setShortcut(shortcutFor(item));
         if (item.action) {
@@ -83,9 +112,8 @@ std::unique_ptr<QMenu> renderMenu(const MenuModel& model) {
         }
     }
     for (const MenuModel& submenu : model.submenus) {
-        menu->addMenu(renderMenu(submenu).release());
+        fillMenu(*menu.addMenu(qs(submenu.title)), submenu);
     }
-    return menu;
 }
 
 void QtApplicationShell::setActivationPolicy(ActivationPolicy policy) {

@@ -3,12 +3,15 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <memory>
+#include <optional>
 
 #include "app/application_shell.h"
 
 namespace vurin {
 
-// The tray icon: the state emoji is drawn into the icon, since tray items carry no text.
+// The tray icon: the state emoji is drawn into the icon, since tray items carry no text. A click
+// of either button opens the menu. The menu is one object for the icon's life: a rebuild while
+// it is open waits until it closes, so the open menu keeps its items and stays open.
 class QtStatusItem : public StatusItemView {
   public:
     QtStatusItem();
@@ -17,10 +20,18 @@ class QtStatusItem : public StatusItemView {
     void setTitle(const std::string& title) override;
     void setToolTip(const std::string& toolTip) override;
     void setMenu(MenuModel menu) override;
+    bool shownByDesktop() const override;
+
+    QMenu& menu() { return menu_; }
 
   private:
+    void applyPendingMenu();
+
+    // The menu's handlers use the state, and the icon the menu: the icon goes first.
+    std::optional<MenuModel> pending_;
+    bool open_ = false;
+    QMenu menu_;
     QSystemTrayIcon tray_;
-    std::unique_ptr<QMenu> menu_;
 };
 
 class QtApplicationShell : public ApplicationShell {
@@ -38,7 +49,7 @@ class QtApplicationShell : public ApplicationShell {
     ActivationPolicy policy_ = ActivationPolicy::accessory;
 };
 
-// Builds a Qt menu from a menu model; actions call back into the model's blocks.
-std::unique_ptr<QMenu> renderMenu(const MenuModel& model);
+// Replaces `menu`'s items with the model's; actions call back into the model's blocks.
+void fillMenu(QMenu& menu, const MenuModel& model);
 
 }  // namespace vurin

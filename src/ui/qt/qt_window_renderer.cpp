@@ -436,6 +436,7 @@ class QtWindowView::Builder {
             slider->setFixedWidth(model.width);
         }
         slider->setEnabled(model.enabled);
+        takeWheelOnlyWithFocus(slider);
         QObject::connect(
             slider, &QSlider::valueChanged, slider,
             [action = model.onRelease, low = model.minimum, high = model.maximum](int position) {
@@ -456,6 +457,7 @@ class QtWindowView::Builder {
             popUp->setFixedWidth(model.width);
         }
         popUp->setEnabled(model.enabled);
+        takeWheelOnlyWithFocus(popUp);
         QObject::connect(popUp, &QComboBox::activated, popUp, [action = model.action](int index) {
             if (action) {
                 action(index);

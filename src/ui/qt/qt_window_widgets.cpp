@@ -1,6 +1,7 @@
 #include "ui/qt/qt_window_widgets.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -23,7 +24,26 @@ QColor withAlpha(QColor colour, qreal alpha) {
     return colour;
 }
 
+class WheelNeedsFocus : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Wheel || static_cast<QWidget*>(watched)->hasFocus()) {
+            return false;
+        }
+        event->ignore();  // unaccepted, it is offered to the parents
+        return true;
+    }
+};
+
 }  // namespace
+
+void takeWheelOnlyWithFocus(QWidget* control) {
+    control->setFocusPolicy(Qt::StrongFocus);
+    control->installEventFilter(new WheelNeedsFocus(control));
+}
 
 WindowTheme WindowTheme::current() {
     const QPalette palette = QApplication::palette();

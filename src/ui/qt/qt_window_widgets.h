@@ -123,4 +123,8 @@ class DotView : public QWidget {
 
 QImage imageFromData(const ImageData& data);
 
+// A wheel turned over `control` changes it only while it has the keyboard focus; otherwise the
+// wheel goes on to the pane around it, which scrolls. Neither a wheel nor a hover gives it focus.
+void takeWheelOnlyWithFocus(QWidget* control);
+
 }  // namespace vurin
