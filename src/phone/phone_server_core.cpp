@@ -113,9 +113,12 @@ void PhoneTriggerServer::Core::accepted(const asio::error_code& error, asio::ip:
         return;
     }
     auto connection = std::make_shared<PhoneConnection>(nextConnectionID_++, std::move(socket));
-    std::erase_if(liveConnections_, [](const auto& entry) { return entry.second.expired(); });
-    liveConnections_[connection->id] = connection;
     acceptNext();
+    if (!makeRoom()) {
+        connection->close();  // only connections that carried the token are left
+        return;
+    }
+    liveConnections_[connection->id] = connection;
     if (pendingConnections_.size() >= static_cast<std::size_t>(limits_.maxPendingConnections)) {
         sendHTTP(connection, "503 Service Unavailable", "text/plain; charset=utf-8", "busy");
         return;
@@ -136,6 +139,31 @@ void PhoneTriggerServer::Core::accepted(const asio::error_code& error, asio::ip:
         });
     connection->chunk.resize(RequestHeadReader::kMaxHeadBytes);
     readHead(connection);
+}
+
+// A flood leaves answered connections behind whose requests lacked the token, each closing
+// slowly so that its answer arrives. At the budget they are all closed at once: the room goes
+// to whoever comes next, and a request with the token still finds it.
+bool PhoneTriggerServer::Core::makeRoom() {
+    const auto budget = static_cast<std::size_t>(limits_.maxConnections);
+    const auto forgetClosed = [this] {
+        std::erase_if(liveConnections_, [](const auto& entry) {
+            const auto connection = entry.second.lock();
+            return !connection || connection->closed;
+        });
+    };
+    forgetClosed();
+    if (liveConnections_.size() < budget) {
+        return true;
+    }
+    for (const auto& [id, weak] : liveConnections_) {
+        const auto connection = weak.lock();
+        if (!connection->carriesToken && !pendingConnections_.contains(id)) {
+            connection->close();
+        }
+    }
+    forgetClosed();
+    return liveConnections_.size() < budget;
 }
 
 void PhoneTriggerServer::Core::listenerFailed() {
@@ -229,7 +257,9 @@ void PhoneTriggerServer::Core::routeHead(const ConnectionPtr& connection, std::s
         connection->close();
         return;
     }
-    switch (phoneTriggerRoute(line->method, line->rawPath, token_)) {
+    const auto route = phoneTriggerRoute(line->method, line->rawPath, token_);
+    connection->carriesToken = route != PhoneTriggerRoute::forbidden;
+    switch (route) {
         case PhoneTriggerRoute::page:
             sendHTTP(connection, "200 OK", "text/html; charset=utf-8", phonePageDocument());
             return;

@@ -41,6 +41,8 @@ struct PhoneConnection {
     std::deque<Outgoing> outbox;
     bool writing = false;
     bool closed = false;
+    // The request carried the pairing token; until then the peer may be anyone.
+    bool carriesToken = false;
 };
 
 class PhoneTriggerServer::Core : public std::enable_shared_from_this<PhoneTriggerServer::Core> {
@@ -64,6 +66,7 @@ class PhoneTriggerServer::Core : public std::enable_shared_from_this<PhoneTrigge
     void acceptNext();
     void accepted(const asio::error_code& error, asio::ip::tcp::socket socket,
                   std::uint64_t listener);
+    bool makeRoom();
     void listenerFailed();
     void closeClientConnections();
 
@@ -97,8 +100,8 @@ class PhoneTriggerServer::Core : public std::enable_shared_from_this<PhoneTrigge
     asio::steady_timer acceptRetry_;
     std::map<std::uint64_t, ConnectionPtr> pendingConnections_;
     std::map<std::uint64_t, ConnectionPtr> sseClients_;
-    // Every accepted connection, including answered ones lingering outside both maps, so
-    // shutdown can close them all. Weak: their handlers own them.
+    // Every open connection, including answered ones lingering outside both maps, so the
+    // budget can be kept and shutdown can close them all. Weak: their handlers own them.
     std::map<std::uint64_t, std::weak_ptr<PhoneConnection>> liveConnections_;
     std::uint64_t nextConnectionID_ = 1;
     std::string token_;

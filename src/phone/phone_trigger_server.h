@@ -21,6 +21,9 @@ struct PhoneServerLimits {
     int maxPendingConnections = 16;  // connections still sending their request head
     int maxSSEClients = 4;           // open event streams
     double headerTimeout = 5.0;      // seconds from accept to a complete request head
+    // Sockets open at once, answered ones still closing included: a flood must not take the
+    // descriptors that recording, config saves and D-Bus need.
+    int maxConnections = 256;
 };
 
 // A minimal HTTP/1.1 server for the phone remote: one page, press and release, and the

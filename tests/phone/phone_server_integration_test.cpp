@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
 #include <asio/basic_socket_iostream.hpp>
 #include <asio/ip/tcp.hpp>
+#include <filesystem>
+#include <fstream>
 
 #include "phone/phone_http.h"
 #include "phone/phone_page.h"
@@ -200,6 +207,48 @@ TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythin
     EXPECT_TRUE(second.url("a b")
                     .value_or("http://:" + std::to_string(port) + "/?t=a b")
                     .ends_with(":" + std::to_string(port) + "/?t=a b"));
+}
+
+// Another process opens 1,500 connections whose requests lack the token and never reads the
+// answers; under the usual 1,024 soft limit the server keeps to its budget, the process can
+// still open files, and a request with the token is served while the flood holds on.
+TEST_F(PhoneServerIntegrationTest, AFloodWithoutTheTokenLeavesRoomForThePairedPhone) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low{std::min<rlim_t>(1024, saved.rlim_max), saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    ASSERT_TRUE(listens());
+    const auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = openFiles();
+    sockaddr_in address{AF_INET, htons(server->boundPort()), {htonl(INADDR_LOOPBACK)}, {}};
+    const std::string request = "GET / HTTP/1.1\r\n\r\n";
+    int link[2];  // the flood says when it is in, then holds on until the link closes
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, link), 0);
+    const pid_t flood = fork();
+    if (flood == 0) {  // system calls only: the parent has threads
+        setrlimit(RLIMIT_NOFILE, &saved);
+        close(link[0]);
+        for (int i = 0; i < 1500; ++i) {
+            const int peer = socket(AF_INET, SOCK_STREAM, 0);
+            if (connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                write(peer, request.data(), request.size()) < 0) {
+                _exit(1);
+            }
+        }
+        _exit(write(link[1], "!", 1) == 1 && read(link[1], link, 1) <= 0 ? 0 : 1);
+    }
+    close(link[1]);
+    pollfd flooded{link[0], POLLIN, 0};
+    ASSERT_EQ(poll(&flooded, 1, 20000), 1);
+    EXPECT_TRUE(std::ifstream("/proc/self/status").is_open());
+    EXPECT_TRUE(until([&] { return exchange(get("/")) == kPage; }));
+    EXPECT_LE(openFiles(), before + 257);  // the flood has all been taken in by now
+    close(link[0]);
+    int status = -1;
+    EXPECT_TRUE(waitpid(flood, &status, 0) == flood && status == 0);
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 }  // namespace
