@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -37,12 +38,15 @@ const char* const kNameRule = "type='signal',sender='" DBUS_SERVICE_DBUS
                               "',interface='" DBUS_INTERFACE_DBUS "',member='NameOwnerChanged'";
 
 // A search's time and size budget; a call that goes unanswered ends it, since a hung
-// application leaves every further call unanswered too.
+// application leaves every further call unanswered too, and so does the tracker stopping.
 struct Budget {
+    const std::atomic<bool>& stopping;
     Clock::time_point deadline = Clock::now() + kSearchBudget;
     int visits = 0;
     bool unanswered = false;
-    bool over() const { return unanswered || visits > kSearchNodeLimit || Clock::now() > deadline; }
+    bool over() const {
+        return unanswered || stopping || visits > kSearchNodeLimit || Clock::now() > deadline;
+    }
 };
 
 }  // namespace
@@ -74,8 +78,11 @@ class AtspiFocusTracker::Impl {
             return std::nullopt;
         }
         searchesWanted_.insert(pid);
-        connectWanted_ = !address_;
         wakeUp();
+        if (!address_) {  // searched once the bus is reached; this capture goes without
+            connectWanted_ = true;
+            return std::nullopt;
+        }
         cv_.wait_for(lock, wait, [&] {
             const auto done = searchedAt_.find(pid);
             return stopping_ || (done != searchedAt_.end() && done->second >= asked);
@@ -249,7 +256,8 @@ class AtspiFocusTracker::Impl {
             return true;
         }
         pollfd fds[] = {{fd, POLLIN, 0}, {wake_, POLLIN, 0}};
-        poll(fds, 2, -1);
+        // Without an event descriptor, requests and the stop are noticed by polling.
+        poll(fds, 2, wake_ < 0 ? 100 : -1);
         std::uint64_t count = 0;
         [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
         std::lock_guard lock(mutex_);
@@ -338,7 +346,7 @@ class AtspiFocusTracker::Impl {
     // Events that arrive meanwhile wait in the connection's queue and are applied after the
     // result, so a newer focus wins.
     void search(int pid) {
-        Budget budget;
+        Budget budget{stopping_};
         const auto applications =
             connection_->children({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT});
         for (const AccessibleElementRef& application :
@@ -410,7 +418,7 @@ class AtspiFocusTracker::Impl {
 
     std::mutex mutex_;
     std::condition_variable cv_;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_ = false;  // set under the lock, read by searches without it
     bool connectWanted_ = true;
     bool reportedUnreachable_ = false;
     Clock::time_point nextAttempt_{};

@@ -10,6 +10,7 @@
 #include <X11/extensions/XRes.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <utility>
