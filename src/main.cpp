@@ -10,8 +10,9 @@
 #include "app/local_service_probes.h"
 #include "app/permission_onboarding.h"
 #include "app/permission_wiring.h"
-#include "app/unavailable_services.h"
+#include "audio/peak_level.h"
 #include "audio/recorder.h"
+#include "audio/recording_files.h"
 #include "config/config.h"
 #include "config/keychain.h"
 #include "injection/paste_injector.h"
@@ -131,7 +132,8 @@ int main(int argc, char** argv) {
     services.triggerCapture = eventTap;
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
-    vurin::fillUnavailableServices(services);
+    services.cleanupStaleRecordingFiles = [] { vurin::cleanupStaleRecordingFiles(); };
+    services.peakDBFS = [](const std::filesystem::path& file) { return vurin::peakDBFS(file); };
     auto settings = vurin::installSettingsController(
         services, {.windows = windows,
                    .clipboard = clipboard,

@@ -56,7 +56,7 @@ std::string cloudSTTModelID(std::string_view id);
 std::string cloudPolishModelID(std::string_view id);
 
 // Gemini's generateContent endpoint for `model`, with `key` in the query verbatim. The URL then
-// carries the key: never log it unredacted.
+// carries the key: it must never reach the log.
 std::string geminiGenerateContentURL(std::string_view model, std::string_view key);
 
 // Test seam: sends the provider `id`'s requests to `origin` (scheme, host and port, such as
