@@ -141,9 +141,10 @@ void PhoneTriggerServer::Core::accepted(const asio::error_code& error, asio::ip:
     readHead(connection);
 }
 
-// A flood leaves answered connections behind whose requests lacked the token, each closing
-// slowly so that its answer arrives. At the budget they are all closed at once: the room goes
-// to whoever comes next, and a request with the token still finds it.
+// A flood leaves connections behind that never showed the token: heads still awaited, and
+// answers to requests without it, each closing slowly so that its answer arrives. At the budget
+// all of them are closed at once: the room, a free place for a request head included, goes to
+// whoever comes next, so a request with the token still finds it.
 bool PhoneTriggerServer::Core::makeRoom() {
     const auto budget = static_cast<std::size_t>(limits_.maxConnections);
     const auto forgetClosed = [this] {
@@ -158,7 +159,8 @@ bool PhoneTriggerServer::Core::makeRoom() {
     }
     for (const auto& [id, weak] : liveConnections_) {
         const auto connection = weak.lock();
-        if (!connection->carriesToken && !pendingConnections_.contains(id)) {
+        if (!connection->carriesToken) {
+            pendingConnections_.erase(id);
             connection->close();
         }
     }
