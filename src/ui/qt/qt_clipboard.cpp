@@ -212,6 +212,8 @@ void QtClipboard::refreshServerTime() {
                         static_cast<xcb_window_t>(timeWindow_->winId()), XCB_ATOM_WM_NAME,
                         XCB_ATOM_STRING, 8, 0, nullptr);
     xcb_flush(connection);
+    // The notification comes through Qt's own event handling, so the loop runs here: main-queue
+    // work that comes due meanwhile waits for the caller's hold (a paste takes one).
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
     while (!timeNoticed_ && std::chrono::steady_clock::now() < deadline) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
