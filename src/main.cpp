@@ -155,11 +155,10 @@ int main(int argc, char** argv) {
     settings->attach(controller);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));
-    permissions->attach(
-        vurin::permissionHooksFor(controller, [weak = std::weak_ptr(eventTap)] {
-            auto tap = weak.lock();
-            return tap && tap->holdsTrigger();
-        }));
+    permissions->attach(vurin::permissionHooksFor(controller, [weak = std::weak_ptr(eventTap)] {
+        auto tap = weak.lock();
+        return tap && tap->holdsTrigger();
+    }));
 
     QTimer::singleShot(0, &application,
                        [&controller] { controller->applicationDidFinishLaunching(); });

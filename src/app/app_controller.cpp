@@ -24,6 +24,13 @@ void AppController::applicationDidFinishLaunching() {
     services_.migrateEnvKeysToKeychain();
     applyUILang(config_.uiLang);
     setSoundVolume(static_cast<float>(config_.soundVolume));
+    services_.recorder->setOpenFailureHandler([weak = weakSelf(), queue = services_.mainQueue] {
+        queue->post([weak] {
+            if (auto self = weak.lock()) {
+                self->recordingOpenFailed();
+            }
+        });
+    });
     services_.recorder->warmUp(config_.micDevice == "builtin");
     installMainMenu();
     statusItem_ = services_.shell->createStatusItem();

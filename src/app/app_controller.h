@@ -38,6 +38,8 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     // Gesture handlers.
     void startRecording();
     void stopAndProcess();
+    // The recorder could not open the microphone of the recording just started (it said why).
+    void recordingOpenFailed();
     void handleSingleClick();
     void cancel();
 

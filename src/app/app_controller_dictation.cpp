@@ -58,6 +58,19 @@ void AppController::startRecording() {
     });
 }
 
+void AppController::recordingOpenFailed() {
+    // A newer press may have started a recording since; only a recording that ended this way
+    // returns to idle, as a start that failed at once would have.
+    if (appState_ != AppState::recording || services_.recorder->isRecording()) {
+        return;
+    }
+    if (maxRecordTimer_) {
+        maxRecordTimer_->cancel();
+        maxRecordTimer_.reset();
+    }
+    setAppState(AppState::idle);
+}
+
 void AppController::stopAndProcess() {
     if (maxRecordTimer_) {
         maxRecordTimer_->cancel();

@@ -19,8 +19,11 @@ class AudioRecorder {
 
     // Prepares the source in the background so that a later start only starts capturing.
     virtual void warmUp(bool useBuiltInMic) = 0;
-    // True when capture started; a failure logs its own line.
+    // True when the recording began. The microphone may still fail to open after that: the
+    // failure logs its own line, ends the recording and calls the open-failure handler.
     virtual bool start(bool useBuiltInMic) = 0;
+    // Called on a background thread when a started recording's microphone could not be opened.
+    virtual void setOpenFailureHandler(std::function<void()> handler) = 0;
     virtual bool isRecording() const = 0;
     virtual void stop(StopCompletion completion) = 0;
     // Waits up to `limit` for the stops started so far and the work their completions do; false

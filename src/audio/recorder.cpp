@@ -75,6 +75,11 @@ bool Recorder::isRecording() const {
     return isRecording_;
 }
 
+void Recorder::setOpenFailureHandler(std::function<void()> handler) {
+    std::lock_guard guard(lock_);
+    onOpenFailed_ = std::move(handler);
+}
+
 void Recorder::warmUp(bool useBuiltInMic) {
     tasks_.run([weak = weak_from_this(), useBuiltInMic] {
         if (auto self = weak.lock()) {
@@ -176,7 +181,21 @@ void Recorder::openTask(const std::shared_ptr<Recording>& recording, bool useBui
     if (const auto session = sessionFor(useBuiltInMic)) {
         recording->output = openOutput(*session, *recording);
     }
+    std::function<void()> onOpenFailed;
+    if (!recording->output) {
+        // Nothing will be recorded: end the recording now rather than at the release, so the
+        // caller can leave its recording state while the trigger is still held.
+        std::lock_guard guard(lock_);
+        if (recording_ == recording && isRecording_) {
+            isRecording_ = false;
+            recording_.reset();
+            onOpenFailed = onOpenFailed_;
+        }
+    }
     recording->opened.release();
+    if (onOpenFailed) {
+        onOpenFailed();
+    }
 }
 
 bool Recorder::start(bool useBuiltInMic) {

@@ -40,6 +40,7 @@ class Recorder final : public AudioRecorder, public std::enable_shared_from_this
     // False only while a recording runs. The capture opens in the background.
     bool start(bool useBuiltInMic) override;
     bool isRecording() const override;
+    void setOpenFailureHandler(std::function<void()> handler) override;
     void stop(StopCompletion completion) override;
 
     // Waits for the warm-ups, opens and stops started so far (shutdown, tests).
@@ -95,6 +96,7 @@ class Recorder final : public AudioRecorder, public std::enable_shared_from_this
     mutable std::mutex lock_;
     std::filesystem::path fileURL_;
     bool isRecording_ = false;
+    std::function<void()> onOpenFailed_;
 
     BackgroundTasks tasks_;
 };

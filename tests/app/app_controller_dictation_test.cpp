@@ -15,6 +15,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // Steps: P long press, R release, F<s> a recording of <s> seconds ends, N one ends without audio,
+// O the microphone of the running recording fails to open,
 // C a paste is confirmed, S single click, D double click, X the phone's double click, K the job
 // is cancelled, I the state is set to idle, +<s> time passes; checks =<i|r|t|p> the state, #<n>
 // jobs in flight, c the last release's cancellation is cancelled, a it is the active one, none
@@ -50,6 +51,12 @@ class DictationTable : public AppControllerFixture, public ::testing::WithParamI
                  cancellation = controller->activePipelineCancellation();
              }},
             {"N", [&] { finish(std::nullopt, 0.0); }},
+            {"O",
+             [&] {
+                 recorder->recording = false;
+                 recorder->onOpenFailed();
+                 queue->runPending();
+             }},
             {"C", [&] { controller->injectionConfirmed({.text = "hello"}); }},
             {"S", [&] { clicks(1, 0.25); }},
             {"D", [&] { clicks(2, 0.0); }},
@@ -143,7 +150,9 @@ INSTANTIATE_TEST_SUITE_P(
             "✖ 双击(当前无可取消的任务) | " + kRecording + "✖ 已取消录音 | ♪Pop | ♪Bottle"},
         Row{"DoubleClickWhileTranscribingOrWithAJobInFlight", "P R D c =i F1.0 P R I D =i",
             kRecording + kDiscarded + kRecording + kDiscarded + "♪Pop | ♪Bottle | ♪Pop | ♪Bottle"},
-        Row{"RecorderFailureIsSilent", "failingRecorder P +61 =i", ""}),
+        Row{"RecorderFailureIsSilent", "failingRecorder P +61 =i", ""},
+        Row{"MicrophoneThatFailsToOpenEndsTheRecording", "P O =i R #0 +61 =i P =r O =i",
+            kRecording + kRecording + "♪Pop | ♪Pop"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The job carries the recording and the settings as they were at the release; made stale while

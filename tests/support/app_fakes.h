@@ -16,6 +16,9 @@ class FakeRecorder : public AudioRecorder {
         return recording = startSucceeds;
     }
     bool isRecording() const override { return recording; }
+    void setOpenFailureHandler(std::function<void()> handler) override {
+        onOpenFailed = std::move(handler);
+    }
     void stop(StopCompletion completion) override {
         recording = false;
         completions.push_back(std::move(completion));
@@ -38,6 +41,7 @@ class FakeRecorder : public AudioRecorder {
     std::vector<bool> warmUps, starts;
     std::vector<StopCompletion> completions;
     std::future<void> background;
+    std::function<void()> onOpenFailed;
 };
 
 class FakeLocalService : public LocalService {
