@@ -49,6 +49,9 @@ class ThreadMainQueue : public vurin::MainQueue {
     }
 
     bool isMainThread() const override { return std::this_thread::get_id() == thread_.get_id(); }
+    double now() const override {
+        return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+    }
 
   protected:
     void enqueue(std::function<void()> block) override { postDelayed(0, std::move(block)); }
@@ -335,13 +338,13 @@ int main() {
         .config = [&config] { return &config; },
         .saveConfig = [](const vurin::Config&) {},
         .keyDown =
-            [&] {
-                engine->keyDown();
+            [&](double at) {
+                engine->keyDown(at);
                 keys.down();
             },
         .keyUp =
-            [&] {
-                engine->keyUp();
+            [&](double at) {
+                engine->keyUp(at);
                 keys.up();
             },
         .rebuildMenu = [] {},

@@ -37,6 +37,9 @@ constexpr int kRuns = 30;
 class TimingQueue : public vurin::MainQueue {
   public:
     bool isMainThread() const override { return false; }
+    double now() const override {
+        return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+    }
     Clock::time_point lastPost() const {
         return Clock::time_point(Clock::duration(posted_.load()));
     }

@@ -336,12 +336,14 @@ void EventTap::postToEngine(bool down) {
         std::lock_guard guard(tapLock_);
         engine = engine_;
     }
-    mainQueue_->post([engine = std::move(engine), down] {
+    // Stamped here, on the capture thread: the main thread may reach the event late (a paste
+    // holds its queue), and the gesture is decided from when the key moved.
+    mainQueue_->post([engine = std::move(engine), down, at = mainQueue_->now()] {
         if (auto live = engine.lock()) {
             if (down) {
-                live->keyDown();
+                live->keyDown(at);
             } else {
-                live->keyUp();
+                live->keyUp(at);
             }
         }
     });

@@ -1,5 +1,6 @@
 #include "input/gesture_engine.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vurin {
@@ -28,13 +29,25 @@ std::shared_ptr<GestureEngine> GestureEngine::create(std::shared_ptr<MainQueue> 
 GestureEngine::GestureEngine(std::shared_ptr<MainQueue> mainQueue)
     : mainQueue_(std::move(mainQueue)) {}
 
-void GestureEngine::keyDown() {
+// A decision whose moment passed before this event happened is taken first, even though its
+// block has not run yet: the event reached the main thread late.
+void GestureEngine::takeDecisionsDueBy(double at) {
+    if (state_ == PressState::pressed && at - downAt_ >= longPressThreshold) {
+        longPressDecisionDue();
+    } else if (state_ == PressState::awaitingSecond && at - upAt_ >= doubleClickWindow) {
+        clickDecisionDue();
+    }
+}
+
+void GestureEngine::keyDown(double at) {
+    takeDecisionsDueBy(at);
     switch (state_) {
         case PressState::idle:
             state_ = PressState::pressed;
+            downAt_ = at;
             cancelAndForget(longPressWork_);
             longPressWork_ =
-                scheduleDecision(longPressThreshold, &GestureEngine::longPressDecisionDue);
+                scheduleDecision(at + longPressThreshold, &GestureEngine::longPressDecisionDue);
             return;
         case PressState::awaitingSecond:
             cancelAndForget(clickWork_);
@@ -48,7 +61,8 @@ void GestureEngine::keyDown() {
     }
 }
 
-void GestureEngine::keyUp() {
+void GestureEngine::keyUp(double at) {
+    takeDecisionsDueBy(at);
     switch (state_) {
         case PressState::secondPressed:
             state_ = PressState::idle;
@@ -61,8 +75,9 @@ void GestureEngine::keyUp() {
         case PressState::pressed:
             cancelAndForget(longPressWork_);
             state_ = PressState::awaitingSecond;
+            upAt_ = at;
             cancelAndForget(clickWork_);
-            clickWork_ = scheduleDecision(doubleClickWindow, &GestureEngine::clickDecisionDue);
+            clickWork_ = scheduleDecision(at + doubleClickWindow, &GestureEngine::clickDecisionDue);
             return;
         case PressState::awaitingSecond:
             // An up without its down drops the pending click. Its block is cancelled as well:
@@ -81,7 +96,9 @@ void GestureEngine::longPressDecisionDue() {
     if (state_ != PressState::pressed) {
         return;
     }
-    longPressWork_.reset();
+    // Cancelled, not only forgotten, when taken early: left in place, the block would decide the
+    // next press before its time.
+    cancelAndForget(longPressWork_);
     state_ = PressState::longPressing;
     callIfSet(onLongPressStart);
 }
@@ -90,13 +107,14 @@ void GestureEngine::clickDecisionDue() {
     if (state_ != PressState::awaitingSecond) {
         return;
     }
-    clickWork_.reset();
+    cancelAndForget(clickWork_);
     state_ = PressState::idle;
     callIfSet(onSingleClick);
 }
 
-std::shared_ptr<WorkItem> GestureEngine::scheduleDecision(double delay,
+std::shared_ptr<WorkItem> GestureEngine::scheduleDecision(double due,
                                                           void (GestureEngine::*decision)()) {
+    const double delay = std::max(0.0, due - mainQueue_->now());
     return mainQueue_->postAfter(delay, [weakEngine = weak_from_this(), decision] {
         // Holding a strong reference keeps the engine alive while a callback runs, even if the
         // callback lets go of the last other owner.

@@ -13,6 +13,10 @@ namespace vurin {
 //
 // Every entry point, every delayed block and therefore every callback runs on the main thread;
 // callers on other threads post to the main queue first. No field needs a lock.
+//
+// Events carry the time they happened (the main queue's clock) and the gestures are decided
+// from those times: a down and an up that reach the main thread together, because it was busy
+// or held by a paste, still make the long press or the double click the user made.
 class GestureEngine : public std::enable_shared_from_this<GestureEngine> {
   public:
     enum class PressState { idle, pressed, longPressing, awaitingSecond, secondPressed };
@@ -30,8 +34,11 @@ class GestureEngine : public std::enable_shared_from_this<GestureEngine> {
     GestureEngine(const GestureEngine&) = delete;
     GestureEngine& operator=(const GestureEngine&) = delete;
 
-    void keyDown();
-    void keyUp();
+    // `at` is when the key moved, on the main queue's clock; without it, now.
+    void keyDown(double at);
+    void keyUp(double at);
+    void keyDown() { keyDown(mainQueue_->now()); }
+    void keyUp() { keyUp(mainQueue_->now()); }
 
     PressState state() const { return state_; }
     // The pending long-press decision, or null when none is pending.
@@ -51,10 +58,13 @@ class GestureEngine : public std::enable_shared_from_this<GestureEngine> {
 
     void longPressDecisionDue();
     void clickDecisionDue();
-    std::shared_ptr<WorkItem> scheduleDecision(double delay, void (GestureEngine::*decision)());
+    void takeDecisionsDueBy(double at);
+    std::shared_ptr<WorkItem> scheduleDecision(double due, void (GestureEngine::*decision)());
 
     std::shared_ptr<MainQueue> mainQueue_;
     PressState state_ = PressState::idle;
+    double downAt_ = 0;  // the press in progress, or the first of a double click
+    double upAt_ = 0;    // the release of the short press awaiting a second one
     std::shared_ptr<WorkItem> longPressWork_;
     std::shared_ptr<WorkItem> clickWork_;
 };

@@ -56,26 +56,26 @@ void PhoneRemoteController::logPortFailure() const {
 
 void PhoneRemoteController::wirePhoneServer() {
     const std::weak_ptr<PhoneRemoteController> weak = weak_from_this();
-    guard_->onDown = [weak] {
-        if (auto self = weak.lock()) {
-            self->call(self->hooks_.keyDown);
+    guard_->onDown = [weak](double at) {
+        if (auto self = weak.lock(); self && self->hooks_.keyDown) {
+            self->call([hook = self->hooks_.keyDown, at] { hook(at); });
         }
     };
-    guard_->onUp = [weak] {
-        if (auto self = weak.lock()) {
-            self->call(self->hooks_.keyUp);
+    guard_->onUp = [weak](double at) {
+        if (auto self = weak.lock(); self && self->hooks_.keyUp) {
+            self->call([hook = self->hooks_.keyUp, at] { hook(at); });
         }
     };
-    server_->setOnEvent([weak](PhoneServer::Event event) {
+    server_->setOnEvent([weak](PhoneServer::Event event, double at) {
         auto self = weak.lock();
         const Config* config = self ? self->config() : nullptr;
         if (!config || !config->phoneTriggerEnabled) {
             return;  // the remote is off: the server may still be answering
         }
         if (event == PhoneServer::Event::up) {
-            self->guard_->release();
+            self->guard_->release(at);
         } else {
-            self->guard_->press();
+            self->guard_->press(at);
         }
     });
 }

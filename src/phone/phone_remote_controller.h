@@ -20,9 +20,9 @@ struct PhoneRemoteHooks {
     // The live configuration; null once its owner is gone.
     std::function<Config*()> config;
     std::function<void(const Config&)> saveConfig = [](const Config& c) { vurin::saveConfig(c); };
-    // The gesture engine's key-down and key-up.
-    std::function<void()> keyDown;
-    std::function<void()> keyUp;
+    // The gesture engine's key-down and key-up, with when the request arrived.
+    std::function<void(double at)> keyDown;
+    std::function<void(double at)> keyUp;
     std::function<void()> rebuildMenu;
     // Makes the application a regular one and activates it, before a window is shown.
     std::function<void()> activateApplication;

@@ -10,14 +10,14 @@ PhoneRemoteHooks phoneRemoteHooksFor(const std::shared_ptr<AppController>& contr
         auto owner = weak.lock();
         return owner ? &owner->config() : nullptr;
     };
-    hooks.keyDown = [weak] {
+    hooks.keyDown = [weak](double at) {
         if (auto owner = weak.lock()) {
-            owner->engine()->keyDown();
+            owner->engine()->keyDown(at);
         }
     };
-    hooks.keyUp = [weak] {
+    hooks.keyUp = [weak](double at) {
         if (auto owner = weak.lock()) {
-            owner->engine()->keyUp();
+            owner->engine()->keyUp(at);
         }
     };
     hooks.rebuildMenu = [weak] {

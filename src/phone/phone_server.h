@@ -25,8 +25,10 @@ class PhoneServer {
     // "http://ADDRESS:PORT/?t=TOKEN", nothing when this machine has no usable IPv4 address.
     virtual std::optional<std::string> url(std::string_view token) const = 0;
     virtual std::uint16_t port() const = 0;
-    // Called on the main thread for each accepted press or release; set on the main thread.
-    virtual void setOnEvent(std::function<void(Event)> onEvent) = 0;
+    using EventHandler = std::function<void(Event, double at)>;
+    // Called on the main thread for each accepted press or release, with when the request
+    // arrived on the main queue's clock; set on the main thread.
+    virtual void setOnEvent(EventHandler onEvent) = 0;
 };
 
 }  // namespace vurin

@@ -286,10 +286,10 @@ void PhoneTriggerServer::Core::routeHead(const ConnectionPtr& connection, std::s
 }
 
 void PhoneTriggerServer::Core::postEvent(PhoneServer::Event event) {
-    mainQueue_->post([sink = sink_, event] {
+    mainQueue_->post([sink = sink_, event, at = mainQueue_->now()] {
         auto target = sink.lock();
         if (target && target->onEvent) {
-            target->onEvent(event);
+            target->onEvent(event, at);
         }
     });
 }

@@ -18,7 +18,7 @@ namespace vurin {
 
 struct PhoneTriggerServer::EventSink {
     // Read and written on the main thread only.
-    std::function<void(PhoneServer::Event)> onEvent;
+    PhoneServer::EventHandler onEvent;
 };
 
 // One accepted TCP connection. Handlers keep it alive through shared_ptr; `close` is

@@ -70,7 +70,7 @@ std::optional<std::string> PhoneTriggerServer::url(std::string_view token) const
     return "http://" + *address + ":" + std::to_string(port()) + "/?t=" + std::string(token);
 }
 
-void PhoneTriggerServer::setOnEvent(std::function<void(Event)> onEvent) {
+void PhoneTriggerServer::setOnEvent(EventHandler onEvent) {
     sink_->onEvent = std::move(onEvent);
 }
 

@@ -50,7 +50,7 @@ class PhoneTriggerServer : public PhoneServer {
     std::optional<std::string> url(std::string_view token) const override;
     // The configured port; the bound one once listening on port 0.
     std::uint16_t port() const override;
-    void setOnEvent(std::function<void(Event)> onEvent) override;
+    void setOnEvent(EventHandler onEvent) override;
 
     std::uint16_t boundPort() const { return boundPort_->load(); }
 

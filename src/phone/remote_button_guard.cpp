@@ -11,13 +11,13 @@ std::shared_ptr<RemoteButtonGuard> RemoteButtonGuard::create(std::shared_ptr<Mai
 RemoteButtonGuard::RemoteButtonGuard(std::shared_ptr<MainQueue> mainQueue, double maxHoldDuration)
     : mainQueue_(std::move(mainQueue)), maxHoldDuration_(maxHoldDuration) {}
 
-void RemoteButtonGuard::press() {
+void RemoteButtonGuard::press(double at) {
     if (isPressed_) {
         return;
     }
     isPressed_ = true;
     if (onDown) {
-        onDown();
+        onDown(at);
     }
     if (releaseWork_) {
         releaseWork_->cancel();
@@ -29,7 +29,7 @@ void RemoteButtonGuard::press() {
     });
 }
 
-void RemoteButtonGuard::forceRelease() {
+void RemoteButtonGuard::release(double at) {
     if (!isPressed_) {
         return;
     }
@@ -39,7 +39,7 @@ void RemoteButtonGuard::forceRelease() {
     }
     isPressed_ = false;
     if (onUp) {
-        onUp();
+        onUp(at);
     }
 }
 

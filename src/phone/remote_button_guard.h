@@ -20,17 +20,19 @@ class RemoteButtonGuard : public std::enable_shared_from_this<RemoteButtonGuard>
     RemoteButtonGuard(const RemoteButtonGuard&) = delete;
     RemoteButtonGuard& operator=(const RemoteButtonGuard&) = delete;
 
-    // Starts a press unless one is active (a repeated press is ignored).
-    void press();
+    // Starts a press unless one is active (a repeated press is ignored). `at` is when the
+    // request arrived, on the main queue's clock, and goes on to the handlers.
+    void press(double at);
     // Ends the active press; a release without a press is ignored.
-    void release() { forceRelease(); }
-    void forceRelease();
+    void release(double at);
+    // Ends the active press now.
+    void forceRelease() { release(mainQueue_->now()); }
 
     bool isPressed() const { return isPressed_; }
     double maxHoldDuration() const { return maxHoldDuration_; }
 
-    std::function<void()> onDown = [] {};
-    std::function<void()> onUp = [] {};
+    std::function<void(double at)> onDown = [](double) {};
+    std::function<void(double at)> onUp = [](double) {};
 
   private:
     RemoteButtonGuard(std::shared_ptr<MainQueue> mainQueue, double maxHoldDuration);

@@ -40,6 +40,11 @@ class MainQueue {
     void post(std::function<void()> block);
     virtual bool isMainThread() const = 0;
 
+    // Monotonic seconds, on the clock the delays run on; callable from any thread. Input threads
+    // stamp their events with it, so that the main thread decides from when a key moved rather
+    // than from when it got round to the event.
+    virtual double now() const = 0;
+
     // Runs `block` `seconds` from now unless the returned item is cancelled first.
     std::shared_ptr<WorkItem> postAfter(double seconds, std::function<void()> block);
 

@@ -32,15 +32,17 @@ class GestureEngineTest : public ::testing::Test {
         engine->onSingleClick = note("click", State::idle);
         engine->onDoubleClick = note("double", State::idle);
     }
-    // D key down, U key up, N no click callback, X the engine goes, a number advances the clock
-    // by that many seconds, =x checks the state (i idle, p pressed, L long-pressing, a awaiting a
-    // second press, s second press) and that exactly the decision of that state is pending: the
-    // long press while pressed, the click while awaiting a second press.
+    // D key down, U key up (D@t, U@t: one that happened at virtual time t), N no click callback, X
+    // the engine goes, a number advances the clock by that many seconds, =x checks the state (i
+    // idle, p pressed, L long-pressing, a awaiting a second press, s second press) and that exactly
+    // the decision of that state is pending: the long press while pressed, the click while awaiting
+    // a second press.
     void play(const std::string& script) {
         std::istringstream steps(script);
         for (std::string step; steps >> step;) {
-            if (step == "D" || step == "U") {
-                step == "D" ? engine->keyDown() : engine->keyUp();
+            if (step[0] == 'D' || step[0] == 'U') {
+                const double at = step.size() > 2 ? std::stod(step.substr(2)) : queue->now();
+                step[0] == 'D' ? engine->keyDown(at) : engine->keyUp(at);
             } else if (step == "N") {
                 engine->onSingleClick = nullptr;
             } else if (step == "X") {
@@ -82,6 +84,14 @@ TEST_F(GestureEngineTest, Transitions) {
          "double@0.45"},
         {"a released short press cancels its long-press block", "D .1 U .05 D .05 U .05 D .5 U",
          "double@0.2 start@0.55 end@0.75"},
+        // Events that reach the engine late, together (a paste held the main queue).
+        {"a 0.4 s press is a long press", ".9 D@0 U@.4 =i D .1 U 1",
+         "start@0.9 end@0.9 click@1.25"},
+        {"a 0.1 s press is a click", ".9 D@0 U@.1 =a 1", "click@0.9"},
+        {"a double click", ".9 D@0 U@.1 D@.3 U@.4 1", "double@0.9"},
+        {"two clicks", ".6 D@0 U@.1 D@.5 U 1", "click@0.6 click@0.85"},
+        {"decisions due from the event's time", ".5 D@.4 .3 U .1 D@.8 U@.85 1",
+         "start@0.7 end@0.8 click@1.1"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);

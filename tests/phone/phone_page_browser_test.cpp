@@ -64,8 +64,8 @@ TEST(PhonePageBrowserTest, FitsAPhoneShowsStatesInItsLanguagePressesOnceAndWarns
     int downs = 0, ups = 0;
     controller->attach({.config = [&] { return &config; },
                         .saveConfig = [](const Config&) {},
-                        .keyDown = [&] { ++downs; },
-                        .keyUp = [&] { ++ups; }});
+                        .keyDown = [&](double) { ++downs; },
+                        .keyUp = [&](double) { ++ups; }});
     controller->startIfEnabled();
     const auto page = browser->call("Target.createTarget", {{"url", "about:blank"}});
     const std::string session =

@@ -26,7 +26,9 @@ struct FakePhoneServer : PhoneServer {
         return address ? "http://" + *address + ":8930/?t=" + std::string(token) : address;
     }
     std::uint16_t port() const override { return 8930; }
-    void setOnEvent(std::function<void(Event)> fn) override { onEvent = std::move(fn); }
+    void setOnEvent(EventHandler fn) override {
+        onEvent = [fn](Event e) { fn(e, 0); };
+    }
     void completeStart(bool listening) {  // the oldest one
         std::exchange(completions, {completions.begin() + 1, completions.end()}).front()(listening);
     }
@@ -43,7 +45,7 @@ class PhoneRemoteControllerTest : public ::testing::TestWithParam<std::pair<cons
         applyUILang(GetParam().first);
         setLogObserver([this](const std::string& line) { journal.push_back(line); });
         const auto note = [this](const char* entry) {
-            return [=, this] { journal.push_back(entry); };
+            return [=, this](auto...) { journal.push_back(entry); };
         };
         // clang-format off
         controller->attach({.config = [this] { return &config; },
@@ -179,11 +181,11 @@ using PhoneRemoteWiringTest = testing::AppControllerFixture;
 TEST_F(PhoneRemoteWiringTest, HooksReachTheLiveControllerAndDoNothingOnceItIsGone) {
     PhoneRemoteHooks hooks = phoneRemoteHooksFor(controller, shell);
     EXPECT_EQ(hooks.config(), &controller->config());
-    hooks.keyDown();
+    hooks.keyDown(0);
     EXPECT_EQ(controller->engine()->state(), GestureEngine::PressState::pressed);
     controller.reset();
     EXPECT_EQ(hooks.config(), nullptr);
-    hooks.keyUp();
+    hooks.keyUp(0);
     hooks.rebuildMenu();
 }
 

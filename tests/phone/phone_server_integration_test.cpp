@@ -91,8 +91,9 @@ class PhoneServerIntegrationTest : public ::testing::Test {
 
 TEST_F(PhoneServerIntegrationTest, AnswersStreamsSurvivesAbuseAndClosesEverythingAtOnce) {
     std::vector<std::string> events;
-    server->setOnEvent(
-        [&](auto event) { events.push_back(event == PhoneServer::Event::down ? "down" : "up"); });
+    server->setOnEvent([&](auto event, double) {
+        events.push_back(event == PhoneServer::Event::down ? "down" : "up");
+    });
     ASSERT_TRUE(listens());
     // The head lines in order, then the body (the other answers are built the same way).
     const std::string no =

@@ -21,7 +21,7 @@ class VirtualMainQueue : public MainQueue {
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
 
     // Virtual seconds since the queue was created.
-    double now() const;
+    double now() const override;
 
     // Runs every block that is due now, including blocks those blocks post for now.
     void runPending();

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 
 namespace vurin {
@@ -16,6 +17,11 @@ void QtMainQueue::enqueue(std::function<void()> block) {
 
 bool QtMainQueue::isMainThread() const {
     return context_ && QThread::currentThread() == context_->thread();
+}
+
+double QtMainQueue::now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void QtMainQueue::postDelayed(double seconds, std::function<void()> block) {

@@ -14,6 +14,7 @@ class QtMainQueue : public MainQueue {
     explicit QtMainQueue(QObject* context) : context_(context) {}
 
     bool isMainThread() const override;
+    double now() const override;
 
   protected:
     void enqueue(std::function<void()> block) override;
