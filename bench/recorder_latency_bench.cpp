@@ -103,7 +103,7 @@ struct StopResult {
 std::optional<StopResult> stopAndWait(vurin::Recorder& recorder) {
     auto promise = std::make_shared<std::promise<StopResult>>();
     auto future = promise->get_future();
-    recorder.stop([promise](std::optional<fs::path> file, double duration) {
+    recorder.stop([promise](std::optional<fs::path> file, double duration, bool) {
         promise->set_value({ticksNow(), std::move(file), duration});
     });
     if (future.wait_for(30s) != std::future_status::ready) {

@@ -105,8 +105,8 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     };
 
     static void recordingFinished(const RecordingContext& context,
-                                  const std::optional<std::filesystem::path>& file,
-                                  double duration);
+                                  const std::optional<std::filesystem::path>& file, double duration,
+                                  bool failureLogged);
     static void processRecording(const RecordingContext& context, const std::filesystem::path& file,
                                  double duration);
     static void postIdleIfCurrent(const RecordingContext& context);

@@ -95,15 +95,16 @@ void AppController::stopAndProcess() {
     activePipelineCancellation_ = context.cancellation;
     inFlight_ += 1;
     services_.recorder->stop(
-        [context = std::move(context)](std::optional<std::filesystem::path> file, double duration) {
-            recordingFinished(context, file, duration);
+        [context = std::move(context)](std::optional<std::filesystem::path> file, double duration,
+                                       bool failureLogged) {
+            recordingFinished(context, file, duration, failureLogged);
         });
 }
 
 // Runs on the recorder's background thread.
 void AppController::recordingFinished(const RecordingContext& context,
                                       const std::optional<std::filesystem::path>& file,
-                                      double duration) {
+                                      double duration, bool failureLogged) {
     if (context.controller.expired()) {
         // Nobody is left to process the audio; never leave the user's speech lying around.
         if (file) {
@@ -113,7 +114,10 @@ void AppController::recordingFinished(const RecordingContext& context,
     }
     if (!file) {
         if (!context.cancellation->isCancelled()) {
-            log("❌ 录音失败,没有可用音频");
+            // One failure, one line: a microphone that failed to open has said so.
+            if (!failureLogged) {
+                log("❌ 录音失败,没有可用音频");
+            }
             postIdleIfCurrent(context);
         }
     } else if (context.cancellation->isCancelled() ||
@@ -188,7 +192,7 @@ void AppController::endDictationForExit() {
     }
     pipelineGeneration_->invalidate();
     if (services_.recorder->isRecording()) {
-        services_.recorder->stop([](std::optional<std::filesystem::path> file, double) {
+        services_.recorder->stop([](std::optional<std::filesystem::path> file, double, bool) {
             if (file) {
                 deleteRecording(*file);
             }
@@ -201,8 +205,8 @@ void AppController::endDictationForExit() {
 
 DictationHooks AppController::makeHooks() {
     const std::weak_ptr<AppController> weak = weakSelf();
-    // Holds a service weakly through the controller: a hook of a job that outlives the
-    // controller does nothing.
+    // Reaches the controller weakly: a hook of a job that outlives the controller does nothing.
+    // Only for the hooks a job posts to the main queue.
     auto withSelf = [weak](auto&& body) {
         return [weak, body](auto&&... args) {
             if (auto self = weak.lock()) {
@@ -212,25 +216,30 @@ DictationHooks AppController::makeHooks() {
             return Result();
         };
     };
-    auto maintainAfterRecovery = [weak] {
-        if (auto self = weak.lock()) {
-            self->maintainSelectedLocalServices();
-        }
+    // The hooks a job calls on its own thread never reach the controller: holding it there,
+    // even for a moment, could make the job its last owner when the exit drops it.
+    auto recoverOnMain = [weak,
+                          queue = services_.mainQueue](std::shared_ptr<LocalService> service) {
+        return [weak, queue, service] {
+            queue->post([weak, service] {
+                if (weak.expired()) {
+                    return;
+                }
+                service->recoverIfUnhealthy([weak] {
+                    if (auto self = weak.lock()) {
+                        self->maintainSelectedLocalServices();
+                    }
+                });
+            });
+        };
     };
     return DictationHooks{
-        .isCurrent = withSelf([](AppController& self, std::int64_t generation) {
-            return self.pipelineGeneration_->isCurrent(generation);
-        }),
-        .isLocalSTTReady =
-            withSelf([](AppController& self) { return self.services_.localServer->isReady(); }),
-        .isLocalPolishReady =
-            withSelf([](AppController& self) { return self.services_.ollamaServer->isReady(); }),
-        .localSTTRequestFailed = withSelf([maintainAfterRecovery](AppController& self) {
-            self.services_.localServer->recoverIfUnhealthy(maintainAfterRecovery);
-        }),
-        .localPolishRequestFailed = withSelf([maintainAfterRecovery](AppController& self) {
-            self.services_.ollamaServer->recoverIfUnhealthy(maintainAfterRecovery);
-        }),
+        .isCurrent = [generations = pipelineGeneration_](
+                         std::int64_t generation) { return generations->isCurrent(generation); },
+        .isLocalSTTReady = [service = services_.localServer] { return service->isReady(); },
+        .isLocalPolishReady = [service = services_.ollamaServer] { return service->isReady(); },
+        .localSTTRequestFailed = recoverOnMain(services_.localServer),
+        .localPolishRequestFailed = recoverOnMain(services_.ollamaServer),
         .setIdleIfCurrent = withSelf([](AppController& self, std::int64_t generation) {
             if (self.pipelineGeneration_->isCurrent(generation)) {
                 self.setAppState(AppState::idle);
@@ -276,7 +285,7 @@ void AppController::cancel() {
     }
     if (services_.recorder->isRecording()) {
         pipelineGeneration_->invalidate();
-        services_.recorder->stop([](std::optional<std::filesystem::path> file, double) {
+        services_.recorder->stop([](std::optional<std::filesystem::path> file, double, bool) {
             if (file) {
                 deleteRecording(*file);
             }

@@ -11,9 +11,11 @@ namespace vurin {
 class AudioRecorder {
   public:
     // The converted 16 kHz file (owned and deleted by the receiver) or nothing, and the duration
-    // in seconds. Called once per stop, on a background thread when a recording was running.
-    using StopCompletion =
-        std::function<void(std::optional<std::filesystem::path> file, double durationSeconds)>;
+    // in seconds; `failureLogged` when there is nothing because the microphone failed to open,
+    // which the recorder has logged already. Called once per stop, on a background thread when a
+    // recording was running.
+    using StopCompletion = std::function<void(std::optional<std::filesystem::path> file,
+                                              double durationSeconds, bool failureLogged)>;
 
     virtual ~AudioRecorder() = default;
 

@@ -4,10 +4,6 @@ namespace vurin {
 
 namespace {
 
-bool hasInput(const AudioSourceInfo& source) {
-    return !source.isMonitor && source.channels > 0;
-}
-
 // A headset's microphone can claim any form factor; recording from it switches the headset into
 // its low-quality call profile, so it is never taken for the computer's own microphone.
 bool isBluetooth(const AudioSourceInfo& source) {
@@ -20,6 +16,10 @@ bool isBuiltIn(const AudioSourceInfo& source) {
 }
 
 }  // namespace
+
+bool hasInput(const AudioSourceInfo& source) {
+    return !source.isMonitor && source.channels > 0;
+}
 
 const AudioSourceInfo* findBuiltInSource(const AudioSourceList& list) {
     for (const auto& source : list.sources) {

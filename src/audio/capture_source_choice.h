@@ -4,6 +4,10 @@
 
 namespace vurin {
 
+// A source that can record a voice: it has input channels and is not a monitor, which records
+// what the speakers play.
+bool hasInput(const AudioSourceInfo& source);
+
 // The computer's own microphone: the first source in server order that is not a monitor, has
 // input channels, is not a Bluetooth device, and whose form factor is "internal" or whose bus is
 // "pci". Null when there is none.

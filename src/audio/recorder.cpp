@@ -1,5 +1,6 @@
 #include "audio/recorder.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -27,9 +28,11 @@ bool isRecordableFormat(const AudioFormat& format) {
 }
 
 // The sound server is the microphone grant here: without a reachable server that has an input
-// source there is nothing to prepare, and nothing to complain about before the user asks.
+// source there is nothing to prepare, and nothing to complain about before the user asks. A
+// machine without a microphone still lists the monitors, one of them as the default source.
 bool microphoneAvailable(const AudioSourceList& list) {
-    return list.status == AudioServerStatus::ok && !list.sources.empty();
+    return list.status == AudioServerStatus::ok &&
+           std::any_of(list.sources.begin(), list.sources.end(), hasInput);
 }
 
 }  // namespace
@@ -188,10 +191,12 @@ void Recorder::openTask(const std::shared_ptr<Recording>& recording, bool useBui
         std::lock_guard guard(lock_);
         if (recording_ == recording && isRecording_) {
             isRecording_ = false;
+            lastOpenFailed_ = true;
             recording_.reset();
             onOpenFailed = onOpenFailed_;
         }
     }
+    recording->openFailed = !recording->output;
     recording->opened.release();
     if (onOpenFailed) {
         onOpenFailed();
@@ -210,6 +215,7 @@ bool Recorder::start(bool useBuiltInMic) {
         fileURL_ = recording->fileURL;
         recording_ = recording;
         isRecording_ = true;
+        lastOpenFailed_ = false;
     }
     removeQuietly(recording->fileURL);
     removeQuietly(recording->rawURL);
@@ -225,15 +231,18 @@ bool Recorder::start(bool useBuiltInMic) {
 
 void Recorder::stop(StopCompletion completion) {
     std::shared_ptr<Recording> recording;
+    bool openFailed = false;
     {
         std::lock_guard guard(lock_);
         if (isRecording_ && recording_) {
             recording = recording_;
             isRecording_ = false;
         }
+        // The caller saw a recording that has just ended this way.
+        openFailed = lastOpenFailed_;
     }
     if (!recording) {
-        completion(std::nullopt, 0.0);
+        completion(std::nullopt, 0.0, openFailed);
         return;
     }
     tasks_.run([weak = weak_from_this(), recording, timeout = options_.finishTimeout,
@@ -266,15 +275,15 @@ void Recorder::finishRecording(const std::weak_ptr<Recorder>& weak,
         }
     }
     if (!output) {
-        completion(std::nullopt, 0.0);
+        completion(std::nullopt, 0.0, recording->openFailed);
         return;
     }
     const double duration = downsampleTo16k(recording->rawURL, recording->fileURL);
     removeQuietly(recording->rawURL);
     if (duration > 0) {
-        completion(recording->fileURL, duration);
+        completion(recording->fileURL, duration, false);
     } else {
-        completion(std::nullopt, duration);
+        completion(std::nullopt, duration, false);
     }
 }
 

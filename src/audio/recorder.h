@@ -67,7 +67,8 @@ class Recorder final : public AudioRecorder, public std::enable_shared_from_this
         std::filesystem::path fileURL;
         std::shared_ptr<Semaphore> finished = std::make_shared<Semaphore>(0);
         std::binary_semaphore opened{0};
-        std::shared_ptr<CaptureOutput> output;  // null: the open failed and said why
+        std::shared_ptr<CaptureOutput> output;  // null: the open failed, or never ran
+        bool openFailed = false;                // the open failed and said why
     };
 
     Recorder(std::shared_ptr<AudioCapture> capture, RecorderOptions options);
@@ -96,6 +97,8 @@ class Recorder final : public AudioRecorder, public std::enable_shared_from_this
     mutable std::mutex lock_;
     std::filesystem::path fileURL_;
     bool isRecording_ = false;
+    // The last recording started ended because its microphone failed to open.
+    bool lastOpenFailed_ = false;
     std::function<void()> onOpenFailed_;
 
     BackgroundTasks tasks_;

@@ -45,7 +45,7 @@ class RecorderAudioTest : public ::testing::Test {
     }
     Stopped stop() {
         auto promise = std::make_shared<std::promise<Stopped>>();
-        recorder_->stop([promise](std::optional<fs::path> file, double seconds) {
+        recorder_->stop([promise](std::optional<fs::path> file, double seconds, bool) {
             promise->set_value({std::move(file), seconds});
         });
         auto stopped = promise->get_future();

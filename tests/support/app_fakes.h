@@ -24,10 +24,10 @@ class FakeRecorder : public AudioRecorder {
         completions.push_back(std::move(completion));
     }
     // Delivers the oldest stop's completion as the background thread would.
-    void finish(std::optional<std::filesystem::path> file, double duration) {
+    void finish(std::optional<std::filesystem::path> file, double duration, bool logged = false) {
         auto completion = std::move(completions.front());
         completions.erase(completions.begin());
-        completion(std::move(file), duration);
+        completion(std::move(file), duration, logged);
     }
     // The same on a thread of its own, which the recorder's wait waits for.
     void finishInBackground(std::filesystem::path file, double duration) {
