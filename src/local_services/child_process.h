@@ -32,17 +32,19 @@ class ChildProcess {
     static std::shared_ptr<ChildProcess> create(std::filesystem::path executable,
                                                 std::vector<std::string> arguments);
 
+    virtual ~ChildProcess() = default;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Runs once, on the reaper thread, after the child has ended. Install it before launch().
-    void setTerminationHandler(std::function<void()> handler);
+    // Virtual, as is launch(), so a test can stand in a child that ends inside its launch.
+    virtual void setTerminationHandler(std::function<void()> handler);
     // A handler already running is not interrupted.
     void removeTerminationHandler();
 
     // Starts the child once. Nothing on success; otherwise why it could not run ("No such file
     // or directory"), and the child never ran.
-    std::optional<std::string> launch();
+    virtual std::optional<std::string> launch();
 
     // Launched and not yet ended.
     bool isRunning() const;
@@ -56,15 +58,16 @@ class ChildProcess {
     // The child's process id once launched, else -1.
     pid_t processIdentifier() const;
 
+  protected:
+    ChildProcess(std::filesystem::path executable, std::vector<std::string> arguments,
+                 std::optional<std::vector<std::string>> environment);
+
   private:
     struct Shared;
 
     // Waits for the child to end, marks it so before its process id is released (so
     // terminate() can never signal a recycled id), reaps it and runs the termination handler.
     static void reap(const std::shared_ptr<Shared>& shared, pid_t pid);
-
-    ChildProcess(std::filesystem::path executable, std::vector<std::string> arguments,
-                 std::optional<std::vector<std::string>> environment);
 
     const std::filesystem::path executable_;
     const std::vector<std::string> arguments_;

@@ -146,7 +146,8 @@ void SupervisedService::watch(const std::shared_ptr<ChildProcess>& child) {
                     return;
                 }
                 self->process_.reset();
-                wasActive = self->ready_ || self->starting_;
+                // Before the start has said so, its end is for the start to tell, after that.
+                wasActive = (self->ready_ || self->starting_) && self->announced_;
                 self->ready_ = false;
                 self->starting_ = false;
             }
@@ -162,6 +163,7 @@ bool SupervisedService::registerChild(std::int64_t generation,
         std::lock_guard guard(stateLock_);
         if (lifecycle_ == generation && starting_) {
             process_ = child;
+            announced_ = false;
             return true;
         }
     }
@@ -177,6 +179,23 @@ bool SupervisedService::ownsChild(const std::shared_ptr<ChildProcess>& child, bo
         process_.reset();
     }
     return owned;
+}
+
+bool SupervisedService::announce(std::int64_t generation,
+                                 const std::shared_ptr<ChildProcess>& child) {
+    bool endedAlready = false;
+    {
+        std::lock_guard guard(stateLock_);
+        if (process_ == child) {
+            announced_ = true;
+            return true;
+        }
+        endedAlready = lifecycle_ == generation;
+    }
+    if (endedAlready) {
+        log(texts_.exited);
+    }
+    return false;
 }
 
 bool SupervisedService::becomeReady(std::int64_t generation,
@@ -233,12 +252,15 @@ std::shared_ptr<SupervisedService> SupervisedService::launchAndPoll(
         return nullptr;
     }
     // A stop while it was being launched found nothing running to end yet.
-    if (!self->ownsChild(child)) {
+    if (!self->isCurrent(generation)) {
         child->removeTerminationHandler();
         child->terminate();
         return nullptr;
     }
     log(self->texts_.starting);
+    if (!self->announce(generation, child)) {
+        return nullptr;
+    }
     const auto shutdown = self->shutdown_;
     const auto poll = self->poll_;
     self.reset();

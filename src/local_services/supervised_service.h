@@ -100,6 +100,10 @@ class SupervisedService : public LocalService,
     // Registers a child about to be launched as the current one. When a stop came in meanwhile,
     // the child is unwatched and terminated instead, and the answer is false.
     bool registerChild(std::int64_t generation, const std::shared_ptr<ChildProcess>& child);
+    // After the starting line: true while `child` is still the current one (its end is then
+    // its termination handler's to tell); else false, and when it ended by itself in the
+    // meantime the exit line is logged here, after the starting one.
+    bool announce(std::int64_t generation, const std::shared_ptr<ChildProcess>& child);
     // Whether `child` is still the current one; if so and `forget`, it no longer is.
     bool ownsChild(const std::shared_ptr<ChildProcess>& child, bool forget = false);
     // Marks the start Ready if `generation` is current and, when `child` is given, the child
@@ -143,6 +147,7 @@ class SupervisedService : public LocalService,
     std::shared_ptr<ChildProcess> process_;
     bool ready_ = false;
     bool starting_ = false;
+    bool announced_ = false;  // the current child's start has been logged
     std::int64_t lifecycle_ = 0;
 
   private:

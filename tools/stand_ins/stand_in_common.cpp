@@ -75,10 +75,6 @@ long environmentNumber(const char* name, long fallback) {
 }
 
 void prepare(const char* service, int argc, char** argv) {
-    // Ends before its supervisor can have done anything more than launch it.
-    if (environmentValue("VURIN_STAND_IN_MODE") == "exit-at-once") {
-        ::_exit(1);
-    }
     serviceName = service;
     nlohmann::json arguments = nlohmann::json::array();
     for (int index = 1; index < argc; ++index) {

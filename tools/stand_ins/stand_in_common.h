@@ -5,9 +5,8 @@
 //
 //   VURIN_STAND_IN_DELAY_MS       wait this long before listening (a model that loads slowly)
 //   VURIN_STAND_IN_MODE           serve (default) | exit (refuse to start: exit at once with
-//                                 VURIN_STAND_IN_EXIT_CODE, default 1) | exit-at-once (end
-//                                 before anything, not even the start record) | hang (run,
-//                                 never listen) | silent (listen, never answer)
+//                                 VURIN_STAND_IN_EXIT_CODE, default 1) | hang (run, never
+//                                 listen) | silent (listen, never answer)
 //   VURIN_STAND_IN_CRASH_AFTER_MS die by SIGKILL this long after listening
 //   VURIN_STAND_IN_START_LOG      append one JSON line per start: pid, arguments, environment
 //   VURIN_STAND_IN_REQUEST_LOG    append one JSON line per request: what came in, what went out
