@@ -98,17 +98,29 @@ KeyGrab::Handlers EventTap::makeHandlers() {
     return handlers;
 }
 
-// Replaces a running capture (one for detection alone, or one whose key is not the trigger).
+// Replaces a running capture (one for detection alone, or one whose key is not the trigger). A
+// key detection took whose grab the old capture had not answered yet is asked of the new one:
+// else the choice would be lost and the detection title stay.
 KeyGrabResult EventTap::startGrab(std::optional<int> evdevCode) {
     if (grab_->isRunning()) {
         grab_->stop();
     }
     held_.clear();
     releaseEndsKeyboardGrab_.reset();
-    pendingKey_.reset();
+    const std::optional<std::pair<int, std::int64_t>> pending = pendingKey_;
     KeyGrabResult result = grab_->start(evdevCode, makeHandlers());
-    if (result.status == KeyGrabStatus::ok && tapDetecting()) {
+    if (result.status != KeyGrabStatus::ok) {
+        pendingKey_.reset();
+        if (pending) {
+            detectionUnfinished();
+        }
+        return result;
+    }
+    if (tapDetecting()) {
         grab_->setKeyboardGrabbed(true);
+    }
+    if (pending) {
+        grab_->grabKey(pending->first);
     }
     return result;
 }
@@ -148,6 +160,7 @@ void EventTap::startDetectKey() {
         std::lock_guard guard(tapLock_);
         tapDetecting_ = true;
     }
+    detectionOpen_ = true;
     log("🔍 识别模式:请按一下你想用作触发键的按键…");
     if (callbacks_.setStatusTitle) {
         callbacks_.setStatusTitle("⌨️");
@@ -176,22 +189,35 @@ void EventTap::endDetectionTimeout() {
     }
 }
 
+// Also ends a detection whose key was taken but whose grab was never answered.
 void EventTap::detectionTimedOut() {
     detectionTimeout_.reset();
+    bool detecting = false;
     {
         std::lock_guard guard(tapLock_);
-        if (!tapDetecting_) {
-            return;
-        }
-        tapDetecting_ = false;
+        detecting = std::exchange(tapDetecting_, false);
     }
-    if (grab_->isRunning()) {
+    if (!std::exchange(detectionOpen_, false)) {
+        return;
+    }
+    if (detecting && grab_->isRunning()) {
         grab_->setKeyboardGrabbed(false);
     }
+    releaseIdleCapture();
     if (callbacks_.updateStatusIcon) {
         callbacks_.updateStatusIcon();
     }
-    log("⌛ 识别模式 15 秒内没有按键,已结束并释放键盘;触发键仍为 " + named(tapKeyCode()));
+    if (detecting) {
+        log("⌛ 识别模式 15 秒内没有按键,已结束并释放键盘;触发键仍为 " + named(tapKeyCode()));
+    }
+}
+
+// A capture started for detection alone holds a connection and a thread for nothing once the
+// detection is over; one kept for retrying the trigger stays.
+void EventTap::releaseIdleCapture() {
+    if (!reconnectItem_ && grab_->isRunning() && !grab_->grabbedKey()) {
+        grab_->stop();
+    }
 }
 
 void EventTap::stop() {
@@ -209,35 +235,58 @@ void EventTap::connectionLost(const KeyGrabResult& result) {
         return;
     }
     reconnectDelay_ = firstReconnectSeconds;
-    reconnectItem_ = mainQueue_->postAfter(reconnectDelay_, [weak = weak_from_this()] {
+    scheduleReconnect(reconnectDelay_);
+}
+
+void EventTap::scheduleReconnect(double seconds) {
+    reconnectItem_ = mainQueue_->postAfter(seconds, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->reconnect();
         }
     });
 }
 
-// Quiet while the server stays away: the loss was logged once, the recovery is logged once.
+// Quiet while the server stays away or another program keeps the trigger: the loss and the
+// refusal are logged once, and so is the recovery.
 void EventTap::reconnect() {
     if (auto item = std::exchange(reconnectItem_, nullptr)) {
         item->cancel();
     }
     const std::int64_t keyCode = tapKeyCode();
-    const KeyGrabResult result = startGrab(evdevCodeForKeyCode(keyCode));
-    if (result.status == KeyGrabStatus::unavailable) {
-        reconnectDelay_ = std::min(reconnectDelay_ * 2, maxReconnectSeconds);
-        reconnectItem_ = mainQueue_->postAfter(reconnectDelay_, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->reconnect();
-            }
-        });
+    const std::optional<int> evdevCode = evdevCodeForKeyCode(keyCode);
+    if (grab_->isRunning()) {
+        if (holdsTrigger()) {
+            log("✅ 触发键 " + named(keyCode) + "恢复可用");
+            return;
+        }
+        if (!evdevCode) {
+            return;  // no such key here: nothing to ask for
+        }
+        // Connected, but the trigger was refused: ask for it on the running capture, unless a
+        // detection may be asking for another key on it right now.
+        if (!detectionOpen_) {
+            grab_->grabKey(*evdevCode);
+        }
+        scheduleReconnect(maxReconnectSeconds);
         return;
     }
-    if (result.status != KeyGrabStatus::ok) {
-        log(result.reason);
+    const KeyGrabResult result = startGrab(evdevCode);
+    if (result.status == KeyGrabStatus::ok) {
+        log(holdsTrigger() ? "✅ 已重新连上 X11 显示,触发键 " + named(keyCode) + "恢复可用"
+                           : std::string("✅ 已重新连上 X11 显示"));
         return;
     }
-    log(holdsTrigger() ? "✅ 已重新连上 X11 显示,触发键 " + named(keyCode) + "恢复可用"
-                       : std::string("✅ 已重新连上 X11 显示"));
+    // Refused: the display is back but another program holds the trigger. Detection still gets
+    // a capture, on the keyboard alone, and the trigger is asked for again every few seconds.
+    if (result.status == KeyGrabStatus::refused) {
+        log(result.reason + ";已重新连上 X11 显示,每 5 秒重试一次");
+        if (startGrab(std::nullopt).status == KeyGrabStatus::ok) {
+            scheduleReconnect(maxReconnectSeconds);
+            return;
+        }
+    }
+    reconnectDelay_ = std::min(reconnectDelay_ * 2, maxReconnectSeconds);
+    scheduleReconnect(reconnectDelay_);
 }
 
 // A key that is pressed again without a release in between is the keyboard's auto-repeat.
@@ -297,10 +346,18 @@ void EventTap::handleDetection(const KeyGrabEvent& event, std::int64_t keyCode, 
 
 void EventTap::keyGrabbed(int evdevCode, const KeyGrabResult& result) {
     if (!pendingKey_ || pendingKey_->first != evdevCode) {
+        if (result.status == KeyGrabStatus::ok) {  // the trigger, retried after a refusal
+            mainQueue_->post([weak = weak_from_this()] {
+                if (auto self = weak.lock(); self && self->reconnectItem_) {
+                    self->reconnect();
+                }
+            });
+        }
         return;
     }
     const std::int64_t keyCode = std::exchange(pendingKey_, std::nullopt)->second;
-    const bool granted = result.status == KeyGrabStatus::ok;
+    const KeyGrabStatus status = result.status;
+    const bool granted = status == KeyGrabStatus::ok;
     std::int64_t kept = 0;
     {
         std::lock_guard guard(tapLock_);
@@ -309,12 +366,14 @@ void EventTap::keyGrabbed(int evdevCode, const KeyGrabResult& result) {
             tapKeyCode_ = keyCode;
         }
     }
-    mainQueue_->post([weak = weak_from_this(), keyCode, kept, granted] {
+    mainQueue_->post([weak = weak_from_this(), keyCode, kept, status] {
         if (auto self = weak.lock()) {
-            if (granted) {
+            if (status == KeyGrabStatus::ok) {
                 self->detectionResult(keyCode);
-            } else {
+            } else if (status == KeyGrabStatus::refused) {
                 self->detectionRefused(keyCode, kept);
+            } else {
+                self->detectionUnfinished();  // the connection is gone: its loss is logged
             }
         }
     });
@@ -351,6 +410,10 @@ void EventTap::postToEngine(bool down) {
 
 void EventTap::detectionResult(std::int64_t keyCode) {
     endDetectionTimeout();
+    detectionOpen_ = false;
+    if (reconnectItem_ && holdsTrigger()) {
+        std::exchange(reconnectItem_, nullptr)->cancel();  // the new key is held: nothing to retry
+    }
     if (callbacks_.storeKeyCode) {
         callbacks_.storeKeyCode(keyCode);
     }
@@ -370,6 +433,8 @@ void EventTap::detectionResult(std::int64_t keyCode) {
 
 void EventTap::detectionRefused(std::int64_t keyCode, std::int64_t kept) {
     endDetectionTimeout();
+    detectionOpen_ = false;
+    releaseIdleCapture();
     if (callbacks_.updateStatusIcon) {
         callbacks_.updateStatusIcon();
     }
@@ -379,6 +444,18 @@ void EventTap::detectionRefused(std::int64_t keyCode, std::int64_t kept) {
                                         name + " is in use by another program; still " + old));
     }
     log("❌ " + named(keyCode) + "已被其他程序占用,不能作触发键;仍为 " + named(kept));
+}
+
+// The key's grab went unanswered: the title and the label show the trigger that stays.
+void EventTap::detectionUnfinished() {
+    endDetectionTimeout();
+    detectionOpen_ = false;
+    if (callbacks_.updateStatusIcon) {
+        callbacks_.updateStatusIcon();
+    }
+    if (callbacks_.setTriggerKeyLabel) {
+        callbacks_.setTriggerKeyLabel(triggerKeyLabelText(tapKeyCode()));
+    }
 }
 
 }  // namespace vurin

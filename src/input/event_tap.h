@@ -79,10 +79,13 @@ class EventTap : public TriggerCapture, public std::enable_shared_from_this<Even
     void keyGrabbed(int evdevCode, const KeyGrabResult& result);
     void detectionResult(std::int64_t keyCode);
     void detectionRefused(std::int64_t keyCode, std::int64_t kept);
+    void detectionUnfinished();
     void detectionTimedOut();
     void endDetectionTimeout();
+    void releaseIdleCapture();
     void connectionLost(const KeyGrabResult& result);
     void reconnect();
+    void scheduleReconnect(double seconds);
     KeyGrabResult startGrab(std::optional<int> evdevCode);
     void postToEngine(bool down);
     KeyGrab::Handlers makeHandlers();
@@ -103,7 +106,9 @@ class EventTap : public TriggerCapture, public std::enable_shared_from_this<Even
 
     // Main thread only.
     std::shared_ptr<WorkItem> detectionTimeout_;
-    std::shared_ptr<WorkItem> reconnectItem_;  // set while reconnecting
+    bool detectionOpen_ = false;  // a detection started and its outcome is not shown yet
+    // Set while reconnecting, and while the connection is back but the trigger is not.
+    std::shared_ptr<WorkItem> reconnectItem_;
     double reconnectDelay_ = firstReconnectSeconds;
     bool stopped_ = false;
 };

@@ -42,8 +42,10 @@ class KeyGrab {
     virtual ~KeyGrab() = default;
 
     // Connects, grabs `evdevCode` (none: no key, only the keyboard when asked for) and starts
-    // the capture thread. Blocks until the server has answered the grab; a refused key starts
-    // nothing. Does nothing but report ok while running.
+    // the capture thread. Blocks until the server has answered the grab, for a second at most:
+    // then it reports unavailable, the attempt goes on, and the next start waits for that one
+    // (with its key and handlers). A refused key starts nothing. Does nothing but report ok
+    // while running.
     virtual KeyGrabResult start(std::optional<int> evdevCode, Handlers handlers) = 0;
 
     // Whether the capture thread is running with a live connection.

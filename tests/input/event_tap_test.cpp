@@ -11,13 +11,13 @@ using Lines = std::vector<std::string>;
 constexpr int evdevF13 = 183, evdevF14 = 184, evdevA = 30, evdevCapsLock = 58, evdevRightAlt = 100;
 
 // A grab whose key events the test plays in by hand (only while it runs), noting what the capture
-// asks of it. It refuses the key `taken` and answers key changes at once.
+// asks of it. It refuses the key `taken` and answers key changes at once (unless not `answers`).
 class FakeKeyGrab : public KeyGrab {
   public:
     KeyGrabResult start(std::optional<int> evdevCode, Handlers handlers) override {
         calls += "start " + (evdevCode ? std::to_string(*evdevCode) : "-") + " ";
-        if (!reachable) {
-            return {KeyGrabStatus::unavailable, "no display"};
+        if (!reachable || evdevCode == taken) {
+            return {reachable ? KeyGrabStatus::refused : KeyGrabStatus::unavailable, "taken"};
         }
         running = true;
         key = evdevCode;
@@ -28,9 +28,11 @@ class FakeKeyGrab : public KeyGrab {
     std::optional<int> grabbedKey() const override { return running ? key : std::nullopt; }
     void grabKey(int evdevCode) override {
         calls += "grab " + std::to_string(evdevCode) + " ";
-        key = evdevCode == taken ? key : evdevCode;
-        handlers.onKeyGrabbed(evdevCode,
-                              {evdevCode == taken ? KeyGrabStatus::refused : KeyGrabStatus::ok});
+        const KeyGrabStatus status = !reachable           ? KeyGrabStatus::unavailable
+                                     : evdevCode == taken ? KeyGrabStatus::refused
+                                                          : KeyGrabStatus::ok;
+        key = status == KeyGrabStatus::ok ? evdevCode : key;
+        answers ? handlers.onKeyGrabbed(evdevCode, {status}) : void();
     }
     void setKeyboardGrabbed(bool grabbed) override { calls += grabbed ? "keyboard " : "free "; }
     std::optional<std::string> keyName(int) const override { return std::nullopt; }
@@ -49,7 +51,7 @@ class FakeKeyGrab : public KeyGrab {
 
     Handlers handlers;
     std::optional<int> key;
-    bool running = false, reachable = true;
+    bool running = false, reachable = true, answers = true;
     int taken = -1;
     std::string calls;
 };
@@ -150,34 +152,64 @@ TEST_F(EventTapTest, DetectionTakesTheFirstRealPress) {
     queue->runPending();
 }
 
-// Detection without a key ends after 15 s, freeing the keyboard. A lost connection is logged
-// once and retried quietly 0.5 s later, each wait doubled up to 5 s, until the trigger is back.
+// Detection without a key ends after 15 s, freeing the keyboard and a capture made for it alone.
+// A key taken while its grab was unanswered is asked of the capture that replaces it; a grab cut
+// by a lost connection is no refusal. A lost connection is logged once and retried quietly 0.5 s
+// later, each wait doubled up to 5 s; a trigger another program took meanwhile is retried on a
+// capture without it until it is back.
 TEST_F(EventTapTest, DetectionEndsAndALostConnectionComesBack) {
-    ASSERT_TRUE(tap->setupEventTap());
+    grab->taken = evdevF13;
+    EXPECT_FALSE(tap->setupEventTap());
     tap->startDetectKey();
     queue->advance(14.99);
     EXPECT_TRUE(tap->tapDetecting());
     queue->advance(0.01);
-    EXPECT_EQ(shell->statusItem->title + grab->calls, "🎙️start 183 keyboard free ");
+    EXPECT_EQ(shell->statusItem->title + grab->calls,
+              "🎙️start 183 start - keyboard free stop ");
+    tap->startDetectKey();
+    grab->answers = false;
+    click(evdevA);
+    grab->answers = true;
+    grab->taken = -1;
+    EXPECT_TRUE(tap->setupEventTap());
+    queue->runPending();
+    EXPECT_EQ(shell->statusItem->title + std::to_string(loadConfig().keyCode), "🎙️0");
+    tap->startDetectKey();
+    grab->reachable = false;
+    click(evdevF14);
     grab->lose();
+    queue->runPending();
+    EXPECT_EQ(shell->statusItem->title + label, "🎙️当前:A (键码 0)");
     grab->calls.clear();
-    const std::pair<double, bool> tries[] = {{0.5, false}, {1, false}, {2, false},
-                                             {4, false},   {5, false}, {5, true}};
-    for (const auto& [wait, reachable] : tries) {
-        SCOPED_TRACE(wait);
-        grab->reachable = reachable;
+    struct Try {
+        double wait;
+        bool reachable;
+        int taken;
+        std::string calls;
+    };
+    const Try tries[] = {{0.5, false, -1, "start 30 "}, {1, false, -1, "start 30 "},
+                         {2, false, -1, "start 30 "},   {4, false, -1, "start 30 "},
+                         {5, false, -1, "start 30 "},   {5, true, evdevA, "start 30 start - "},
+                         {5, true, evdevA, "grab 30 "}, {5, true, -1, "grab 30 "}};
+    for (const Try& next : tries) {
+        SCOPED_TRACE(next.wait);
+        grab->reachable = next.reachable;
+        grab->taken = next.taken;
         const std::size_t before = grab->calls.size();
-        queue->advance(wait - 0.01);
+        queue->advance(next.wait - 0.01);
         EXPECT_EQ(grab->calls.size(), before);
         queue->advance(0.01);
-        EXPECT_EQ(grab->calls.substr(before), "start 183 ");
+        EXPECT_EQ(grab->calls.substr(before), next.calls);
     }
     const std::string calls = grab->calls;
     queue->advance(60);
     EXPECT_TRUE(tap->holdsTrigger() && grab->calls == calls);
-    EXPECT_EQ(logs, (Lines{"🔍 识别模式:请按一下你想用作触发键的按键…",
-                           "⌛ 识别模式 15 秒内没有按键,已结束并释放键盘;触发键仍为 F13(键码 105)",
-                           "⚠️ lost", "✅ 已重新连上 X11 显示,触发键 F13(键码 105)恢复可用"}));
+    const std::string detect = "🔍 识别模式:请按一下你想用作触发键的按键…";
+    EXPECT_EQ(logs,
+              (Lines{"taken", detect,
+                     "⌛ 识别模式 15 秒内没有按键,已结束并释放键盘;触发键仍为 F13(键码 105)", detect,
+                     "🔑 触发键已设为 A (键码 0)", detect, "⚠️ lost",
+                     "taken;已重新连上 X11 显示,每 5 秒重试一次", "✅ 触发键 A(键码 0)恢复可用"}));
 }
 
 }  // namespace

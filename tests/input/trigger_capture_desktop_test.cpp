@@ -111,6 +111,8 @@ TEST(TriggerCaptureDesktopTest, KeyboardTakenAndTriggerMoved) {
 
 // An X server of the test's own is taken away under a running grab, which reports it and lives
 // on (Xlib's default would exit()); one back on the same display is taken by the next start.
+// While the server does not answer, a start gives up after a second and a stop does not wait;
+// the attempt goes on and a later start takes it.
 TEST(TriggerCaptureDesktopTest, ALostServerIsReportedAndRetriedOnTheNextStart) {
     const std::string number = std::to_string(100 + getpid() % 800), name = ":" + number;
     std::unique_ptr<DesktopProgram> server;
@@ -123,6 +125,14 @@ TEST(TriggerCaptureDesktopTest, ALostServerIsReportedAndRetriedOnTheNextStart) {
     Journal journal;
     X11KeyGrab own(name);
     ASSERT_EQ(own.start(183, journal.handlers()).status, KeyGrabStatus::ok);
+    X11KeyGrab slow(name), stopped(name);
+    kill(server->pid(), SIGSTOP);
+    EXPECT_EQ(slow.start(184, {}).reason,
+              "❌ X11 显示(DISPLAY=" + name + ")1 秒内没有应答,触发键暂不可用");
+    EXPECT_EQ(stopped.start(185, {}).status, KeyGrabStatus::unavailable);
+    stopped.stop();
+    kill(server->pid(), SIGCONT);
+    EXPECT_TRUE(eventually([&] { return slow.start(184, {}).status == KeyGrabStatus::ok; }));
     kill(server->pid(), SIGTERM);
     EXPECT_TRUE(journal.reads(
         "⚠️ 与 X11 显示的连接已断开,触发键暂不可用;正在自动重连 "));

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -23,6 +25,13 @@ namespace {
 constexpr int evdevToXKeycode = 8;
 // While the keyboard is wanted but another client holds it, retry this often (ms).
 constexpr int keyboardGrabRetryMs = 100;
+// The longest a start waits for the server to connect and answer the grab.
+constexpr std::chrono::seconds startWait{1};
+
+std::string shownDisplay(const std::string& name) {
+    const char* fromEnvironment = std::getenv("DISPLAY");
+    return name.empty() ? (fromEnvironment ? fromEnvironment : "") : name;
+}
 
 }  // namespace
 
@@ -34,11 +43,8 @@ class X11KeyGrab::Session {
         // sets lost() (the capture loop notices it) instead of exiting the process.
         connection_ = X11Connection::open(name);
         if (!connection_) {
-            const char* fromEnvironment = std::getenv("DISPLAY");
-            const std::string shown =
-                name.empty() ? (fromEnvironment ? fromEnvironment : "") : name;
             return {KeyGrabStatus::unavailable,
-                    "❌ 无法连接 X11 显示(DISPLAY=" + shown + "),触发键不可用"};
+                    "❌ 无法连接 X11 显示(DISPLAY=" + shownDisplay(name) + "),触发键不可用"};
         }
         root_ = DefaultRootWindow(display());
         XDisplayKeycodes(display(), &minKeycode_, &maxKeycode_);
@@ -173,43 +179,107 @@ class X11KeyGrab::Session {
     bool keyNamesChanged_ = false;
 };
 
-X11KeyGrab::X11KeyGrab(std::string displayName) : displayName_(std::move(displayName)) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wakeRead_ = fds[0];
-        wakeWrite_ = fds[1];
+// What the capture thread shares with the grab: the requests, the key names and the wake pipe.
+struct X11KeyGrab::Capture {
+    Capture() {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+            wakeRead = fds[0];
+            wakeWrite = fds[1];
+        }
     }
-}
+    ~Capture() {
+        if (wakeRead >= 0) {
+            close(wakeRead);
+            close(wakeWrite);
+        }
+    }
+
+    void wake() const {
+        if (wakeWrite >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t ignored = write(wakeWrite, &byte, 1);  // full: awake
+        }
+    }
+    void takeRequests(std::optional<int>& key, bool& keyboard, bool& stop) {
+        std::lock_guard guard(lock);
+        key = std::exchange(requestedKey, std::nullopt);
+        keyboard = keyboardWanted;
+        stop = stopRequested;
+    }
+    bool stopping() const {
+        std::lock_guard guard(lock);
+        return stopRequested;
+    }
+    void setKeyNames(std::map<int, std::string> names) {
+        std::lock_guard guard(lock);
+        keyNames = std::move(names);
+    }
+    void setGrabbedKey(std::optional<int> evdevCode) {
+        std::lock_guard guard(lock);
+        grabbedKey = evdevCode;
+    }
+
+    std::atomic<bool> running{false};
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    mutable std::mutex lock;  // guards the rest
+    std::optional<int> requestedKey;
+    bool keyboardWanted = false;
+    bool stopRequested = false;
+    std::map<int, std::string> keyNames;
+    std::optional<int> grabbedKey;
+};
+
+X11KeyGrab::X11KeyGrab(std::string displayName)
+    : displayName_(std::move(displayName)), capture_(std::make_shared<Capture>()) {}
 
 X11KeyGrab::~X11KeyGrab() {
     stop();
-    if (wakeRead_ >= 0) {
-        close(wakeRead_);
-        close(wakeWrite_);
-    }
+}
+
+std::shared_ptr<X11KeyGrab::Capture> X11KeyGrab::capture() const {
+    std::lock_guard guard(captureLock_);
+    return capture_;
 }
 
 KeyGrabResult X11KeyGrab::start(std::optional<int> evdevCode, Handlers handlers) {
-    if (running_.load()) {
+    const std::shared_ptr<Capture> capture = this->capture();
+    // Read before `running`, which a capture sets before it reports.
+    const bool settled = starting_.valid() &&
+                         starting_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    if (capture->running.load()) {
+        starting_ = {};  // perhaps a start that timed out and then succeeded
         return {};
     }
-    if (thread_.joinable()) {
-        thread_.join();  // a capture thread whose connection was lost
+    if (settled) {
+        starting_ = {};  // a start that timed out and has failed or been lost since: stale
     }
-    if (wakeRead_ < 0) {
-        return {KeyGrabStatus::unavailable, "❌ 无法创建触发键捕获线程的唤醒管道"};
+    if (!starting_.valid()) {
+        if (thread_.joinable()) {
+            thread_.join();  // a capture thread whose connection was lost
+        }
+        if (capture->wakeRead < 0) {
+            return {KeyGrabStatus::unavailable, "❌ 无法创建触发键捕获线程的唤醒管道"};
+        }
+        {
+            std::lock_guard guard(capture->lock);
+            capture->requestedKey.reset();
+            capture->keyboardWanted = false;
+            capture->stopRequested = false;
+        }
+        std::promise<KeyGrabResult> started;
+        starting_ = started.get_future();
+        thread_ = std::thread(&X11KeyGrab::run, capture, displayName_, evdevCode,
+                              std::move(handlers), std::move(started));
     }
-    {
-        std::lock_guard guard(lock_);
-        requestedKey_.reset();
-        keyboardWanted_ = false;
-        stopRequested_ = false;
+    // A server that does not answer (hung, or far away over TCP) must not freeze the caller. The
+    // attempt goes on, and the next start waits for it again rather than open another one.
+    if (starting_.wait_for(startWait) != std::future_status::ready) {
+        return {KeyGrabStatus::unavailable, "❌ X11 显示(DISPLAY=" + shownDisplay(displayName_) +
+                                                ")1 秒内没有应答,触发键暂不可用"};
     }
-    std::promise<KeyGrabResult> started;
-    std::future<KeyGrabResult> result = started.get_future();
-    thread_ =
-        std::thread(&X11KeyGrab::run, this, evdevCode, std::move(handlers), std::move(started));
-    KeyGrabResult outcome = result.get();
+    KeyGrabResult outcome = starting_.get();
     if (outcome.status != KeyGrabStatus::ok) {
         thread_.join();
     }
@@ -217,92 +287,88 @@ KeyGrabResult X11KeyGrab::start(std::optional<int> evdevCode, Handlers handlers)
 }
 
 bool X11KeyGrab::isRunning() const {
-    return running_.load();
+    return capture()->running.load();
 }
 
 std::optional<int> X11KeyGrab::grabbedKey() const {
-    std::lock_guard guard(lock_);
-    return running_.load() ? grabbedKey_ : std::nullopt;
+    const std::shared_ptr<Capture> capture = this->capture();
+    std::lock_guard guard(capture->lock);
+    return capture->running.load() ? capture->grabbedKey : std::nullopt;
 }
 
 void X11KeyGrab::grabKey(int evdevCode) {
+    const std::shared_ptr<Capture> capture = this->capture();
     {
-        std::lock_guard guard(lock_);
-        requestedKey_ = evdevCode;
+        std::lock_guard guard(capture->lock);
+        capture->requestedKey = evdevCode;
     }
-    wake();
+    capture->wake();
 }
 
 void X11KeyGrab::setKeyboardGrabbed(bool grabbed) {
+    const std::shared_ptr<Capture> capture = this->capture();
     {
-        std::lock_guard guard(lock_);
-        keyboardWanted_ = grabbed;
+        std::lock_guard guard(capture->lock);
+        capture->keyboardWanted = grabbed;
     }
-    wake();
+    capture->wake();
 }
 
 std::optional<std::string> X11KeyGrab::keyName(int evdevCode) const {
-    std::lock_guard guard(lock_);
-    auto found = keyNames_.find(evdevCode);
-    if (found == keyNames_.end()) {
+    const std::shared_ptr<Capture> capture = this->capture();
+    std::lock_guard guard(capture->lock);
+    auto found = capture->keyNames.find(evdevCode);
+    if (found == capture->keyNames.end()) {
         return std::nullopt;
     }
     return found->second;
 }
 
 void X11KeyGrab::stop() {
+    const std::shared_ptr<Capture> capture = this->capture();
     {
-        std::lock_guard guard(lock_);
-        stopRequested_ = true;
+        std::lock_guard guard(capture->lock);
+        capture->stopRequested = true;
     }
-    wake();
+    capture->wake();
+    const bool connecting = starting_.valid() && starting_.wait_for(std::chrono::seconds(0)) !=
+                                                     std::future_status::ready;
+    starting_ = {};
     if (!thread_.joinable()) {
         return;
     }
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();  // the last owner went away inside a handler: the loop ends on return
+    // A thread still waiting for the server, or the last owner gone inside a handler: the thread
+    // ends by itself, and the next start gets a capture of its own.
+    if (connecting || thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();
+        auto fresh = std::make_shared<Capture>();
+        {
+            std::lock_guard guard(capture->lock);
+            fresh->keyNames = capture->keyNames;
+        }
+        std::lock_guard guard(captureLock_);
+        capture_ = std::move(fresh);
     } else {
         thread_.join();
     }
 }
 
-void X11KeyGrab::wake() {
-    if (wakeWrite_ >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t ignored = write(wakeWrite_, &byte, 1);  // full pipe: awake
-    }
-}
-
-bool X11KeyGrab::takeRequests(std::optional<int>& grabKey, bool& keyboardWanted, bool& stop) {
-    std::lock_guard guard(lock_);
-    grabKey = std::exchange(requestedKey_, std::nullopt);
-    keyboardWanted = keyboardWanted_;
-    stop = stopRequested_;
-    return true;
-}
-
-void X11KeyGrab::setKeyNames(std::map<int, std::string> names) {
-    std::lock_guard guard(lock_);
-    keyNames_ = std::move(names);
-}
-
-void X11KeyGrab::setGrabbedKey(std::optional<int> evdevCode) {
-    std::lock_guard guard(lock_);
-    grabbedKey_ = evdevCode;
-}
-
-void X11KeyGrab::run(std::optional<int> evdevCode, Handlers handlers,
+void X11KeyGrab::run(std::shared_ptr<Capture> capture, std::string displayName,
+                     std::optional<int> evdevCode, Handlers handlers,
                      std::promise<KeyGrabResult> started) {
     pthread_setname_np(pthread_self(), "vurin.eventtap");
     Session session;
-    if (KeyGrabResult opened = session.open(displayName_, evdevCode);
+    if (KeyGrabResult opened = session.open(displayName, evdevCode);
         opened.status != KeyGrabStatus::ok) {
         started.set_value(std::move(opened));
         return;
     }
-    setKeyNames(session.keyNames());
-    setGrabbedKey(session.grabbedKey());
-    running_.store(true);
+    if (capture->stopping()) {
+        return;  // stopped while the server was slow to answer: nobody waits any more
+    }
+    capture->setKeyNames(session.keyNames());
+    capture->setGrabbedKey(session.grabbedKey());
+    capture->running.store(true);
     started.set_value({});
 
     // Requests are applied after every event, so a key taken by detection is grabbed before the
@@ -311,13 +377,13 @@ void X11KeyGrab::run(std::optional<int> evdevCode, Handlers handlers,
         std::optional<int> key;
         bool keyboardWanted = false;
         bool stop = false;
-        takeRequests(key, keyboardWanted, stop);
+        capture->takeRequests(key, keyboardWanted, stop);
         if (stop) {
             return false;
         }
         if (key) {
             const KeyGrabResult grabbed = session.grab(*key);
-            setGrabbedKey(session.grabbedKey());
+            capture->setGrabbedKey(session.grabbedKey());
             if (handlers.onKeyGrabbed) {
                 handlers.onKeyGrabbed(*key, grabbed);
             }
@@ -336,7 +402,7 @@ void X11KeyGrab::run(std::optional<int> evdevCode, Handlers handlers,
             keepRunning = applyRequests();
         }
         if (session.takeKeyNamesChanged()) {
-            setKeyNames(session.keyNames());
+            capture->setKeyNames(session.keyNames());
         }
         if (!keepRunning || session.lost() || !(keepRunning = applyRequests())) {
             break;
@@ -344,13 +410,13 @@ void X11KeyGrab::run(std::optional<int> evdevCode, Handlers handlers,
         if (session.hasQueuedEvents()) {
             continue;
         }
-        pollfd fds[2] = {{session.fd(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd fds[2] = {{session.fd(), POLLIN, 0}, {capture->wakeRead, POLLIN, 0}};
         poll(fds, 2, session.awaitingKeyboard() ? keyboardGrabRetryMs : -1);
         char drain[64];
-        while (read(wakeRead_, drain, sizeof drain) > 0) {
+        while (read(capture->wakeRead, drain, sizeof drain) > 0) {
         }
     }
-    running_.store(false);
+    capture->running.store(false);
     if (session.lost() && handlers.onFailure) {
         handlers.onFailure(session.connectionLost());
     }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <future>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,7 +15,8 @@ namespace vurin {
 // the key's keycode (evdev + 8, never resolved through a keysym) with AnyModifier on the root
 // window, detectable auto-repeat, and XGrabKeyboard while every key is wanted. Requests from
 // other threads are queued and the thread is woken through a pipe; Xlib calls on the grab's
-// Display happen on the capture thread only.
+// Display happen on the capture thread only. The thread shares only a Capture with the grab, so
+// one still waiting for a server that does not answer can be left to end by itself.
 class X11KeyGrab : public KeyGrab {
   public:
     // `displayName` empty: $DISPLAY.
@@ -36,25 +36,19 @@ class X11KeyGrab : public KeyGrab {
 
   private:
     class Session;
+    struct Capture;
 
-    void run(std::optional<int> evdevCode, Handlers handlers, std::promise<KeyGrabResult> started);
-    void wake();
-    bool takeRequests(std::optional<int>& grabKey, bool& keyboardWanted, bool& stop);
-    void setKeyNames(std::map<int, std::string> names);
-    void setGrabbedKey(std::optional<int> evdevCode);
+    static void run(std::shared_ptr<Capture> capture, std::string displayName,
+                    std::optional<int> evdevCode, Handlers handlers,
+                    std::promise<KeyGrabResult> started);
+    std::shared_ptr<Capture> capture() const;
 
     const std::string displayName_;
+    // Used by start() and stop() only, which one thread calls.
     std::thread thread_;
-    std::atomic<bool> running_{false};
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
-
-    mutable std::mutex lock_;  // guards the requests, the key names and the grabbed key
-    std::optional<int> requestedKey_;
-    bool keyboardWanted_ = false;
-    bool stopRequested_ = false;
-    std::map<int, std::string> keyNames_;
-    std::optional<int> grabbedKey_;
+    std::future<KeyGrabResult> starting_;  // valid while a start awaits the server's answer
+    mutable std::mutex captureLock_;       // any thread reads the pointer; stop() replaces it
+    std::shared_ptr<Capture> capture_;     // the latest capture thread's
 };
 
 }  // namespace vurin
