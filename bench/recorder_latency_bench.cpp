@@ -5,7 +5,9 @@
 //          after a recording of some seconds (10 by default; the first argument changes it).
 //   stalled server: the session's PulseAudio stopped with SIGSTOP (and always continued after):
 //          how long start() and isRecording() take on the caller's thread, and how soon the
-//          start's failure is known (the stop completes once the open has given up).
+//          start's failure is known (the stop completes once the open has given up), and how
+//          long a listing with a new connection takes on the main thread (the permission check)
+//          and off it.
 // The first frame is seen through a capture decorator, so the product code is measured as is.
 // Prints the figures; never fails.
 #include <signal.h>
@@ -242,6 +244,14 @@ void measureStalledServer(vurin::Recorder& recorder) {
     if (result) {
         printFigures("start() -> failure known", {millisBetween(called, result->completedAt)});
     }
+    // The permission check lists the sources on the main thread, connecting first.
+    const auto listing = ticksNow();
+    vurin::PulseAudioCapture(vurin::PulseCaller::mainThread).listSources();
+    printFigures("main-thread listing, new connection", {millisBetween(listing, ticksNow())});
+    // Off the main thread a first connection may take longer (a server coming up at login).
+    const auto connecting = ticksNow();
+    vurin::PulseAudioCapture().listSources();
+    printFigures("background listing, new connection", {millisBetween(connecting, ticksNow())});
 }
 
 }  // namespace

@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
          .windows = windows,
          .probe = std::make_shared<vurin::X11PermissionProbe>(),
          .desktopSettings = std::make_shared<vurin::LinuxDesktopSettings>(),
-         .audio = std::make_shared<vurin::PulseAudioCapture>(),
+         // The permission check reads the microphone on the main thread.
+         .audio = std::make_shared<vurin::PulseAudioCapture>(vurin::PulseCaller::mainThread),
          .recorder = services.recorder,
          .helpPage = vurin::configDir() / "permissions-help.html"});
     services.permissions = permissions;

@@ -1,6 +1,8 @@
 #include "platform/linux/audio_capture_pulse.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <utility>
 
 #include "platform/linux/pulse_capture_stream.h"
@@ -68,7 +70,7 @@ AudioSourceList unavailable(std::string reason) {
 
 }  // namespace
 
-PulseAudioCapture::PulseAudioCapture() = default;
+PulseAudioCapture::PulseAudioCapture(PulseCaller caller) : caller_(caller) {}
 PulseAudioCapture::~PulseAudioCapture() = default;
 
 std::shared_ptr<PulseConnection> PulseAudioCapture::connection(std::string& error) {
@@ -76,7 +78,8 @@ std::shared_ptr<PulseConnection> PulseAudioCapture::connection(std::string& erro
     if (connection_ && !connection_->hasFailed()) {
         return connection_;
     }
-    connection_ = PulseConnection::connect(error);
+    connection_ = PulseConnection::connect(
+        error, caller_ == PulseCaller::mainThread ? kPulseServerTimeout : kPulseConnectTimeout);
     if (!connection_ && !failureReported_) {
         log("⚠️ 无法连接音频服务(PulseAudio/PipeWire):" + error);
     }
@@ -92,10 +95,18 @@ void PulseAudioCapture::forgetConnection(const std::shared_ptr<PulseConnection>&
 }
 
 AudioSourceList PulseAudioCapture::listSources() {
+    const auto deadline = std::chrono::steady_clock::now() + kPulseServerTimeout;
     std::string error;
     auto live = connection(error);
     if (!live) {
         return unavailable(error);
+    }
+    // On the main thread the connecting took its time out of the same limit.
+    auto limit = kPulseServerTimeout;
+    if (caller_ == PulseCaller::mainThread) {
+        limit = std::max(std::chrono::milliseconds(0),
+                         std::chrono::duration_cast<std::chrono::milliseconds>(
+                             deadline - std::chrono::steady_clock::now()));
     }
     SourceListing listing;
     listing.connection = live.get();
@@ -107,9 +118,10 @@ AudioSourceList PulseAudioCapture::listSources() {
         sourcesRequest.reset(
             pa_context_get_source_info_list(live->context(), onSourceInfo, &listing));
     }
-    const bool answered = serverRequest.valid() && sourcesRequest.valid() && live->waitFor([&] {
-        return listing.serverDone.load() && listing.sourcesDone.load();
-    });
+    const bool answered =
+        serverRequest.valid() && sourcesRequest.valid() &&
+        live->waitFor([&] { return listing.serverDone.load() && listing.sourcesDone.load(); },
+                      limit);
     {
         // After this no callback touches `listing` any more.
         PulseMainloopLock lock(live->mainloop());

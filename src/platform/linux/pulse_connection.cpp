@@ -38,7 +38,8 @@ PulseConnection::~PulseConnection() {
     pa_threaded_mainloop_free(mainloop_);
 }
 
-std::shared_ptr<PulseConnection> PulseConnection::connect(std::string& error) {
+std::shared_ptr<PulseConnection> PulseConnection::connect(std::string& error,
+                                                          std::chrono::milliseconds limit) {
     std::shared_ptr<PulseConnection> connection(new PulseConnection());
     if (connection->context_ == nullptr) {
         error = "cannot create a sound server context";
@@ -58,7 +59,7 @@ std::shared_ptr<PulseConnection> PulseConnection::connect(std::string& error) {
         error = "cannot start the sound server thread";
         return nullptr;
     }
-    if (!connection->waitFor([&] { return connection->ready_.load(); })) {
+    if (!connection->waitFor([&] { return connection->ready_.load(); }, limit)) {
         PulseMainloopLock lock(connection->mainloop_);
         error = connection->hasFailed() ? connection->lastError() : "sound server timed out";
         return nullptr;
@@ -75,9 +76,9 @@ void PulseConnection::notify() {
     waitCondition_.notify_all();
 }
 
-bool PulseConnection::waitFor(const std::function<bool()>& done) {
+bool PulseConnection::waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     std::unique_lock guard(waitMutex_);
-    waitCondition_.wait_for(guard, kPulseServerTimeout, [&] { return done() || failed_.load(); });
+    waitCondition_.wait_for(guard, limit, [&] { return done() || failed_.load(); });
     return done();
 }
 

@@ -15,6 +15,9 @@ namespace vurin {
 // How long any exchange with the sound server may take before it counts as gone. A local
 // server answers within milliseconds; one that has stalled must fail a press within a second.
 inline constexpr std::chrono::milliseconds kPulseServerTimeout{800};
+// How long a first connection may take where nobody waits for it: at login a socket-activated
+// server (pipewire-pulse) often needs longer than an exchange to come up.
+inline constexpr std::chrono::milliseconds kPulseConnectTimeout{3000};
 
 // Holds the threaded main loop's lock for a scope. Every pa_* call outside the loop's own
 // callbacks needs it.
@@ -65,8 +68,10 @@ class PulseProplist {
 // A context connected to the server, with the main-loop thread that serves it.
 class PulseConnection {
   public:
-    // Connects and waits (bounded) until the server has accepted. Null, `error` set, on failure.
-    static std::shared_ptr<PulseConnection> connect(std::string& error);
+    // Connects and waits up to `limit` until the server has accepted. Null, `error` set, on
+    // failure.
+    static std::shared_ptr<PulseConnection> connect(std::string& error,
+                                                    std::chrono::milliseconds limit);
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
@@ -79,9 +84,10 @@ class PulseConnection {
 
     // Wakes the waiters; main-loop callbacks call it after recording their result.
     void notify();
-    // Waits (without the main loop lock) until `done` holds, the connection fails, or
-    // kPulseServerTimeout passes. Gives `done()`.
-    bool waitFor(const std::function<bool()>& done);
+    // Waits (without the main loop lock) until `done` holds, the connection fails, or `limit`
+    // passes. Gives `done()`.
+    bool waitFor(const std::function<bool()>& done,
+                 std::chrono::milliseconds limit = kPulseServerTimeout);
 
   private:
     PulseConnection();
