@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 
 namespace vurin {
 
@@ -38,14 +39,15 @@ QKeySequence shortcutFor(const MenuItem& item) {
 }  // namespace
 
 QtStatusItem::QtStatusItem() {
-    // The menu is open from just before it shows until it hides, whether Qt draws it or the
+    // The menu opens just before it shows and closes as it hides, whether Qt draws it or the
     // desktop's panel does (over D-Bus); the panel's "opened" and "closed" arrive as these.
     QObject::connect(&menu_, &QMenu::aboutToShow, &menu_, [this] {
+        openedAt_.reset();
         applyPendingMenu();
-        open_ = true;
+        openedAt_ = std::chrono::steady_clock::now();
     });
     QObject::connect(&menu_, &QMenu::aboutToHide, &menu_, [this] {
-        open_ = false;
+        openedAt_.reset();
         // Later: the item whose action closed the menu is still being triggered.
         QMetaObject::invokeMethod(
             &menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
@@ -76,18 +78,26 @@ void QtStatusItem::setToolTip(const std::string& toolTip) {
 
 void QtStatusItem::setMenu(MenuModel menu) {
     pending_ = std::move(menu);
-    if (!open_) {
-        QMetaObject::invokeMethod(
-            &menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
-    }
+    // Now if closed; else when it closes or, shown by the panel, once its opening counts as over
+    // (the margin keeps the timer from coming a moment before that).
+    const std::chrono::milliseconds delay =
+        isOpen() ? kPanelMenuOpenLimit + std::chrono::milliseconds(100) : std::chrono::seconds(0);
+    QTimer::singleShot(delay, Qt::PreciseTimer, &menu_, [this] { applyPendingMenu(); });
 }
 
 bool QtStatusItem::shownByDesktop() const {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+// Drawn here, the menu is open while visible. Shown by the panel, it is not visible here: it is
+// open from its "opened" to its "closed", but no longer than kPanelMenuOpenLimit.
+bool QtStatusItem::isOpen() const {
+    return menu_.isVisible() ||
+           (openedAt_ && std::chrono::steady_clock::now() - *openedAt_ < kPanelMenuOpenLimit);
+}
+
 void QtStatusItem::applyPendingMenu() {
-    if (!open_ && pending_) {
+    if (!isOpen() && pending_) {
         fillMenu(menu_, *pending_);
         pending_.reset();
     }

@@ -2,6 +2,7 @@
 
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -11,7 +12,9 @@ namespace vurin {
 
 // The tray icon: the state emoji is drawn into the icon, since tray items carry no text. A click
 // of either button opens the menu. The menu is one object for the icon's life: a rebuild while
-// it is open waits until it closes, so the open menu keeps its items and stays open.
+// it is open waits until it closes, so the open menu keeps its items and stays open. A menu the
+// panel shows over D-Bus may be announced as opening and never as closed (some panels ask for
+// the layout ahead): there the rebuild waits at most kPanelMenuOpenLimit.
 class QtStatusItem : public StatusItemView {
   public:
     QtStatusItem();
@@ -24,12 +27,15 @@ class QtStatusItem : public StatusItemView {
 
     QMenu& menu() { return menu_; }
 
+    static constexpr std::chrono::seconds kPanelMenuOpenLimit{5};
+
   private:
+    bool isOpen() const;
     void applyPendingMenu();
 
     // The menu's handlers use the state, and the icon the menu: the icon goes first.
     std::optional<MenuModel> pending_;
-    bool open_ = false;
+    std::optional<std::chrono::steady_clock::time_point> openedAt_;
     QMenu menu_;
     QSystemTrayIcon tray_;
 };
