@@ -310,8 +310,7 @@ TEST_F(RecorderTest, RecordsTheDefaultSourceNativelyAndHandsOverANew16kFileEachT
 }
 
 TEST_F(RecorderTest, WarmUpChoosesOnceAChangedRequestChoosesAgainAndAMissingBuiltInIsSaidOnce) {
-    // No microphone: the server lists the speakers' monitor, its default source then. Nothing to
-    // prepare, and nothing to say yet.
+    // No microphone, the speakers' monitor the default: nothing to prepare, nothing to say yet.
     capture_->setSources(
         {.sources = {source("o.monitor", "", "")}, .defaultSourceName = "o.monitor"});
     recorder_->warmUp(true);

@@ -257,8 +257,7 @@ INSTANTIATE_TEST_SUITE_P(BothServices, ServiceTest, ::testing::Values(Kind::whis
                              return info.param == Kind::whisper ? "whisper" : "ollama";
                          });
 
-// A child that ends inside its launch, before the start has looked at it: the start says it
-// began, then that it ended, and the next start is admitted.
+// A child that ends inside its launch is told after its start, and the next start is admitted.
 TEST(SupervisedServiceTest, AChildThatEndsDuringItsLaunchIsToldAfterItsStart) {
     struct EndedInLaunch : ChildProcess {
         EndedInLaunch() : ChildProcess("/bin/true", {}, std::nullopt) {}
