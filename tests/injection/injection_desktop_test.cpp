@@ -2,6 +2,10 @@
 // clipboard with its owner probe, XTest keystrokes and Qt's event loop as the main queue.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <map>
 
 #include "injection/desktop_apps.h"
@@ -201,20 +205,38 @@ TEST_F(InjectionDesktopTest,
     EXPECT_TRUE(front && front->processID == gtk->pid() && front->name == "python3")
         << "the window manager still names the hung application";
     gtk->resume();
+    // A reader started after the window searches the tree, then follows the focus to a second
+    // field: both readers agree on the element.
+    X11FocusReader late;
+    EXPECT_TRUE(eventually([&] { return late.focusedElement() == element; }));
+    typist.tap(XKeysymToKeycode(typist.display(), XK_Tab));
+    EXPECT_TRUE(eventually([&] {
+        const auto now = focus->focusedElement();
+        return now && now != element && late.focusedElement() == now;
+    }));
 }
 
 // libdbus reads the session bus's address once per process, so the reader without an
-// accessibility bus runs in a fresh process of its own.
+// accessibility bus runs in a fresh process of its own. Its address, set before the reader
+// starts, names a socket that accepts and never answers, then leads to the real bus.
 TEST(InjectionWithoutDesktopTest,
-     AnAccessibilityBusThatComesUpLateIsReachedAndNoDisplayNoKeystrokes) {
+     AHungAccessibilityBusIsLeftAndOneThatComesUpLateIsReachedAndNoDisplayNoKeystrokes) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            const char* sessionBus = std::getenv("AT_SPI_BUS_ADDRESS");
-            ASSERT_TRUE(sessionBus);
-            const std::string session = sessionBus;
-            setenv("AT_SPI_BUS_ADDRESS", "unix:path=/nonexistent/vurin-a11y", 1);
+            const std::string session = std::getenv("AT_SPI_BUS_ADDRESS");  // unix:path=P,guid=G
+            const auto real = session.substr(10, session.find(',') - 10);
+            ScratchFolder folder;
+            const auto path = folder / "a11y";
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+            const int hung = socket(AF_UNIX, SOCK_STREAM, 0);
+            bind(hung, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            listen(hung, 8);
+            setenv("AT_SPI_BUS_ADDRESS", ("unix:path=" + path.string()).c_str(), 1);
             setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vurin-bus", 1);
+            LogCapture logs;
             X11FocusReader reader;
             const bool absent = prompt(
                 [&] {
@@ -223,15 +245,18 @@ TEST(InjectionWithoutDesktopTest,
                     }
                 },
                 2s);
+            const bool left = logs.waitForContaining("无障碍总线(AT-SPI)不可用");
             // The bus comes up later (an autostarted session): a later capture reaches it.
-            setenv("AT_SPI_BUS_ADDRESS", session.c_str(), 1);
+            close(hung);
+            std::filesystem::remove(path);
+            std::filesystem::create_symlink(real, path);
             auto xterm = startXterm("sleep 60");
             const bool reached = eventually([&] {
                 reader.focusedElement();
                 return reader.accessibilityAvailable();
             });
             xterm.reset();
-            std::_Exit(absent && reached && !enableDesktopAccessibility() ? 0 : 1);
+            std::_Exit(absent && left && reached && !enableDesktopAccessibility() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
     XTestKeystrokeSender sender(":9999");

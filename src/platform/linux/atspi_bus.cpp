@@ -1,6 +1,7 @@
 #include "platform/linux/atspi_bus.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 namespace vurin::atspi {
@@ -9,6 +10,8 @@ namespace {
 
 // One call may take this long before it counts as unanswered.
 constexpr int callTimeoutMs = 250;
+// Opening a connection (authentication and the bus's Hello) may take this long.
+constexpr int openTimeoutMs = 1000;
 
 // ---------------------------------------------------------------------------------------------
 // UTF-8 lengths. AT-SPI offsets count characters, which GTK takes as code points and Qt as
@@ -78,6 +81,36 @@ void drainUnexpected(DBusConnection* bus) {
     }
 }
 
+// What dbus_bus_register does, within a time of our own: a bus that accepted the connection
+// and hangs would keep that waiting for libdbus's default of 25 seconds, and a waiting call's
+// time-out does not count while the connection is still authenticating.
+bool sayHello(DBusConnection* bus) {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(openTimeoutMs);
+    while (!dbus_connection_get_is_authenticated(bus)) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        if (left <= 0 || !dbus_connection_read_write(bus, static_cast<int>(left))) {
+            return false;
+        }
+    }
+    Message hello{dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                               DBUS_INTERFACE_DBUS, "Hello")};
+    DBusError error;
+    dbus_error_init(&error);
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    Message reply{
+        hello ? dbus_connection_send_with_reply_and_block(
+                    bus, hello.get(), static_cast<int>(std::max<decltype(left)>(left, 1)), &error)
+              : nullptr};
+    const char* name = nullptr;
+    const bool named =
+        reply &&
+        dbus_message_get_args(reply.get(), &error, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID) &&
+        dbus_bus_set_unique_name(bus, name);
+    dbus_error_free(&error);
+    return named;
+}
+
 }  // namespace
 
 std::optional<std::string> busAddress() {
@@ -96,8 +129,8 @@ std::optional<std::string> busAddress() {
     if (Message call{dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
                                                   "GetAddress")}) {
         dbus_error_init(&error);
-        Message reply{dbus_connection_send_with_reply_and_block(session, call.get(),
-                                                                callTimeoutMs * 4, &error)};
+        Message reply{
+            dbus_connection_send_with_reply_and_block(session, call.get(), openTimeoutMs, &error)};
         const char* text = nullptr;
         if (reply &&
             dbus_message_get_args(reply.get(), &error, DBUS_TYPE_STRING, &text,
@@ -121,11 +154,11 @@ std::unique_ptr<Connection> Connection::open(const std::string& address) {
     if (bus) {
         dbus_connection_set_exit_on_disconnect(bus, FALSE);
     }
+    dbus_error_free(&error);
     std::unique_ptr<Connection> connection(bus ? new Connection(bus) : nullptr);
-    if (connection && !dbus_bus_register(bus, &error)) {
+    if (connection && !sayHello(bus)) {
         connection.reset();
     }
-    dbus_error_free(&error);
     return connection;
 }
 

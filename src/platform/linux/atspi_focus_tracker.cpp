@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "support/log.h"
@@ -25,7 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 // An unreachable bus is tried again at most this often, and only when a capture needs it.
 constexpr auto kReconnectInterval = std::chrono::seconds(2);
-// An application that a search found no focus in is searched again after this long.
+// An application is searched again after this long: one that a search found no focus in, and
+// one that sends no focus events, whose found element is then all there is to go by.
 constexpr auto kSearchAgainAfter = std::chrono::seconds(5);
 // A search runs on the tracker's thread, so it may look further than a capture could wait.
 constexpr auto kSearchBudget = std::chrono::seconds(3);
@@ -75,9 +75,9 @@ class AtspiFocusTracker::Impl {
         const auto asked = Clock::now();
         if (const auto last = searchedAt_.find(pid);
             last != searchedAt_.end() && asked - last->second < kSearchAgainAfter) {
-            return std::nullopt;
+            return lookup(pid).focus;
         }
-        searchesWanted_.insert(pid);
+        searchesWanted_.try_emplace(pid, asked);
         wakeUp();
         if (!address_) {  // searched once the bus is reached; this capture goes without
             connectWanted_ = true;
@@ -85,7 +85,8 @@ class AtspiFocusTracker::Impl {
         }
         cv_.wait_for(lock, wait, [&] {
             const auto done = searchedAt_.find(pid);
-            return stopping_ || (done != searchedAt_.end() && done->second >= asked);
+            return stopping_ || lookup(pid).known ||
+                   (done != searchedAt_.end() && done->second >= asked);
         });
         return lookup(pid).focus;
     }
@@ -99,11 +100,12 @@ class AtspiFocusTracker::Impl {
         return Focus{element, app->second.role};
     }
 
-    int focusedProcess() {
+    int focusedProcess(Clock::time_point since) {
         std::lock_guard lock(mutex_);
         const AppFocus* latest = nullptr;
         for (const auto& [name, app] : apps_) {
-            if (app.element && (!latest || app.sequence > latest->sequence)) {
+            if (app.element && app.gainedAt > since &&
+                (!latest || app.gainedAt > latest->gainedAt)) {
                 latest = &app;
             }
         }
@@ -123,6 +125,8 @@ class AtspiFocusTracker::Impl {
         std::optional<AccessibleElementRef> element;
         std::optional<std::string> role;
         std::uint64_t sequence = 0;  // when the element was last set
+        Clock::time_point gainedAt;  // when an event gave the element (never for a found one)
+        Clock::time_point foundAt;   // when a search found it
     };
     struct Answer {
         bool known = false;
@@ -133,11 +137,13 @@ class AtspiFocusTracker::Impl {
     Answer lookup(int pid) const {
         Answer answer;
         const AppFocus* latest = nullptr;
+        const auto now = Clock::now();
         for (const auto& [name, app] : apps_) {
             if (app.pid != pid) {
                 continue;
             }
-            answer.known = answer.known || app.heard || app.element;
+            answer.known =
+                answer.known || app.heard || (app.element && now - app.foundAt < kSearchAgainAfter);
             if (app.element && (!latest || app.sequence > latest->sequence)) {
                 latest = &app;
             }
@@ -214,20 +220,19 @@ class AtspiFocusTracker::Impl {
         connection_ = std::move(connection);
     }
 
-    // Focus events reach only listeners the registry knows of: applications ask it which
-    // events anyone wants and stay silent otherwise.
+    // The rules are added without waiting for the bus's answer (a waiting call has no time-out
+    // of its own); the registration that follows them is answered after them.
     static bool subscribe(atspi::Connection& connection) {
         connection.keepIncoming();
-        DBusError error;
-        dbus_error_init(&error);
-        dbus_bus_add_match(connection.bus(), kFocusRule, &error);
-        if (!dbus_error_is_set(&error)) {
-            dbus_bus_add_match(connection.bus(), kNameRule, &error);
-        }
-        const bool matched = !dbus_error_is_set(&error);
-        dbus_error_free(&error);
-        return matched &&
-               connection.call({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_REGISTRY},
+        dbus_bus_add_match(connection.bus(), kFocusRule, nullptr);
+        dbus_bus_add_match(connection.bus(), kNameRule, nullptr);
+        return registerListener(connection);
+    }
+
+    // Focus events reach only listeners the registry knows of: applications ask it which
+    // events anyone wants and stay silent otherwise. A registry that restarts knows none.
+    static bool registerListener(atspi::Connection& connection) {
+        return connection.call({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_REGISTRY},
                                ATSPI_DBUS_INTERFACE_REGISTRY, "RegisterEvent",
                                [](DBusMessage* message) {
                                    dbus_message_append_args(message, DBUS_TYPE_STRING, &kFocusEvent,
@@ -286,6 +291,8 @@ class AtspiFocusTracker::Impl {
                 if (name && owner && owner->empty()) {
                     std::lock_guard lock(mutex_);
                     apps_.erase(*name);
+                } else if (name == ATSPI_DBUS_NAME_REGISTRY && owner) {
+                    registerListener(*connection_);
                 }
             }
         }
@@ -321,6 +328,7 @@ class AtspiFocusTracker::Impl {
             changed.element = element;
             changed.role = std::move(role);
             changed.sequence = ++sequence_;
+            changed.gainedAt = Clock::now();
         } else if (changed.element == element) {
             changed.element.reset();
             changed.role.reset();
@@ -328,12 +336,15 @@ class AtspiFocusTracker::Impl {
     }
 
     void serveSearches() {
-        std::set<int> wanted;
+        std::map<int, Clock::time_point> wanted;
         {
             std::lock_guard lock(mutex_);
             wanted.swap(searchesWanted_);
         }
-        for (const int pid : wanted) {
+        for (const auto& [pid, askedAt] : wanted) {
+            if (!stillWanted(pid, askedAt)) {
+                continue;
+            }
             search(pid);
             std::lock_guard lock(mutex_);
             searchedAt_[pid] = Clock::now();
@@ -341,6 +352,14 @@ class AtspiFocusTracker::Impl {
         if (!wanted.empty()) {
             cv_.notify_all();
         }
+    }
+
+    // A capture that asked while a search of its application ran has that search's answer:
+    // another walk would only hold back the events that came meanwhile.
+    bool stillWanted(int pid, Clock::time_point askedAt) {
+        std::lock_guard lock(mutex_);
+        const auto last = searchedAt_.find(pid);
+        return !lookup(pid).known && (last == searchedAt_.end() || last->second < askedAt);
     }
 
     // Events that arrive meanwhile wait in the connection's queue and are applied after the
@@ -361,7 +380,18 @@ class AtspiFocusTracker::Impl {
                 app.element = std::move(found);
                 app.role = std::move(role);
                 app.sequence = ++sequence_;
+                app.foundAt = Clock::now();
                 return;
+            }
+        }
+        if (budget.over()) {  // a search cut short keeps what an earlier one found
+            return;
+        }
+        std::lock_guard lock(mutex_);
+        for (auto& [name, app] : apps_) {
+            if (app.pid == pid && !app.heard) {
+                app.element.reset();
+                app.role.reset();
             }
         }
     }
@@ -425,7 +455,7 @@ class AtspiFocusTracker::Impl {
     std::optional<std::string> address_;
     std::map<std::string, AppFocus> apps_;  // by bus name
     std::uint64_t sequence_ = 0;
-    std::set<int> searchesWanted_;
+    std::map<int, Clock::time_point> searchesWanted_;  // with the time first asked
     std::map<int, Clock::time_point> searchedAt_;
 };
 
@@ -442,8 +472,8 @@ std::optional<AtspiFocusTracker::Focus> AtspiFocusTracker::known(
     return impl_->known(element);
 }
 
-int AtspiFocusTracker::focusedProcess() {
-    return impl_->focusedProcess();
+int AtspiFocusTracker::focusedProcess(std::chrono::steady_clock::time_point since) {
+    return impl_->focusedProcess(since);
 }
 
 std::optional<std::string> AtspiFocusTracker::address() {

@@ -13,7 +13,8 @@ namespace vurin {
 // focus events and keeps, per application, the element that last gained the focus (and its
 // role). A capture is answered from that record, so an unchanged focus always gives the same
 // answer and the main thread never walks an application's tree. An application not heard from
-// yet (it had the focus before the tracker started) is searched once, on the tracker's thread.
+// yet (it had the focus before the tracker started) is searched on the tracker's thread; what a
+// search found holds for a few seconds, since such an application may never send an event.
 //
 // The bus may come up after the tracker (an autostarted session): while it is unreachable a
 // capture asks for another attempt, at most one every few seconds.
@@ -34,8 +35,9 @@ class AtspiFocusTracker {
     std::optional<Focus> focusIn(int pid, std::chrono::milliseconds wait);
     // `element` with its role while it is the focused element of its application.
     std::optional<Focus> known(const AccessibleElementRef& element);
-    // The process whose element gained the focus last and still holds it; 0 if none.
-    int focusedProcess();
+    // The process whose element gained the focus last, by an event later than `since`, and
+    // still holds it; 0 if none.
+    int focusedProcess(std::chrono::steady_clock::time_point since);
     // The bus's address while the tracker is connected to it.
     std::optional<std::string> address();
 

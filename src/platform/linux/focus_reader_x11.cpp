@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <utility>
 
@@ -23,6 +24,9 @@ namespace {
 
 // A capture waits this long at most for the first search of an application.
 constexpr auto kFirstSearchWait = std::chrono::milliseconds(30);
+// The window manager names the new active window when it sees the focus arrive, and so does the
+// application (over the accessibility bus): either may come first by this much.
+constexpr auto kActivationSkew = std::chrono::milliseconds(200);
 
 // ---------------------------------------------------------------------------------------------
 // EWMH
@@ -140,10 +144,47 @@ X11Connection* X11FocusReader::connection() {
         connection_.reset();
         hasClientIds_.reset();
     }
-    if (!connection_) {
-        connection_ = X11Connection::open(displayName_);
+    if (!connection_ && (connection_ = X11Connection::open(displayName_))) {
+        watchActiveWindow();
     }
     return connection_.get();
+}
+
+// The root window's property changes say when the active window changed, in the server's time.
+void X11FocusReader::watchActiveWindow() {
+    Display* display = connection_->display();
+    const Window root = DefaultRootWindow(display);
+    XSelectInput(display, root, PropertyChangeMask);
+    clockWindow_ = XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(display, clockWindow_, PropertyChangeMask);
+    activeChangedServerTime_.reset();
+}
+
+// On the steady clock: an empty change of our own window's property tells the server's time now.
+// Absent until a change has been seen since the connection opened.
+std::optional<std::chrono::steady_clock::time_point> X11FocusReader::activeWindowChangedAt() {
+    Display* display = connection_->display();
+    const unsigned char nothing = 0;
+    XChangeProperty(display, clockWindow_, XInternAtom(display, "_VURIN_SERVER_TIME", False),
+                    XA_STRING, 8, PropModeAppend, &nothing, 0);
+    XSync(display, False);
+    const auto now = std::chrono::steady_clock::now();
+    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    std::optional<Time> serverNow;
+    XEvent event;
+    while (XCheckTypedEvent(display, PropertyNotify, &event)) {
+        if (event.xproperty.window == clockWindow_) {
+            serverNow = event.xproperty.time;
+        } else if (event.xproperty.atom == active) {
+            activeChangedServerTime_ = event.xproperty.time;
+        }
+    }
+    if (!serverNow || !activeChangedServerTime_) {
+        return std::nullopt;
+    }
+    // Server times are milliseconds that wrap around at 32 bits.
+    const auto age = static_cast<std::uint32_t>(*serverNow - *activeChangedServerTime_);
+    return now - std::chrono::milliseconds(age);
 }
 
 // Opened once the tracker has reached the bus, so the main thread never waits for the session
@@ -210,14 +251,20 @@ std::optional<FrontApplication> X11FocusReader::frontmostApplication() {
     if (application.processID <= 0) {
         application.processID = processOfWindow(window);
     }
+    std::optional<std::chrono::steady_clock::time_point> activated;
+    if (application.processID <= 0) {
+        activated = activeWindowChangedAt();
+    }
     application.classID = windowClass(display, window);
     // A window that vanished while it was read answers with errors: no application.
     XSync(display, False);
     if (x11->takeError() != 0 || x11->lost()) {
         return std::nullopt;
     }
-    if (application.processID <= 0) {
-        application.processID = tracker_->focusedProcess();
+    // The accessibility focus may still be held by an application whose window has gone to the
+    // back (a browser keeps its field focused), or by ours: only a newer one counts.
+    if (application.processID <= 0 && activated) {
+        application.processID = tracker_->focusedProcess(*activated - kActivationSkew);
     }
     if (application.processID > 0) {
         application.name = processName(application.processID);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -14,10 +15,11 @@ class Connection;
 }
 
 // FocusReader on X11: the front-most application from EWMH (_NET_ACTIVE_WINDOW, its
-// _NET_WM_PID, else the X-Resource extension's client pid, else the application that holds the
-// accessibility focus; WM_CLASS; the name from /proc/PID/comm), the focused element from the
-// AT-SPI focus tracker. A capture costs the main thread a few X11 requests and a look-up, at
-// most a short wait for the first search of an application not heard from yet.
+// _NET_WM_PID, else the X-Resource extension's client pid, else the application that gained the
+// accessibility focus since the window became active; WM_CLASS; the name from /proc/PID/comm),
+// the focused element from the AT-SPI focus tracker. A capture costs the main thread a few X11
+// requests and a look-up, at most a short wait for the first search of an application not heard
+// from yet.
 //
 // Text and caret are read over a private D-Bus connection of the main thread's own that
 // subscribes to no events, with a short time-out per call. The header stays free of D-Bus and
@@ -44,12 +46,16 @@ class X11FocusReader : public FocusReader {
     X11Connection* connection();
     atspi::Connection* calls();
     int processOfWindow(unsigned long window);
+    void watchActiveWindow();
+    std::optional<std::chrono::steady_clock::time_point> activeWindowChangedAt();
 
     const std::string displayName_;
     std::unique_ptr<X11Connection> connection_;
     std::unique_ptr<AtspiFocusTracker> tracker_;
     std::unique_ptr<atspi::Connection> calls_;
     std::optional<bool> hasClientIds_;  // whether the X server speaks X-Resource 1.2
+    unsigned long clockWindow_ = 0;     // ours: a change of its property tells the server's time
+    std::optional<unsigned long> activeChangedServerTime_;
 };
 
 // Asks the session's accessibility bus to switch accessibility on, so that Qt applications
