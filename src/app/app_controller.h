@@ -112,6 +112,10 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     static void postIdleIfCurrent(const RecordingContext& context);
     static void postCompletionEpilogue(const RecordingContext& context);
     void endDictationForExit();
+    // Ends the running job and the 60 s limit of the recording.
+    void cancelJobAndRecordingLimit();
+    // Stops the running recording; what it recorded is deleted, not transcribed.
+    void discardRecording();
     DictationHooks makeHooks();
     void installMainMenu();
     std::string statusLine() const;

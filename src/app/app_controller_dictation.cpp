@@ -179,9 +179,7 @@ void AppController::postCompletionEpilogue(const RecordingContext& context) {
     });
 }
 
-// A job or a recording left running at the exit would go on into objects already destroyed:
-// both are ended and given a bounded moment to finish.
-void AppController::endDictationForExit() {
+void AppController::cancelJobAndRecordingLimit() {
     if (activePipelineCancellation_) {
         activePipelineCancellation_->cancel();
         activePipelineCancellation_.reset();
@@ -190,13 +188,23 @@ void AppController::endDictationForExit() {
         maxRecordTimer_->cancel();
         maxRecordTimer_.reset();
     }
+}
+
+void AppController::discardRecording() {
+    services_.recorder->stop([](std::optional<std::filesystem::path> file, double, bool) {
+        if (file) {
+            deleteRecording(*file);
+        }
+    });
+}
+
+// A job or a recording left running at the exit would go on into objects already destroyed:
+// both are ended and given a bounded moment to finish.
+void AppController::endDictationForExit() {
+    cancelJobAndRecordingLimit();
     pipelineGeneration_->invalidate();
     if (services_.recorder->isRecording()) {
-        services_.recorder->stop([](std::optional<std::filesystem::path> file, double, bool) {
-            if (file) {
-                deleteRecording(*file);
-            }
-        });
+        discardRecording();
     }
     if (!services_.recorder->waitForBackgroundTasks(kExitWait)) {
         log("⚠️ 退出时录音或转写 2 秒内未结束");
@@ -275,21 +283,10 @@ void AppController::handleSingleClick() {
 
 void AppController::cancel() {
     injectionAttempt_ += 1;
-    if (activePipelineCancellation_) {
-        activePipelineCancellation_->cancel();
-        activePipelineCancellation_.reset();
-    }
-    if (maxRecordTimer_) {
-        maxRecordTimer_->cancel();
-        maxRecordTimer_.reset();
-    }
+    cancelJobAndRecordingLimit();
     if (services_.recorder->isRecording()) {
         pipelineGeneration_->invalidate();
-        services_.recorder->stop([](std::optional<std::filesystem::path> file, double, bool) {
-            if (file) {
-                deleteRecording(*file);
-            }
-        });
+        discardRecording();
         setAppState(AppState::idle);
         log("✖ 已取消录音");
         playSound("Bottle");

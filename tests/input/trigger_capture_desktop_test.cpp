@@ -10,6 +10,9 @@
 #include "support/desktop_program.h"
 #include "support/testing.h"
 #include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above
+// clang-format off
+#include <X11/extensions/XRes.h>
+// clang-format on
 
 namespace vurin::testing {
 namespace {
@@ -125,6 +128,21 @@ TEST(TriggerCaptureDesktopTest, ALostServerIsReportedAndRetriedOnTheNextStart) {
     Journal journal;
     X11KeyGrab own(name);
     ASSERT_EQ(own.start(183, journal.handlers()).status, KeyGrabStatus::ok);
+    // The server's clients but the asking one. The stopped attempt must have ended before the
+    // server goes: Xlib exits the process when a connection breaks while it is being opened.
+    const auto clients = [&] {
+        Display* display = XOpenDisplay(name.c_str());
+        int count = 0;
+        XResClient* list = nullptr;
+        if (display != nullptr && XResQueryClients(display, &count, &list) != 0) {
+            XFree(list);
+        }
+        if (display != nullptr) {
+            XCloseDisplay(display);
+        }
+        return count - 1;
+    };
+    const int before = clients();
     X11KeyGrab slow(name), stopped(name);
     kill(server->pid(), SIGSTOP);
     EXPECT_EQ(slow.start(184, {}).reason,
@@ -133,6 +151,7 @@ TEST(TriggerCaptureDesktopTest, ALostServerIsReportedAndRetriedOnTheNextStart) {
     stopped.stop();
     kill(server->pid(), SIGCONT);
     EXPECT_TRUE(eventually([&] { return slow.start(184, {}).status == KeyGrabStatus::ok; }));
+    ASSERT_TRUE(eventually([&] { return clients() == before + 1; })) << before << " " << clients();
     kill(server->pid(), SIGTERM);
     EXPECT_TRUE(journal.reads(
         "⚠️ 与 X11 显示的连接已断开,触发键暂不可用;正在自动重连 "));
