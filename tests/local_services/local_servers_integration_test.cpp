@@ -219,6 +219,10 @@ TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain)
     server->start(onReady);
     ASSERT_TRUE(logs.waitFor(cannotRun));
     create({}, 20);
+    env.set("VURIN_STAND_IN_MODE", "exit");  // a child that ends at once; the next start works
+    server->start(onReady);
+    ASSERT_TRUE(logs.waitFor(t.exited));
+    EXPECT_TRUE(standInsGone());
     // A whisper-server that never listens; an ollama whose model list fails (only 200 counts).
     env.set("VURIN_STAND_IN_MODE", kind == Kind::whisper ? "hang" : "serve");
     env.set("VURIN_STAND_IN_TAGS_STATUS", "500");
@@ -231,7 +235,7 @@ TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain)
     server->maintain(onReady);
     ASSERT_TRUE(becomesReady());
     httplib::Client("127.0.0.1", port).Get("/stand-in/crash");
-    ASSERT_TRUE(logs.waitFor(t.exited));
+    ASSERT_TRUE(eventually([&] { return logs.count(t.exited) == 2; }));
     EXPECT_FALSE(server->isReady());
     EXPECT_TRUE(standInsGone());
     int recovered = 0;
@@ -247,9 +251,9 @@ TEST_P(ServiceTest, EachFailureIsReportedOnceAndALaterStartOrRecoveryTriesAgain)
     queue->runPending();
     EXPECT_EQ(recovered, 1);
     EXPECT_EQ(joined(logs.lines()),
-              joined({t.missing, cannotRun, t.starting, t.timedOut, t.starting, t.ready, t.exited,
-                      t.recovering, t.starting, t.ready}));
-    EXPECT_EQ(starts().size(), 3u);
+              joined({t.missing, cannotRun, t.starting, t.exited, t.starting, t.timedOut,
+                      t.starting, t.ready, t.exited, t.recovering, t.starting, t.ready}));
+    EXPECT_EQ(starts().size(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothServices, ServiceTest, ::testing::Values(Kind::whisper, Kind::ollama),
