@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 
 #include "app/app_controller.h"
 #include "app/event_tap_wiring.h"
@@ -17,6 +18,7 @@
 #include "config/keychain.h"
 #include "injection/paste_injector.h"
 #include "input/event_tap.h"
+#include "input/trigger_delivery.h"
 #include "input/trigger_key_names.h"
 #include "local_services/local_ollama_server.h"
 #include "local_services/local_whisper_server.h"
@@ -34,6 +36,7 @@
 #include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/selection_probe_x11.h"
 #include "platform/linux/sound_canberra.h"
+#include "platform/linux/trigger_command.h"
 #include "providers/provider_runtime_status.h"
 #include "settings_ui/settings_wiring.h"
 #include "support/sound.h"
@@ -42,6 +45,7 @@
 #include "ui/qt/qt_main_queue.h"
 #include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/termination_signals.h"
+#include "ui/qt/trigger_bus_service.h"
 
 namespace {
 
@@ -82,6 +86,10 @@ std::shared_ptr<vurin::TextInjector> makeTextInjector(
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A compositor's key binding runs this on every press and release: no display, no Qt.
+    if (const std::optional<int> status = vurin::runTriggerCommand(argc, argv)) {
+        return *status;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vurin");
     QApplication::setQuitOnLastWindowClosed(false);  // a tray program: windows come and go
@@ -154,6 +162,11 @@ int main(int argc, char** argv) {
                             }
                         });
     settings->attach(controller);
+    vurin::TriggerBusService triggerBus(
+        [mainQueue, engine = std::weak_ptr(controller->engine())](bool down) {
+            vurin::postTriggerToEngine(*mainQueue, engine, down);
+        });
+    triggerBus.registerOnSessionBus();
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));
     permissions->attach(vurin::permissionHooksFor(controller, [weak = std::weak_ptr(eventTap)] {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "input/key_code_map.h"
+#include "input/trigger_delivery.h"
 #include "input/trigger_key_names.h"
 #include "support/language.h"
 #include "support/log.h"
@@ -395,17 +396,8 @@ void EventTap::postToEngine(bool down) {
         std::lock_guard guard(tapLock_);
         engine = engine_;
     }
-    // Stamped here, on the capture thread: the main thread may reach the event late (a paste
-    // holds its queue), and the gesture is decided from when the key moved.
-    mainQueue_->post([engine = std::move(engine), down, at = mainQueue_->now()] {
-        if (auto live = engine.lock()) {
-            if (down) {
-                live->keyDown(at);
-            } else {
-                live->keyUp(at);
-            }
-        }
-    });
+    // Stamped here, on the capture thread.
+    postTriggerToEngine(*mainQueue_, std::move(engine), down);
 }
 
 void EventTap::detectionResult(std::int64_t keyCode) {

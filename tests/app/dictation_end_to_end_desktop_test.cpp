@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "injection/desktop_apps.h"
@@ -27,8 +28,44 @@ bool portFree(int port) {
     return free;
 }
 
-bool waitForText(const fs::path& file, const std::string& text) {
-    return eventually([&] { return contentOf(file).find(text) != std::string::npos; }, 20s);
+// Waits until `text` is in the file `times` times.
+bool waitForText(const fs::path& file, const std::string& text, int times = 1) {
+    return eventually(
+        [&] {
+            const std::string content = contentOf(file);
+            int seen = 0;
+            for (auto at = content.find(text); at != std::string::npos && seen < times;
+                 at = content.find(text, at + 1)) {
+                ++seen;
+            }
+            return seen == times;
+        },
+        20s);
+}
+
+// `vurin <arguments>` run to its end: its exit status and what it wrote.
+std::pair<int, std::string> runVurin(const std::string& arguments, const fs::path& output) {
+    const std::string command =
+        std::string(VURIN_EXECUTABLE) + " " + arguments + " >'" + output.string() + "' 2>&1";
+    return {WEXITSTATUS(std::system(command.c_str())), contentOf(output)};
+}
+
+// A compositor's binding runs it on each key-down and key-up; with nothing to deliver to, it
+// says why in its status and one line.
+TEST(TriggerCommandTest, ExitsWithWhyNothingWasDelivered) {
+    ScratchFolder folder;
+    const std::string nobody = "vurin: no running Vurin on this session bus\n";
+    const std::string usage = "usage: vurin --trigger press|release\n";
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"--trigger press", 1, nobody},
+        {"--trigger release", 1, nobody},
+        {"--trigger hold", 2, usage},
+        {"--trigger press release", 2, usage},
+        {"--trigger", 2, usage}};
+    for (const auto& [arguments, status, output] : cases) {
+        SCOPED_TRACE(arguments);
+        EXPECT_EQ(runVurin(arguments, folder / "output"), std::pair(status, output));
+    }
 }
 
 TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMetricsAreKept) {
@@ -83,6 +120,13 @@ TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMet
     ASSERT_TRUE(waitForText(log, "📋 已粘贴到「python3」,目标确认成功")) << contentOf(log);
     ASSERT_TRUE(waitForText(config / "history.jsonl", "\"ts\""));
     EXPECT_EQ(contentOf(config / "history.jsonl").find(kPolished), std::string::npos);
+    // The same long press from a compositor's binding, over the session bus.
+    EXPECT_EQ(runVurin("--trigger press", folder / "output").first, 0);
+    ASSERT_TRUE(waitForText(log, "🔴 录音中", 2)) << contentOf(log);
+    EXPECT_EQ(std::system(play.c_str()), 0);
+    EXPECT_EQ(runVurin("--trigger release", folder / "output").first, 0);
+    ASSERT_TRUE(waitForText(log, "⏹ 录音结束", 2)) << contentOf(log);
+    ASSERT_TRUE(waitForText(log, "📋 已粘贴到「python3」", 2)) << contentOf(log);
 
     EXPECT_TRUE(terminate());
     EXPECT_EQ(vurin.exitStatus(), 0) << contentOf(log);

@@ -1,0 +1,89 @@
+#include "platform/linux/trigger_command.h"
+
+#include <dbus/dbus.h>
+
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+#include "platform/trigger_bus.h"
+
+namespace vurin {
+
+namespace {
+
+// A binding runs this on every key-down and key-up: a Vurin that does not answer quickly is
+// reported rather than waited for.
+constexpr int callTimeoutMs = 1000;
+
+struct ConnectionClose {
+    void operator()(DBusConnection* bus) const {
+        dbus_connection_close(bus);
+        dbus_connection_unref(bus);
+    }
+};
+
+struct MessageUnref {
+    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+};
+
+struct ScopedError : DBusError {
+    ScopedError() { dbus_error_init(this); }
+    ~ScopedError() { dbus_error_free(this); }
+    ScopedError(const ScopedError&) = delete;
+    ScopedError& operator=(const ScopedError&) = delete;
+};
+
+int fail(std::string_view what, const char* detail = nullptr) {
+    std::fprintf(stderr, "vurin: %.*s%s%s\n", static_cast<int>(what.size()), what.data(),
+                 detail ? ": " : "", detail ? detail : "");
+    return 1;
+}
+
+int call(const char* method) {
+    ScopedError error;
+    std::unique_ptr<DBusConnection, ConnectionClose> bus(
+        dbus_bus_get_private(DBUS_BUS_SESSION, &error));
+    if (!bus) {
+        return fail("no session bus", error.message);
+    }
+    dbus_connection_set_exit_on_disconnect(bus.get(), FALSE);
+    std::unique_ptr<DBusMessage, MessageUnref> message(dbus_message_new_method_call(
+        trigger_bus::serviceName, trigger_bus::objectPath, trigger_bus::interfaceName, method));
+    if (!message) {
+        return fail("out of memory");
+    }
+    dbus_message_set_auto_start(message.get(), FALSE);
+    std::unique_ptr<DBusMessage, MessageUnref> reply(
+        dbus_connection_send_with_reply_and_block(bus.get(), message.get(), callTimeoutMs, &error));
+    if (reply) {
+        return 0;
+    }
+    if (dbus_error_has_name(&error, DBUS_ERROR_SERVICE_UNKNOWN) ||
+        dbus_error_has_name(&error, DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+        return fail("no running Vurin on this session bus");
+    }
+    return fail(std::string_view(method) == trigger_bus::pressMethod
+                    ? "the press was not delivered"
+                    : "the release was not delivered",
+                error.message);
+}
+
+}  // namespace
+
+std::optional<int> runTriggerCommand(int argc, char** argv) {
+    if (argc < 2 || std::string_view(argv[1]) != "--trigger") {
+        return std::nullopt;
+    }
+    const std::string_view action = argc == 3 ? argv[2] : "";
+    if (action == "press") {
+        return call(trigger_bus::pressMethod);
+    }
+    if (action == "release") {
+        return call(trigger_bus::releaseMethod);
+    }
+    std::fputs("usage: vurin --trigger press|release\n", stderr);
+    return 2;
+}
+
+}  // namespace vurin
