@@ -63,7 +63,7 @@ endfunction()
 
 set(unit_sources ${VURIN_ALL_TESTS})
 list(FILTER unit_sources EXCLUDE REGEX "_(integration|desktop|audio|keyring|browser)_test\\.cpp$")
-vurin_test_group(unit "${unit_sources}")
+vurin_test_group(unit "${unit_sources}" vurin_platform_evdev)
 
 set(integration_sources ${VURIN_ALL_TESTS})
 list(FILTER integration_sources INCLUDE REGEX "_integration_test\\.cpp$")
