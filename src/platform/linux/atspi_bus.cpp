@@ -338,25 +338,24 @@ void Reader::unwrapVariant() {
     }
 }
 
-std::optional<std::int32_t> Reader::int32() {
+template <typename Value, int kType>
+std::optional<Value> Reader::basic() {
     unwrapVariant();
-    if (!valid_ || dbus_message_iter_get_arg_type(&iter_) != DBUS_TYPE_INT32) {
+    if (!valid_ || dbus_message_iter_get_arg_type(&iter_) != kType) {
         return std::nullopt;
     }
-    dbus_int32_t value = 0;
+    Value value{};
     dbus_message_iter_get_basic(&iter_, &value);
     next();
     return value;
 }
 
+std::optional<std::int32_t> Reader::int32() {
+    return basic<dbus_int32_t, DBUS_TYPE_INT32>();
+}
+
 std::optional<std::uint32_t> Reader::uint32() {
-    if (!valid_ || dbus_message_iter_get_arg_type(&iter_) != DBUS_TYPE_UINT32) {
-        return std::nullopt;
-    }
-    dbus_uint32_t value = 0;
-    dbus_message_iter_get_basic(&iter_, &value);
-    next();
-    return value;
+    return basic<dbus_uint32_t, DBUS_TYPE_UINT32>();
 }
 
 std::optional<std::string> Reader::string() {

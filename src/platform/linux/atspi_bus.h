@@ -92,6 +92,9 @@ class Reader {
 
   private:
     void unwrapVariant();
+    // A fixed-size value of D-Bus type `kType`, held as `Value`.
+    template <typename Value, int kType>
+    std::optional<Value> basic();
     // Past the last argument the type reads as invalid, which every reader checks.
     void next() { dbus_message_iter_next(&iter_); }
 
