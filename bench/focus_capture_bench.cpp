@@ -23,7 +23,8 @@
 #include <vector>
 
 #include "injection/focus_verification.h"
-#include "platform/linux/focus_reader_x11.h"
+#include "platform/linux/atspi_focus_reader.h"
+#include "platform/x11/focus_reader_x11.h"
 #include "support/desktop_program.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "input/event_tap.h"
 #include "input/gesture_engine.h"
-#include "platform/linux/key_grab_x11.h"
+#include "platform/x11/key_grab_x11.h"
 #include "ui/qt/qt_main_queue.h"
 
 // Xlib last: its macros (Bool, Status) break Qt headers included after it.

@@ -1,19 +1,30 @@
 # Linux implementations of the platform interfaces, the Qt renderer and the executable.
 set(CMAKE_AUTOMOC ON)
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets DBus)
-pkg_check_modules(VURIN_LINUX_DEPS REQUIRED IMPORTED_TARGET x11 xtst libcanberra libsecret-1 libpulse
-    gio-2.0 atspi-2 xcb xres libevdev)
-
+# What does not depend on the display server: sound, secrets, the session bus, AT-SPI, evdev.
+pkg_check_modules(VURIN_LINUX_DEPS REQUIRED IMPORTED_TARGET libcanberra libsecret-1 libpulse
+    gio-2.0 atspi-2 libevdev)
 file(GLOB VURIN_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp)
 list(FILTER VURIN_PLATFORM_LINUX_SOURCES EXCLUDE REGEX "/evdev_key_reader\\.cpp$")
 add_library(vurin_platform_linux STATIC ${VURIN_PLATFORM_LINUX_SOURCES})
 target_link_libraries(vurin_platform_linux PUBLIC vurin_logic vurin_platform_evdev
     PkgConfig::VURIN_LINUX_DEPS)
 
+# An X11 session: key grab, XTest keystrokes, the active window, selection owners.
+pkg_check_modules(VURIN_X11_DEPS REQUIRED IMPORTED_TARGET x11 xtst xcb xres)
+file(GLOB VURIN_PLATFORM_X11_SOURCES CONFIGURE_DEPENDS src/platform/x11/*.cpp)
+add_library(vurin_platform_x11 STATIC ${VURIN_PLATFORM_X11_SOURCES})
+target_link_libraries(vurin_platform_x11 PUBLIC vurin_platform_linux PkgConfig::VURIN_X11_DEPS)
+
+# Every platform the executable can choose from at start.
+add_library(vurin_platform INTERFACE)
+target_link_libraries(vurin_platform INTERFACE vurin_platform_x11 vurin_platform_linux)
+
 file(GLOB VURIN_UI_QT_SOURCES CONFIGURE_DEPENDS src/ui/qt/*.cpp src/ui/qt/*.h)
 add_library(vurin_ui_qt STATIC ${VURIN_UI_QT_SOURCES})
 target_compile_definitions(vurin_ui_qt PUBLIC QT_NO_KEYWORDS)
-target_link_libraries(vurin_ui_qt PUBLIC vurin_logic Qt6::Widgets Qt6::DBus PkgConfig::VURIN_LINUX_DEPS)
+target_link_libraries(vurin_ui_qt PUBLIC vurin_logic Qt6::Widgets Qt6::DBus PkgConfig::VURIN_LINUX_DEPS
+    PkgConfig::VURIN_X11_DEPS)
 
 add_executable(vurin src/main.cpp)
-target_link_libraries(vurin PRIVATE vurin_ui_qt vurin_platform_linux)
+target_link_libraries(vurin PRIVATE vurin_ui_qt vurin_platform)

@@ -73,7 +73,7 @@ if(VURIN_BUILD_APP)
   foreach(label IN LISTS VURIN_SESSION_LABELS)
     set(group_sources ${VURIN_ALL_TESTS})
     list(FILTER group_sources INCLUDE REGEX "_${label}_test\\.cpp$")
-    vurin_test_group(${label} "${group_sources}" vurin_ui_qt vurin_platform_linux)
+    vurin_test_group(${label} "${group_sources}" vurin_ui_qt vurin_platform)
   endforeach()
 endif()
 

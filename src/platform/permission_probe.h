@@ -22,7 +22,7 @@ enum class KeyGrabAccess {
 
 // The system facilities behind the grants dictation needs. Calls come from the main thread and
 // answer within a short, bounded time. Implementations: X11 + AT-SPI
-// (platform/linux/permission_probe_x11.cpp), fakes in tests.
+// (platform/x11/permission_probe_x11.cpp), fakes in tests.
 class PermissionProbe {
   public:
     virtual ~PermissionProbe() = default;

@@ -5,8 +5,8 @@
 
 #include <mutex>
 
-#include "platform/linux/key_grab_x11.h"
-#include "platform/linux/permission_probe_x11.h"
+#include "platform/x11/key_grab_x11.h"
+#include "platform/x11/permission_probe_x11.h"
 #include "support/desktop_program.h"
 #include "support/testing.h"
 #include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above

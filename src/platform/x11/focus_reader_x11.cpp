@@ -1,8 +1,4 @@
-#include "platform/linux/focus_reader_x11.h"
-
-// D-Bus and the AT-SPI names first: Xlib's macros (None, Status, Bool) would break them.
-#include "platform/linux/atspi_bus.h"
-#include "platform/linux/atspi_focus_tracker.h"
+#include "platform/x11/focus_reader_x11.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -16,14 +12,13 @@
 #include <fstream>
 #include <utility>
 
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/atspi_focus_reader.h"
+#include "platform/x11/x11_connection.h"
 
 namespace vurin {
 
 namespace {
 
-// A capture waits this long at most for the first search of an application.
-constexpr auto kFirstSearchWait = std::chrono::milliseconds(30);
 // The window manager names the new active window when it sees the focus arrive, and so does the
 // application (over the accessibility bus): either may come first by this much.
 constexpr auto kActivationSkew = std::chrono::milliseconds(200);
@@ -135,7 +130,7 @@ std::optional<std::string> processName(int pid) {
 // ---------------------------------------------------------------------------------------------
 
 X11FocusReader::X11FocusReader(std::string displayName)
-    : displayName_(std::move(displayName)), tracker_(std::make_unique<AtspiFocusTracker>()) {}
+    : displayName_(std::move(displayName)), atspi_(std::make_unique<AtspiFocusReader>()) {}
 
 X11FocusReader::~X11FocusReader() = default;
 
@@ -185,24 +180,6 @@ std::optional<std::chrono::steady_clock::time_point> X11FocusReader::activeWindo
     // Server times are milliseconds that wrap around at 32 bits.
     const auto age = static_cast<std::uint32_t>(*serverNow - *activeChangedServerTime_);
     return now - std::chrono::milliseconds(age);
-}
-
-// Opened once the tracker has reached the bus, so the main thread never waits for the session
-// bus to name it.
-atspi::Connection* X11FocusReader::calls() {
-    if (calls_ && !calls_->connected()) {
-        calls_.reset();
-    }
-    if (!calls_) {
-        if (const auto address = tracker_->address()) {
-            calls_ = atspi::Connection::open(*address);
-        }
-    }
-    return calls_.get();
-}
-
-bool X11FocusReader::accessibilityAvailable() {
-    return tracker_->address().has_value();
 }
 
 // The process of the client that made the window, as the X server knows it (local clients
@@ -264,7 +241,7 @@ std::optional<FrontApplication> X11FocusReader::frontmostApplication() {
     // The accessibility focus may still be held by an application whose window has gone to the
     // back (a browser keeps its field focused), or by ours: only a newer one counts.
     if (application.processID <= 0 && activated) {
-        application.processID = tracker_->focusedProcess(*activated - kActivationSkew);
+        application.processID = atspi_->focusedProcessSince(*activated - kActivationSkew);
     }
     if (application.processID > 0) {
         application.name = processName(application.processID);
@@ -281,66 +258,24 @@ std::optional<AccessibleElementRef> X11FocusReader::focusedElement() {
     if (!front || front->processID <= 0 || front->processID == getpid()) {
         return std::nullopt;
     }
-    const auto focus = tracker_->focusIn(front->processID, kFirstSearchWait);
-    return focus ? std::optional(focus->element) : std::nullopt;
+    return atspi_->focusedElementOf(front->processID);
 }
 
 std::optional<std::string> X11FocusReader::roleOf(const AccessibleElementRef& element) {
-    if (const auto focus = tracker_->known(element)) {
-        return focus->role;
-    }
-    atspi::Connection* bus = calls();
-    return bus ? bus->role(element) : std::nullopt;
+    return atspi_->roleOf(element);
 }
 
 std::optional<std::string> X11FocusReader::textOf(const AccessibleElementRef& element) {
-    atspi::Connection* bus = calls();
-    return bus ? bus->text(element) : std::nullopt;
+    return atspi_->textOf(element);
 }
 
 std::optional<TextSelectionRange> X11FocusReader::selectedRange(
     const AccessibleElementRef& element) {
-    atspi::Connection* bus = calls();
-    return bus ? bus->selection(element) : std::nullopt;
+    return atspi_->selectedRange(element);
 }
 
-// ---------------------------------------------------------------------------------------------
-
-bool enableDesktopAccessibility() {
-    DBusError error;
-    dbus_error_init(&error);
-    // A private connection, closed again: the shared one belongs to whoever opened it first.
-    DBusConnection* bus = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
-    if (!bus) {
-        dbus_error_free(&error);
-        return false;
-    }
-    dbus_connection_set_exit_on_disconnect(bus, FALSE);
-    DBusMessage* call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus",
-                                                     "org.freedesktop.DBus.Properties", "Set");
-    bool done = false;
-    if (call) {
-        const char* interface = "org.a11y.Status";
-        const char* property = "IsEnabled";
-        const dbus_bool_t enabled = TRUE;
-        DBusMessageIter arguments, variant;
-        dbus_message_iter_init_append(call, &arguments);
-        dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &interface);
-        dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &property);
-        dbus_message_iter_open_container(&arguments, DBUS_TYPE_VARIANT, "b", &variant);
-        dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &enabled);
-        dbus_message_iter_close_container(&arguments, &variant);
-        DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, 1000, &error);
-        done = reply != nullptr;
-        if (reply) {
-            dbus_message_unref(reply);
-        }
-        dbus_message_unref(call);
-    }
-    dbus_error_free(&error);
-    dbus_connection_close(bus);
-    dbus_connection_unref(bus);
-    return done;
+bool X11FocusReader::accessibilityAvailable() {
+    return atspi_->available();
 }
 
 }  // namespace vurin

@@ -9,21 +9,14 @@
 namespace vurin {
 
 class X11Connection;
-class AtspiFocusTracker;
-namespace atspi {
-class Connection;
-}
+class AtspiFocusReader;
 
 // FocusReader on X11: the front-most application from EWMH (_NET_ACTIVE_WINDOW, its
 // _NET_WM_PID, else the X-Resource extension's client pid, else the application that gained the
 // accessibility focus since the window became active; WM_CLASS; the name from /proc/PID/comm),
-// the focused element from the AT-SPI focus tracker. A capture costs the main thread a few X11
+// the focused element, its text and caret from AT-SPI. A capture costs the main thread a few X11
 // requests and a look-up, at most a short wait for the first search of an application not heard
-// from yet.
-//
-// Text and caret are read over a private D-Bus connection of the main thread's own that
-// subscribes to no events, with a short time-out per call. The header stays free of D-Bus and
-// Xlib, whose macros clash with others'.
+// from yet. The header stays free of Xlib, whose macros clash with others'.
 class X11FocusReader : public FocusReader {
   public:
     // `displayName` empty: $DISPLAY. Main thread only.
@@ -44,24 +37,16 @@ class X11FocusReader : public FocusReader {
 
   private:
     X11Connection* connection();
-    atspi::Connection* calls();
     int processOfWindow(unsigned long window);
     void watchActiveWindow();
     std::optional<std::chrono::steady_clock::time_point> activeWindowChangedAt();
 
     const std::string displayName_;
     std::unique_ptr<X11Connection> connection_;
-    std::unique_ptr<AtspiFocusTracker> tracker_;
-    std::unique_ptr<atspi::Connection> calls_;
+    std::unique_ptr<AtspiFocusReader> atspi_;
     std::optional<bool> hasClientIds_;  // whether the X server speaks X-Resource 1.2
     unsigned long clockWindow_ = 0;     // ours: a change of its property tells the server's time
     std::optional<unsigned long> activeChangedServerTime_;
 };
-
-// Asks the session's accessibility bus to switch accessibility on, so that Qt applications
-// (which stay off the bus otherwise) expose their text fields; GTK applications always do.
-// Returns false when there is no session bus or no accessibility bus to ask. Call once at
-// start-up, before reading focus; it waits at most about a second.
-bool enableDesktopAccessibility();
 
 }  // namespace vurin

@@ -1,4 +1,4 @@
-#include "platform/linux/keystrokes_xtest.h"
+#include "platform/x11/keystrokes_xtest.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/x11_connection.h"
+#include "platform/x11/x11_connection.h"
 
 namespace vurin {
 

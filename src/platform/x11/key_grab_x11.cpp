@@ -1,4 +1,4 @@
-#include "platform/linux/key_grab_x11.h"
+#include "platform/x11/key_grab_x11.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -14,7 +14,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/linux/x11_connection.h"
+#include "platform/x11/x11_connection.h"
 #include "support/log.h"
 
 namespace vurin {

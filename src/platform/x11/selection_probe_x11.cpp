@@ -1,4 +1,4 @@
-#include "platform/linux/selection_probe_x11.h"
+#include "platform/x11/selection_probe_x11.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "platform/linux/x11_connection.h"
+#include "platform/x11/x11_connection.h"
 
 namespace vurin {
 

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/focus_reader.h"
+
+namespace vurin {
+
+class AtspiFocusTracker;
+namespace atspi {
+class Connection;
+}
+
+// The accessibility half of focus reading, the same whatever draws the windows: which element of
+// an application has the focus (from the AT-SPI focus tracker's events), and that element's
+// role, text and caret.
+//
+// Text and caret are read over a private D-Bus connection of the main thread's own that
+// subscribes to no events, with a short time-out per call. The header stays free of D-Bus.
+class AtspiFocusReader {
+  public:
+    AtspiFocusReader();
+    ~AtspiFocusReader();
+
+    AtspiFocusReader(const AtspiFocusReader&) = delete;
+    AtspiFocusReader& operator=(const AtspiFocusReader&) = delete;
+
+    // The focused element of process `pid`; an application not heard from yet is searched,
+    // and the caller waits a few milliseconds at most for that search.
+    std::optional<AccessibleElementRef> focusedElementOf(int pid);
+    // The process that gained the accessibility focus after `since`, 0 when none did.
+    int focusedProcessSince(std::chrono::steady_clock::time_point since);
+
+    std::optional<std::string> roleOf(const AccessibleElementRef& element);
+    std::optional<std::string> textOf(const AccessibleElementRef& element);
+    std::optional<TextSelectionRange> selectedRange(const AccessibleElementRef& element);
+
+    // Whether the reader is connected to the accessibility bus now.
+    bool available();
+
+  private:
+    atspi::Connection* calls();
+
+    std::unique_ptr<AtspiFocusTracker> tracker_;
+    std::unique_ptr<atspi::Connection> calls_;
+};
+
+// Asks the session's accessibility bus to switch accessibility on, so that Qt applications
+// (which stay off the bus otherwise) expose their text fields; GTK applications always do.
+// Returns false when there is no session bus or no accessibility bus to ask. Call once at
+// start-up, before reading focus; it waits at most about a second.
+bool enableDesktopAccessibility();
+
+// Whether the accessibility bus that focus reading uses can be reached now: a private
+// connection is opened and closed again. Waits half a second at most for the session bus.
+bool accessibilityBusReachable();
+
+}  // namespace vurin
