@@ -3,7 +3,7 @@ set(CMAKE_AUTOMOC ON)
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets DBus)
 # What does not depend on the display server: sound, secrets, the session bus, AT-SPI, evdev.
 pkg_check_modules(VURIN_LINUX_DEPS REQUIRED IMPORTED_TARGET libcanberra libsecret-1 libpulse
-    gio-2.0 atspi-2 libevdev)
+    gio-2.0 atspi-2 libevdev xkbcommon)
 file(GLOB VURIN_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp)
 list(FILTER VURIN_PLATFORM_LINUX_SOURCES EXCLUDE REGEX "/evdev_key_reader\\.cpp$")
 add_library(vurin_platform_linux STATIC ${VURIN_PLATFORM_LINUX_SOURCES})
@@ -16,9 +16,17 @@ file(GLOB VURIN_PLATFORM_X11_SOURCES CONFIGURE_DEPENDS src/platform/x11/*.cpp)
 add_library(vurin_platform_x11 STATIC ${VURIN_PLATFORM_X11_SOURCES})
 target_link_libraries(vurin_platform_x11 PUBLIC vurin_platform_linux PkgConfig::VURIN_X11_DEPS)
 
+# A Wayland session: the compositor's globals, focus from AT-SPI alone.
+pkg_check_modules(VURIN_WAYLAND_DEPS REQUIRED IMPORTED_TARGET wayland-client)
+file(GLOB VURIN_PLATFORM_WAYLAND_SOURCES CONFIGURE_DEPENDS src/platform/wayland/*.cpp)
+add_library(vurin_platform_wayland STATIC ${VURIN_PLATFORM_WAYLAND_SOURCES})
+target_link_libraries(vurin_platform_wayland PUBLIC vurin_platform_linux
+    PkgConfig::VURIN_WAYLAND_DEPS)
+
 # Every platform the executable can choose from at start.
 add_library(vurin_platform INTERFACE)
-target_link_libraries(vurin_platform INTERFACE vurin_platform_x11 vurin_platform_linux)
+target_link_libraries(vurin_platform INTERFACE vurin_platform_x11 vurin_platform_wayland
+    vurin_platform_linux)
 
 file(GLOB VURIN_UI_QT_SOURCES CONFIGURE_DEPENDS src/ui/qt/*.cpp src/ui/qt/*.h)
 add_library(vurin_ui_qt STATIC ${VURIN_UI_QT_SOURCES})
@@ -26,5 +34,7 @@ target_compile_definitions(vurin_ui_qt PUBLIC QT_NO_KEYWORDS)
 target_link_libraries(vurin_ui_qt PUBLIC vurin_logic Qt6::Widgets Qt6::DBus PkgConfig::VURIN_LINUX_DEPS
     PkgConfig::VURIN_X11_DEPS)
 
-add_executable(vurin src/main.cpp)
+# main.cpp and the two session assemblies it chooses from.
+file(GLOB VURIN_WIRING_SOURCES CONFIGURE_DEPENDS src/wiring/*.cpp)
+add_executable(vurin src/main.cpp ${VURIN_WIRING_SOURCES})
 target_link_libraries(vurin PRIVATE vurin_ui_qt vurin_platform)

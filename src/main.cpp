@@ -1,13 +1,16 @@
 // Process entry: wires the Linux platform and the Qt renderer into the application controller.
 #include <QApplication>
 #include <QTimer>
-#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string>
+#include <variant>
 
 #include "app/app_controller.h"
-#include "app/event_tap_wiring.h"
+#include "app/display_session.h"
 #include "app/local_service_probes.h"
 #include "app/permission_onboarding.h"
 #include "app/permission_wiring.h"
@@ -17,7 +20,6 @@
 #include "config/config.h"
 #include "config/keychain.h"
 #include "injection/paste_injector.h"
-#include "input/event_tap.h"
 #include "input/trigger_delivery.h"
 #include "input/trigger_key_names.h"
 #include "local_services/local_ollama_server.h"
@@ -33,13 +35,10 @@
 #include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/sound_canberra.h"
 #include "platform/linux/trigger_command.h"
-#include "platform/x11/focus_reader_x11.h"
-#include "platform/x11/key_grab_x11.h"
-#include "platform/x11/keystrokes_xtest.h"
-#include "platform/x11/permission_probe_x11.h"
-#include "platform/x11/selection_probe_x11.h"
+#include "platform/wayland/wayland_globals.h"
 #include "providers/provider_runtime_status.h"
 #include "settings_ui/settings_wiring.h"
+#include "support/log.h"
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
 #include "ui/qt/qt_clipboard.h"
@@ -47,41 +46,56 @@
 #include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/termination_signals.h"
 #include "ui/qt/trigger_bus_service.h"
+#include "wiring/session_platform.h"
 
 namespace {
 
 // Cue sounds, the keychain and the key names are process-wide services.
 void installProcessServices(const std::shared_ptr<vurin::MainQueue>& mainQueue,
-                            const std::shared_ptr<vurin::X11KeyGrab>& keyGrab) {
+                            const vurin::SessionPlatform& platform) {
     vurin::installSoundOutput(std::make_shared<vurin::CanberraSoundOutput>(), mainQueue);
     vurin::installSecretStore(std::make_shared<vurin::LibsecretSecretStore>());
     vurin::setCloudKeyPresenceLookup([](const std::string& account) {
         const auto key = vurin::Keychain::get(account);
         return key && !key->empty();
     });
-    vurin::setEvdevKeyNameLookup([weak = std::weak_ptr<vurin::X11KeyGrab>(keyGrab)](int evdev) {
-        auto live = weak.lock();
-        return live ? live->keyName(evdev) : std::nullopt;
-    });
+    vurin::setEvdevKeyNameLookup(platform.keyName);
 }
 
-// The desktop clipboard; a foreign owner is asked with a short deadline first, as a hung owner
-// would stall Qt for seconds. Needs the QApplication.
-std::shared_ptr<vurin::Clipboard> makeClipboard() {
-    auto probe = std::make_shared<vurin::X11SelectionProbe>();
-    return std::make_shared<vurin::QtClipboard>([probe](vurin::ClipboardSelection selection) {
-        return probe->ownerAnswers(selection, std::chrono::milliseconds(300));
-    });
-}
-
-// Paste, send and undo into the focused application: X11 focus and AT-SPI, the clipboard,
-// XTest keystrokes.
+// Paste, send and undo into the focused application: the session's focus reading and
+// keystrokes, and the clipboard.
 std::shared_ptr<vurin::TextInjector> makeTextInjector(
-    const std::shared_ptr<vurin::MainQueue>& mainQueue,
+    const std::shared_ptr<vurin::MainQueue>& mainQueue, const vurin::SessionPlatform& platform,
     std::shared_ptr<vurin::Clipboard> clipboard) {
-    return std::make_shared<vurin::PasteInjector>(
-        mainQueue, std::make_shared<vurin::X11FocusReader>(), std::move(clipboard),
-        std::make_shared<vurin::XTestKeystrokeSender>());
+    return std::make_shared<vurin::PasteInjector>(mainQueue, platform.focus, std::move(clipboard),
+                                                  platform.keystrokes);
+}
+
+// The session to serve, from --session or the environment; Qt is told to draw there too.
+// Nothing, with `status` the exit status, when Vurin cannot start there.
+std::optional<vurin::DisplaySession> chooseSession(int& argc, char** argv, int& status) {
+    const vurin::SessionOption option = vurin::takeSessionOption(argc, argv);
+    if (const auto* usage = std::get_if<std::string>(&option)) {
+        std::fprintf(stderr, "%s\n", usage->c_str());
+        status = 2;
+        return std::nullopt;
+    }
+    const vurin::DisplaySession session =
+        vurin::chooseDisplaySession(vurin::sessionEnvironmentFromProcess(),
+                                    std::get<std::optional<vurin::DisplaySession>>(option));
+    if (session == vurin::DisplaySession::wayland) {
+        // Qt would abort without a word a log could keep.
+        std::string error;
+        if (!vurin::readWaylandGlobals(&error)) {
+            vurin::log("❌ " + error);
+            std::fprintf(stderr, "vurin: %s\n", error.c_str());
+            status = 1;
+            return std::nullopt;
+        }
+    }
+    // A platform the user named outright stays theirs.
+    setenv("QT_QPA_PLATFORM", session == vurin::DisplaySession::wayland ? "wayland" : "xcb", 0);
+    return session;
 }
 
 }  // namespace
@@ -90,6 +104,11 @@ int main(int argc, char** argv) {
     // A compositor's key binding runs this on every press and release: no display, no Qt.
     if (const std::optional<int> status = vurin::runTriggerCommand(argc, argv)) {
         return *status;
+    }
+    int status = 0;
+    const std::optional<vurin::DisplaySession> session = chooseSession(argc, argv, status);
+    if (!session) {
+        return status;
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vurin");
@@ -102,10 +121,15 @@ int main(int argc, char** argv) {
     // Qt applications show their text fields on the accessibility bus only when it is enabled.
     vurin::enableDesktopAccessibility();
     auto mainQueue = std::make_shared<vurin::QtMainQueue>(&application);
-    auto keyGrab = std::make_shared<vurin::X11KeyGrab>();
-    installProcessServices(mainQueue, keyGrab);
+    std::optional<vurin::SessionPlatform> platform = *session == vurin::DisplaySession::wayland
+                                                         ? vurin::makeWaylandPlatform(mainQueue)
+                                                         : vurin::makeX11Platform(mainQueue);
+    if (!platform) {
+        return 1;
+    }
+    vurin::log(platform->startupLine);
+    installProcessServices(mainQueue, *platform);
 
-    auto eventTap = vurin::EventTap::create(mainQueue, keyGrab);
     auto phone = vurin::PhoneRemoteController::create(
         mainQueue, std::make_shared<vurin::PhoneTriggerServer>(mainQueue));
 
@@ -118,7 +142,7 @@ int main(int argc, char** argv) {
         {.mainQueue = mainQueue,
          .shell = services.shell,
          .windows = windows,
-         .probe = std::make_shared<vurin::X11PermissionProbe>(),
+         .probe = platform->probe,
          .desktopSettings = std::make_shared<vurin::LinuxDesktopSettings>(),
          // The permission check reads the microphone on the main thread.
          .audio = std::make_shared<vurin::PulseAudioCapture>(vurin::PulseCaller::mainThread),
@@ -131,55 +155,44 @@ int main(int argc, char** argv) {
         }
     };
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
-    auto clipboard = makeClipboard();
-    services.injector = makeTextInjector(mainQueue, clipboard);
+    auto clipboard = std::make_shared<vurin::QtClipboard>(platform->clipboardOwnerAnswers);
+    services.injector = makeTextInjector(mainQueue, *platform, clipboard);
     // Stopped (SIGTERM) by applicationWillTerminate; a killed Vurin takes them down through
     // the children's parent-death signal.
     services.localServer = vurin::LocalWhisperServer::create(mainQueue);
     services.ollamaServer = vurin::LocalOllamaServer::create(mainQueue);
     services.probes = vurin::installedLocalServiceProbes();
     services.phone = phone;
-    services.triggerCapture = eventTap;
+    services.triggerCapture = platform->triggerCapture;
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     services.cleanupStaleRecordingFiles = [] { vurin::cleanupStaleRecordingFiles(); };
     services.peakDBFS = [](const std::filesystem::path& file) { return vurin::peakDBFS(file); };
-    auto settings = vurin::installSettingsController(
-        services, {.windows = windows,
-                   .clipboard = clipboard,
-                   .permissions = permissions,
-                   .startDetectKey = [weak = std::weak_ptr(eventTap)] {
-                       if (auto tap = weak.lock()) {
-                           tap->startDetectKey();
-                       }
-                   }});
+    auto settings =
+        vurin::installSettingsController(services, {.windows = windows,
+                                                    .clipboard = clipboard,
+                                                    .permissions = permissions,
+                                                    .startDetectKey = platform->startDetectKey});
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));
-    vurin::wireEventTap(*eventTap, controller,
-                        [weak = std::weak_ptr(settings)](const std::string& text) {
-                            if (auto live = weak.lock()) {
-                                live->setTriggerKeyLabel(text);
-                            }
-                        });
+    platform->attach(controller, [weak = std::weak_ptr(settings)](const std::string& text) {
+        if (auto live = weak.lock()) {
+            live->setTriggerKeyLabel(text);
+        }
+    });
     settings->attach(controller);
-    vurin::TriggerBusService triggerBus(
-        [mainQueue, engine = std::weak_ptr(controller->engine())](bool down) {
-            vurin::postTriggerToEngine(*mainQueue, engine, down);
-        });
-    triggerBus.registerOnSessionBus();
+    vurin::TriggerBusService triggerBus(platform->bindingEvent);
+    platform->bindingRegistered(triggerBus.registerOnSessionBus());
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));
-    permissions->attach(vurin::permissionHooksFor(controller, [weak = std::weak_ptr(eventTap)] {
-        auto tap = weak.lock();
-        return tap && tap->holdsTrigger();
-    }));
+    permissions->attach(vurin::permissionHooksFor(controller, platform->triggerHeld));
 
     QTimer::singleShot(0, &application,
                        [&controller] { controller->applicationDidFinishLaunching(); });
-    const int status = QApplication::exec();
+    status = QApplication::exec();
     controller->applicationWillTerminate();
-    eventTap->stop();
+    platform->stop();
     vurin::installSoundOutput(nullptr, nullptr);
     return status;
 }

@@ -10,6 +10,7 @@ enum class SyntheticInputAccess {
     granted,
     noDisplay,         // no display server reachable
     noSyntheticInput,  // the display server has no extension for synthetic input
+    noKeystrokePath,   // a Wayland session offers no keystroke path Vurin can use
 };
 
 // Whether a passive grab of the trigger key is accepted.
@@ -18,6 +19,10 @@ enum class KeyGrabAccess {
     taken,      // another program holds the key (or the key is outside the keyboard's range)
     noDisplay,  // no display server reachable
     noSuchKey,  // the configured key has no key on this system (Fn, say)
+    // Wayland: only a compositor binding (`vurin --trigger`) can deliver the key, and none has
+    // yet; it works once the user has bound it.
+    bindingOnly,
+    noTriggerSource,  // Wayland: no portal shortcut, no readable keyboard, no session bus name
 };
 
 // The system facilities behind the grants dictation needs. Calls come from the main thread and

@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 
 #include <cstdlib>
+#include <fstream>
 
 namespace vurin {
 
@@ -41,6 +42,15 @@ void closeConnection(GDBusConnection* connection) {
 }
 
 }  // namespace
+
+std::optional<std::string> processName(int pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    if (!comm || !std::getline(comm, name) || name.empty()) {
+        return std::nullopt;
+    }
+    return name;
+}
 
 AtspiFocusReader::AtspiFocusReader() : tracker_(std::make_unique<AtspiFocusTracker>()) {}
 

@@ -48,6 +48,9 @@ class AtspiFocusReader {
     std::unique_ptr<atspi::Connection> calls_;
 };
 
+// The program's own name of a process (/proc/PID/comm).
+std::optional<std::string> processName(int pid);
+
 // Asks the session's accessibility bus to switch accessibility on, so that Qt applications
 // (which stay off the bus otherwise) expose their text fields; GTK applications always do.
 // Returns false when there is no session bus or no accessibility bus to ask. Call once at

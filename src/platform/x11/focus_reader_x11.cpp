@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <utility>
 
 #include "platform/linux/atspi_focus_reader.h"
@@ -114,15 +113,6 @@ std::optional<std::string> windowClass(Display* display, Window window) {
         XFree(hint.res_class);
     }
     return result;
-}
-
-std::optional<std::string> processName(int pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    if (!comm || !std::getline(comm, name) || name.empty()) {
-        return std::nullopt;
-    }
-    return name;
 }
 
 }  // namespace

@@ -1,0 +1,373 @@
+#include "input/wayland_trigger_capture.h"
+
+#include <utility>
+
+#include "input/key_code_map.h"
+#include "input/trigger_delivery.h"
+#include "input/trigger_key_names.h"
+#include "support/language.h"
+#include "support/log.h"
+
+namespace vurin {
+
+namespace {
+
+const char* pathName(WaylandTriggerCapture::Path path) {
+    switch (path) {
+        case WaylandTriggerCapture::Path::portal:
+            return "桌面全局快捷键";
+        case WaylandTriggerCapture::Path::keyboards:
+            return "键盘设备(evdev)";
+        case WaylandTriggerCapture::Path::binding:
+            return "合成器绑定(vurin --trigger)";
+        case WaylandTriggerCapture::Path::none:
+            break;
+    }
+    return "无";
+}
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) {
+        text += (text.empty() ? "" : "、") + item;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::shared_ptr<WaylandTriggerCapture> WaylandTriggerCapture::create(
+    std::shared_ptr<MainQueue> mainQueue, Sources sources) {
+    return std::shared_ptr<WaylandTriggerCapture>(
+        new WaylandTriggerCapture(std::move(mainQueue), std::move(sources)));
+}
+
+WaylandTriggerCapture::WaylandTriggerCapture(std::shared_ptr<MainQueue> mainQueue, Sources sources)
+    : mainQueue_(std::move(mainQueue)), sources_(std::move(sources)) {}
+
+WaylandTriggerCapture::~WaylandTriggerCapture() {
+    stop();
+}
+
+void WaylandTriggerCapture::setEngine(std::weak_ptr<GestureEngine> engine) {
+    const std::lock_guard lock(heldLock_);
+    engine_ = std::move(engine);
+}
+
+void WaylandTriggerCapture::setCallbacks(Callbacks callbacks) {
+    callbacks_ = std::move(callbacks);
+}
+
+void WaylandTriggerCapture::setTapKeyCode(std::int64_t keyCode) {
+    keyCode_ = keyCode;
+}
+
+void WaylandTriggerCapture::setBindingAvailable(bool available) {
+    bindingAvailable_ = available;
+    changed();
+}
+
+bool WaylandTriggerCapture::setupEventTap() {
+    if (started_) {
+        return activePath() != Path::none || shortcutsPending_;
+    }
+    const std::optional<int> evdevCode = evdevCodeForKeyCode(keyCode_);
+    if (!evdevCode) {
+        log("❌ 触发键 " + triggerKeyDisplayName(keyCode_) + " 在 Linux 上没有对应的按键");
+        return false;
+    }
+    started_ = true;
+    if (bindingAvailable_) {
+        const std::string key = keyName(*evdevCode);
+        log("ℹ️ 合成器绑定可用:" + swayBindingLines(key, "vurin")[0] + " / " +
+            swayBindingLines(key, "vurin")[1]);
+    }
+    if (sources_.shortcuts) {
+        startShortcuts(*evdevCode);
+    } else {
+        startKeyboards(*evdevCode);
+    }
+    changed();
+    return activePath() != Path::none || shortcutsPending_;
+}
+
+void WaylandTriggerCapture::startShortcuts(int evdevCode) {
+    shortcutsPending_ = true;
+    const std::weak_ptr<WaylandTriggerCapture> weak = weak_from_this();
+    const auto onMain = [weak, queue = mainQueue_](auto method) {
+        return [weak, queue, method](const auto& value) {
+            queue->post([weak, method, value] {
+                if (auto self = weak.lock()) {
+                    ((*self).*method)(value);
+                }
+            });
+        };
+    };
+    GlobalShortcuts::Handlers handlers{
+        .onStarted = onMain(&WaylandTriggerCapture::shortcutsStarted),
+        .onTrigger =
+            [weak](bool down) {
+                if (auto self = weak.lock()) {
+                    self->sourceEvent(Path::portal, {}, down);
+                }
+            },
+        .onBindingChanged = onMain(&WaylandTriggerCapture::shortcutsChanged),
+        .onClosed = onMain(&WaylandTriggerCapture::shortcutsClosed)};
+    sources_.shortcuts->start(keyName(evdevCode),
+                              L("按住说话(Vurin 听写)", "Hold to dictate (Vurin)"),
+                              std::move(handlers));
+}
+
+void WaylandTriggerCapture::shortcutsStarted(const PortalStartResult& result) {
+    if (stopped_) {
+        return;
+    }
+    shortcutsPending_ = false;
+    const std::optional<int> evdevCode = evdevCodeForKeyCode(keyCode_);
+    switch (result.status) {
+        case PortalStatus::bound:
+            shortcutsBinding_ = result.binding;
+            log("✅ 触发键:桌面全局快捷键「" +
+                (result.binding.triggerDescription.empty() ? keyName(evdevCode.value_or(0))
+                                                           : result.binding.triggerDescription) +
+                "」(GlobalShortcuts 门户)");
+            setPath(Path::portal);
+            showLabel();
+            return;
+        case PortalStatus::notBound:
+            log("⚠️ 桌面没有为 Vurin 绑定全局快捷键(" + result.reason + ")");
+            break;
+        case PortalStatus::unavailable:
+            log("ℹ️ 没有可用的全局快捷键门户(" + result.reason + ")");
+            break;
+        case PortalStatus::failed:
+            log("⚠️ 全局快捷键门户出错:" + result.reason);
+            break;
+    }
+    if (evdevCode) {
+        startKeyboards(*evdevCode);
+    }
+}
+
+void WaylandTriggerCapture::shortcutsChanged(const GlobalShortcutsBinding& binding) {
+    if (stopped_ || !shortcutsBinding_) {
+        return;
+    }
+    if (binding.bound) {
+        shortcutsBinding_ = binding;
+        log("🔁 桌面把 Vurin 的快捷键改为「" + binding.triggerDescription + "」");
+        showLabel();
+        return;
+    }
+    shortcutsClosed("桌面取消了 Vurin 的快捷键");
+}
+
+void WaylandTriggerCapture::shortcutsClosed(const std::string& reason) {
+    if (stopped_ || !shortcutsBinding_) {
+        return;
+    }
+    shortcutsBinding_.reset();
+    log("⚠️ 桌面全局快捷键不再可用(" + reason + "),改用其他触发来源");
+    setPath(Path::none);
+    if (const std::optional<int> evdevCode = evdevCodeForKeyCode(keyCode_)) {
+        startKeyboards(*evdevCode);
+    }
+    showLabel();
+}
+
+void WaylandTriggerCapture::startKeyboards(int evdevCode) {
+    keyboardsRead_.clear();
+    if (sources_.keyboards) {
+        const std::weak_ptr<WaylandTriggerCapture> weak = weak_from_this();
+        KeyboardWatch::Handlers handlers{
+            .onKey =
+                [weak](const std::string& device, const KeyGrabEvent& event) {
+                    if (auto self = weak.lock()) {
+                        self->sourceEvent(Path::keyboards, device, event.pressed);
+                    }
+                },
+            .onFailure =
+                [weak, queue = mainQueue_](const std::string& device, const KeyGrabResult& result) {
+                    queue->post([weak, device, result] {
+                        if (auto self = weak.lock()) {
+                            self->keyboardLost(device, result);
+                        }
+                    });
+                }};
+        keyboardsRead_ = sources_.keyboards->start(evdevCode, std::move(handlers));
+    }
+    const std::string key = keyName(evdevCode);
+    if (keyboardsRead_.empty()) {
+        log("ℹ️ 没有可读取的键盘设备(/dev/input/event*)带有 " + key +
+            (bindingAvailable_ ? ";触发键靠合成器绑定(vurin --trigger)" : ""));
+        setPath(bindingAvailable_ ? Path::binding : Path::none);
+        return;
+    }
+    // Reading a device does not take the key from anyone: say so once, as the key still types.
+    log("✅ 触发键:从键盘设备读取 " + key + "(" + joined(keyboardsRead_) +
+        ");这个键不会被拦截,前台程序同样会收到它");
+    setPath(Path::keyboards);
+}
+
+void WaylandTriggerCapture::keyboardLost(const std::string& device, const KeyGrabResult& result) {
+    if (stopped_) {
+        return;
+    }
+    std::erase(keyboardsRead_, device);
+    log("⚠️ 键盘设备 " + device + " 不再可读:" + result.reason);
+    {
+        const std::lock_guard lock(heldLock_);
+        if (path_ == Path::keyboards && held_.erase(device) > 0 && held_.empty()) {
+            postTriggerToEngine(*mainQueue_, engine_, false);
+        }
+    }
+    if (keyboardsRead_.empty() && activePath() == Path::keyboards) {
+        setPath(bindingAvailable_ ? Path::binding : Path::none);
+    }
+}
+
+void WaylandTriggerCapture::bindingEvent(bool down) {
+    const Path path = activePath();
+    if (path != Path::binding && path != Path::none) {
+        if (!ignoredBindingLogged_) {
+            ignoredBindingLogged_ = true;
+            log(std::string("ℹ️ 收到 vurin --trigger,但触发键现在来自") +
+                pathName(path) + ",已忽略,免得一次按键算两次");
+        }
+        return;
+    }
+    if (!bindingUsed_) {
+        bindingUsed_ = true;
+        log("✅ 收到合成器绑定的按键(vurin --trigger)");
+        if (path == Path::none) {
+            setPath(Path::binding);
+        }
+        changed();
+    }
+    sourceEvent(Path::binding, {}, down);
+}
+
+void WaylandTriggerCapture::sourceEvent(Path source, const std::string& device, bool down) {
+    const std::lock_guard lock(heldLock_);
+    if (source != path_) {
+        return;
+    }
+    const bool wasHeld = !held_.empty();
+    if (down) {
+        held_.insert(device);
+    } else {
+        held_.erase(device);
+    }
+    if (wasHeld != !held_.empty()) {
+        postTriggerToEngine(*mainQueue_, engine_, down);
+    }
+}
+
+void WaylandTriggerCapture::setPath(Path path) {
+    {
+        const std::lock_guard lock(heldLock_);
+        if (path_ == path) {
+            return;
+        }
+        // A press held through the old source ends now: its release will never come.
+        if (!held_.empty()) {
+            held_.clear();
+            postTriggerToEngine(*mainQueue_, engine_, false);
+        }
+        path_ = path;
+    }
+    changed();
+}
+
+void WaylandTriggerCapture::startDetectKey() {
+    if (sources_.shortcuts && shortcutsBinding_ && sources_.shortcuts->canConfigure() &&
+        sources_.shortcuts->configure()) {
+        log("⌨️ 已请桌面打开 Vurin 快捷键的设置");
+        return;
+    }
+    log("ℹ️ Wayland "
+        "下触发键由桌面决定:请在桌面的键盘快捷键设置里更改;sway/Hyprland "
+        "请在配置里绑定 vurin --trigger press / release");
+    if (callbacks_.setTriggerKeyLabel) {
+        callbacks_.setTriggerKeyLabel(L("请在桌面的键盘快捷键设置里更改",
+                                        "Change it in the desktop's keyboard shortcut settings"));
+    }
+}
+
+void WaylandTriggerCapture::stop() {
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    if (sources_.shortcuts) {
+        sources_.shortcuts->stop();
+    }
+    if (sources_.keyboards) {
+        sources_.keyboards->stop();
+    }
+}
+
+WaylandTriggerCapture::Path WaylandTriggerCapture::activePath() const {
+    const std::lock_guard lock(heldLock_);
+    return path_;
+}
+
+KeyGrabAccess WaylandTriggerCapture::access() const {
+    switch (activePath()) {
+        case Path::portal:
+        case Path::keyboards:
+            return KeyGrabAccess::granted;
+        case Path::binding:
+            return bindingUsed_ ? KeyGrabAccess::granted : KeyGrabAccess::bindingOnly;
+        case Path::none:
+            break;
+    }
+    // Before the sources start, what they would find: the binding at least.
+    if (!started_ && bindingAvailable_) {
+        return KeyGrabAccess::bindingOnly;
+    }
+    return shortcutsPending_ ? KeyGrabAccess::bindingOnly : KeyGrabAccess::noTriggerSource;
+}
+
+std::string WaylandTriggerCapture::triggerKeyLabel() const {
+    if (shortcutsBinding_ && !shortcutsBinding_->triggerDescription.empty()) {
+        return L("当前:" + shortcutsBinding_->triggerDescription + "(桌面快捷键)",
+                 "Current: " + shortcutsBinding_->triggerDescription + " (desktop shortcut)");
+    }
+    return triggerKeyLabelText(keyCode_);
+}
+
+std::vector<std::string> WaylandTriggerCapture::swayBindingLines(const std::string& keyName,
+                                                                 const std::string& program) {
+    return {"bindsym " + keyName + " exec " + program + " --trigger press",
+            "bindsym --release " + keyName + " exec " + program + " --trigger release"};
+}
+
+std::vector<std::string> WaylandTriggerCapture::hyprlandBindingLines(const std::string& keyName,
+                                                                     const std::string& program) {
+    return {"bind = , " + keyName + ", exec, " + program + " --trigger press",
+            "bindr = , " + keyName + ", exec, " + program + " --trigger release"};
+}
+
+std::string WaylandTriggerCapture::keyName(int evdevCode) const {
+    if (sources_.keyName) {
+        if (auto name = sources_.keyName(evdevCode)) {
+            return *name;
+        }
+    }
+    return "F13";
+}
+
+void WaylandTriggerCapture::showLabel() {
+    if (callbacks_.setTriggerKeyLabel) {
+        callbacks_.setTriggerKeyLabel(triggerKeyLabel());
+    }
+}
+
+void WaylandTriggerCapture::changed() {
+    if (callbacks_.sourcesChanged) {
+        callbacks_.sourcesChanged();
+    }
+}
+
+}  // namespace vurin

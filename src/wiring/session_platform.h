@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/app_controller.h"
+#include "app/app_services.h"
+#include "app/display_session.h"
+#include "platform/clipboard.h"
+#include "platform/focus_reader.h"
+#include "platform/keystrokes.h"
+#include "platform/main_queue.h"
+#include "platform/permission_probe.h"
+
+namespace vurin {
+
+// What differs between an X11 and a Wayland session, assembled once at start: the trigger
+// capture, focus reading, keystrokes and the permission probe. The rest of the process is the
+// same in both.
+struct SessionPlatform {
+    DisplaySession session = DisplaySession::x11;
+    std::shared_ptr<TriggerCapture> triggerCapture;
+    std::shared_ptr<PermissionProbe> probe;
+    std::shared_ptr<FocusReader> focus;
+    std::shared_ptr<KeystrokeSender> keystrokes;
+    // Whether a selection's owner answers promptly (a hung owner would stall the clipboard).
+    std::function<bool(ClipboardSelection)> clipboardOwnerAnswers;
+    // The keysym name of an evdev code, for key names the key-code table lacks.
+    std::function<std::optional<std::string>(int evdevCode)> keyName;
+    // "Set key…" in the settings window.
+    std::function<void()> startDetectKey;
+    // The capture holds a working trigger now (the permission window's input grant).
+    std::function<bool()> triggerHeld;
+    // Wires the capture to the controller once both exist; `setLabel` sets the settings
+    // window's trigger-key label.
+    std::function<void(const std::shared_ptr<AppController>& controller,
+                       std::function<void(const std::string& text)> setLabel)>
+        attach;
+    // A press (true) or release from `vurin --trigger`; `registered` tells whether the bus
+    // name is ours, so that those can arrive at all.
+    std::function<void(bool down)> bindingEvent;
+    std::function<void(bool registered)> bindingRegistered;
+    // Lines for the settings window: how to bind the trigger in a compositor (empty on X11).
+    std::vector<std::string> compositorBindingLines;
+    // The start-up log line naming the session and the paths found.
+    std::string startupLine;
+    std::function<void()> stop;
+};
+
+SessionPlatform makeX11Platform(const std::shared_ptr<MainQueue>& mainQueue);
+// Nothing, with one log line, when no compositor answers.
+std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQueue>& mainQueue);
+
+}  // namespace vurin

@@ -1,0 +1,155 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "input/wayland_trigger_capture.h"
+#include "platform/linux/evdev_keyboard_watch.h"
+#include "platform/linux/global_shortcuts_portal.h"
+#include "platform/linux/portal_probe.h"
+#include "platform/linux/xkb_key_names.h"
+#include "platform/wayland/focus_reader_wayland.h"
+#include "platform/wayland/keystrokes_wayland.h"
+#include "platform/wayland/permission_probe_wayland.h"
+#include "platform/wayland/wayland_globals.h"
+#include "support/log.h"
+#include "wiring/session_platform.h"
+
+namespace vurin {
+
+namespace {
+
+std::string mark(bool found) {
+    return found ? " ✅" : " ❌";
+}
+
+// The program as a compositor binding must name it: the bare name when the shell finds this
+// very program by it, else its full path.
+std::string programForBindings() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return "vurin";
+    }
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path ? path : "";
+    while (!rest.empty()) {
+        const auto end = rest.find(':');
+        const std::filesystem::path candidate =
+            std::filesystem::path(rest.substr(0, end)) / self.filename();
+        if (std::filesystem::equivalent(candidate, self, error)) {
+            return self.filename().string();
+        }
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+    return self.string();
+}
+
+WaylandKeystrokePaths keystrokePaths(const WaylandGlobals& globals) {
+    const std::optional<unsigned> remoteDesktop = remoteDesktopDeviceTypes();
+    return {.virtualKeyboard = globals.offers("zwp_virtual_keyboard_manager_v1"),
+            .remoteDesktopPortal = remoteDesktop && (*remoteDesktop & 1U) != 0,
+            .uinputWritable = uinputWritable()};
+}
+
+std::string offeredPaths(const WaylandKeystrokePaths& paths) {
+    std::string offered;
+    const auto add = [&](bool found, const char* name) {
+        if (found) {
+            offered += (offered.empty() ? "" : "、") + std::string(name);
+        }
+    };
+    add(paths.virtualKeyboard, "虚拟键盘协议");
+    add(paths.remoteDesktopPortal, "RemoteDesktop 门户");
+    add(paths.uinputWritable, "/dev/uinput");
+    return offered;
+}
+
+std::string clipboardPath(const WaylandGlobals& globals) {
+    if (globals.offers("ext_data_control_manager_v1")) {
+        return "data-control(ext_data_control_manager_v1)";
+    }
+    if (globals.offers("zwlr_data_control_manager_v1")) {
+        return "data-control(zwlr_data_control_manager_v1)";
+    }
+    return "无 data-control(合成器不提供)";
+}
+
+}  // namespace
+
+std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQueue>& mainQueue) {
+    std::string error;
+    const std::optional<WaylandGlobals> globals = readWaylandGlobals(&error);
+    if (!globals) {
+        log("❌ " + error);
+        return std::nullopt;
+    }
+    const WaylandKeystrokePaths paths = keystrokePaths(*globals);
+    auto keyboards = std::make_shared<EvdevKeyboardWatch>();
+    auto capture = WaylandTriggerCapture::create(
+        mainQueue, {.shortcuts = std::make_shared<GlobalShortcutsPortal>(),
+                    .keyboards = keyboards,
+                    .keyName = xkbKeyName});
+    const std::weak_ptr<WaylandTriggerCapture> weak = capture;
+    const std::string program = programForBindings();
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    std::vector<std::string> lines = WaylandTriggerCapture::swayBindingLines("F13", program);
+    for (std::string& line : WaylandTriggerCapture::hyprlandBindingLines("F13", program)) {
+        lines.push_back(std::move(line));
+    }
+    SessionPlatform platform{
+        .session = DisplaySession::wayland,
+        .triggerCapture = capture,
+        .probe = std::make_shared<WaylandPermissionProbe>(
+            [weak] {
+                auto live = weak.lock();
+                return live ? live->access() : KeyGrabAccess::noTriggerSource;
+            },
+            paths),
+        .focus = std::make_shared<WaylandFocusReader>(),
+        .keystrokes = std::make_shared<UnbuiltWaylandKeystrokes>(offeredPaths(paths)),
+        .clipboardOwnerAnswers = [](ClipboardSelection) { return true; },
+        .keyName = xkbKeyName,
+        .startDetectKey =
+            [weak] {
+                if (auto live = weak.lock()) {
+                    live->startDetectKey();
+                }
+            },
+        .triggerHeld =
+            [weak] {
+                auto live = weak.lock();
+                return live && live->activePath() != WaylandTriggerCapture::Path::none;
+            },
+        .attach =
+            [capture](const std::shared_ptr<AppController>& controller,
+                      std::function<void(const std::string&)> setLabel) {
+                capture->setEngine(controller->engine());
+                capture->setTapKeyCode(controller->config().keyCode);
+                capture->setCallbacks({.setTriggerKeyLabel = std::move(setLabel)});
+            },
+        .bindingEvent =
+            [weak](bool down) {
+                if (auto live = weak.lock()) {
+                    live->bindingEvent(down);
+                }
+            },
+        .bindingRegistered =
+            [weak](bool registered) {
+                if (auto live = weak.lock()) {
+                    live->setBindingAvailable(registered);
+                }
+            },
+        .compositorBindingLines = std::move(lines),
+        .startupLine =
+            std::string("🖥️ 会话:Wayland(WAYLAND_DISPLAY=") + (display ? display : "") +
+            ");触发键:全局快捷键门户、键盘设备(evdev)、合成器绑定(vurin --trigger),"
+            "依次尝试;按键注入:虚拟键盘协议" +
+            mark(paths.virtualKeyboard) + ",RemoteDesktop 门户" + mark(paths.remoteDesktopPortal) +
+            ",/dev/uinput" + mark(paths.uinputWritable) +
+            "(Wayland 下尚未接入);剪贴板:" + clipboardPath(*globals),
+        .stop = [capture] { capture->stop(); }};
+    return platform;
+}
+
+}  // namespace vurin
