@@ -1,7 +1,8 @@
 # Test executables, one per label. A test file's name says its label:
 #   foo_test.cpp              unit (fakes, virtual clock)
 #   foo_integration_test.cpp  integration (real HTTP, processes, files; no desktop)
-#   foo_<label>_test.cpp      desktop / audio / keyring / browser (need the headless session)
+#   foo_<label>_test.cpp      desktop / audio / keyring / browser / wayland (need the headless
+#                             session)
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -24,7 +25,7 @@ target_precompile_headers(vurin_test_support PRIVATE ${VURIN_TEST_PRECOMPILED_HE
 file(GLOB_RECURSE VURIN_ALL_TESTS CONFIGURE_DEPENDS tests/*_test.cpp)
 list(FILTER VURIN_ALL_TESTS EXCLUDE REGEX "/tests/support/")
 
-set(VURIN_SESSION_LABELS desktop audio keyring browser)
+set(VURIN_SESSION_LABELS desktop audio keyring browser wayland)
 
 function(vurin_test_group label sources)
   if(NOT sources)
@@ -62,7 +63,7 @@ function(vurin_test_group label sources)
 endfunction()
 
 set(unit_sources ${VURIN_ALL_TESTS})
-list(FILTER unit_sources EXCLUDE REGEX "_(integration|desktop|audio|keyring|browser)_test\\.cpp$")
+list(FILTER unit_sources EXCLUDE REGEX "_(integration|desktop|audio|keyring|browser|wayland)_test\\.cpp$")
 vurin_test_group(unit "${unit_sources}" vurin_platform_evdev)
 
 set(integration_sources ${VURIN_ALL_TESTS})
