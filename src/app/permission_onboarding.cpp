@@ -41,17 +41,14 @@ std::string destinationName(SettingsDestination destination, const std::string& 
     return L("帮助页", "help page");
 }
 
-// The help page for desktops without a settings panel for a grant. Plain, self-contained HTML.
-std::string helpPageDocument() {
-    const auto section = [](std::string_view zhTitle, std::string_view enTitle,
-                            std::string_view zhBody, std::string_view enBody) {
-        return "<h2>" + L(zhTitle, enTitle) + "</h2>\n<p>" + L(zhBody, enBody) + "</p>\n";
-    };
-    std::string page = "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>" +
-                       L("Vurin 权限设置", "Vurin Permissions") +
-                       "</title></head>\n<body style=\"font-family:sans-serif;max-width:40em;"
-                       "margin:2em auto;line-height:1.5\">\n<h1>" +
-                       L("Vurin 权限设置", "Vurin Permissions") + "</h1>\n";
+std::string section(std::string_view zhTitle, std::string_view enTitle, std::string_view zhBody,
+                    std::string_view enBody) {
+    return "<h2>" + L(zhTitle, enTitle) + "</h2>\n<p>" + L(zhBody, enBody) + "</p>\n";
+}
+
+// XTest and the key grab of an X11 session.
+std::string x11HelpSections() {
+    std::string page;
     page += section(
         "辅助功能", "Accessibility",
         "Vurin 通过 X 服务器的 XTest 扩展合成 Ctrl+V / Return。桌面的 X 服务器(Xorg)自带 "
@@ -75,6 +72,17 @@ std::string helpPageDocument() {
         "choose another trigger key. \"No such key\" means the configured key does not exist "
         "on this keyboard (a Mac's Fn, say): choose another. To choose: Vurin menu → "
         "Settings… → General → Set key, then press the key you want.");
+    return page;
+}
+
+// The help page for desktops without a settings panel for a grant. Plain, self-contained HTML.
+std::string helpPageDocument(const std::optional<WaylandPermissionHelp>& wayland) {
+    std::string page = "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>" +
+                       L("Vurin 权限设置", "Vurin Permissions") +
+                       "</title></head>\n<body style=\"font-family:sans-serif;max-width:40em;"
+                       "margin:2em auto;line-height:1.5\">\n<h1>" +
+                       L("Vurin 权限设置", "Vurin Permissions") + "</h1>\n";
+    page += wayland ? waylandHelpSections(*wayland) : x11HelpSections();
     page += section(
         "麦克风", "Microphone",
         "Vurin 通过 PulseAudio 或 PipeWire(pipewire-pulse)录音。“无声音服务”:启动声音服务,"
@@ -269,13 +277,18 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
                   "Click each button below. Status refreshes automatically; start once all are "
                   "allowed."),
         .pointSize = 13});
-    content.blocks.push_back(row(L("辅助功能", "Accessibility"),
-                                 L("用于合成 Ctrl+V / Return", "To synthesize Ctrl+V / Return"),
-                                 kAccessibilityStatusId,
-                                 &PermissionOnboarding::requestAccessibilityPermission));
+    const bool wayland = services_.wayland.has_value();
+    content.blocks.push_back(
+        row(L("辅助功能", "Accessibility"),
+            wayland ? L("用于合成 Ctrl+V / Return(Wayland 下暂不可用)",
+                        "To synthesize Ctrl+V / Return (not yet on Wayland)")
+                    : L("用于合成 Ctrl+V / Return", "To synthesize Ctrl+V / Return"),
+            kAccessibilityStatusId, &PermissionOnboarding::requestAccessibilityPermission));
+    // On Wayland the desktop or the keyboard device delivers the key; Vurin swallows nothing.
     content.blocks.push_back(
         row(L("输入监控", "Input Monitoring"),
-            L("用于全局监听触发键并吞掉事件", "To listen for the trigger key globally"),
+            wayland ? L("用于全局监听触发键", "To listen for the trigger key globally")
+                    : L("用于全局监听触发键并吞掉事件", "To listen for the trigger key globally"),
             kInputStatusId, &PermissionOnboarding::requestInputMonitoringPermission));
     content.blocks.push_back(row(
         L("麦克风", "Microphone"), L("用于录音并转写成指令", "To record and transcribe your voice"),
@@ -292,6 +305,11 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
         .spacing = 10});
     content.blocks.push_back(NoteBlock{
         .text = settingsDestinationNote(), .colour = ColourRole::tertiary, .pointSize = 11});
+    if (wayland) {
+        content.blocks.push_back(NoteBlock{.text = waylandKeystrokeNote(services_.wayland->offered),
+                                           .colour = ColourRole::orange,
+                                           .pointSize = 11});
+    }
     content.blocks.push_back(
         NoteBlock{.colour = ColourRole::orange, .pointSize = 11, .id = kAccessibilityBusNoteId});
 
@@ -299,7 +317,7 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
     pane.cards.push_back(std::move(content));
     WindowModel window{.title = L("Vurin 权限设置", "Vurin Permissions"),
                        .width = 520,
-                       .height = 360,
+                       .height = wayland ? 410 : 360,
                        .scrollable = false};
     window.panes.push_back(std::move(pane));
     return window;
@@ -432,7 +450,7 @@ bool PermissionOnboarding::writeHelpPage() const {
         std::filesystem::create_directories(folder, error);
         std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
     }
-    return writeFilePrivateAtomically(services_.helpPage, helpPageDocument());
+    return writeFilePrivateAtomically(services_.helpPage, helpPageDocument(services_.wayland));
 }
 
 }  // namespace vurin

@@ -8,6 +8,7 @@
 
 #include "app/app_services.h"
 #include "app/application_shell.h"
+#include "app/wayland_permission_help.h"
 #include "app/window_model.h"
 #include "audio/audio_recorder.h"
 #include "config/config.h"
@@ -68,6 +69,9 @@ class PermissionOnboarding : public PermissionGate,
         std::shared_ptr<AudioRecorder> recorder;
         // Where the help page is written when the desktop has no settings for a grant.
         std::filesystem::path helpPage;
+        // Set in a Wayland session: the window and the help page speak of its keystroke paths
+        // and trigger sources instead of XTest and key grabs.
+        std::optional<WaylandPermissionHelp> wayland;
     };
 
     // Ids of the window's controls that change after it is built.

@@ -12,6 +12,7 @@
 
 #include "app/app_services.h"
 #include "app/permission_onboarding.h"
+#include "app/wayland_permission_help.h"
 #include "app/window_model.h"
 #include "platform/clipboard.h"
 #include "platform/main_queue.h"
@@ -62,6 +63,10 @@ struct SettingsServices {
     // Waits for the next key press to become the trigger key.
     std::function<void()> startDetectKey;
     std::function<std::string(std::int64_t keyCode)> triggerKeyDisplayName;
+    // A Wayland session's trigger row: the label as the trigger capture sees it (what the desktop
+    // bound), and the compositor lines that bind the key. Both empty in an X11 session.
+    std::function<std::string()> triggerKeyLabel;
+    std::function<CompositorBindingLines()> compositorBindingLines;
 };
 
 // Ids of the settings window's controls that change while it is open.

@@ -32,6 +32,31 @@ std::string aboutLine() {
     return line + " · " + std::string(kSupportEmailAddress);
 }
 
+// Below the trigger row on Wayland: the lines that let sway or Hyprland deliver the key, as
+// text the user can select and copy into the compositor's configuration.
+void appendBindingLines(std::vector<CardBlock>& blocks, const CompositorBindingLines& lines) {
+    std::string text;
+    for (const auto* set : {&lines.sway, &lines.hyprland}) {
+        for (const std::string& line : *set) {
+            text += (text.empty() ? "" : "\n") + line;
+        }
+    }
+    if (text.empty()) {
+        return;
+    }
+    blocks.push_back(
+        note(L("sway 或 Hyprland:把下面的行加进合成器的配置,按下和松开时会运行 "
+               "vurin --trigger(前两行给 sway,后两行给 Hyprland)。",
+               "sway or Hyprland: add these lines to the compositor's "
+               "configuration; it then runs vurin --trigger on press and release "
+               "(the first two for sway, the last two for Hyprland).")));
+    TextStyle style = secondaryText(11);
+    style.monospaced = true;
+    style.selectable = true;
+    style.wraps = true;
+    blocks.push_back(ControlRowBlock{.controls = {makeLabel(std::move(text), style)}});
+}
+
 }  // namespace
 
 std::string SettingsController::launchAtLoginSubtitle(LoginItemStatus status) const {
@@ -79,7 +104,8 @@ Pane SettingsController::buildGeneralPane() {
             }
         };
     };
-    const std::string keyName = services_.triggerKeyDisplayName
+    const std::string keyName = services_.triggerKeyLabel ? services_.triggerKeyLabel()
+                                : services_.triggerKeyDisplayName
                                     ? services_.triggerKeyDisplayName(config.keyCode)
                                     : std::to_string(config.keyCode);
     Control detect = makeButton(L("重新识别", "Set key"), [detect = services_.startDetectKey] {
@@ -89,13 +115,18 @@ Pane SettingsController::buildGeneralPane() {
     });
     std::get<Button>(detect.kind).enabled = static_cast<bool>(services_.startDetectKey);
 
+    std::vector<CardBlock> triggerBlocks = {
+        row(L("触发键", "Trigger key"), L("长按说话 · 单击发送", "Hold to talk · click to send"),
+            {makeLabel(keyName, TextStyle{.monospaced = true}, kSettingsTriggerKeyLabelId),
+             std::move(detect)})};
+    if (services_.compositorBindingLines) {
+        appendBindingLines(triggerBlocks, services_.compositorBindingLines());
+    }
+
     Pane pane;
-    pane.cards.push_back(card(
-        "keyboard", L("触发键 · 交互", "Trigger key · Interaction"),
-        {row(L("触发键", "Trigger key"), L("长按说话 · 单击发送", "Hold to talk · click to send"),
-             {makeLabel(keyName, TextStyle{.monospaced = true}, kSettingsTriggerKeyLabelId),
-              std::move(detect)}),
-         row(L("单击发送", "Send on click"),
+    triggerBlocks.insert(
+        triggerBlocks.end(),
+        {row(L("单击发送", "Send on click"),
              L("松手后单击合成回车", "A click after release synthesizes Return"),
              {makeSwitch(config.sendOnClick, appAction(&AppController::toggleSendOnClick))}),
          row(L("保存全文到历史", "Save full text in history"),
@@ -105,7 +136,9 @@ Pane SettingsController::buildGeneralPane() {
          row(L("历史数据", "History data"),
              L("清除本机已保存的指标和全文", "Delete saved metrics and text on this computer"),
              {makeButton(L("清除历史…", "Clear…"),
-                         weakAction(&SettingsController::clearHistoryData))})}));
+                         weakAction(&SettingsController::clearHistoryData))})});
+    pane.cards.push_back(card("keyboard", L("触发键 · 交互", "Trigger key · Interaction"),
+                              std::move(triggerBlocks)));
 
     pane.cards.push_back(card(
         "mic", L("录音与提示音", "Recording & Sound"),

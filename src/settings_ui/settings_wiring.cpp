@@ -33,6 +33,8 @@ std::shared_ptr<SettingsController> installSettingsController(AppServices& servi
         .windows = std::move(platform.windows),
         .startDetectKey = std::move(platform.startDetectKey),
         .triggerKeyDisplayName = services.triggerKeyDisplayName,
+        .triggerKeyLabel = std::move(platform.triggerKeyLabel),
+        .compositorBindingLines = std::move(platform.compositorBindingLines),
     };
     if (auto gate = platform.permissions) {
         settings.permissionStatusText = [gate] { return gate->permissionStatusText(); };

@@ -20,6 +20,9 @@ struct SettingsPlatform {
     // it the pane shows no status.
     std::shared_ptr<PermissionOnboarding> permissions;
     std::function<void()> startDetectKey;
+    // A Wayland session's trigger label and compositor lines (see SettingsServices).
+    std::function<std::string()> triggerKeyLabel;
+    std::function<CompositorBindingLines()> compositorBindingLines;
 };
 
 // Creates the settings controller over the application's services (after their stand-ins are

@@ -82,7 +82,7 @@ class PermissionOnboardingTest : public ::testing::Test {
     std::shared_ptr<test::FakeAudioCapture> audio = std::make_shared<test::FakeAudioCapture>();
     std::shared_ptr<FakeRecorder> recorder = std::make_shared<FakeRecorder>();
     std::shared_ptr<Onboarding> gate = Onboarding::create(
-        {queue, shell, windows, desktop, desktop, audio, recorder, folder / "help.html"});
+        {queue, shell, windows, desktop, desktop, audio, recorder, folder / "help.html", {}});
     Config config;
     int finishCalls = 0;
 };
@@ -208,6 +208,46 @@ TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
                 desktop->calls.ends_with("open 1 "));
     gate.reset();  // a poll after the gate is gone does nothing
     queue->advance(3.0);
+}
+
+// A Wayland session: the trigger's sources and the keystroke paths the desktop offers, in the
+// window, and the help page's compositor lines (escaped as HTML).
+TEST_F(PermissionOnboardingTest, AWaylandSessionSaysWhatTheDesktopOffers) {
+    using enum KeyGrabAccess;
+    // clang-format off
+    const std::tuple<WaylandKeystrokePaths, KeyGrabAccess, const char*, const char*, const char*>
+        cases[] = {
+        {{}, bindingOnly, "zh", "❌ 无按键注入途径|⚠️ 待合成器绑定|✅ 已允许|开始使用 Vurin||",
+         "⚠️ Wayland 下暂时还不能粘贴:这个桌面没有虚拟键盘协议(wlroots)、RemoteDesktop "
+         "门户(GNOME/KDE),/dev/uinput 也不可写。"},
+        {{.virtualKeyboard = true, .uinputWritable = true}, noTriggerSource, "zh",
+         "❌ 无按键注入途径|❌ 无触发来源|✅ 已允许|等待授权完成||", "⚠️ Wayland 下暂时还不能粘贴:"
+         "这个桌面提供虚拟键盘协议(wlroots)、可写的 /dev/uinput,但 Vurin 还没有用上。"},
+        {{true, true, true}, granted, "en", "❌ No keystroke path|✅ Allowed|✅ Allowed|Start using "
+         "Vurin||", "⚠️ Pasting is not available on Wayland yet: this desktop offers the virtual "
+         "keyboard protocol (wlroots), the RemoteDesktop portal (GNOME/KDE) and a writable "
+         "/dev/uinput, which Vurin does not use yet."}};
+    // clang-format on
+    desktop->accessibility = SyntheticInputAccess::noKeystrokePath;
+    desktop->name.clear();
+    for (const auto& [offered, grab, language, shown, note] : cases) {
+        SCOPED_TRACE(shown);
+        applyUILang(language);
+        desktop->grab = grab;
+        auto wayland = Onboarding::create(
+            {queue, shell, windows, desktop, desktop, audio, recorder, folder / "help.html",
+             WaylandPermissionHelp{offered, [] { return compositorBindingLines("F13", "/a&b"); }}});
+        wayland->showPermissionOnboarding();
+        EXPECT_EQ(statuses(), shown);
+        EXPECT_EQ(std::get<NoteBlock>(windows->last()->model.panes[0].cards[0].blocks[7]).text,
+                  note);
+        wayland->requestAccessibilityPermission();
+        const std::string page = contentOf(folder / "help.html");
+        EXPECT_NE(page.find("<pre>bindsym F13 exec /a&amp;b --trigger press\nbindsym --release "
+                            "F13 exec /a&amp;b --trigger release\n</pre>"),
+                  std::string::npos);
+        EXPECT_EQ(page.find("Xorg"), std::string::npos);  // no X11 sections
+    }
 }
 
 }  // namespace

@@ -228,5 +228,27 @@ TEST(LinuxDesktopSettingsTest, PanelsOfKnownDesktopsElseMixerOrHelpPage) {
     EXPECT_FALSE(LinuxDesktopSettings("", has({}), launch).open(SettingsPage::accessibility, help));
 }
 
+// A Wayland session: the trigger's shortcuts are the desktop's keyboard settings where it has
+// them, else the help page (with the compositor lines); synthetic input is the help page always.
+TEST(LinuxDesktopSettingsTest, WaylandOpensShortcutSettingsOrTheHelpPage) {
+    using enum SettingsPage;
+    const std::string help = "/tmp/help.html";
+    const std::tuple<const char*, SettingsPage, Lines> cases[] = {
+        {"GNOME", inputMonitoring, {"gnome-control-center", "keyboard"}},
+        {"KDE", inputMonitoring, {"systemsettings", "kcm_keys"}},
+        {"sway", inputMonitoring, {"xdg-open", help}},
+        {"Hyprland", inputMonitoring, {"xdg-open", help}},
+        {"GNOME", accessibility, {"xdg-open", help}},
+        {"KDE", accessibility, {"xdg-open", help}},
+        {"GNOME", microphone, {"gnome-control-center", "sound"}},
+        {"sway", microphone, {"pavucontrol", "--tab=4"}}};
+    for (const auto& [desktop, page, command] : cases) {
+        SCOPED_TRACE(desktop + std::to_string(int(page)));
+        LinuxDesktopSettings settings(desktop, [](const std::string&) { return true; }, {});
+        settings.setSession(DisplaySession::wayland);
+        EXPECT_EQ(settings.command(page, help), command);
+    }
+}
+
 }  // namespace
 }  // namespace vurin::testing

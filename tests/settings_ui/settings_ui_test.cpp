@@ -262,6 +262,30 @@ TEST_F(Settings, WiredHooksFindTheControllerGone) {
     EXPECT_EQ(queue->pendingCount() + shell->alerts.size() + windows->opened.size(), 0U);
 }
 
+// On Wayland the trigger row shows what the desktop bound and, below it to copy, the lines that
+// bind the key in sway and Hyprland; on X11 the key's name and no lines.
+TEST_F(Settings, OnWaylandTheTriggerRowShowsTheBoundKeyAndTheCompositorLines) {
+    const SettingsPlatform wayland{
+        .triggerKeyLabel = [] { return std::string("当前:Ctrl+F13(桌面快捷键)"); },
+        .compositorBindingLines = [] { return compositorBindingLines("F13", "/bin/vurin"); }};
+    for (const auto& [platform, label, lines] :
+         {std::tuple<SettingsPlatform, std::string, std::string>{{}, "105", ""},
+          {wayland, "当前:Ctrl+F13(桌面快捷键)",
+           "bindsym F13 exec /bin/vurin --trigger press\nbindsym --release F13 exec /bin/vurin "
+           "--trigger release\nbind = , F13, exec, /bin/vurin --trigger press\nbindr = , F13, "
+           "exec, /bin/vurin --trigger release"}}) {
+        SCOPED_TRACE(label);
+        AppServices services{.mainQueue = queue, .shell = shell};
+        const auto blocks =
+            installSettingsController(services, platform)->buildGeneralPane().cards[0].blocks;
+        const auto& row = std::get<RowBlock>(blocks.at(0));
+        EXPECT_EQ(std::get<Label>(row.trailing.at(0).kind).text, label);
+        const auto* copyable = std::get_if<ControlRowBlock>(&blocks.at(2));
+        const Label* shown = copyable ? &std::get<Label>(copyable->controls.at(0).kind) : nullptr;
+        EXPECT_EQ(shown && shown->style.selectable ? shown->text : "", lines);
+    }
+}
+
 // Blank keys are refused, keys trimmed (an unknown provider is Groq), clearing asks first.
 TEST_F(Settings, KeysAreStoredTrimmedAndClearedAfterAsking) {
     configure(R"({"sttProvider": "cloud", "sttCloudProvider": "mystery",

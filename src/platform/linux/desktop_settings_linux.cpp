@@ -59,6 +59,9 @@ std::string LinuxDesktopSettings::desktopName() const {
 }
 
 SettingsDestination LinuxDesktopSettings::destination(SettingsPage page) const {
+    if (session_ == DisplaySession::wayland && page == SettingsPage::accessibility) {
+        return SettingsDestination::helpPage;
+    }
     if (desktop_ != Desktop::other) {
         return SettingsDestination::desktopPanel;
     }
@@ -70,7 +73,8 @@ SettingsDestination LinuxDesktopSettings::destination(SettingsPage page) const {
 
 std::vector<std::string> LinuxDesktopSettings::command(
     SettingsPage page, const std::filesystem::path& helpPage) const {
-    if (desktop_ == Desktop::gnome) {
+    const SettingsDestination where = destination(page);
+    if (where == SettingsDestination::desktopPanel && desktop_ == Desktop::gnome) {
         switch (page) {
             case SettingsPage::accessibility:
                 return {"gnome-control-center", "universal-access"};
@@ -81,7 +85,7 @@ std::vector<std::string> LinuxDesktopSettings::command(
                 return {"gnome-control-center", "sound"};
         }
     }
-    if (desktop_ == Desktop::kde) {
+    if (where == SettingsDestination::desktopPanel && desktop_ == Desktop::kde) {
         switch (page) {
             case SettingsPage::accessibility:
                 return {kdeSettingsProgram_, "kcm_access"};
@@ -91,7 +95,7 @@ std::vector<std::string> LinuxDesktopSettings::command(
                 return {kdeSettingsProgram_, "kcm_pulseaudio"};
         }
     }
-    if (destination(page) == SettingsDestination::soundMixer) {
+    if (where == SettingsDestination::soundMixer) {
         return {"pavucontrol", "--tab=4"};  // the input devices
     }
     if (helpPage.empty() || !hasProgram_("xdg-open")) {

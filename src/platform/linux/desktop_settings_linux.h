@@ -4,13 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "app/display_session.h"
 #include "platform/permission_probe.h"
 
 namespace vurin {
 
 // The settings programs of the desktops we know: GNOME's control center and KDE's System
 // Settings at the matching panel; elsewhere pavucontrol for the microphone and the help page
-// (through xdg-open) for the rest.
+// (through xdg-open) for the rest. In a Wayland session no settings panel grants synthetic input,
+// so accessibility goes to the help page everywhere; the keyboard shortcuts, where the trigger's
+// global shortcut lives, stay the input-monitoring page.
 class LinuxDesktopSettings : public DesktopSettings {
   public:
     // Whether a program of that name is on $PATH.
@@ -21,6 +24,9 @@ class LinuxDesktopSettings : public DesktopSettings {
     // This process's desktop ($XDG_CURRENT_DESKTOP), $PATH, and a detached launch.
     LinuxDesktopSettings();
     LinuxDesktopSettings(std::string currentDesktop, ProgramLookup hasProgram, Launcher launch);
+
+    // X11 until told otherwise.
+    void setSession(DisplaySession session) { session_ = session; }
 
     std::string desktopName() const override;
     SettingsDestination destination(SettingsPage page) const override;
@@ -34,6 +40,7 @@ class LinuxDesktopSettings : public DesktopSettings {
     enum class Desktop { gnome, kde, other };
 
     Desktop desktop_ = Desktop::other;
+    DisplaySession session_ = DisplaySession::x11;
     std::string kdeSettingsProgram_;
     ProgramLookup hasProgram_;
     Launcher launch_;
