@@ -30,7 +30,7 @@ constexpr int callTimeoutMs = 5000;
 // CreateSession asks nobody; BindShortcuts may show the user a dialog.
 constexpr guint createSessionTimeoutS = 30;
 constexpr guint bindTimeoutS = 120;
-// Stopping waits at most this long for the close to be written and cancelled calls to return.
+// Stopping waits at most this long for the connection to close and cancelled calls to return.
 constexpr guint shutdownTimeoutMs = 500;
 
 // The thread that runs a portal's loop, so that calls from its own handlers are recognised.
@@ -183,7 +183,6 @@ struct GlobalShortcutsPortal::Run {
             if (busClosedHandler) {
                 g_signal_handler_disconnect(bus, busClosedHandler);
             }
-            g_dbus_connection_close_sync(bus, nullptr, nullptr);
             g_object_unref(bus);
         }
         g_object_unref(cancellable);
@@ -657,8 +656,8 @@ struct GlobalShortcutsPortal::Run {
         notify(handlers.onClosed, reason);
     }
 
-    // stop(): close the session, cancel what is under way, and leave the loop once the close is
-    // written and the cancelled calls are back, or after shutdownTimeoutMs.
+    // stop(): close the session, cancel what is under way, and leave the loop once the connection
+    // is closed and the cancelled calls are back, or after shutdownTimeoutMs.
     void shutdown() {
         if (closing) {
             return;
@@ -671,12 +670,13 @@ struct GlobalShortcutsPortal::Run {
         dropSession();
         removeTimeout(connectTimeout);
         g_cancellable_cancel(cancellable);
+        // Closing writes what is queued (the Close above) first.
         if (bus && !g_dbus_connection_is_closed(bus)) {
             ++pendingCalls;
-            g_dbus_connection_flush(
+            g_dbus_connection_close(
                 bus, nullptr,
                 [](GObject* source, GAsyncResult* result, gpointer data) {
-                    g_dbus_connection_flush_finish(G_DBUS_CONNECTION(source), result, nullptr);
+                    g_dbus_connection_close_finish(G_DBUS_CONNECTION(source), result, nullptr);
                     static_cast<Run*>(data)->answered();
                 },
                 this);
