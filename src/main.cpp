@@ -138,16 +138,19 @@ int main(int argc, char** argv) {
     services.shell = std::make_shared<vurin::QtApplicationShell>();
     services.recorder = vurin::Recorder::create(std::make_shared<vurin::PulseAudioCapture>());
     auto windows = std::make_shared<vurin::QtWindowRenderer>();
+    auto desktopSettings = std::make_shared<vurin::LinuxDesktopSettings>();
+    desktopSettings->setSession(platform->session);
     auto permissions = vurin::PermissionOnboarding::create(
         {.mainQueue = mainQueue,
          .shell = services.shell,
          .windows = windows,
          .probe = platform->probe,
-         .desktopSettings = std::make_shared<vurin::LinuxDesktopSettings>(),
+         .desktopSettings = desktopSettings,
          // The permission check reads the microphone on the main thread.
          .audio = std::make_shared<vurin::PulseAudioCapture>(vurin::PulseCaller::mainThread),
          .recorder = services.recorder,
-         .helpPage = vurin::configDir() / "permissions-help.html"});
+         .helpPage = vurin::configDir() / "permissions-help.html",
+         .wayland = platform->permissionHelp});
     services.permissions = permissions;
     services.showPhoneTriggerWindow = [weak = std::weak_ptr<vurin::PhoneRemoteController>(phone)] {
         if (auto live = weak.lock()) {
@@ -168,11 +171,13 @@ int main(int argc, char** argv) {
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     services.cleanupStaleRecordingFiles = [] { vurin::cleanupStaleRecordingFiles(); };
     services.peakDBFS = [](const std::filesystem::path& file) { return vurin::peakDBFS(file); };
-    auto settings =
-        vurin::installSettingsController(services, {.windows = windows,
-                                                    .clipboard = clipboard,
-                                                    .permissions = permissions,
-                                                    .startDetectKey = platform->startDetectKey});
+    auto settings = vurin::installSettingsController(
+        services, {.windows = windows,
+                   .clipboard = clipboard,
+                   .permissions = permissions,
+                   .startDetectKey = platform->startDetectKey,
+                   .triggerKeyLabel = platform->triggerKeyLabel,
+                   .compositorBindingLines = platform->compositorBindingLines});
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));

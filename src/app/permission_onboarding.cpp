@@ -124,6 +124,8 @@ std::string accessibilityStatusText(SyntheticInputAccess access) {
             return L("❌ 无 X11 显示", "❌ No X11 display");
         case SyntheticInputAccess::noSyntheticInput:
             return L("❌ 缺少 XTest", "❌ No XTest");
+        case SyntheticInputAccess::noKeystrokePath:
+            return L("❌ 无按键注入途径", "❌ No keystroke path");
     }
     return "❓";
 }
@@ -138,9 +140,37 @@ std::string inputMonitoringStatusText(KeyGrabAccess access) {
             return L("❌ 无 X11 显示", "❌ No X11 display");
         case KeyGrabAccess::noSuchKey:
             return L("❌ 无此按键", "❌ No such key");
+        case KeyGrabAccess::bindingOnly:
+            return L("⚠️ 待合成器绑定", "⚠️ Bind it in the compositor");
+        case KeyGrabAccess::noTriggerSource:
+            return L("❌ 无触发来源", "❌ No trigger source");
     }
     return "❓";
 }
+
+// A Wayland session without a keystroke path still records and transcribes: the paste then
+// says what is missing, so the trigger is not held back for it.
+bool accessibilityAllowsInput(SyntheticInputAccess access) {
+    return access == SyntheticInputAccess::granted ||
+           access == SyntheticInputAccess::noKeystrokePath;
+}
+
+// A compositor binding cannot be seen before its first press: the capture starts and waits.
+bool triggerAllowsInput(KeyGrabAccess access) {
+    return access == KeyGrabAccess::granted || access == KeyGrabAccess::bindingOnly;
+}
+
+namespace {
+
+// A binding that has not pressed yet may well work: neither granted nor refused.
+const char* inputLogMark(KeyGrabAccess access) {
+    if (access == KeyGrabAccess::bindingOnly) {
+        return "⚠️";
+    }
+    return access == KeyGrabAccess::granted ? "✅" : "❌";
+}
+
+}  // namespace
 
 std::string microphoneStatusText(MicrophoneAccess access) {
     switch (access) {
@@ -198,8 +228,7 @@ void PermissionOnboarding::checkPermissions() {
     const MicrophoneAccess microphone = readMicrophone();
     log(std::string("权限:辅助功能=") +
         (accessibility == SyntheticInputAccess::granted ? "✅" : "❌") +
-        "  输入监控=" + (input == KeyGrabAccess::granted ? "✅" : "❌") +
-        "  麦克风=" + microphoneLogMark(microphone));
+        "  输入监控=" + inputLogMark(input) + "  麦克风=" + microphoneLogMark(microphone));
     if (!services_.probe->accessibilityBusReachable()) {
         log("⚠️ 无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字");
     }
@@ -213,8 +242,8 @@ bool PermissionOnboarding::allRequiredPermissionsGranted() {
     if (grantsJustRead_) {
         return true;
     }
-    return readAccessibility() == SyntheticInputAccess::granted &&
-           readInputMonitoring() == KeyGrabAccess::granted &&
+    return accessibilityAllowsInput(readAccessibility()) &&
+           triggerAllowsInput(readInputMonitoring()) &&
            readMicrophone() == MicrophoneAccess::authorized;
 }
 
@@ -225,8 +254,8 @@ PermissionStatusText PermissionOnboarding::permissionStatusText() {
     return PermissionStatusText{.accessibility = accessibilityStatusText(accessibility),
                                 .inputMonitoring = inputMonitoringStatusText(input),
                                 .microphone = microphoneStatusText(microphone),
-                                .allGranted = accessibility == SyntheticInputAccess::granted &&
-                                              input == KeyGrabAccess::granted &&
+                                .allGranted = accessibilityAllowsInput(accessibility) &&
+                                              triggerAllowsInput(input) &&
                                               microphone == MicrophoneAccess::authorized};
 }
 

@@ -40,6 +40,9 @@ struct PermissionStatusText {
 std::string accessibilityStatusText(SyntheticInputAccess access);
 std::string inputMonitoringStatusText(KeyGrabAccess access);
 std::string microphoneStatusText(MicrophoneAccess access);
+// Whether a grant lets input setup start (the window still shows what is missing).
+bool accessibilityAllowsInput(SyntheticInputAccess access);
+bool triggerAllowsInput(KeyGrabAccess access);
 
 // What the permission gate needs from the application controller; every hook runs on the main
 // thread and may be empty until attached.

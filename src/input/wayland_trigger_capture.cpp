@@ -123,16 +123,12 @@ void WaylandTriggerCapture::shortcutsStarted(const PortalStartResult& result) {
         return;
     }
     shortcutsPending_ = false;
+    shortcutsOpen_ =
+        result.status == PortalStatus::bound || result.status == PortalStatus::notBound;
     const std::optional<int> evdevCode = evdevCodeForKeyCode(keyCode_);
     switch (result.status) {
         case PortalStatus::bound:
-            shortcutsBinding_ = result.binding;
-            log("✅ 触发键:桌面全局快捷键「" +
-                (result.binding.triggerDescription.empty() ? keyName(evdevCode.value_or(0))
-                                                           : result.binding.triggerDescription) +
-                "」(GlobalShortcuts 门户)");
-            setPath(Path::portal);
-            showLabel();
+            usePortal(result.binding);
             return;
         case PortalStatus::notBound:
             log("⚠️ 桌面没有为 Vurin 绑定全局快捷键(" + result.reason + ")");
@@ -149,21 +145,47 @@ void WaylandTriggerCapture::shortcutsStarted(const PortalStartResult& result) {
     }
 }
 
+void WaylandTriggerCapture::usePortal(const GlobalShortcutsBinding& binding) {
+    shortcutsBinding_ = binding;
+    log("✅ 触发键:桌面全局快捷键「" +
+        (binding.triggerDescription.empty() ? keyName(evdevCodeForKeyCode(keyCode_).value_or(0))
+                                            : binding.triggerDescription) +
+        "」(GlobalShortcuts 门户)");
+    if (sources_.keyboards && !keyboardsRead_.empty()) {
+        sources_.keyboards->stop();
+        keyboardsRead_.clear();
+    }
+    setPath(Path::portal);
+    showLabel();
+}
+
 void WaylandTriggerCapture::shortcutsChanged(const GlobalShortcutsBinding& binding) {
-    if (stopped_ || !shortcutsBinding_) {
+    // A session that opened without a key (or lost it) stays open: the user may bind one in the
+    // desktop's settings at any time, and from then on it is the trigger.
+    if (stopped_ || !shortcutsOpen_) {
         return;
     }
-    if (binding.bound) {
+    if (binding.bound && !shortcutsBinding_) {
+        usePortal(binding);
+    } else if (binding.bound) {
         shortcutsBinding_ = binding;
         log("🔁 桌面把 Vurin 的快捷键改为「" + binding.triggerDescription + "」");
         showLabel();
-        return;
+    } else {
+        leavePortal("桌面取消了 Vurin 的快捷键");
     }
-    shortcutsClosed("桌面取消了 Vurin 的快捷键");
 }
 
 void WaylandTriggerCapture::shortcutsClosed(const std::string& reason) {
-    if (stopped_ || !shortcutsBinding_) {
+    if (stopped_) {
+        return;
+    }
+    shortcutsOpen_ = false;
+    leavePortal(reason);
+}
+
+void WaylandTriggerCapture::leavePortal(const std::string& reason) {
+    if (!shortcutsBinding_) {
         return;
     }
     shortcutsBinding_.reset();
@@ -322,8 +344,9 @@ KeyGrabAccess WaylandTriggerCapture::access() const {
         case Path::none:
             break;
     }
-    // Before the sources start, what they would find: the binding at least.
-    if (!started_ && bindingAvailable_) {
+    // Before the sources start nothing is known yet, and they start only once this lets the
+    // input setup through: any source that might deliver is reason enough to try.
+    if (!started_ && (bindingAvailable_ || sources_.shortcuts || sources_.keyboards)) {
         return KeyGrabAccess::bindingOnly;
     }
     return shortcutsPending_ ? KeyGrabAccess::bindingOnly : KeyGrabAccess::noTriggerSource;
@@ -347,6 +370,10 @@ std::vector<std::string> WaylandTriggerCapture::hyprlandBindingLines(const std::
                                                                      const std::string& program) {
     return {"bind = , " + keyName + ", exec, " + program + " --trigger press",
             "bindr = , " + keyName + ", exec, " + program + " --trigger release"};
+}
+
+std::string WaylandTriggerCapture::bindingKeyName() const {
+    return keyName(evdevCodeForKeyCode(keyCode_).value_or(0));
 }
 
 std::string WaylandTriggerCapture::keyName(int evdevCode) const {

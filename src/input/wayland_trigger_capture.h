@@ -71,6 +71,9 @@ class WaylandTriggerCapture : public TriggerCapture,
     KeyGrabAccess access() const;
     // The settings label: the key and, when the desktop chose it, what the desktop bound.
     std::string triggerKeyLabel() const;
+    // The configured key's keysym name, as a compositor binding names it ("XF86Tools" for F13
+    // in the default keyboard map).
+    std::string bindingKeyName() const;
     // The two lines to paste into sway's configuration, and Hyprland's.
     static std::vector<std::string> swayBindingLines(const std::string& keyName,
                                                      const std::string& program);
@@ -87,6 +90,8 @@ class WaylandTriggerCapture : public TriggerCapture,
     void shortcutsStarted(const PortalStartResult& result);
     void shortcutsChanged(const GlobalShortcutsBinding& binding);
     void shortcutsClosed(const std::string& reason);
+    void usePortal(const GlobalShortcutsBinding& binding);
+    void leavePortal(const std::string& reason);
     void startKeyboards(int evdevCode);
     void keyboardLost(const std::string& source, const KeyGrabResult& result);
     void setPath(Path path);
@@ -110,7 +115,8 @@ class WaylandTriggerCapture : public TriggerCapture,
     bool bindingAvailable_ = false;
     bool bindingUsed_ = false;  // a press came through the binding
     bool ignoredBindingLogged_ = false;
-    bool shortcutsPending_ = false;                           // the portal has not answered yet
+    bool shortcutsPending_ = false;  // the portal has not answered yet
+    bool shortcutsOpen_ = false;     // the portal session is open, with or without our key bound
     std::optional<GlobalShortcutsBinding> shortcutsBinding_;  // set while the portal binds ours
     std::vector<std::string> keyboardsRead_;
 };

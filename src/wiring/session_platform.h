@@ -8,6 +8,7 @@
 #include "app/app_controller.h"
 #include "app/app_services.h"
 #include "app/display_session.h"
+#include "app/wayland_permission_help.h"
 #include "platform/clipboard.h"
 #include "platform/focus_reader.h"
 #include "platform/keystrokes.h"
@@ -42,8 +43,12 @@ struct SessionPlatform {
     // name is ours, so that those can arrive at all.
     std::function<void(bool down)> bindingEvent;
     std::function<void(bool registered)> bindingRegistered;
-    // Lines for the settings window: how to bind the trigger in a compositor (empty on X11).
-    std::vector<std::string> compositorBindingLines;
+    // What the permission window and the settings window add in a Wayland session (all empty
+    // on X11): the help on paths and bindings, the trigger as the desktop bound it, and the
+    // lines that bind it in a compositor.
+    std::optional<WaylandPermissionHelp> permissionHelp;
+    std::function<std::string()> triggerKeyLabel;
+    std::function<CompositorBindingLines()> compositorBindingLines;
     // The start-up log line naming the session and the paths found.
     std::string startupLine;
     std::function<void()> stop;

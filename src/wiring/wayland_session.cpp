@@ -93,10 +93,10 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
     const std::weak_ptr<WaylandTriggerCapture> weak = capture;
     const std::string program = programForBindings();
     const char* display = std::getenv("WAYLAND_DISPLAY");
-    std::vector<std::string> lines = WaylandTriggerCapture::swayBindingLines("F13", program);
-    for (std::string& line : WaylandTriggerCapture::hyprlandBindingLines("F13", program)) {
-        lines.push_back(std::move(line));
-    }
+    auto bindingLines = [weak, program] {
+        auto live = weak.lock();
+        return compositorBindingLines(live ? live->bindingKeyName() : "F13", program);
+    };
     SessionPlatform platform{
         .session = DisplaySession::wayland,
         .triggerCapture = capture,
@@ -116,10 +116,11 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                     live->startDetectKey();
                 }
             },
+        // A binding that has not pressed yet is shown as such, not as held.
         .triggerHeld =
             [weak] {
                 auto live = weak.lock();
-                return live && live->activePath() != WaylandTriggerCapture::Path::none;
+                return live && live->access() == KeyGrabAccess::granted;
             },
         .attach =
             [capture](const std::shared_ptr<AppController>& controller,
@@ -140,7 +141,13 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                     live->setBindingAvailable(registered);
                 }
             },
-        .compositorBindingLines = std::move(lines),
+        .permissionHelp = WaylandPermissionHelp{.offered = paths, .bindingLines = bindingLines},
+        .triggerKeyLabel =
+            [weak] {
+                auto live = weak.lock();
+                return live ? live->triggerKeyLabel() : std::string();
+            },
+        .compositorBindingLines = bindingLines,
         .startupLine =
             std::string("🖥️ 会话:Wayland(WAYLAND_DISPLAY=") + (display ? display : "") +
             ");触发键:全局快捷键门户、键盘设备(evdev)、合成器绑定(vurin --trigger),"

@@ -13,6 +13,7 @@
 #include "platform/clipboard.h"
 #include "platform/focus_reader.h"
 #include "support/desktop_program.h"
+#include "support/private_files.h"
 #include "support/qt_widgets_testing.h"
 #include "support/testing.h"
 
@@ -38,24 +39,6 @@ inline bool waitUntilFront(FocusReader& reader, pid_t pid) {
         },
         std::chrono::seconds(10));
 }
-
-// A folder of the test's own, removed afterwards.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vurin-inject-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) ? pattern : "";
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
 
 inline std::optional<std::string> readFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
