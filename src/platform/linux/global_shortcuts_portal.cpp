@@ -234,12 +234,14 @@ struct GlobalShortcutsPortal::Run {
     }
 
     // A call whose answer comes back on this thread (counted, so that stopping can wait for it).
+    // Only the first call may start the portal: a desktop starts it on demand, and Vurin often
+    // starts at log-in before anything else has asked for it.
     void call(const char* path, const char* interface, const char* method, GVariant* parameters,
-              const GVariantType* replyType, GAsyncReadyCallback callback) {
+              const GVariantType* replyType, GAsyncReadyCallback callback,
+              GDBusCallFlags flags = G_DBUS_CALL_FLAGS_NO_AUTO_START) {
         ++pendingCalls;
         g_dbus_connection_call(bus, portalName, path, interface, method, parameters, replyType,
-                               G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, cancellable,
-                               callback, this);
+                               flags, callTimeoutMs, cancellable, callback, this);
     }
 
     // A call nobody waits for (sent with "no reply expected").
@@ -321,21 +323,23 @@ struct GlobalShortcutsPortal::Run {
                               run->ended("桌面门户已离开会话总线");
                           }
                       }));
-        call(portalPath, "org.freedesktop.DBus.Properties", "Get",
-             g_variant_new("(ss)", shortcutsInterface, "version"), G_VARIANT_TYPE("(v)"),
-             [](GObject* source, GAsyncResult* result, gpointer data) {
-                 auto* run = static_cast<Run*>(data);
-                 GError* error = nullptr;
-                 GVariant* reply =
-                     g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                 if (run->answered()) {
-                     run->versionRead(reply, error);
-                 }
-                 g_clear_error(&error);
-                 if (reply) {
-                     g_variant_unref(reply);
-                 }
-             });
+        call(
+            portalPath, "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", shortcutsInterface, "version"), G_VARIANT_TYPE("(v)"),
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* run = static_cast<Run*>(data);
+                GError* error = nullptr;
+                GVariant* reply =
+                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+                if (run->answered()) {
+                    run->versionRead(reply, error);
+                }
+                g_clear_error(&error);
+                if (reply) {
+                    g_variant_unref(reply);
+                }
+            },
+            G_DBUS_CALL_FLAGS_NONE);
     }
 
     void versionRead(GVariant* reply, GError* error) {
