@@ -1,0 +1,111 @@
+#include "input/wayland_trigger_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <thread>
+
+#include "support/language.h"
+#include "support/testing.h"
+#include "support/virtual_main_queue.h"
+
+namespace vurin::testing {
+namespace {
+
+// The desktop's shortcuts portal and the keyboards K1 and K2, each played from its own thread.
+struct FakeSources : GlobalShortcuts, KeyboardWatch {
+    void start(std::string, std::string, GlobalShortcuts::Handlers h) override { portal = h; }
+    std::vector<std::string> start(int, KeyboardWatch::Handlers given) override {
+        keys = given;
+        return devices;
+    }
+    bool canConfigure() const override { return false; }
+    bool configure() override { return false; }
+    void stop() override {}
+    void play(const std::string& step) {
+        const std::size_t status = std::string("bnuf").find(step[1]);
+        const GlobalShortcutsBinding desktop{status == 0 || step[1] == 'B', "Ctrl+Alt+D"};
+        step[0] == 'K' && step[2] == 'x'   ? keys.onFailure(step.substr(0, 2), {})
+        : step[0] == 'K'                   ? keys.onKey(step.substr(0, 2), {183, step[2] == '+'})
+        : status != std::string::npos      ? portal.onStarted({PortalStatus(status), desktop})
+        : step[1] == 'B' || step[1] == 'U' ? portal.onBindingChanged(desktop)
+        : step[1] == 'c'                   ? portal.onClosed("closed")
+                                           : portal.onTrigger(step[1] == '+');
+    }
+    GlobalShortcuts::Handlers portal;
+    KeyboardWatch::Handlers keys;
+    std::vector<std::string> devices{"K1", "K2"};
+};
+
+// Name; sources: p a portal, k a keyboard each, b `vurin --trigger` reaches us; script; gestures.
+// T1 T0 what setupEventTap() answers. Portal: Pb Pn Pu Pf it started bound to Ctrl+Alt+D / not
+// bound / unavailable / failed, PB PU the desktop binds / unbinds it, Pc it closed, P+ P- its key.
+// K1+ K1- keyboard 1's key, K1x it is lost. C+ C- the binding. H h main thread busy / free. 0.5
+// advances the clock. =bk0: access() bindingOnly (g granted, n noTriggerSource), path keyboards
+// (- none, p portal: the label names Ctrl+Alt+D, c binding), 0 binding presses logged as ignored.
+const std::string_view rows[][4] = {
+    {"portal bound: a binding press is released, its later ones ignored", "pkb",
+     "=b-0 T1 =b-0 C+ =gc0 0.5 Pb =gp0 C- P+ 0.5 P- C+ C- =gp1",
+     "start@0.3 end@0.5 start@0.8 end@1"},
+    {"no keyboards: the binding, granted from its first press", "pb",
+     "T1 Pu =bc0 C+ =gc0 0.5 C- T1", "start@0.3 end@0.5"},
+    {"nothing works", "p", "T1 =b-0 Pf =n-0 T0", ""},
+    {"two keyboards and their repeats make one press", "kk",
+     "T1 =gk0 K1+ 0.1 K2+ K1+ 0.4 K1- K2+ 0.3 K2- 1", "start@0.3 end@0.8"},
+    {"a keyboard lost while down releases; the last leaves the binding", "kkb",
+     "T1 K1+ 0.5 K1x =gk0 0.5 K1- K2+ 0.2 K2- 1 K2x =bc0", "start@0.3 end@0.5 click@1.45"},
+    {"portal closed while down: released, then the keyboards", "pk",
+     "T1 Pb P+ 0.5 Pc =gk0 P- K1+ 0.5 K1- 1", "start@0.3 end@0.5 start@0.8 end@1"},
+    {"no bus name, portal unbound: keyboards; bound later: the portal; unbound: keyboards", "pk",
+     "=b-0 T1 Pn =gk0 K1+ 0.5 K1- PB =gp0 P+ 0.5 P- K1+ 0.5 K1- PU =gk0 K1+ 0.5 K1- T1",
+     "start@0.3 end@0.5 start@0.8 end@1 start@1.8 end@2"},
+    {"a busy main thread: the engine gets the times the keys moved", "k", "T1 H K1+ 0.5 K1- h",
+     "start@0.5 end@0.5"},
+};
+
+TEST(WaylandTriggerCaptureTest, OneSourceAtATimeDeliversEachPressOnce) {
+    applyUILang("zh");
+    for (const auto& [name, sources, script, gestures] : rows) {
+        SCOPED_TRACE(name);
+        LogCapture logs;
+        auto queue = std::make_shared<VirtualMainQueue>();
+        auto fake = std::make_shared<FakeSources>();
+        fake->devices.resize(std::ranges::count(sources, 'k'));
+        auto capture = WaylandTriggerCapture::create(
+            queue, {sources[0] == 'p' ? fake : nullptr, std::shared_ptr<KeyboardWatch>(fake)});
+        auto engine = GestureEngine::create(queue);
+        std::ostringstream made;
+        for (auto [callback, gesture] : {std::pair{&engine->onLongPressStart, "start"},
+                                         {&engine->onLongPressEnd, "end"},
+                                         {&engine->onSingleClick, "click"},
+                                         {&engine->onDoubleClick, "double"}}) {
+            *callback = [&, gesture] { made << ' ' << gesture << '@' << queue->now(); };
+        }
+        capture->setEngine(engine);
+        capture->setBindingAvailable(sources.back() == 'b');
+        std::optional<MainQueue::Hold> busy;
+        std::istringstream steps{std::string(script)};
+        for (std::string step; steps >> step; queue->runPending()) {
+            if (step == "T1" || step == "T0") {
+                EXPECT_EQ(capture->setupEventTap(), step == "T1");
+            } else if (step[0] == '=') {
+                EXPECT_EQ(step, std::string("=") + "g???bn"[int(capture->access())] +
+                                    "-pkc"[int(capture->activePath())] +
+                                    std::to_string(logs.countContaining("已忽略")));
+                EXPECT_EQ(capture->triggerKeyLabel(),
+                          step[2] == 'p' ? "当前:Ctrl+Alt+D(桌面快捷键)" : "当前:F13 (键码 105)");
+            } else {
+                step[0] == 'C'                     ? capture->bindingEvent(step[1] == '+')
+                : step == "H"                      ? (void)busy.emplace(queue->hold())
+                : step == "h"                      ? busy.reset()
+                : step[0] == 'P' || step[0] == 'K' ? std::thread([&] { fake->play(step); }).join()
+                                                   : queue->advance(std::stod(step));
+            }
+        }
+        EXPECT_EQ(made.str(), gestures.empty() ? "" : " " + std::string(gestures));
+    }
+}
+
+}  // namespace
+}  // namespace vurin::testing
