@@ -5,7 +5,7 @@ find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets DBus)
 pkg_check_modules(VURIN_LINUX_DEPS REQUIRED IMPORTED_TARGET libcanberra libsecret-1 libpulse
     gio-2.0 atspi-2 libevdev xkbcommon)
 file(GLOB VURIN_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp)
-list(FILTER VURIN_PLATFORM_LINUX_SOURCES EXCLUDE REGEX "/evdev_key_reader\\.cpp$")
+list(FILTER VURIN_PLATFORM_LINUX_SOURCES EXCLUDE REGEX "/(evdev_key_reader|trigger_command)\\.cpp$")
 add_library(vurin_platform_linux STATIC ${VURIN_PLATFORM_LINUX_SOURCES})
 target_link_libraries(vurin_platform_linux PUBLIC vurin_logic vurin_platform_evdev
     PkgConfig::VURIN_LINUX_DEPS)
@@ -34,7 +34,22 @@ target_compile_definitions(vurin_ui_qt PUBLIC QT_NO_KEYWORDS)
 target_link_libraries(vurin_ui_qt PUBLIC vurin_logic Qt6::Widgets Qt6::DBus PkgConfig::VURIN_LINUX_DEPS
     PkgConfig::VURIN_X11_DEPS)
 
-# main.cpp and the two session assemblies it chooses from.
+# `vurin --trigger` needs nothing but libdbus: both programs answer it.
+pkg_check_modules(VURIN_DBUS REQUIRED IMPORTED_TARGET dbus-1)
+add_library(vurin_trigger_command STATIC src/platform/linux/trigger_command.cpp)
+target_include_directories(vurin_trigger_command PUBLIC src)
+target_link_libraries(vurin_trigger_command PUBLIC PkgConfig::VURIN_DBUS)
+
+# The application: main.cpp and the two session assemblies it chooses from.
 file(GLOB VURIN_WIRING_SOURCES CONFIGURE_DEPENDS src/wiring/*.cpp)
-add_executable(vurin src/main.cpp ${VURIN_WIRING_SOURCES})
-target_link_libraries(vurin PRIVATE vurin_ui_qt vurin_platform)
+add_executable(vurin_app src/main.cpp ${VURIN_WIRING_SOURCES})
+set_target_properties(vurin_app PROPERTIES OUTPUT_NAME vurin-app)
+target_link_libraries(vurin_app PRIVATE vurin_ui_qt vurin_platform vurin_trigger_command)
+
+# The `vurin` command: answers --trigger itself, else starts the application beside it.
+include(GNUInstallDirs)
+add_executable(vurin src/launcher.cpp src/support/executable.cpp)
+target_compile_definitions(vurin PRIVATE
+    VURIN_APPLICATION_FALLBACK="${CMAKE_INSTALL_FULL_LIBEXECDIR}/vurin/vurin-app")
+target_link_libraries(vurin PRIVATE vurin_trigger_command)
+add_dependencies(vurin vurin_app)

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "config/config.h"
+#include "support/executable.h"
 
 namespace vurin {
 
@@ -84,8 +85,7 @@ bool isHiddenLine(std::string line) {
 }
 
 std::filesystem::path runningExecutable() {
-    std::error_code ignored;
-    return std::filesystem::read_symlink("/proc/self/exe", ignored);
+    return vurinCommand();
 }
 
 }  // namespace

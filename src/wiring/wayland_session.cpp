@@ -12,6 +12,7 @@
 #include "platform/wayland/keystrokes_wayland.h"
 #include "platform/wayland/permission_probe_wayland.h"
 #include "platform/wayland/wayland_globals.h"
+#include "support/executable.h"
 #include "support/log.h"
 #include "wiring/session_platform.h"
 
@@ -27,8 +28,8 @@ std::string mark(bool found) {
 // very program by it, else its full path.
 std::string programForBindings() {
     std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
+    const std::filesystem::path self = vurinCommand();
+    if (self.empty()) {
         return "vurin";
     }
     const char* path = std::getenv("PATH");
