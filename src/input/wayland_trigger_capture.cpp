@@ -226,8 +226,9 @@ void WaylandTriggerCapture::startKeyboards(int evdevCode) {
         return;
     }
     // Reading a device does not take the key from anyone: say so once, as the key still types.
-    log("✅ 触发键:从键盘设备读取 " + key + "(" + joined(keyboardsRead_) +
-        ");这个键不会被拦截,前台程序同样会收到它");
+    log("✅ 触发键:从键盘设备读取 " + key + "(" + joined(keyboardsRead_) + ")" +
+        (notSwallowedLogged_ ? "" : ";这个键不会被拦截,前台程序同样会收到它"));
+    notSwallowedLogged_ = true;
     setPath(Path::keyboards);
 }
 
@@ -236,7 +237,8 @@ void WaylandTriggerCapture::keyboardLost(const std::string& device, const KeyGra
         return;
     }
     std::erase(keyboardsRead_, device);
-    log("⚠️ 键盘设备 " + device + " 不再可读:" + result.reason);
+    log("⚠️ " + result.reason +
+        (keyboardsRead_.empty() ? ",不再从键盘设备读取触发键" : ",其余键盘设备照常"));
     {
         const std::lock_guard lock(heldLock_);
         if (path_ == Path::keyboards && held_.erase(device) > 0 && held_.empty()) {

@@ -115,6 +115,7 @@ class WaylandTriggerCapture : public TriggerCapture,
     bool bindingAvailable_ = false;
     bool bindingUsed_ = false;  // a press came through the binding
     bool ignoredBindingLogged_ = false;
+    bool notSwallowedLogged_ = false;
     bool shortcutsPending_ = false;  // the portal has not answered yet
     bool shortcutsOpen_ = false;     // the portal session is open, with or without our key bound
     std::optional<GlobalShortcutsBinding> shortcutsBinding_;  // set while the portal binds ours

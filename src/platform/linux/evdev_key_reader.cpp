@@ -97,8 +97,7 @@ struct EvdevKeyReader::Reader {
     void fail(const std::string& what) {
         if (!stopping.load() && handlers.onFailure) {
             handlers.onFailure(
-                {KeyGrabStatus::unavailable,
-                 "⚠️ 键盘设备 " + name + " 读取结束(" + what + "),evdev 触发键不可用"});
+                {KeyGrabStatus::unavailable, "键盘设备 " + name + " 读取结束(" + what + ")"});
         }
     }
 

@@ -656,7 +656,7 @@ struct GlobalShortcutsPortal::Run {
         }
         dropSession();
         sessionHandle.clear();
-        log("⚠️ GlobalShortcuts 门户会话已结束:" + reason);
+        // The caller says what the end means for the trigger, in one line.
         notify(handlers.onClosed, reason);
     }
 
