@@ -18,10 +18,11 @@ target_link_libraries(vurin_platform_x11 PUBLIC vurin_platform_linux PkgConfig::
 
 # A Wayland session: the compositor's globals, focus from AT-SPI alone.
 pkg_check_modules(VURIN_WAYLAND_DEPS REQUIRED IMPORTED_TARGET wayland-client)
+include(cmake/WaylandProtocols.cmake)
 file(GLOB VURIN_PLATFORM_WAYLAND_SOURCES CONFIGURE_DEPENDS src/platform/wayland/*.cpp)
 add_library(vurin_platform_wayland STATIC ${VURIN_PLATFORM_WAYLAND_SOURCES})
 target_link_libraries(vurin_platform_wayland PUBLIC vurin_platform_linux
-    PkgConfig::VURIN_WAYLAND_DEPS)
+    vurin_wayland_protocols PkgConfig::VURIN_WAYLAND_DEPS)
 
 # Every platform the executable can choose from at start.
 add_library(vurin_platform INTERFACE)
