@@ -52,7 +52,7 @@ PasteInjector::PasteInjector(std::shared_ptr<MainQueue> mainQueue,
                              std::shared_ptr<KeystrokeSender> keystrokes, Pause pause)
     : mainQueue_(std::move(mainQueue)),
       focus_(std::move(focus)),
-      keeper_(std::make_shared<ClipboardKeeper>(std::move(clipboard))),
+      keeper_(clipboard ? std::make_shared<ClipboardKeeper>(std::move(clipboard)) : nullptr),
       keystrokes_(std::move(keystrokes)),
       pause_(std::move(pause)) {}
 
@@ -68,7 +68,7 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
     // Reading and writing the clipboard may wait for another program in a nested event loop: a
     // press or a job's result arriving meanwhile is handled once the paste is done.
     const MainQueue::Hold hold = mainQueue_->hold();
-    auto savedClipboard = keeper_->save(ClipboardSelection::clipboard);
+    auto savedClipboard = keeper_ ? keeper_->save(ClipboardSelection::clipboard) : nullptr;
     const std::optional<InjectionTarget> target = currentInjectionTarget(*focus_);
     if (!target) {
         log("❌ 没有可注入的前台应用,已阻止粘贴");
@@ -83,6 +83,10 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
         return;
     }
     const std::int64_t attempt = host->beginInjectionAttempt();
+    if (!keeper_) {
+        typeInto(text, *target, attempt, weakHost);
+        return;
+    }
     const PasteKeystroke paste = pasteKeystrokeFor(*target);
 
     std::vector<SelectionWrite> writes;
@@ -114,6 +118,22 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
             restoreClipboard(*keeper, writes);
         }
     });
+}
+
+// Without a clipboard to borrow the text is typed, and the user's clipboard is never touched.
+void PasteInjector::typeInto(const std::string& text, const InjectionTarget& target,
+                             std::int64_t attempt, const std::weak_ptr<InjectionHost>& weakHost) {
+    if (!keystrokes_->typeText(text)) {
+        log("❌ 逐字输入失败,文字没有送达");
+        if (const auto host = weakHost.lock()) {
+            host->injectionEndedWithoutPending();
+        }
+        return;
+    }
+    mainQueue_->postAfter(kConfirmationDelaySeconds,
+                          [weakHost, attempt, focus = focus_, target, text] {
+                              confirmPaste(weakHost, attempt, *focus, target, text);
+                          });
 }
 
 SendOutcome PasteInjector::sendReturn(const PendingInjection& pending) {

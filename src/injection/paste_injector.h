@@ -15,8 +15,10 @@
 namespace vurin {
 
 // Pastes through the clipboard and a synthesized paste chord, checks the target again shortly
-// after, and puts the user's clipboard back a moment later. Sends Return and takes a paste back
-// out with backspaces, each only while the target is unchanged. Main thread only.
+// after, and puts the user's clipboard back a moment later. Without a clipboard (a Wayland
+// desktop that lets no program set it unseen) the text is typed as key events instead. Sends Return
+// and takes a paste back out with backspaces, each only while the target is unchanged. Main thread
+// only.
 class PasteInjector : public TextInjector {
   public:
     // Waits between two backspaces; tests pass one that does not sleep.
@@ -42,6 +44,8 @@ class PasteInjector : public TextInjector {
 
   private:
     static void sleepFor(std::chrono::microseconds duration);
+    void typeInto(const std::string& text, const InjectionTarget& target, std::int64_t attempt,
+                  const std::weak_ptr<InjectionHost>& weakHost);
 
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<FocusReader> focus_;

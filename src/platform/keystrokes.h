@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace vurin {
 
 // The keystrokes Vurin synthesizes into the focused application.
@@ -18,6 +20,13 @@ class KeystrokeSender {
     virtual ~KeystrokeSender() = default;
     // False when the stroke could not be created or posted (nothing was sent).
     virtual bool post(Keystroke keystroke) = 0;
+    // Types UTF-8 `text` into the focused application as key events, for a session where the
+    // clipboard cannot be set (no data-control). False when this path cannot type text or the
+    // events could not be posted.
+    virtual bool typeText(const std::string& text) {
+        (void)text;
+        return false;
+    }
 };
 
 }  // namespace vurin

@@ -57,6 +57,7 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
             const bool paste = key <= Keystroke::pasteShiftInsert;
             note(names[static_cast<int>(key)] + (paste ? " " + held() : ""));
         };
+        keys->onType = [this](const std::string& text) { note("type " + text); };
         focus->focusApp("gedit", "Gedit", 100, "/field/1");
         clipboard->copyByOtherProgram(kClipboard, kRich);
         clipboard->copyByOtherProgram(kPrimary, {FakeClipboard::textItem("selected")});
@@ -94,6 +95,8 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
         {"select", [this] { copy(kPrimary, "new"); }},
         {"cancel", [this] { ++host->attempt; }},
         {"dropHost", [this] { host.reset(); }},
+        {"typed",
+         [this] { injector = std::make_shared<PasteInjector>(queue, focus, nullptr, keys); }},
         {"terminal", [this] { focus->focusApp("xterm", "XTerm", 300); }},
         {"firefox", [this] { focus->focusApp("firefox", "firefox", 200, "/entry"); }},
         {"noFront", [this] { focus->front.reset(); }},
@@ -183,6 +186,10 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"keyWhileWaiting paste", "0 Ctrl+V text|selected, 0 down, 0 up, " +
                                       pastedInto("gedit", restored) + ", 400 down, 400 up"},
         {"failKeys paste", pasted + "0 ❌ 合成 Ctrl+V 失败,已还原剪贴板, 0 ended"},
+        // No clipboard to borrow: typed, confirmed the same way, the clipboard never touched.
+        {"typed paste copy@300", "0 type text, 120 confirmed text, 120 📋 已粘贴到「gedit」," +
+                                     std::string("目标确认成功 => copied|selected")},
+        {"typed failKeys paste", "0 type text, 0 ❌ 逐字输入失败,文字没有送达, 0 ended"},
         {"send", "0 Return, 0 ⏎ 已发送到「gedit」, 0 cue Tink, 0 sent"},
         {"failKeys send", "0 Return, 0 ❌ 合成回车失败, 0 keystroke failed"},
         {"firefox send", notSent("焦点已从「gedit」切到「firefox」")},

@@ -98,8 +98,14 @@ class FakeKeystrokeSender : public KeystrokeSender {
         return succeeds;
     }
 
+    bool typeText(const std::string& text) override {
+        onType(text);
+        return succeeds;
+    }
+
     bool succeeds = true;
     std::function<void(Keystroke)> onPost = [](Keystroke) {};
+    std::function<void(const std::string&)> onType = [](const std::string&) {};
 };
 
 // The controller's side of a paste; a test moves `attempt` on to supersede it.
