@@ -49,7 +49,9 @@ target_link_libraries(vurin_app PRIVATE vurin_ui_qt vurin_platform vurin_trigger
 
 # The `vurin` command: answers --trigger itself, else starts the application beside it.
 include(GNUInstallDirs)
-add_executable(vurin src/launcher.cpp src/support/executable.cpp)
+add_executable(vurin src/launcher.cpp src/support/executable.cpp
+               src/app/launcher_command_line.cpp)
+target_include_directories(vurin PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(vurin PRIVATE
     VURIN_APPLICATION_FALLBACK="${CMAKE_INSTALL_FULL_LIBEXECDIR}/vurin/vurin-app")
 target_link_libraries(vurin PRIVATE vurin_trigger_command)

@@ -1,6 +1,7 @@
 // The `vurin` command. A compositor's key binding runs it on every press and release, so that
 // path must not load the application's hundred libraries (it would cost some 20 ms a key):
-// `--trigger` is answered here, with libdbus alone, and anything else starts the application.
+// `--trigger` is answered here, with libdbus alone, and anything else starts the application,
+// unless a Vurin already runs in this session: that one is asked to show its settings.
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,8 +10,12 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string_view>
+#include <vector>
 
+#include "app/launcher_command_line.h"
 #include "platform/linux/trigger_command.h"
+#include "support/build_info.h"
 #include "support/executable.h"
 
 namespace {
@@ -30,6 +35,27 @@ std::filesystem::path applicationPath(const std::filesystem::path& self) {
 
 int main(int argc, char** argv) {
     if (const std::optional<int> status = vurin::runTriggerCommand(argc, argv)) {
+        return *status;
+    }
+    const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const vurin::LauncherCommand command =
+        vurin::parseLauncherCommandLine(arguments, VURIN_APP_VERSION, VURIN_APP_BUILD);
+    switch (command.action) {
+        case vurin::LauncherAction::help:
+        case vurin::LauncherAction::version:
+            std::puts(command.message.c_str());
+            return 0;
+        case vurin::LauncherAction::wrong:
+            std::fprintf(stderr, "%s\n", command.message.c_str());
+            return 2;
+        case vurin::LauncherAction::trigger:  // answered above
+        case vurin::LauncherAction::start:
+            break;
+    }
+    if (const std::optional<int> status = vurin::showRunningVurin()) {
+        if (*status == 0) {
+            std::puts("vurin: Vurin already runs in this session and shows its settings now");
+        }
         return *status;
     }
     std::error_code ignored;

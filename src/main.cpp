@@ -35,6 +35,7 @@
 #include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/sound_canberra.h"
 #include "platform/linux/trigger_command.h"
+#include "platform/trigger_bus.h"
 #include "platform/wayland/wayland_globals.h"
 #include "providers/provider_runtime_status.h"
 #include "settings_ui/settings_wiring.h"
@@ -112,6 +113,8 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vurin");
+    // The desktop id: Wayland compositors and portals know Vurin by its desktop entry.
+    QApplication::setDesktopFileName(vurin::trigger_bus::serviceName);
     QApplication::setQuitOnLastWindowClosed(false);  // a tray program: windows come and go
     vurin::quitEventLoopOnTerminationSignals();
     // A peer that hangs up mid-write (a phone, a local service) must cost one failed write,
@@ -187,8 +190,25 @@ int main(int argc, char** argv) {
         }
     });
     settings->attach(controller);
-    vurin::TriggerBusService triggerBus(platform->bindingEvent);
-    platform->bindingRegistered(triggerBus.registerOnSessionBus());
+    vurin::TriggerBusService triggerBus(platform->bindingEvent, [weak = std::weak_ptr(settings)] {
+        if (auto live = weak.lock()) {
+            live->showSettings();
+        }
+    });
+    const vurin::BusName busName = triggerBus.registerOnSessionBus();
+    if (busName == vurin::BusName::takenByAnother) {
+        // Started at the same moment as another Vurin, which took the name first: one Vurin per
+        // session, and that one shows its settings as this start asked.
+        if (vurin::showRunningVurin() == 0) {
+            vurin::log(
+                "🪟 已有一个 Vurin 在运行,已请它打开设置窗口,本进程退出");
+            platform->stop();
+            return 0;
+        }
+        vurin::log(std::string("⚠️ 会话总线名 ") + vurin::trigger_bus::serviceName +
+                   " 已被另一个程序占用,vurin --trigger 不会到达这个 Vurin");
+    }
+    platform->bindingRegistered(busName == vurin::BusName::owned);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));
     permissions->attach(vurin::permissionHooksFor(controller, platform->triggerHeld));

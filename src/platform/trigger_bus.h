@@ -11,4 +11,9 @@ inline constexpr const char* interfaceName = "com.vurin.app.Trigger";
 inline constexpr const char* pressMethod = "Press";
 inline constexpr const char* releaseMethod = "Release";
 
+// The same object's other face: a second start of Vurin asks the running one to show its
+// settings window instead of running beside it.
+inline constexpr const char* applicationInterface = "com.vurin.app.Application";
+inline constexpr const char* showSettingsMethod = "ShowSettings";
+
 }  // namespace vurin::trigger_bus

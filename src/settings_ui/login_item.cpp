@@ -3,18 +3,23 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "config/config.h"
 #include "support/executable.h"
+#include "support/log.h"
 
 namespace vurin {
 
 namespace {
 
-constexpr std::string_view kEntryName = "vurin.desktop";
+constexpr std::string_view kEntryName = "com.vurin.app.desktop";
+// What entries were called before they took the desktop id.
+constexpr std::string_view kFormerEntryName = "vurin.desktop";
 
 std::string systemError(int error, const std::filesystem::path& path) {
     return std::system_category().message(error) + ": " + path.string();
@@ -88,6 +93,24 @@ std::filesystem::path runningExecutable() {
     return vurinCommand();
 }
 
+// The desktop entry's string escapes (\s, \n, \t, \r, \\) undone.
+std::string unescapeEntryString(std::string_view value) {
+    std::string plain;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            plain += value[i];
+            continue;
+        }
+        const char next = value[++i];
+        plain += next == 's'   ? ' '
+                 : next == 'n' ? '\n'
+                 : next == 't' ? '\t'
+                 : next == 'r' ? '\r'
+                               : next;
+    }
+    return plain;
+}
+
 }  // namespace
 
 std::filesystem::path autostartDirFrom(std::string_view xdgConfigHome, std::string_view home) {
@@ -124,6 +147,65 @@ std::string autostartDesktopEntry(const std::filesystem::path& executable) {
            "X-GNOME-Autostart-enabled=true\n";
 }
 
+ProgramPlace programPlace(const std::filesystem::path& program) {
+    if (!program.has_parent_path()) {
+        return ProgramPlace::installed;
+    }
+    std::error_code ignored;
+    if (!std::filesystem::exists(program, ignored)) {
+        return ProgramPlace::missing;
+    }
+    return std::filesystem::exists(program.parent_path() / "CMakeCache.txt", ignored)
+               ? ProgramPlace::buildTree
+               : ProgramPlace::installed;
+}
+
+std::filesystem::path autostartEntryProgram(std::string_view entry) {
+    std::string exec;
+    for (std::size_t start = 0; start < entry.size();) {
+        const std::size_t end = std::min(entry.find('\n', start), entry.size());
+        const std::string_view line = entry.substr(start, end - start);
+        if (line.starts_with("Exec=")) {
+            exec = unescapeEntryString(line.substr(5));
+            break;
+        }
+        start = end + 1;
+    }
+    std::string program;
+    const bool quoted = exec.starts_with('"');
+    for (std::size_t i = quoted ? 1 : 0; i < exec.size(); ++i) {
+        const char c = exec[i];
+        if (quoted ? c == '"' : (c == ' ' || c == '\t' || c == '\r')) {
+            break;
+        }
+        if (quoted && c == '\\' && i + 1 < exec.size()) {
+            program += exec[++i];
+        } else if (c == '%' && i + 1 < exec.size() && exec[i + 1] == '%') {
+            program += exec[++i];
+        } else {
+            program += c;
+        }
+    }
+    return program;
+}
+
+bool replacesAutostartEntry(
+    std::string_view entry, const std::filesystem::path& running,
+    const std::function<ProgramPlace(const std::filesystem::path&)>& placeOf) {
+    for (std::size_t start = 0; start < entry.size();) {
+        const std::size_t end = std::min(entry.find('\n', start), entry.size());
+        if (isHiddenLine(std::string(entry.substr(start, end - start)))) {
+            return false;  // the user turned it off: theirs as it is
+        }
+        start = end + 1;
+    }
+    const std::filesystem::path program = autostartEntryProgram(entry);
+    if (program.empty() || program == running || placeOf(running) != ProgramPlace::installed) {
+        return false;
+    }
+    return placeOf(program) != ProgramPlace::installed;
+}
+
 XdgAutostartLoginItem::XdgAutostartLoginItem(std::filesystem::path executable,
                                              std::filesystem::path autostartDir)
     : executable_(std::move(executable)), entryPath_(std::move(autostartDir) / kEntryName) {}
@@ -155,10 +237,39 @@ std::optional<std::string> XdgAutostartLoginItem::registerItem() {
 }
 
 std::optional<std::string> XdgAutostartLoginItem::unregisterItem() {
-    if (::unlink(entryPath_.c_str()) != 0 && errno != ENOENT) {
-        return systemError(errno, entryPath_);
+    for (const std::filesystem::path& entry :
+         {entryPath_, entryPath_.parent_path() / kFormerEntryName}) {
+        if (::unlink(entry.c_str()) != 0 && errno != ENOENT) {
+            return systemError(errno, entry);
+        }
     }
     return std::nullopt;
+}
+
+void XdgAutostartLoginItem::updateAtStart() {
+    const std::filesystem::path former = entryPath_.parent_path() / kFormerEntryName;
+    std::error_code error;
+    if (std::filesystem::exists(former, error) && !std::filesystem::exists(entryPath_, error)) {
+        if (::rename(former.c_str(), entryPath_.c_str()) != 0) {
+            log("⚠️ 无法把自动启动项改名为 " + entryPath_.string() + ":" +
+                systemError(errno, former));
+            return;
+        }
+        log("🔁 自动启动项已改名为 " + entryPath_.string() + "(桌面 id com.vurin.app)");
+    }
+    std::ifstream file(entryPath_);
+    const std::string entry((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    if (!file.is_open() || !replacesAutostartEntry(entry, executable_, programPlace)) {
+        return;
+    }
+    if (const auto failure = writeAtomically(entryPath_, autostartDesktopEntry(executable_))) {
+        log("⚠️ 自动启动项指向构建目录里的 Vurin,无法改为 " +
+            executable_.string() + ":" + *failure);
+        return;
+    }
+    log("🔁 自动启动项原指向 " + autostartEntryProgram(entry).string() + ",已改为安装的 " +
+        executable_.string());
 }
 
 }  // namespace vurin

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,9 +35,27 @@ std::string desktopExecArgument(std::string_view argument);
 // The desktop entry that starts `executable` at login.
 std::string autostartDesktopEntry(const std::filesystem::path& executable);
 
-// The XDG autostart entry "vurin.desktop" in the autostart folder. Enabled when the file
-// exists and is not hidden (desktops hide an entry with Hidden=true when the user turns it off
-// in their own settings).
+// Where a program lives, as far as an autostart entry is concerned.
+enum class ProgramPlace { installed, buildTree, missing };
+
+// A build tree when its folder holds CMakeCache.txt; a bare name (found on the PATH) counts as
+// installed.
+ProgramPlace programPlace(const std::filesystem::path& program);
+
+// The program an entry's Exec line starts (its first argument, unquoted); empty when none.
+std::filesystem::path autostartEntryProgram(std::string_view entry);
+
+// Whether `entry` should start `running` instead of its own program: an enabled entry whose
+// program lives in a build tree or is gone, while `running` is installed. So an entry a
+// developer's build wrote starts the installed Vurin, and a build never takes over an entry.
+bool replacesAutostartEntry(
+    std::string_view entry, const std::filesystem::path& running,
+    const std::function<ProgramPlace(const std::filesystem::path&)>& placeOf);
+
+// The XDG autostart entry "com.vurin.app.desktop" in the autostart folder, named by the desktop
+// id so that a session started from it (systemd's app-com.vurin.app@autostart) is known to
+// portals as Vurin. Enabled when the file exists and is not hidden (desktops hide an entry with
+// Hidden=true when the user turns it off in their own settings).
 class XdgAutostartLoginItem : public LoginItemService {
   public:
     // `executable` is the program to start; `autostartDir` the folder (normally from the
@@ -48,6 +67,11 @@ class XdgAutostartLoginItem : public LoginItemService {
     LoginItemStatus status() const override;
     std::optional<std::string> registerItem() override;
     std::optional<std::string> unregisterItem() override;
+
+    // At start: an entry under the former name "vurin.desktop" takes the desktop id's name, and
+    // an entry a build-tree Vurin wrote is rewritten for this one (replacesAutostartEntry()).
+    // One log line for each change or failure.
+    void updateAtStart();
 
     const std::filesystem::path& entryPath() const { return entryPath_; }
 

@@ -17,6 +17,8 @@ std::function<void()> forward(std::weak_ptr<SettingsController> weak, Hook hook)
 
 std::shared_ptr<SettingsController> installSettingsController(AppServices& services,
                                                               SettingsPlatform platform) {
+    auto loginItem = std::make_shared<XdgAutostartLoginItem>();
+    loginItem->updateAtStart();
     SettingsServices settings{
         .mainQueue = services.mainQueue,
         .shell = services.shell,
@@ -26,7 +28,7 @@ std::shared_ptr<SettingsController> installSettingsController(AppServices& servi
         .permissions = services.permissions,
         .probes = services.probes,
         .clipboard = std::move(platform.clipboard),
-        .loginItem = std::make_shared<XdgAutostartLoginItem>(),
+        .loginItem = loginItem,
         .terminal = std::make_shared<SpawnTerminalLauncher>(),
         .updateChecker = std::make_shared<UpdateChecker>(services.mainQueue),
         .openURL = [](const std::string& url) { return openWebURL(url); },

@@ -90,6 +90,15 @@ TEST_F(Programs, TheAutostartEntryIsWrittenReplacedAndRemoved) {
     }
     EXPECT_EQ(item.unregisterItem(), std::nullopt);
     EXPECT_FALSE(fs::exists(item.entryPath()));
+    // An entry under the former name that a build tree wrote: renamed, and the installed one's.
+    fs::create_directories(root / "build");
+    for (const char* file : {"build/CMakeCache.txt", "build/vurin", "bin/vurin"}) {
+        std::ofstream(root / file) << "";
+    }
+    std::ofstream(root / "autostart/vurin.desktop") << autostartDesktopEntry(root / "build/vurin");
+    XdgAutostartLoginItem(root / "bin/vurin", root / "autostart").updateAtStart();
+    EXPECT_EQ(contentOf(item.entryPath()), autostartDesktopEntry(root / "bin/vurin"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "autostart"), {}), 1);
     std::ofstream(root / "file") << "x";  // a file where the folder should be
     const auto error = XdgAutostartLoginItem("/v", root / "file").registerItem();
     EXPECT_NE(error.value_or("").find((root / "file").string()), std::string::npos);

@@ -15,6 +15,8 @@ namespace {
 // A binding runs this on every key-down and key-up: a Vurin that does not answer quickly is
 // reported rather than waited for.
 constexpr int callTimeoutMs = 1000;
+// A Vurin that is itself still starting answers once its event loop runs.
+constexpr int showSettingsTimeoutMs = 5000;
 
 struct ConnectionClose {
     void operator()(DBusConnection* bus) const {
@@ -40,6 +42,11 @@ int fail(std::string_view what, const char* detail = nullptr) {
     return 1;
 }
 
+bool hasNoOwner(const DBusError& error) {
+    return dbus_error_has_name(&error, DBUS_ERROR_SERVICE_UNKNOWN) ||
+           dbus_error_has_name(&error, DBUS_ERROR_NAME_HAS_NO_OWNER);
+}
+
 int call(const char* method) {
     ScopedError error;
     std::unique_ptr<DBusConnection, ConnectionClose> bus(
@@ -59,8 +66,7 @@ int call(const char* method) {
     if (reply) {
         return 0;
     }
-    if (dbus_error_has_name(&error, DBUS_ERROR_SERVICE_UNKNOWN) ||
-        dbus_error_has_name(&error, DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+    if (hasNoOwner(error)) {
         return fail("no running Vurin on this session bus");
     }
     return fail(std::string_view(method) == trigger_bus::pressMethod
@@ -70,6 +76,36 @@ int call(const char* method) {
 }
 
 }  // namespace
+
+std::optional<int> showRunningVurin() {
+    ScopedError error;
+    std::unique_ptr<DBusConnection, ConnectionClose> bus(
+        dbus_bus_get_private(DBUS_BUS_SESSION, &error));
+    if (!bus) {
+        return std::nullopt;
+    }
+    dbus_connection_set_exit_on_disconnect(bus.get(), FALSE);
+    if (!dbus_bus_name_has_owner(bus.get(), trigger_bus::serviceName, &error)) {
+        return std::nullopt;
+    }
+    std::unique_ptr<DBusMessage, MessageUnref> message(dbus_message_new_method_call(
+        trigger_bus::serviceName, trigger_bus::objectPath, trigger_bus::applicationInterface,
+        trigger_bus::showSettingsMethod));
+    if (!message) {
+        return fail("out of memory");
+    }
+    dbus_message_set_auto_start(message.get(), FALSE);
+    std::unique_ptr<DBusMessage, MessageUnref> reply(dbus_connection_send_with_reply_and_block(
+        bus.get(), message.get(), showSettingsTimeoutMs, &error));
+    if (reply) {
+        return 0;
+    }
+    if (hasNoOwner(error)) {
+        return std::nullopt;  // it quit a moment ago
+    }
+    return fail("a Vurin already runs in this session but did not open its settings",
+                error.message);
+}
 
 std::optional<int> runTriggerCommand(int argc, char** argv) {
     if (argc < 2 || std::string_view(argv[1]) != "--trigger") {

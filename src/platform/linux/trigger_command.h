@@ -11,4 +11,9 @@ namespace vurin {
 // display and no Qt.
 std::optional<int> runTriggerCommand(int argc, char** argv);
 
+// One Vurin per session: when a Vurin owns the bus name, asks it to show its settings window.
+// 0 when it was asked, 1 when it did not answer (one line on standard error), nothing when no
+// Vurin runs on this session bus or there is no bus (then this one may start).
+std::optional<int> showRunningVurin();
+
 }  // namespace vurin

@@ -10,34 +10,39 @@
 
 namespace vurin {
 
-TriggerBusService::TriggerBusService(std::function<void(bool down)> deliver, QObject* parent)
-    : QObject(parent), deliver_(std::move(deliver)) {}
+TriggerBusService::TriggerBusService(std::function<void(bool down)> deliver,
+                                     std::function<void()> showSettings, QObject* parent)
+    : QObject(parent), deliver_(std::move(deliver)) {
+    new ApplicationBusAdaptor(this, std::move(showSettings));
+}
 
-bool TriggerBusService::registerOnSessionBus() {
+BusName TriggerBusService::registerOnSessionBus() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         log("⚠️ 没有会话总线(" + bus.lastError().message().toStdString() +
             "),vurin --trigger 无法使用");
-        return false;
+        return BusName::unavailable;
     }
     // The object first: a call that comes the moment the name is ours finds it.
-    if (!bus.registerObject(trigger_bus::objectPath, this, QDBusConnection::ExportAllSlots)) {
+    if (!bus.registerObject(trigger_bus::objectPath, this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAdaptors)) {
         log(std::string("⚠️ 无法在会话总线上导出 ") + trigger_bus::objectPath +
             ",vurin --trigger 无法使用");
-        return false;
+        return BusName::unavailable;
     }
     const auto reply = bus.interface()->registerService(
         trigger_bus::serviceName, QDBusConnectionInterface::DontQueueService,
         QDBusConnectionInterface::DontAllowReplacement);
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-        const std::string why = reply.isValid() ? "已被另一个程序(另一个 Vurin?)占用"
-                                                : reply.error().message().toStdString();
-        log(std::string("⚠️ 会话总线名 ") + trigger_bus::serviceName + " " + why +
-            ",vurin --trigger 不会到达这个 Vurin");
-        bus.unregisterObject(trigger_bus::objectPath);
-        return false;
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
+        return BusName::owned;
     }
-    return true;
+    bus.unregisterObject(trigger_bus::objectPath);
+    if (reply.isValid()) {
+        return BusName::takenByAnother;
+    }
+    log(std::string("⚠️ 无法取得会话总线名 ") + trigger_bus::serviceName + "(" +
+        reply.error().message().toStdString() + "),vurin --trigger 不会到达这个 Vurin");
+    return BusName::unavailable;
 }
 
 void TriggerBusService::Press() {
@@ -46,6 +51,14 @@ void TriggerBusService::Press() {
 
 void TriggerBusService::Release() {
     deliver_(false);
+}
+
+ApplicationBusAdaptor::ApplicationBusAdaptor(QObject* parent, std::function<void()> showSettings)
+    : QDBusAbstractAdaptor(parent), showSettings_(std::move(showSettings)) {}
+
+void ApplicationBusAdaptor::ShowSettings() {
+    log("🪟 另一个 Vurin 启动请求:打开设置窗口");
+    showSettings_();
 }
 
 }  // namespace vurin

@@ -1,24 +1,30 @@
 #pragma once
 
+#include <QDBusAbstractAdaptor>
 #include <QObject>
 #include <functional>
 
 namespace vurin {
 
-// The running Vurin's trigger on the session bus: Press() and Release() of
-// com.vurin.app.Trigger, as `vurin --trigger press|release` sends them, each handed on as a
-// key-down (`deliver(true)`) or key-up on the main thread, the moment it arrives.
+// What came of taking the bus name.
+enum class BusName { owned, unavailable, takenByAnother };
+
+// The running Vurin on the session bus, object /com/vurin/app under the name com.vurin.app:
+// Press() and Release() of com.vurin.app.Trigger, as `vurin --trigger press|release` sends
+// them, each handed on as a key-down (`deliver(true)`) or key-up on the main thread, the moment
+// it arrives; ShowSettings() of com.vurin.app.Application, as a second start of Vurin sends it.
 class TriggerBusService : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.vurin.app.Trigger")
 
   public:
-    explicit TriggerBusService(std::function<void(bool down)> deliver, QObject* parent = nullptr);
+    TriggerBusService(std::function<void(bool down)> deliver, std::function<void()> showSettings,
+                      QObject* parent = nullptr);
 
-    // Exports the object and takes the bus name. False, with one log line, when there is no
-    // session bus or another program (another Vurin) owns the name: the trigger then comes only
+    // Exports the object and takes the bus name. When there is no session bus (one log line) or
+    // another program owns the name (said to the caller, which decides), the trigger comes only
     // from the other sources.
-    bool registerOnSessionBus();
+    BusName registerOnSessionBus();
 
   public Q_SLOTS:
     void Press();
@@ -26,6 +32,21 @@ class TriggerBusService : public QObject {
 
   private:
     std::function<void(bool down)> deliver_;
+};
+
+// com.vurin.app.Application on the same object.
+class ApplicationBusAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.vurin.app.Application")
+
+  public:
+    ApplicationBusAdaptor(QObject* parent, std::function<void()> showSettings);
+
+  public Q_SLOTS:
+    void ShowSettings();
+
+  private:
+    std::function<void()> showSettings_;
 };
 
 }  // namespace vurin

@@ -1,0 +1,41 @@
+#include "app/launcher_command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace vurin {
+namespace {
+
+// What the command does with each command line; the version and wrong-option lines are what
+// the user reads (the help is checked by its first line).
+TEST(LauncherCommandLine, EachCommandLineGetsItsAction) {
+    using enum LauncherAction;
+    const std::string usage =
+        "usage: vurin [--session x11|wayland] | --trigger press|release | --help | --version";
+    const std::string sessionTakes = "vurin: --session takes x11 or wayland, once (" + usage + ")";
+    const std::string triggerTakes = "vurin: --trigger takes press or release (" + usage + ")";
+    const std::vector<std::tuple<std::vector<std::string_view>, LauncherAction, std::string>>
+        cases = {
+            {{}, start, ""},
+            {{"--session", "wayland"}, start, ""},
+            {{"--session=x11"}, start, ""},
+            {{"--trigger", "release"}, trigger, ""},
+            {{"--version"}, version, "Vurin 1.2 (7)"},
+            {{"--session", "x11", "-h"}, help, usage + "\n"},
+            {{"--help", "--trigger", "press"}, help, usage + "\n"},
+            {{"-platform", "offscreen"}, wrong, "vurin: unknown option -platform (" + usage + ")"},
+            {{"--session"}, wrong, sessionTakes},
+            {{"--session", "mir"}, wrong, sessionTakes},
+            {{"--session=x11", "--session=x11"}, wrong, sessionTakes},
+            {{"--trigger"}, wrong, triggerTakes},
+        };
+    for (const auto& [arguments, action, message] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        const LauncherCommand command = parseLauncherCommandLine(arguments, "1.2", "7");
+        EXPECT_EQ(command.action, action);
+        EXPECT_EQ(action == help ? command.message.substr(0, message.size()) : command.message,
+                  message);
+    }
+}
+
+}  // namespace
+}  // namespace vurin
