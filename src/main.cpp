@@ -161,7 +161,10 @@ int main(int argc, char** argv) {
         }
     };
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
-    auto clipboard = std::make_shared<vurin::QtClipboard>(platform->clipboardOwnerAnswers);
+    std::shared_ptr<vurin::Clipboard> clipboard = platform->clipboard;
+    if (!clipboard) {
+        clipboard = std::make_shared<vurin::QtClipboard>(platform->clipboardOwnerAnswers);
+    }
     services.injector = makeTextInjector(mainQueue, *platform, clipboard);
     // Stopped (SIGTERM) by applicationWillTerminate; a killed Vurin takes them down through
     // the children's parent-death signal.

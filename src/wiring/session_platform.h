@@ -28,6 +28,8 @@ struct SessionPlatform {
     std::shared_ptr<KeystrokeSender> keystrokes;
     // Whether a selection's owner answers promptly (a hung owner would stall the clipboard).
     std::function<bool(ClipboardSelection)> clipboardOwnerAnswers;
+    // The session's own clipboard; none: Qt's clipboard is used.
+    std::shared_ptr<Clipboard> clipboard;
     // The keysym name of an evdev code, for key names the key-code table lacks.
     std::function<std::optional<std::string>(int evdevCode)> keyName;
     // "Set key…" in the settings window.

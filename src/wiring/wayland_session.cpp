@@ -8,6 +8,7 @@
 #include "platform/linux/global_shortcuts_portal.h"
 #include "platform/linux/portal_probe.h"
 #include "platform/linux/xkb_key_names.h"
+#include "platform/wayland/data_control_clipboard.h"
 #include "platform/wayland/focus_reader_wayland.h"
 #include "platform/wayland/keystrokes_wayland.h"
 #include "platform/wayland/permission_probe_wayland.h"
@@ -66,14 +67,12 @@ std::string offeredPaths(const WaylandKeystrokePaths& paths) {
     return offered;
 }
 
-std::string clipboardPath(const WaylandGlobals& globals) {
-    if (globals.offers("ext_data_control_manager_v1")) {
-        return "data-control(ext_data_control_manager_v1)";
+std::string clipboardPath(const DataControlClipboard* clipboard, const std::string& why) {
+    if (clipboard == nullptr) {
+        return "Qt 的剪贴板(" + why + ")";
     }
-    if (globals.offers("zwlr_data_control_manager_v1")) {
-        return "data-control(zwlr_data_control_manager_v1)";
-    }
-    return "无 data-control(合成器不提供)";
+    return "data-control(" + clipboard->protocol() +
+           (clipboard->hasPrimarySelection() ? ",含主选区)" : ",合成器不给主选区)");
 }
 
 }  // namespace
@@ -86,6 +85,9 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
         return std::nullopt;
     }
     const WaylandKeystrokePaths paths = keystrokePaths(*globals);
+    std::string noDataControl;
+    const std::shared_ptr<DataControlClipboard> clipboard =
+        DataControlClipboard::connect(&noDataControl);
     auto keyboards = std::make_shared<EvdevKeyboardWatch>();
     auto capture = WaylandTriggerCapture::create(
         mainQueue, {.shortcuts = std::make_shared<GlobalShortcutsPortal>(),
@@ -110,6 +112,7 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
         .focus = std::make_shared<WaylandFocusReader>(),
         .keystrokes = std::make_shared<UnbuiltWaylandKeystrokes>(offeredPaths(paths)),
         .clipboardOwnerAnswers = [](ClipboardSelection) { return true; },
+        .clipboard = clipboard,
         .keyName = xkbKeyName,
         .startDetectKey =
             [weak] {
@@ -155,7 +158,7 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
             "依次尝试;按键注入:虚拟键盘协议" +
             mark(paths.virtualKeyboard) + ",RemoteDesktop 门户" + mark(paths.remoteDesktopPortal) +
             ",/dev/uinput" + mark(paths.uinputWritable) +
-            "(Wayland 下尚未接入);剪贴板:" + clipboardPath(*globals),
+            "(Wayland 下尚未接入);剪贴板:" + clipboardPath(clipboard.get(), noDataControl),
         .stop = [capture] { capture->stop(); }};
     return platform;
 }

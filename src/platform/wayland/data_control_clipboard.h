@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/clipboard.h"
+
+namespace vurin {
+
+// The Wayland clipboard and primary selection through the compositor's data-control protocol
+// (ext_data_control_manager_v1, else zwlr_data_control_manager_v1), which lets a program without
+// a focused window read and set the selections.
+//
+// It keeps a Wayland connection and a thread of its own: the thread dispatches the compositor's
+// events and writes our selections' bytes to whoever pastes them, so another program reading
+// what we wrote gets it at once even while the main thread is busy in a paste. Calls are made
+// from one thread (the main thread) and are bounded: reading another owner's formats waits
+// `formatLimit` at most for an owner that has stopped sending (its unfinished formats are left
+// out), and a write waits until the compositor has announced it, so that the change count read
+// right after it already holds our own change.
+class DataControlClipboard : public Clipboard {
+  public:
+    // Nothing, and `why` says why, when there is no compositor, it offers no data-control (GNOME)
+    // or has no seat.
+    static std::unique_ptr<DataControlClipboard> connect(
+        std::string* why, std::chrono::milliseconds formatLimit = std::chrono::milliseconds(300));
+    ~DataControlClipboard() override;
+
+    DataControlClipboard(const DataControlClipboard&) = delete;
+    DataControlClipboard& operator=(const DataControlClipboard&) = delete;
+
+    std::vector<ClipboardItem> items(ClipboardSelection selection) override;
+    void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
+    void writeText(ClipboardSelection selection, const std::string& text) override;
+    // +1 for every selection (or primary selection) the compositor announces, ours included.
+    std::int64_t changeCount(ClipboardSelection selection) const override;
+
+    // The protocol in use: "ext_data_control_manager_v1" or "zwlr_data_control_manager_v1".
+    std::string protocol() const;
+    // Whether the compositor lets us read and set the primary selection.
+    bool hasPrimarySelection() const;
+
+    struct Connection;  // the compositor's objects, touched by the event thread alone
+
+  private:
+    explicit DataControlClipboard(std::unique_ptr<Connection> connection);
+    void write(ClipboardSelection selection, ClipboardItem item);
+
+    std::unique_ptr<Connection> connection_;
+};
+
+}  // namespace vurin
