@@ -47,6 +47,15 @@ std::optional<WaylandSession> WaylandSession::join() {
     return session;
 }
 
+std::map<std::string, std::optional<std::string>> WaylandSession::environment(
+    bool withoutDataControl) const {
+    auto env = env_;
+    if (withoutDataControl) {
+        env["WAYLAND_DISPLAY"] = get("VURIN_WAYLAND_NO_DATA_CONTROL_DISPLAY");
+    }
+    return env;
+}
+
 bool WaylandSession::swaymsg(const std::string& command) const {
     return run({"swaymsg", "-s", get("SWAYSOCK"), command});
 }

@@ -15,8 +15,10 @@ class WaylandSession {
     // From $VURIN_TEST_SESSION/wayland-env; nothing without it (and stderr says so).
     static std::optional<WaylandSession> join();
 
-    // What a child process on Wayland needs set; no value: unset (DISPLAY).
-    const std::map<std::string, std::optional<std::string>>& environment() const { return env_; }
+    // What a child process on Wayland needs set; no value: unset (DISPLAY). Without data-control:
+    // the same sway behind scripts/session/wayland-filter-proxy, which hides it as GNOME lacks it.
+    std::map<std::string, std::optional<std::string>> environment(
+        bool withoutDataControl = false) const;
     // One sway command. Bindings outlive the test: undo them with `unbindsym`.
     bool swaymsg(const std::string& command) const;
     // A key of a virtual keyboard. wtype lets its keys go when it exits, so a press is a wtype
