@@ -9,6 +9,8 @@
 
 namespace vurin {
 
+class DataControlConnection;
+
 // The Wayland clipboard and primary selection through the compositor's data-control protocol
 // (ext_data_control_manager_v1, else zwlr_data_control_manager_v1), which lets a program without
 // a focused window read and set the selections.
@@ -42,13 +44,13 @@ class DataControlClipboard : public Clipboard {
     // Whether the compositor lets us read and set the primary selection.
     bool hasPrimarySelection() const;
 
-    struct Connection;  // the compositor's objects, touched by the event thread alone
-
   private:
-    explicit DataControlClipboard(std::unique_ptr<Connection> connection);
+    DataControlClipboard(std::unique_ptr<DataControlConnection> connection,
+                         std::chrono::milliseconds formatLimit);
     void write(ClipboardSelection selection, ClipboardItem item);
 
-    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<DataControlConnection> connection_;
+    const std::chrono::milliseconds formatLimit_;
 };
 
 }  // namespace vurin
