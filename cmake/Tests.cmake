@@ -90,9 +90,13 @@ endforeach()
 if(TARGET vurin_desktop_tests)
   add_executable(vurin_qt_desktop_helper tests/support/programs/qt_desktop_helper.cpp)
   target_link_libraries(vurin_qt_desktop_helper PRIVATE Qt6::Widgets)
-  target_compile_definitions(vurin_desktop_tests PRIVATE
-    VURIN_QT_DESKTOP_HELPER="$<TARGET_FILE:vurin_qt_desktop_helper>")
-  add_dependencies(vurin_desktop_tests vurin_qt_desktop_helper)
+  foreach(group vurin_desktop_tests vurin_wayland_tests)
+    if(TARGET ${group})
+      target_compile_definitions(${group} PRIVATE
+        VURIN_QT_DESKTOP_HELPER="$<TARGET_FILE:vurin_qt_desktop_helper>")
+      add_dependencies(${group} vurin_qt_desktop_helper)
+    endif()
+  endforeach()
 endif()
 
 # Stand-ins for the local model servers (tests and scripts/demo only), named as the real

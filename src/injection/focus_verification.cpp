@@ -17,6 +17,13 @@ std::string applicationName(const FrontApplication& application) {
     return "未知应用";
 }
 
+// A Wayland terminal has no accessibility and the compositor tells no process: its window and
+// app id are all there is to check, and they are enough.
+bool knownByWindow(const FrontApplication& application) {
+    return application.identifiedByWindow && application.windowID != 0 && application.classID &&
+           !application.classID->empty();
+}
+
 icu::UnicodeString utf16(std::string_view text) {
     return icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
@@ -26,7 +33,7 @@ icu::UnicodeString utf16(std::string_view text) {
 
 std::optional<InjectionTarget> currentInjectionTarget(FocusReader& focus) {
     const std::optional<FrontApplication> application = focus.frontmostApplication();
-    if (!application || application->processID <= 0) {
+    if (!application || (application->processID <= 0 && !knownByWindow(*application))) {
         return std::nullopt;
     }
     InjectionTarget target{.appName = applicationName(*application),
@@ -45,7 +52,10 @@ std::optional<std::string> targetMismatch(FocusReader& focus, const InjectionTar
     if (!current) {
         return "当前没有可确认的文本输入焦点";
     }
-    if (expected.processID != 0 && expected.processID != current->processID) {
+    // Processes are compared where both sides know theirs; otherwise the application is its
+    // class (the Wayland app id).
+    if (expected.processID > 0 && current->processID > 0 ? expected.processID != current->processID
+                                                         : expected.bundleID != current->bundleID) {
         return "焦点已从「" + expected.appName + "」切到「" + current->appName + "」";
     }
     if (expected.bundleID && current->bundleID != expected.bundleID) {

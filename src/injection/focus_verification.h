@@ -10,8 +10,9 @@
 namespace vurin {
 
 // The front-most application and its focused element as the desktop reports them now. Absent
-// only when there is no front-most application; an accessibility bus that cannot tell leaves
-// the element and its role out but still gives a target.
+// when there is no front-most application, or its process is unknown where the desktop could
+// tell it (X11); a Wayland window known by its app id is a target without one. An accessibility
+// bus that cannot tell leaves the element and its role out but still gives a target.
 std::optional<InjectionTarget> currentInjectionTarget(FocusReader& focus);
 
 // Absent while the current target is still `expected`, otherwise the reason (Chinese, meant to

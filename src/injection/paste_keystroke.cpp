@@ -8,13 +8,15 @@ namespace vurin {
 
 namespace {
 
-// WM_CLASS classes (the second string of the property), lower-cased.
+// WM_CLASS classes (the second string of the property) and Wayland app ids, lower-cased.
 constexpr std::string_view kTerminalClasses[] = {
     "xterm",
     "uxterm",
     "gnome-terminal",
     "gnome-terminal-server",
     "konsole",
+    "org.kde.konsole",
+    "org.gnome.terminal",
     "kitty",
     "alacritty",
     "wezterm",

@@ -18,10 +18,10 @@ struct PasteKeystroke {
     bool alsoPrimary;
 };
 
-// Terminal emulators, told by their window class (compared without regard to case). In them
-// Ctrl+V is a literal ^V (xterm) or "paste image" to the assistants that run there, and
-// Ctrl+Shift+V is not bound everywhere; Shift+Insert pastes in all of them, from the primary
-// selection in some and from the clipboard in others.
+// Terminal emulators, told by their X11 window class or Wayland app id (compared without regard
+// to case). In them Ctrl+V is a literal ^V (xterm) or "paste image" to the assistants that run
+// there, and Ctrl+Shift+V is not bound everywhere; Shift+Insert pastes in all of them, from the
+// primary selection in some and from the clipboard in others.
 bool isTerminalEmulator(const std::optional<std::string>& windowClass);
 
 // Shift+Insert with both selections for terminal emulators, Ctrl+V with the clipboard alone

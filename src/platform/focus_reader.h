@@ -17,6 +17,10 @@ struct FrontApplication {
     int processID = 0;
     // The active window itself (the X11 window id): two windows of one program tell apart.
     std::uint64_t windowID = 0;
+    // The desktop names windows but never their processes (a Wayland compositor): the window and
+    // its class identify the application, and the process is 0 unless the accessibility bus told
+    // it. Elsewhere a window without a process is one Vurin cannot check.
+    bool identifiedByWindow = false;
 };
 
 // A text field's caret or selection, in UTF-16 code units whatever the toolkit counts in.

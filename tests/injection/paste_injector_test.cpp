@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "injection/focus_verification.h"
+#include "injection/paste_keystroke.h"
 #include "support/fake_desktop.h"
 #include "support/log.h"
 #include "support/sound.h"
@@ -99,6 +100,16 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
          [this] { injector = std::make_shared<PasteInjector>(queue, focus, nullptr, keys); }},
         {"terminal", [this] { focus->focusApp("xterm", "XTerm", 300); }},
         {"firefox", [this] { focus->focusApp("firefox", "firefox", 200, "/entry"); }},
+        // A Wayland terminal: a window and an app id, no process, no accessibility.
+        {"foot",
+         [this] {
+             focus->front = FrontApplication{
+                 .name = "foot", .classID = "foot", .windowID = 5, .identifiedByWindow = true};
+             focus->focused.reset();
+         }},
+        {"capture", [this] { pending.target = currentInjectionTarget(*focus).value(); }},
+        {"accessible", [this] { focus->front->processID = 300; }},
+        {"classless", [this] { focus->front->classID.reset(); }},
         {"noFront", [this] { focus->front.reset(); }},
         {"pidless", [this] { focus->front->processID = 0; }},
         {"unnamed", [this] { focus->front->name = ""; }},
@@ -193,6 +204,12 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"send", "0 Return, 0 ⏎ 已发送到「gedit」, 0 cue Tink, 0 sent"},
         {"failKeys send", "0 Return, 0 ❌ 合成回车失败, 0 keystroke failed"},
         {"firefox send", notSent("焦点已从「gedit」切到「firefox」")},
+        {"foot paste", "0 Shift+Insert text|text, " + pastedInto("foot", restored)},
+        {"foot classless paste", "0 ❌ 没有可注入的前台应用,已阻止粘贴" + blocked},
+        // A process is compared only when both sides know it.
+        {"foot capture accessible send", "0 Return, 0 ⏎ 已发送到「foot」, 0 cue Tink, 0 sent"},
+        {"foot capture otherWindow send", notSent("焦点已切到「foot」的另一个窗口")},
+        {"foot capture firefox send", notSent("焦点已从「foot」切到「firefox」")},
         {"noFront send", notSent("当前没有可确认的文本输入焦点")},
         {"otherClass send", notSent("前台应用已变化")},
         {"otherWindow send", notSent("焦点已切到「gedit」的另一个窗口")},
@@ -220,6 +237,17 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         }
         queue->advance(1 - queue->now());
         EXPECT_EQ(trace + (held() == "rich|selected" ? "" : " => " + held()), expected);
+    }
+}
+
+// Wayland terminals are known by their app id alone: there is no WM_CLASS to fall back on.
+TEST(PasteKeystrokeTest, TerminalsAreKnownByTheirWaylandAppIds) {
+    std::istringstream appIds(
+        "foot footclient kitty Alacritty org.wezfurlong.wezterm com.mitchellh.ghostty "
+        "org.gnome.Terminal org.gnome.Ptyxis org.kde.konsole");
+    for (std::string appId; appIds >> appId;) {
+        SCOPED_TRACE(appId);
+        EXPECT_EQ(pasteKeystrokeFor({.bundleID = appId}).keystroke, Keystroke::pasteShiftInsert);
     }
 }
 

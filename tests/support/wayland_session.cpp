@@ -14,11 +14,12 @@ const std::string kStandIn = "org.freedesktop.impl.portal.desktop.vurintest";
 const std::string kControlPath = "/com/vurin/test/GlobalShortcuts";
 const std::string kControl = "com.vurin.test.GlobalShortcuts.";
 
-// Whether a program exits with 0 (within the wait) after printing `line` (if given).
+// Whether a program exits with 0 after printing `line` (if given); false once it ends otherwise.
 bool run(std::vector<std::string> argv, const std::string& line = "") {
     DesktopProgram program(std::move(argv));
     return (line.empty() || program.waitForLine(line)) &&
-           eventually([&] { return program.exitStatus() == 0; });
+           eventually([&] { return program.exitStatus().has_value(); }) &&
+           program.exitStatus() == 0;
 }
 
 }  // namespace

@@ -7,10 +7,16 @@
 namespace vurin {
 
 class AtspiFocusReader;
+class ForeignToplevelWatch;
 
-// FocusReader in a Wayland session, where a client cannot ask the compositor which window is
-// active: the application is the one that last took the accessibility focus (AT-SPI), named by
-// its process. No window identity yet: two windows of one program look alike.
+// FocusReader in a Wayland session. Where the compositor lists its windows
+// (`zwlr_foreign_toplevel_manager_v1`: sway, Hyprland, river, labwc …) the front-most
+// application is the activated window: its app id, an id of ours for the window, and its process
+// only when the accessibility bus names the application that took the focus after the window
+// was activated (a terminal like foot has no accessibility, and compositors tell no process).
+// Elsewhere (GNOME, KDE) it is the application that last took the accessibility focus, named
+// by its process, with no window identity. The focused element, its text and caret come from
+// AT-SPI in both.
 class WaylandFocusReader : public FocusReader {
   public:
     WaylandFocusReader();
@@ -24,6 +30,7 @@ class WaylandFocusReader : public FocusReader {
 
   private:
     std::unique_ptr<AtspiFocusReader> atspi_;
+    std::unique_ptr<ForeignToplevelWatch> windows_;
 };
 
 }  // namespace vurin
