@@ -5,7 +5,8 @@ find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets DBus)
 pkg_check_modules(VURIN_LINUX_DEPS REQUIRED IMPORTED_TARGET libcanberra libsecret-1 libpulse
     gio-2.0 atspi-2 libevdev xkbcommon)
 file(GLOB VURIN_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp)
-list(FILTER VURIN_PLATFORM_LINUX_SOURCES EXCLUDE REGEX "/(evdev_key_reader|trigger_command)\\.cpp$")
+list(FILTER VURIN_PLATFORM_LINUX_SOURCES EXCLUDE
+    REGEX "/(evdev_key_reader|uinput_keystrokes|trigger_command)\\.cpp$")
 add_library(vurin_platform_linux STATIC ${VURIN_PLATFORM_LINUX_SOURCES})
 target_link_libraries(vurin_platform_linux PUBLIC vurin_logic vurin_platform_evdev
     PkgConfig::VURIN_LINUX_DEPS)

@@ -10,9 +10,9 @@
 #include "platform/linux/xkb_key_names.h"
 #include "platform/wayland/data_control_clipboard.h"
 #include "platform/wayland/focus_reader_wayland.h"
-#include "platform/wayland/keystrokes_wayland.h"
 #include "platform/wayland/permission_probe_wayland.h"
 #include "platform/wayland/wayland_globals.h"
+#include "platform/wayland/wayland_keystrokes.h"
 #include "support/executable.h"
 #include "support/log.h"
 #include "wiring/session_platform.h"
@@ -54,19 +54,6 @@ WaylandKeystrokePaths keystrokePaths(const WaylandGlobals& globals) {
             .uinputWritable = uinputWritable()};
 }
 
-std::string offeredPaths(const WaylandKeystrokePaths& paths) {
-    std::string offered;
-    const auto add = [&](bool found, const char* name) {
-        if (found) {
-            offered += (offered.empty() ? "" : "、") + std::string(name);
-        }
-    };
-    add(paths.virtualKeyboard, "虚拟键盘协议");
-    add(paths.remoteDesktopPortal, "RemoteDesktop 门户");
-    add(paths.uinputWritable, "/dev/uinput");
-    return offered;
-}
-
 std::string clipboardPath(const DataControlClipboard* clipboard, const std::string& why) {
     if (clipboard == nullptr) {
         return "Qt 的剪贴板(" + why + ")";
@@ -88,6 +75,7 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
     std::string noDataControl;
     const std::shared_ptr<DataControlClipboard> clipboard =
         DataControlClipboard::connect(&noDataControl);
+    const std::shared_ptr<WaylandKeystrokes> keystrokes = WaylandKeystrokes::choose(paths);
     auto keyboards = std::make_shared<EvdevKeyboardWatch>();
     auto capture = WaylandTriggerCapture::create(
         mainQueue, {.shortcuts = std::make_shared<GlobalShortcutsPortal>(),
@@ -110,7 +98,7 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
             },
             paths),
         .focus = std::make_shared<WaylandFocusReader>(),
-        .keystrokes = std::make_shared<UnbuiltWaylandKeystrokes>(offeredPaths(paths)),
+        .keystrokes = keystrokes,
         .clipboardOwnerAnswers = [](ClipboardSelection) { return true; },
         .clipboard = clipboard,
         .keyName = xkbKeyName,
@@ -157,8 +145,8 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
             ");触发键:全局快捷键门户、键盘设备(evdev)、合成器绑定(vurin --trigger),"
             "依次尝试;按键注入:虚拟键盘协议" +
             mark(paths.virtualKeyboard) + ",RemoteDesktop 门户" + mark(paths.remoteDesktopPortal) +
-            ",/dev/uinput" + mark(paths.uinputWritable) +
-            "(Wayland 下尚未接入);剪贴板:" + clipboardPath(clipboard.get(), noDataControl),
+            ",/dev/uinput" + mark(paths.uinputWritable) + "(使用:" + keystrokes->pathName() +
+            ");剪贴板:" + clipboardPath(clipboard.get(), noDataControl),
         .stop = [capture] { capture->stop(); }};
     return platform;
 }

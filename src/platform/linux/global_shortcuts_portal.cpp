@@ -3,25 +3,29 @@
 #include <gio/gio.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/linux/portal_common.h"
 #include "support/log.h"
 
 namespace vurin {
 
 namespace {
 
-constexpr const char* portalName = "org.freedesktop.portal.Desktop";
-constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
+using portal::attachIdle;
+using portal::messageOf;
+using portal::remoteErrorName;
+using portal::sessionBusAddress;
+
+constexpr const char* portalName = portal::kName;
+constexpr const char* portalPath = portal::kPath;
 constexpr const char* shortcutsInterface = "org.freedesktop.portal.GlobalShortcuts";
-constexpr const char* requestInterface = "org.freedesktop.portal.Request";
-constexpr const char* sessionInterface = "org.freedesktop.portal.Session";
+constexpr const char* requestInterface = portal::kRequestInterface;
+constexpr const char* sessionInterface = portal::kSessionInterface;
 
 // A bus that does not let us in within this time counts as no bus.
 constexpr guint connectTimeoutMs = 5000;
@@ -35,36 +39,6 @@ constexpr guint shutdownTimeoutMs = 500;
 
 // The thread that runs a portal's loop, so that calls from its own handlers are recognised.
 thread_local const void* portalThreadOf = nullptr;
-
-std::string messageOf(GError* error) {
-    if (!error) {
-        return "未知错误";
-    }
-    g_dbus_error_strip_remote_error(error);
-    return error->message;
-}
-
-std::string remoteErrorName(GError* error) {
-    gchar* name = error ? g_dbus_error_get_remote_error(error) : nullptr;
-    std::string result = name ? name : "";
-    g_free(name);
-    return result;
-}
-
-// The session bus, without the autolaunch GLib falls back to (it would start a bus of its own).
-std::string sessionBusAddress() {
-    if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address) {
-        return address;
-    }
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        const auto socket = std::filesystem::path(runtime) / "bus";
-        std::error_code error;
-        if (std::filesystem::exists(socket, error)) {
-            return "unix:path=" + socket.string();
-        }
-    }
-    return {};
-}
 
 GlobalShortcutsBinding bindingIn(GVariant* shortcuts) {
     GlobalShortcutsBinding binding;
@@ -86,20 +60,6 @@ GlobalShortcutsBinding bindingIn(GVariant* shortcuts) {
         g_variant_unref(properties);
     }
     return binding;
-}
-
-void attachIdle(GMainContext* context, std::function<void()> task) {
-    GSource* source = g_idle_source_new();
-    g_source_set_callback(
-        source,
-        [](gpointer data) -> gboolean {
-            (*static_cast<std::function<void()>*>(data))();
-            return G_SOURCE_REMOVE;
-        },
-        new std::function<void()>(std::move(task)),
-        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-    g_source_attach(source, context);
-    g_source_unref(source);
 }
 
 }  // namespace
@@ -375,13 +335,8 @@ struct GlobalShortcutsPortal::Run {
     // A fresh handle_token, and the Response subscribed on the handle it predicts.
     std::string expectResponse(Step what, guint timeoutS) {
         const std::string token = "vurin" + std::to_string(++tokens);
-        std::string sender = g_dbus_connection_get_unique_name(bus);
-        sender.erase(0, sender.rfind(':') + 1);
-        for (char& c : sender) {
-            c = c == '.' ? '_' : c;
-        }
         step = what;
-        requestPath = std::string(portalPath) + "/request/" + sender + "/" + token;
+        requestPath = portal::requestPath(bus, token);
         responseSubscription = subscribeResponse(requestPath);
         requestTimeout = addTimeout(timeoutS * 1000, [](gpointer data) -> gboolean {
             auto* run = static_cast<Run*>(data);

@@ -1,0 +1,73 @@
+#include "platform/linux/portal_common.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
+
+namespace vurin::portal {
+
+std::string messageOf(GError* error) {
+    if (!error) {
+        return "未知错误";
+    }
+    g_dbus_error_strip_remote_error(error);
+    return error->message;
+}
+
+std::string remoteErrorName(GError* error) {
+    gchar* name = error ? g_dbus_error_get_remote_error(error) : nullptr;
+    std::string result = name ? name : "";
+    g_free(name);
+    return result;
+}
+
+std::string sessionBusAddress() {
+    if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address) {
+        return address;
+    }
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        const auto socket = std::filesystem::path(runtime) / "bus";
+        std::error_code error;
+        if (std::filesystem::exists(socket, error)) {
+            return "unix:path=" + socket.string();
+        }
+    }
+    return {};
+}
+
+GDBusConnection* connectPrivately(const std::string& address, GError** error) {
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, error);
+    if (bus) {
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+    }
+    return bus;
+}
+
+void attachIdle(GMainContext* context, std::function<void()> task) {
+    GSource* source = g_idle_source_new();
+    g_source_set_callback(
+        source,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(task)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    g_source_attach(source, context);
+    g_source_unref(source);
+}
+
+std::string requestPath(GDBusConnection* bus, const std::string& token) {
+    std::string sender = g_dbus_connection_get_unique_name(bus);
+    sender.erase(0, sender.rfind(':') + 1);
+    for (char& c : sender) {
+        c = c == '.' ? '_' : c;
+    }
+    return std::string(kPath) + "/request/" + sender + "/" + token;
+}
+
+}  // namespace vurin::portal

@@ -1,0 +1,107 @@
+#include "platform/linux/uinput_keystrokes.h"
+
+#include <fcntl.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "support/log.h"
+
+namespace vurin {
+
+namespace {
+
+constexpr int kKeys[] = {KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_V, KEY_INSERT, KEY_ENTER, KEY_BACKSPACE};
+
+input_event event(int type, int code, int value) {
+    input_event made{};
+    made.type = static_cast<__u16>(type);
+    made.code = static_cast<__u16>(code);
+    made.value = value;
+    return made;
+}
+
+}  // namespace
+
+std::unique_ptr<UinputKeystrokes> UinputKeystrokes::create(std::string* why,
+                                                           const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (why) {
+            *why = "无法打开 " + path + ":" + std::strerror(errno);
+        }
+        return nullptr;
+    }
+    uinput_setup setup{};
+    setup.id.bustype = BUS_VIRTUAL;
+    std::strncpy(setup.name, "Vurin keystrokes", UINPUT_MAX_NAME_SIZE - 1);
+    bool made = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 && ioctl(fd, UI_SET_EVBIT, EV_SYN) == 0;
+    for (int key : kKeys) {
+        made = made && ioctl(fd, UI_SET_KEYBIT, key) == 0;
+    }
+    made = made && ioctl(fd, UI_DEV_SETUP, &setup) == 0 && ioctl(fd, UI_DEV_CREATE) == 0;
+    if (!made) {
+        if (why) {
+            *why = "无法在 " + path + " 上创建键盘设备:" + std::strerror(errno);
+        }
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<UinputKeystrokes>(fd, true);
+}
+
+UinputKeystrokes::UinputKeystrokes(int deviceFd, bool madeDevice)
+    : fd_(deviceFd), madeDevice_(madeDevice) {}
+
+UinputKeystrokes::~UinputKeystrokes() {
+    if (madeDevice_) {
+        ioctl(fd_, UI_DEV_DESTROY);
+    }
+    ::close(fd_);
+}
+
+bool UinputKeystrokes::post(Keystroke keystroke) {
+    int modifier = 0, key = 0;
+    switch (keystroke) {
+        case Keystroke::pasteControlV:
+            modifier = KEY_LEFTCTRL, key = KEY_V;
+            break;
+        case Keystroke::pasteShiftInsert:
+            modifier = KEY_LEFTSHIFT, key = KEY_INSERT;
+            break;
+        case Keystroke::returnKey:
+            key = KEY_ENTER;
+            break;
+        case Keystroke::backspace:
+            key = KEY_BACKSPACE;
+            break;
+    }
+    // Each key change is a frame of its own, as a real keyboard reports it.
+    std::vector<input_event> events;
+    const auto change = [&events](int code, int value) {
+        events.push_back(event(EV_KEY, code, value));
+        events.push_back(event(EV_SYN, SYN_REPORT, 0));
+    };
+    if (modifier) {
+        change(modifier, 1);
+    }
+    change(key, 1);
+    change(key, 0);
+    if (modifier) {
+        change(modifier, 0);
+    }
+    const auto size = static_cast<ssize_t>(events.size() * sizeof(input_event));
+    const ssize_t written = ::write(fd_, events.data(), static_cast<std::size_t>(size));
+    if (written != size) {
+        log(std::string("❌ uinput:按键没有写入设备(") +
+            (written < 0 ? std::strerror(errno) : "只写入了一部分") + ")");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vurin
