@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
     if (!clipboard) {
         clipboard = std::make_shared<vurin::QtClipboard>(platform->clipboardOwnerAnswers);
     }
-    services.injector = makeTextInjector(mainQueue, *platform, clipboard);
+    services.injector =
+        makeTextInjector(mainQueue, *platform, platform->typeInsteadOfPaste ? nullptr : clipboard);
     // Stopped (SIGTERM) by applicationWillTerminate; a killed Vurin takes them down through
     // the children's parent-death signal.
     services.localServer = vurin::LocalWhisperServer::create(mainQueue);

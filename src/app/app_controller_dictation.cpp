@@ -46,6 +46,7 @@ void AppController::startRecording() {
     setAppState(AppState::recording);
     playSound("Pop");
     log("🔴 录音中…(松开结束,最长 60 秒)");
+    services_.injector->prepare();
     if (maxRecordTimer_) {
         maxRecordTimer_->cancel();
     }

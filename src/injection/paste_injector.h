@@ -36,6 +36,7 @@ class PasteInjector : public TextInjector {
     void inject(const std::string& text, std::weak_ptr<InjectionHost> host) override;
     SendOutcome sendReturn(const PendingInjection& pending) override;
     void undoInsertedText(const PendingInjection& pending) override;
+    void prepare() override { keystrokes_->prepare(); }
 
     // The focused element still shows the pasted text right before a bare caret.
     bool canSafelyDeleteInsertedText(const PendingInjection& pending);

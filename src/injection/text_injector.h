@@ -35,6 +35,9 @@ class TextInjector {
     // Checks the target and the caret, deletes the inserted text and logs the outcome. The
     // caller then drops the pending injection, returns to idle and plays the cancel cue.
     virtual void undoInsertedText(const PendingInjection& pending) = 0;
+    // A recording started: a path that must ask the user before its first keystroke may ask
+    // now, while the user speaks, rather than in the middle of the paste.
+    virtual void prepare() {}
 };
 
 }  // namespace vurin

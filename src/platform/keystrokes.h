@@ -23,6 +23,9 @@ class KeystrokeSender {
     // Types UTF-8 `text` into the focused application as key events, for a session where the
     // clipboard cannot be set (no data-control). False when this path cannot type text or the
     // events could not be posted.
+    // A path that must ask the user first (a portal's consent) asks now, ahead of the first
+    // stroke; the others have nothing to do. Returns at once.
+    virtual void prepare() {}
     virtual bool typeText(const std::string& text) {
         (void)text;
         return false;

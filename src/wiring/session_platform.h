@@ -30,6 +30,9 @@ struct SessionPlatform {
     std::function<bool(ClipboardSelection)> clipboardOwnerAnswers;
     // The session's own clipboard; none: Qt's clipboard is used.
     std::shared_ptr<Clipboard> clipboard;
+    // No clipboard Vurin may set unseen (a Wayland desktop without data-control): the text is
+    // typed instead of pasted, and the user's clipboard is left alone.
+    bool typeInsteadOfPaste = false;
     // The keysym name of an evdev code, for key names the key-code table lacks.
     std::function<std::optional<std::string>(int evdevCode)> keyName;
     // "Set key…" in the settings window.

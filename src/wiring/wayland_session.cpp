@@ -56,10 +56,24 @@ WaylandKeystrokePaths keystrokePaths(const WaylandGlobals& globals) {
 
 std::string clipboardPath(const DataControlClipboard* clipboard, const std::string& why) {
     if (clipboard == nullptr) {
-        return "Qt 的剪贴板(" + why + ")";
+        return why + ":文字逐字输入,剪贴板不动";
     }
     return "data-control(" + clipboard->protocol() +
            (clipboard->hasPrimarySelection() ? ",含主选区)" : ",合成器不给主选区)");
+}
+
+WaylandKeystrokePath pathForHelp(WaylandKeystrokes::Path path) {
+    switch (path) {
+        case WaylandKeystrokes::Path::virtualKeyboard:
+            return WaylandKeystrokePath::virtualKeyboard;
+        case WaylandKeystrokes::Path::remoteDesktop:
+            return WaylandKeystrokePath::remoteDesktopPortal;
+        case WaylandKeystrokes::Path::uinput:
+            return WaylandKeystrokePath::uinput;
+        case WaylandKeystrokes::Path::none:
+            break;
+    }
+    return WaylandKeystrokePath::none;
 }
 
 }  // namespace
@@ -96,11 +110,20 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                 auto live = weak.lock();
                 return live ? live->access() : KeyGrabAccess::noTriggerSource;
             },
+            [keystrokes] {
+                if (keystrokes->denied()) {
+                    return SyntheticInputAccess::declined;
+                }
+                return keystrokes->path() == WaylandKeystrokes::Path::none
+                           ? SyntheticInputAccess::noKeystrokePath
+                           : SyntheticInputAccess::granted;
+            },
             paths),
         .focus = std::make_shared<WaylandFocusReader>(),
         .keystrokes = keystrokes,
         .clipboardOwnerAnswers = [](ClipboardSelection) { return true; },
         .clipboard = clipboard,
+        .typeInsteadOfPaste = clipboard == nullptr,
         .keyName = xkbKeyName,
         .startDetectKey =
             [weak] {
@@ -133,7 +156,12 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                     live->setBindingAvailable(registered);
                 }
             },
-        .permissionHelp = WaylandPermissionHelp{.offered = paths, .bindingLines = bindingLines},
+        .permissionHelp =
+            WaylandPermissionHelp{
+                .offered = paths,
+                .bindingLines = bindingLines,
+                .pathInUse = [keystrokes] { return pathForHelp(keystrokes->path()); },
+                .declined = [keystrokes] { return keystrokes->denied(); }},
         .triggerKeyLabel =
             [weak] {
                 auto live = weak.lock();

@@ -27,7 +27,7 @@ class WaylandKeystrokes : public KeystrokeSender {
     bool denied() const;
     // Lets the RemoteDesktop portal ask the user now, ahead of the first stroke (no-op on the
     // other paths).
-    void prepare();
+    void prepare() override;
 
     bool post(Keystroke keystroke) override;
     bool typeText(const std::string& text) override;
