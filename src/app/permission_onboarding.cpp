@@ -126,6 +126,8 @@ std::string accessibilityStatusText(SyntheticInputAccess access) {
             return L("❌ 缺少 XTest", "❌ No XTest");
         case SyntheticInputAccess::noKeystrokePath:
             return L("❌ 无按键注入途径", "❌ No keystroke path");
+        case SyntheticInputAccess::declined:
+            return L("❌ 已拒绝", "❌ Declined");
     }
     return "❓";
 }
@@ -148,11 +150,13 @@ std::string inputMonitoringStatusText(KeyGrabAccess access) {
     return "❓";
 }
 
-// A Wayland session without a keystroke path still records and transcribes: the paste then
-// says what is missing, so the trigger is not held back for it.
+// A Wayland session without a keystroke path (none offered, or the consent declined) still
+// records and transcribes: the paste then says what is missing, so the trigger is not held back
+// for it.
 bool accessibilityAllowsInput(SyntheticInputAccess access) {
     return access == SyntheticInputAccess::granted ||
-           access == SyntheticInputAccess::noKeystrokePath;
+           access == SyntheticInputAccess::noKeystrokePath ||
+           access == SyntheticInputAccess::declined;
 }
 
 // A compositor binding cannot be seen before its first press: the capture starts and waits.
@@ -307,12 +311,10 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
                   "allowed."),
         .pointSize = 13});
     const bool wayland = services_.wayland.has_value();
-    content.blocks.push_back(
-        row(L("辅助功能", "Accessibility"),
-            wayland ? L("用于合成 Ctrl+V / Return(Wayland 下暂不可用)",
-                        "To synthesize Ctrl+V / Return (not yet on Wayland)")
-                    : L("用于合成 Ctrl+V / Return", "To synthesize Ctrl+V / Return"),
-            kAccessibilityStatusId, &PermissionOnboarding::requestAccessibilityPermission));
+    content.blocks.push_back(row(L("辅助功能", "Accessibility"),
+                                 L("用于合成 Ctrl+V / Return", "To synthesize Ctrl+V / Return"),
+                                 kAccessibilityStatusId,
+                                 &PermissionOnboarding::requestAccessibilityPermission));
     // On Wayland the desktop or the keyboard device delivers the key; Vurin swallows nothing.
     content.blocks.push_back(
         row(L("输入监控", "Input Monitoring"),
@@ -335,9 +337,12 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
     content.blocks.push_back(NoteBlock{
         .text = settingsDestinationNote(), .colour = ColourRole::tertiary, .pointSize = 11});
     if (wayland) {
-        content.blocks.push_back(NoteBlock{.text = waylandKeystrokeNote(services_.wayland->offered),
-                                           .colour = ColourRole::orange,
-                                           .pointSize = 11});
+        const WaylandPermissionHelp& help = *services_.wayland;
+        content.blocks.push_back(NoteBlock{
+            .text = waylandKeystrokeNote(help),
+            .colour = waylandKeystrokesUsable(help) ? ColourRole::tertiary : ColourRole::orange,
+            .pointSize = 11,
+            .id = kKeystrokeNoteId});
     }
     content.blocks.push_back(
         NoteBlock{.colour = ColourRole::orange, .pointSize = 11, .id = kAccessibilityBusNoteId});
@@ -346,7 +351,7 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
     pane.cards.push_back(std::move(content));
     WindowModel window{.title = L("Vurin 权限设置", "Vurin Permissions"),
                        .width = 520,
-                       .height = wayland ? 410 : 360,
+                       .height = wayland ? 440 : 360,
                        .scrollable = false};
     window.panes.push_back(std::move(pane));
     return window;
@@ -395,6 +400,13 @@ void PermissionOnboarding::refreshPermissionWindow() {
                     "无障碍总线(AT-SPI)连不上:粘贴照常,但读不到焦点里的文字。",
                     "⚠️ The accessibility bus (AT-SPI) is not reachable: pasting works, but "
                     "the focused text cannot be read."));
+        // The portal's consent dialog may be answered while the window is open.
+        if (const auto& help = services_.wayland) {
+            window->setText(kKeystrokeNoteId, waylandKeystrokeNote(*help));
+            window->setColour(kKeystrokeNoteId, waylandKeystrokesUsable(*help)
+                                                    ? ColourRole::tertiary
+                                                    : ColourRole::orange);
+        }
     }
     // A window closed with its own button has nothing left to wait for once input runs.
     if (texts.allGranted && finishInputSetup() && permissionWindow_ &&

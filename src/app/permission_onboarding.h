@@ -83,6 +83,7 @@ class PermissionOnboarding : public PermissionGate,
     static constexpr const char* kMicrophoneStatusId = "permissions.mic.status";
     static constexpr const char* kContinueButtonId = "permissions.continue";
     static constexpr const char* kAccessibilityBusNoteId = "permissions.atspi.note";
+    static constexpr const char* kKeystrokeNoteId = "permissions.keystrokes.note";
 
     static std::shared_ptr<PermissionOnboarding> create(Services services);
     void attach(PermissionHooks hooks) { hooks_ = std::move(hooks); }

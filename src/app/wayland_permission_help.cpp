@@ -34,8 +34,54 @@ std::string preformatted(const std::vector<std::string>& lines) {
     return block + "</pre>\n";
 }
 
-std::string keystrokeSection(const WaylandKeystrokePaths& offered) {
-    const std::string offers = offeredKeystrokePathsText(offered);
+WaylandKeystrokePath pathInUse(const WaylandPermissionHelp& help) {
+    return help.pathInUse ? help.pathInUse() : WaylandKeystrokePath::none;
+}
+
+bool declined(const WaylandPermissionHelp& help) {
+    return help.declined && help.declined();
+}
+
+std::string pathName(WaylandKeystrokePath path) {
+    switch (path) {
+        case WaylandKeystrokePath::virtualKeyboard:
+            return L("虚拟键盘协议", "the virtual keyboard protocol");
+        case WaylandKeystrokePath::remoteDesktopPortal:
+            return L("RemoteDesktop 门户", "the RemoteDesktop portal");
+        case WaylandKeystrokePath::uinput:
+            return "/dev/uinput";
+        case WaylandKeystrokePath::none:
+            break;
+    }
+    return L("无", "none");
+}
+
+// Nothing is remembered of a declined request (Vurin asks for no restore token), so there is no
+// setting to change: the next start asks again.
+std::string declinedText() {
+    return L(
+        "你拒绝了桌面的键盘控制请求(RemoteDesktop 门户),这次运行无法粘贴。重新启动 "
+        "Vurin,桌面会再问一次,选择允许即可。",
+        "The desktop's keyboard control request (RemoteDesktop portal) was declined, so "
+        "Vurin cannot paste in this run. Quit and reopen Vurin: the desktop asks again; "
+        "allow it then.");
+}
+
+std::string pathInUseSentence(const WaylandPermissionHelp& help) {
+    if (declined(help)) {
+        return declinedText();
+    }
+    const WaylandKeystrokePath path = pathInUse(help);
+    if (path == WaylandKeystrokePath::none) {
+        return L("Vurin 在这个桌面上一条也用不上,所以不能粘贴。",
+                 "Vurin can use none of them on this desktop, so it cannot paste here.");
+    }
+    return L("Vurin 在这个桌面上用的是" + pathName(path) + "。",
+             "On this desktop Vurin uses " + pathName(path) + ".");
+}
+
+std::string keystrokeSection(const WaylandPermissionHelp& help) {
+    const std::string offers = offeredKeystrokePathsText(help.offered);
     return "<h2>" + L("辅助功能(Wayland)", "Accessibility (Wayland)") + "</h2>\n<p>" +
            L("Wayland 下没有 XTest,合成 Ctrl+V / Return 要走下面三条路之一,各桌面提供的不同:",
              "Wayland has no XTest: Ctrl+V / Return must take one of three paths, and each "
@@ -45,9 +91,9 @@ std::string keystrokeSection(const WaylandKeystrokePaths& offered) {
              "wlroots compositors (sway, Hyprland, river): the virtual keyboard protocol, "
              "nothing to set up.") +
            "</li>\n<li>" +
-           L("GNOME、KDE Plasma:RemoteDesktop 门户,第一次使用时桌面会请你同意。",
+           L("GNOME、KDE Plasma:RemoteDesktop 门户,每次启动 Vurin 后桌面会请你同意一次。",
              "GNOME, KDE Plasma: the RemoteDesktop portal; the desktop asks for your consent "
-             "the first time.") +
+             "once each time Vurin starts.") +
            "</li>\n<li>" +
            L("任何桌面:/dev/uinput。需要一条 udev 规则(在 /etc/udev/rules.d/ 下写入 "
              "<code>KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\"</code>)并把自己加入 "
@@ -61,11 +107,10 @@ std::string keystrokeSection(const WaylandKeystrokePaths& offered) {
            (offers.empty()
                 ? L("这个桌面一条也没有提供。", "This desktop offers none of them.")
                 : L("这个桌面提供:" + offers + "。", "This desktop offers " + offers + ".")) +
-           L("这一版 Vurin 在 Wayland 下还不会用其中任何一条,所以暂时不能粘贴。读取焦点文字靠"
-             "无障碍总线(AT-SPI),与 X11 相同:安装 at-spi2-core,并在桌面的辅助功能设置里打开"
-             "辅助技术支持。",
-             " This version of Vurin uses none of them on Wayland yet, so it cannot paste there. "
-             "Reading the focused text uses the accessibility bus (AT-SPI) as on X11: install "
+           L("", " ") + pathInUseSentence(help) +
+           L("读取焦点文字靠无障碍总线(AT-SPI),与 X11 相同:安装 at-spi2-core,并在桌面的辅助"
+             "功能设置里打开辅助技术支持。",
+             " Reading the focused text uses the accessibility bus (AT-SPI) as on X11: install "
              "at-spi2-core and turn on assistive technology support in your desktop's "
              "accessibility settings.") +
            "</p>\n";
@@ -129,25 +174,45 @@ std::string offeredKeystrokePathsText(const WaylandKeystrokePaths& offered) {
     return text;
 }
 
-std::string waylandKeystrokeNote(const WaylandKeystrokePaths& offered) {
-    const std::string offers = offeredKeystrokePathsText(offered);
-    if (offers.empty()) {
-        return L(
-            "⚠️ Wayland "
-            "下暂时还不能粘贴:这个桌面没有虚拟键盘协议(wlroots)、"
-            "RemoteDesktop 门户(GNOME/KDE),/dev/uinput 也不可写。",
-            "⚠️ Pasting is not available on Wayland yet: this desktop offers no virtual "
-            "keyboard protocol (wlroots), no RemoteDesktop portal (GNOME/KDE) and no "
-            "writable /dev/uinput.");
+std::string waylandKeystrokeNote(const WaylandPermissionHelp& help) {
+    if (declined(help)) {
+        return "❌ " + declinedText();
     }
-    return L("⚠️ Wayland 下暂时还不能粘贴:这个桌面提供" + offers +
-                 ",但 Vurin 还没有用上。",
-             "⚠️ Pasting is not available on Wayland yet: this desktop offers " + offers +
-                 ", which Vurin does not use yet.");
+    const WaylandKeystrokePath path = pathInUse(help);
+    if (path == WaylandKeystrokePath::remoteDesktopPortal) {
+        return L("按键注入:RemoteDesktop 门户。每次启动 Vurin 后,桌面会请你同意一次。",
+                 "Keystrokes: the RemoteDesktop portal. The desktop asks for your consent once "
+                 "each time Vurin starts.");
+    }
+    if (path != WaylandKeystrokePath::none) {
+        return L("按键注入:" + pathName(path) + "。", "Keystrokes: " + pathName(path) + ".");
+    }
+    const std::string offers = offeredKeystrokePathsText(help.offered);
+    if (!offers.empty()) {
+        return L(
+            "⚠️ 无法粘贴:这个桌面提供" + offers + ",但没有一条能用(原因见日志)。",
+            "⚠️ Vurin cannot paste: this desktop offers " + offers +
+                ", but none of them worked (the log says why).");
+    }
+    return L(
+        "⚠️ 无法粘贴:这个桌面没有虚拟键盘协议(wlroots)、RemoteDesktop "
+        "门户(GNOME/KDE),"
+        "/dev/uinput 也不可写。可以为 /dev/uinput 加一条 udev 规则并加入 input 组(注意:"
+        "input 组的成员能读到所有键盘输入;做法见帮助页),或者换用有 RemoteDesktop 门户的"
+        "桌面(GNOME、KDE Plasma)。",
+        "⚠️ Vurin cannot paste: this desktop offers no virtual keyboard protocol (wlroots), "
+        "no RemoteDesktop portal (GNOME/KDE) and no writable /dev/uinput. Give /dev/uinput "
+        "a udev rule and join the input group (beware: its members can read every "
+        "keyboard; see the help page), or use a desktop with the RemoteDesktop portal "
+        "(GNOME, KDE Plasma).");
+}
+
+bool waylandKeystrokesUsable(const WaylandPermissionHelp& help) {
+    return pathInUse(help) != WaylandKeystrokePath::none && !declined(help);
 }
 
 std::string waylandHelpSections(const WaylandPermissionHelp& help) {
-    return keystrokeSection(help.offered) +
+    return keystrokeSection(help) +
            triggerSection(help.bindingLines ? help.bindingLines() : CompositorBindingLines{});
 }
 

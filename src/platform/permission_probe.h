@@ -11,6 +11,7 @@ enum class SyntheticInputAccess {
     noDisplay,         // no display server reachable
     noSyntheticInput,  // the display server has no extension for synthetic input
     noKeystrokePath,   // a Wayland session offers no keystroke path Vurin can use
+    declined,          // the user declined the desktop's request (RemoteDesktop portal)
 };
 
 // Whether a passive grab of the trigger key is accepted.

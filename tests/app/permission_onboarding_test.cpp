@@ -210,43 +210,67 @@ TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
     queue->advance(3.0);
 }
 
-// A Wayland session: the trigger's sources and the keystroke paths the desktop offers, in the
-// window, and the help page's compositor lines (escaped as HTML).
+// A Wayland session: the trigger's sources, the keystroke path in use or what the desktop lacks,
+// in the window and on the help page, with the compositor lines (escaped as HTML); a consent
+// declined while the window is open shows at the next poll.
 TEST_F(PermissionOnboardingTest, AWaylandSessionSaysWhatTheDesktopOffers) {
     using enum KeyGrabAccess;
+    using Path = WaylandKeystrokePath;
     // clang-format off
-    const std::tuple<WaylandKeystrokePaths, KeyGrabAccess, const char*, const char*, const char*>
-        cases[] = {
-        {{}, bindingOnly, "zh", "❌ 无按键注入途径|⚠️ 待合成器绑定|✅ 已允许|开始使用 Vurin||",
-         "⚠️ Wayland 下暂时还不能粘贴:这个桌面没有虚拟键盘协议(wlroots)、RemoteDesktop "
-         "门户(GNOME/KDE),/dev/uinput 也不可写。"},
-        {{.virtualKeyboard = true, .uinputWritable = true}, noTriggerSource, "zh",
-         "❌ 无按键注入途径|❌ 无触发来源|✅ 已允许|等待授权完成||", "⚠️ Wayland 下暂时还不能粘贴:"
-         "这个桌面提供虚拟键盘协议(wlroots)、可写的 /dev/uinput,但 Vurin 还没有用上。"},
-        {{true, true, true}, granted, "en", "❌ No keystroke path|✅ Allowed|✅ Allowed|Start using "
-         "Vurin||", "⚠️ Pasting is not available on Wayland yet: this desktop offers the virtual "
-         "keyboard protocol (wlroots), the RemoteDesktop portal (GNOME/KDE) and a writable "
-         "/dev/uinput, which Vurin does not use yet."}};
+    const std::tuple<WaylandKeystrokePaths, Path, KeyGrabAccess, const char*, const char*,
+                     const char*, const char*> cases[] = {
+        {{}, Path::none, bindingOnly, "zh", "❌ 无按键注入途径|⚠️ 待合成器绑定|✅ 已允许|开始使用 Vurin||",
+         "⚠️ 无法粘贴:这个桌面没有虚拟键盘协议(wlroots)、RemoteDesktop 门户(GNOME/KDE),"
+         "/dev/uinput 也不可写。可以为 /dev/uinput 加一条 udev 规则并加入 input 组(注意:input "
+         "组的成员能读到所有键盘输入;做法见帮助页),或者换用有 RemoteDesktop 门户的桌面(GNOME、"
+         "KDE Plasma)。", "一条也没有提供。Vurin 在这个桌面上一条也用不上,所以不能粘贴。"},
+        {{.virtualKeyboard = true, .uinputWritable = true}, Path::none, noTriggerSource, "zh",
+         "❌ 无按键注入途径|❌ 无触发来源|✅ 已允许|等待授权完成||", "⚠️ 无法粘贴:这个桌面提供虚拟键盘"
+         "协议(wlroots)、可写的 /dev/uinput,但没有一条能用(原因见日志)。", "上一条也用不上"},
+        {{true, true, true}, Path::virtualKeyboard, granted, "en", "✅ Allowed|✅ Allowed|✅ Allowed|"
+         "Start using Vurin||", "Keystrokes: the virtual keyboard protocol.", "and a writable "
+         "/dev/uinput. On this desktop Vurin uses the virtual keyboard protocol. Reading"},
+        {{.uinputWritable = true}, Path::uinput, granted, "en", "✅ Allowed|✅ Allowed|✅ Allowed|"
+         "Start using Vurin||", "Keystrokes: /dev/uinput.", "Vurin uses /dev/uinput."},
+        {{.remoteDesktopPortal = true}, Path::remoteDesktopPortal, granted, "zh", "✅ 已允许|✅ 已允许"
+         "|✅ 已允许|开始使用 Vurin||", "按键注入:RemoteDesktop 门户。每次启动 Vurin 后,桌面会请"
+         "你同意一次。", "上用的是RemoteDesktop 门户。"}};
     // clang-format on
-    desktop->accessibility = SyntheticInputAccess::noKeystrokePath;
     desktop->name.clear();
-    for (const auto& [offered, grab, language, shown, note] : cases) {
+    bool declined = false;
+    for (const auto& [offered, path, grab, language, shown, note, page] : cases) {
         SCOPED_TRACE(shown);
         applyUILang(language);
         desktop->grab = grab;
+        desktop->accessibility = path == Path::none ? SyntheticInputAccess::noKeystrokePath
+                                                    : SyntheticInputAccess::granted;
         auto wayland = Onboarding::create(
             {queue, shell, windows, desktop, desktop, audio, recorder, folder / "help.html",
-             WaylandPermissionHelp{offered, [] { return compositorBindingLines("F13", "/a&b"); }}});
+             WaylandPermissionHelp{offered, [] { return compositorBindingLines("F13", "/a&b"); },
+                                   [path] { return path; }, [&declined] { return declined; }}});
         wayland->showPermissionOnboarding();
         EXPECT_EQ(statuses(), shown);
-        EXPECT_EQ(std::get<NoteBlock>(windows->last()->model.panes[0].cards[0].blocks[7]).text,
-                  note);
+        EXPECT_EQ(windows->last()->shownText(Onboarding::kKeystrokeNoteId), note);
+        EXPECT_EQ(windows->last()->colours.at(Onboarding::kKeystrokeNoteId) == ColourRole::orange,
+                  path == Path::none);
         wayland->requestAccessibilityPermission();
-        const std::string page = contentOf(folder / "help.html");
-        EXPECT_NE(page.find("<pre>bindsym F13 exec /a&amp;b --trigger press\nbindsym --release "
+        const std::string help = contentOf(folder / "help.html");
+        EXPECT_NE(help.find(page), std::string::npos);
+        EXPECT_NE(help.find("<pre>bindsym F13 exec /a&amp;b --trigger press\nbindsym --release "
                             "F13 exec /a&amp;b --trigger release\n</pre>"),
                   std::string::npos);
-        EXPECT_EQ(page.find("Xorg"), std::string::npos);  // no X11 sections
+        EXPECT_EQ(help.find("Xorg"), std::string::npos);  // no X11 sections
+        if (path == Path::remoteDesktopPortal) {          // the user declines the portal's dialog
+            declined = true;
+            desktop->accessibility = SyntheticInputAccess::declined;
+            queue->advance(1.0);
+            EXPECT_EQ(statuses(), "❌ 已拒绝|✅ 已允许|✅ 已允许|开始使用 Vurin||");
+            EXPECT_EQ(windows->last()->shownText(Onboarding::kKeystrokeNoteId),
+                      "❌ 你拒绝了桌面的键盘控制请求(RemoteDesktop 门户),这次运行无法粘贴。重新"
+                      "启动 Vurin,桌面会再问一次,选择允许即可。");
+            EXPECT_EQ(windows->last()->colours.at(Onboarding::kKeystrokeNoteId),
+                      ColourRole::orange);
+        }
     }
 }
 

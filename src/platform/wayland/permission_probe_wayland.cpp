@@ -8,13 +8,15 @@
 
 namespace vurin {
 
-WaylandPermissionProbe::WaylandPermissionProbe(std::function<KeyGrabAccess()> triggerAccess,
-                                               WaylandKeystrokePaths offered)
-    : triggerAccess_(std::move(triggerAccess)), offered_(offered) {}
+WaylandPermissionProbe::WaylandPermissionProbe(
+    std::function<KeyGrabAccess()> triggerAccess,
+    std::function<SyntheticInputAccess()> keystrokeAccess, WaylandKeystrokePaths offered)
+    : triggerAccess_(std::move(triggerAccess)),
+      keystrokeAccess_(std::move(keystrokeAccess)),
+      offered_(offered) {}
 
 SyntheticInputAccess WaylandPermissionProbe::syntheticInput() {
-    // None of the offered paths is built yet: a paste would reach nobody.
-    return SyntheticInputAccess::noKeystrokePath;
+    return keystrokeAccess_ ? keystrokeAccess_() : SyntheticInputAccess::noKeystrokePath;
 }
 
 bool WaylandPermissionProbe::accessibilityBusReachable() {

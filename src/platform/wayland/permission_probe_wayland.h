@@ -8,11 +8,13 @@
 namespace vurin {
 
 // The grants in a Wayland session. The trigger is whatever the Wayland trigger capture reports
-// (no program may grab a key there, so the configured key is not tried); synthetic input has
-// no path yet, whatever the desktop offers; the accessibility bus is checked as on X11.
+// (no program may grab a key there, so the configured key is not tried); synthetic input is
+// what the keystroke path chosen at start reports (a portal's consent can be declined later);
+// the accessibility bus is checked as on X11.
 class WaylandPermissionProbe : public PermissionProbe {
   public:
     WaylandPermissionProbe(std::function<KeyGrabAccess()> triggerAccess,
+                           std::function<SyntheticInputAccess()> keystrokeAccess,
                            WaylandKeystrokePaths offered);
 
     SyntheticInputAccess syntheticInput() override;
@@ -23,6 +25,7 @@ class WaylandPermissionProbe : public PermissionProbe {
 
   private:
     const std::function<KeyGrabAccess()> triggerAccess_;
+    const std::function<SyntheticInputAccess()> keystrokeAccess_;
     const WaylandKeystrokePaths offered_;
 };
 
