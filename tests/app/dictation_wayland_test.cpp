@@ -1,66 +1,154 @@
-// The real executable on the headless sway: it picks the Wayland platform, and its trigger comes
-// from a sway binding that runs `vurin --trigger` on a virtual keyboard's F13, or from the
-// desktop's global shortcut (the portal's stand-in desktop).
+// The real executable on the headless sway: it picks the Wayland platform, its trigger comes
+// from a sway binding that runs `vurin --trigger` on a virtual keyboard's F13 (or from the
+// desktop's global shortcut), and it pastes into foot and a GTK field through data-control and
+// its own virtual keyboard, or types the text where the compositor hides data-control.
 #include <gtest/gtest.h>
 
-#include "support/private_files.h"
+#include "injection/desktop_apps.h"
+#include "platform/wayland/data_control_clipboard.h"
 #include "support/vurin_under_test.h"
 #include "support/wayland_session.h"
 
 namespace vurin::testing {
 namespace {
 
-// Vurin as a Wayland client in a home of its own; the desktop binds `binding` ("" nothing).
+using Items = std::vector<ClipboardItem>;
+const Items kUserClipboard = {ClipboardItem{.values = {{"text/plain", "mine"},
+                                                       {"text/html", "<b>mine</b>"},
+                                                       {"application/x-vurin-test", "\1\2"}}}};
+const Items kUserPrimary = {ClipboardItem{.values = {{"text/plain", "selected"}}}};
+
+// Vurin as a Wayland client in a home of its own. The desktop binds `binding` ("" nothing:
+// the trigger then comes from the sway binding); `typed`: the display without data-control.
 struct WaylandVurin {
-    explicit WaylandVurin(const std::string& binding) {
+    explicit WaylandVurin(const std::string& binding, bool typed = false) {
         if (!session) {
             return;
         }
-        for (const auto& [name, value] : session->environment()) {
+        display = session->environment(typed).at("WAYLAND_DISPLAY").value_or("");
+        for (const auto& [name, value] : session->environment(typed)) {
             value ? environment.set(name, *value) : environment.unset(name);
         }
+        environment.set("GDK_BACKEND", "wayland");
         EXPECT_TRUE(binding.empty() ? session->portalControl("SetBinding", {""})
                                     : session->portalControl("ResetBinding"));
+        const std::string program = session->shareExecutable(VURIN_EXECUTABLE);
+        EXPECT_TRUE(
+            session->swaymsg("bindsym F13 exec " + program + " --trigger press") &&
+            session->swaymsg("bindsym --release F13 exec " + program + " --trigger release"));
         EXPECT_TRUE(vurin.launch());
+        EXPECT_TRUE(vurin.waitFor("✅ 本地 whisper-server 就绪") &&
+                    vurin.waitFor("✅ 本地润色已预热就绪"))
+            << vurin.log();
     }
     ~WaylandVurin() {
         if (session) {
             session->portalControl("ResetBinding");
+            session->swaymsg("unbindsym F13") && session->swaymsg("unbindsym --release F13");
         }
     }
+    // A foot terminal titled `title` whose input line goes to the file of that name.
+    std::unique_ptr<DesktopProgram> foot(const std::string& title) {
+        return std::make_unique<DesktopProgram>(std::vector<std::string>{
+            "env", "WAYLAND_DISPLAY=" + display, "foot", "--title", title, "sh", "-c",
+            "stty -echo; exec cat > '" + (folder / title).string() + "'"});
+    }
+    // `criteria` in sway's words ("title=first"): a window may be mapped after its program
+    // says it is ready.
+    bool focus(const std::string& criteria) {
+        return eventually([&] { return session->swaymsg("[" + criteria + "] focus"); });
+    }
+    bool keys(const std::string& wtypeArguments) {
+        return std::system(("WAYLAND_DISPLAY='" + display + "' wtype " + wtypeArguments).c_str()) ==
+               0;
+    }
+    // A long press of F13 while the sentence plays, until the `times`-th paste is confirmed.
+    bool dictate(const std::string& app, int times) {
+        return session->typeKey("F13", true) && vurin.waitFor("🔴 录音中", times) && vurin.speak() &&
+               session->typeKey("F13", false) &&
+               vurin.waitFor("📋 已粘贴到「" + app + "」,目标确认成功", times);
+    }
+    bool click() { return keys("-P F13 -s 80 -p F13"); }
+    bool doubleClick() { return keys("-P F13 -s 80 -p F13 -s 80 -P F13 -s 80 -p F13"); }
 
     std::optional<WaylandSession> session = WaylandSession::join();
+    std::string display;
     ScratchFolder folder;
     ScopedEnvironment environment;
     VurinUnderTest vurin{folder / "", environment};
 };
 
-TEST(WaylandDictationTest, ALongPressThroughASwayBindingRecordsAndStopsAndTwoClicksCancel) {
+TEST(WaylandDictationTest, PastedIntoFootWithTheClipboardBackThenSentUndoneAndBlockedByASwitch) {
     WaylandVurin wayland("");
     ASSERT_TRUE(wayland.session) << "no Wayland session (scripts/test-session)";
-    const VurinUnderTest& vurin = wayland.vurin;
-    for (const char* line : {"🖥️ 会话:Wayland(WAYLAND_DISPLAY=/", "虚拟键盘协议 ✅",
-                             "剪贴板:data-control(", "触发键靠合成器绑定(vurin --trigger)",
-                             "✅ 本地 whisper-server 就绪", "✅ 本地润色已预热就绪"}) {
-        ASSERT_TRUE(vurin.waitFor(line)) << line << "\n" << vurin.log();
+    for (const char* line : {"🖥️ 会话:Wayland(WAYLAND_DISPLAY=/", "(使用:虚拟键盘协议)",
+                             "剪贴板:data-control(", "触发键靠合成器绑定(vurin --trigger)"}) {
+        EXPECT_TRUE(wayland.vurin.waitFor(line)) << line << "\n" << wayland.vurin.log();
     }
-    WaylandSession& session = *wayland.session;
-    const std::string program = session.shareExecutable(VURIN_EXECUTABLE);
-    ASSERT_TRUE(session.swaymsg("bindsym F13 exec " + program + " --trigger press"));
-    ASSERT_TRUE(session.swaymsg("bindsym --release F13 exec " + program + " --trigger release"));
+    std::string why;
+    const auto user = DataControlClipboard::connect(&why);
+    ASSERT_TRUE(user) << why;
+    user->replace(ClipboardSelection::clipboard, kUserClipboard);
+    user->replace(ClipboardSelection::primary, kUserPrimary);
+    const auto first = wayland.foot("first"), second = wayland.foot("second");
+    ASSERT_TRUE(wayland.focus("title=first"));
 
-    ASSERT_TRUE(session.typeKey("F13", true));
-    ASSERT_TRUE(vurin.waitFor("🔴 录音中")) << vurin.log();
-    EXPECT_TRUE(vurin.speak());
-    ASSERT_TRUE(session.typeKey("F13", false));
-    EXPECT_TRUE(vurin.waitFor("⏹ 录音结束")) << vurin.log();
-    // Nothing can paste on Wayland yet, and the log says so.
-    EXPECT_TRUE(vurin.waitFor("❌ 没有可注入的前台应用,已阻止粘贴")) << vurin.log();
-    // Two quick clicks from one virtual keyboard, 80 ms apart: each runs its own `vurin
-    // --trigger`, and they must still arrive in order and within the double-click window.
-    EXPECT_EQ(std::system("wtype -P F13 -s 80 -p F13 -s 80 -P F13 -s 80 -p F13"), 0);
-    EXPECT_TRUE(vurin.waitFor("✖ 双击(当前无可取消的任务)")) << vurin.log();
-    EXPECT_TRUE(session.swaymsg("unbindsym F13") && session.swaymsg("unbindsym --release F13"));
+    ASSERT_TRUE(wayland.dictate("foot", 1)) << wayland.vurin.log();
+    ASSERT_TRUE(wayland.vurin.waitFor("📋 剪贴板已还原")) << wayland.vurin.log();
+    EXPECT_EQ(user->items(ClipboardSelection::clipboard), kUserClipboard);
+    EXPECT_EQ(user->items(ClipboardSelection::primary), kUserPrimary);
+    ASSERT_TRUE(wayland.click());
+    ASSERT_TRUE(wayland.vurin.waitFor("⏎ 已发送到「foot」")) << wayland.vurin.log();
+    // Undone in the terminal's line, so the Return after it ends an empty line.
+    ASSERT_TRUE(wayland.dictate("foot", 2)) << wayland.vurin.log();
+    ASSERT_TRUE(wayland.doubleClick());
+    ASSERT_TRUE(wayland.vurin.waitFor("✖ 已取消,删除刚插入的")) << wayland.vurin.log();
+    ASSERT_TRUE(wayland.keys("-k Return"));
+    const std::string sent = std::string(VurinUnderTest::polished) + "\n\n";
+    EXPECT_TRUE(eventually([&] { return contentOf(wayland.folder / "first") == sent; }))
+        << contentOf(wayland.folder / "first");
+
+    ASSERT_TRUE(wayland.dictate("foot", 3)) << wayland.vurin.log();
+    ASSERT_TRUE(wayland.focus("title=second"));
+    ASSERT_TRUE(wayland.click());
+    EXPECT_TRUE(wayland.vurin.waitFor("⏎ 未发送(焦点已切到「foot」的另一个窗口,请手动确认后回车)"))
+        << wayland.vurin.log();
+    EXPECT_EQ(wayland.vurin.terminate(), 0) << wayland.vurin.log();
+}
+
+TEST(WaylandDictationTest, AGtkFieldGetsTheTextAndADoubleClickTakesItBackOut) {
+    WaylandVurin wayland("");
+    ASSERT_TRUE(wayland.session) << "no Wayland session (scripts/test-session)";
+    const auto field = startGtkEntries(wayland.folder, {""});
+    ASSERT_TRUE(field);
+    ASSERT_TRUE(wayland.focus("pid=" + std::to_string(field->pid())));
+    ASSERT_TRUE(wayland.dictate("python3", 1)) << wayland.vurin.log();
+    ASSERT_TRUE(wayland.doubleClick());
+    // Checked in the field over the accessibility bus before anything was deleted.
+    EXPECT_TRUE(wayland.vurin.waitFor("✖ 已取消,并删除刚插入的")) << wayland.vurin.log();
+}
+
+TEST(WaylandDictationTest, WithoutDataControlTheTextIsTypedAndTheClipboardLeftAlone) {
+    WaylandVurin wayland("", true);
+    ASSERT_TRUE(wayland.session) << "no Wayland session (scripts/test-session)";
+    EXPECT_TRUE(wayland.vurin.waitFor(":文字逐字输入,剪贴板不动")) << wayland.vurin.log();
+    std::string why;
+    ScopedEnvironment realDisplay;  // the clipboard as the user's other programs see it
+    realDisplay.set("WAYLAND_DISPLAY",
+                    wayland.session->environment().at("WAYLAND_DISPLAY").value());
+    const auto user = DataControlClipboard::connect(&why);
+    ASSERT_TRUE(user) << why;
+    user->replace(ClipboardSelection::clipboard, kUserClipboard);
+    const std::int64_t changes = user->changeCount(ClipboardSelection::clipboard);
+    const auto target = wayland.foot("typed");
+    ASSERT_TRUE(wayland.focus("title=typed"));
+    ASSERT_TRUE(wayland.dictate("foot", 1)) << wayland.vurin.log();
+    ASSERT_TRUE(wayland.click());
+    EXPECT_TRUE(eventually([&] {
+        return contentOf(wayland.folder / "typed") == std::string(VurinUnderTest::polished) + "\n";
+    })) << contentOf(wayland.folder / "typed");
+    EXPECT_EQ(user->changeCount(ClipboardSelection::clipboard), changes);
+    EXPECT_EQ(user->items(ClipboardSelection::clipboard), kUserClipboard);
 }
 
 TEST(WaylandDictationTest, TheDesktopsGlobalShortcutIsTheTriggerAndABindingThenCountsNot) {
