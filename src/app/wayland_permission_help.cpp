@@ -91,9 +91,9 @@ std::string keystrokeSection(const WaylandPermissionHelp& help) {
              "wlroots compositors (sway, Hyprland, river): the virtual keyboard protocol, "
              "nothing to set up.") +
            "</li>\n<li>" +
-           L("GNOME、KDE Plasma:RemoteDesktop 门户,每次启动 Vurin 后桌面会请你同意一次。",
-             "GNOME, KDE Plasma: the RemoteDesktop portal; the desktop asks for your consent "
-             "once each time Vurin starts.") +
+           L("GNOME、KDE Plasma:RemoteDesktop 门户,Vurin 每次运行时第一次录音,桌面会请你同意。",
+             "GNOME, KDE Plasma: the RemoteDesktop portal; the desktop asks for your consent at "
+             "the first recording each time Vurin runs.") +
            "</li>\n<li>" +
            L("任何桌面:/dev/uinput。需要一条 udev 规则(在 /etc/udev/rules.d/ 下写入 "
              "<code>KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\"</code>)并把自己加入 "
@@ -180,9 +180,9 @@ std::string waylandKeystrokeNote(const WaylandPermissionHelp& help) {
     }
     const WaylandKeystrokePath path = pathInUse(help);
     if (path == WaylandKeystrokePath::remoteDesktopPortal) {
-        return L("按键注入:RemoteDesktop 门户。每次启动 Vurin 后,桌面会请你同意一次。",
-                 "Keystrokes: the RemoteDesktop portal. The desktop asks for your consent once "
-                 "each time Vurin starts.");
+        return L("按键注入:RemoteDesktop 门户。Vurin 每次运行时第一次录音,桌面会请你同意。",
+                 "Keystrokes: the RemoteDesktop portal. The desktop asks for your consent at "
+                 "the first recording each time Vurin runs.");
     }
     if (path != WaylandKeystrokePath::none) {
         return L("按键注入:" + pathName(path) + "。", "Keystrokes: " + pathName(path) + ".");

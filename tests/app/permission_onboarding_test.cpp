@@ -233,8 +233,8 @@ TEST_F(PermissionOnboardingTest, AWaylandSessionSaysWhatTheDesktopOffers) {
         {{.uinputWritable = true}, Path::uinput, granted, "en", "✅ Allowed|✅ Allowed|✅ Allowed|"
          "Start using Vurin||", "Keystrokes: /dev/uinput.", "Vurin uses /dev/uinput."},
         {{.remoteDesktopPortal = true}, Path::remoteDesktopPortal, granted, "zh", "✅ 已允许|✅ 已允许"
-         "|✅ 已允许|开始使用 Vurin||", "按键注入:RemoteDesktop 门户。每次启动 Vurin 后,桌面会请"
-         "你同意一次。", "上用的是RemoteDesktop 门户。"}};
+         "|✅ 已允许|开始使用 Vurin||", "按键注入:RemoteDesktop 门户。Vurin 每次运行时第一次录音,"
+         "桌面会请你同意。", "上用的是RemoteDesktop 门户。"}};
     // clang-format on
     desktop->name.clear();
     bool declined = false;
