@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/evdev_chords.h"
 #include "platform/linux/portal_common.h"
 #include "platform/linux/text_keysyms.h"
 #include "support/log.h"
@@ -421,30 +422,9 @@ bool RemoteDesktopKeystrokes::send(std::vector<Event> events) {
 }
 
 bool RemoteDesktopKeystrokes::post(Keystroke keystroke) {
-    std::vector<int> modifiers;
-    int key = 0;
-    switch (keystroke) {
-        case Keystroke::pasteControlV:
-            modifiers = {KEY_LEFTCTRL}, key = KEY_V;
-            break;
-        case Keystroke::pasteShiftInsert:
-            modifiers = {KEY_LEFTSHIFT}, key = KEY_INSERT;
-            break;
-        case Keystroke::returnKey:
-            key = KEY_ENTER;
-            break;
-        case Keystroke::backspace:
-            key = KEY_BACKSPACE;
-            break;
-    }
     std::vector<Event> events;
-    for (int modifier : modifiers) {
-        events.push_back({false, modifier, true});
-    }
-    events.push_back({false, key, true});
-    events.push_back({false, key, false});
-    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
-        events.push_back({false, *it, false});
+    for (const auto& [code, down] : evdevKeyChanges(keystroke)) {
+        events.push_back({false, code, down});
     }
     return send(std::move(events));
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/evdev_chords.h"
 #include "support/log.h"
 
 namespace vurin {
@@ -65,34 +66,11 @@ UinputKeystrokes::~UinputKeystrokes() {
 }
 
 bool UinputKeystrokes::post(Keystroke keystroke) {
-    int modifier = 0, key = 0;
-    switch (keystroke) {
-        case Keystroke::pasteControlV:
-            modifier = KEY_LEFTCTRL, key = KEY_V;
-            break;
-        case Keystroke::pasteShiftInsert:
-            modifier = KEY_LEFTSHIFT, key = KEY_INSERT;
-            break;
-        case Keystroke::returnKey:
-            key = KEY_ENTER;
-            break;
-        case Keystroke::backspace:
-            key = KEY_BACKSPACE;
-            break;
-    }
     // Each key change is a frame of its own, as a real keyboard reports it.
     std::vector<input_event> events;
-    const auto change = [&events](int code, int value) {
-        events.push_back(event(EV_KEY, code, value));
+    for (const auto& [code, down] : evdevKeyChanges(keystroke)) {
+        events.push_back(event(EV_KEY, code, down ? 1 : 0));
         events.push_back(event(EV_SYN, SYN_REPORT, 0));
-    };
-    if (modifier) {
-        change(modifier, 1);
-    }
-    change(key, 1);
-    change(key, 0);
-    if (modifier) {
-        change(modifier, 0);
     }
     const auto size = static_cast<ssize_t>(events.size() * sizeof(input_event));
     const ssize_t written = ::write(fd_, events.data(), static_cast<std::size_t>(size));
