@@ -4,6 +4,12 @@
 // Run it inside scripts/test-session with ports 8910 and 11434 free; the first argument
 // changes the number of dictations (10 by default).
 //
+// With --wayland first (after sourcing the session's wayland-env as well) the same runs go
+// through the headless sway: the window is a Wayland client focused by sway, F13 comes from a
+// held virtual keyboard (wtype) through a sway binding that runs a copy of the `vurin` command
+// with --trigger (the desktop's global shortcut is told to bind nothing, as sway has none), and
+// the paste goes through data-control and Vurin's own virtual keyboard.
+//
 // Each run holds F13, plays a 5 s utterance into the virtual microphone, releases F13, and
 // waits for the text to appear in a field of this program's own window. Vurin's own share is
 // the whole path minus the two service calls as Vurin timed them (sttMs and llmMs of the
@@ -77,6 +83,48 @@ bool pumpUntil(Condition condition, std::chrono::steady_clock::duration timeout 
     return true;
 }
 
+// Waits for the program without pumping: for the short commands (swaymsg, gdbus).
+bool succeeds(const std::vector<std::string>& command, const fs::path& output) {
+    int status = -1;
+    const pid_t pid = spawn(command, output);
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// A method of the test session's stand-in desktop behind the GlobalShortcuts portal.
+bool portalControl(std::vector<std::string> methodAndArguments, const fs::path& output) {
+    methodAndArguments.front().insert(0, "com.vurin.test.GlobalShortcuts.");
+    const std::vector<std::string> call = {"gdbus",
+                                           "call",
+                                           "--session",
+                                           "-d",
+                                           "org.freedesktop.impl.portal.desktop.vurintest",
+                                           "-o",
+                                           "/com/vurin/test/GlobalShortcuts",
+                                           "-m"};
+    methodAndArguments.insert(methodAndArguments.begin(), call.begin(), call.end());
+    return succeeds(methodAndArguments, output);
+}
+
+// The binding's command runs as the compositor's user, who may not reach the build tree.
+std::optional<fs::path> shareLauncher(const fs::path& home) {
+    const char* runtime = std::getenv("VURIN_WAYLAND_RUNTIME_DIR");
+    if (runtime == nullptr) {
+        return std::nullopt;
+    }
+    const fs::path folder = fs::path(runtime) / home.filename();
+    std::error_code error;
+    fs::create_directories(folder, error);
+    fs::copy_file(VURIN_EXECUTABLE, folder / "vurin", fs::copy_options::overwrite_existing, error);
+    if (error) {
+        return std::nullopt;
+    }
+    const auto runnable = fs::perms(0755);
+    fs::permissions(folder, runnable, error);
+    fs::permissions(folder / "vurin", runnable, error);
+    return folder / "vurin";
+}
+
 bool fileContains(const fs::path& file, const std::string& text) {
     std::ifstream in(file);
     const std::string content((std::istreambuf_iterator<char>(in)), {});
@@ -117,10 +165,18 @@ void printRow(const char* what, std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    const bool wayland = argc > 1 && std::string(argv[1]) == "--wayland";
+    const int runs = argc > 1 + wayland ? std::max(1, std::atoi(argv[1 + wayland])) : 10;
+    if (wayland && (!std::getenv("WAYLAND_DISPLAY") || !std::getenv("SWAYSOCK"))) {
+        std::printf("release_to_text: no sway (source the test session's env and wayland-env)\n");
+        return 0;
+    }
+    if (wayland) {
+        setenv("QT_QPA_PLATFORM", "wayland", 1);
+    }
     QApplication application(argc, argv);
-    Display* typist = XOpenDisplay(nullptr);
-    if (typist == nullptr) {
+    Display* typist = wayland ? nullptr : XOpenDisplay(nullptr);
+    if (!wayland && typist == nullptr) {
         std::printf("release_to_text: no X11 display (run it inside scripts/test-session)\n");
         return 0;
     }
@@ -160,8 +216,23 @@ int main(int argc, char** argv) {
     field.setFocus();
 
     const fs::path log = home / "vurin.log";
+    std::optional<fs::path> trigger;
+    bool bound = true;
+    if (wayland) {
+        trigger = shareLauncher(home);
+        bound = trigger && portalControl({"SetBinding", ""}, noise) &&
+                succeeds({"swaymsg", "bindsym F13 exec " + trigger->string() + " --trigger press"},
+                         noise) &&
+                succeeds({"swaymsg",
+                          "bindsym --release F13 exec " + trigger->string() + " --trigger release"},
+                         noise);
+        if (!bound) {
+            std::printf("release_to_text: F13 could not be bound in sway\n");
+        }
+    }
+    const std::string self = "[pid=" + std::to_string(getpid()) + "] focus";
     const pid_t vurin = spawn({VURIN_EXECUTABLE}, log);
-    const bool ready = vurin > 0 && pumpUntil([&] {
+    const bool ready = bound && vurin > 0 && pumpUntil([&] {
                            return fileContains(log, "✅ 本地 whisper-server 就绪") &&
                                   fileContains(log, "✅ 本地润色已预热就绪");
                        });
@@ -169,16 +240,33 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (int run = 0; ready && run < runs; ++run) {
         field.clear();
-        field.activateWindow();
+        if (wayland) {
+            // The window maps late, and takes the focus only once the seat has a keyboard.
+            pumpUntil([&] { return succeeds({"swaymsg", self}, noise); });
+        } else {
+            field.activateWindow();
+        }
         pumpUntil([] { return false; }, 300ms);
-        XTestFakeKeyEvent(typist, kKeycodeF13, True, CurrentTime);
-        XFlush(typist);
+        pid_t held = -1;  // wtype lets F13 go when it ends
+        if (wayland) {
+            held = spawn({"wtype", "-P", "F13", "-s", "600000"}, noise);
+        } else {
+            XTestFakeKeyEvent(typist, kKeycodeF13, True, CurrentTime);
+            XFlush(typist);
+        }
         pumpUntil([] { return false; }, 400ms);  // past the long-press threshold
         const pid_t player = spawn({"paplay", "-d", "micfeed", clip.string()}, noise);
         pumpUntil([&] { return waitpid(player, nullptr, WNOHANG) == player; });
-        XTestFakeKeyEvent(typist, kKeycodeF13, False, CurrentTime);
-        XFlush(typist);
+        if (wayland) {
+            kill(held, SIGTERM);
+        } else {
+            XTestFakeKeyEvent(typist, kKeycodeF13, False, CurrentTime);
+            XFlush(typist);
+        }
         const auto released = Clock::now();
+        if (held > 0) {
+            waitpid(held, nullptr, 0);
+        }
         if (!pumpUntil([&] { return !field.text().isEmpty(); })) {
             ++failed;
             continue;
@@ -200,7 +288,22 @@ int main(int argc, char** argv) {
         kill(vurin, SIGTERM);
         waitpid(vurin, nullptr, 0);
     }
-    XCloseDisplay(typist);
+    if (wayland) {
+        succeeds({"swaymsg", "unbindsym F13"}, noise);
+        succeeds({"swaymsg", "unbindsym --release F13"}, noise);
+        portalControl({"ResetBinding"}, noise);
+        std::error_code ignored;
+        if (trigger) {
+            fs::remove_all(trigger->parent_path(), ignored);
+        }
+        // Vurin names the keystroke path and the clipboard it chose in its start-up line.
+        const bool asLabelled =
+            fileContains(log, "(使用:虚拟键盘协议)") && fileContains(log, "剪贴板:data-control(");
+        std::printf("Wayland (sway, virtual keyboard + data-control%s): ",
+                    asLabelled ? "" : "; but Vurin did not name these paths at start-up");
+    } else {
+        XCloseDisplay(typist);
+    }
 
     std::printf(
         "release to text (5 s utterance, instant stand-in services, %d runs, %d failed%s):\n", runs,
