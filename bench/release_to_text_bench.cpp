@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
         pumpUntil([] { return false; }, 300ms);
         pid_t held = -1;  // wtype lets F13 go when it ends
         if (wayland) {
-            held = spawn({"wtype", "-P", "F13", "-s", "600000"}, noise);
+            held = spawn({"wtype", "-s", "150", "-P", "F13", "-s", "600000"}, noise);
         } else {
             XTestFakeKeyEvent(typist, kKeycodeF13, True, CurrentTime);
             XFlush(typist);

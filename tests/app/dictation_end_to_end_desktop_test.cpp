@@ -35,8 +35,7 @@ TEST(TriggerCommandTest, ExitsWithWhyNothingWasDelivered) {
         {"--trigger release", 1, nobody},
         {"--trigger hold", 2, usage},
         {"--trigger press release", 2, usage},
-        {"--trigger", 2, usage},
-        {"--session mir", 2, "usage: vurin [--session x11|wayland]\n"}};
+        {"--trigger", 2, usage}};
     for (const auto& [arguments, status, output] : cases) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(vurin.run(arguments), std::pair(status, output));

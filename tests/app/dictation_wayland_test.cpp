@@ -58,9 +58,12 @@ struct WaylandVurin {
     bool focus(const std::string& criteria) {
         return eventually([&] { return session->swaymsg("[" + criteria + "] focus"); });
     }
+    // A virtual keyboard of its own: sway drops the first keys of a keyboard it has only just
+    // seen, so it waits a moment before the first.
     bool keys(const std::string& wtypeArguments) {
-        return std::system(("WAYLAND_DISPLAY='" + display + "' wtype " + wtypeArguments).c_str()) ==
-               0;
+        const std::string command =
+            "WAYLAND_DISPLAY='" + display + "' wtype -s 150 " + wtypeArguments;
+        return std::system(command.c_str()) == 0;
     }
     // A long press of F13 while the sentence plays, until the `times`-th paste is confirmed.
     bool dictate(const std::string& app, int times) {

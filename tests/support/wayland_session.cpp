@@ -66,7 +66,8 @@ bool WaylandSession::typeKey(const std::string& keysym, bool press) {
         return heldKeys_.erase(keysym) == 1;  // its wtype is killed: the key goes up
     }
     const std::string display = "WAYLAND_DISPLAY=" + get("WAYLAND_DISPLAY");
-    std::vector<std::string> wtype{"env", display, "wtype", "-P", keysym, "-s", "3600000"};
+    std::vector<std::string> wtype{"env", display, "wtype", "-s",     "150",
+                                   "-P",  keysym,  "-s",    "3600000"};
     return heldKeys_.try_emplace(keysym, std::move(wtype)).first->second.started();
 }
 

@@ -50,6 +50,9 @@ struct ForeignToplevelWatch::Connection {
         if (sync) {
             wl_callback_destroy(sync);
         }
+        for (const auto& [callback, generation] : roundTrips) {
+            wl_callback_destroy(callback);
+        }
         for (const auto& [handle, window] : windows) {
             zwlr_foreign_toplevel_handle_v1_destroy(handle);
         }
@@ -77,6 +80,24 @@ struct ForeignToplevelWatch::Connection {
             watch->publish(reading());
         }
     }
+
+    // -- a round trip a reader asked for: every event sent before it has been handled --------
+
+    std::map<wl_callback*, std::uint64_t> roundTrips;  // the generation each one answers
+
+    void roundTrip(std::uint64_t generation) {
+        wl_callback* callback = wl_display_sync(display);
+        wl_callback_add_listener(callback, &kFreshListener, this);
+        roundTrips[callback] = generation;
+    }
+    static void freshDone(void* data, wl_callback* callback, std::uint32_t) {
+        auto* self = static_cast<Connection*>(data);
+        const std::uint64_t generation = self->roundTrips[callback];
+        self->roundTrips.erase(callback);
+        wl_callback_destroy(callback);
+        self->watch->answer(generation);
+    }
+    static constexpr wl_callback_listener kFreshListener{.done = freshDone};
 
     // -- start-up: the globals, then the windows as the manager first lists them -----------
 
@@ -192,8 +213,9 @@ struct ForeignToplevelWatch::Connection {
         .parent = parent};
 };
 
-ForeignToplevelWatch::ForeignToplevelWatch() : wake_(eventfd(0, EFD_CLOEXEC)) {
-    if (wake_ < 0) {
+ForeignToplevelWatch::ForeignToplevelWatch()
+    : wake_(eventfd(0, EFD_CLOEXEC)), ask_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (wake_ < 0 || ask_ < 0) {
         log("❌ 前台窗口跟踪:无法创建 eventfd(" + std::string(std::strerror(errno)) +
             "),前台应用只按无障碍焦点(AT-SPI)判断");
         publish({});
@@ -213,12 +235,31 @@ ForeignToplevelWatch::~ForeignToplevelWatch() {
     }
     thread_.join();
     close(wake_);
+    close(ask_);
 }
 
-ForeignToplevelWatch::Reading ForeignToplevelWatch::read(std::chrono::milliseconds firstListWait) {
+ForeignToplevelWatch::Reading ForeignToplevelWatch::read(std::chrono::milliseconds firstListWait,
+                                                         std::chrono::milliseconds freshWait) {
     std::unique_lock lock(mutex_);
     listed_.wait_for(lock, firstListWait, [this] { return reading_.has_value(); });
+    if (reading_ && reading_->following) {
+        // A window switched to just before a keystroke must not pass for the old one.
+        const std::uint64_t generation = ++asked_;
+        const std::uint64_t one = 1;
+        if (write(ask_, &one, sizeof one) == sizeof one) {
+            listed_.wait_for(lock, freshWait,
+                             [&] { return answered_ >= generation || !reading_->following; });
+        }
+    }
     return reading_.value_or(Reading{});
+}
+
+void ForeignToplevelWatch::answer(std::uint64_t generation) {
+    {
+        const std::lock_guard lock(mutex_);
+        answered_ = std::max(answered_, generation);
+    }
+    listed_.notify_all();
 }
 
 void ForeignToplevelWatch::publish(Reading reading) {
@@ -242,10 +283,11 @@ void ForeignToplevelWatch::run() {
     wl_registry_add_listener(connection.registry, &Connection::kRegistryListener, &connection);
     connection.syncAfter(Connection::Step::globals);
     // No call here waits for the compositor: a hung one must not hold up the stop.
-    pollfd fds[] = {{wl_display_get_fd(connection.display), POLLIN, 0}, {wake_, POLLIN, 0}};
+    pollfd fds[] = {
+        {wl_display_get_fd(connection.display), POLLIN, 0}, {wake_, POLLIN, 0}, {ask_, POLLIN, 0}};
     while (!connection.finished && !connection.absent) {
         wl_display_flush(connection.display);
-        if (poll(fds, 2, -1) < 0) {
+        if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -253,6 +295,17 @@ void ForeignToplevelWatch::run() {
         }
         if (fds[1].revents != 0) {
             return;  // stopped: nothing to say
+        }
+        if (fds[2].revents != 0) {
+            std::uint64_t count = 0;
+            if (::read(ask_, &count, sizeof count) == sizeof count) {
+                std::uint64_t generation = 0;
+                {
+                    const std::lock_guard lock(mutex_);
+                    generation = asked_;
+                }
+                connection.roundTrip(generation);
+            }
         }
         if (fds[0].revents != 0 && wl_display_dispatch(connection.display) < 0) {
             break;

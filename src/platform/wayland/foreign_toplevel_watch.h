@@ -36,19 +36,24 @@ class ForeignToplevelWatch {
     ForeignToplevelWatch(const ForeignToplevelWatch&) = delete;
     ForeignToplevelWatch& operator=(const ForeignToplevelWatch&) = delete;
 
-    // The activated window as last reported. Until the compositor has listed its windows once,
-    // waits for that at most `firstListWait`.
-    Reading read(std::chrono::milliseconds firstListWait);
+    // The activated window as the compositor sees it now: what it has said up to a round trip
+    // made for this call, waited for at most `freshWait` (else the last report). Until the
+    // compositor has listed its windows once, waits for that at most `firstListWait`.
+    Reading read(std::chrono::milliseconds firstListWait, std::chrono::milliseconds freshWait);
 
   private:
     struct Connection;
     void run();
     void publish(Reading reading);
+    void answer(std::uint64_t generation);
 
     std::mutex mutex_;
     std::condition_variable listed_;
     std::optional<Reading> reading_;  // absent until the first list (or the failure) is known
     int wake_ = -1;                   // an eventfd: the thread's stop signal
+    int ask_ = -1;                    // an eventfd: a reader wants a round trip
+    std::uint64_t asked_ = 0;         // round trips asked for, and answered (guarded by mutex_)
+    std::uint64_t answered_ = 0;
     std::thread thread_;
 };
 
