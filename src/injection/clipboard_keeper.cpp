@@ -18,11 +18,12 @@ std::shared_ptr<const PasteboardSnapshot> ClipboardKeeper::save(ClipboardSelecti
 
 SelectionWrite ClipboardKeeper::writeText(ClipboardSelection selection, const std::string& text,
                                           std::shared_ptr<const PasteboardSnapshot> saved) {
-    clipboard_->writeText(selection, text);
+    const bool written = clipboard_->writeText(selection, text);
     SelectionWrite write{.selection = selection,
                          .changeCount = clipboard_->changeCount(selection),
                          .saved = std::move(saved),
-                         .serial = ++nextSerial_};
+                         .serial = ++nextSerial_,
+                         .written = written};
     latest_[selection] = write;
     return write;
 }

@@ -17,6 +17,7 @@ struct SelectionWrite {
     std::int64_t changeCount = 0;
     std::shared_ptr<const PasteboardSnapshot> saved;
     std::uint64_t serial = 0;
+    bool written = true;  // false: the selection does not hold the text
 };
 
 // Saves a selection before Vurin writes text to it and puts the saved content back later.

@@ -1,5 +1,6 @@
 #include "injection/paste_injector.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -98,6 +99,17 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
     writes.push_back(
         keeper_->writeText(ClipboardSelection::clipboard, text, std::move(savedClipboard)));
 
+    const bool written = std::all_of(writes.begin(), writes.end(),
+                                     [](const SelectionWrite& write) { return write.written; });
+    // A paste now would paste whatever the selection held before.
+    if (!written) {
+        log("❌ 剪贴板写入失败,没有粘贴");
+        for (const SelectionWrite& write : writes) {
+            keeper_->restoreNow(write);
+        }
+        host->injectionEndedWithoutPending();
+        return;
+    }
     if (!keystrokes_->post(paste.keystroke)) {
         log("❌ 合成 " + std::string(paste.name) + " 失败,已还原剪贴板");
         for (const SelectionWrite& write : writes) {
@@ -120,9 +132,29 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
     });
 }
 
+// Typed line breaks and tabs are keys: a Return sends a chat message or runs a terminal's line
+// before the rest has arrived, a Tab leaves the field. A paste inserts them as text; typing
+// puts a space in their place.
+namespace {
+
+std::string flattenedForTyping(const std::string& text) {
+    std::string flat;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        flat += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
+    }
+    return flat;
+}
+
+}  // namespace
+
 // Without a clipboard to borrow the text is typed, and the user's clipboard is never touched.
-void PasteInjector::typeInto(const std::string& text, const InjectionTarget& target,
+void PasteInjector::typeInto(const std::string& dictated, const InjectionTarget& target,
                              std::int64_t attempt, const std::weak_ptr<InjectionHost>& weakHost) {
+    const std::string text = flattenedForTyping(dictated);
     if (!keystrokes_->typeText(text)) {
         log("❌ 逐字输入失败,文字没有送达");
         if (const auto host = weakHost.lock()) {

@@ -27,7 +27,9 @@ class Clipboard {
     // Clears the selection, then writes the items (nothing more when there are none).
     virtual void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) = 0;
     // Clears the selection and writes plain text, marked so clipboard managers do not keep it.
-    virtual void writeText(ClipboardSelection selection, const std::string& text) = 0;
+    // False when the selection is known not to hold the text (a paste would paste something
+    // else).
+    virtual bool writeText(ClipboardSelection selection, const std::string& text) = 0;
     // Counts every change of the selection, Vurin's own writes included.
     virtual std::int64_t changeCount(ClipboardSelection selection) const = 0;
 };

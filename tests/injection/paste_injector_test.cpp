@@ -92,6 +92,7 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
     const std::map<std::string, std::function<void()>> actions = {
         {"paste", [this] { injector->inject("text", host); }},
         {"pasteAgain", [this] { injector->inject("second", host); }},
+        {"pasteLines", [this] { injector->inject("one\r\ntwo\tthree\n", host); }},
         {"copy", [this] { copy(kClipboard, "copied"); }},
         {"select", [this] { copy(kPrimary, "new"); }},
         {"cancel", [this] { ++host->attempt; }},
@@ -126,6 +127,7 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
              };
          }},
         {"failKeys", [this] { keys->succeeds = false; }},
+        {"refuseWrites", [this] { clipboard->refusesWrites = true; }},
         // A key goes down whenever the clipboard waits, the wait runs the main queue, and the key
         // comes up right after it.
         {"keyWhileWaiting",
@@ -197,10 +199,14 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"keyWhileWaiting paste", "0 Ctrl+V text|selected, 0 down, 0 up, " +
                                       pastedInto("gedit", restored) + ", 400 down, 400 up"},
         {"failKeys paste", pasted + "0 ❌ 合成 Ctrl+V 失败,已还原剪贴板, 0 ended"},
+        {"refuseWrites paste", "0 ❌ 剪贴板写入失败,没有粘贴, 0 ended"},
         // No clipboard to borrow: typed, confirmed the same way, the clipboard never touched.
         {"typed paste copy@300", "0 type text, 120 confirmed text, 120 📋 已粘贴到「gedit」," +
                                      std::string("目标确认成功 => copied|selected")},
         {"typed failKeys paste", "0 type text, 0 ❌ 逐字输入失败,文字没有送达, 0 ended"},
+        // Typed, a line break would be a Return (a message sent half-way), a tab leaves the field.
+        {"typed pasteLines", "0 type one two three , 120 confirmed one two three , 120 📋 已粘贴到" +
+                                 std::string("「gedit」,目标确认成功")},
         {"send", "0 Return, 0 ⏎ 已发送到「gedit」, 0 cue Tink, 0 sent"},
         {"failKeys send", "0 Return, 0 ❌ 合成回车失败, 0 keystroke failed"},
         {"firefox send", notSent("焦点已从「gedit」切到「firefox」")},

@@ -65,8 +65,12 @@ class FakeClipboard : public Clipboard {
         whileWaiting();
         copyByOtherProgram(selection, items);
     }
-    void writeText(ClipboardSelection selection, const std::string& text) override {
+    bool writeText(ClipboardSelection selection, const std::string& text) override {
+        if (refusesWrites) {
+            return false;
+        }
         copyByOtherProgram(selection, {textItem(text)});
+        return true;
     }
     std::int64_t changeCount(ClipboardSelection selection) const override {
         const auto found = changes.find(selection);
@@ -86,6 +90,7 @@ class FakeClipboard : public Clipboard {
 
     std::map<ClipboardSelection, std::vector<ClipboardItem>> held;
     std::map<ClipboardSelection, std::int64_t> changes;
+    bool refusesWrites = false;
     // Runs where the desktop clipboard waits for another program in a nested event loop.
     std::function<void()> whileWaiting = [] {};
 };

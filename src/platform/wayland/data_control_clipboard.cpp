@@ -159,22 +159,22 @@ void DataControlClipboard::replace(ClipboardSelection selection,
     write(selection, std::move(merged));
 }
 
-void DataControlClipboard::writeText(ClipboardSelection selection, const std::string& text) {
+bool DataControlClipboard::writeText(ClipboardSelection selection, const std::string& text) {
     ClipboardItem item;
     for (const char* type : kTextTypes) {
         item.values.emplace_back(type, text);
     }
     item.values.emplace_back(kPasswordManagerHint, "secret");
-    write(selection, std::move(item));
+    return write(selection, std::move(item));
 }
 
 // One set_selection replaces the selection whole, so it is not cleared first (that would be a
 // change of its own).
-void DataControlClipboard::write(ClipboardSelection selection, ClipboardItem item) {
+bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem item) {
     if (selection == ClipboardSelection::primary && !connection_->hasPrimarySelection()) {
-        return;
+        return true;  // a compositor without it has nothing there to paste
     }
-    connection_->set(selection, std::make_shared<const ClipboardItem>(std::move(item)));
+    return connection_->set(selection, std::make_shared<const ClipboardItem>(std::move(item)));
 }
 
 }  // namespace vurin

@@ -35,7 +35,7 @@ class DataControlClipboard : public Clipboard {
 
     std::vector<ClipboardItem> items(ClipboardSelection selection) override;
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
-    void writeText(ClipboardSelection selection, const std::string& text) override;
+    bool writeText(ClipboardSelection selection, const std::string& text) override;
     // +1 for every selection (or primary selection) the compositor announces, ours included.
     std::int64_t changeCount(ClipboardSelection selection) const override;
 
@@ -47,7 +47,7 @@ class DataControlClipboard : public Clipboard {
   private:
     DataControlClipboard(std::unique_ptr<DataControlConnection> connection,
                          std::chrono::milliseconds formatLimit);
-    void write(ClipboardSelection selection, ClipboardItem item);
+    bool write(ClipboardSelection selection, ClipboardItem item);
 
     std::unique_ptr<DataControlConnection> connection_;
     const std::chrono::milliseconds formatLimit_;

@@ -183,6 +183,10 @@ std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* 
     if (c.wake_ < 0) {
         return fail(std::string("eventfd:") + std::strerror(errno));
     }
+    // Its listener points at `globals` on this stack: a global announced later (a seat added)
+    // must not reach it from the event thread.
+    wl_registry_destroy(c.registry_);
+    c.registry_ = nullptr;
     c.thread_ = std::thread([&c] { c.run(); });
     return connection;
 }

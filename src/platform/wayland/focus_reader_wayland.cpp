@@ -18,8 +18,9 @@ constexpr auto kActivationSkew = std::chrono::milliseconds(200);
 // The compositor lists its windows within a round trip of start-up; a capture made sooner waits
 // for that rather than take the accessibility focus alone for the answer.
 constexpr auto kFirstListWait = std::chrono::milliseconds(500);
-// A round trip to the compositor takes well under a millisecond; a busy one costs this at most.
-constexpr auto kFreshWait = std::chrono::milliseconds(30);
+// A round trip to the compositor takes well under a millisecond; a busy machine costs this at
+// most.
+constexpr auto kFreshWait = std::chrono::milliseconds(100);
 
 }  // namespace
 

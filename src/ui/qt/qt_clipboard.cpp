@@ -169,9 +169,9 @@ void QtClipboard::replace(ClipboardSelection selection, const std::vector<Clipbo
     });
 }
 
-void QtClipboard::writeText(ClipboardSelection selection, const std::string& text) {
+bool QtClipboard::writeText(ClipboardSelection selection, const std::string& text) {
     if (!clipboard_) {
-        return;
+        return false;
     }
     take(modeOf(selection), [&text] {
         auto* data = new QMimeData;
@@ -179,6 +179,7 @@ void QtClipboard::writeText(ClipboardSelection selection, const std::string& tex
         data->setData(QLatin1String(passwordManagerHint), QByteArrayLiteral("secret"));
         return data;
     });
+    return true;
 }
 
 void QtClipboard::take(QClipboard::Mode mode, const std::function<QMimeData*()>& makeData) {

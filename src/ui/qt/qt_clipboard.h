@@ -34,7 +34,7 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
 
     std::vector<ClipboardItem> items(ClipboardSelection selection) override;
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
-    void writeText(ClipboardSelection selection, const std::string& text) override;
+    bool writeText(ClipboardSelection selection, const std::string& text) override;
     std::int64_t changeCount(ClipboardSelection selection) const override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
