@@ -89,7 +89,8 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
     std::string noDataControl;
     const std::shared_ptr<DataControlClipboard> clipboard =
         DataControlClipboard::connect(&noDataControl);
-    const std::shared_ptr<WaylandKeystrokes> keystrokes = WaylandKeystrokes::choose(paths);
+    const std::shared_ptr<WaylandKeystrokes> keystrokes =
+        WaylandKeystrokes::choose(paths, clipboard == nullptr);
     auto keyboards = std::make_shared<EvdevKeyboardWatch>();
     auto capture = WaylandTriggerCapture::create(
         mainQueue, {.shortcuts = std::make_shared<GlobalShortcutsPortal>(),

@@ -27,17 +27,21 @@ constexpr const char* kTextTypes[] = {"text/plain;charset=utf-8", "text/plain", 
 
 // Reads every format's pipe at once (the owner may serve them in any order): once no byte has
 // come for `limit`, the owner is taken to hang; the formats it finished are kept, the others
-// are not.
+// are not. An owner that trickles or streams without end is cut off as well: the main thread
+// waits here, so the whole read is bounded in time and each format in size.
+constexpr auto kWholeReadLimit = std::chrono::seconds(3);
+constexpr std::size_t kFormatSizeLimit = 64 * 1024 * 1024;
 std::vector<std::optional<std::string>> readPipes(
     const std::vector<std::pair<std::string, int>>& pipes, std::chrono::milliseconds limit) {
     std::vector<std::optional<std::string>> read(pipes.size(), std::string());
     std::vector<bool> open(pipes.size(), true);
     std::size_t openCount = pipes.size();
     auto lastProgress = Clock::now();
+    const auto deadline = lastProgress + kWholeReadLimit;
     char buffer[65536];
     while (openCount > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            lastProgress + limit - Clock::now());
+            std::min(lastProgress + limit, deadline) - Clock::now());
         if (left.count() <= 0) {
             break;
         }
@@ -59,7 +63,11 @@ std::vector<std::optional<std::string>> readPipes(
             }
             const std::size_t i = which[k];
             const ssize_t got = ::read(polled[k].fd, buffer, sizeof buffer);
-            if (got > 0) {
+            if (got > 0 && read[i]->size() + static_cast<std::size_t>(got) > kFormatSizeLimit) {
+                read[i].reset();
+                open[i] = false;
+                --openCount;
+            } else if (got > 0) {
                 read[i]->append(buffer, static_cast<std::size_t>(got));
                 lastProgress = Clock::now();
             } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {

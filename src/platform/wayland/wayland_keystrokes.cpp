@@ -26,7 +26,8 @@ std::string offeredNames(const WaylandKeystrokePaths& paths) {
 
 }  // namespace
 
-std::shared_ptr<WaylandKeystrokes> WaylandKeystrokes::choose(const WaylandKeystrokePaths& offered) {
+std::shared_ptr<WaylandKeystrokes> WaylandKeystrokes::choose(const WaylandKeystrokePaths& offered,
+                                                             bool mustTypeText) {
     const std::string names = offeredNames(offered);
     const auto made = [&](Path path, std::shared_ptr<KeystrokeSender> sender) {
         return std::shared_ptr<WaylandKeystrokes>(
@@ -42,7 +43,10 @@ std::shared_ptr<WaylandKeystrokes> WaylandKeystrokes::choose(const WaylandKeystr
     if (offered.remoteDesktopPortal) {
         return made(Path::remoteDesktop, std::make_shared<RemoteDesktopKeystrokes>());
     }
-    if (offered.uinputWritable) {
+    // uinput presses keys of the user's layout and cannot type arbitrary text.
+    if (offered.uinputWritable && mustTypeText) {
+        log("⚠️ 没有 data-control 时文字要逐字输入,uinput 做不到,不使用它");
+    } else if (offered.uinputWritable) {
         if (auto device = UinputKeystrokes::create(&why)) {
             return made(Path::uinput, std::move(device));
         }

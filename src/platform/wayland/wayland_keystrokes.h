@@ -18,7 +18,10 @@ class WaylandKeystrokes : public KeystrokeSender {
   public:
     enum class Path { virtualKeyboard, remoteDesktop, uinput, none };
 
-    static std::shared_ptr<WaylandKeystrokes> choose(const WaylandKeystrokePaths& offered);
+    // `mustTypeText`: the text cannot be pasted (no clipboard to borrow), so only a path that
+    // can type text will do.
+    static std::shared_ptr<WaylandKeystrokes> choose(const WaylandKeystrokePaths& offered,
+                                                     bool mustTypeText);
 
     Path path() const { return path_; }
     // For the start-up line and the permission row ("虚拟键盘协议", "无").
