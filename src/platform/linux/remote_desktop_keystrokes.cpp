@@ -46,7 +46,8 @@ struct RemoteDesktopKeystrokes::Impl {
     struct Batch {
         std::vector<Event> events;  // only on the portal thread
         std::size_t next = 0;
-        bool done = false;  // under Impl::lock
+        bool done = false;       // under Impl::lock
+        bool cancelled = false;  // under Impl::lock: the caller gave up waiting
         std::string error;
     };
     struct CallData {
@@ -300,6 +301,15 @@ struct RemoteDesktopKeystrokes::Impl {
             finishBatch(batch, "会话已结束");
             return;
         }
+        {
+            // Given up on: no more keys go down (they would land after the caller was told
+            // nothing arrived), but the ones down come up, so no modifier stays held.
+            const std::lock_guard guard(lock);
+            while (batch->cancelled && batch->next < batch->events.size() &&
+                   batch->events[batch->next].pressed) {
+                ++batch->next;
+            }
+        }
         if (batch->next == batch->events.size()) {
             finishBatch(batch, "");
             return;
@@ -411,7 +421,8 @@ bool RemoteDesktopKeystrokes::send(std::vector<Event> events) {
     });
     guard.lock();
     if (!impl.changed.wait_for(guard, wait, [&] { return batch->done; })) {
-        log("❌ RemoteDesktop 门户:桌面门户没有及时接收按键事件");
+        batch->cancelled = true;
+        log("❌ RemoteDesktop 门户:桌面门户没有及时接收按键事件,其余按键不再发送");
         return false;
     }
     if (!batch->error.empty()) {
