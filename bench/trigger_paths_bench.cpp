@@ -130,7 +130,8 @@ void measure(QCoreApplication& application, const char* title,
     capture->setEngine(engine);
     capture->setBindingAvailable(true);
     capture->setupEventTap();
-    vurin::TriggerBusService bus([capture](bool down) { capture->bindingEvent(down); }, [] {});
+    vurin::TriggerBusService bus(
+        [capture](bool down, double at) { capture->bindingEvent(down, at); }, [] {});
     bus.registerOnSessionBus();
     std::vector<double> figures;
     std::thread presser([&] {

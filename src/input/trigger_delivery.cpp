@@ -5,7 +5,16 @@
 namespace vurin {
 
 void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, bool down) {
-    queue.post([engine = std::move(engine), down, at = queue.now()] {
+    postTriggerToEngine(queue, std::move(engine), down, queue.now());
+}
+
+void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, bool down,
+                         double at) {
+    const double now = queue.now();
+    if (at > now || at < now - kOldestSourceTime) {
+        at = now;
+    }
+    queue.post([engine = std::move(engine), down, at] {
         if (auto live = engine.lock()) {
             if (down) {
                 live->keyDown(at);

@@ -12,5 +12,10 @@ namespace vurin {
 // be late (a paste holds its queue), and the gesture is decided from when the key moved. Callable
 // from any thread; nothing happens once the engine is gone.
 void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, bool down);
+// The same for an event whose source says when the key moved (`at`, on the queue's clock): a
+// time in the future or more than kOldestSourceTime ago is taken as now.
+void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, bool down,
+                         double at);
+inline constexpr double kOldestSourceTime = 2.0;
 
 }  // namespace vurin

@@ -250,7 +250,7 @@ void WaylandTriggerCapture::keyboardLost(const std::string& device, const KeyGra
     }
 }
 
-void WaylandTriggerCapture::bindingEvent(bool down) {
+void WaylandTriggerCapture::bindingEvent(bool down, std::optional<double> at) {
     const Path path = activePath();
     if (path != Path::binding && path != Path::none) {
         if (!ignoredBindingLogged_) {
@@ -260,6 +260,14 @@ void WaylandTriggerCapture::bindingEvent(bool down) {
         }
         return;
     }
+    if (at) {
+        if (lastBindingAt_ && *at < *lastBindingAt_) {
+            log(std::string("⚠️ vurin --trigger ") + (down ? "press" : "release") +
+                " 晚于之后的一次按键才到达,已忽略");
+            return;
+        }
+        lastBindingAt_ = at;
+    }
     if (!bindingUsed_) {
         bindingUsed_ = true;
         log("✅ 收到合成器绑定的按键(vurin --trigger)");
@@ -268,10 +276,11 @@ void WaylandTriggerCapture::bindingEvent(bool down) {
         }
         changed();
     }
-    sourceEvent(Path::binding, {}, down);
+    sourceEvent(Path::binding, {}, down, at);
 }
 
-void WaylandTriggerCapture::sourceEvent(Path source, const std::string& device, bool down) {
+void WaylandTriggerCapture::sourceEvent(Path source, const std::string& device, bool down,
+                                        std::optional<double> at) {
     const std::lock_guard lock(heldLock_);
     if (source != path_) {
         return;
@@ -283,7 +292,7 @@ void WaylandTriggerCapture::sourceEvent(Path source, const std::string& device, 
         held_.erase(device);
     }
     if (wasHeld != !held_.empty()) {
-        postTriggerToEngine(*mainQueue_, engine_, down);
+        postTriggerToEngine(*mainQueue_, engine_, down, at.value_or(mainQueue_->now()));
     }
 }
 

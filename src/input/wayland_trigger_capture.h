@@ -58,8 +58,11 @@ class WaylandTriggerCapture : public TriggerCapture,
 
     // Starts the sources once; true when at least one can deliver a press.
     bool setupEventTap() override;
-    // A press or release from the compositor binding (`vurin --trigger`).
-    void bindingEvent(bool down);
+    // A press or release from the compositor binding (`vurin --trigger`), with the time the
+    // command started when it says. Each press and release is a process of its own, so a release
+    // may overtake its press: an event older than one already handled is dropped, so that a late
+    // press cannot hold the key down after its release.
+    void bindingEvent(bool down, std::optional<double> at = std::nullopt);
     // "Set key…": the desktop's own shortcut settings where the portal can open them; otherwise
     // the log and the label say where the key is set.
     void startDetectKey();
@@ -81,7 +84,8 @@ class WaylandTriggerCapture : public TriggerCapture,
                                                          const std::string& program);
 
     // Any thread: a source's key went down or up. `device` tells keyboards apart.
-    void sourceEvent(Path source, const std::string& device, bool down);
+    void sourceEvent(Path source, const std::string& device, bool down,
+                     std::optional<double> at = std::nullopt);
 
   private:
     WaylandTriggerCapture(std::shared_ptr<MainQueue> mainQueue, Sources sources);
@@ -115,6 +119,7 @@ class WaylandTriggerCapture : public TriggerCapture,
     bool bindingAvailable_ = false;
     bool bindingUsed_ = false;  // a press came through the binding
     bool ignoredBindingLogged_ = false;
+    std::optional<double> lastBindingAt_;  // the newest binding event handled
     bool notSwallowedLogged_ = false;
     bool shortcutsPending_ = false;  // the portal has not answered yet
     bool shortcutsOpen_ = false;     // the portal session is open, with or without our key bound

@@ -46,7 +46,8 @@ struct SessionPlatform {
         attach;
     // A press (true) or release from `vurin --trigger`; `registered` tells whether the bus
     // name is ours, so that those can arrive at all.
-    std::function<void(bool down)> bindingEvent;
+    // `at`: when the command started, on the main queue's clock.
+    std::function<void(bool down, double at)> bindingEvent;
     std::function<void(bool registered)> bindingRegistered;
     // What the permission window and the settings window add in a Wayland session (all empty
     // on X11): the help on paths and bindings, the trigger as the desktop bound it, and the

@@ -146,9 +146,9 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                 capture->setCallbacks({.setTriggerKeyLabel = std::move(setLabel)});
             },
         .bindingEvent =
-            [weak](bool down) {
+            [weak](bool down, double at) {
                 if (auto live = weak.lock()) {
-                    live->bindingEvent(down);
+                    live->bindingEvent(down, at);
                 }
             },
         .bindingRegistered =

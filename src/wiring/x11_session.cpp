@@ -56,7 +56,8 @@ SessionPlatform makeX11Platform(const std::shared_ptr<MainQueue>& mainQueue) {
         // `vurin --trigger` goes straight to the gesture engine: on X11 it serves a key bound
         // elsewhere (a desktop shortcut), so it never doubles the grabbed key's presses.
         .bindingEvent = [mainQueue, engineSlot](
-                            bool down) { postTriggerToEngine(*mainQueue, *engineSlot, down); },
+                            bool down,
+                            double at) { postTriggerToEngine(*mainQueue, *engineSlot, down, at); },
         .bindingRegistered = [](bool) {},
         .compositorBindingLines = {},
         .startupLine = std::string("🖥️ 会话:X11(DISPLAY=") + (display ? display : "") +

@@ -2,7 +2,9 @@
 
 #include <dbus/dbus.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string_view>
 
@@ -47,7 +49,9 @@ bool hasNoOwner(const DBusError& error) {
            dbus_error_has_name(&error, DBUS_ERROR_NAME_HAS_NO_OWNER);
 }
 
-int call(const char* method) {
+// `startedNs`: when this command started (CLOCK_MONOTONIC), the moment the key moved as near as
+// it can be told: the running Vurin orders and times presses by it.
+int call(const char* method, std::uint64_t startedNs) {
     ScopedError error;
     std::unique_ptr<DBusConnection, ConnectionClose> bus(
         dbus_bus_get_private(DBUS_BUS_SESSION, &error));
@@ -61,6 +65,10 @@ int call(const char* method) {
         return fail("out of memory");
     }
     dbus_message_set_auto_start(message.get(), FALSE);
+    const dbus_uint64_t started = startedNs;
+    if (!dbus_message_append_args(message.get(), DBUS_TYPE_UINT64, &started, DBUS_TYPE_INVALID)) {
+        return fail("out of memory");
+    }
     std::unique_ptr<DBusMessage, MessageUnref> reply(
         dbus_connection_send_with_reply_and_block(bus.get(), message.get(), callTimeoutMs, &error));
     if (reply) {
@@ -111,12 +119,16 @@ std::optional<int> runTriggerCommand(int argc, char** argv) {
     if (argc < 2 || std::string_view(argv[1]) != "--trigger") {
         return std::nullopt;
     }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::uint64_t startedNs = static_cast<std::uint64_t>(now.tv_sec) * 1000000000ULL +
+                                    static_cast<std::uint64_t>(now.tv_nsec);
     const std::string_view action = argc == 3 ? argv[2] : "";
     if (action == "press") {
-        return call(trigger_bus::pressMethod);
+        return call(trigger_bus::pressMethod, startedNs);
     }
     if (action == "release") {
-        return call(trigger_bus::releaseMethod);
+        return call(trigger_bus::releaseMethod, startedNs);
     }
     std::fputs("usage: vurin --trigger press|release\n", stderr);
     return 2;

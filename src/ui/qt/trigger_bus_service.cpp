@@ -10,7 +10,7 @@
 
 namespace vurin {
 
-TriggerBusService::TriggerBusService(std::function<void(bool down)> deliver,
+TriggerBusService::TriggerBusService(std::function<void(bool down, double at)> deliver,
                                      std::function<void()> showSettings, QObject* parent)
     : QObject(parent), deliver_(std::move(deliver)) {
     new ApplicationBusAdaptor(this, std::move(showSettings));
@@ -45,12 +45,12 @@ BusName TriggerBusService::registerOnSessionBus() {
     return BusName::unavailable;
 }
 
-void TriggerBusService::Press() {
-    deliver_(true);
+void TriggerBusService::Press(qulonglong startedNs) {
+    deliver_(true, static_cast<double>(startedNs) / 1e9);
 }
 
-void TriggerBusService::Release() {
-    deliver_(false);
+void TriggerBusService::Release(qulonglong startedNs) {
+    deliver_(false, static_cast<double>(startedNs) / 1e9);
 }
 
 ApplicationBusAdaptor::ApplicationBusAdaptor(QObject* parent, std::function<void()> showSettings)

@@ -18,8 +18,9 @@ class TriggerBusService : public QObject {
     Q_CLASSINFO("D-Bus Interface", "com.vurin.app.Trigger")
 
   public:
-    TriggerBusService(std::function<void(bool down)> deliver, std::function<void()> showSettings,
-                      QObject* parent = nullptr);
+    // `deliver(down, at)`: `at` is when the command started, on the steady clock in seconds.
+    TriggerBusService(std::function<void(bool down, double at)> deliver,
+                      std::function<void()> showSettings, QObject* parent = nullptr);
 
     // Exports the object and takes the bus name. When there is no session bus (one log line) or
     // another program owns the name (said to the caller, which decides), the trigger comes only
@@ -27,11 +28,12 @@ class TriggerBusService : public QObject {
     BusName registerOnSessionBus();
 
   public Q_SLOTS:
-    void Press();
-    void Release();
+    // `startedNs`: CLOCK_MONOTONIC nanoseconds when the command started.
+    void Press(qulonglong startedNs);
+    void Release(qulonglong startedNs);
 
   private:
-    std::function<void(bool down)> deliver_;
+    std::function<void(bool down, double at)> deliver_;
 };
 
 // com.vurin.app.Application on the same object.
