@@ -211,6 +211,22 @@ struct GlobalShortcutsPortal::Run {
     }
 
     // Ends one counted call; false when the run is stopping and the answer is to be ignored.
+    // The end of a counted call: `handler` gets the reply or the error, unless the run is
+    // stopping.
+    template <void (Run::*handler)(GVariant* reply, GError* error)>
+    static void answeredBy(GObject* source, GAsyncResult* result, gpointer data) {
+        auto* run = static_cast<Run*>(data);
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        if (run->answered()) {
+            (run->*handler)(reply, error);
+        }
+        g_clear_error(&error);
+        if (reply) {
+            g_variant_unref(reply);
+        }
+    }
+
     bool answered() {
         --pendingCalls;
         if (closing) {
@@ -283,23 +299,9 @@ struct GlobalShortcutsPortal::Run {
                               run->ended("桌面门户已离开会话总线");
                           }
                       }));
-        call(
-            portalPath, "org.freedesktop.DBus.Properties", "Get",
-            g_variant_new("(ss)", shortcutsInterface, "version"), G_VARIANT_TYPE("(v)"),
-            [](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* run = static_cast<Run*>(data);
-                GError* error = nullptr;
-                GVariant* reply =
-                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                if (run->answered()) {
-                    run->versionRead(reply, error);
-                }
-                g_clear_error(&error);
-                if (reply) {
-                    g_variant_unref(reply);
-                }
-            },
-            G_DBUS_CALL_FLAGS_NONE);
+        call(portalPath, "org.freedesktop.DBus.Properties", "Get",
+             g_variant_new("(ss)", shortcutsInterface, "version"), G_VARIANT_TYPE("(v)"),
+             answeredBy<&Run::versionRead>, G_DBUS_CALL_FLAGS_NONE);
     }
 
     void versionRead(GVariant* reply, GError* error) {
@@ -423,19 +425,7 @@ struct GlobalShortcutsPortal::Run {
     void sendRequest(const char* method, GVariant* parameters) {
         sentSteps.push_back(step);
         call(portalPath, shortcutsInterface, method, parameters, G_VARIANT_TYPE("(o)"),
-             [](GObject* source, GAsyncResult* result, gpointer data) {
-                 auto* run = static_cast<Run*>(data);
-                 GError* error = nullptr;
-                 GVariant* reply =
-                     g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                 if (run->answered()) {
-                     run->requestSent(reply, error);
-                 }
-                 g_clear_error(&error);
-                 if (reply) {
-                     g_variant_unref(reply);
-                 }
-             });
+             answeredBy<&Run::requestSent>);
     }
 
     void createSession() {
@@ -552,26 +542,20 @@ struct GlobalShortcutsPortal::Run {
         }
     }
 
+    void configured(GVariant* reply, GError* error) {
+        if (!reply) {
+            log("⚠️ 无法打开桌面的快捷键设置(ConfigureShortcuts):" +
+                messageOf(error));
+        }
+    }
+
     void configure() {
         if (closing || !sessionOpen) {
             return;
         }
         call(portalPath, shortcutsInterface, "ConfigureShortcuts",
              g_variant_new("(osa{sv})", sessionHandle.c_str(), "", nullptr), nullptr,
-             [](GObject* source, GAsyncResult* result, gpointer data) {
-                 auto* run = static_cast<Run*>(data);
-                 GError* error = nullptr;
-                 GVariant* reply =
-                     g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                 if (run->answered() && !reply) {
-                     log("⚠️ 无法打开桌面的快捷键设置(ConfigureShortcuts):" +
-                         messageOf(error));
-                 }
-                 g_clear_error(&error);
-                 if (reply) {
-                     g_variant_unref(reply);
-                 }
-             });
+             answeredBy<&Run::configured>);
     }
 
     // -----------------------------------------------------------------------------------------
