@@ -440,16 +440,8 @@ struct GlobalShortcutsPortal::Run {
     }
 
     void sessionCreated(GVariant* results) {
-        GVariant* handle = g_variant_lookup_value(results, "session_handle", nullptr);
-        if (handle && (g_variant_is_of_type(handle, G_VARIANT_TYPE_STRING) ||
-                       g_variant_is_of_type(handle, G_VARIANT_TYPE_OBJECT_PATH))) {
-            sessionHandle = g_variant_get_string(handle, nullptr);
-        }
-        if (handle) {
-            g_variant_unref(handle);
-        }
-        if (sessionHandle.empty() || !g_variant_is_object_path(sessionHandle.c_str())) {
-            sessionHandle.clear();
+        sessionHandle = portal::sessionHandleOf(results);
+        if (sessionHandle.empty()) {
             finishStart(PortalStatus::failed, "CreateSession 的回应里没有会话");
             return;
         }

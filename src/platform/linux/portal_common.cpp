@@ -70,4 +70,17 @@ std::string requestPath(GDBusConnection* bus, const std::string& token) {
     return std::string(kPath) + "/request/" + sender + "/" + token;
 }
 
+std::string sessionHandleOf(GVariant* results) {
+    std::string session;
+    GVariant* handle = g_variant_lookup_value(results, "session_handle", nullptr);
+    if (handle && (g_variant_is_of_type(handle, G_VARIANT_TYPE_STRING) ||
+                   g_variant_is_of_type(handle, G_VARIANT_TYPE_OBJECT_PATH))) {
+        session = g_variant_get_string(handle, nullptr);
+    }
+    if (handle) {
+        g_variant_unref(handle);
+    }
+    return g_variant_is_object_path(session.c_str()) ? session : std::string();
+}
+
 }  // namespace vurin::portal

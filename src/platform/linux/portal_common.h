@@ -27,5 +27,8 @@ void attachIdle(GMainContext* context, std::function<void()> task);
 // The object path of the Request a call with `handle_token` = `token` answers on, known before
 // the call so that its Response is subscribed first.
 std::string requestPath(GDBusConnection* bus, const std::string& token);
+// The session a CreateSession response names ("" when none or not an object path). The
+// frontend sends it as a string, although the interface says an object path: both are taken.
+std::string sessionHandleOf(GVariant* results);
 
 }  // namespace vurin::portal

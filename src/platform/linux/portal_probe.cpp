@@ -2,6 +2,8 @@
 
 #include <gio/gio.h>
 
+#include "platform/linux/portal_common.h"
+
 namespace vurin {
 
 namespace {
@@ -11,26 +13,18 @@ constexpr int kTimeoutMs = 500;
 }  // namespace
 
 std::optional<unsigned> remoteDesktopDeviceTypes() {
-    GError* error = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    g_clear_error(&error);
-    if (!address) {
+    const std::string address = portal::sessionBusAddress();
+    if (address.empty()) {
         return std::nullopt;
     }
-    // Private: the shared connection would end the process if the bus went away.
-    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    g_free(address);
+    GError* error = nullptr;
+    GDBusConnection* bus = portal::connectPrivately(address, &error);
     g_clear_error(&error);
     if (!bus) {
         return std::nullopt;
     }
     GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-        "org.freedesktop.DBus.Properties", "Get",
+        bus, portal::kName, portal::kPath, "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.freedesktop.portal.RemoteDesktop", "AvailableDeviceTypes"),
         G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
     g_clear_error(&error);

@@ -220,13 +220,8 @@ struct RemoteDesktopKeystrokes::Impl {
         } else if (response != 0) {
             fail("桌面门户拒绝了 " + name + "(响应 " + std::to_string(response) + ")");
         } else if (what == Step::createSession) {
-            const gchar* handle = nullptr;
-            if (g_variant_lookup(results, "session_handle", "&s", &handle) ||
-                g_variant_lookup(results, "session_handle", "&o", &handle)) {
-                session = handle;
-            }
-            if (session.empty() || !g_variant_is_object_path(session.c_str())) {
-                session.clear();
+            session = portal::sessionHandleOf(results);
+            if (session.empty()) {
                 fail("CreateSession 的回应里没有会话");
             } else {
                 watchSession();
