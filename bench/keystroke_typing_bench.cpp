@@ -17,6 +17,7 @@
 #include "platform/linux/remote_desktop_keystrokes.h"
 #include "platform/wayland/virtual_keyboard_keystrokes.h"
 #include "support/desktop_program.h"
+#include "support/keystroke_requests.h"
 #include "support/wayland_session.h"
 
 namespace {
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
     const std::string text = dictation();
     std::unique_ptr<vurin::KeystrokeSender> keyboard = vurin::VirtualKeyboardKeystrokes::open();
     auto portal = std::make_unique<vurin::RemoteDesktopKeystrokes>();
-    portal->typeText(" ");  // the session and its consent come before the rounds
+    vurin::testing::typeAndWait(*portal, " ");  // the session and its consent come first
     waitForSize(file, 1);
     const std::pair<const char*, vurin::KeystrokeSender*> paths[] = {
         {"virtual keyboard", keyboard.get()}, {"RemoteDesktop", portal.get()}};
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
         for (int round = 0; sender && round < rounds; ++round) {
             const std::uintmax_t before = sizeOf(file);
             const auto start = Clock::now();
-            if (!sender->typeText(text) || !waitForSize(file, before + text.size())) {
+            if (!vurin::testing::typeAndWait(*sender, text).complete() ||
+                !waitForSize(file, before + text.size())) {
                 break;
             }
             ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());

@@ -268,15 +268,17 @@ void AppController::handleSingleClick() {
             log("⏎ 单击(单击发送已关闭,请手动回车)");
             return;
         }
-        switch (services_.injector->sendReturn(*pending_)) {
-            case SendOutcome::sent:
-            case SendOutcome::targetChanged:
-                pending_.reset();
-                setAppState(AppState::idle);
-                break;
-            case SendOutcome::keystrokeFailed:
-                break;
-        }
+        // The Return may take a moment to go out; whatever came in meanwhile wins.
+        services_.injector->sendReturn(
+            *pending_, [weak = weakSelf(), attempt = injectionAttempt_](SendOutcome outcome) {
+                auto self = weak.lock();
+                if (!self || self->injectionAttempt_ != attempt ||
+                    outcome == SendOutcome::keystrokeFailed) {
+                    return;
+                }
+                self->pending_.reset();
+                self->setAppState(AppState::idle);
+            });
         return;
     }
     log("⏎ 单击(无待发送内容,忽略)");

@@ -1,11 +1,11 @@
 #include "injection/paste_injector.h"
 
 #include <algorithm>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "injection/focus_verification.h"
+#include "injection/held_continuation.h"
 #include "injection/paste_keystroke.h"
 #include "support/grapheme_count.h"
 #include "support/log.h"
@@ -45,21 +45,57 @@ void restoreClipboard(ClipboardKeeper& keeper, const std::vector<SelectionWrite>
                           : "⚠️ 剪贴板在还原前被其他程序修改,跳过还原");
 }
 
+void scheduleConfirmation(MainQueue& queue, const std::shared_ptr<FocusReader>& focus,
+                          const std::weak_ptr<InjectionHost>& weakHost, std::int64_t attempt,
+                          const InjectionTarget& target, const std::string& text) {
+    queue.postAfter(PasteInjector::kConfirmationDelaySeconds,
+                    [weakHost, attempt, focus, target, text] {
+                        confirmPaste(weakHost, attempt, *focus, target, text);
+                    });
+}
+
+void endWithoutPending(const std::weak_ptr<InjectionHost>& weakHost) {
+    if (const auto host = weakHost.lock()) {
+        host->injectionEndedWithoutPending();
+    }
+}
+
+// Typed line breaks and tabs are keys: a Return sends a chat message or runs a terminal's line
+// before the rest has arrived, a Tab leaves the field. A paste inserts them as text; typing
+// puts a space in their place.
+std::string flattenedForTyping(const std::string& text) {
+    std::string flat;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        flat += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
+    }
+    return flat;
+}
+
 }  // namespace
+
+std::string leadingCodePoints(const std::string& text, std::size_t codePoints) {
+    std::size_t end = 0;
+    for (std::size_t seen = 0; end < text.size(); ++end) {
+        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && seen++ == codePoints) {
+            break;
+        }
+    }
+    return text.substr(0, end);
+}
 
 PasteInjector::PasteInjector(std::shared_ptr<MainQueue> mainQueue,
                              std::shared_ptr<FocusReader> focus,
                              std::shared_ptr<Clipboard> clipboard,
-                             std::shared_ptr<KeystrokeSender> keystrokes, Pause pause)
+                             std::shared_ptr<KeystrokeSender> keystrokes)
     : mainQueue_(std::move(mainQueue)),
       focus_(std::move(focus)),
-      keeper_(clipboard ? std::make_shared<ClipboardKeeper>(std::move(clipboard)) : nullptr),
-      keystrokes_(std::move(keystrokes)),
-      pause_(std::move(pause)) {}
-
-void PasteInjector::sleepFor(std::chrono::microseconds duration) {
-    std::this_thread::sleep_for(duration);
-}
+      clipboard_(std::move(clipboard)),
+      keeper_(clipboard_ ? std::make_shared<ClipboardKeeper>(clipboard_) : nullptr),
+      keystrokes_(std::move(keystrokes)) {}
 
 void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost> weakHost) {
     const auto host = weakHost.lock();
@@ -88,7 +124,7 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
         typeInto(text, *target, attempt, weakHost);
         return;
     }
-    const PasteKeystroke paste = pasteKeystrokeFor(*target);
+    const PasteKeystroke paste = pasteKeystrokeFor(*target, clipboard_->offersPrimary());
 
     std::vector<SelectionWrite> writes;
     if (paste.alsoPrimary) {
@@ -110,77 +146,72 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
         host->injectionEndedWithoutPending();
         return;
     }
-    if (!keystrokes_->post(paste.keystroke)) {
-        log("❌ 合成 " + std::string(paste.name) + " 失败,已还原剪贴板");
-        for (const SelectionWrite& write : writes) {
-            keeper_->restoreNow(write);
-        }
-        host->injectionEndedWithoutPending();
-        return;
-    }
-
-    mainQueue_->postAfter(kConfirmationDelaySeconds,
-                          [weakHost, attempt, focus = focus_, target = *target, text] {
-                              confirmPaste(weakHost, attempt, *focus, target, text);
-                          });
-    mainQueue_->postAfter(kRestoreDelaySeconds, [weakQueue = std::weak_ptr(mainQueue_),
-                                                 keeper = keeper_, writes = std::move(writes)] {
-        if (const auto queue = weakQueue.lock()) {
-            const MainQueue::Hold hold = queue->hold();
-            restoreClipboard(*keeper, writes);
-        }
-    });
+    keystrokes_->send(
+        paste.keystroke, 1, {},
+        whileHeld(mainQueue_, [queue = mainQueue_, focus = focus_, keeper = keeper_, weakHost,
+                               attempt, target = *target, text, writes,
+                               name = std::string(paste.name)](const KeystrokeOutcome& outcome) {
+            if (!outcome.complete()) {
+                log("❌ 合成 " + name + " 失败,已还原剪贴板");
+                for (const SelectionWrite& write : writes) {
+                    keeper->restoreNow(write);
+                }
+                endWithoutPending(weakHost);
+                return;
+            }
+            scheduleConfirmation(*queue, focus, weakHost, attempt, target, text);
+            queue->postAfter(kRestoreDelaySeconds,
+                             [weakQueue = std::weak_ptr(queue), keeper, writes] {
+                                 if (const auto queue = weakQueue.lock()) {
+                                     const MainQueue::Hold restoring = queue->hold();
+                                     restoreClipboard(*keeper, writes);
+                                 }
+                             });
+        }));
 }
-
-// Typed line breaks and tabs are keys: a Return sends a chat message or runs a terminal's line
-// before the rest has arrived, a Tab leaves the field. A paste inserts them as text; typing
-// puts a space in their place.
-namespace {
-
-std::string flattenedForTyping(const std::string& text) {
-    std::string flat;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;
-        }
-        flat += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
-    }
-    return flat;
-}
-
-}  // namespace
 
 // Without a clipboard to borrow the text is typed, and the user's clipboard is never touched.
+// What arrived of a text typed in part is what a click sends and a double click takes back.
 void PasteInjector::typeInto(const std::string& dictated, const InjectionTarget& target,
                              std::int64_t attempt, const std::weak_ptr<InjectionHost>& weakHost) {
     const std::string text = flattenedForTyping(dictated);
-    if (!keystrokes_->typeText(text)) {
-        log("❌ 逐字输入失败,文字没有送达");
-        if (const auto host = weakHost.lock()) {
-            host->injectionEndedWithoutPending();
-        }
-        return;
-    }
-    mainQueue_->postAfter(kConfirmationDelaySeconds,
-                          [weakHost, attempt, focus = focus_, target, text] {
-                              confirmPaste(weakHost, attempt, *focus, target, text);
-                          });
+    keystrokes_->type(
+        text, whileHeld(mainQueue_, [queue = mainQueue_, focus = focus_, weakHost, attempt, target,
+                                     text](const KeystrokeOutcome& outcome) {
+            if (outcome.sent == 0) {
+                log("❌ 逐字输入失败,文字没有送达");
+                endWithoutPending(weakHost);
+                return;
+            }
+            if (!outcome.complete()) {
+                log("⚠️ 逐字输入中断:" + std::to_string(outcome.total) +
+                    " 个字只送达了前 " + std::to_string(outcome.sent) + " 个");
+            }
+            scheduleConfirmation(*queue, focus, weakHost, attempt, target,
+                                 leadingCodePoints(text, outcome.sent));
+        }));
 }
 
-SendOutcome PasteInjector::sendReturn(const PendingInjection& pending) {
+void PasteInjector::sendReturn(const PendingInjection& pending,
+                               std::function<void(SendOutcome outcome)> done) {
     if (const auto reason = targetMismatch(*focus_, pending.target)) {
         log("⏎ 未发送(" + *reason + ",请手动确认后回车)");
         playSound("Bottle");
-        return SendOutcome::targetChanged;
+        done(SendOutcome::targetChanged);
+        return;
     }
-    if (!keystrokes_->post(Keystroke::returnKey)) {
-        log("❌ 合成回车失败");
-        return SendOutcome::keystrokeFailed;
-    }
-    log("⏎ 已发送到「" + pending.target.appName + "」");
-    playSound("Tink");
-    return SendOutcome::sent;
+    keystrokes_->send(Keystroke::returnKey, 1, {},
+                      whileHeld(mainQueue_, [appName = pending.target.appName,
+                                             done = std::move(done)](const KeystrokeOutcome& sent) {
+                          if (!sent.complete()) {
+                              log("❌ 合成回车失败");
+                              done(SendOutcome::keystrokeFailed);
+                              return;
+                          }
+                          log("⏎ 已发送到「" + appName + "」");
+                          playSound("Tink");
+                          done(SendOutcome::sent);
+                      }));
 }
 
 bool PasteInjector::canSafelyDeleteInsertedText(const PendingInjection& pending) {
@@ -199,27 +230,26 @@ bool PasteInjector::canSafelyDeleteInsertedText(const PendingInjection& pending)
     return textImmediatelyBeforeCaret(*value, range->location, pending.text) == pending.text;
 }
 
-void PasteInjector::deleteInsertedText(const std::string& text) {
-    const std::size_t count = graphemeCount(text);
-    for (std::size_t i = 0; i < count; ++i) {
-        keystrokes_->post(Keystroke::backspace);
-        pause_(kBackspaceInterval);
-    }
-}
-
 void PasteInjector::undoInsertedText(const PendingInjection& pending) {
     if (const auto reason = pendingTargetMismatch(*focus_, pending)) {
         log("✖ 已取消(" + *reason + ",输入框文本请手动删除)");
         return;
     }
     const bool safe = canSafelyDeleteInsertedText(pending);
-    deleteInsertedText(pending.text);
-    const std::string count = std::to_string(graphemeCount(pending.text));
-    if (safe) {
-        log("✖ 已取消,并删除刚插入的 " + count + " 个字");
-    } else {
-        log("✖ 已取消,删除刚插入的 " + count + " 个字(AX 无法校验,按插入末尾处理)");
-    }
+    const std::size_t count = graphemeCount(pending.text);
+    keystrokes_->send(
+        Keystroke::backspace, count, kBackspaceInterval,
+        whileHeld(mainQueue_, [safe, count](const KeystrokeOutcome& deleted) {
+            const std::string all = std::to_string(count);
+            if (!deleted.complete()) {
+                log("✖ 已取消,但刚插入的 " + all + " 个字只删除了 " + std::to_string(deleted.sent) +
+                    " 个(按键没有全部送达,其余请手动删除)");
+            } else if (safe) {
+                log("✖ 已取消,并删除刚插入的 " + all + " 个字");
+            } else {
+                log("✖ 已取消,删除刚插入的 " + all + " 个字(AX 无法校验,按插入末尾处理)");
+            }
+        }));
 }
 
 }  // namespace vurin

@@ -16,43 +16,41 @@ namespace vurin {
 
 // Pastes through the clipboard and a synthesized paste chord, checks the target again shortly
 // after, and puts the user's clipboard back a moment later. Without a clipboard (a Wayland
-// desktop that lets no program set it unseen) the text is typed as key events instead. Sends Return
-// and takes a paste back out with backspaces, each only while the target is unchanged. Main thread
-// only.
+// desktop that lets no program set it unseen) the text is typed as key events instead. Sends
+// Return and takes a paste back out with backspaces, each only while the target is unchanged.
+// Started on the main thread; the keystrokes' outcome comes back to it.
 class PasteInjector : public TextInjector {
   public:
-    // Waits between two backspaces; tests pass one that does not sleep.
-    using Pause = std::function<void(std::chrono::microseconds)>;
-
     static constexpr double kConfirmationDelaySeconds = 0.12;
     static constexpr double kRestoreDelaySeconds = 0.4;
     // Applications drop keystrokes that arrive faster than they process them.
     static constexpr std::chrono::microseconds kBackspaceInterval{1500};
 
     PasteInjector(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<FocusReader> focus,
-                  std::shared_ptr<Clipboard> clipboard, std::shared_ptr<KeystrokeSender> keystrokes,
-                  Pause pause = sleepFor);
+                  std::shared_ptr<Clipboard> clipboard,
+                  std::shared_ptr<KeystrokeSender> keystrokes);
 
     void inject(const std::string& text, std::weak_ptr<InjectionHost> host) override;
-    SendOutcome sendReturn(const PendingInjection& pending) override;
+    void sendReturn(const PendingInjection& pending,
+                    std::function<void(SendOutcome outcome)> done) override;
     void undoInsertedText(const PendingInjection& pending) override;
     void prepare() override { keystrokes_->prepare(); }
 
     // The focused element still shows the pasted text right before a bare caret.
     bool canSafelyDeleteInsertedText(const PendingInjection& pending);
-    // One backspace per user-perceived character of `text`.
-    void deleteInsertedText(const std::string& text);
 
   private:
-    static void sleepFor(std::chrono::microseconds duration);
     void typeInto(const std::string& text, const InjectionTarget& target, std::int64_t attempt,
                   const std::weak_ptr<InjectionHost>& weakHost);
 
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<FocusReader> focus_;
+    std::shared_ptr<Clipboard> clipboard_;
     std::shared_ptr<ClipboardKeeper> keeper_;
     std::shared_ptr<KeystrokeSender> keystrokes_;
-    Pause pause_;
 };
+
+// The first `codePoints` code points of UTF-8 `text`: what of a typed text arrived.
+std::string leadingCodePoints(const std::string& text, std::size_t codePoints);
 
 }  // namespace vurin

@@ -73,7 +73,12 @@ bool isTerminalEmulator(const std::optional<std::string>& windowClass) {
            std::end(kTerminalClasses);
 }
 
-PasteKeystroke pasteKeystrokeFor(const InjectionTarget& target) {
+PasteKeystroke pasteKeystrokeFor(const InjectionTarget& target, bool primaryWritable) {
+    if (isTerminalEmulator(target.bundleID) && !primaryWritable) {
+        return {.keystroke = Keystroke::pasteControlShiftV,
+                .name = "Ctrl+Shift+V",
+                .alsoPrimary = false};
+    }
     if (isTerminalEmulator(target.bundleID)) {
         return {
             .keystroke = Keystroke::pasteShiftInsert, .name = "Shift+Insert", .alsoPrimary = true};

@@ -25,7 +25,10 @@ struct PasteKeystroke {
 bool isTerminalEmulator(const std::optional<std::string>& windowClass);
 
 // Shift+Insert with both selections for terminal emulators, Ctrl+V with the clipboard alone
-// for everything else.
-PasteKeystroke pasteKeystrokeFor(const InjectionTarget& target);
+// for everything else. Where the primary selection cannot be set (a compositor whose
+// data-control lacks it), Shift+Insert would paste whatever the user last selected in foot,
+// xterm and the VTE terminals: terminals then get Ctrl+Shift+V, which pastes the clipboard in
+// the terminals of a Wayland desktop (foot, Konsole, VTE, kitty, Alacritty, WezTerm).
+PasteKeystroke pasteKeystrokeFor(const InjectionTarget& target, bool primaryWritable = true);
 
 }  // namespace vurin

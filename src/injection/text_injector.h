@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,15 +26,19 @@ class InjectionHost {
 
 enum class SendOutcome { sent, targetChanged, keystrokeFailed };
 
-// Paste, send and undo, all on the main thread. Each operation logs its own lines and plays
-// its own cues.
+// Paste, send and undo, all started on the main thread. Each operation logs its own lines and
+// plays its own cues. Keystrokes may take a while to reach the desktop (a portal asks the user
+// first); meanwhile the main queue is held, so a press that comes in between is handled after.
 class TextInjector {
   public:
     virtual ~TextInjector() = default;
     virtual void inject(const std::string& text, std::weak_ptr<InjectionHost> host) = 0;
-    virtual SendOutcome sendReturn(const PendingInjection& pending) = 0;
-    // Checks the target and the caret, deletes the inserted text and logs the outcome. The
-    // caller then drops the pending injection, returns to idle and plays the cancel cue.
+    // `done` runs on the main thread once the Return went out or could not.
+    virtual void sendReturn(const PendingInjection& pending,
+                            std::function<void(SendOutcome outcome)> done) = 0;
+    // Checks the target and the caret, deletes the inserted text and logs what was really
+    // deleted. The caller drops the pending injection at once, returns to idle and plays the
+    // cancel cue.
     virtual void undoInsertedText(const PendingInjection& pending) = 0;
     // A recording started: a path that must ask the user before its first keystroke may ask
     // now, while the user speaks, rather than in the middle of the paste.

@@ -32,6 +32,8 @@ class Clipboard {
     virtual bool writeText(ClipboardSelection selection, const std::string& text) = 0;
     // Counts every change of the selection, Vurin's own writes included.
     virtual std::int64_t changeCount(ClipboardSelection selection) const = 0;
+    // Whether the primary selection can be read and set at all.
+    virtual bool offersPrimary() const { return true; }
 };
 
 }  // namespace vurin

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace vurin {
 
@@ -38,6 +39,9 @@ class MainQueue {
     virtual ~MainQueue() = default;
 
     void post(std::function<void()> block);
+    // For the completion of work that holds the queue (a keystroke a paste waits for on another
+    // thread): runs even while holds are in place, since it is what ends them.
+    void postThroughHolds(std::function<void()> block) { enqueue(std::move(block)); }
     virtual bool isMainThread() const = 0;
 
     // Monotonic seconds, on the clock the delays run on; callable from any thread. Input threads

@@ -89,8 +89,7 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
     std::string noDataControl;
     const std::shared_ptr<DataControlClipboard> clipboard =
         DataControlClipboard::connect(&noDataControl);
-    const std::shared_ptr<WaylandKeystrokes> keystrokes =
-        WaylandKeystrokes::choose(paths, clipboard == nullptr);
+    const std::shared_ptr<WaylandKeystrokes> keystrokes = WaylandKeystrokes::create(paths);
     auto keyboards = std::make_shared<EvdevKeyboardWatch>();
     auto capture = WaylandTriggerCapture::create(
         mainQueue, {.shortcuts = std::make_shared<GlobalShortcutsPortal>(),
@@ -173,7 +172,8 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
             std::string("🖥️ 会话:Wayland(WAYLAND_DISPLAY=") + (display ? display : "") +
             ");触发键:全局快捷键门户、键盘设备(evdev)、合成器绑定(vurin --trigger),"
             "依次尝试;按键注入:虚拟键盘协议" +
-            mark(paths.virtualKeyboard) + ",RemoteDesktop 门户" + mark(paths.remoteDesktopPortal) +
+            mark(paths.virtualKeyboard) + ",RemoteDesktop 门户" +
+            (paths.remoteDesktopPortal ? mark(true) : " ❔(门户未应答,需要时再问)") +
             ",/dev/uinput" + mark(paths.uinputWritable) + "(使用:" + keystrokes->pathName() +
             ");剪贴板:" + clipboardPath(clipboard.get(), noDataControl),
         .stop = [capture] { capture->stop(); }};

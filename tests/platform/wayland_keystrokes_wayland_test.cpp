@@ -5,6 +5,7 @@
 #include "platform/linux/remote_desktop_keystrokes.h"
 #include "platform/wayland/virtual_keyboard_keystrokes.h"
 #include "support/desktop_program.h"
+#include "support/keystroke_requests.h"
 #include "support/testing.h"
 #include "support/wayland_session.h"
 
@@ -28,6 +29,7 @@ TEST(WaylandKeystrokesTest, StrokesAndTextArriveInOrderOnEveryPath) {
     environment.set("WAYLAND_DISPLAY", *session->environment().at("WAYLAND_DISPLAY"));
     const auto file = session->sharedFolder() / "typed";
     DesktopProgram primary({"wl-copy", "--primary", "--foreground", "P"});
+    DesktopProgram clipboard({"wl-copy", "--foreground", "C"});
     DesktopProgram foot({"foot", "--app-id=vurin-keys", "sh", "-c",
                          "stty raw -echo && exec cat >" + file.string()});
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(file); }));
@@ -39,11 +41,13 @@ TEST(WaylandKeystrokesTest, StrokesAndTextArriveInOrderOnEveryPath) {
         text += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 0x3F)), char(0x80 | (c & 0x3F))};
     }
     const std::vector<std::pair<std::function<bool(KeystrokeSender&)>, std::string>> steps = {
-        {[](auto& s) { return s.post(Keystroke::pasteControlV); }, "\x16"},
-        {[](auto& s) { return s.post(Keystroke::pasteShiftInsert); }, "P"},  // pastes primary
-        {[](auto& s) { return s.post(Keystroke::returnKey); }, "\r"},
-        {[](auto& s) { return s.post(Keystroke::backspace); }, "\x7f"},
-        {[&](auto& s) { return s.typeText(text + "\n"); }, text + "\r"},
+        {[](auto& s) { return sendAndWait(s, Keystroke::pasteControlV).complete(); }, "\x16"},
+        // Shift+Insert pastes the primary selection, Ctrl+Shift+V the clipboard.
+        {[](auto& s) { return sendAndWait(s, Keystroke::pasteShiftInsert).complete(); }, "P"},
+        {[](auto& s) { return sendAndWait(s, Keystroke::pasteControlShiftV).complete(); }, "C"},
+        {[](auto& s) { return sendAndWait(s, Keystroke::returnKey).complete(); }, "\r"},
+        {[](auto& s) { return sendAndWait(s, Keystroke::backspace, 2).complete(); }, "\x7f\x7f"},
+        {[&](auto& s) { return typeAndWait(s, text + "\n").complete(); }, text + "\r"},
     };
     std::unique_ptr<KeystrokeSender> paths[] = {VirtualKeyboardKeystrokes::open(),
                                                 std::make_unique<RemoteDesktopKeystrokes>()};
@@ -67,10 +71,11 @@ TEST(RemoteDesktopKeystrokesTest, DeclinedOnceThenRefusedWithoutAsking) {
     ASSERT_TRUE(startAnswers("1"));
     LogCapture log;
     RemoteDesktopKeystrokes keys;
-    EXPECT_FALSE(keys.post(Keystroke::returnKey));
+    EXPECT_EQ(sendAndWait(keys, Keystroke::returnKey).sent, 0U);
     EXPECT_EQ(keys.state(), RemoteDesktopKeystrokes::State::denied);
-    EXPECT_EQ(log.lines().size(), 1U);
-    EXPECT_EQ(log.countContaining("用户拒绝了键盘控制请求"), 1U);
+    EXPECT_EQ(sendAndWait(keys, Keystroke::returnKey).sent, 0U);
+    EXPECT_EQ(log.countContaining("用户拒绝了键盘控制请求"), 1U) << "asked once";
+    EXPECT_EQ(log.countContaining("用户拒绝了键盘控制,按键未发送"), 1U);
     EXPECT_TRUE(startAnswers("0"));
 }
 

@@ -80,9 +80,10 @@ class FakeInjector : public TextInjector {
     void inject(const std::string& text, std::weak_ptr<InjectionHost>) override {
         injected.push_back(text);
     }
-    SendOutcome sendReturn(const PendingInjection& pending) override {
+    void sendReturn(const PendingInjection& pending,
+                    std::function<void(SendOutcome)> done) override {
         sent.push_back(pending.text);
-        return sendOutcome;
+        done(sendOutcome);
     }
     void undoInsertedText(const PendingInjection& pending) override {
         undone.push_back(pending.text);

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "injection/text_injector.h"
 #include "platform/clipboard.h"
@@ -76,6 +80,7 @@ class FakeClipboard : public Clipboard {
         const auto found = changes.find(selection);
         return found == changes.end() ? 0 : found->second;
     }
+    bool offersPrimary() const override { return primary; }
 
     void copyByOtherProgram(ClipboardSelection selection, std::vector<ClipboardItem> items) {
         held[selection] = std::move(items);
@@ -91,24 +96,43 @@ class FakeClipboard : public Clipboard {
     std::map<ClipboardSelection, std::vector<ClipboardItem>> held;
     std::map<ClipboardSelection, std::int64_t> changes;
     bool refusesWrites = false;
+    bool primary = true;
     // Runs where the desktop clipboard waits for another program in a nested event loop.
     std::function<void()> whileWaiting = [] {};
 };
 
-// Hands each stroke to `onPost`; `succeeds` false makes every post fail.
+// Hands each stroke to `onPost` and answers at once; `delivers` strokes or characters of each
+// request arrive, all when unset (0: every request fails).
 class FakeKeystrokeSender : public KeystrokeSender {
   public:
-    bool post(Keystroke keystroke) override {
-        onPost(keystroke);
-        return succeeds;
+    void send(Keystroke keystroke, std::size_t count, std::chrono::microseconds,
+              Done done) override {
+        const std::size_t sent = std::min(count, delivers.value_or(count));
+        for (std::size_t i = 0; i < sent; ++i) {
+            onPost(keystroke);
+        }
+        answer({.sent = sent, .total = count}, std::move(done));
     }
 
-    bool typeText(const std::string& text) override {
+    void type(const std::string& text, Done done) override {
         onType(text);
-        return succeeds;
+        const std::size_t total = codePointCount(text);
+        answer({.sent = std::min(total, delivers.value_or(total)), .total = total},
+               std::move(done));
     }
 
-    bool succeeds = true;
+    // Unset: every request is answered at once; set, answers wait until the test calls them.
+    void answer(const KeystrokeOutcome& outcome, Done done) {
+        if (holdsAnswers) {
+            held.emplace_back(outcome, std::move(done));
+        } else {
+            done(outcome);
+        }
+    }
+
+    std::optional<std::size_t> delivers;
+    bool holdsAnswers = false;
+    std::vector<std::pair<KeystrokeOutcome, Done>> held;
     std::function<void(Keystroke)> onPost = [](Keystroke) {};
     std::function<void(const std::string&)> onType = [](const std::string&) {};
 };

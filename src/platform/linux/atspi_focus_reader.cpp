@@ -3,6 +3,7 @@
 // D-Bus and the AT-SPI names first.
 #include "platform/linux/atspi_bus.h"
 #include "platform/linux/atspi_focus_tracker.h"
+#include "platform/linux/portal_common.h"
 
 #include <gio/gio.h>
 
@@ -28,11 +29,8 @@ using BusConnection = std::unique_ptr<GDBusConnection, GObjectUnref<GDBusConnect
 // bus went away (GLib's exit-on-close).
 BusConnection connectTo(const char* address) {
     GError* error = nullptr;
-    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
+    GDBusConnection* connection =
+        portal::connectPrivately(address, &error, std::chrono::milliseconds(kBusTimeoutMs));
     g_clear_error(&error);
     return BusConnection(connection);
 }

@@ -13,13 +13,17 @@ namespace vurin {
 // down, the key down and up, the modifier up. For the paths that take key codes (uinput, the
 // RemoteDesktop portal); they go through the user's layout.
 inline std::vector<std::pair<int, bool>> evdevKeyChanges(Keystroke keystroke) {
-    int modifier = 0, key = 0;
+    std::vector<int> modifiers;
+    int key = 0;
     switch (keystroke) {
         case Keystroke::pasteControlV:
-            modifier = KEY_LEFTCTRL, key = KEY_V;
+            modifiers = {KEY_LEFTCTRL}, key = KEY_V;
             break;
         case Keystroke::pasteShiftInsert:
-            modifier = KEY_LEFTSHIFT, key = KEY_INSERT;
+            modifiers = {KEY_LEFTSHIFT}, key = KEY_INSERT;
+            break;
+        case Keystroke::pasteControlShiftV:
+            modifiers = {KEY_LEFTCTRL, KEY_LEFTSHIFT}, key = KEY_V;
             break;
         case Keystroke::returnKey:
             key = KEY_ENTER;
@@ -29,13 +33,13 @@ inline std::vector<std::pair<int, bool>> evdevKeyChanges(Keystroke keystroke) {
             break;
     }
     std::vector<std::pair<int, bool>> changes;
-    if (modifier) {
+    for (const int modifier : modifiers) {
         changes.emplace_back(modifier, true);
     }
     changes.emplace_back(key, true);
     changes.emplace_back(key, false);
-    if (modifier) {
-        changes.emplace_back(modifier, false);
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
+        changes.emplace_back(*it, false);
     }
     return changes;
 }

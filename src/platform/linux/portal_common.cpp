@@ -1,7 +1,10 @@
 #include "platform/linux/portal_common.h"
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace vurin::portal {
@@ -35,16 +38,67 @@ std::string sessionBusAddress() {
     return {};
 }
 
-GDBusConnection* connectPrivately(const std::string& address, GError** error) {
-    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, error);
+namespace {
+
+// One connection attempt, shared by the caller and the thread that makes it: whichever is left
+// last frees what the other no longer wants.
+struct Attempt {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+    GDBusConnection* bus = nullptr;
+    GError* error = nullptr;
+};
+
+void discard(GDBusConnection* bus, GError* error) {
     if (bus) {
-        g_dbus_connection_set_exit_on_close(bus, FALSE);
+        g_dbus_connection_close_sync(bus, nullptr, nullptr);
+        g_object_unref(bus);
     }
-    return bus;
+    g_clear_error(&error);
+}
+
+}  // namespace
+
+// GDBus has no time limit for authentication and the bus's Hello: a bus that accepted the socket
+// and never answers would hold the caller for good. The attempt runs on a thread of its own, and
+// a caller that stops waiting leaves it to clean up after itself.
+GDBusConnection* connectPrivately(const std::string& address, GError** error,
+                                  std::chrono::milliseconds timeout) {
+    auto attempt = std::make_shared<Attempt>();
+    std::thread([attempt, address] {
+        GError* failure = nullptr;
+        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+            address.c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &failure);
+        if (bus) {
+            g_dbus_connection_set_exit_on_close(bus, FALSE);
+        }
+        std::unique_lock guard(attempt->lock);
+        if (attempt->abandoned) {
+            guard.unlock();
+            discard(bus, failure);
+            return;
+        }
+        attempt->bus = bus;
+        attempt->error = failure;
+        attempt->done = true;
+        attempt->finished.notify_all();
+    }).detach();
+    std::unique_lock guard(attempt->lock);
+    if (!attempt->finished.wait_for(guard, timeout, [&] { return attempt->done; })) {
+        attempt->abandoned = true;
+        g_set_error(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "会话总线 %lld 毫秒内没有回应",
+                    static_cast<long long>(timeout.count()));
+        return nullptr;
+    }
+    if (attempt->error) {
+        g_propagate_error(error, attempt->error);
+    }
+    return attempt->bus;
 }
 
 void attachIdle(GMainContext* context, std::function<void()> task) {

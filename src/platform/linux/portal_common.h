@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -20,8 +21,9 @@ std::string remoteErrorName(GError* error);
 // The session bus, without the autolaunch GLib falls back to (it would start a bus of its own).
 std::string sessionBusAddress();
 // A private connection to `address` (a shared one would end the process with the bus); null
-// with `error` set when it fails.
-GDBusConnection* connectPrivately(const std::string& address, GError** error);
+// with `error` set when it fails or is not made within `timeout`.
+GDBusConnection* connectPrivately(const std::string& address, GError** error,
+                                  std::chrono::milliseconds timeout = std::chrono::seconds(2));
 // Runs `task` once on `context`'s loop.
 void attachIdle(GMainContext* context, std::function<void()> task);
 // The object path of the Request a call with `handle_token` = `token` answers on, known before

@@ -1,10 +1,8 @@
 #include "platform/linux/remote_desktop_keystrokes.h"
 
 #include <gio/gio.h>
-#include <linux/input-event-codes.h>
 
-#include <chrono>
-#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -12,6 +10,7 @@
 
 #include "platform/linux/evdev_chords.h"
 #include "platform/linux/portal_common.h"
+#include "platform/linux/remote_desktop_session.h"
 #include "platform/linux/text_keysyms.h"
 #include "support/log.h"
 
@@ -19,265 +18,171 @@ namespace vurin {
 
 namespace {
 
-constexpr const char* kRemoteDesktop = "org.freedesktop.portal.RemoteDesktop";
-constexpr unsigned kKeyboard = 1;
-constexpr int kCallTimeoutMs = 5000;
-// CreateSession and SelectDevices ask nobody; Start waits for the user.
-constexpr guint kRequestTimeoutS = 30;
-constexpr guint kStartTimeoutS = 300;
-// The portal takes a call's events within this time (and a little more per event), or the call
-// failed.
-constexpr auto kEventsWait = std::chrono::seconds(5);
-constexpr auto kEventsWaitPerEvent = std::chrono::milliseconds(5);
-constexpr guint kShutdownWaitMs = 500;
+constexpr int kEventTimeoutMs = 5000;
+constexpr gint64 kShutdownWaitUs = 500 * 1000;
 
-}  // namespace
-
-struct RemoteDesktopKeystrokes::Event {
+struct Event {
     bool keysym;  // else an evdev key code
     std::int32_t value;
     bool pressed;
 };
 
+// One request: its units (a stroke, or a character), each a run of events the portal must take
+// in order. A unit counts as sent once the portal has taken its last event.
+struct Job {
+    std::vector<std::vector<Event>> units;
+    std::chrono::microseconds interval{0};
+    KeystrokeSender::Done done;
+    gint64 consentDeadline = 0;  // monotonic microseconds
+    std::size_t unit = 0;
+    std::size_t event = 0;
+    std::vector<Event> down;  // keys the portal holds down for this job
+    bool pausing = false;
+};
+
+}  // namespace
+
 struct RemoteDesktopKeystrokes::Impl {
-    enum class Step { none, createSession, selectDevices, start };
-
-    // The answers to one call's events.
-    struct Batch {
-        std::vector<Event> events;  // only on the portal thread
-        std::size_t next = 0;
-        bool done = false;       // under Impl::lock
-        bool cancelled = false;  // under Impl::lock: the caller gave up waiting
-        std::string error;
-    };
-    struct CallData {
-        Impl* impl;
-        std::shared_ptr<Batch> batch;
-    };
-
-    std::string address;
     mutable std::mutex lock;
-    std::condition_variable changed;
-    State state = State::idle;  // under lock
-
+    State state = State::idle;     // under lock
+    std::optional<bool> keyboard;  // under lock
     GMainContext* context = g_main_context_new();
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     std::thread thread;
 
     // Only on the portal thread.
-    GCancellable* cancellable = g_cancellable_new();
-    GDBusConnection* bus = nullptr;
-    std::string session;
-    std::string requestPath;
-    Step step = Step::none;
-    guint responseSubscription = 0;
-    guint closedSubscription = 0;
-    guint requestTimeout = 0;
-    unsigned tokens = 0;
+    std::unique_ptr<RemoteDesktopSession> session;
+    std::deque<std::shared_ptr<Job>> jobs;
+    bool running = false;
     int pendingCalls = 0;
+    GCancellable* cancellable = g_cancellable_new();
+    guint consentTimer = 0;
+
+    explicit Impl(std::string address) {
+        session = std::make_unique<RemoteDesktopSession>(
+            context, std::move(address),
+            RemoteDesktopSession::Callbacks{
+                .changed = [this](RemoteDesktopSession::Phase phase) { phaseChanged(phase); },
+                .probed =
+                    [this](std::optional<bool> offered) {
+                        const std::lock_guard guard(lock);
+                        keyboard = offered;
+                    }});
+        thread = std::thread([this] {
+            g_main_context_push_thread_default(context);
+            g_main_loop_run(loop);
+            g_main_context_pop_thread_default(context);
+        });
+    }
 
     ~Impl() {
-        if (thread.joinable()) {
-            portal::attachIdle(context, [this] { shutdown(); });
-            thread.join();
-        }
+        portal::attachIdle(context, [this] { shutdown(); });
+        thread.join();
+        session.reset();
         g_object_unref(cancellable);
         g_main_loop_unref(loop);
         g_main_context_unref(context);
     }
 
-    void setState(State next) {
-        {
-            std::lock_guard guard(lock);
-            state = next;
+    static State stateOf(RemoteDesktopSession::Phase phase) {
+        switch (phase) {
+            case RemoteDesktopSession::Phase::idle:
+                return State::idle;
+            case RemoteDesktopSession::Phase::starting:
+                return State::starting;
+            case RemoteDesktopSession::Phase::started:
+                return State::started;
+            case RemoteDesktopSession::Phase::denied:
+                return State::denied;
+            case RemoteDesktopSession::Phase::failed:
+                break;
         }
-        changed.notify_all();
+        return State::failed;
+    }
+
+    void phaseChanged(RemoteDesktopSession::Phase phase) {
+        {
+            const std::lock_guard guard(lock);
+            state = stateOf(phase);
+        }
+        switch (phase) {
+            case RemoteDesktopSession::Phase::started:
+                runNextJob();
+                break;
+            case RemoteDesktopSession::Phase::denied:
+            case RemoteDesktopSession::Phase::failed:
+                finishAll();
+                break;
+            case RemoteDesktopSession::Phase::idle:
+                // The session went away under a running job: it ends with what was taken.
+                if (running && !jobs.empty()) {
+                    finishJob("会话已结束");
+                }
+                break;
+            case RemoteDesktopSession::Phase::starting:
+                break;
+        }
     }
 
     // ---------------------------------------------------------------------------------------
-    // Start: connect, CreateSession, SelectDevices (keyboard), Start.
+    // Requests wait for the session, at most kConsentWaitSeconds each.
 
-    void begin() {
-        if (!bus) {
-            const std::string where = address.empty() ? portal::sessionBusAddress() : address;
-            GError* error = nullptr;
-            bus = where.empty() ? nullptr : portal::connectPrivately(where, &error);
-            if (!bus) {
-                fail(where.empty() ? "没有会话总线(DBUS_SESSION_BUS_ADDRESS 未设置)"
-                                   : "无法连接会话总线:" + portal::messageOf(error));
-                g_clear_error(&error);
-                return;
-            }
+    void enqueue(std::shared_ptr<Job> job) {
+        if (session->phase() == RemoteDesktopSession::Phase::denied) {
+            log("❌ RemoteDesktop 门户:用户拒绝了键盘控制,按键未发送");
+            job->done({.sent = 0, .total = job->units.size()});
+            return;
         }
-        request(Step::createSession, "CreateSession");
+        job->consentDeadline = g_get_monotonic_time() + G_USEC_PER_SEC * kConsentWaitSeconds;
+        jobs.push_back(std::move(job));
+        if (session->phase() == RemoteDesktopSession::Phase::started) {
+            runNextJob();
+            return;
+        }
+        session->start();
+        armConsentTimer();
     }
 
-    void request(Step what, const char* method) {
-        const std::string token = "vurin_rd" + std::to_string(++tokens);
-        step = what;
-        requestPath = portal::requestPath(bus, token);
-        responseSubscription = g_dbus_connection_signal_subscribe(
-            bus, portal::kName, portal::kRequestInterface, "Response", requestPath.c_str(), nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-               GVariant* parameters,
-               gpointer data) { static_cast<Impl*>(data)->responded(parameters); },
-            this, nullptr);
-        GSource* timeout =
-            g_timeout_source_new_seconds(what == Step::start ? kStartTimeoutS : kRequestTimeoutS);
+    void armConsentTimer() {
+        if (consentTimer || session->phase() != RemoteDesktopSession::Phase::starting) {
+            return;
+        }
+        GSource* timer = g_timeout_source_new_seconds(1);
         g_source_set_callback(
-            timeout,
+            timer,
             [](gpointer data) -> gboolean {
                 auto* impl = static_cast<Impl*>(data);
-                impl->requestTimeout = 0;
-                impl->fail(std::string("桌面门户没有回应 ") + impl->stepName());
+                impl->consentTimer = 0;
+                impl->expireWaiting();
+                impl->armConsentTimer();
                 return G_SOURCE_REMOVE;
             },
             this, nullptr);
-        requestTimeout = g_source_attach(timeout, context);
-        g_source_unref(timeout);
-        GVariantBuilder options;
-        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-        g_variant_builder_add(&options, "{sv}", "handle_token",
-                              g_variant_new_string(token.c_str()));
-        GVariant* parameters = nullptr;
-        if (what == Step::createSession) {
-            g_variant_builder_add(&options, "{sv}", "session_handle_token",
-                                  g_variant_new_string(("vurin_rd_session" + token).c_str()));
-            parameters = g_variant_new("(a{sv})", &options);
-        } else if (what == Step::selectDevices) {
-            g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(kKeyboard));
-            parameters = g_variant_new("(oa{sv})", session.c_str(), &options);
-        } else {
-            parameters = g_variant_new("(osa{sv})", session.c_str(), "", &options);
-        }
-        ++pendingCalls;
-        g_dbus_connection_call(
-            bus, portal::kName, portal::kPath, kRemoteDesktop, method, parameters,
-            G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, cancellable,
-            [](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* impl = static_cast<Impl*>(data);
-                GError* error = nullptr;
-                GVariant* reply =
-                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                --impl->pendingCalls;
-                if (!reply && !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-                    impl->fail(std::string("调用 ") + impl->stepName() +
-                               " 失败:" + portal::messageOf(error));
-                }
-                g_clear_error(&error);
-                if (reply) {
-                    g_variant_unref(reply);
-                }
-            },
-            this);
+        consentTimer = g_source_attach(timer, context);
+        g_source_unref(timer);
     }
 
-    const char* stepName() const {
-        switch (step) {
-            case Step::createSession:
-                return "CreateSession";
-            case Step::selectDevices:
-                return "SelectDevices";
-            case Step::start:
-                return "Start";
-            case Step::none:
-                break;
-        }
-        return "";
-    }
-
-    void clearRequest() {
-        if (responseSubscription) {
-            g_dbus_connection_signal_unsubscribe(bus, responseSubscription);
-            responseSubscription = 0;
-        }
-        if (requestTimeout) {
-            if (GSource* timeout = g_main_context_find_source_by_id(context, requestTimeout)) {
-                g_source_destroy(timeout);
-            }
-            requestTimeout = 0;
-        }
-        step = Step::none;
-    }
-
-    void responded(GVariant* parameters) {
-        if (step == Step::none || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ua{sv})"))) {
+    void expireWaiting() {
+        if (session->phase() != RemoteDesktopSession::Phase::starting) {
             return;
         }
-        guint32 response = 2;
-        GVariant* results = nullptr;
-        g_variant_get(parameters, "(u@a{sv})", &response, &results);
-        const Step what = step;
-        const std::string name = stepName();
-        clearRequest();
-        if (response != 0 && what == Step::start) {
-            log(std::string("❌ RemoteDesktop 门户:") +
-                (response == 1 ? "用户拒绝了键盘控制请求" : "桌面拒绝了键盘控制请求(响应 2)") +
-                ",本次运行不再合成按键;请重启 Vurin 后在桌面的提示中允许");
-            closeSession();
-            setState(State::denied);
-        } else if (response != 0) {
-            fail("桌面门户拒绝了 " + name + "(响应 " + std::to_string(response) + ")");
-        } else if (what == Step::createSession) {
-            session = portal::sessionHandleOf(results);
-            if (session.empty()) {
-                fail("CreateSession 的回应里没有会话");
-            } else {
-                watchSession();
-                request(Step::selectDevices, "SelectDevices");
-            }
-        } else if (what == Step::selectDevices) {
-            request(Step::start, "Start");
-        } else {
-            guint32 devices = 0;
-            g_variant_lookup(results, "devices", "u", &devices);
-            if (devices & kKeyboard) {
-                setState(State::started);
-            } else {
-                fail("桌面没有给出键盘(devices=" + std::to_string(devices) + ")");
-            }
+        const gint64 now = g_get_monotonic_time();
+        while (!jobs.empty() && jobs.front()->consentDeadline <= now) {
+            log("❌ RemoteDesktop 门户:" + std::to_string(kConsentWaitSeconds) +
+                " 秒内没有得到桌面的许可,按键未发送");
+            const auto job = jobs.front();
+            jobs.pop_front();
+            job->done({.sent = 0, .total = job->units.size()});
         }
-        g_variant_unref(results);
     }
 
-    void watchSession() {
-        closedSubscription = g_dbus_connection_signal_subscribe(
-            bus, portal::kName, portal::kSessionInterface, "Closed", session.c_str(), nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
-               gpointer data) {
-                auto* impl = static_cast<Impl*>(data);
-                log("⚠️ RemoteDesktop "
-                    "门户:桌面结束了键盘控制会话,下次需要时重新请求");
-                impl->dropSession();
-                impl->setState(State::idle);
-            },
-            this, nullptr);
-    }
-
-    void dropSession() {
-        if (closedSubscription) {
-            g_dbus_connection_signal_unsubscribe(bus, closedSubscription);
-            closedSubscription = 0;
+    void finishAll() {
+        while (!jobs.empty()) {
+            const auto job = jobs.front();
+            jobs.pop_front();
+            job->done({.sent = job->unit, .total = job->units.size()});
         }
-        session.clear();
-    }
-
-    void closeSession() {
-        if (!session.empty()) {
-            g_dbus_connection_call(bus, portal::kName, session.c_str(), portal::kSessionInterface,
-                                   "Close", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                                   nullptr, nullptr);
-        }
-        dropSession();
-    }
-
-    void fail(const std::string& reason) {
-        log("❌ RemoteDesktop 门户:" + reason + ",无法合成按键");
-        clearRequest();
-        closeSession();
-        setState(State::failed);
+        running = false;
     }
 
     // ---------------------------------------------------------------------------------------
@@ -286,167 +191,196 @@ struct RemoteDesktopKeystrokes::Impl {
     // late). Each event therefore goes once the portal has answered the one before (which it
     // does as soon as it has passed it on), with nothing else in between.
 
-    void sendEvents(std::vector<Event> events, const std::shared_ptr<Batch>& batch) {
-        batch->events = std::move(events);
-        sendNext(batch);
+    void runNextJob() {
+        if (running || jobs.empty() || session->phase() != RemoteDesktopSession::Phase::started) {
+            return;
+        }
+        running = true;
+        sendNext();
     }
 
-    void sendNext(const std::shared_ptr<Batch>& batch) {
-        if (session.empty()) {
-            finishBatch(batch, "会话已结束");
+    // Whether `job` is still the one being sent: a job that ended (its session lost, the
+    // desktop declined) may still have an answer or a pause on the way.
+    bool current(const std::shared_ptr<Job>& job) const {
+        return running && !jobs.empty() && jobs.front() == job;
+    }
+
+    void sendNext() {
+        const std::shared_ptr<Job> held = jobs.front();
+        Job& job = *held;
+        if (job.unit == job.units.size()) {
+            finishJob("");
             return;
         }
-        {
-            // Given up on: no more keys go down (they would land after the caller was told
-            // nothing arrived), but the ones down come up, so no modifier stays held.
-            const std::lock_guard guard(lock);
-            while (batch->cancelled && batch->next < batch->events.size() &&
-                   batch->events[batch->next].pressed) {
-                ++batch->next;
+        if (job.event == 0 && job.unit > 0 && job.interval.count() > 0 && !job.pausing) {
+            job.pausing = true;
+            GSource* pause =
+                g_timeout_source_new(static_cast<guint>((job.interval.count() + 999) / 1000));
+            using Resume = std::pair<Impl*, std::weak_ptr<Job>>;
+            g_source_set_callback(
+                pause,
+                [](gpointer data) -> gboolean {
+                    const auto& [impl, weak] = *static_cast<Resume*>(data);
+                    if (const auto job = weak.lock(); job && impl->current(job)) {
+                        impl->sendNext();
+                    }
+                    return G_SOURCE_REMOVE;
+                },
+                new Resume(this, held), [](gpointer data) { delete static_cast<Resume*>(data); });
+            g_source_attach(pause, context);
+            g_source_unref(pause);
+            return;
+        }
+        job.pausing = false;
+        notify(held, job.units[job.unit][job.event], [this](GError* error) {
+            if (error) {
+                log("❌ RemoteDesktop 门户:按键事件被拒绝:" + portal::messageOf(error));
+                releaseHeld();
+                return;
             }
-        }
-        if (batch->next == batch->events.size()) {
-            finishBatch(batch, "");
+            Job& sending = *jobs.front();
+            const Event& sent = sending.units[sending.unit][sending.event];
+            track(sending, sent);
+            if (++sending.event == sending.units[sending.unit].size()) {
+                sending.event = 0;
+                ++sending.unit;
+            }
+            sendNext();
+        });
+    }
+
+    static void track(Job& job, const Event& event) {
+        if (event.pressed) {
+            job.down.push_back(event);
             return;
         }
-        const Event& event = batch->events[batch->next++];
+        std::erase_if(job.down, [&](const Event& held) {
+            return held.keysym == event.keysym && held.value == event.value;
+        });
+    }
+
+    // A failed job lets go of what it pressed (best effort), so that no modifier stays held.
+    void releaseHeld() {
+        Job& job = *jobs.front();
+        if (job.down.empty() || session->handle().empty()) {
+            finishJob("");
+            return;
+        }
+        Event release = job.down.back();
+        job.down.pop_back();
+        release.pressed = false;
+        notify(jobs.front(), release, [this](GError*) { releaseHeld(); });
+    }
+
+    // One event of `job`; `answered` runs with the portal's answer while the job is current.
+    void notify(const std::shared_ptr<Job>& job, const Event& event,
+                std::function<void(GError*)> answered) {
+        struct Call {
+            Impl* impl;
+            std::weak_ptr<Job> job;
+            std::function<void(GError*)> answered;
+        };
         ++pendingCalls;
         g_dbus_connection_call(
-            bus, portal::kName, portal::kPath, kRemoteDesktop,
+            session->bus(), portal::kName, portal::kPath, RemoteDesktopSession::kInterface,
             event.keysym ? "NotifyKeyboardKeysym" : "NotifyKeyboardKeycode",
-            g_variant_new("(oa{sv}iu)", session.c_str(), nullptr, event.value,
+            g_variant_new("(oa{sv}iu)", session->handle().c_str(), nullptr, event.value,
                           event.pressed ? 1U : 0U),
-            G_VARIANT_TYPE_UNIT, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, cancellable,
+            G_VARIANT_TYPE_UNIT, G_DBUS_CALL_FLAGS_NONE, kEventTimeoutMs, cancellable,
             [](GObject* source, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<CallData> call(static_cast<CallData*>(data));
+                const std::unique_ptr<Call> call(static_cast<Call*>(data));
                 GError* error = nullptr;
                 GVariant* reply =
                     g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
                 --call->impl->pendingCalls;
                 if (reply) {
                     g_variant_unref(reply);
-                    call->impl->sendNext(call->batch);
-                } else {
-                    call->impl->finishBatch(call->batch, portal::messageOf(error));
-                    g_error_free(error);
                 }
+                const auto job = call->job.lock();
+                if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) && job &&
+                    call->impl->current(job)) {
+                    call->answered(error);
+                }
+                g_clear_error(&error);
             },
-            new CallData{this, batch});
+            new Call{this, job, std::move(answered)});
     }
 
-    void finishBatch(const std::shared_ptr<Batch>& batch, const std::string& error) {
-        {
-            std::lock_guard guard(lock);
-            batch->error = error;
-            batch->done = true;
+    void finishJob(const std::string& why) {
+        if (!why.empty()) {
+            log("❌ RemoteDesktop 门户:" + why + ",其余按键未发送");
         }
-        changed.notify_all();
+        const auto job = jobs.front();
+        jobs.pop_front();
+        running = false;
+        job->done({.sent = job->unit, .total = job->units.size()});
+        runNextJob();
     }
 
     // ---------------------------------------------------------------------------------------
 
     void shutdown() {
-        clearRequest();
-        closeSession();
+        jobs.clear();
+        running = false;
         g_cancellable_cancel(cancellable);
-        // The Close above is written before the connection closes; cancelled calls come back.
-        const gint64 deadline = g_get_monotonic_time() + kShutdownWaitMs * 1000;
+        session->shutdown();
+        // Cancelled calls come back through this context; they must not outlive it.
+        const gint64 deadline = g_get_monotonic_time() + kShutdownWaitUs;
         while (pendingCalls > 0 && g_get_monotonic_time() < deadline) {
             g_main_context_iteration(context, FALSE);
-        }
-        if (bus) {
-            g_dbus_connection_flush_sync(bus, nullptr, nullptr);
-            g_dbus_connection_close_sync(bus, nullptr, nullptr);
-            g_object_unref(bus);
-            bus = nullptr;
         }
         g_main_loop_quit(loop);
     }
 };
 
 RemoteDesktopKeystrokes::RemoteDesktopKeystrokes(std::string busAddress)
-    : impl_(std::make_unique<Impl>()) {
-    impl_->address = std::move(busAddress);
+    : impl_(std::make_unique<Impl>(std::move(busAddress))) {
+    portal::attachIdle(impl_->context, [impl = impl_.get()] { impl->session->probe(); });
 }
 
 RemoteDesktopKeystrokes::~RemoteDesktopKeystrokes() = default;
 
 RemoteDesktopKeystrokes::State RemoteDesktopKeystrokes::state() const {
-    std::lock_guard guard(impl_->lock);
+    const std::lock_guard guard(impl_->lock);
     return impl_->state;
 }
 
+std::optional<bool> RemoteDesktopKeystrokes::offersKeyboard() const {
+    const std::lock_guard guard(impl_->lock);
+    return impl_->keyboard;
+}
+
 void RemoteDesktopKeystrokes::prepare() {
-    Impl& impl = *impl_;
-    {
-        std::lock_guard guard(impl.lock);
-        if (impl.state != State::idle && impl.state != State::failed) {
-            return;
-        }
-        impl.state = State::starting;
-        if (!impl.thread.joinable()) {
-            impl.thread = std::thread([&impl] {
-                g_main_context_push_thread_default(impl.context);
-                g_main_loop_run(impl.loop);
-                g_main_context_pop_thread_default(impl.context);
-            });
-        }
-    }
-    portal::attachIdle(impl.context, [&impl] { impl.begin(); });
+    portal::attachIdle(impl_->context, [impl = impl_.get()] { impl->session->start(); });
 }
 
-bool RemoteDesktopKeystrokes::send(std::vector<Event> events) {
-    prepare();
-    Impl& impl = *impl_;
-    std::unique_lock guard(impl.lock);
-    if (!impl.changed.wait_for(guard, std::chrono::seconds(kConsentWaitSeconds),
-                               [&] { return impl.state != State::starting; })) {
-        log("❌ RemoteDesktop 门户:" + std::to_string(kConsentWaitSeconds) +
-            " 秒内没有得到桌面的许可,按键未发送");
-        return false;
-    }
-    if (impl.state != State::started) {
-        return false;
-    }
-    auto batch = std::make_shared<Impl::Batch>();
-    const auto wait = kEventsWait + kEventsWaitPerEvent * events.size();
-    guard.unlock();
-    portal::attachIdle(impl.context, [&impl, batch, events = std::move(events)]() mutable {
-        impl.sendEvents(std::move(events), batch);
-    });
-    guard.lock();
-    if (!impl.changed.wait_for(guard, wait, [&] { return batch->done; })) {
-        batch->cancelled = true;
-        log("❌ RemoteDesktop 门户:桌面门户没有及时接收按键事件,其余按键不再发送");
-        return false;
-    }
-    if (!batch->error.empty()) {
-        log("❌ RemoteDesktop 门户:按键事件被拒绝:" + batch->error);
-        return false;
-    }
-    return true;
-}
-
-bool RemoteDesktopKeystrokes::post(Keystroke keystroke) {
-    std::vector<Event> events;
+void RemoteDesktopKeystrokes::send(Keystroke keystroke, std::size_t count,
+                                   std::chrono::microseconds interval, Done done) {
+    auto job = std::make_shared<Job>();
+    std::vector<Event> stroke;
     for (const auto& [code, down] : evdevKeyChanges(keystroke)) {
-        events.push_back({false, code, down});
+        stroke.push_back({false, code, down});
     }
-    return send(std::move(events));
+    job->units.assign(count, stroke);
+    job->interval = interval;
+    job->done = std::move(done);
+    portal::attachIdle(impl_->context, [impl = impl_.get(), job] { impl->enqueue(job); });
 }
 
-bool RemoteDesktopKeystrokes::typeText(const std::string& text) {
+void RemoteDesktopKeystrokes::type(const std::string& text, Done done) {
     const std::optional<std::vector<std::uint32_t>> keysyms = keysymsForText(text);
     if (!keysyms) {
         log("❌ RemoteDesktop 门户:文本含无法按键输入的字符(控制字符或无效 UTF-8),未输入");
-        return false;
+        done({.sent = 0, .total = codePointCount(text)});
+        return;
     }
-    std::vector<Event> events;
-    for (std::uint32_t keysym : *keysyms) {
-        events.push_back({true, static_cast<std::int32_t>(keysym), true});
-        events.push_back({true, static_cast<std::int32_t>(keysym), false});
+    auto job = std::make_shared<Job>();
+    for (const std::uint32_t keysym : *keysyms) {
+        const auto value = static_cast<std::int32_t>(keysym);
+        job->units.push_back({{true, value, true}, {true, value, false}});
     }
-    return send(std::move(events));
+    job->done = std::move(done);
+    portal::attachIdle(impl_->context, [impl = impl_.get(), job] { impl->enqueue(job); });
 }
 
 }  // namespace vurin

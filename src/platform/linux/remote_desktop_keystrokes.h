@@ -1,45 +1,46 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/keystrokes.h"
 
 namespace vurin {
 
 // KeystrokeSender through the desktop portal's RemoteDesktop interface (GNOME, KDE): one
-// keyboard-only session for the life of the object, started at the first need so that the
-// desktop's consent dialog follows an action of the user. D-Bus work runs on a thread of its own
-// with a private bus connection. Strokes go as evdev key codes, text as keysyms; the events of a
-// call go one after the other without any pause (the portal would reorder calls sent together),
-// and the caller waits once, for the last. A user who declines
-// is told once in the log; the sender then refuses everything (no second dialog).
+// keyboard-only session, started at the first need so that the desktop's consent dialog follows
+// an action of the user, and started again after the portal restarted or the desktop ended it.
+// All D-Bus work runs on a thread of its own with a private bus connection; requests queue there
+// (waiting for the user's consent at most kConsentWaitSeconds) and their `done` runs on that
+// thread. Strokes go as evdev key codes, text as keysyms; each event goes once the portal has
+// taken the one before (it would reorder calls sent together). A user who declines is told once
+// in the log; the sender then refuses everything (no second dialog in the same run).
 class RemoteDesktopKeystrokes : public KeystrokeSender {
   public:
     enum class State { idle, starting, started, denied, failed };
 
-    // An empty address means the session bus of DBUS_SESSION_BUS_ADDRESS.
+    // An empty address means the session bus of DBUS_SESSION_BUS_ADDRESS. Asks the portal at
+    // once (starting it if it is not running) whether it offers a keyboard.
     explicit RemoteDesktopKeystrokes(std::string busAddress = {});
     ~RemoteDesktopKeystrokes() override;
     RemoteDesktopKeystrokes(const RemoteDesktopKeystrokes&) = delete;
     RemoteDesktopKeystrokes& operator=(const RemoteDesktopKeystrokes&) = delete;
 
-    // Starts the session (the consent dialog) unless one is open or starting; returns at once.
-    void prepare();
-    // Both start the session when needed and wait for the user's answer (at most
-    // kConsentWaitSeconds), then for the portal to take every event.
-    bool post(Keystroke keystroke) override;
-    bool typeText(const std::string& text) override;
+    // Starts the session (the consent dialog) unless one is open, starting or was declined.
+    void prepare() override;
+    void send(Keystroke keystroke, std::size_t count, std::chrono::microseconds interval,
+              Done done) override;
+    void type(const std::string& text, Done done) override;
 
     State state() const;
+    // Whether the portal offers a keyboard; nothing until it has answered (or when it cannot).
+    std::optional<bool> offersKeyboard() const;
 
     static constexpr int kConsentWaitSeconds = 30;
 
   private:
     struct Impl;
-    struct Event;
-    bool send(std::vector<Event> events);
     std::unique_ptr<Impl> impl_;
 };
 

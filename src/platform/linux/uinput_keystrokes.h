@@ -12,7 +12,7 @@ namespace vurin {
 // at the first paste. Keys are evdev codes, read through the user's layout (KEY_V is "v" only
 // where the layout puts it there); text cannot be typed this way. Modifiers the user holds on
 // another keyboard stay held: the compositor merges the devices' modifiers.
-class UinputKeystrokes : public KeystrokeSender {
+class UinputKeystrokes : public ImmediateKeystrokeSender {
   public:
     // Makes the device at `path`; nothing, with `why` set, when it cannot.
     static std::unique_ptr<UinputKeystrokes> create(std::string* why = nullptr,

@@ -43,6 +43,7 @@ class DataControlClipboard : public Clipboard {
     std::string protocol() const;
     // Whether the compositor lets us read and set the primary selection.
     bool hasPrimarySelection() const;
+    bool offersPrimary() const override { return hasPrimarySelection(); }
 
   private:
     DataControlClipboard(std::unique_ptr<DataControlConnection> connection,

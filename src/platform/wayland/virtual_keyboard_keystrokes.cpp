@@ -15,6 +15,7 @@
 
 #include "platform/linux/text_keysyms.h"
 #include "platform/wayland/virtual_keymap.h"
+#include "platform/wayland/wayland_roundtrip.h"
 #include "support/log.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
@@ -29,6 +30,8 @@ constexpr std::uint32_t kControlMask = 1U << 2;
 // long text is flushed every so many requests (about 20 bytes each).
 constexpr int kRequestsPerFlush = 128;
 constexpr int kFlushWaitMs = 2000;
+// The compositor answers a round trip within this time, or it counts as not answering.
+constexpr auto kAnswerWait = std::chrono::milliseconds(2000);
 // sway drops keys from a virtual keyboard that appeared only just before (measured with 1.7:
 // most of them within the first 30 ms); a keyboard made at start never waits for this.
 constexpr auto kNewKeyboardSettle = std::chrono::milliseconds(100);
@@ -49,6 +52,8 @@ Chord chordFor(Keystroke keystroke) {
             return {{XKB_KEY_Control_L}, XKB_KEY_v};
         case Keystroke::pasteShiftInsert:
             return {{XKB_KEY_Shift_L}, XKB_KEY_Insert};
+        case Keystroke::pasteControlShiftV:
+            return {{XKB_KEY_Control_L, XKB_KEY_Shift_L}, XKB_KEY_v};
         case Keystroke::returnKey:
             return {{}, XKB_KEY_Return};
         case Keystroke::backspace:
@@ -119,7 +124,7 @@ struct VirtualKeyboardKeystrokes::Connection {
         Globals globals;
         wl_registry* registry = wl_display_get_registry(connection->display);
         wl_registry_add_listener(registry, &kRegistryListener, &globals);
-        const bool answered = wl_display_roundtrip(connection->display) >= 0;
+        const bool answered = roundtripWithin(connection->display, kAnswerWait);
         if (answered && globals.manager && globals.seat) {
             connection->manager = static_cast<zwp_virtual_keyboard_manager_v1*>(wl_registry_bind(
                 registry, globals.manager, &zwp_virtual_keyboard_manager_v1_interface, 1));
@@ -222,7 +227,7 @@ struct VirtualKeyboardKeystrokes::Connection {
 
     // Sends what is queued and waits for the compositor to have handled it.
     bool finish() {
-        if (!flush() || wl_display_roundtrip(display) < 0) {
+        if (!flush() || !roundtripWithin(display, kAnswerWait)) {
             failed = true;
         }
         return !failed;

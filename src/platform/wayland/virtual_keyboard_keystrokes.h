@@ -15,7 +15,7 @@ namespace vurin {
 // modifier state for its events, so the user's held modifiers never mix into a stroke. All
 // events of one call are written at once and followed by a single round trip, which shows
 // whether the compositor took them.
-class VirtualKeyboardKeystrokes : public KeystrokeSender {
+class VirtualKeyboardKeystrokes : public ImmediateKeystrokeSender {
   public:
     // Nothing, with `why` set, when there is no compositor or it offers no virtual keyboard.
     static std::unique_ptr<VirtualKeyboardKeystrokes> open(std::string* why = nullptr);

@@ -3,8 +3,11 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/wayland/wayland_roundtrip.h"
 
 namespace vurin {
 
@@ -33,7 +36,7 @@ std::optional<WaylandGlobals> readWaylandGlobals(std::string* error) {
     WaylandGlobals globals;
     wl_registry* registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &kListener, &globals);
-    const bool answered = wl_display_roundtrip(display) >= 0;
+    const bool answered = roundtripWithin(display, std::chrono::seconds(2));
     wl_registry_destroy(registry);
     wl_display_disconnect(display);
     if (!answered) {

@@ -25,6 +25,8 @@ Chord chordFor(Keystroke keystroke) {
             return {{XK_Control_L}, XK_v};
         case Keystroke::pasteShiftInsert:
             return {{XK_Shift_L}, XK_Insert};
+        case Keystroke::pasteControlShiftV:
+            return {{XK_Control_L, XK_Shift_L}, XK_v};
         case Keystroke::returnKey:
             return {{}, XK_Return};
         case Keystroke::backspace:

@@ -14,7 +14,7 @@ class X11Connection;
 // modifiers the user holds are released around the stroke and pressed again, as
 // `xdotool --clearmodifiers` does. The connection is opened on first use and again after it
 // broke.
-class XTestKeystrokeSender : public KeystrokeSender {
+class XTestKeystrokeSender : public ImmediateKeystrokeSender {
   public:
     // `displayName` empty: $DISPLAY.
     explicit XTestKeystrokeSender(std::string displayName = {});
