@@ -33,6 +33,9 @@ icu::UnicodeString utf16(std::string_view text) {
 
 std::optional<InjectionTarget> currentInjectionTarget(FocusReader& focus) {
     const std::optional<FrontApplication> application = focus.frontmostApplication();
+    if (application && application->unverifiable) {
+        return InjectionTarget{.appName = applicationName(*application), .unverifiable = true};
+    }
     if (!application || (application->processID <= 0 && !knownByWindow(*application))) {
         return std::nullopt;
     }
@@ -48,9 +51,16 @@ std::optional<InjectionTarget> currentInjectionTarget(FocusReader& focus) {
 }
 
 std::optional<std::string> targetMismatch(FocusReader& focus, const InjectionTarget& expected) {
+    // A window that tells nothing about itself matches nothing, not even itself.
+    if (expected.unverifiable) {
+        return std::string("前台窗口没有无障碍信息,无法确认它还是原来的目标");
+    }
     const std::optional<InjectionTarget> current = currentInjectionTarget(focus);
     if (!current) {
         return "当前没有可确认的文本输入焦点";
+    }
+    if (current->unverifiable) {
+        return "焦点已切到一个没有无障碍信息的窗口";
     }
     // Processes are compared where both sides know theirs; otherwise the application is its
     // class (the Wayland app id).

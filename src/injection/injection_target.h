@@ -23,6 +23,8 @@ struct InjectionTarget {
     std::uint64_t windowID = 0;
     std::optional<AccessibleElementRef> focusedElement;
     std::optional<std::string> focusedRole;
+    // The desktop could not tell which window this was: it never matches a later reading.
+    bool unverifiable = false;
 };
 
 // A pasted text that a single click can send and a double click can take back.

@@ -24,7 +24,10 @@ void confirmPaste(const std::weak_ptr<InjectionHost>& weakHost, std::int64_t att
     if (const auto reason = targetMismatch(focus, target)) {
         host->injectionEndedWithoutPending();
         log("⚠️ 已投递粘贴,但" + *reason + ";为避免误发送,不会进入待发送状态");
-        playSound("Bottle");
+        // Expected for such a window every time: no cue, the line says it.
+        if (!target.unverifiable) {
+            playSound("Bottle");
+        }
         return;
     }
     host->injectionConfirmed(PendingInjection{.text = text, .target = target});
@@ -113,7 +116,9 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
         playSound("Basso");
         return;
     }
-    if (targetMismatch(*focus_, *target)) {
+    // A window that tells nothing about itself has no second reading to agree with: it gets the
+    // text (it has the keyboard), but never a send or an undo.
+    if (!target->unverifiable && targetMismatch(*focus_, *target)) {
         log("❌ 输入焦点在准备粘贴时发生变化,已阻止注入");
         host->injectionEndedWithoutPending();
         playSound("Basso");

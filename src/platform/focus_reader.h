@@ -21,6 +21,10 @@ struct FrontApplication {
     // its class identify the application, and the process is 0 unless the accessibility bus told
     // it. Elsewhere a window without a process is one Vurin cannot check.
     bool identifiedByWindow = false;
+    // Nothing tells which window is in front (a desktop that names windows only over the
+    // accessibility bus, with a program in front that has no accessibility, such as kitty): a
+    // paste may go there, but no later check can confirm that it is still the same window.
+    bool unverifiable = false;
 };
 
 // A text field's caret or selection, in UTF-16 code units whatever the toolkit counts in.

@@ -33,6 +33,11 @@ TEST(WaylandFocusReaderTest, TheActivatedWindowIsTheTargetAndAtspiAddsTheGtkFiel
         {"[title=vurin-two]", "foot", false},
         {"[pid=" + std::to_string(gtk->pid()) + "]", "entries.py", true},
         {"[title=vurin-one]", "foot", false}};
+    // sway gives the focus to each window as it maps: all three are there before the first row,
+    // or one mapped late takes the focus from the row's window.
+    for (const auto& [criteria, appId, accessible] : rows) {
+        ASSERT_TRUE(eventually([&] { return session->swaymsg(criteria + " nop"); })) << criteria;
+    }
     std::map<std::string, std::uint64_t> windows;  // kept per window, new at each row
     std::optional<InjectionTarget> previous;
     for (const auto& [criteria, appId, accessible] : rows) {

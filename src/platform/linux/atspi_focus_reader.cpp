@@ -7,6 +7,8 @@
 
 #include <gio/gio.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -79,6 +81,29 @@ std::optional<AccessibleElementRef> AtspiFocusReader::focusedElementOf(int pid) 
 
 int AtspiFocusReader::focusedProcessSince(std::chrono::steady_clock::time_point since) {
     return tracker_->focusedProcess(since);
+}
+
+std::optional<AtspiFocusReader::ActiveWindow> AtspiFocusReader::activeWindow() {
+    const auto candidate = tracker_->lastActivatedWindow(kFirstSearchWait);
+    if (!candidate) {
+        return std::nullopt;
+    }
+    const ActiveWindow found{candidate->window, candidate->pid, candidate->since};
+    if (candidate->pid == getpid()) {
+        return found;
+    }
+    atspi::Connection* bus = calls();
+    const auto states = bus ? bus->states(candidate->window) : std::nullopt;
+    if (!states || !atspi::has(*states, ATSPI_STATE_ACTIVE)) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+bool AtspiFocusReader::focusedNow(const AccessibleElementRef& element) {
+    atspi::Connection* bus = calls();
+    const auto states = bus ? bus->states(element) : std::nullopt;
+    return states && atspi::has(*states, ATSPI_STATE_FOCUSED);
 }
 
 std::optional<std::string> AtspiFocusReader::roleOf(const AccessibleElementRef& element) {

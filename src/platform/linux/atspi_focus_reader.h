@@ -34,6 +34,19 @@ class AtspiFocusReader {
     // The process that gained the accessibility focus after `since`, 0 when none did.
     int focusedProcessSince(std::chrono::steady_clock::time_point since);
 
+    struct ActiveWindow {
+        AccessibleElementRef window;
+        int pid = 0;
+        std::chrono::steady_clock::time_point since;  // when it was heard of (or found) active
+    };
+    // The window that is active now among those of applications on the accessibility bus,
+    // asked of the window itself (not remembered); nothing when none says so (a program
+    // without accessibility, a terminal like kitty or foot, is in front). Vurin's own windows
+    // cannot be asked from the main thread: one of them is taken as it was last heard of.
+    std::optional<ActiveWindow> activeWindow();
+    // Whether `element` has the focus now, asked of it.
+    bool focusedNow(const AccessibleElementRef& element);
+
     std::optional<std::string> roleOf(const AccessibleElementRef& element);
     std::optional<std::string> textOf(const AccessibleElementRef& element);
     std::optional<TextSelectionRange> selectedRange(const AccessibleElementRef& element);

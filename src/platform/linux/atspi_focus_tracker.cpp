@@ -34,6 +34,10 @@ constexpr int kSearchNodeLimit = 20000;
 const char* const kFocusEvent = "object:state-changed:focused";
 const char* const kFocusRule = "type='signal',interface='" ATSPI_DBUS_INTERFACE_EVENT_OBJECT
                                "',member='StateChanged',arg0='focused'";
+// Windows say when they become the active one and when they stop being it.
+const char* const kActiveEvent = "object:state-changed:active";
+const char* const kActiveRule = "type='signal',interface='" ATSPI_DBUS_INTERFACE_EVENT_OBJECT
+                                "',member='StateChanged',arg0='active'";
 const char* const kNameRule = "type='signal',sender='" DBUS_SERVICE_DBUS
                               "',interface='" DBUS_INTERFACE_DBUS "',member='NameOwnerChanged'";
 
@@ -100,6 +104,20 @@ class AtspiFocusTracker::Impl {
         return Focus{element, app->second.role};
     }
 
+    std::optional<ActiveWindow> lastActivatedWindow(std::chrono::milliseconds wait) {
+        std::unique_lock lock(mutex_);
+        if (auto known = latestWindow()) {
+            return known;
+        }
+        const auto asked = Clock::now();
+        if (asked - scannedAt_ >= kSearchAgainAfter) {
+            scanWanted_ = true;
+            wakeUp();
+            cv_.wait_for(lock, wait, [&] { return stopping_ || scannedAt_ >= asked; });
+        }
+        return latestWindow();
+    }
+
     int focusedProcess(Clock::time_point since) {
         std::lock_guard lock(mutex_);
         const AppFocus* latest = nullptr;
@@ -127,11 +145,28 @@ class AtspiFocusTracker::Impl {
         std::uint64_t sequence = 0;  // when the element was last set
         Clock::time_point gainedAt;  // when an event gave the element (never for a found one)
         Clock::time_point foundAt;   // when a search found it
+        std::optional<AccessibleElementRef> window;  // its window that became active last
+        std::uint64_t windowSequence = 0;
+        Clock::time_point windowSince;
     };
     struct Answer {
         bool known = false;
         std::optional<Focus> focus;
     };
+
+    // Under the lock: the window whose activation was heard (or found) last and not taken back.
+    std::optional<ActiveWindow> latestWindow() const {
+        const AppFocus* latest = nullptr;
+        for (const auto& [name, app] : apps_) {
+            if (app.window && (!latest || app.windowSequence > latest->windowSequence)) {
+                latest = &app;
+            }
+        }
+        if (!latest) {
+            return std::nullopt;
+        }
+        return ActiveWindow{*latest->window, latest->pid, latest->windowSince};
+    }
 
     // Under the lock.
     Answer lookup(int pid) const {
@@ -170,6 +205,7 @@ class AtspiFocusTracker::Impl {
                 continue;
             }
             serveSearches();
+            scanWindows();
             readMessages();
             if (!connection_->connected()) {
                 lose();
@@ -218,6 +254,7 @@ class AtspiFocusTracker::Impl {
         }
         address_ = address;
         connection_ = std::move(connection);
+        scanWanted_ = true;
     }
 
     // The rules are added without waiting for the bus's answer (a waiting call has no time-out
@@ -225,6 +262,7 @@ class AtspiFocusTracker::Impl {
     static bool subscribe(atspi::Connection& connection) {
         connection.keepIncoming();
         dbus_bus_add_match(connection.bus(), kFocusRule, nullptr);
+        dbus_bus_add_match(connection.bus(), kActiveRule, nullptr);
         dbus_bus_add_match(connection.bus(), kNameRule, nullptr);
         return registerListener(connection);
     }
@@ -232,12 +270,15 @@ class AtspiFocusTracker::Impl {
     // Focus events reach only listeners the registry knows of: applications ask it which
     // events anyone wants and stay silent otherwise. A registry that restarts knows none.
     static bool registerListener(atspi::Connection& connection) {
-        return connection.call({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_REGISTRY},
-                               ATSPI_DBUS_INTERFACE_REGISTRY, "RegisterEvent",
-                               [](DBusMessage* message) {
-                                   dbus_message_append_args(message, DBUS_TYPE_STRING, &kFocusEvent,
-                                                            DBUS_TYPE_INVALID);
-                               }) != nullptr;
+        const auto registerEvent = [&](const char* event) {
+            return connection.call({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_REGISTRY},
+                                   ATSPI_DBUS_INTERFACE_REGISTRY, "RegisterEvent",
+                                   [&](DBusMessage* message) {
+                                       dbus_message_append_args(message, DBUS_TYPE_STRING, &event,
+                                                                DBUS_TYPE_INVALID);
+                                   }) != nullptr;
+        };
+        return registerEvent(kFocusEvent) && registerEvent(kActiveEvent);
     }
 
     void lose() {
@@ -246,6 +287,7 @@ class AtspiFocusTracker::Impl {
         log("⚠️ 无障碍总线(AT-SPI)连接已断开;需要时会重连");
         apps_.clear();
         searchedAt_.clear();
+        scannedAt_ = {};
         address_.reset();
         nextAttempt_ = Clock::now() + kReconnectInterval;
         reportedUnreachable_ = true;
@@ -282,6 +324,8 @@ class AtspiFocusTracker::Impl {
                 const char* path = dbus_message_get_path(raw);
                 if (minor == "focused" && gained && sender && path) {
                     focusChanged({sender, path}, *gained != 0);
+                } else if (minor == "active" && gained && sender && path) {
+                    windowActivated({sender, path}, *gained != 0);
                 }
             } else if (dbus_message_is_signal(raw, DBUS_INTERFACE_DBUS, "NameOwnerChanged")) {
                 atspi::Reader reader(raw);
@@ -333,6 +377,61 @@ class AtspiFocusTracker::Impl {
             changed.element.reset();
             changed.role.reset();
         }
+    }
+
+    void windowActivated(const AccessibleElementRef& window, bool gained) {
+        processOf(window.busName);  // makes the record
+        std::lock_guard lock(mutex_);
+        AppFocus& app = apps_[window.busName];
+        if (gained) {
+            app.window = window;
+            app.windowSequence = ++sequence_;
+            app.windowSince = Clock::now();
+        } else if (app.window == window) {
+            app.window.reset();
+        }
+    }
+
+    // Applications that were in front before the tracker listened sent no activation: their
+    // windows are asked for their state.
+    void scanWindows() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!scanWanted_) {
+                return;
+            }
+            scanWanted_ = false;
+        }
+        Budget budget{stopping_};
+        const auto applications =
+            connection_->children({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT});
+        std::optional<AccessibleElementRef> found;
+        for (const AccessibleElementRef& application :
+             applications.value_or(std::vector<AccessibleElementRef>{})) {
+            // Our own windows are served by the main thread, which may be the one waiting.
+            if (found || budget.over() || processOf(application.busName) == getpid()) {
+                continue;
+            }
+            bool unanswered = false;
+            for (const AccessibleElementRef& window :
+                 connection_->children(application, &unanswered)
+                     .value_or(std::vector<AccessibleElementRef>{})) {
+                const auto states = connection_->states(window, &unanswered);
+                if (states && atspi::has(*states, ATSPI_STATE_ACTIVE)) {
+                    found = window;
+                    break;
+                }
+            }
+        }
+        std::lock_guard lock(mutex_);
+        if (found && !latestWindow()) {
+            AppFocus& app = apps_[found->busName];
+            app.window = found;
+            app.windowSequence = ++sequence_;
+            app.windowSince = Clock::now();
+        }
+        scannedAt_ = Clock::now();
+        cv_.notify_all();
     }
 
     void serveSearches() {
@@ -457,6 +556,8 @@ class AtspiFocusTracker::Impl {
     std::uint64_t sequence_ = 0;
     std::map<int, Clock::time_point> searchesWanted_;  // with the time first asked
     std::map<int, Clock::time_point> searchedAt_;
+    bool scanWanted_ = false;
+    Clock::time_point scannedAt_{};
 };
 
 AtspiFocusTracker::AtspiFocusTracker() : impl_(std::make_unique<Impl>()) {}
@@ -470,6 +571,11 @@ std::optional<AtspiFocusTracker::Focus> AtspiFocusTracker::focusIn(int pid,
 std::optional<AtspiFocusTracker::Focus> AtspiFocusTracker::known(
     const AccessibleElementRef& element) {
     return impl_->known(element);
+}
+
+std::optional<AtspiFocusTracker::ActiveWindow> AtspiFocusTracker::lastActivatedWindow(
+    std::chrono::milliseconds wait) {
+    return impl_->lastActivatedWindow(wait);
 }
 
 int AtspiFocusTracker::focusedProcess(std::chrono::steady_clock::time_point since) {

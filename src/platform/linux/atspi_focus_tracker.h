@@ -24,6 +24,11 @@ class AtspiFocusTracker {
         AccessibleElementRef element;
         std::optional<std::string> role;
     };
+    struct ActiveWindow {
+        AccessibleElementRef window;
+        int pid = 0;
+        std::chrono::steady_clock::time_point since;  // when it was heard of (or found) active
+    };
 
     AtspiFocusTracker();  // starts the thread, which connects at once
     ~AtspiFocusTracker();
@@ -35,6 +40,11 @@ class AtspiFocusTracker {
     std::optional<Focus> focusIn(int pid, std::chrono::milliseconds wait);
     // `element` with its role while it is the focused element of its application.
     std::optional<Focus> known(const AccessibleElementRef& element);
+    // The window that said last that it became active (or that a scan found active, when none
+    // did since the tracker listened) and has not said it stopped. Only a candidate: the caller
+    // asks the window whether it still is. With nothing known, a scan of the applications'
+    // windows is started and waited for at most `wait`.
+    std::optional<ActiveWindow> lastActivatedWindow(std::chrono::milliseconds wait);
     // The process whose element gained the focus last, by an event later than `since`, and
     // still holds it; 0 if none.
     int focusedProcess(std::chrono::steady_clock::time_point since);

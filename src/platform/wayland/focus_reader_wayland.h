@@ -12,11 +12,12 @@ class ForeignToplevelWatch;
 // FocusReader in a Wayland session. Where the compositor lists its windows
 // (`zwlr_foreign_toplevel_manager_v1`: sway, Hyprland, river, labwc …) the front-most
 // application is the activated window: its app id, an id of ours for the window, and its process
-// only when the accessibility bus names the application that took the focus after the window
-// was activated (a terminal like foot has no accessibility, and compositors tell no process).
-// Elsewhere (GNOME, KDE) it is the application that last took the accessibility focus, named
-// by its process, with no window identity. The focused element, its text and caret come from
-// AT-SPI in both.
+// only when the accessibility bus names a window of a program that is active now (a terminal
+// like foot has no accessibility, and compositors tell no process). Elsewhere (GNOME, KDE, and
+// sway while its list is lost) it is the window that says over the accessibility bus that it is
+// active, asked at each reading; a program without accessibility in front leaves the window
+// unverifiable, never the previous one. The focused element is the one its application last
+// named, while it still says it has the focus; its text and caret come from AT-SPI too.
 class WaylandFocusReader : public FocusReader {
   public:
     WaylandFocusReader();
