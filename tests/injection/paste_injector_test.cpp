@@ -106,6 +106,12 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
                  .name = "foot", .classID = "foot", .windowID = 5, .identifiedByWindow = true};
              focus->focused.reset();
          }},
+        // A window nothing is known of (kitty where only the accessibility bus names windows).
+        {"kitty",
+         [this] {
+             focus->front = FrontApplication{.name = "无法识别的窗口", .unverifiable = true};
+             focus->focused.reset();
+         }},
         {"capture", [this] { pending.target = currentInjectionTarget(*focus).value(); }},
         {"accessible", [this] { focus->front->processID = 300; }},
         {"classless", [this] { focus->front->classID.reset(); }},
@@ -238,6 +244,18 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"foot capture otherWindow send", notSent("焦点已切到「foot」的另一个窗口")},
         {"foot capture firefox send", notSent("焦点已从「foot」切到「firefox」")},
         {"noFront send", notSent("当前没有可确认的文本输入焦点")},
+        // It gets the text (Shift+Insert pastes in fields and terminals alike), never a send.
+        {"kitty paste",
+         "0 Shift+Insert text|text, 120 ended, 120 ⚠️ "
+         "已投递粘贴,但前台窗口没有无障碍信息," +
+             std::string("无法确认它还是原来的目标;为避免误发送,不会进入待发送状态, 400 ") +
+             restored},
+        {"noPrimary kitty paste",
+         "0 Ctrl+V text|selected, 120 ended, 120 ⚠️ "
+         "已投递粘贴,但前台窗口没有无障碍信息," +
+             std::string("无法确认它还是原来的目标;为避免误发送,不会进入待发送状态, 400 ") +
+             restored},
+        {"kitty send", notSent("焦点已切到一个没有无障碍信息的窗口")},
         {"otherClass send", notSent("前台应用已变化")},
         {"otherWindow send", notSent("焦点已切到「gedit」的另一个窗口")},
         {"elementGone send", notSent("当前输入焦点不可确认")},
