@@ -131,7 +131,8 @@ void measure(QCoreApplication& application, const char* title,
     capture->setBindingAvailable(true);
     capture->setupEventTap();
     vurin::TriggerBusService bus(
-        [capture](bool down, double at) { capture->bindingEvent(down, at); }, [] {});
+        [capture](bool down, double at) { capture->bindingEvent(down, at); },
+        [](vurin::TriggerCommand, double) {}, [] {});
     bus.registerOnSessionBus();
     std::vector<double> figures;
     std::thread presser([&] {

@@ -184,7 +184,10 @@ int main(int argc, char** argv) {
                    .permissions = permissions,
                    .startDetectKey = platform->startDetectKey,
                    .triggerKeyLabel = platform->triggerKeyLabel,
-                   .compositorBindingLines = platform->compositorBindingLines});
+                   .compositorBindingLines = platform->compositorBindingLines,
+                   .gnomeShortcuts = platform->gnomeShortcuts,
+                   .offerGnomeShortcuts = platform->offerGnomeShortcuts,
+                   .bindingKeyName = platform->bindingKeyName});
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));
@@ -194,11 +197,21 @@ int main(int argc, char** argv) {
         }
     });
     settings->attach(controller);
-    vurin::TriggerBusService triggerBus(platform->bindingEvent, [weak = std::weak_ptr(settings)] {
-        if (auto live = weak.lock()) {
-            live->showSettings();
-        }
-    });
+    vurin::TriggerBusService triggerBus(
+        platform->bindingEvent,
+        [&platform, weak = std::weak_ptr(controller)](vurin::TriggerCommand command, double at) {
+            if (platform->bindingCommand) {
+                platform->bindingCommand(command);
+            }
+            if (auto live = weak.lock()) {
+                live->triggerCommand(command, at);
+            }
+        },
+        [weak = std::weak_ptr(settings)] {
+            if (auto live = weak.lock()) {
+                live->showSettings();
+            }
+        });
     const vurin::BusName busName = triggerBus.registerOnSessionBus();
     if (busName == vurin::BusName::takenByAnother) {
         // Started at the same moment as another Vurin, which took the name first: one Vurin per

@@ -13,6 +13,7 @@
 #include "injection/injection_target.h"
 #include "injection/text_injector.h"
 #include "input/gesture_engine.h"
+#include "input/trigger_commands.h"
 #include "pipeline/pipeline_cancellation.h"
 #include "pipeline/pipeline_generation.h"
 #include "platform/main_queue.h"
@@ -42,6 +43,14 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     void recordingOpenFailed();
     void handleSingleClick();
     void cancel();
+    // `vurin --trigger toggle|send|cancel`, `at` being when the command started (main queue's
+    // clock). A toggle that comes within kToggleRepeatSeconds of the one before it is the
+    // desktop repeating a held shortcut, and one older than the last handled was overtaken: both
+    // are dropped.
+    void triggerCommand(TriggerCommand command, double at);
+    // Longer than the usual keyboard repeat delays (GNOME 500 ms, KDE 600 ms), shorter than any
+    // recording worth keeping would allow between two deliberate presses.
+    static constexpr double kToggleRepeatSeconds = 0.7;
 
     void warnNotConfigured();
     void warnLocalUnavailable();
@@ -141,6 +150,9 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     std::shared_ptr<RepeatingTimer> localServiceTimer_;
     std::shared_ptr<StatusItemView> statusItem_;
     bool didFinishInputSetup_ = false;
+    std::optional<double> lastToggleAt_;      // the last toggle carried out
+    std::optional<double> lastToggleSeenAt_;  // the last toggle received, repeats included
+    bool toggleRepeatLogged_ = false;
 };
 
 }  // namespace vurin

@@ -5,7 +5,8 @@ namespace vurin {
 namespace {
 
 constexpr std::string_view usageLine =
-    "usage: vurin [--session x11|wayland] | --trigger press|release | --help | --version";
+    "usage: vurin [--session x11|wayland] | --trigger press|release|toggle|send|cancel | --help "
+    "| --version";
 
 constexpr std::string_view helpText =
     "\n\n"
@@ -16,6 +17,9 @@ constexpr std::string_view helpText =
     "  --session x11|wayland    serve this kind of session (default: what the session says)\n"
     "  --trigger press|release  hand a trigger press or release to the running Vurin, for a\n"
     "                           key bound by the compositor\n"
+    "  --trigger toggle         start a recording, or end and process the one running, for a\n"
+    "                           shortcut that runs only on the press (GNOME)\n"
+    "  --trigger send|cancel    what a click and a double click of the trigger do\n"
     "  --help                   show this help\n"
     "  --version                show the version and the build\n";
 
@@ -32,10 +36,12 @@ bool isSessionName(std::string_view value) {
 LauncherCommand parseLauncherCommandLine(const std::vector<std::string_view>& arguments,
                                          std::string_view version, std::string_view build) {
     if (!arguments.empty() && arguments.front() == "--trigger") {
-        if (arguments.size() == 2 && (arguments[1] == "press" || arguments[1] == "release")) {
-            return {LauncherAction::trigger, {}};
+        for (const std::string_view action : {"press", "release", "toggle", "send", "cancel"}) {
+            if (arguments.size() == 2 && arguments[1] == action) {
+                return {LauncherAction::trigger, {}};
+            }
         }
-        return wrong("--trigger takes press or release");
+        return wrong("--trigger takes press, release, toggle, send or cancel");
     }
     bool sessionGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {

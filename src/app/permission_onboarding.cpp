@@ -343,6 +343,10 @@ WindowModel PermissionOnboarding::buildPermissionWindow() {
             .colour = waylandKeystrokesUsable(help) ? ColourRole::tertiary : ColourRole::orange,
             .pointSize = 11,
             .id = kKeystrokeNoteId});
+        content.blocks.push_back(NoteBlock{.text = waylandTriggerModeNote(help),
+                                           .colour = ColourRole::tertiary,
+                                           .pointSize = 11,
+                                           .id = kTriggerModeNoteId});
     }
     content.blocks.push_back(
         NoteBlock{.colour = ColourRole::orange, .pointSize = 11, .id = kAccessibilityBusNoteId});
@@ -403,6 +407,7 @@ void PermissionOnboarding::refreshPermissionWindow() {
         // The portal's consent dialog may be answered while the window is open.
         if (const auto& help = services_.wayland) {
             window->setText(kKeystrokeNoteId, waylandKeystrokeNote(*help));
+            window->setText(kTriggerModeNoteId, waylandTriggerModeNote(*help));
             window->setColour(kKeystrokeNoteId, waylandKeystrokesUsable(*help)
                                                     ? ColourRole::tertiary
                                                     : ColourRole::orange);

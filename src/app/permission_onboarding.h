@@ -84,6 +84,7 @@ class PermissionOnboarding : public PermissionGate,
     static constexpr const char* kContinueButtonId = "permissions.continue";
     static constexpr const char* kAccessibilityBusNoteId = "permissions.atspi.note";
     static constexpr const char* kKeystrokeNoteId = "permissions.keystrokes.note";
+    static constexpr const char* kTriggerModeNoteId = "permissions.trigger.mode";
 
     static std::shared_ptr<PermissionOnboarding> create(Services services);
     void attach(PermissionHooks hooks) { hooks_ = std::move(hooks); }

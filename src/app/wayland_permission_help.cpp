@@ -207,6 +207,17 @@ std::string waylandKeystrokeNote(const WaylandPermissionHelp& help) {
         "(GNOME, KDE Plasma).");
 }
 
+std::string waylandTriggerModeNote(const WaylandPermissionHelp& help) {
+    if (!help.triggerMode) {
+        return {};
+    }
+    const auto [toggles, why] = help.triggerMode();
+    return toggles ? L("触发方式:按一下开始,再按一下结束(" + why + ")。",
+                       "Trigger: press once to start and once to end (" + why + ").")
+                   : L("触发方式:按住说话,松开结束(" + why + ")。",
+                       "Trigger: hold to talk, release to end (" + why + ").");
+}
+
 bool waylandKeystrokesUsable(const WaylandPermissionHelp& help) {
     return pathInUse(help) != WaylandKeystrokePath::none && !declined(help);
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/keystroke_paths.h"
@@ -30,6 +31,9 @@ struct WaylandPermissionHelp {
     std::function<WaylandKeystrokePath()> pathInUse;
     // The user declined the portal's request; this can happen while the window is open.
     std::function<bool()> declined;
+    // How the trigger key is used now (held, or pressed to start and again to end) and why, in
+    // the interface language.
+    std::function<std::pair<bool, std::string>()> triggerMode;  // (toggles, why)
 };
 
 // The offered paths in the interface language, joined; empty when there is none.
@@ -37,6 +41,8 @@ std::string offeredKeystrokePathsText(const WaylandKeystrokePaths& offered);
 // The permission window's note: the path in use; or, without one, what happened or what this
 // desktop lacks and what the user can do.
 std::string waylandKeystrokeNote(const WaylandPermissionHelp& help);
+// The permission window's line on how the trigger key is used and why.
+std::string waylandTriggerModeNote(const WaylandPermissionHelp& help);
 // Whether the keystrokes have a path the user has not declined (the note is then no warning).
 bool waylandKeystrokesUsable(const WaylandPermissionHelp& help);
 // The help page's Wayland sections (HTML): keystroke paths, then trigger sources and bindings.

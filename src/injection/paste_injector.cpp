@@ -10,6 +10,7 @@
 #include "support/grapheme_count.h"
 #include "support/log.h"
 #include "support/sound.h"
+#include "support/text.h"
 
 namespace vurin {
 
@@ -79,16 +80,6 @@ std::string flattenedForTyping(const std::string& text) {
 }
 
 }  // namespace
-
-std::string leadingCodePoints(const std::string& text, std::size_t codePoints) {
-    std::size_t end = 0;
-    for (std::size_t seen = 0; end < text.size(); ++end) {
-        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && seen++ == codePoints) {
-            break;
-        }
-    }
-    return text.substr(0, end);
-}
 
 PasteInjector::PasteInjector(std::shared_ptr<MainQueue> mainQueue,
                              std::shared_ptr<FocusReader> focus,
@@ -193,7 +184,7 @@ void PasteInjector::typeInto(const std::string& dictated, const InjectionTarget&
                     " 个字只送达了前 " + std::to_string(outcome.sent) + " 个");
             }
             scheduleConfirmation(*queue, focus, weakHost, attempt, target,
-                                 leadingCodePoints(text, outcome.sent));
+                                 std::string(utf8Prefix(text, outcome.sent)));
         }));
 }
 

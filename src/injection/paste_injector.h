@@ -50,7 +50,4 @@ class PasteInjector : public TextInjector {
     std::shared_ptr<KeystrokeSender> keystrokes_;
 };
 
-// The first `codePoints` code points of UTF-8 `text`: what of a typed text arrived.
-std::string leadingCodePoints(const std::string& text, std::size_t codePoints);
-
 }  // namespace vurin

@@ -7,6 +7,7 @@
 #include "input/trigger_key_names.h"
 #include "support/language.h"
 #include "support/log.h"
+#include "support/text.h"
 
 namespace vurin {
 
@@ -279,6 +280,52 @@ void WaylandTriggerCapture::bindingEvent(bool down, std::optional<double> at) {
     sourceEvent(Path::binding, {}, down, at);
 }
 
+void WaylandTriggerCapture::bindingCommandSeen(TriggerCommand command) {
+    if (!bindingUsed_) {
+        bindingUsed_ = true;
+        log("✅ 收到合成器绑定的命令(vurin --trigger)");
+        if (activePath() == Path::none) {
+            setPath(Path::binding);
+        }
+    }
+    if (command == TriggerCommand::toggle && !toggleSeen_) {
+        toggleSeen_ = true;
+        log("🔁 触发方式:" + describe(Mode::toggle) +
+            "(快捷键只在按下时运行 vurin --trigger toggle)");
+    }
+    changed();
+}
+
+WaylandTriggerCapture::ModeReport WaylandTriggerCapture::mode() const {
+    switch (activePath()) {
+        case Path::portal:
+            return {Mode::hold, L("桌面的全局快捷键报告按下和松开",
+                                  "the desktop's global shortcut reports press and release")};
+        case Path::keyboards:
+            return {Mode::hold, L("直接读取键盘设备,按下和松开都看得到",
+                                  "the keyboard devices are read, press and release alike")};
+        case Path::binding:
+        case Path::none:
+            break;
+    }
+    if (toggleSeen_ || (sources_.toggleShortcutSet && sources_.toggleShortcutSet())) {
+        return {Mode::toggle, L("GNOME 的自定义快捷键只在按下时运行命令,没有松开",
+                                "GNOME's custom shortcuts run their command on the press only, "
+                                "with no release")};
+    }
+    if (sources_.pressOnlyShortcuts) {
+        return {Mode::toggle, L("这个桌面的快捷键只报告按下:在设置窗口里添加 Vurin 的 GNOME 快捷键",
+                                "this desktop's shortcuts report only the press: add Vurin's "
+                                "GNOME shortcut in the settings window")};
+    }
+    return {Mode::hold, L("合成器绑定在按下和松开时各运行一次 vurin --trigger",
+                          "a compositor binding runs vurin --trigger on press and on release")};
+}
+
+std::string WaylandTriggerCapture::describe(Mode mode) {
+    return mode == Mode::toggle ? "按一下开始,再按一下结束" : "按住说话,松开结束";
+}
+
 void WaylandTriggerCapture::sourceEvent(Path source, const std::string& device, bool down,
                                         std::optional<double> at) {
     const std::lock_guard lock(heldLock_);
@@ -370,26 +417,6 @@ std::string WaylandTriggerCapture::triggerKeyLabel() const {
     }
     return triggerKeyLabelText(keyCode_);
 }
-
-namespace {
-
-// The compositor runs a binding's command through the shell: a path with a space or a shell
-// character must reach it as one word.
-std::string shellWord(const std::string& word) {
-    const bool plain = !word.empty() && word.find_first_not_of(
-                                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw"
-                                            "xyz0123456789_./+-") == std::string::npos;
-    if (plain) {
-        return word;
-    }
-    std::string quoted = "'";
-    for (const char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-}  // namespace
 
 std::vector<std::string> WaylandTriggerCapture::swayBindingLines(const std::string& keyName,
                                                                  const std::string& program) {

@@ -11,6 +11,7 @@
 
 #include "app/app_services.h"
 #include "input/gesture_engine.h"
+#include "input/trigger_commands.h"
 #include "platform/global_shortcuts.h"
 #include "platform/keyboard_watch.h"
 #include "platform/main_queue.h"
@@ -36,6 +37,18 @@ class WaylandTriggerCapture : public TriggerCapture,
         std::shared_ptr<KeyboardWatch> keyboards;    // null: no evdev access at all
         // The keysym name of an evdev code ("F13"), for the shortcut the portal is asked for.
         std::function<std::optional<std::string>(int evdevCode)> keyName;
+        // The desktop's own shortcuts run a command on the press only (GNOME's custom
+        // shortcuts), and whether one of Vurin's runs `vurin --trigger toggle` there now.
+        bool pressOnlyShortcuts = false;
+        std::function<bool()> toggleShortcutSet;
+    };
+
+    // How the key is used: held while speaking, or pressed once to start and once to stop
+    // where the desktop reports only presses.
+    enum class Mode { hold, toggle };
+    struct ModeReport {
+        Mode mode = Mode::hold;
+        std::string why;  // in the interface language
     };
 
     struct Callbacks {
@@ -63,6 +76,12 @@ class WaylandTriggerCapture : public TriggerCapture,
     // may overtake its press: an event older than one already handled is dropped, so that a late
     // press cannot hold the key down after its release.
     void bindingEvent(bool down, std::optional<double> at = std::nullopt);
+    // A toggle, send or cancel from `vurin --trigger` (a shortcut that runs on the press only):
+    // the binding delivers, and toggling is the mode from now on.
+    void bindingCommandSeen(TriggerCommand command);
+    // The mode in effect now and why, for the permission window; `describe` in the log's words.
+    ModeReport mode() const;
+    static std::string describe(Mode mode);
     // "Set key…": the desktop's own shortcut settings where the portal can open them; otherwise
     // the log and the label say where the key is set.
     void startDetectKey();
@@ -118,6 +137,7 @@ class WaylandTriggerCapture : public TriggerCapture,
     bool stopped_ = false;
     bool bindingAvailable_ = false;
     bool bindingUsed_ = false;  // a press came through the binding
+    bool toggleSeen_ = false;   // a toggle came through the binding
     bool ignoredBindingLogged_ = false;
     std::optional<double> lastBindingAt_;  // the newest binding event handled
     bool notSwallowedLogged_ = false;

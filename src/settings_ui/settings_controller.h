@@ -17,6 +17,7 @@
 #include "platform/clipboard.h"
 #include "platform/main_queue.h"
 #include "settings_ui/desktop_launch.h"
+#include "settings_ui/gnome_trigger_shortcuts.h"
 #include "settings_ui/login_item.h"
 #include "settings_ui/update_checker.h"
 
@@ -67,6 +68,12 @@ struct SettingsServices {
     // bound), and the compositor lines that bind the key. Both empty in an X11 session.
     std::function<std::string()> triggerKeyLabel;
     std::function<CompositorBindingLines()> compositorBindingLines;
+    // GNOME without global shortcuts: Vurin's own custom shortcuts, offered while
+    // `offerGnomeShortcuts` holds (its shortcuts run on the press only), on the key named by
+    // `bindingKeyName` ("XF86Tools"). Null elsewhere.
+    std::shared_ptr<GnomeTriggerShortcuts> gnomeShortcuts;
+    std::function<bool()> offerGnomeShortcuts;
+    std::function<std::string()> bindingKeyName;
 };
 
 // Ids of the settings window's controls that change while it is open.
@@ -104,6 +111,12 @@ class SettingsController : public SettingsPresenter,
     void settingsTabChanged(int index);
     void rebuildSettingsPane(SettingsTab tab);
     void refreshSettingsPermissionStatus();
+    // GNOME's custom shortcuts for the trigger: add (with the send and cancel ones as switched),
+    // remove Vurin's, and the two switches.
+    void addGnomeShortcuts();
+    void removeGnomeShortcuts();
+    void gnomeSendShortcutChanged(bool on);
+    void gnomeCancelShortcutChanged(bool on);
     // The event tap's detection result, while the window shows the trigger key.
     void setTriggerKeyLabel(const std::string& text);
 
@@ -189,6 +202,7 @@ class SettingsController : public SettingsPresenter,
     std::map<std::string, ControlId> settingsProviderFields_;
     std::shared_ptr<RepeatingTimer> settingsPermissionTimer_;
     std::shared_ptr<WorkItem> launchUpdateCheck_;
+    void appendGnomeShortcuts(std::vector<CardBlock>& blocks);
 };
 
 template <typename... Args>

@@ -119,7 +119,10 @@ Pane SettingsController::buildGeneralPane() {
         row(L("触发键", "Trigger key"), L("长按说话 · 单击发送", "Hold to talk · click to send"),
             {makeLabel(keyName, TextStyle{.monospaced = true}, kSettingsTriggerKeyLabelId),
              std::move(detect)})};
-    if (services_.compositorBindingLines) {
+    if (services_.gnomeShortcuts && services_.offerGnomeShortcuts &&
+        services_.offerGnomeShortcuts()) {
+        appendGnomeShortcuts(triggerBlocks);
+    } else if (services_.compositorBindingLines) {
         appendBindingLines(triggerBlocks, services_.compositorBindingLines());
     }
 

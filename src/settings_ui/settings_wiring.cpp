@@ -37,6 +37,9 @@ std::shared_ptr<SettingsController> installSettingsController(AppServices& servi
         .triggerKeyDisplayName = services.triggerKeyDisplayName,
         .triggerKeyLabel = std::move(platform.triggerKeyLabel),
         .compositorBindingLines = std::move(platform.compositorBindingLines),
+        .gnomeShortcuts = std::move(platform.gnomeShortcuts),
+        .offerGnomeShortcuts = std::move(platform.offerGnomeShortcuts),
+        .bindingKeyName = std::move(platform.bindingKeyName),
     };
     if (auto gate = platform.permissions) {
         settings.permissionStatusText = [gate] { return gate->permissionStatusText(); };

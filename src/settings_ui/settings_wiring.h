@@ -23,6 +23,10 @@ struct SettingsPlatform {
     // A Wayland session's trigger label and compositor lines (see SettingsServices).
     std::function<std::string()> triggerKeyLabel;
     std::function<CompositorBindingLines()> compositorBindingLines;
+    // GNOME's custom shortcuts (see SettingsServices).
+    std::shared_ptr<GnomeTriggerShortcuts> gnomeShortcuts;
+    std::function<bool()> offerGnomeShortcuts;
+    std::function<std::string()> bindingKeyName;
 };
 
 // Creates the settings controller over the application's services (after their stand-ins are

@@ -114,4 +114,16 @@ std::string_view utf8Prefix(std::string_view text, std::size_t count) {
     return text.substr(0, at);
 }
 
+std::string shellWord(std::string_view word) {
+    if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw"
+                                                "xyz0123456789_./+-") == std::string_view::npos) {
+        return std::string(word);
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
 }  // namespace vurin

@@ -23,4 +23,8 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text);
 // The first `count` characters (code points) of valid UTF-8 `text`, never splitting one.
 std::string_view utf8Prefix(std::string_view text, std::size_t count);
 
+// `word` as one word of a POSIX shell command line: as it is when it holds nothing the shell
+// would read, else in single quotes (a path with a space in a desktop's key binding).
+std::string shellWord(std::string_view word);
+
 }  // namespace vurin

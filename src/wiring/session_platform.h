@@ -9,11 +9,13 @@
 #include "app/app_services.h"
 #include "app/display_session.h"
 #include "app/wayland_permission_help.h"
+#include "input/trigger_commands.h"
 #include "platform/clipboard.h"
 #include "platform/focus_reader.h"
 #include "platform/keystrokes.h"
 #include "platform/main_queue.h"
 #include "platform/permission_probe.h"
+#include "settings_ui/gnome_trigger_shortcuts.h"
 
 namespace vurin {
 
@@ -48,6 +50,8 @@ struct SessionPlatform {
     // name is ours, so that those can arrive at all.
     // `at`: when the command started, on the main queue's clock.
     std::function<void(bool down, double at)> bindingEvent;
+    // A toggle, send or cancel from `vurin --trigger` arrived (the controller carries it out).
+    std::function<void(TriggerCommand command)> bindingCommand;
     std::function<void(bool registered)> bindingRegistered;
     // What the permission window and the settings window add in a Wayland session (all empty
     // on X11): the help on paths and bindings, the trigger as the desktop bound it, and the
@@ -55,6 +59,11 @@ struct SessionPlatform {
     std::optional<WaylandPermissionHelp> permissionHelp;
     std::function<std::string()> triggerKeyLabel;
     std::function<CompositorBindingLines()> compositorBindingLines;
+    // GNOME without global shortcuts: Vurin's own custom shortcuts, and whether the settings
+    // window offers them now; the configured key's keysym name for them. Empty elsewhere.
+    std::shared_ptr<GnomeTriggerShortcuts> gnomeShortcuts;
+    std::function<bool()> offerGnomeShortcuts;
+    std::function<std::string()> bindingKeyName;
     // The start-up log line naming the session and the paths found.
     std::string startupLine;
     std::function<void()> stop;

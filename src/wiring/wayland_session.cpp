@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 #include "input/wayland_trigger_capture.h"
 #include "platform/linux/evdev_keyboard_watch.h"
 #include "platform/linux/global_shortcuts_portal.h"
+#include "platform/linux/gnome_custom_shortcuts.h"
 #include "platform/linux/portal_probe.h"
 #include "platform/linux/xkb_key_names.h"
 #include "platform/wayland/data_control_clipboard.h"
@@ -54,12 +56,55 @@ WaylandKeystrokePaths keystrokePaths(const WaylandGlobals& globals) {
             .uinputWritable = uinputWritable()};
 }
 
+// GNOME's settings daemon runs its custom shortcuts on the press only; other desktops that
+// install its schema (for their GNOME programs) do not run them at all.
+bool desktopIsGnome() {
+    const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
+    std::string_view rest = desktops ? desktops : "";
+    while (!rest.empty()) {
+        const auto end = rest.find(':');
+        if (rest.substr(0, end) == "GNOME") {
+            return true;
+        }
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+    return false;
+}
+
+std::shared_ptr<GnomeTriggerShortcuts> gnomeShortcuts(const std::string& program) {
+    if (!desktopIsGnome()) {
+        return nullptr;
+    }
+    std::string why;
+    auto store = GnomeCustomShortcuts::open(&why);
+    if (!store) {
+        log("⚠️ GNOME 自定义快捷键不可用:" + why);
+        return nullptr;
+    }
+    return std::make_shared<GnomeTriggerShortcuts>(std::move(store), program);
+}
+
 std::string clipboardPath(const DataControlClipboard* clipboard, const std::string& why) {
     if (clipboard == nullptr) {
         return why + ":文字逐字输入,剪贴板不动";
     }
     return "data-control(" + clipboard->protocol() +
            (clipboard->hasPrimarySelection() ? ",含主选区)" : ",合成器不给主选区)");
+}
+
+// The mode the trigger will be used in, as far as start-up can tell, for the start-up line.
+std::string expectedTriggerMode(bool globalShortcuts, const GnomeTriggerShortcuts* gnome) {
+    using Mode = WaylandTriggerCapture::Mode;
+    if (globalShortcuts) {
+        return WaylandTriggerCapture::describe(Mode::hold) + "(桌面的全局快捷键报告按下和松开)";
+    }
+    if (gnome) {
+        return WaylandTriggerCapture::describe(Mode::toggle) +
+               "(GNOME 的自定义快捷键只在按下时运行命令;Vurin 的快捷键" +
+               (gnome->toggleSet() ? "已添加" : "还没添加,在设置窗口里添加") + ")";
+    }
+    return WaylandTriggerCapture::describe(Mode::hold) +
+           "(合成器绑定按下和松开时各运行一次 vurin --trigger)";
 }
 
 WaylandKeystrokePath pathForHelp(WaylandKeystrokes::Path path) {
@@ -91,12 +136,15 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
         DataControlClipboard::connect(&noDataControl);
     const std::shared_ptr<WaylandKeystrokes> keystrokes = WaylandKeystrokes::create(paths);
     auto keyboards = std::make_shared<EvdevKeyboardWatch>();
+    const std::string program = programForBindings();
+    const std::shared_ptr<GnomeTriggerShortcuts> gnome = gnomeShortcuts(program);
     auto capture = WaylandTriggerCapture::create(
         mainQueue, {.shortcuts = std::make_shared<GlobalShortcutsPortal>(),
                     .keyboards = keyboards,
-                    .keyName = xkbKeyName});
+                    .keyName = xkbKeyName,
+                    .pressOnlyShortcuts = gnome != nullptr,
+                    .toggleShortcutSet = [gnome] { return gnome && gnome->toggleSet(); }});
     const std::weak_ptr<WaylandTriggerCapture> weak = capture;
-    const std::string program = programForBindings();
     const char* display = std::getenv("WAYLAND_DISPLAY");
     auto bindingLines = [weak, program] {
         auto live = weak.lock();
@@ -150,6 +198,12 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                     live->bindingEvent(down, at);
                 }
             },
+        .bindingCommand =
+            [weak](TriggerCommand command) {
+                if (auto live = weak.lock()) {
+                    live->bindingCommandSeen(command);
+                }
+            },
         .bindingRegistered =
             [weak](bool registered) {
                 if (auto live = weak.lock()) {
@@ -161,18 +215,38 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                 .offered = paths,
                 .bindingLines = bindingLines,
                 .pathInUse = [keystrokes] { return pathForHelp(keystrokes->path()); },
-                .declined = [keystrokes] { return keystrokes->denied(); }},
+                .declined = [keystrokes] { return keystrokes->denied(); },
+                .triggerMode =
+                    [weak] {
+                        auto live = weak.lock();
+                        const auto mode = live ? live->mode() : WaylandTriggerCapture::ModeReport{};
+                        return std::pair(mode.mode == WaylandTriggerCapture::Mode::toggle,
+                                         mode.why);
+                    }},
         .triggerKeyLabel =
             [weak] {
                 auto live = weak.lock();
                 return live ? live->triggerKeyLabel() : std::string();
             },
         .compositorBindingLines = bindingLines,
+        .gnomeShortcuts = gnome,
+        // Where the desktop's own global shortcuts deliver press and release, those are better.
+        .offerGnomeShortcuts =
+            [weak] {
+                auto live = weak.lock();
+                return live && live->activePath() != WaylandTriggerCapture::Path::portal;
+            },
+        .bindingKeyName =
+            [weak] {
+                auto live = weak.lock();
+                return live ? live->bindingKeyName() : std::string("F13");
+            },
         .startupLine =
             std::string("🖥️ 会话:Wayland(WAYLAND_DISPLAY=") + (display ? display : "") +
             ");触发键:全局快捷键门户、键盘设备(evdev)、合成器绑定(vurin --trigger),"
-            "依次尝试;按键注入:虚拟键盘协议" +
-            mark(paths.virtualKeyboard) + ",RemoteDesktop 门户" +
+            "依次尝试;触发方式:" +
+            expectedTriggerMode(globalShortcutsVersion().has_value(), gnome.get()) +
+            ";按键注入:虚拟键盘协议" + mark(paths.virtualKeyboard) + ",RemoteDesktop 门户" +
             (paths.remoteDesktopPortal ? mark(true) : " ❔(门户未应答,需要时再问)") +
             ",/dev/uinput" + mark(paths.uinputWritable) + "(使用:" + keystrokes->pathName() +
             ");剪贴板:" + clipboardPath(clipboard.get(), noDataControl),

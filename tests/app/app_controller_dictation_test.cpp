@@ -14,13 +14,15 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Steps: P long press, R release, F<s> a recording of <s> seconds ends, N one ends without audio
-// (L: as its microphone failed to open, logged already), O the running one's fails to open,
-// C a paste is confirmed, S single click, D double click, X the phone's double click, K the job
-// is cancelled, I the state is set to idle, +<s> time passes; checks =<i|r|t|p> the state, #<n>
-// jobs in flight, c the last release's cancellation is cancelled, a it is the active one, none
-// no text pending; set-ups peak<dBFS>, failingRecorder, clickToSendOff, keystrokeFails. Effects:
-// the lines logged after the launch's, then ♪ each cue, a job run, >text sent, <text undone.
+// Steps: P long press, R release, T a toggle from a press-only shortcut (Tf stamped far in the
+// future, Tl before the last one handled), TS and TX its send and cancel, F<s> a recording of <s>
+// seconds ends, N one ends without audio (L: as its microphone failed to open, logged already), O
+// the running one's fails to open, C a paste is confirmed, S single click, D double click, X the
+// phone's double click, K the job is cancelled, I the state is set to idle, +<s> time passes;
+// checks =<i|r|t|p> the state, #<n> jobs in flight, c the last release's cancellation is cancelled,
+// a it is the active one, none no text pending; set-ups peak<dBFS>, failingRecorder,
+// clickToSendOff, keystrokeFails. Effects: the lines logged after the launch's, then ♪ each cue, a
+// job run, >text sent, <text undone.
 struct Row {
     const char *name, *script;
     std::string effects;
@@ -62,6 +64,11 @@ class DictationTable : public AppControllerFixture, public ::testing::WithParamI
             {"S", [&] { clicks(1, 0.25); }},
             {"D", [&] { clicks(2, 0.0); }},
             {"X", [&] { controller->cancel(); }},
+            {"T", [&] { command(TriggerCommand::toggle, 0); }},
+            {"Tf", [&] { command(TriggerCommand::toggle, 1e6); }},
+            {"Tl", [&] { command(TriggerCommand::toggle, -1.0); }},
+            {"TS", [&] { command(TriggerCommand::send, 0); }},
+            {"TX", [&] { command(TriggerCommand::cancel, 0); }},
             {"K", [&] { controller->activePipelineCancellation()->cancel(); }},
             {"I", [&] { controller->setAppState(AppState::idle); }},
             {"c", [&] { EXPECT_TRUE(cancellation->isCancelled()); }},
@@ -92,6 +99,10 @@ class DictationTable : public AppControllerFixture, public ::testing::WithParamI
                 peak = static_cast<float>(number());
             }
         }
+    }
+    void command(TriggerCommand what, double offset) {
+        controller->triggerCommand(what, queue->now() + offset);
+        queue->runPending();
     }
     // Delivers the recorder's completion and runs what it posted to the main queue.
     void finish(std::optional<std::filesystem::path> file, double duration, bool logged = false) {
@@ -154,7 +165,23 @@ INSTANTIATE_TEST_SUITE_P(
             kRecording + kDiscarded + kRecording + kDiscarded + "♪Pop | ♪Bottle | ♪Pop | ♪Bottle"},
         Row{"RecorderFailureIsSilent", "failingRecorder P +61 =i", ""},
         Row{"MicrophoneThatFailsToOpenEndsTheRecording", "P O =i R #0 +61 =i P =r O =i",
-            kRecording + kRecording + "♪Pop | ♪Pop"}),
+            kRecording + kRecording + "♪Pop | ♪Pop"},
+
+        // A shortcut that runs only on the press: one toggle starts, the next ends; a desktop
+        // repeating a held shortcut, a command overtaken by a later one and a clock from the
+        // future change nothing.
+        Row{"ToggleStartsAndEndsWithinTheSixtySecondLimit", "T =r +1.0 T =t F1.0 +1.0 T =r +60 =t",
+            kRecording + kTranscribing + kRecording +
+                "⏱ 达到 60 秒上限,自动截断 | ♪Pop | ♪Pop | job"},
+        Row{"ToggleRepeatsAndLateOrFutureTogglesAreDropped",
+            "Tf =r +0.5 T =r +0.5 T =r +0.5 T =r +0.8 T =t Tl =t F2.3",
+            kRecording +
+                "ℹ️ 按住快捷键时桌面重复运行的切换已忽略(松开后再按才算下一次) "
+                "| " +
+                "⚠️ vurin --trigger toggle 晚于之后的一次切换才到达,已忽略 | " +
+                "⏹ 录音结束(2.3s),转写中… | ♪Pop | job"},
+        Row{"ShortcutSendAndCancelAreTheClicks", "C TS =i C TX =i TX",
+            "✖ 双击(当前无可取消的任务) | ♪Bottle | >hello | <hello"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The job carries the recording and the settings as they were at the release; made stale while

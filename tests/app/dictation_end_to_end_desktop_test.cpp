@@ -29,7 +29,7 @@ TEST(TriggerCommandTest, ExitsWithWhyNothingWasDelivered) {
     ScopedEnvironment environment;
     const VurinUnderTest vurin(folder / "", environment);
     const std::string nobody = "vurin: no running Vurin on this session bus\n";
-    const std::string usage = "usage: vurin --trigger press|release\n";
+    const std::string usage = "usage: vurin --trigger press|release|toggle|send|cancel\n";
     const std::vector<std::tuple<std::string, int, std::string>> cases = {
         {"--trigger press", 1, nobody},
         {"--trigger release", 1, nobody},

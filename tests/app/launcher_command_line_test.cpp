@@ -10,15 +10,20 @@ namespace {
 TEST(LauncherCommandLine, EachCommandLineGetsItsAction) {
     using enum LauncherAction;
     const std::string usage =
-        "usage: vurin [--session x11|wayland] | --trigger press|release | --help | --version";
+        "usage: vurin [--session x11|wayland] | --trigger press|release|toggle|send|cancel | "
+        "--help | --version";
     const std::string sessionTakes = "vurin: --session takes x11 or wayland, once (" + usage + ")";
-    const std::string triggerTakes = "vurin: --trigger takes press or release (" + usage + ")";
+    const std::string triggerTakes =
+        "vurin: --trigger takes press, release, toggle, send or cancel (" + usage + ")";
     const std::vector<std::tuple<std::vector<std::string_view>, LauncherAction, std::string>>
         cases = {
             {{}, start, ""},
             {{"--session", "wayland"}, start, ""},
             {{"--session=x11"}, start, ""},
             {{"--trigger", "release"}, trigger, ""},
+            {{"--trigger", "toggle"}, trigger, ""},
+            {{"--trigger", "cancel"}, trigger, ""},
+            {{"--trigger", "hold"}, wrong, triggerTakes},
             {{"--version"}, version, "Vurin 1.2 (7)"},
             {{"--session", "x11", "-h"}, help, usage + "\n"},
             {{"--help", "--trigger", "press"}, help, usage + "\n"},

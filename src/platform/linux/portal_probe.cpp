@@ -10,9 +10,9 @@ namespace {
 
 constexpr int kTimeoutMs = 500;
 
-}  // namespace
-
-std::optional<unsigned> remoteDesktopDeviceTypes() {
+// A property of the running portal, over a private connection (a shared one would end the
+// process with the bus).
+std::optional<unsigned> portalProperty(const char* interface, const char* property) {
     const std::string address = portal::sessionBusAddress();
     if (address.empty()) {
         return std::nullopt;
@@ -25,25 +25,35 @@ std::optional<unsigned> remoteDesktopDeviceTypes() {
     }
     GVariant* reply = g_dbus_connection_call_sync(
         bus, portal::kName, portal::kPath, "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", "org.freedesktop.portal.RemoteDesktop", "AvailableDeviceTypes"),
-        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
+        g_variant_new("(ss)", interface, property), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, kTimeoutMs, nullptr, &error);
     g_clear_error(&error);
     g_dbus_connection_close_sync(bus, nullptr, nullptr);
     g_object_unref(bus);
     if (!reply) {
         return std::nullopt;
     }
-    std::optional<unsigned> types;
+    std::optional<unsigned> number;
     GVariant* value = nullptr;
     g_variant_get(reply, "(v)", &value);
     if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_UINT32)) {
-        types = g_variant_get_uint32(value);
+        number = g_variant_get_uint32(value);
     }
     if (value) {
         g_variant_unref(value);
     }
     g_variant_unref(reply);
-    return types;
+    return number;
+}
+
+}  // namespace
+
+std::optional<unsigned> remoteDesktopDeviceTypes() {
+    return portalProperty("org.freedesktop.portal.RemoteDesktop", "AvailableDeviceTypes");
+}
+
+std::optional<unsigned> globalShortcutsVersion() {
+    return portalProperty("org.freedesktop.portal.GlobalShortcuts", "version");
 }
 
 }  // namespace vurin

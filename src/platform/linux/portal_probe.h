@@ -10,4 +10,8 @@ namespace vurin {
 // for this question.
 std::optional<unsigned> remoteDesktopDeviceTypes();
 
+// The version of the portal's GlobalShortcuts interface, asked the same way; nothing when the
+// portal is not running or has no such interface.
+std::optional<unsigned> globalShortcutsVersion();
+
 }  // namespace vurin

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/trigger_bus.h"
 
@@ -77,10 +79,8 @@ int call(const char* method, std::uint64_t startedNs) {
     if (hasNoOwner(error)) {
         return fail("no running Vurin on this session bus");
     }
-    return fail(std::string_view(method) == trigger_bus::pressMethod
-                    ? "the press was not delivered"
-                    : "the release was not delivered",
-                error.message);
+    const std::string what = "the " + std::string(method) + " was not delivered";
+    return fail(what, error.message);
 }
 
 }  // namespace
@@ -124,13 +124,18 @@ std::optional<int> runTriggerCommand(int argc, char** argv) {
     const std::uint64_t startedNs = static_cast<std::uint64_t>(now.tv_sec) * 1000000000ULL +
                                     static_cast<std::uint64_t>(now.tv_nsec);
     const std::string_view action = argc == 3 ? argv[2] : "";
-    if (action == "press") {
-        return call(trigger_bus::pressMethod, startedNs);
+    const std::pair<std::string_view, const char*> methods[] = {
+        {"press", trigger_bus::pressMethod},
+        {"release", trigger_bus::releaseMethod},
+        {"toggle", trigger_bus::toggleMethod},
+        {"send", trigger_bus::sendMethod},
+        {"cancel", trigger_bus::cancelMethod}};
+    for (const auto& [name, method] : methods) {
+        if (action == name) {
+            return call(method, startedNs);
+        }
     }
-    if (action == "release") {
-        return call(trigger_bus::releaseMethod, startedNs);
-    }
-    std::fputs("usage: vurin --trigger press|release\n", stderr);
+    std::fputs("usage: vurin --trigger press|release|toggle|send|cancel\n", stderr);
     return 2;
 }
 

@@ -11,8 +11,9 @@
 namespace vurin {
 
 TriggerBusService::TriggerBusService(std::function<void(bool down, double at)> deliver,
+                                     std::function<void(TriggerCommand command, double at)> command,
                                      std::function<void()> showSettings, QObject* parent)
-    : QObject(parent), deliver_(std::move(deliver)) {
+    : QObject(parent), deliver_(std::move(deliver)), command_(std::move(command)) {
     new ApplicationBusAdaptor(this, std::move(showSettings));
 }
 
@@ -51,6 +52,18 @@ void TriggerBusService::Press(qulonglong startedNs) {
 
 void TriggerBusService::Release(qulonglong startedNs) {
     deliver_(false, static_cast<double>(startedNs) / 1e9);
+}
+
+void TriggerBusService::Toggle(qulonglong startedNs) {
+    command_(TriggerCommand::toggle, static_cast<double>(startedNs) / 1e9);
+}
+
+void TriggerBusService::Send(qulonglong startedNs) {
+    command_(TriggerCommand::send, static_cast<double>(startedNs) / 1e9);
+}
+
+void TriggerBusService::Cancel(qulonglong startedNs) {
+    command_(TriggerCommand::cancel, static_cast<double>(startedNs) / 1e9);
 }
 
 ApplicationBusAdaptor::ApplicationBusAdaptor(QObject* parent, std::function<void()> showSettings)

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <functional>
 
+#include "input/trigger_commands.h"
+
 namespace vurin {
 
 // What came of taking the bus name.
@@ -12,7 +14,8 @@ enum class BusName { owned, unavailable, takenByAnother };
 // The running Vurin on the session bus, object /com/vurin/app under the name com.vurin.app:
 // Press() and Release() of com.vurin.app.Trigger, as `vurin --trigger press|release` sends
 // them, each handed on as a key-down (`deliver(true)`) or key-up on the main thread, the moment
-// it arrives; ShowSettings() of com.vurin.app.Application, as a second start of Vurin sends it.
+// it arrives; Toggle(), Send() and Cancel() as commands; ShowSettings() of
+// com.vurin.app.Application, as a second start of Vurin sends it.
 class TriggerBusService : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.vurin.app.Trigger")
@@ -20,6 +23,7 @@ class TriggerBusService : public QObject {
   public:
     // `deliver(down, at)`: `at` is when the command started, on the steady clock in seconds.
     TriggerBusService(std::function<void(bool down, double at)> deliver,
+                      std::function<void(TriggerCommand command, double at)> command,
                       std::function<void()> showSettings, QObject* parent = nullptr);
 
     // Exports the object and takes the bus name. When there is no session bus (one log line) or
@@ -31,9 +35,13 @@ class TriggerBusService : public QObject {
     // `startedNs`: CLOCK_MONOTONIC nanoseconds when the command started.
     void Press(qulonglong startedNs);
     void Release(qulonglong startedNs);
+    void Toggle(qulonglong startedNs);
+    void Send(qulonglong startedNs);
+    void Cancel(qulonglong startedNs);
 
   private:
     std::function<void(bool down, double at)> deliver_;
+    std::function<void(TriggerCommand command, double at)> command_;
 };
 
 // com.vurin.app.Application on the same object.
