@@ -1,0 +1,3 @@
+# shellcheck shell=bash
+# placeholder
+start_gnome() { fail "gnome: not yet"; }
