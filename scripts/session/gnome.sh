@@ -70,6 +70,8 @@ start_gnome_portal() {
 }
 
 start_gnome() {
+    require gnome-shell unshare gsettings /usr/libexec/dconf-service /usr/libexec/gsd-media-keys \
+        /usr/libexec/xdg-desktop-portal /usr/libexec/xdg-desktop-portal-gnome
     install_app_data
     start_dbus
     start_atspi

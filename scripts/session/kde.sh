@@ -40,6 +40,8 @@ start_kde_portal() {
 }
 
 start_kde() {
+    require /usr/bin/kwin_wayland /usr/libexec/xdg-desktop-portal \
+        /usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde
     install_app_data
     start_dbus
     start_atspi

@@ -98,6 +98,15 @@ fail() { # message: one line, then undo what was started
     exit 1
 }
 
+# Each program the desktop needs, named when it is missing.
+require() { # program...
+    local program
+    for program in "$@"; do
+        [[ -x $program ]] || command -v "$program" >/dev/null ||
+            fail "$program is not installed (scripts/install-deps --test installs it)"
+    done
+}
+
 # wait_for "what" pid-or-empty command...: polls the command until it succeeds.
 wait_for() {
     local what=$1 pid=$2

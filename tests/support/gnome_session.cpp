@@ -1,0 +1,46 @@
+#include "support/gnome_session.h"
+
+#include <linux/input-event-codes.h>
+
+#include "support/testing.h"
+
+namespace vurin::testing {
+
+GnomeSession::GnomeSession()
+    : DesktopSession("gnome", "xdg-desktop-portal-gnome", {"Allow remote interaction", "_Share"}) {}
+
+bool GnomeSession::key(int code, bool pressed) {
+    if (!keys_) {
+        keys_ = std::make_unique<DesktopProgram>(
+            std::vector<std::string>{VURIN_SESSION_SCRIPTS "/mutter-keys"}, true);
+        // Mutter drops the first key of a session it has just started: a Shift goes first.
+        if (!keys_->waitForLine("ready") || !send(*keys_, "keycode 42 1") ||
+            !send(*keys_, "keycode 42 0")) {
+            keys_.reset();
+            return false;
+        }
+    }
+    return send(*keys_, "keycode " + std::to_string(code) + (pressed ? " 1" : " 0"));
+}
+
+bool GnomeSession::activate(pid_t pid) {
+    const std::string focus =
+        "(() => { const window = global.get_window_actors().map(actor => actor.meta_window)"
+        ".find(window => window.get_pid() === " +
+        std::to_string(pid) +
+        "); if (window) Main.activateWindow(window);"
+        " return global.display.get_focus_window()?.get_pid(); })()";
+    return eventually([&] { return eval(focus) == std::to_string(pid); });
+}
+
+std::optional<std::string> GnomeSession::eval(const std::string& expression) {
+    const auto reply = capture({"gdbus", "call", "-e", "-d", "org.gnome.Shell", "-o",
+                                "/org/gnome/Shell", "-m", "org.gnome.Shell.Eval", expression});
+    // (true, 'RESULT')
+    if (!reply || !reply->starts_with("(true, '") || !reply->ends_with("')\n")) {
+        return std::nullopt;
+    }
+    return reply->substr(8, reply->size() - 11);
+}
+
+}  // namespace vurin::testing
