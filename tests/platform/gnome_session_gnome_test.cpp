@@ -20,7 +20,8 @@ TEST(GnomeSessionTest, MutterKeysTypeIntoAGtkFieldAndTheConsentDialogIsAnswered)
     for (const int code : {KEY_H, KEY_I}) {
         ASSERT_TRUE(gnome.key(code, true) && gnome.key(code, false));
     }
-    EXPECT_TRUE(eventually([&] { return gnome.fieldText(field->pid()) == "hi"; }));
+    EXPECT_TRUE(eventually([&] { return gnome.fieldText(field->pid()) == "hi"; }))
+        << gnome.fieldText(field->pid()).value_or("(none)");
 
     ASSERT_TRUE(GnomeSession::enterAppScope("com.vurin.app"));
     RemoteDesktopKeystrokes portal;

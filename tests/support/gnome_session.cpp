@@ -7,20 +7,19 @@
 namespace vurin::testing {
 
 GnomeSession::GnomeSession()
-    : DesktopSession("gnome", "xdg-desktop-portal-gnome", {"Allow remote interaction", "_Share"}) {}
+    : DesktopSession("gnome", "xdg-desktop-portal-gnome", {"Allow remote interaction", "_Share"}) {
+    // Mutter loses the first key of a session it has just started: the session starts with the
+    // fixture, before the test's windows, and a Shift goes first.
+    keys_ = std::make_unique<DesktopProgram>(
+        std::vector<std::string>{VURIN_SESSION_SCRIPTS "/mutter-keys"}, true);
+    if (!joined() || !keys_->waitForLine("ready") || !send(*keys_, "keycode 42 1") ||
+        !send(*keys_, "keycode 42 0")) {
+        keys_.reset();
+    }
+}
 
 bool GnomeSession::key(int code, bool pressed) {
-    if (!keys_) {
-        keys_ = std::make_unique<DesktopProgram>(
-            std::vector<std::string>{VURIN_SESSION_SCRIPTS "/mutter-keys"}, true);
-        // Mutter drops the first key of a session it has just started: a Shift goes first.
-        if (!keys_->waitForLine("ready") || !send(*keys_, "keycode 42 1") ||
-            !send(*keys_, "keycode 42 0")) {
-            keys_.reset();
-            return false;
-        }
-    }
-    return send(*keys_, "keycode " + std::to_string(code) + (pressed ? " 1" : " 0"));
+    return keys_ && send(*keys_, "keycode " + std::to_string(code) + (pressed ? " 1" : " 0"));
 }
 
 bool GnomeSession::activate(pid_t pid) {
