@@ -29,7 +29,13 @@ bool GnomeSession::activate(pid_t pid) {
         std::to_string(pid) +
         "); if (window) Main.activateWindow(window);"
         " return global.display.get_focus_window()?.get_pid(); })()";
-    return eventually([&] { return eval(focus) == std::to_string(pid); });
+    // Mutter has given the focus once the shell says so; the window knows once it is active on
+    // the accessibility bus, and a key pressed before that goes to the window before.
+    return eventually([&] { return eval(focus) == std::to_string(pid); }) && eventually([&] {
+               return runToEnd(
+                   {VURIN_SESSION_SCRIPTS "/accessibility", "active", std::to_string(pid)});
+           });
+}
 }
 
 std::optional<std::string> GnomeSession::eval(const std::string& expression) {
