@@ -28,6 +28,16 @@ start_kwin() {
     wait_for "KWin on the session bus" "$SPAWNED" kwin_answers
 }
 
+# foot 1.13 divides by the physical size of KWin's virtual output (-1 x -1): it runs behind a
+# proxy that says 0 x 0, as GNOME does (VURIN_FOOT_DISPLAY in env).
+start_foot_display() {
+    FOOT_DISPLAY=$RUNTIME/wayland-kde-foot
+    spawn foot-display /usr/bin/python3 "$HERE/session/wayland-filter-proxy" \
+        --upstream "$WAYLAND_SOCKET_PATH" --listen "$FOOT_DISPLAY" --unknown-output-size
+    wait_for "the Wayland display for foot" "$SPAWNED" \
+        "$HERE/session/wayland-filter-proxy" --list-globals --upstream "$FOOT_DISPLAY"
+}
+
 start_kde_portal() {
     # Qt 5 registers on the accessibility bus only when told to, and asked through the session
     # bus: the consent dialog is answered there.
@@ -49,6 +59,7 @@ start_kde() {
     start_pulseaudio
     start_tray_watcher
     start_kwin
+    start_foot_display
     start_kde_portal
-    write_wayland_desktop_env KDE
+    write_wayland_desktop_env KDE "export VURIN_FOOT_DISPLAY=$(shell_quote "$FOOT_DISPLAY")"
 }

@@ -67,8 +67,13 @@ Gtk.main()
 }
 
 std::unique_ptr<DesktopProgram> DesktopSession::foot(const std::string& shellCommand) const {
-    auto program = std::make_unique<DesktopProgram>(
-        std::vector<std::string>{"foot", "--app-id=vurin-test-foot", "sh", "-c", shellCommand});
+    // Its app id names its pid, for a compositor that sees the proxy's pid (KDE).
+    const char* display = std::getenv("VURIN_FOOT_DISPLAY");
+    auto program = std::make_unique<DesktopProgram>(std::vector<std::string>{
+        "sh", "-c",
+        std::string(display ? "WAYLAND_DISPLAY='" + std::string(display) + "' " : "") +
+            "exec foot --app-id=vurin-test-foot-$$ sh -c \"$0\"",
+        shellCommand});
     return program->started() ? std::move(program) : nullptr;
 }
 

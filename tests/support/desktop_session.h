@@ -26,8 +26,8 @@ class DesktopSession {
     // The program's "ready" waited for; nothing when it did not come.
     std::unique_ptr<DesktopProgram> qtField(const std::string& text) const;
     std::unique_ptr<DesktopProgram> gtkField(const std::string& text) const;
-    // A terminal without accessibility running `shellCommand`. foot 1.13 dies of a division by
-    // zero on the virtual output of KWin 5.27 (whose physical size is -1 x -1): GNOME only.
+    // A terminal without accessibility running `shellCommand`: foot (on KDE behind the
+    // session's proxy, since it divides by the size of KWin's virtual output).
     std::unique_ptr<DesktopProgram> foot(const std::string& shellCommand) const;
     // `argv` run in the app scope a launcher gives `appId` (scripts/session/in-app-scope).
     static std::vector<std::string> inAppScope(const std::string& appId,

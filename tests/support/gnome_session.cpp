@@ -36,7 +36,6 @@ bool GnomeSession::activate(pid_t pid) {
                    {VURIN_SESSION_SCRIPTS "/accessibility", "active", std::to_string(pid)});
            });
 }
-}
 
 std::optional<std::string> GnomeSession::eval(const std::string& expression) {
     const auto reply = capture({"gdbus", "call", "-e", "-d", "org.gnome.Shell", "-o",

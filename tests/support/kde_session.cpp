@@ -40,14 +40,16 @@ bool KdeSession::key(int code, bool pressed) {
 
 bool KdeSession::activate(pid_t pid) {
     const auto script = std::filesystem::temp_directory_path() / "vurin-activate.js";
+    // foot reaches KWin through a proxy, so its window has the proxy's pid: it is known by the
+    // app id DesktopSession::foot gives it.
     std::ofstream(script) << "workspace.clientList().forEach(window => {\n  if (window.pid === "
-                          << pid << ") workspace.activeClient = window;\n});\n";
-    const std::string call = "gdbus call -e -d org.kde.KWin -o /Scripting";
-    const std::string run =
-        "id=$(" + call + " -m org.kde.kwin.Scripting.loadScript '" + script.string() +
-        "' vurin-activate | sed -n 's/^(int32 \\([0-9]*\\),)$/\\1/p') && [ -n \"$id\" ] && " +
-        call + "/Script$id -m org.kde.kwin.Script.run; " + call +
-        " -m org.kde.kwin.Scripting.unloadScript vurin-activate";
+                          << pid << " || window.resourceClass === 'vurin-test-foot-" << pid
+                          << "') workspace.activeClient = window;\n});\n";
+    // Loaded scripts run at start(); the name is free again for the next call once unloaded.
+    const std::string call =
+        "gdbus call -e -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.";
+    const std::string run = call + "loadScript '" + script.string() + "' vurin-activate && " +
+                            call + "start; " + call + "unloadScript vurin-activate";
     return runToEnd({"sh", "-c", run}) && eventually([&] {
                return runToEnd(
                    {VURIN_SESSION_SCRIPTS "/accessibility", "active", std::to_string(pid)});
