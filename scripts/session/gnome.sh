@@ -18,9 +18,10 @@ start_dconf() {
     mkdir -p "$XDG_DATA_HOME/gnome-shell/extensions"
     cp -r "$HERE/session/gnome-shell-extension" \
         "$XDG_DATA_HOME/gnome-shell/extensions/$GNOME_TEST_EXTENSION"
-    gsettings set org.gnome.shell enabled-extensions "['$GNOME_TEST_EXTENSION']" &&
-        gsettings set org.gnome.shell welcome-dialog-last-shown-version "'999'" ||
+    if ! gsettings set org.gnome.shell enabled-extensions "['$GNOME_TEST_EXTENSION']" ||
+        ! gsettings set org.gnome.shell welcome-dialog-last-shown-version "'999'"; then
         fail "could not write GNOME's settings through dconf (log: $LOGS/dconf-service.log)"
+    fi
 }
 
 gnome_shell_unsafe() {
