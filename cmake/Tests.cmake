@@ -2,13 +2,15 @@
 #   foo_test.cpp              unit (fakes, virtual clock)
 #   foo_integration_test.cpp  integration (real HTTP, processes, files; no desktop)
 #   foo_<label>_test.cpp      desktop / audio / keyring / browser / wayland (need the headless
-#                             session)
+#                             session); kde / gnome (need that desktop's session)
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB_RECURSE VURIN_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS tests/support/*.cpp)
 # Programs the tests start (each has its own main).
 list(FILTER VURIN_TEST_SUPPORT_SOURCES EXCLUDE REGEX "/tests/support/programs/")
+# The real desktops' fixtures, for their labels only (they name the programs built below).
+list(FILTER VURIN_TEST_SUPPORT_SOURCES EXCLUDE REGEX "/tests/support/(desktop|kde|gnome)_session")
 add_library(vurin_test_support OBJECT ${VURIN_TEST_SUPPORT_SOURCES})
 target_include_directories(vurin_test_support PUBLIC tests)
 target_link_libraries(vurin_test_support PUBLIC vurin_logic GTest::gtest GTest::gmock)
@@ -25,7 +27,7 @@ target_precompile_headers(vurin_test_support PRIVATE ${VURIN_TEST_PRECOMPILED_HE
 file(GLOB_RECURSE VURIN_ALL_TESTS CONFIGURE_DEPENDS tests/*_test.cpp)
 list(FILTER VURIN_ALL_TESTS EXCLUDE REGEX "/tests/support/")
 
-set(VURIN_SESSION_LABELS desktop audio keyring browser wayland)
+set(VURIN_SESSION_LABELS desktop audio keyring browser wayland kde gnome)
 
 function(vurin_test_group label sources)
   if(NOT sources)
@@ -63,7 +65,8 @@ function(vurin_test_group label sources)
 endfunction()
 
 set(unit_sources ${VURIN_ALL_TESTS})
-list(FILTER unit_sources EXCLUDE REGEX "_(integration|desktop|audio|keyring|browser|wayland)_test\\.cpp$")
+list(FILTER unit_sources EXCLUDE REGEX
+     "_(integration|desktop|audio|keyring|browser|wayland|kde|gnome)_test\\.cpp$")
 vurin_test_group(unit "${unit_sources}" vurin_platform_evdev)
 
 set(integration_sources ${VURIN_ALL_TESTS})
@@ -71,15 +74,26 @@ list(FILTER integration_sources INCLUDE REGEX "_integration_test\\.cpp$")
 vurin_test_group(integration "${integration_sources}")
 
 if(VURIN_BUILD_APP)
+  # KWin's fake-input protocol comes with the test packages (plasma-wayland-protocols).
+  find_file(VURIN_FAKE_INPUT_XML fake-input.xml PATHS /usr/share/plasma-wayland-protocols
+            NO_DEFAULT_PATH)
   foreach(label IN LISTS VURIN_SESSION_LABELS)
     set(group_sources ${VURIN_ALL_TESTS})
     list(FILTER group_sources INCLUDE REGEX "_${label}_test\\.cpp$")
+    if(label MATCHES "^(kde|gnome)$" AND group_sources)
+      if(label STREQUAL "kde" AND NOT VURIN_FAKE_INPUT_XML)
+        message(STATUS "kde tests not built: no fake-input.xml (scripts/install-deps --test)")
+        continue()
+      endif()
+      list(APPEND group_sources tests/support/desktop_session.cpp
+           tests/support/${label}_session.cpp)
+    endif()
     vurin_test_group(${label} "${group_sources}" vurin_ui_qt vurin_platform)
   endforeach()
 endif()
 
 # The desktop tests start the real executable.
-foreach(group vurin_desktop_tests vurin_wayland_tests)
+foreach(group vurin_desktop_tests vurin_wayland_tests vurin_kde_tests vurin_gnome_tests)
   if(TARGET vurin AND TARGET ${group})
     target_compile_definitions(${group} PRIVATE VURIN_EXECUTABLE="$<TARGET_FILE:vurin>")
     add_dependencies(${group} vurin)
@@ -90,13 +104,39 @@ endforeach()
 if(TARGET vurin_desktop_tests)
   add_executable(vurin_qt_desktop_helper tests/support/programs/qt_desktop_helper.cpp)
   target_link_libraries(vurin_qt_desktop_helper PRIVATE Qt6::Widgets)
-  foreach(group vurin_desktop_tests vurin_wayland_tests)
+  foreach(group vurin_desktop_tests vurin_wayland_tests vurin_kde_tests vurin_gnome_tests)
     if(TARGET ${group})
       target_compile_definitions(${group} PRIVATE
         VURIN_QT_DESKTOP_HELPER="$<TARGET_FILE:vurin_qt_desktop_helper>")
       add_dependencies(${group} vurin_qt_desktop_helper)
     endif()
   endforeach()
+endif()
+
+# The real desktops' fixtures run the session's helpers; the KDE one has a program of its own.
+foreach(label kde gnome)
+  if(TARGET vurin_${label}_tests)
+    target_compile_definitions(vurin_${label}_tests PRIVATE
+      VURIN_SESSION_SCRIPTS="${CMAKE_SOURCE_DIR}/scripts/session")
+  endif()
+endforeach()
+if(TARGET vurin_kde_tests)
+  set(fake_input ${CMAKE_BINARY_DIR}/generated/fake-input)
+  file(MAKE_DIRECTORY ${fake_input})
+  add_custom_command(OUTPUT ${fake_input}/fake-input-client-protocol.h
+                            ${fake_input}/fake-input-protocol.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${VURIN_FAKE_INPUT_XML}
+            ${fake_input}/fake-input-client-protocol.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${VURIN_FAKE_INPUT_XML}
+            ${fake_input}/fake-input-protocol.c
+    DEPENDS ${VURIN_FAKE_INPUT_XML} VERBATIM)
+  add_executable(vurin_kwin_fake_input tests/support/programs/kwin_fake_input.cpp
+                 ${fake_input}/fake-input-protocol.c)
+  target_include_directories(vurin_kwin_fake_input PRIVATE ${fake_input})
+  target_link_libraries(vurin_kwin_fake_input PRIVATE PkgConfig::VURIN_WAYLAND_DEPS)
+  target_compile_definitions(vurin_kde_tests PRIVATE
+    VURIN_KWIN_FAKE_INPUT="$<TARGET_FILE:vurin_kwin_fake_input>")
+  add_dependencies(vurin_kde_tests vurin_kwin_fake_input)
 endif()
 
 # Stand-ins for the local model servers (tests and scripts/demo only), named as the real

@@ -13,7 +13,8 @@ namespace vurin::testing {
 // killed and reaped with its whole group when the object goes, so nothing outlives its test.
 class DesktopProgram {
   public:
-    explicit DesktopProgram(std::vector<std::string> argv);
+    // With `input`, its standard input is a pipe that `write` feeds; else /dev/null.
+    explicit DesktopProgram(std::vector<std::string> argv, bool input = false);
     ~DesktopProgram();
     DesktopProgram(const DesktopProgram&) = delete;
     DesktopProgram& operator=(const DesktopProgram&) = delete;
@@ -23,6 +24,10 @@ class DesktopProgram {
     // Reads output until `line` arrives after the last line waited for; false at the deadline.
     bool waitForLine(const std::string& line,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Whatever it writes after the last line waited for, once it closes its output (or what
+    // came by the deadline).
+    std::string remainingOutput(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool write(const std::string& text);
     // The exit code once the program has ended (-1 when a signal ended it); never waits.
     std::optional<int> exitStatus();
     void pause();   // SIGSTOP: the program stops answering, as a hung one does
@@ -31,6 +36,7 @@ class DesktopProgram {
   private:
     pid_t pid_ = -1;
     int out_ = -1;
+    int in_ = -1;
     bool reaped_ = false;
     std::optional<int> status_;
     std::string output_;
