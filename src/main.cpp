@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
                    .compositorBindingLines = platform->compositorBindingLines,
                    .gnomeShortcuts = platform->gnomeShortcuts,
                    .offerGnomeShortcuts = platform->offerGnomeShortcuts,
-                   .bindingKeyName = platform->bindingKeyName});
+                   .gnomeKeys = platform->gnomeKeys});
     auto shell = services.shell;
 
     auto controller = vurin::AppController::create(std::move(services));

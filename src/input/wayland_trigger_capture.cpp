@@ -432,6 +432,10 @@ std::vector<std::string> WaylandTriggerCapture::hyprlandBindingLines(const std::
             "bindr = , " + keyName + ", exec, " + command + " --trigger release"};
 }
 
+int WaylandTriggerCapture::bindingEvdevCode() const {
+    return evdevCodeForKeyCode(keyCode_).value_or(183);
+}
+
 std::string WaylandTriggerCapture::bindingKeyName() const {
     return keyName(evdevCodeForKeyCode(keyCode_).value_or(0));
 }

@@ -96,6 +96,8 @@ class WaylandTriggerCapture : public TriggerCapture,
     // The configured key's keysym name, as a compositor binding names it ("XF86Tools" for F13
     // in the default keyboard map).
     std::string bindingKeyName() const;
+    // The configured key's evdev code (183, F13, when it has none).
+    int bindingEvdevCode() const;
     // The two lines to paste into sway's configuration, and Hyprland's.
     static std::vector<std::string> swayBindingLines(const std::string& keyName,
                                                      const std::string& program);

@@ -27,6 +27,17 @@ class CustomShortcuts {
     virtual bool put(const CustomShortcut& shortcut) = 0;
     // Takes the entry with `id` out of the list and clears what it held; true when it is gone.
     virtual bool remove(const std::string& id) = 0;
+
+    // The desktop's own settings that bind `binding` now (GNOME holds the Tools key, F13 in the
+    // usual keyboard map, for opening its settings), which keep a custom shortcut on it from
+    // ever running.
+    virtual std::vector<std::string> builtInUses(const std::string& binding) = 0;
+    // Those of the desktop's own settings that bind `binding` by default but no longer do.
+    virtual std::vector<std::string> releasedBuiltIns(const std::string& binding) = 0;
+    // Takes `binding` out of the desktop's own setting (the desktop grabs it at its next start,
+    // that is the next login), or puts the setting back to its default.
+    virtual bool releaseBuiltIn(const std::string& setting, const std::string& binding) = 0;
+    virtual bool restoreBuiltIn(const std::string& setting) = 0;
 };
 
 }  // namespace vurin

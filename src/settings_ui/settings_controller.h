@@ -70,10 +70,10 @@ struct SettingsServices {
     std::function<CompositorBindingLines()> compositorBindingLines;
     // GNOME without global shortcuts: Vurin's own custom shortcuts, offered while
     // `offerGnomeShortcuts` holds (its shortcuts run on the press only), on the key named by
-    // `bindingKeyName` ("XF86Tools"). Null elsewhere.
+    // `gnomeKeys`. Null elsewhere.
     std::shared_ptr<GnomeTriggerShortcuts> gnomeShortcuts;
     std::function<bool()> offerGnomeShortcuts;
-    std::function<std::string()> bindingKeyName;
+    std::function<GnomeTriggerShortcuts::Keys()> gnomeKeys;
 };
 
 // Ids of the settings window's controls that change while it is open.

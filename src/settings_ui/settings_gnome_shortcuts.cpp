@@ -11,8 +11,8 @@ using namespace settings_model;
 
 namespace {
 
-std::string keyName(const SettingsServices& services) {
-    return services.bindingKeyName ? services.bindingKeyName() : "F13";
+GnomeTriggerShortcuts::Keys keysOf(const SettingsServices& services) {
+    return services.gnomeKeys ? services.gnomeKeys() : GnomeTriggerShortcuts::Keys{};
 }
 
 const GnomeTriggerShortcuts::Entry& entryOf(const std::vector<GnomeTriggerShortcuts::Entry>& all,
@@ -23,6 +23,7 @@ const GnomeTriggerShortcuts::Entry& entryOf(const std::vector<GnomeTriggerShortc
 }  // namespace
 
 void SettingsController::appendGnomeShortcuts(std::vector<CardBlock>& blocks) {
+    const GnomeTriggerShortcuts::Keys keys = keysOf(services_);
     const std::vector<GnomeTriggerShortcuts::Entry> entries = services_.gnomeShortcuts->read();
     const auto& toggle = entryOf(entries, TriggerCommand::toggle);
     std::string bound;
@@ -41,25 +42,33 @@ void SettingsController::appendGnomeShortcuts(std::vector<CardBlock>& blocks) {
         L("GNOME 快捷键", "GNOME shortcut"), toggle.set ? bound : L("还没有添加", "Not added yet"),
         {toggle.set ? makeButton(L("移除", "Remove"),
                                  weakAction(&SettingsController::removeGnomeShortcuts))
-                    : makeButton(L("添加 " + keyName(services_), "Add " + keyName(services_)),
+                    : makeButton(L("添加 " + keys.toggle, "Add " + keys.toggle),
                                  weakAction(&SettingsController::addGnomeShortcuts))}));
     const auto optional = [&](TriggerCommand command, std::string title,
                               void (SettingsController::*changed)(bool)) {
         Control toggleSwitch =
             makeSwitch(entryOf(entries, command).set.has_value(), weakAction(changed));
         std::get<Switch>(toggleSwitch.kind).enabled = toggle.set.has_value();
-        blocks.push_back(row(std::move(title),
-                             GnomeTriggerShortcuts::bindingFor(command, keyName(services_)),
+        blocks.push_back(row(std::move(title), GnomeTriggerShortcuts::bindingFor(command, keys),
                              {std::move(toggleSwitch)}));
     };
     optional(TriggerCommand::send, L("发送快捷键", "Send shortcut"),
              &SettingsController::gnomeSendShortcutChanged);
     optional(TriggerCommand::cancel, L("取消快捷键", "Cancel shortcut"),
              &SettingsController::gnomeCancelShortcutChanged);
+    if (!services_.gnomeShortcuts->releasedFromGnome(keys).empty()) {
+        blocks.push_back(
+            note(L("GNOME 自带的快捷键原先占用了这个键,已经让出;GNOME 在下次登录时才放开它,"
+                   "在那之前快捷键可能不起作用。",
+                   "One of GNOME's own shortcuts held this key and has let it go; "
+                   "GNOME releases it at your next login, and until then the "
+                   "shortcut may not work."),
+                 ColourRole::orange));
+    }
 }
 
 void SettingsController::addGnomeShortcuts() {
-    services_.gnomeShortcuts->add(keyName(services_), false, false);
+    services_.gnomeShortcuts->add(keysOf(services_), false, false);
     rebuildSettingsPane(SettingsTab::general);
 }
 
@@ -70,14 +79,14 @@ void SettingsController::removeGnomeShortcuts() {
 
 void SettingsController::gnomeSendShortcutChanged(bool on) {
     const auto entries = services_.gnomeShortcuts->read();
-    services_.gnomeShortcuts->add(keyName(services_), on,
+    services_.gnomeShortcuts->add(keysOf(services_), on,
                                   entryOf(entries, TriggerCommand::cancel).set.has_value());
     rebuildSettingsPane(SettingsTab::general);
 }
 
 void SettingsController::gnomeCancelShortcutChanged(bool on) {
     const auto entries = services_.gnomeShortcuts->read();
-    services_.gnomeShortcuts->add(keyName(services_),
+    services_.gnomeShortcuts->add(keysOf(services_),
                                   entryOf(entries, TriggerCommand::send).set.has_value(), on);
     rebuildSettingsPane(SettingsTab::general);
 }

@@ -39,7 +39,7 @@ std::shared_ptr<SettingsController> installSettingsController(AppServices& servi
         .compositorBindingLines = std::move(platform.compositorBindingLines),
         .gnomeShortcuts = std::move(platform.gnomeShortcuts),
         .offerGnomeShortcuts = std::move(platform.offerGnomeShortcuts),
-        .bindingKeyName = std::move(platform.bindingKeyName),
+        .gnomeKeys = std::move(platform.gnomeKeys),
     };
     if (auto gate = platform.permissions) {
         settings.permissionStatusText = [gate] { return gate->permissionStatusText(); };

@@ -26,7 +26,7 @@ struct SettingsPlatform {
     // GNOME's custom shortcuts (see SettingsServices).
     std::shared_ptr<GnomeTriggerShortcuts> gnomeShortcuts;
     std::function<bool()> offerGnomeShortcuts;
-    std::function<std::string()> bindingKeyName;
+    std::function<GnomeTriggerShortcuts::Keys()> gnomeKeys;
 };
 
 // Creates the settings controller over the application's services (after their stand-ins are

@@ -60,10 +60,10 @@ struct SessionPlatform {
     std::function<std::string()> triggerKeyLabel;
     std::function<CompositorBindingLines()> compositorBindingLines;
     // GNOME without global shortcuts: Vurin's own custom shortcuts, and whether the settings
-    // window offers them now; the configured key's keysym name for them. Empty elsewhere.
+    // window offers them now; the keys for them. Empty elsewhere.
     std::shared_ptr<GnomeTriggerShortcuts> gnomeShortcuts;
     std::function<bool()> offerGnomeShortcuts;
-    std::function<std::string()> bindingKeyName;
+    std::function<GnomeTriggerShortcuts::Keys()> gnomeKeys;
     // The start-up log line naming the session and the paths found.
     std::string startupLine;
     std::function<void()> stop;

@@ -236,10 +236,11 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
                 auto live = weak.lock();
                 return live && live->activePath() != WaylandTriggerCapture::Path::portal;
             },
-        .bindingKeyName =
+        .gnomeKeys =
             [weak] {
                 auto live = weak.lock();
-                return live ? live->bindingKeyName() : std::string("F13");
+                return GnomeTriggerShortcuts::keysFor(live ? live->bindingEvdevCode() : 183,
+                                                      xkbKeyName);
             },
         .startupLine =
             std::string("🖥️ 会话:Wayland(WAYLAND_DISPLAY=") + (display ? display : "") +

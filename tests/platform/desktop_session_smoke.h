@@ -8,6 +8,7 @@
 
 #include "platform/linux/remote_desktop_keystrokes.h"
 #include "support/desktop_session.h"
+#include "support/keystroke_requests.h"
 #include "support/private_files.h"
 #include "support/testing.h"
 
@@ -37,7 +38,7 @@ inline void expectRealInputAndConsent(
     portal.prepare();
     ASSERT_TRUE(desktop.shareWhenAsked());
     ASSERT_TRUE(desktop.activate(text->pid()));
-    EXPECT_TRUE(portal.typeText(" there"));
+    EXPECT_TRUE(typeAndWait(portal, " there").complete());
     EXPECT_TRUE(eventually([&] { return desktop.fieldText(text->pid()) == "hi there"; }))
         << desktop.fieldText(text->pid()).value_or("(none)");
 }

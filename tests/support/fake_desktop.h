@@ -9,6 +9,7 @@
 
 #include "injection/text_injector.h"
 #include "platform/clipboard.h"
+#include "platform/custom_shortcuts.h"
 #include "platform/focus_reader.h"
 #include "platform/keystrokes.h"
 
@@ -154,6 +155,59 @@ class FakeInjectionHost : public InjectionHost {
     std::int64_t attempt = 0;
     std::optional<PendingInjection> pending;
     std::function<void(const std::string&)> record = [](const std::string&) {};
+};
+
+// GNOME's custom shortcuts in memory, with its own media keys as `builtIn` (setting -> keys) and
+// their defaults as `defaults`.
+class FakeCustomShortcuts : public CustomShortcuts {
+  public:
+    std::vector<CustomShortcut> list() override { return entries; }
+    bool put(const CustomShortcut& shortcut) override {
+        std::erase_if(entries, [&](const CustomShortcut& e) { return e.id == shortcut.id; });
+        entries.push_back(shortcut);
+        return writable;
+    }
+    bool remove(const std::string& id) override {
+        std::erase_if(entries, [&](const CustomShortcut& e) { return e.id == id; });
+        return writable;
+    }
+    std::vector<std::string> builtInUses(const std::string& binding) override {
+        return holding(builtIn, binding);
+    }
+    std::vector<std::string> releasedBuiltIns(const std::string& binding) override {
+        std::vector<std::string> released;
+        for (const std::string& setting : holding(defaults, binding)) {
+            const auto& now = builtIn[setting];
+            if (std::find(now.begin(), now.end(), binding) == now.end()) {
+                released.push_back(setting);
+            }
+        }
+        return released;
+    }
+    bool releaseBuiltIn(const std::string& setting, const std::string& binding) override {
+        std::erase(builtIn[setting], binding);
+        return true;
+    }
+    bool restoreBuiltIn(const std::string& setting) override {
+        builtIn[setting] = defaults[setting];
+        return true;
+    }
+
+    static std::vector<std::string> holding(
+        const std::map<std::string, std::vector<std::string>>& settings,
+        const std::string& binding) {
+        std::vector<std::string> found;
+        for (const auto& [setting, keys] : settings) {
+            if (std::find(keys.begin(), keys.end(), binding) != keys.end()) {
+                found.push_back(setting);
+            }
+        }
+        return found;
+    }
+
+    std::vector<CustomShortcut> entries;
+    std::map<std::string, std::vector<std::string>> builtIn, defaults;
+    bool writable = true;
 };
 
 }  // namespace vurin::testing

@@ -60,6 +60,25 @@ bool storeList(GSettings* settings, const std::vector<std::string>& paths) {
     return g_settings_set_strv(settings, kListKey, raw.data());
 }
 
+// The accelerators a key of GNOME's own media keys binds (a string or a list of them).
+std::vector<std::string> accelerators(GVariant* value) {
+    std::vector<std::string> found;
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+        found.emplace_back(g_variant_get_string(value, nullptr));
+    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING_ARRAY)) {
+        gsize count = 0;
+        const gchar** items = g_variant_get_strv(value, &count);
+        found.assign(items, items + count);
+        g_free(items);
+    }
+    return found;
+}
+
+bool binds(GVariant* value, const std::string& binding) {
+    const std::vector<std::string> found = accelerators(value);
+    return std::find(found.begin(), found.end(), binding) != found.end();
+}
+
 std::string text(GSettings* settings, const char* key) {
     gchar* value = g_settings_get_string(settings, key);
     std::string result = value ? value : "";
@@ -190,6 +209,75 @@ bool GnomeCustomShortcuts::remove(const std::string& id) {
         g_settings_reset(entry, key);
     }
     g_object_unref(entry);
+    return true;
+}
+
+std::vector<std::string> GnomeCustomShortcuts::builtInUses(const std::string& binding) {
+    std::vector<std::string> uses;
+    GSettingsSchema* schema = nullptr;
+    g_object_get(impl_->list, "settings-schema", &schema, nullptr);
+    gchar** keys = schema ? g_settings_schema_list_keys(schema) : nullptr;
+    for (gchar** key = keys; key && *key; ++key) {
+        GVariant* value = g_settings_get_value(impl_->list, *key);
+        if (std::string(*key) != kListKey && binds(value, binding)) {
+            uses.emplace_back(*key);
+        }
+        g_variant_unref(value);
+    }
+    g_strfreev(keys);
+    if (schema) {
+        g_settings_schema_unref(schema);
+    }
+    return uses;
+}
+
+std::vector<std::string> GnomeCustomShortcuts::releasedBuiltIns(const std::string& binding) {
+    std::vector<std::string> released;
+    GSettingsSchema* schema = nullptr;
+    g_object_get(impl_->list, "settings-schema", &schema, nullptr);
+    gchar** keys = schema ? g_settings_schema_list_keys(schema) : nullptr;
+    for (gchar** key = keys; key && *key; ++key) {
+        GVariant* fallback = g_settings_get_default_value(impl_->list, *key);
+        GVariant* value = g_settings_get_value(impl_->list, *key);
+        if (fallback && binds(fallback, binding) && !binds(value, binding)) {
+            released.emplace_back(*key);
+        }
+        if (fallback) {
+            g_variant_unref(fallback);
+        }
+        g_variant_unref(value);
+    }
+    g_strfreev(keys);
+    if (schema) {
+        g_settings_schema_unref(schema);
+    }
+    return released;
+}
+
+bool GnomeCustomShortcuts::releaseBuiltIn(const std::string& setting, const std::string& binding) {
+    GVariant* value = g_settings_get_value(impl_->list, setting.c_str());
+    bool stored = false;
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING_ARRAY)) {
+        std::vector<std::string> kept = accelerators(value);
+        std::erase(kept, binding);
+        std::vector<const gchar*> raw;
+        for (const std::string& item : kept) {
+            raw.push_back(item.c_str());
+        }
+        raw.push_back(nullptr);
+        stored = g_settings_set_strv(impl_->list, setting.c_str(), raw.data());
+    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+        stored = g_settings_set_string(impl_->list, setting.c_str(), "");
+    }
+    g_variant_unref(value);
+    if (!stored) {
+        log("❌ GNOME 快捷键:无法让出 " + setting + " 里的 " + binding);
+    }
+    return stored;
+}
+
+bool GnomeCustomShortcuts::restoreBuiltIn(const std::string& setting) {
+    g_settings_reset(impl_->list, setting.c_str());
     return true;
 }
 

@@ -23,6 +23,10 @@ class GnomeCustomShortcuts : public CustomShortcuts {
     std::vector<CustomShortcut> list() override;
     bool put(const CustomShortcut& shortcut) override;
     bool remove(const std::string& id) override;
+    std::vector<std::string> builtInUses(const std::string& binding) override;
+    std::vector<std::string> releasedBuiltIns(const std::string& binding) override;
+    bool releaseBuiltIn(const std::string& setting, const std::string& binding) override;
+    bool restoreBuiltIn(const std::string& setting) override;
 
   private:
     struct Impl;
