@@ -22,6 +22,8 @@ enum class Keystroke {
 struct KeystrokeOutcome {
     std::size_t sent = 0;
     std::size_t total = 0;
+    // Why not everything was sent, when the path knew before it began (words for a log line).
+    std::string why;
 
     bool complete() const { return sent == total; }
 };

@@ -13,6 +13,7 @@
 #include "platform/linux/remote_desktop_session.h"
 #include "platform/linux/text_keysyms.h"
 #include "support/log.h"
+#include "support/text.h"
 
 namespace vurin {
 
@@ -31,6 +32,8 @@ struct Event {
 // in order. A unit counts as sent once the portal has taken its last event.
 struct Job {
     std::vector<std::vector<Event>> units;
+    std::size_t total = 0;  // units asked for; fewer go when the text cannot all be typed
+    std::string why;
     std::chrono::microseconds interval{0};
     KeystrokeSender::Done done;
     gint64 consentDeadline = 0;  // monotonic microseconds
@@ -40,9 +43,30 @@ struct Job {
     bool pausing = false;
 };
 
+// Text goes only as far as the first character the map cannot type: what arrives is then the
+// start of the text, never the text with holes in it.
+void limitToTypeable(Job& job, const std::string& text,
+                     const std::optional<std::set<std::uint32_t>>& typeable) {
+    if (!typeable) {
+        return;
+    }
+    for (std::size_t unit = 0; unit < job.units.size(); ++unit) {
+        const auto keysym = static_cast<std::uint32_t>(job.units[unit].front().value);
+        if (!typeable->contains(keysym)) {
+            const std::string character(
+                utf8Prefix(text, unit + 1).substr(utf8Prefix(text, unit).size()));
+            job.why = "这个桌面的键盘布局打不出「" + character +
+                      "」,RemoteDesktop 门户只能输入布局里有的字符";
+            job.units.resize(unit);
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 struct RemoteDesktopKeystrokes::Impl {
+    TypeableKeysyms typeable;
     mutable std::mutex lock;
     State state = State::idle;     // under lock
     std::optional<bool> keyboard;  // under lock
@@ -128,9 +152,14 @@ struct RemoteDesktopKeystrokes::Impl {
     // Requests wait for the session, at most kConsentWaitSeconds each.
 
     void enqueue(std::shared_ptr<Job> job) {
+        // Nothing to send asks the user nothing.
+        if (job->units.empty()) {
+            job->done({.sent = 0, .total = job->total, .why = job->why});
+            return;
+        }
         if (session->phase() == RemoteDesktopSession::Phase::denied) {
             log("❌ RemoteDesktop 门户:用户拒绝了键盘控制,按键未发送");
-            job->done({.sent = 0, .total = job->units.size()});
+            job->done({.sent = 0, .total = job->total});
             return;
         }
         job->consentDeadline = g_get_monotonic_time() + G_USEC_PER_SEC * kConsentWaitSeconds;
@@ -172,7 +201,7 @@ struct RemoteDesktopKeystrokes::Impl {
                 " 秒内没有得到桌面的许可,按键未发送");
             const auto job = jobs.front();
             jobs.pop_front();
-            job->done({.sent = 0, .total = job->units.size()});
+            job->done({.sent = 0, .total = job->total});
         }
     }
 
@@ -180,7 +209,7 @@ struct RemoteDesktopKeystrokes::Impl {
         while (!jobs.empty()) {
             const auto job = jobs.front();
             jobs.pop_front();
-            job->done({.sent = job->unit, .total = job->units.size()});
+            job->done({.sent = job->unit, .total = job->total, .why = job->why});
         }
         running = false;
     }
@@ -313,7 +342,7 @@ struct RemoteDesktopKeystrokes::Impl {
         const auto job = jobs.front();
         jobs.pop_front();
         running = false;
-        job->done({.sent = job->unit, .total = job->units.size()});
+        job->done({.sent = job->unit, .total = job->total, .why = job->why});
         runNextJob();
     }
 
@@ -333,8 +362,9 @@ struct RemoteDesktopKeystrokes::Impl {
     }
 };
 
-RemoteDesktopKeystrokes::RemoteDesktopKeystrokes(std::string busAddress)
+RemoteDesktopKeystrokes::RemoteDesktopKeystrokes(std::string busAddress, TypeableKeysyms typeable)
     : impl_(std::make_unique<Impl>(std::move(busAddress))) {
+    impl_->typeable = std::move(typeable);
     portal::attachIdle(impl_->context, [impl = impl_.get()] { impl->session->probe(); });
 }
 
@@ -362,6 +392,7 @@ void RemoteDesktopKeystrokes::send(Keystroke keystroke, std::size_t count,
         stroke.push_back({false, code, down});
     }
     job->units.assign(count, stroke);
+    job->total = count;
     job->interval = interval;
     job->done = std::move(done);
     portal::attachIdle(impl_->context, [impl = impl_.get(), job] { impl->enqueue(job); });
@@ -380,7 +411,14 @@ void RemoteDesktopKeystrokes::type(const std::string& text, Done done) {
         job->units.push_back({{true, value, true}, {true, value, false}});
     }
     job->done = std::move(done);
-    portal::attachIdle(impl_->context, [impl = impl_.get(), job] { impl->enqueue(job); });
+    job->total = job->units.size();
+    // The keyboard map is read on the portal's thread: it is a round trip to the compositor.
+    portal::attachIdle(impl_->context, [impl = impl_.get(), job, text] {
+        if (impl->typeable) {
+            limitToTypeable(*job, text, impl->typeable());
+        }
+        impl->enqueue(job);
+    });
 }
 
 }  // namespace vurin

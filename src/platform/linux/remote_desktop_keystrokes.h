@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/keystrokes.h"
@@ -20,9 +23,14 @@ class RemoteDesktopKeystrokes : public KeystrokeSender {
   public:
     enum class State { idle, starting, started, denied, failed };
 
+    // The keysyms the desktop's keyboard map can type now; nothing when it cannot tell. The
+    // desktop drops a keysym its map lacks without a word, so text is typed only up to the first
+    // such character (and says so), never with characters left out.
+    using TypeableKeysyms = std::function<std::optional<std::set<std::uint32_t>>()>;
+
     // An empty address means the session bus of DBUS_SESSION_BUS_ADDRESS. Asks the portal at
     // once (starting it if it is not running) whether it offers a keyboard.
-    explicit RemoteDesktopKeystrokes(std::string busAddress = {});
+    explicit RemoteDesktopKeystrokes(std::string busAddress = {}, TypeableKeysyms typeable = {});
     ~RemoteDesktopKeystrokes() override;
     RemoteDesktopKeystrokes(const RemoteDesktopKeystrokes&) = delete;
     RemoteDesktopKeystrokes& operator=(const RemoteDesktopKeystrokes&) = delete;

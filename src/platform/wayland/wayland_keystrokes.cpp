@@ -4,6 +4,7 @@
 
 #include "platform/linux/remote_desktop_keystrokes.h"
 #include "platform/linux/uinput_keystrokes.h"
+#include "platform/wayland/keyboard_keymap.h"
 #include "platform/wayland/virtual_keyboard_keystrokes.h"
 #include "support/log.h"
 
@@ -41,7 +42,7 @@ WaylandKeystrokes::WaylandKeystrokes(const WaylandKeystrokePaths& offered)
     }
     // A portal that is not running yet (an autostarted Vurin at login) is started by this
     // question; the answer is there long before the first dictation.
-    remoteDesktop_ = std::make_unique<RemoteDesktopKeystrokes>();
+    remoteDesktop_ = std::make_unique<RemoteDesktopKeystrokes>(std::string(), typeableKeysyms);
     if (offered.uinputWritable) {
         std::string why;
         uinput_ = UinputKeystrokes::create(&why);
