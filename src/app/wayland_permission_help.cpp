@@ -180,9 +180,12 @@ std::string waylandKeystrokeNote(const WaylandPermissionHelp& help) {
     }
     const WaylandKeystrokePath path = pathInUse(help);
     if (path == WaylandKeystrokePath::remoteDesktopPortal) {
-        return L("按键注入:RemoteDesktop 门户。Vurin 每次运行时第一次录音,桌面会请你同意。",
-                 "Keystrokes: the RemoteDesktop portal. The desktop asks for your consent at "
-                 "the first recording each time Vurin runs.");
+        return L(
+            "按键注入:RemoteDesktop 门户。Vurin 每次运行时第一次录音,桌面会请你同意"
+            "(GNOME 要先勾选“允许远程交互”,“共享”才能点)。",
+            "Keystrokes: the RemoteDesktop portal. The desktop asks for your consent at "
+            "the first recording each time Vurin runs (on GNOME, tick \"Allow remote "
+            "interaction\" first, or \"Share\" stays greyed out).");
     }
     if (path != WaylandKeystrokePath::none) {
         return L("按键注入:" + pathName(path) + "。", "Keystrokes: " + pathName(path) + ".");

@@ -234,7 +234,8 @@ TEST_F(PermissionOnboardingTest, AWaylandSessionSaysWhatTheDesktopOffers) {
          "Start using Vurin||", "Keystrokes: /dev/uinput.", "Vurin uses /dev/uinput."},
         {{.remoteDesktopPortal = true}, Path::remoteDesktopPortal, granted, "zh", "✅ 已允许|✅ 已允许"
          "|✅ 已允许|开始使用 Vurin||", "按键注入:RemoteDesktop 门户。Vurin 每次运行时第一次录音,"
-         "桌面会请你同意。", "上用的是RemoteDesktop 门户。"}};
+         "桌面会请你同意(GNOME 要先勾选“允许远程交互”,“共享”才能点)。",
+         "上用的是RemoteDesktop 门户。"}};
     // clang-format on
     desktop->name.clear();
     bool declined = false;
@@ -246,13 +247,20 @@ TEST_F(PermissionOnboardingTest, AWaylandSessionSaysWhatTheDesktopOffers) {
                                                     : SyntheticInputAccess::granted;
         auto wayland = Onboarding::create(
             {queue, shell, windows, desktop, desktop, audio, recorder, folder / "help.html",
-             WaylandPermissionHelp{offered, [] { return compositorBindingLines("F13", "/a&b"); },
-                                   [path] { return path; }, [&declined] { return declined; }}});
+             WaylandPermissionHelp{
+                 offered, [] { return compositorBindingLines("F13", "/a&b"); },
+                 [path] { return path; }, [&declined] { return declined; },
+                 // GNOME's shortcuts toggle, where the portal is the path
+                 [path] { return std::pair(path == Path::remoteDesktopPortal, "why"); }}});
         wayland->showPermissionOnboarding();
         EXPECT_EQ(statuses(), shown);
         EXPECT_EQ(windows->last()->shownText(Onboarding::kKeystrokeNoteId), note);
         EXPECT_EQ(windows->last()->colours.at(Onboarding::kKeystrokeNoteId) == ColourRole::orange,
                   path == Path::none);
+        EXPECT_EQ(windows->last()->shownText(Onboarding::kTriggerModeNoteId),
+                  path == Path::remoteDesktopPortal ? "触发方式:按一下开始,再按一下结束(why)。"
+                  : std::string(language) == "en" ? "Trigger: hold to talk, release to end (why)."
+                                                  : "触发方式:按住说话,松开结束(why)。");
         wayland->requestAccessibilityPermission();
         const std::string help = contentOf(folder / "help.html");
         EXPECT_NE(help.find(page), std::string::npos);

@@ -265,6 +265,8 @@ void RemoteDesktopSession::responded(GVariant* parameters) {
             request(Step::selectDevices, "SelectDevices");
         }
     } else if (what == Step::selectDevices) {
+        log("⌨️ RemoteDesktop 门户:桌面正在询问是否允许 Vurin 控制键盘"
+            "(GNOME:先勾选“允许远程交互”,再点“共享”)");
         request(Step::start, "Start");
     } else {
         guint32 devices = 0;
