@@ -23,4 +23,9 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text);
 // The first `count` characters (code points) of valid UTF-8 `text`, never splitting one.
 std::string_view utf8Prefix(std::string_view text, std::size_t count);
 
+// Another program's string (a clipboard format's name) made safe for one log line: control
+// characters, line and paragraph separators and bytes that are not UTF-8 become \xNN or
+// \u{NNNN}, and past `limit` characters the rest is cut and its length in bytes told.
+std::string printableForLog(std::string_view foreign, std::size_t limit = 80);
+
 }  // namespace vurin

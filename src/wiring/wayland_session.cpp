@@ -5,6 +5,7 @@
 
 #include "input/wayland_trigger_capture.h"
 #include "platform/linux/evdev_keyboard_watch.h"
+#include "platform/linux/evdev_keyboards.h"
 #include "platform/linux/global_shortcuts_portal.h"
 #include "platform/linux/portal_probe.h"
 #include "platform/linux/xkb_key_names.h"
@@ -91,7 +92,8 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
         DataControlClipboard::connect(&noDataControl);
     const std::shared_ptr<WaylandKeystrokes> keystrokes =
         WaylandKeystrokes::choose(paths, clipboard == nullptr);
-    auto keyboards = std::make_shared<EvdevKeyboardWatch>();
+    auto keyboards = std::make_shared<EvdevKeyboardWatch>(
+        EvdevKeyboardWatch::Devices{.probe = readableKeyboardName});
     auto capture = WaylandTriggerCapture::create(
         mainQueue, {.shortcuts = std::make_shared<GlobalShortcutsPortal>(),
                     .keyboards = keyboards,

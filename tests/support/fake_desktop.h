@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 #include "injection/text_injector.h"
 #include "platform/clipboard.h"
@@ -57,8 +58,11 @@ class FakeFocusReader : public FocusReader {
 // Both X11 selections in memory; every write moves the selection's change count on.
 class FakeClipboard : public Clipboard {
   public:
-    std::vector<ClipboardItem> items(ClipboardSelection selection) override {
+    std::optional<std::vector<ClipboardItem>> items(ClipboardSelection selection) override {
         whileWaiting();
+        if (unreadable.contains(selection)) {
+            return std::nullopt;
+        }
         return contents(selection);
     }
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override {
@@ -91,6 +95,9 @@ class FakeClipboard : public Clipboard {
     std::map<ClipboardSelection, std::vector<ClipboardItem>> held;
     std::map<ClipboardSelection, std::int64_t> changes;
     bool refusesWrites = false;
+    std::set<ClipboardSelection> unreadable;  // not every format can be read
+    bool up = true;                           // available()
+    bool available() const override { return up; }
     // Runs where the desktop clipboard waits for another program in a nested event loop.
     std::function<void()> whileWaiting = [] {};
 };
