@@ -109,7 +109,8 @@ TEST(GlobalShortcutsPortalTest, SessionsBindTriggerAndEnd) {
                                                 return events.get().size() >= before + 2;
                                             })
                 : action == "CloseSessions" ? session->portalControl(action, {}, 1)
-                                            : session->portalControl(action, {"dictate"}, 1));
+                                            : session->portalControl(action, {"dictate"}, 1))
+                << action << ": " << ::testing::PrintToString(events.get());
         }
         testing::eventually([&] { return events.get().size() >= c.events.size(); });
         portal.stop();

@@ -65,7 +65,8 @@ class DataControlClipboard : public Clipboard {
     mutable std::mutex mutex_;  // guards the fields below
     std::condition_variable wake_;
     std::shared_ptr<DataControlConnection> connection_;  // the last one, ended or not
-    std::uint64_t generation_ = 0;                       // connection_'s
+    std::uint64_t generation_ = 0;            // the newest connection's, counted as it is made
+    std::uint64_t endedGeneration_ = 0;       // the newest that ended
     std::int64_t changesBefore_[2] = {0, 0};  // counted by the connections before connection_
     bool down_ = false;
     bool stopping_ = false;
