@@ -151,7 +151,8 @@ TEST(WaylandDictationTest, WithoutDataControlTheTextIsTypedAndTheClipboardLeftAl
     ASSERT_TRUE(wayland.click());
     EXPECT_TRUE(eventually([&] {
         return contentOf(wayland.folder / "typed") == std::string(VurinUnderTest::polished) + "\n";
-    })) << contentOf(wayland.folder / "typed") << wayland.vurin.log();
+    })) << contentOf(wayland.folder / "typed")
+        << wayland.vurin.log();
     EXPECT_EQ(user->changeCount(ClipboardSelection::clipboard), changes);
     EXPECT_EQ(user->items(ClipboardSelection::clipboard), std::optional(kUserClipboard));
 }
