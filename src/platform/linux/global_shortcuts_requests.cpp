@@ -39,7 +39,6 @@ GlobalShortcutsBinding bindingIn(GVariant* shortcuts) {
 
 }  // namespace
 
-// A fresh handle_token, and the Response subscribed on the handle it predicts.
 std::string GlobalShortcutsPortal::Run::expectResponse(Step what, guint timeoutS) {
     const std::string token = "vurin" + std::to_string(++tokens);
     step = what;

@@ -42,9 +42,6 @@ void GlobalShortcutsPortal::Run::unsubscribe(guint& id) {
     }
 }
 
-// A call whose answer comes back on this thread (counted, so that stopping can wait for it).
-// Only the first call may start the portal: a desktop starts it on demand, and Vurin often
-// starts at log-in before anything else has asked for it.
 void GlobalShortcutsPortal::Run::call(const char* path, const char* interface, const char* method,
                                       GVariant* parameters, const GVariantType* replyType,
                                       GAsyncReadyCallback callback, GDBusCallFlags flags) {
@@ -53,7 +50,6 @@ void GlobalShortcutsPortal::Run::call(const char* path, const char* interface, c
                            callTimeoutMs, cancellable, callback, this);
 }
 
-// A call nobody waits for (sent with "no reply expected").
 void GlobalShortcutsPortal::Run::send(const char* path, const char* interface, const char* method,
                                       GVariant* parameters) {
     g_dbus_connection_call(bus, portalName, path, interface, method, parameters, nullptr,
@@ -209,7 +205,6 @@ void GlobalShortcutsPortal::Run::finishStart(PortalStatus status, const std::str
     notify(handlers.onStarted, PortalStartResult{status, {}, reason, version});
 }
 
-// The session (or the way to it) went away by itself.
 void GlobalShortcutsPortal::Run::ended(const std::string& reason) {
     if (!startReported) {
         finishStart(PortalStatus::failed, reason);
@@ -224,8 +219,6 @@ void GlobalShortcutsPortal::Run::ended(const std::string& reason) {
     notify(handlers.onClosed, reason);
 }
 
-// stop(): close the session, cancel what is under way, and leave the loop once the connection
-// is closed and the cancelled calls are back, or after shutdownTimeoutMs.
 void GlobalShortcutsPortal::Run::shutdown() {
     if (closing) {
         return;
