@@ -75,7 +75,8 @@ int main() {
             return 0;
         }
         const auto started = Clock::now();
-        const auto saved = ours->items(ClipboardSelection::clipboard);
+        const auto saved =
+            ours->items(ClipboardSelection::clipboard).value_or(std::vector<ClipboardItem>{});
         snapshots.push_back(msSince(started));
         const auto written = Clock::now();
         ours->writeText(ClipboardSelection::clipboard, "the dictated text");
@@ -100,7 +101,8 @@ int main() {
             break;
         }
         const auto started = Clock::now();
-        const auto read = ours->items(ClipboardSelection::clipboard);
+        const auto read =
+            ours->items(ClipboardSelection::clipboard).value_or(std::vector<ClipboardItem>{});
         reads.push_back(msSince(started));
         if (read.size() != 1 || read.front() != large) {
             std::printf("  round %d: the 1 MB format did not arrive whole\n", round);

@@ -6,7 +6,7 @@ pkg_check_modules(VURIN_LINUX_DEPS REQUIRED IMPORTED_TARGET libcanberra libsecre
     gio-2.0 atspi-2 libevdev xkbcommon)
 file(GLOB VURIN_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp)
 list(FILTER VURIN_PLATFORM_LINUX_SOURCES EXCLUDE
-    REGEX "/(evdev_key_reader|uinput_keystrokes|trigger_command)\\.cpp$")
+    REGEX "/(evdev_key_reader|uinput_keystrokes|held_modifiers|own_input_devices|evdev_keyboard_watch|trigger_command)\\.cpp$")
 add_library(vurin_platform_linux STATIC ${VURIN_PLATFORM_LINUX_SOURCES})
 target_link_libraries(vurin_platform_linux PUBLIC vurin_logic vurin_platform_evdev
     PkgConfig::VURIN_LINUX_DEPS)

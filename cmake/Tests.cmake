@@ -159,4 +159,5 @@ foreach(program whisper-server ollama)
     endif()
   endforeach()
 endforeach()
-target_compile_definitions(vurin_test_support PUBLIC VURIN_STAND_IN_DIR="${VURIN_STAND_IN_DIR}")
+target_compile_definitions(vurin_test_support PUBLIC VURIN_STAND_IN_DIR="${VURIN_STAND_IN_DIR}"
+                           VURIN_SCRIPTS_DIR="${CMAKE_SOURCE_DIR}/scripts")

@@ -332,3 +332,18 @@ session_running() {
     done <"$STATE/pids"
     return 1
 }
+
+portal_interface_ready() { # interface
+    bus_call "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.portal.Desktop \
+        /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
+        "string:org.freedesktop.portal.$1" string:version | grep -q 'uint32'
+}
+
+# xdg-desktop-portal over the backends of STATEDIR/portals for XDG_CURRENT_DESKTOP=$1, ready once
+# it offers interface $2; restart-portal starts it again the same way.
+spawn_portal_frontend() { # desktop interface
+    echo "$1 $2" >"$STATE/portal-frontend"
+    spawn xdg-desktop-portal env -u DISPLAY "XDG_DESKTOP_PORTAL_DIR=$STATE/portals" \
+        "XDG_CURRENT_DESKTOP=$1" /usr/libexec/xdg-desktop-portal --verbose
+    wait_for "xdg-desktop-portal with $2" "$SPAWNED" portal_interface_ready "$2"
+}

@@ -13,12 +13,6 @@ install_app_data() {
 
 wayland_socket_ready() { [[ -S $WAYLAND_SOCKET_PATH ]]; }
 
-portal_interface_ready() { # interface
-    bus_call "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.portal.Desktop \
-        /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
-        "string:org.freedesktop.portal.$1" string:version | grep -q 'uint32'
-}
-
 # The frontend with only the backends named here (*.portal files of /usr/share and ours), for
 # XDG_CURRENT_DESKTOP=$1; it reads them once, so the backends run first.
 start_portal_frontend() { # desktop portal-file...
@@ -32,10 +26,7 @@ start_portal_frontend() { # desktop portal-file...
             cp "/usr/share/xdg-desktop-portal/portals/$file" "$STATE/portals/"
         fi
     done
-    spawn xdg-desktop-portal env "XDG_DESKTOP_PORTAL_DIR=$STATE/portals" \
-        "XDG_CURRENT_DESKTOP=$desktop" /usr/libexec/xdg-desktop-portal --verbose
-    wait_for "xdg-desktop-portal with RemoteDesktop" "$SPAWNED" \
-        portal_interface_ready RemoteDesktop
+    spawn_portal_frontend "$desktop" RemoteDesktop
 }
 
 # What a Wayland desktop adds to the env every desktop writes.

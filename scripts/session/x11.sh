@@ -102,12 +102,6 @@ start_no_data_control_display() {
     wait_for "the Wayland display without data-control" "$SPAWNED" no_data_control_display_ready
 }
 
-portal_shortcuts_version() {
-    bus_call "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.portal.Desktop \
-        /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
-        string:org.freedesktop.portal.GlobalShortcuts string:version | grep -q 'uint32'
-}
-
 start_portal() {
     mkdir -p "$STATE/portals"
     printf '%s\n' "[portal]" "DBusName=$PORTAL_BACKEND" \
@@ -125,9 +119,7 @@ start_portal() {
         /usr/bin/python3 "$HERE/session/remote-desktop-backend"
     wait_for "the stand-in RemoteDesktop backend" "$SPAWNED" \
         name_has_owner "$DBUS_SESSION_BUS_ADDRESS" "$REMOTE_DESKTOP_BACKEND"
-    spawn xdg-desktop-portal env -u DISPLAY "XDG_DESKTOP_PORTAL_DIR=$STATE/portals" \
-        XDG_CURRENT_DESKTOP=sway /usr/libexec/xdg-desktop-portal --verbose
-    wait_for "xdg-desktop-portal with GlobalShortcuts" "$SPAWNED" portal_shortcuts_version
+    spawn_portal_frontend sway GlobalShortcuts
 }
 
 # What a Wayland client adds to env. The socket's absolute path lets a client of another user

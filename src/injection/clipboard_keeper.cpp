@@ -13,7 +13,11 @@ std::shared_ptr<const PasteboardSnapshot> ClipboardKeeper::save(ClipboardSelecti
         clipboard_->changeCount(selection) == latest->second.changeCount) {
         return latest->second.saved;
     }
-    return std::make_shared<const PasteboardSnapshot>(*clipboard_, selection);
+    std::optional<PasteboardSnapshot> snapshot = PasteboardSnapshot::take(*clipboard_, selection);
+    if (!snapshot) {
+        return nullptr;
+    }
+    return std::make_shared<const PasteboardSnapshot>(std::move(*snapshot));
 }
 
 SelectionWrite ClipboardKeeper::writeText(ClipboardSelection selection, const std::string& text,

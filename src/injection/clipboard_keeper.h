@@ -30,7 +30,11 @@ class ClipboardKeeper {
   public:
     explicit ClipboardKeeper(std::shared_ptr<Clipboard> clipboard);
 
-    // The content to bring back after a paste about to write `selection`.
+    // Whether the clipboard can be used now (see Clipboard::available).
+    bool available() const { return clipboard_->available(); }
+
+    // The content to bring back after a paste about to write `selection`; null when the
+    // selection could not be read whole, and so could not be brought back as it was.
     std::shared_ptr<const PasteboardSnapshot> save(ClipboardSelection selection);
     SelectionWrite writeText(ClipboardSelection selection, const std::string& text,
                              std::shared_ptr<const PasteboardSnapshot> saved);

@@ -99,7 +99,8 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
     // Reading and writing the clipboard may wait for another program in a nested event loop: a
     // press or a job's result arriving meanwhile is handled once the paste is done.
     const MainQueue::Hold hold = mainQueue_->hold();
-    auto savedClipboard = keeper_ ? keeper_->save(ClipboardSelection::clipboard) : nullptr;
+    const bool clipboardUp = keeper_ && keeper_->available();
+    auto savedClipboard = clipboardUp ? keeper_->save(ClipboardSelection::clipboard) : nullptr;
     const std::optional<InjectionTarget> target = currentInjectionTarget(*focus_);
     if (!target) {
         log("❌ 没有可注入的前台应用,已阻止粘贴");
@@ -121,10 +122,19 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
         return;
     }
     const PasteKeystroke paste = pasteKeystrokeFor(*target, clipboard_->offersPrimary());
+    auto savedPrimary =
+        clipboardUp && paste.alsoPrimary ? keeper_->save(ClipboardSelection::primary) : nullptr;
+    // A clipboard that cannot be put back as it was is not borrowed: the text is typed.
+    if (!clipboardUp || !savedClipboard || (paste.alsoPrimary && !savedPrimary)) {
+        log(clipboardUp ? "⚠️ "
+                          "剪贴板内容无法完整读取,为免丢失,不借用剪贴板,改为逐字输入"
+                        : "⚠️ 剪贴板暂时不可用(正在重新连接),改为逐字输入");
+        typeInto(text, *target, attempt, weakHost);
+        return;
+    }
 
     std::vector<SelectionWrite> writes;
     if (paste.alsoPrimary) {
-        auto savedPrimary = keeper_->save(ClipboardSelection::primary);
         writes.push_back(
             keeper_->writeText(ClipboardSelection::primary, text, std::move(savedPrimary)));
     }

@@ -1,9 +1,17 @@
 #include "injection/pasteboard_snapshot.h"
 
+#include <utility>
+
 namespace vurin {
 
-PasteboardSnapshot::PasteboardSnapshot(Clipboard& clipboard, ClipboardSelection selection)
-    : items(clipboard.items(selection)) {}
+std::optional<PasteboardSnapshot> PasteboardSnapshot::take(Clipboard& clipboard,
+                                                           ClipboardSelection selection) {
+    std::optional<std::vector<ClipboardItem>> items = clipboard.items(selection);
+    if (!items) {
+        return std::nullopt;
+    }
+    return PasteboardSnapshot{.items = std::move(*items)};
+}
 
 void PasteboardSnapshot::restore(Clipboard& clipboard, ClipboardSelection selection) const {
     clipboard.replace(selection, items);

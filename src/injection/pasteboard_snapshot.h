@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "platform/clipboard.h"
@@ -11,8 +12,9 @@ namespace vurin {
 struct PasteboardSnapshot {
     std::vector<ClipboardItem> items;
 
-    PasteboardSnapshot() = default;
-    PasteboardSnapshot(Clipboard& clipboard, ClipboardSelection selection);
+    // Nothing when the selection could not be read whole (see Clipboard::items).
+    static std::optional<PasteboardSnapshot> take(Clipboard& clipboard,
+                                                  ClipboardSelection selection);
 
     // Clears the selection and writes the items back in order. An empty snapshot leaves the
     // selection empty, as it was.

@@ -10,10 +10,7 @@ void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, 
 
 void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, bool down,
                          double at) {
-    const double now = queue.now();
-    if (at > now || at < now - kOldestSourceTime) {
-        at = now;
-    }
+    at = clampedSourceTime(at, queue.now());
     queue.post([engine = std::move(engine), down, at] {
         if (auto live = engine.lock()) {
             if (down) {
@@ -23,6 +20,10 @@ void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, 
             }
         }
     });
+}
+
+double clampedSourceTime(double at, double now) {
+    return at > now || at < now - kOldestSourceTime ? now : at;
 }
 
 }  // namespace vurin

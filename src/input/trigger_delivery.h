@@ -17,5 +17,8 @@ void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, 
 void postTriggerToEngine(MainQueue& queue, std::weak_ptr<GestureEngine> engine, bool down,
                          double at);
 inline constexpr double kOldestSourceTime = 2.0;
+// `at` as the engine may take it at `now`: a time in the future or more than kOldestSourceTime
+// before `now` is `now` (a source's clock is not ours to trust).
+double clampedSourceTime(double at, double now);
 
 }  // namespace vurin

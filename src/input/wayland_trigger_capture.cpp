@@ -1,5 +1,6 @@
 #include "input/wayland_trigger_capture.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "input/key_code_map.h"
@@ -123,6 +124,10 @@ void WaylandTriggerCapture::shortcutsStarted(const PortalStartResult& result) {
     if (stopped_) {
         return;
     }
+    // Again: the portal went away and came back with a new session. The keyboards were started
+    // when it first answered or when it went, and go on.
+    const bool again = shortcutsAnswered_;
+    shortcutsAnswered_ = true;
     shortcutsPending_ = false;
     shortcutsOpen_ =
         result.status == PortalStatus::bound || result.status == PortalStatus::notBound;
@@ -141,7 +146,7 @@ void WaylandTriggerCapture::shortcutsStarted(const PortalStartResult& result) {
             log("⚠️ 全局快捷键门户出错:" + result.reason);
             break;
     }
-    if (evdevCode) {
+    if (evdevCode && !again) {
         startKeyboards(*evdevCode);
     }
 }
@@ -216,6 +221,14 @@ void WaylandTriggerCapture::startKeyboards(int evdevCode) {
                             self->keyboardLost(device, result);
                         }
                     });
+                },
+            .onAdded =
+                [weak, queue = mainQueue_](const std::string& device) {
+                    queue->post([weak, device] {
+                        if (auto self = weak.lock()) {
+                            self->keyboardAdded(device);
+                        }
+                    });
                 }};
         keyboardsRead_ = sources_.keyboards->start(evdevCode, std::move(handlers));
     }
@@ -240,14 +253,37 @@ void WaylandTriggerCapture::keyboardLost(const std::string& device, const KeyGra
     std::erase(keyboardsRead_, device);
     log("⚠️ " + result.reason +
         (keyboardsRead_.empty() ? ",不再从键盘设备读取触发键" : ",其余键盘设备照常"));
+    const double now = mainQueue_->now();
+    bool released = false;
     {
         const std::lock_guard lock(heldLock_);
         if (path_ == Path::keyboards && held_.erase(device) > 0 && held_.empty()) {
-            postTriggerToEngine(*mainQueue_, engine_, false);
+            queueMoveLocked(false, now);
+            released = true;
         }
+    }
+    if (released) {
+        scheduleDelivery();
     }
     if (keyboardsRead_.empty() && activePath() == Path::keyboards) {
         setPath(bindingAvailable_ ? Path::binding : Path::none);
+    }
+}
+
+// A keyboard plugged in (or made readable) while the keyboards are watched: with none left
+// before, the keyboards are the trigger again.
+void WaylandTriggerCapture::keyboardAdded(const std::string& device) {
+    if (stopped_ || shortcutsBinding_) {
+        return;
+    }
+    if (std::find(keyboardsRead_.begin(), keyboardsRead_.end(), device) == keyboardsRead_.end()) {
+        keyboardsRead_.push_back(device);
+    }
+    const bool first = activePath() != Path::keyboards;
+    log("✅ 新的键盘设备:" + device +
+        (first ? ",触发键改为从键盘设备读取" : ",同样读取其中的触发键"));
+    if (first) {
+        setPath(Path::keyboards);
     }
 }
 
@@ -262,6 +298,9 @@ void WaylandTriggerCapture::bindingEvent(bool down, std::optional<double> at) {
         return;
     }
     if (at) {
+        // A time from the bus is clamped before it becomes the newest: one far in the future
+        // would otherwise make every later event look late, and silence the binding for good.
+        at = clampedSourceTime(*at, mainQueue_->now());
         if (lastBindingAt_ && *at < *lastBindingAt_) {
             log(std::string("⚠️ vurin --trigger ") + (down ? "press" : "release") +
                 " 晚于之后的一次按键才到达,已忽略");
@@ -328,22 +367,62 @@ std::string WaylandTriggerCapture::describe(Mode mode) {
 
 void WaylandTriggerCapture::sourceEvent(Path source, const std::string& device, bool down,
                                         std::optional<double> at) {
-    const std::lock_guard lock(heldLock_);
-    if (source != path_) {
-        return;
+    const double now = mainQueue_->now();
+    const double stamped = clampedSourceTime(at.value_or(now), now);
+    {
+        const std::lock_guard lock(heldLock_);
+        if (source != path_) {
+            return;
+        }
+        const bool wasHeld = !held_.empty();
+        if (down) {
+            held_.insert(device);
+        } else {
+            held_.erase(device);
+        }
+        if (wasHeld == !held_.empty()) {
+            return;
+        }
+        queueMoveLocked(down, stamped);
     }
-    const bool wasHeld = !held_.empty();
-    if (down) {
-        held_.insert(device);
-    } else {
-        held_.erase(device);
+    scheduleDelivery();
+}
+
+void WaylandTriggerCapture::queueMoveLocked(bool down, double at) {
+    moves_.push_back({down, at});
+}
+
+void WaylandTriggerCapture::scheduleDelivery() {
+    mainQueue_->post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->deliverMoves();
+        }
+    });
+}
+
+void WaylandTriggerCapture::deliverMoves() {
+    std::deque<Move> moves;
+    std::shared_ptr<GestureEngine> engine;
+    {
+        const std::lock_guard lock(heldLock_);
+        moves.swap(moves_);
+        engine = engine_.lock();
     }
-    if (wasHeld != !held_.empty()) {
-        postTriggerToEngine(*mainQueue_, engine_, down, at.value_or(mainQueue_->now()));
+    for (const Move& move : moves) {
+        if (!engine) {
+            return;
+        }
+        if (move.down) {
+            engine->keyDown(move.at);
+        } else {
+            engine->keyUp(move.at);
+        }
     }
 }
 
 void WaylandTriggerCapture::setPath(Path path) {
+    const double now = mainQueue_->now();
+    bool released = false;
     {
         const std::lock_guard lock(heldLock_);
         if (path_ == path) {
@@ -352,9 +431,13 @@ void WaylandTriggerCapture::setPath(Path path) {
         // A press held through the old source ends now: its release will never come.
         if (!held_.empty()) {
             held_.clear();
-            postTriggerToEngine(*mainQueue_, engine_, false);
+            queueMoveLocked(false, now);
+            released = true;
         }
         path_ = path;
+    }
+    if (released) {
+        scheduleDelivery();
     }
     changed();
 }
@@ -416,20 +499,6 @@ std::string WaylandTriggerCapture::triggerKeyLabel() const {
                  "Current: " + shortcutsBinding_->triggerDescription + " (desktop shortcut)");
     }
     return triggerKeyLabelText(keyCode_);
-}
-
-std::vector<std::string> WaylandTriggerCapture::swayBindingLines(const std::string& keyName,
-                                                                 const std::string& program) {
-    const std::string command = shellWord(program);
-    return {"bindsym " + keyName + " exec " + command + " --trigger press",
-            "bindsym --release " + keyName + " exec " + command + " --trigger release"};
-}
-
-std::vector<std::string> WaylandTriggerCapture::hyprlandBindingLines(const std::string& keyName,
-                                                                     const std::string& program) {
-    const std::string command = shellWord(program);
-    return {"bind = , " + keyName + ", exec, " + command + " --trigger press",
-            "bindr = , " + keyName + ", exec, " + command + " --trigger release"};
 }
 
 int WaylandTriggerCapture::bindingEvdevCode() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -119,7 +120,13 @@ class WaylandTriggerCapture : public TriggerCapture,
     void leavePortal(const std::string& reason);
     void startKeyboards(int evdevCode);
     void keyboardLost(const std::string& source, const KeyGrabResult& result);
+    void keyboardAdded(const std::string& source);
     void setPath(Path path);
+    // Under heldLock_: the trigger went down or up (stamped `at`), for deliverMoves().
+    void queueMoveLocked(bool down, double at);
+    // Main thread: hands the queued moves to the engine, in the order they were decided.
+    void deliverMoves();
+    void scheduleDelivery();
     std::string keyName(int evdevCode) const;
     void showLabel();
     void changed();
@@ -132,6 +139,13 @@ class WaylandTriggerCapture : public TriggerCapture,
     Path path_ = Path::none;               // guarded by heldLock_
     std::set<std::string> held_;           // guarded by heldLock_: devices of path_ holding it
     std::weak_ptr<GestureEngine> engine_;  // guarded by heldLock_
+    // Guarded by heldLock_: decided under the lock, delivered outside it, so that two sources'
+    // threads cannot hand the engine a press and its release the wrong way round.
+    struct Move {
+        bool down = false;
+        double at = 0;
+    };
+    std::deque<Move> moves_;
 
     // Main thread only.
     std::int64_t keyCode_ = 105;
@@ -143,8 +157,9 @@ class WaylandTriggerCapture : public TriggerCapture,
     bool ignoredBindingLogged_ = false;
     std::optional<double> lastBindingAt_;  // the newest binding event handled
     bool notSwallowedLogged_ = false;
-    bool shortcutsPending_ = false;  // the portal has not answered yet
-    bool shortcutsOpen_ = false;     // the portal session is open, with or without our key bound
+    bool shortcutsPending_ = false;   // the portal has not answered yet
+    bool shortcutsAnswered_ = false;  // it has, at least once
+    bool shortcutsOpen_ = false;      // the portal session is open, with or without our key bound
     std::optional<GlobalShortcutsBinding> shortcutsBinding_;  // set while the portal binds ours
     std::vector<std::string> keyboardsRead_;
 };

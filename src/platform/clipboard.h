@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,9 +22,11 @@ struct ClipboardItem {
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
-    // Every item with every format's bytes; formats whose data cannot be read in time are
-    // skipped. An empty selection gives no items.
-    virtual std::vector<ClipboardItem> items(ClipboardSelection selection) = 0;
+    // Every item with every format's bytes. Nothing when not every format could be read (the
+    // owner did not hand one over in time, one is too large, it offers too many): a copy that
+    // left formats out would, put back, take them from the user. An empty selection gives an
+    // empty list.
+    virtual std::optional<std::vector<ClipboardItem>> items(ClipboardSelection selection) = 0;
     // Clears the selection, then writes the items (nothing more when there are none).
     virtual void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) = 0;
     // Clears the selection and writes plain text, marked so clipboard managers do not keep it.
@@ -34,6 +37,9 @@ class Clipboard {
     virtual std::int64_t changeCount(ClipboardSelection selection) const = 0;
     // Whether the primary selection can be read and set at all.
     virtual bool offersPrimary() const { return true; }
+    // False while the clipboard cannot be used at all (its connection to the desktop is down
+    // and being made again); the calls above then return at once and change nothing.
+    virtual bool available() const { return true; }
 };
 
 }  // namespace vurin

@@ -35,7 +35,8 @@ struct PortalStartResult {
 class GlobalShortcuts {
   public:
     struct Handlers {
-        // Once per start(), with the outcome.
+        // Once per start(), with the outcome; and again, with a new session's, each time the
+        // desktop's portal comes back after it went away (onClosed told of that).
         std::function<void(const PortalStartResult&)> onStarted;
         // Our shortcut went down (true) or up (false); called as soon as the desktop says so.
         std::function<void(bool down)> onTrigger;

@@ -1,6 +1,7 @@
 #include "support/text.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vurin {
 
@@ -124,6 +125,38 @@ std::string shellWord(std::string_view word) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return quoted + "'";
+}
+
+namespace {
+
+std::string escaped(const char* format, unsigned value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return buffer;
+}
+
+}  // namespace
+
+std::string printableForLog(std::string_view foreign, std::size_t limit) {
+    std::string printable;
+    std::size_t at = 0;
+    for (std::size_t taken = 0; at < foreign.size() && taken < limit; ++taken) {
+        const Scalar scalar = decodeAt(foreign, at);
+        if (scalar.codePoint == kInvalid) {
+            printable += escaped("\\x%02X", static_cast<unsigned char>(foreign[at]));
+        } else if (scalar.codePoint < 0x20 ||
+                   (scalar.codePoint >= 0x7F && scalar.codePoint < 0xA0) ||
+                   scalar.codePoint == 0x2028 || scalar.codePoint == 0x2029) {
+            printable += escaped("\\u{%04X}", static_cast<unsigned>(scalar.codePoint));
+        } else {
+            printable.append(foreign.substr(at, scalar.length));
+        }
+        at += scalar.length;
+    }
+    if (at < foreign.size()) {
+        printable += "…(共 " + std::to_string(foreign.size()) + " 字节)";
+    }
+    return printable;
 }
 
 }  // namespace vurin

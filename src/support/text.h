@@ -27,4 +27,9 @@ std::string_view utf8Prefix(std::string_view text, std::size_t count);
 // would read, else in single quotes (a path with a space in a desktop's key binding).
 std::string shellWord(std::string_view word);
 
+// Another program's string (a clipboard format's name) made safe for one log line: control
+// characters, line and paragraph separators and bytes that are not UTF-8 become \xNN or
+// \u{NNNN}, and past `limit` characters the rest is cut and its length in bytes told.
+std::string printableForLog(std::string_view foreign, std::size_t limit = 80);
+
 }  // namespace vurin

@@ -6,6 +6,7 @@
 
 #include "input/wayland_trigger_capture.h"
 #include "platform/linux/evdev_keyboard_watch.h"
+#include "platform/linux/evdev_keyboards.h"
 #include "platform/linux/global_shortcuts_portal.h"
 #include "platform/linux/gnome_custom_shortcuts.h"
 #include "platform/linux/portal_probe.h"
@@ -135,7 +136,8 @@ std::optional<SessionPlatform> makeWaylandPlatform(const std::shared_ptr<MainQue
     const std::shared_ptr<DataControlClipboard> clipboard =
         DataControlClipboard::connect(&noDataControl);
     const std::shared_ptr<WaylandKeystrokes> keystrokes = WaylandKeystrokes::create(paths);
-    auto keyboards = std::make_shared<EvdevKeyboardWatch>();
+    auto keyboards = std::make_shared<EvdevKeyboardWatch>(
+        EvdevKeyboardWatch::Devices{.probe = readableKeyboardName});
     const std::string program = programForBindings();
     const std::shared_ptr<GnomeTriggerShortcuts> gnome = gnomeShortcuts(program);
     auto capture = WaylandTriggerCapture::create(

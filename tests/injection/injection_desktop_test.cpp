@@ -67,7 +67,7 @@ class InjectionDesktopTest : public ::testing::Test {
         return element;
     }
     Formats formatsIn(ClipboardSelection selection) {
-        const auto items = clipboard->items(selection);
+        const auto items = clipboard->items(selection).value_or(std::vector<ClipboardItem>{});
         return items.size() == 1 ? Formats(items[0].values.begin(), items[0].values.end())
                                  : Formats{};
     }
@@ -163,7 +163,7 @@ TEST_P(ClipboardDesktopTest, ASnapshotKeepsTheOwnersFormatsAHungOwnerNoneAndOwnT
     // Only the owner's own formats: no raw X targets, no image conversions.
     EXPECT_EQ(formatsIn(selection), kCopied);
     owner->pause();
-    EXPECT_TRUE(prompt([&] { EXPECT_TRUE(clipboard->items(selection).empty()); }, 1s));
+    EXPECT_TRUE(prompt([&] { EXPECT_TRUE(clipboard->items(selection)->empty()); }, 1s));
     owner->resume();
     EXPECT_TRUE(serveUntil([&] { return formatsIn(selection) == kCopied; }))
         << "an owner that answers again is read again";

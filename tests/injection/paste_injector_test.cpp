@@ -143,6 +143,9 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
         {"press", [this] { queue->post([this] { note("down"); }); }},
         {"noPrimary", [this] { clipboard->primary = false; }},
         {"refuseWrites", [this] { clipboard->refusesWrites = true; }},
+        {"unreadable", [this] { clipboard->unreadable.insert(kClipboard); }},
+        {"unreadablePrimary", [this] { clipboard->unreadable.insert(kPrimary); }},
+        {"down", [this] { clipboard->up = false; }},
         // A key goes down whenever the clipboard waits, the wait runs the main queue, and the key
         // comes up right after it.
         {"keyWhileWaiting",
@@ -188,6 +191,10 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
                               std::string("📋 已粘贴到「gedit」,目标确认成功, 400 ") + skipped +
                               ", 500 " + restored;
     const std::string blocked = ", 0 ended, 0 cue Basso";
+    const std::string incomplete =
+        "⚠️ "
+        "剪贴板内容无法完整读取,为免丢失,不借用剪贴板,改为逐字输入";
+    const std::string typedInto = "120 confirmed text, 120 📋 已粘贴到「gedit」,目标确认成功";
     const auto notSent = [](const std::string& reason) {
         return "0 ⏎ 未发送(" + reason + ",请手动确认后回车), 0 cue Bottle, 0 target changed";
     };
@@ -217,6 +224,15 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
                                       pastedInto("gedit", restored) + ", 400 down, 400 up"},
         {"failKeys paste", "0 ❌ 合成 Ctrl+V 失败,已还原剪贴板, 0 ended"},
         {"refuseWrites paste", "0 ❌ 剪贴板写入失败,没有粘贴, 0 ended"},
+        // A clipboard that could not be put back whole, or is down, is not borrowed: typed.
+        {"unreadable paste", "0 " + incomplete + ", 0 type text, " + typedInto},
+        {"unreadablePrimary paste", "0 Ctrl+V text|selected, " + pastedInto("gedit", restored)},
+        {"unreadablePrimary terminal paste", "0 " + incomplete + ", 0 type text, " +
+                                                 "120 confirmed text, 120 📋 已粘贴到「xterm」," +
+                                                 "目标确认成功"},
+        {"down paste",
+         "0 ⚠️ 剪贴板暂时不可用(正在重新连接),改为逐字输入, 0 type text, " +
+             typedInto},
         // No clipboard to borrow: typed, confirmed the same way, the clipboard never touched.
         {"typed paste copy@300", "0 type text, 120 confirmed text, 120 📋 已粘贴到「gedit」," +
                                      std::string("目标确认成功 => copied|selected")},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 #include <thread>
 
@@ -27,6 +28,7 @@ struct FakeSources : GlobalShortcuts, KeyboardWatch {
         const std::size_t status = std::string("bnuf").find(step[1]);
         const GlobalShortcutsBinding desktop{status == 0 || step[1] == 'B', "Ctrl+Alt+D"};
         step[0] == 'K' && step[2] == 'x'   ? keys.onFailure(step.substr(0, 2), {})
+        : step[0] == 'K' && step[2] == 'a' ? keys.onAdded(step.substr(0, 2))
         : step[0] == 'K'                   ? keys.onKey(step.substr(0, 2), {183, step[2] == '+'})
         : status != std::string::npos      ? portal.onStarted({PortalStatus(status), desktop})
         : step[1] == 'B' || step[1] == 'U' ? portal.onBindingChanged(desktop)
@@ -38,11 +40,45 @@ struct FakeSources : GlobalShortcuts, KeyboardWatch {
     std::vector<std::string> devices{"K1", "K2"};
 };
 
+// A queue that, on every post, checks from another thread that the capture still answers: its
+// lock is held around its fields only, never across a call such as this post.
+class CheckingQueue : public VirtualMainQueue {
+  public:
+    ~CheckingQueue() override { joinCheckers(); }
+    void joinCheckers() {
+        for (std::thread& checker : checkers) {
+            checker.join();
+        }
+        checkers.clear();
+    }
+    std::function<void()> probe;
+    std::atomic<int> postsUnderLock = 0;
+
+  protected:
+    void enqueue(std::function<void()> block) override {
+        if (probe) {
+            auto answered = std::make_shared<std::atomic<bool>>(false);
+            checkers.emplace_back([probe = probe, answered] {
+                probe();
+                *answered = true;
+            });
+            if (!eventually([&] { return answered->load(); }, std::chrono::seconds(1))) {
+                ++postsUnderLock;
+            }
+        }
+        VirtualMainQueue::enqueue(std::move(block));
+    }
+
+  private:
+    std::vector<std::thread> checkers;
+};
+
 // Name; sources: p a portal, k a keyboard each, b `vurin --trigger` reaches us; script; gestures.
 // T1 T0 what setupEventTap() answers. Portal: Pb Pn Pu Pf it started bound to Ctrl+Alt+D / not
 // bound / unavailable / failed, PB PU the desktop binds / unbinds it, Pc it closed, P+ P- its key.
-// K1+ K1- keyboard 1's key, K1x it is lost. C+ C- the binding. H h main thread busy / free. 0.5
-// advances the clock. =bk0: access() bindingOnly (g granted, n noTriggerSource), path keyboards
+// K1+ K1- keyboard 1's key, K1x it is lost, K3a keyboard 3 is plugged in. C+ C- the binding. H h
+// main thread busy / free. 0.5 advances the clock. =bk0: access() bindingOnly (g granted, n
+// noTriggerSource), path keyboards
 // (- none, p portal: the label names Ctrl+Alt+D, c binding), 0 binding presses logged as ignored.
 const std::string_view rows[][4] = {
     {"portal bound: a binding press is released, its later ones ignored", "pkb",
@@ -55,8 +91,15 @@ const std::string_view rows[][4] = {
      "T1 =gk0 K1+ 0.1 K2+ K1+ 0.4 K1- K2+ 0.3 K2- 1", "start@0.3 end@0.8"},
     {"a keyboard lost while down releases; the last leaves the binding", "kkb",
      "T1 K1+ 0.5 K1x =gk0 0.5 K1- K2+ 0.2 K2- 1 K2x =bc0", "start@0.3 end@0.5 click@1.45"},
+    {"a keyboard plugged in after the last went brings the keyboards back", "kb",
+     "T1 K1x =bc0 C+ 0.5 K3a =gk0 C- K3+ 0.5 K3- 1", "start@0.3 end@0.5 start@0.8 end@1"},
+    {"none at start: the first keyboard plugged in is read", "b", "T1 =bc0 K3a =gk0 K3+ 0.5 K3- 1",
+     "start@0.3 end@0.5"},
     {"portal closed while down: released, then the keyboards", "pk",
      "T1 Pb P+ 0.5 Pc =gk0 P- K1+ 0.5 K1- 1", "start@0.3 end@0.5 start@0.8 end@1"},
+    {"a portal that comes back is the trigger again; the keyboards go on when it is unbound", "pk",
+     "T1 Pb Pc =gk0 Pb =gp0 P+ 0.5 P- Pc Pn =gk0 K1+ 0.5 K1- 1",
+     "start@0.3 end@0.5 start@0.8 end@1"},
     {"no bus name, portal unbound: keyboards; bound later: the portal; unbound: keyboards", "pk",
      "=b-0 T1 Pn =gk0 K1+ 0.5 K1- PB =gp0 P+ 0.5 P- K1+ 0.5 K1- PU =gk0 K1+ 0.5 K1- T1",
      "start@0.3 end@0.5 start@0.8 end@1 start@1.8 end@2"},
@@ -65,6 +108,9 @@ const std::string_view rows[][4] = {
     // Each binding event is a process of its own: a release may arrive before its press.
     {"a binding press that arrives after its release is dropped, not held", "b",
      "T1 1 C-@0.9 C+@0.8 =gc1 1", ""},
+    // A time from the bus is not trusted: one far in the future must not silence what follows.
+    {"a far-future binding time counts as now", "b", "T1 1 C+@99 0.5 C-@1.5 1",
+     "start@1.3 end@1.5"},
 };
 
 TEST(WaylandTriggerCaptureTest, OneSourceAtATimeDeliversEachPressOnce) {
@@ -72,7 +118,7 @@ TEST(WaylandTriggerCaptureTest, OneSourceAtATimeDeliversEachPressOnce) {
     for (const auto& [name, sources, script, gestures] : rows) {
         SCOPED_TRACE(name);
         LogCapture logs;
-        auto queue = std::make_shared<VirtualMainQueue>();
+        auto queue = std::make_shared<CheckingQueue>();
         auto fake = std::make_shared<FakeSources>();
         fake->devices.resize(std::ranges::count(sources, 'k'));
         auto capture = WaylandTriggerCapture::create(
@@ -86,6 +132,11 @@ TEST(WaylandTriggerCaptureTest, OneSourceAtATimeDeliversEachPressOnce) {
             *callback = [&, gesture] { made << ' ' << gesture << '@' << queue->now(); };
         }
         capture->setEngine(engine);
+        queue->probe = [weak = std::weak_ptr(capture)] {
+            if (auto live = weak.lock()) {
+                live->activePath();
+            }
+        };
         capture->setBindingAvailable(sources.back() == 'b');
         std::optional<MainQueue::Hold> busy;
         std::istringstream steps{std::string(script)};
@@ -109,6 +160,8 @@ TEST(WaylandTriggerCaptureTest, OneSourceAtATimeDeliversEachPressOnce) {
             }
         }
         EXPECT_EQ(made.str(), gestures.empty() ? "" : " " + std::string(gestures));
+        queue->joinCheckers();
+        EXPECT_EQ(queue->postsUnderLock, 0);
     }
 }
 

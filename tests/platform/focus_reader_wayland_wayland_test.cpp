@@ -33,17 +33,18 @@ TEST(WaylandFocusReaderTest, TheActivatedWindowIsTheTargetAndAtspiAddsTheGtkFiel
         {"[title=vurin-two]", "foot", false},
         {"[pid=" + std::to_string(gtk->pid()) + "]", "entries.py", true},
         {"[title=vurin-one]", "foot", false}};
-    // sway gives the focus to each window as it maps: all three are there before the first row,
-    // or one mapped late takes the focus from the row's window.
+    // A window may not be mapped yet when its program says it is ready, and sway gives the focus
+    // to a window as it maps: every one is there before the first is focused.
     for (const auto& [criteria, appId, accessible] : rows) {
-        ASSERT_TRUE(eventually([&] { return session->swaymsg(criteria + " nop"); })) << criteria;
+        ASSERT_TRUE(eventually([&] { return session->swaymsg(criteria + " nop"); },
+                               std::chrono::seconds(20)))
+            << criteria;
     }
     std::map<std::string, std::uint64_t> windows;  // kept per window, new at each row
     std::optional<InjectionTarget> previous;
     for (const auto& [criteria, appId, accessible] : rows) {
         SCOPED_TRACE(criteria);
-        // A window may not be mapped yet when its program says it is ready.
-        ASSERT_TRUE(eventually([&] { return session->swaymsg(criteria + " focus"); }));
+        ASSERT_TRUE(session->swaymsg(criteria + " focus"));
         std::optional<FrontApplication> front;
         // The window is activated, and the accessibility bus has caught up with it.
         ASSERT_TRUE(eventually([&] {

@@ -79,6 +79,11 @@ TEST(GlobalShortcutsPortalTest, SessionsBindTriggerAndEnd) {
         {"desktop binds another key", "CTRL+ALT+D", {"Deactivate"}, {"bound CTRL+ALT+D", "up"}},
         {"nothing bound", "", {}, {"notBound "}},
         {"desktop ends the session", "-", {"CloseSessions"}, {"bound F13", "closed"}},
+        // The trigger comes back without a restart of Vurin.
+        {"the portal restarts: a new session, bound again",
+         "-",
+         {"RestartPortal", "Activate"},
+         {"bound F13", "closed", "bound F13", "down"}},
         {"no portal on the bus", "-", {}, {"unavailable "}, "empty"},
         {"a portal started on demand that never answers", "-", {}, {"failed "}, "activatable"},
         {"no bus", "-", {}, {"unavailable "}, "unix:path=/nonexistent"},
@@ -98,8 +103,14 @@ TEST(GlobalShortcutsPortalTest, SessionsBindTriggerAndEnd) {
         // Bounded even when the portal never answers: a call gives up after 5 s.
         ASSERT_TRUE(testing::eventually([&] { return !events.get().empty(); }, 8s));
         for (const std::string& action : c.desktopActions) {  // each answers how many it reached
-            EXPECT_TRUE(action == "CloseSessions" ? session->portalControl(action, {}, 1)
-                                                  : session->portalControl(action, {"dictate"}, 1));
+            const std::size_t before = events.get().size();
+            EXPECT_TRUE(
+                action == "RestartPortal"   ? session->restartPortal() && testing::eventually([&] {
+                                                return events.get().size() >= before + 2;
+                                            })
+                : action == "CloseSessions" ? session->portalControl(action, {}, 1)
+                                            : session->portalControl(action, {"dictate"}, 1))
+                << action << ": " << ::testing::PrintToString(events.get());
         }
         testing::eventually([&] { return events.get().size() >= c.events.size(); });
         portal.stop();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 #include <vector>
+#include <set>
 
 #include "injection/text_injector.h"
 #include "platform/clipboard.h"
@@ -62,8 +63,11 @@ class FakeFocusReader : public FocusReader {
 // Both X11 selections in memory; every write moves the selection's change count on.
 class FakeClipboard : public Clipboard {
   public:
-    std::vector<ClipboardItem> items(ClipboardSelection selection) override {
+    std::optional<std::vector<ClipboardItem>> items(ClipboardSelection selection) override {
         whileWaiting();
+        if (unreadable.contains(selection)) {
+            return std::nullopt;
+        }
         return contents(selection);
     }
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override {
@@ -98,6 +102,9 @@ class FakeClipboard : public Clipboard {
     std::map<ClipboardSelection, std::int64_t> changes;
     bool refusesWrites = false;
     bool primary = true;
+    std::set<ClipboardSelection> unreadable;  // not every format can be read
+    bool up = true;                           // available()
+    bool available() const override { return up; }
     // Runs where the desktop clipboard waits for another program in a nested event loop.
     std::function<void()> whileWaiting = [] {};
 };

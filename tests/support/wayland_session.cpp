@@ -57,6 +57,17 @@ std::map<std::string, std::optional<std::string>> WaylandSession::environment(
     return env;
 }
 
+std::vector<std::string> WaylandSession::relay(const std::string& socket) const {
+    return {"python3",    VURIN_SCRIPTS_DIR "/session/wayland-filter-proxy",
+            "--listen",   socket,
+            "--upstream", get("WAYLAND_DISPLAY")};
+}
+
+bool WaylandSession::restartPortal() const {
+    const char* state = std::getenv("VURIN_TEST_SESSION");
+    return state && run({VURIN_SCRIPTS_DIR "/test-session", "restart-portal", state});
+}
+
 bool WaylandSession::swaymsg(const std::string& command) const {
     return run({"swaymsg", "-s", get("SWAYSOCK"), command});
 }

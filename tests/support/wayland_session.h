@@ -19,6 +19,12 @@ class WaylandSession {
     // the same sway behind scripts/session/wayland-filter-proxy, which hides it as GNOME lacks it.
     std::map<std::string, std::optional<std::string>> environment(
         bool withoutDataControl = false) const;
+    // The command of a relay of sway at `socket` (scripts/session/wayland-filter-proxy, nothing
+    // hidden): ending it ends its clients' connections, as a compositor restart does.
+    std::vector<std::string> relay(const std::string& socket) const;
+    // Stops the session's xdg-desktop-portal and starts another (scripts/test-session
+    // restart-portal), as a desktop's portal restarts; true once the new one answers.
+    bool restartPortal() const;
     // One sway command. Bindings outlive the test: undo them with `unbindsym`.
     bool swaymsg(const std::string& command) const;
     // A key of a virtual keyboard. wtype lets its keys go when it exits, so a press is a wtype

@@ -146,6 +146,14 @@ TEST(TextTest, CollapseTrimValidateAndPrefixUtf8) {
     }
     EXPECT_EQ(utf8Prefix("ab🎤cd", 3), "ab🎤");
     EXPECT_EQ(utf8Prefix("你好", 200), "你好");
+    // Another program's names in a log line: one line, readable, bounded.
+    for (const auto& [foreign, shown] : std::vector<std::pair<std::string, std::string>>{
+             {"text/plain;charset=utf-8", "text/plain;charset=utf-8"},
+             {"a\nb\x1b[31m\x7f", "a\\u{000A}b\\u{001B}[31m\\u{007F}"},
+             {"x\xff\xe4\xbd\u2028é", "x\\xFF\\xE4\\xBD\\u{2028}é"},
+             {std::string(81, 'a'), std::string(80, 'a') + "…(共 81 字节)"}}) {
+        EXPECT_EQ(printableForLog(foreign), shown);
+    }
 }
 
 }  // namespace

@@ -4,39 +4,29 @@
 #include <libevdev/libevdev.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include "platform/linux/own_input_devices.h"
 
 namespace vurin {
 
-std::vector<EvdevKeyboard> readableKeyboards(int evdevCode) {
-    std::vector<EvdevKeyboard> keyboards;
-    std::error_code error;
-    // Stepped with an error code: a node that vanishes while listed must not throw.
-    for (std::filesystem::directory_iterator entry("/dev/input", error), end;
-         !error && entry != end; entry.increment(error)) {
-        const std::string path = entry->path().string();
-        if (entry->path().filename().string().rfind("event", 0) != 0) {
-            continue;
-        }
-        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
-        libevdev* device = nullptr;
-        if (libevdev_new_from_fd(fd, &device) == 0) {
-            if (libevdev_has_event_code(device, EV_KEY, static_cast<unsigned>(evdevCode))) {
-                const char* name = libevdev_get_name(device);
-                keyboards.push_back({path, name ? name : ""});
-            }
-            libevdev_free(device);
-        }
-        close(fd);
+std::optional<std::string> readableKeyboardName(const std::string& path, int evdevCode) {
+    if (isOwnInputDevice(path)) {
+        return std::nullopt;
     }
-    std::sort(keyboards.begin(), keyboards.end(),
-              [](const EvdevKeyboard& a, const EvdevKeyboard& b) { return a.path < b.path; });
-    return keyboards;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> found;
+    libevdev* device = nullptr;
+    if (libevdev_new_from_fd(fd, &device) == 0) {
+        if (libevdev_has_event_code(device, EV_KEY, static_cast<unsigned>(evdevCode))) {
+            const char* name = libevdev_get_name(device);
+            found = name ? name : "";
+        }
+        libevdev_free(device);
+    }
+    close(fd);
+    return found;
 }
 
 }  // namespace vurin

@@ -1,18 +1,14 @@
 #pragma once
 
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace vurin {
 
-struct EvdevKeyboard {
-    std::string path;  // "/dev/input/event3"
-    std::string name;  // what the device calls itself
-};
-
-// The /dev/input/event* nodes this user may open for reading that report `evdevCode` as a key,
-// in path order. Nodes that cannot be opened or queried are left out without a word: most of
-// them belong to other users, and the caller logs what the list means.
-std::vector<EvdevKeyboard> readableKeyboards(int evdevCode);
+// What the device at `path` calls itself, when this user may open it for reading, it reports
+// `evdevCode` as a key, and it is not one of Vurin's own devices (own_input_devices.h); nothing
+// otherwise, without a word: most nodes belong to other users, and the caller logs what the
+// outcome means.
+std::optional<std::string> readableKeyboardName(const std::string& path, int evdevCode);
 
 }  // namespace vurin

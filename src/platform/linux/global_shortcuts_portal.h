@@ -23,6 +23,10 @@ class GlobalShortcutsPortal : public GlobalShortcuts {
     // shortcut once with `description` and the wished-for `preferredTrigger` (XDG shortcut
     // format, "F13", "CTRL+ALT+D"); the desktop decides the key. A start while one runs stops
     // the previous one first. Not from a handler (it is refused with a log line).
+    //
+    // The owner of the portal's bus name is watched: when the portal leaves the bus the session
+    // is over (onClosed), and when it is back (a restarted portal) a new session is made and the
+    // shortcut bound again (onStarted once more).
     void start(std::string preferredTrigger, std::string description, Handlers handlers) override;
 
     // Whether the desktop can be asked to let the user pick the key (interface version 2 and

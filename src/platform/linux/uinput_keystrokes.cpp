@@ -7,9 +7,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/evdev_chords.h"
+#include "platform/linux/held_modifiers.h"
+#include "platform/linux/own_input_devices.h"
 #include "support/log.h"
 
 namespace vurin {
@@ -52,11 +55,25 @@ std::unique_ptr<UinputKeystrokes> UinputKeystrokes::create(std::string* why,
         ::close(fd);
         return nullptr;
     }
+    // Known by the kernel's name for it, so that no keyboard reader here takes our keys for the
+    // user's (a name alone any program may copy).
+    char sysname[64] = {};
+    if (ioctl(fd, UI_GET_SYSNAME(sizeof sysname - 1), sysname) >= 0) {
+        markOwnInputDevice(sysname);
+    } else {
+        log(std::string("⚠️ uinput:读不到自己设备的内核名称(") +
+            std::strerror(errno) + "),键盘读取可能把合成按键当成用户的");
+    }
     return std::make_unique<UinputKeystrokes>(fd, true);
 }
 
-UinputKeystrokes::UinputKeystrokes(int deviceFd, bool madeDevice)
-    : fd_(deviceFd), madeDevice_(madeDevice) {}
+UinputKeystrokes::UinputKeystrokes(int deviceFd, bool madeDevice, HeldModifiers held, Pause pause)
+    : fd_(deviceFd),
+      madeDevice_(madeDevice),
+      held_(held ? std::move(held) : HeldModifiers([] { return heldModifierKeys(); })),
+      pause_(pause ? std::move(pause) : Pause([](std::chrono::milliseconds wait) {
+          std::this_thread::sleep_for(wait);
+      })) {}
 
 UinputKeystrokes::~UinputKeystrokes() {
     if (madeDevice_) {
@@ -65,7 +82,34 @@ UinputKeystrokes::~UinputKeystrokes() {
     ::close(fd_);
 }
 
+void UinputKeystrokes::waitForModifiersUp() {
+    std::vector<int> held = held_();
+    if (held.empty()) {
+        modifiersStuck_ = false;
+        return;
+    }
+    if (modifiersStuck_) {
+        return;
+    }
+    for (auto waited = std::chrono::milliseconds(0); !held.empty() && waited < kModifierWait;
+         waited += kModifierLook) {
+        pause_(kModifierLook);
+        held = held_();
+    }
+    if (held.empty()) {
+        return;
+    }
+    modifiersStuck_ = true;
+    std::string keys;
+    for (const int key : held) {
+        keys += (keys.empty() ? "" : "、") + std::to_string(key);
+    }
+    log("⚠️ uinput:修饰键(evdev " + keys + ")" + std::to_string(kModifierWait.count()) +
+        " 毫秒后仍被按住,合成的按键会带上它");
+}
+
 bool UinputKeystrokes::post(Keystroke keystroke) {
+    waitForModifiersUp();
     // Each key change is a frame of its own, as a real keyboard reports it.
     std::vector<input_event> events;
     for (const auto& [code, down] : evdevKeyChanges(keystroke)) {

@@ -10,6 +10,7 @@
 
 #include "platform/wayland/data_control_connection.h"
 #include "support/log.h"
+#include "support/text.h"
 
 namespace vurin {
 
@@ -26,14 +27,47 @@ constexpr const char* kTextTypes[] = {"text/plain;charset=utf-8", "text/plain", 
                                       "TEXT", "STRING"};
 
 // Reads every format's pipe at once (the owner may serve them in any order): once no byte has
-// come for `limit`, the owner is taken to hang; the formats it finished are kept, the others
-// are not. An owner that trickles or streams without end is cut off as well: the main thread
-// waits here, so the whole read is bounded in time and each format in size.
+// come for `limit`, the owner is taken to hang. An owner that trickles or streams without end is
+// cut off as well: the main thread waits here, so the whole read is bounded in time and each
+// format in size. A format not read whole makes the snapshot incomplete.
 constexpr auto kWholeReadLimit = std::chrono::seconds(3);
 constexpr std::size_t kFormatSizeLimit = 64 * 1024 * 1024;
-std::vector<std::optional<std::string>> readPipes(
-    const std::vector<std::pair<std::string, int>>& pipes, std::chrono::milliseconds limit) {
-    std::vector<std::optional<std::string>> read(pipes.size(), std::string());
+// More formats than any real program offers: the owner is not to be trusted with a pipe each.
+constexpr std::size_t kFormatCountLimit = 64;
+
+struct FormatRead {
+    enum class Outcome { whole, late, tooLarge, failed } outcome = Outcome::late;
+    std::string bytes;
+    std::size_t tooLargeAt = 0;  // the bytes read when the limit was passed
+};
+
+// One pipe's turn: false once it is done with (whole, too large or failed).
+bool readSome(int fd, FormatRead& format, char* buffer, std::size_t size) {
+    const ssize_t got = ::read(fd, buffer, size);
+    if (got > 0 && format.bytes.size() + static_cast<std::size_t>(got) > kFormatSizeLimit) {
+        format.outcome = FormatRead::Outcome::tooLarge;
+        format.tooLargeAt = format.bytes.size() + static_cast<std::size_t>(got);
+        format.bytes.clear();
+        return false;
+    }
+    if (got > 0) {
+        format.bytes.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+    if (got == 0) {
+        format.outcome = FormatRead::Outcome::whole;
+        return false;
+    }
+    if (errno == EINTR || errno == EAGAIN) {
+        return true;
+    }
+    format.outcome = FormatRead::Outcome::failed;
+    return false;
+}
+
+std::vector<FormatRead> readPipes(const std::vector<std::pair<std::string, int>>& pipes,
+                                  std::chrono::milliseconds limit) {
+    std::vector<FormatRead> read(pipes.size());
     std::vector<bool> open(pipes.size(), true);
     std::size_t openCount = pipes.size();
     auto lastProgress = Clock::now();
@@ -62,92 +96,234 @@ std::vector<std::optional<std::string>> readPipes(
                 continue;
             }
             const std::size_t i = which[k];
-            const ssize_t got = ::read(polled[k].fd, buffer, sizeof buffer);
-            if (got > 0 && read[i]->size() + static_cast<std::size_t>(got) > kFormatSizeLimit) {
-                read[i].reset();
+            const std::size_t before = read[i].bytes.size();
+            if (!readSome(polled[k].fd, read[i], buffer, sizeof buffer)) {
                 open[i] = false;
                 --openCount;
-            } else if (got > 0) {
-                read[i]->append(buffer, static_cast<std::size_t>(got));
+            } else if (read[i].bytes.size() > before) {
                 lastProgress = Clock::now();
-            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-                if (got < 0) {
-                    read[i].reset();
-                }
-                open[i] = false;
-                --openCount;
             }
         }
     }
-    for (std::size_t i = 0; i < pipes.size(); ++i) {
-        if (open[i]) {
-            read[i].reset();
-        }
-    }
     return read;
+}
+
+const char* selectionName(ClipboardSelection selection) {
+    return selection == ClipboardSelection::primary ? "主选区" : "剪贴板";
+}
+
+// The formats read whole, as one item; nothing, with one log line per kind of fault, when any
+// format was not.
+std::optional<ClipboardItem> wholeItem(ClipboardSelection selection,
+                                       const std::vector<std::pair<std::string, int>>& pipes,
+                                       std::vector<FormatRead> read,
+                                       std::chrono::milliseconds limit) {
+    ClipboardItem item;
+    std::string late;
+    bool whole = true;
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        const std::string name = printableForLog(pipes[i].first);
+        switch (read[i].outcome) {
+            case FormatRead::Outcome::whole:
+                item.values.emplace_back(pipes[i].first, std::move(read[i].bytes));
+                continue;
+            case FormatRead::Outcome::tooLarge:
+                log("⚠️ " + std::string(selectionName(selection)) + "的格式「" + name +
+                    "」超过 " + std::to_string(kFormatSizeLimit / (1024 * 1024)) + " MB(已读到 " +
+                    std::to_string(read[i].tooLargeAt) + " 字节),快照不完整");
+                break;
+            case FormatRead::Outcome::late:
+            case FormatRead::Outcome::failed:
+                late += (late.empty() ? "" : "、") + name;
+                break;
+        }
+        whole = false;
+    }
+    if (!late.empty()) {
+        log("⚠️ " + std::string(selectionName(selection)) + "的所有者 " +
+            std::to_string(limit.count()) + " 毫秒内没有交出这些格式,快照不完整:" + late);
+    }
+    if (!whole) {
+        return std::nullopt;
+    }
+    return item;
 }
 
 }  // namespace
 
 std::unique_ptr<DataControlClipboard> DataControlClipboard::connect(
     std::string* why, std::chrono::milliseconds formatLimit) {
-    std::unique_ptr<DataControlConnection> connection = DataControlConnection::open(why);
-    if (!connection) {
+    std::unique_ptr<DataControlClipboard> clipboard(new DataControlClipboard(formatLimit));
+    if (!clipboard->open(why)) {
         return nullptr;
     }
-    return std::unique_ptr<DataControlClipboard>(
-        new DataControlClipboard(std::move(connection), formatLimit));
+    clipboard->reconnector_ = std::thread([raw = clipboard.get()] { raw->reconnect(); });
+    return clipboard;
 }
 
-DataControlClipboard::DataControlClipboard(std::unique_ptr<DataControlConnection> connection,
-                                           std::chrono::milliseconds formatLimit)
-    : connection_(std::move(connection)), formatLimit_(formatLimit) {}
+DataControlClipboard::DataControlClipboard(std::chrono::milliseconds formatLimit)
+    : formatLimit_(formatLimit) {}
 
-DataControlClipboard::~DataControlClipboard() = default;
+DataControlClipboard::~DataControlClipboard() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (reconnector_.joinable()) {
+        reconnector_.join();
+    }
+    std::shared_ptr<DataControlConnection> last;
+    {
+        const std::lock_guard lock(mutex_);
+        last = std::move(connection_);
+    }
+    last.reset();  // joins its thread: no ended() after this
+}
+
+// Makes a new connection the current one.
+bool DataControlClipboard::open(std::string* why) {
+    // Counted before the connection exists: it may end before open() returns, and that end
+    // must count.
+    std::uint64_t generation = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        generation = ++generation_;
+    }
+    std::shared_ptr<DataControlConnection> fresh = DataControlConnection::open(
+        why, [this, generation](const std::string& reason) { ended(generation, reason); });
+    if (!fresh) {
+        return false;
+    }
+    std::shared_ptr<DataControlConnection> previous;
+    {
+        const std::lock_guard lock(mutex_);
+        previous = connection_;
+    }
+    // What happened on the old connection stays counted, and so does the change of owner.
+    std::int64_t counted[2] = {0, 0};
+    if (previous) {
+        counted[0] = previous->changeCount(ClipboardSelection::clipboard) + 1;
+        counted[1] = previous->changeCount(ClipboardSelection::primary) + 1;
+    }
+    const std::lock_guard lock(mutex_);
+    connection_ = std::move(fresh);
+    down_ = endedGeneration_ == generation;
+    changesBefore_[0] += counted[0];
+    changesBefore_[1] += counted[1];
+    return !down_;
+}
+
+std::shared_ptr<DataControlConnection> DataControlClipboard::current() const {
+    const std::lock_guard lock(mutex_);
+    return down_ ? nullptr : connection_;
+}
+
+bool DataControlClipboard::available() const {
+    const std::lock_guard lock(mutex_);
+    return !down_;
+}
+
+// On the connection's thread, once.
+void DataControlClipboard::ended(std::uint64_t generation, const std::string& why) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (generation != generation_ || stopping_) {
+            return;
+        }
+        down_ = true;
+        endedGeneration_ = generation;
+    }
+    log("⚠️ Wayland 剪贴板(data-control)断开:" + why + ";在后台重新连接,其间改为逐字输入");
+    wake_.notify_all();
+}
+
+void DataControlClipboard::reconnect() {
+    using namespace std::chrono_literals;
+    constexpr auto kFirstWait = 250ms;
+    constexpr auto kLongestWait = 4s;
+    auto wait = std::chrono::milliseconds(kFirstWait);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || down_; });
+        // A restarted compositor takes a moment to listen again: each failed try waits longer.
+        if (wake_.wait_for(lock, wait, [this] { return stopping_; })) {
+            return;
+        }
+        lock.unlock();
+        std::string why;
+        const bool back = open(&why);
+        if (back) {
+            log("✅ Wayland 剪贴板(data-control)已重新连接");
+        }
+        lock.lock();
+        wait = back ? std::chrono::milliseconds(kFirstWait)
+                    : std::min(std::chrono::milliseconds(wait * 2),
+                               std::chrono::milliseconds(kLongestWait));
+    }
+}
 
 std::string DataControlClipboard::protocol() const {
-    return connection_->protocol().name;
+    std::shared_ptr<DataControlConnection> connection;
+    {
+        const std::lock_guard lock(mutex_);
+        connection = connection_;
+    }
+    return connection->protocol().name;
 }
 
 bool DataControlClipboard::hasPrimarySelection() const {
-    return connection_->hasPrimarySelection();
+    std::shared_ptr<DataControlConnection> connection;
+    {
+        const std::lock_guard lock(mutex_);
+        connection = connection_;
+    }
+    return connection->hasPrimarySelection();
 }
 
 std::int64_t DataControlClipboard::changeCount(ClipboardSelection selection) const {
-    return connection_->changeCount(selection);
+    std::shared_ptr<DataControlConnection> connection;
+    std::int64_t before = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        connection = connection_;
+        before = changesBefore_[selection == ClipboardSelection::primary ? 1 : 0];
+    }
+    return before + connection->changeCount(selection);
 }
 
-std::vector<ClipboardItem> DataControlClipboard::items(ClipboardSelection selection) {
-    if (selection == ClipboardSelection::primary && !connection_->hasPrimarySelection()) {
-        return {};
+std::optional<std::vector<ClipboardItem>> DataControlClipboard::items(
+    ClipboardSelection selection) {
+    const std::shared_ptr<DataControlConnection> connection = current();
+    if (!connection) {
+        return std::nullopt;
     }
-    const std::optional<SelectionContents> contents = connection_->request(selection);
+    if (selection == ClipboardSelection::primary && !connection->hasPrimarySelection()) {
+        return std::vector<ClipboardItem>{};
+    }
+    const std::optional<SelectionContents> contents =
+        connection->request(selection, kFormatCountLimit);
     if (!contents) {
-        return {};
+        return std::nullopt;
+    }
+    if (contents->offered > kFormatCountLimit) {
+        log("⚠️ " + std::string(selectionName(selection)) + "的所有者提供了 " +
+            std::to_string(contents->offered) + " 种格式(上限 " +
+            std::to_string(kFormatCountLimit) + "),快照不完整");
+        return std::nullopt;
     }
     if (contents->own) {
-        return {*contents->own};
+        return std::vector<ClipboardItem>{*contents->own};
     }
-    const std::vector<std::optional<std::string>> read = readPipes(contents->pipes, formatLimit_);
-    ClipboardItem item;
-    std::string skipped;
-    for (std::size_t i = 0; i < read.size(); ++i) {
-        if (read[i]) {
-            item.values.emplace_back(contents->pipes[i].first, std::move(*read[i]));
-        } else {
-            skipped += (skipped.empty() ? "" : "、") + contents->pipes[i].first;
-        }
+    std::optional<ClipboardItem> item = wholeItem(
+        selection, contents->pipes, readPipes(contents->pipes, formatLimit_), formatLimit_);
+    if (!item) {
+        return std::nullopt;
     }
-    if (!skipped.empty()) {
-        log("⚠️ " +
-            std::string(selection == ClipboardSelection::primary ? "主选区" : "剪贴板") +
-            "的所有者 " + std::to_string(formatLimit_.count()) +
-            " 毫秒内没有交出这些格式,快照里不含它们:" + skipped);
+    if (item->values.empty()) {
+        return std::vector<ClipboardItem>{};
     }
-    if (item.values.empty()) {
-        return {};
-    }
-    return {std::move(item)};
+    return std::vector<ClipboardItem>{std::move(*item)};
 }
 
 void DataControlClipboard::replace(ClipboardSelection selection,
@@ -179,10 +355,14 @@ bool DataControlClipboard::writeText(ClipboardSelection selection, const std::st
 // One set_selection replaces the selection whole, so it is not cleared first (that would be a
 // change of its own).
 bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem item) {
-    if (selection == ClipboardSelection::primary && !connection_->hasPrimarySelection()) {
+    const std::shared_ptr<DataControlConnection> connection = current();
+    if (!connection) {
+        return false;
+    }
+    if (selection == ClipboardSelection::primary && !connection->hasPrimarySelection()) {
         return true;  // a compositor without it has nothing there to paste
     }
-    return connection_->set(selection, std::make_shared<const ClipboardItem>(std::move(item)));
+    return connection->set(selection, std::make_shared<const ClipboardItem>(std::move(item)));
 }
 
 }  // namespace vurin

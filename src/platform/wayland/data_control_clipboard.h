@@ -1,9 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/clipboard.h"
 
@@ -20,8 +23,12 @@ class DataControlConnection;
 // what we wrote gets it at once even while the main thread is busy in a paste. Calls are made
 // from one thread (the main thread) and are bounded: reading another owner's formats waits
 // `formatLimit` at most for an owner that has stopped sending (its unfinished formats are left
-// out), and a write waits until the compositor has announced it, so that the change count read
-// right after it already holds our own change.
+// out, and the snapshot is incomplete), and a write waits until the compositor has announced it,
+// so that the change count read right after it already holds our own change.
+//
+// When the compositor connection ends (a compositor restart, a protocol error), it says so once,
+// is not available() meanwhile (every call returns at once), and connects again in the
+// background, at growing intervals up to a few seconds, until it is back (said once too).
 class DataControlClipboard : public Clipboard {
   public:
     // Nothing, and `why` says why, when there is no compositor, it offers no data-control (GNOME)
@@ -33,11 +40,13 @@ class DataControlClipboard : public Clipboard {
     DataControlClipboard(const DataControlClipboard&) = delete;
     DataControlClipboard& operator=(const DataControlClipboard&) = delete;
 
-    std::vector<ClipboardItem> items(ClipboardSelection selection) override;
+    std::optional<std::vector<ClipboardItem>> items(ClipboardSelection selection) override;
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
     bool writeText(ClipboardSelection selection, const std::string& text) override;
     // +1 for every selection (or primary selection) the compositor announces, ours included.
+    // A reconnection counts as a change: the selections held before are gone.
     std::int64_t changeCount(ClipboardSelection selection) const override;
+    bool available() const override;
 
     // The protocol in use: "ext_data_control_manager_v1" or "zwlr_data_control_manager_v1".
     std::string protocol() const;
@@ -46,12 +55,23 @@ class DataControlClipboard : public Clipboard {
     bool offersPrimary() const override { return hasPrimarySelection(); }
 
   private:
-    DataControlClipboard(std::unique_ptr<DataControlConnection> connection,
-                         std::chrono::milliseconds formatLimit);
+    explicit DataControlClipboard(std::chrono::milliseconds formatLimit);
+    bool open(std::string* why);
+    std::shared_ptr<DataControlConnection> current() const;
+    void ended(std::uint64_t generation, const std::string& why);
+    void reconnect();
     bool write(ClipboardSelection selection, ClipboardItem item);
 
-    std::unique_ptr<DataControlConnection> connection_;
     const std::chrono::milliseconds formatLimit_;
+    mutable std::mutex mutex_;  // guards the fields below
+    std::condition_variable wake_;
+    std::shared_ptr<DataControlConnection> connection_;  // the last one, ended or not
+    std::uint64_t generation_ = 0;            // the newest connection's, counted as it is made
+    std::uint64_t endedGeneration_ = 0;       // the newest that ended
+    std::int64_t changesBefore_[2] = {0, 0};  // counted by the connections before connection_
+    bool down_ = false;
+    bool stopping_ = false;
+    std::thread reconnector_;
 };
 
 }  // namespace vurin

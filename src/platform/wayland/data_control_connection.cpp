@@ -122,7 +122,7 @@ struct DataControlConnection::Events {
 };
 
 SelectionContents::SelectionContents(SelectionContents&& other) noexcept
-    : own(std::move(other.own)), pipes(std::move(other.pipes)) {
+    : own(std::move(other.own)), pipes(std::move(other.pipes)), offered(other.offered) {
     other.pipes.clear();
 }
 
@@ -132,7 +132,8 @@ SelectionContents::~SelectionContents() {
     }
 }
 
-std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* why) {
+std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* why,
+                                                                   Ended onEnded) {
     const auto fail = [why](std::string reason) {
         if (why != nullptr) {
             *why = std::move(reason);
@@ -187,6 +188,7 @@ std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* 
     // must not reach it from the event thread.
     wl_registry_destroy(c.registry_);
     c.registry_ = nullptr;
+    c.onEnded_ = std::move(onEnded);
     c.thread_ = std::thread([&c] { c.run(); });
     return connection;
 }
@@ -239,13 +241,16 @@ std::int64_t DataControlConnection::changeCount(ClipboardSelection selection) co
     return changes_[slot(selection)];
 }
 
-std::optional<SelectionContents> DataControlConnection::request(ClipboardSelection selection) {
+std::optional<SelectionContents> DataControlConnection::request(ClipboardSelection selection,
+                                                                std::size_t formatLimit) {
     auto reply = std::make_shared<Reply>();
-    const bool posted = post([this, reply, selection] {
+    const bool posted = post([this, reply, selection, formatLimit] {
         const Selection& current = selections_[slot(selection)];
+        reply->contents.offered = current.types.size();
         if (current.ownSource != nullptr) {
             reply->contents.own = current.ownItem;  // our own bytes, as we wrote them
-        } else if (current.offer != nullptr) {
+            reply->contents.offered = 0;
+        } else if (current.offer != nullptr && current.types.size() <= formatLimit) {
             for (const std::string& type : current.types) {
                 int ends[2];
                 if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -409,7 +414,9 @@ void DataControlConnection::end(const std::string& why) {
         ended_ = true;
         left.swap(jobs_);
     }
-    if (!why.empty()) {
+    if (!why.empty() && onEnded_) {
+        onEnded_(why);
+    } else if (!why.empty()) {
         log("⚠️ Wayland 剪贴板(data-control)不再可用:" + why);
     }
     // Whoever waits is let go: the jobs run against a connection that sends nothing any more.

@@ -28,6 +28,7 @@ namespace vurin {
 struct SelectionContents {
     std::shared_ptr<const ClipboardItem> own;
     std::vector<std::pair<std::string, int>> pipes;  // (format, read end)
+    std::size_t offered = 0;  // the formats the owner offers (no pipes when over the limit)
 
     SelectionContents() = default;
     SelectionContents(SelectionContents&& other) noexcept;
@@ -41,8 +42,11 @@ struct SelectionContents {
 // for the answer (at most a second, which only a compositor that stopped answering costs).
 class DataControlConnection {
   public:
-    // Nothing, and `why` says why, without a compositor, data-control or a seat.
-    static std::unique_ptr<DataControlConnection> open(std::string* why);
+    // Nothing, and `why` says why, without a compositor, data-control or a seat. `onEnded` runs
+    // once, on the connection's thread, when the compositor ends the connection after that
+    // (never for the end that destroying it makes); every call returns at once from then on.
+    using Ended = std::function<void(const std::string& why)>;
+    static std::unique_ptr<DataControlConnection> open(std::string* why, Ended onEnded = {});
     ~DataControlConnection();
 
     DataControlConnection(const DataControlConnection&) = delete;
@@ -53,8 +57,9 @@ class DataControlConnection {
     // Every selection the compositor announced, ours included.
     std::int64_t changeCount(ClipboardSelection selection) const;
 
-    // Asks the owner for every format at once. Nothing once the connection has ended.
-    std::optional<SelectionContents> request(ClipboardSelection selection);
+    // Asks the owner for every format at once, unless it offers more than `formatLimit`. Nothing
+    // once the connection has ended.
+    std::optional<SelectionContents> request(ClipboardSelection selection, std::size_t formatLimit);
     // Makes `item` the selection (clears it when the item has no formats), and returns once the
     // compositor has announced the change back: it is counted by then. False when it was not
     // announced in time (one log line) or the connection has ended.
@@ -111,6 +116,7 @@ class DataControlConnection {
     std::mutex mutex_;  // guards jobs_ and ended_
     std::deque<std::function<void()>> jobs_;
     bool ended_ = false;
+    Ended onEnded_;  // set before the thread starts
     std::atomic<bool> stopping_ = false;
     int wake_ = -1;
     std::thread thread_;

@@ -40,7 +40,6 @@ struct ForeignToplevelWatch::Connection {
     zwlr_foreign_toplevel_manager_v1* manager = nullptr;
     std::map<zwlr_foreign_toplevel_handle_v1*, std::unique_ptr<Window>> windows;
     Window* active = nullptr;
-    std::uint64_t lastId = 0;
     wl_callback* sync = nullptr;
     bool listed = false;  // the first list is complete: changes are news from then on
     bool absent = false;  // the compositor offers no such protocol
@@ -146,7 +145,7 @@ struct ForeignToplevelWatch::Connection {
                          zwlr_foreign_toplevel_handle_v1* handle) {
         auto* self = static_cast<Connection*>(data);
         auto window = std::make_unique<Window>(Window{.connection = self});
-        window->now.id = window->pending.id = ++self->lastId;
+        window->now.id = window->pending.id = ++self->watch->lastId_;
         zwlr_foreign_toplevel_handle_v1_add_listener(handle, &kWindowListener, window.get());
         self->windows.emplace(handle, std::move(window));
     }
@@ -225,17 +224,19 @@ ForeignToplevelWatch::ForeignToplevelWatch()
 }
 
 ForeignToplevelWatch::~ForeignToplevelWatch() {
-    if (!thread_.joinable()) {
-        return;
+    if (thread_.joinable()) {
+        const std::uint64_t one = 1;
+        if (write(wake_, &one, sizeof one) != sizeof one) {
+            log("⚠️ 前台窗口跟踪:无法通知其线程停止:" +
+                std::string(std::strerror(errno)));
+        }
+        thread_.join();
     }
-    const std::uint64_t one = 1;
-    if (write(wake_, &one, sizeof one) != sizeof one) {
-        log("⚠️ 前台窗口跟踪:无法通知其线程停止:" +
-            std::string(std::strerror(errno)));
+    for (const int fd : {wake_, ask_}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
-    thread_.join();
-    close(wake_);
-    close(ask_);
 }
 
 ForeignToplevelWatch::Reading ForeignToplevelWatch::read(std::chrono::milliseconds firstListWait,
@@ -271,21 +272,66 @@ void ForeignToplevelWatch::publish(Reading reading) {
 }
 
 void ForeignToplevelWatch::run() {
+    using namespace std::chrono_literals;
+    constexpr auto kFirstWait = 250ms;
+    constexpr auto kLongestWait = 4s;
+    auto wait = std::chrono::milliseconds(kFirstWait);
+    bool lost = false;
+    for (;;) {
+        const Ended ended = follow(lost);
+        if (ended == Ended::stopped) {
+            return;
+        }
+        publish({});
+        if (ended == Ended::absent) {
+            log(std::string("ℹ️ 合成器不提供 ") + kManager +
+                ":前台应用只按无障碍焦点(AT-SPI)判断,同一程序的两个窗口无法区分");
+            return;
+        }
+        if (ended == Ended::finished) {
+            log("⚠️ "
+                "前台窗口跟踪:合成器停止了窗口列表,此后前台应用只按无障碍焦点(AT-SPI)判断");
+            return;
+        }
+        // A compositor that restarts takes a moment to listen again: each failed try waits longer.
+        lost = true;
+        if (waitForStop(wait)) {
+            return;
+        }
+        wait =
+            std::min(std::chrono::milliseconds(wait * 2), std::chrono::milliseconds(kLongestWait));
+    }
+}
+
+bool ForeignToplevelWatch::waitForStop(std::chrono::milliseconds wait) {
+    pollfd stop{wake_, POLLIN, 0};
+    return poll(&stop, 1, static_cast<int>(wait.count())) > 0;
+}
+
+// One connection's life. `again`: an earlier one was lost, and its loss was said.
+ForeignToplevelWatch::Ended ForeignToplevelWatch::follow(bool again) {
     Connection connection{.watch = this};
     connection.display = wl_display_connect(nullptr);
     if (!connection.display) {
-        log("⚠️ 前台窗口跟踪:连不上 Wayland 合成器(" +
-            std::string(std::strerror(errno)) + "),前台应用只按无障碍焦点(AT-SPI)判断");
-        publish({});
-        return;
+        if (!again) {
+            log("⚠️ 前台窗口跟踪:连不上 Wayland 合成器(" +
+                std::string(std::strerror(errno)) + "),前台应用只按无障碍焦点(AT-SPI)判断;" +
+                "在后台重试");
+        }
+        return Ended::lost;
     }
     connection.registry = wl_display_get_registry(connection.display);
     wl_registry_add_listener(connection.registry, &Connection::kRegistryListener, &connection);
     connection.syncAfter(Connection::Step::globals);
+    bool listedSaid = false;
     // No call here waits for the compositor: a hung one must not hold up the stop.
     pollfd fds[] = {
         {wl_display_get_fd(connection.display), POLLIN, 0}, {wake_, POLLIN, 0}, {ask_, POLLIN, 0}};
     while (!connection.finished && !connection.absent) {
+        if (again && connection.listed && !listedSaid) {
+            listedSaid = true;
+            log("✅ 前台窗口跟踪:已重新连上合成器,窗口列表恢复");
+        }
         wl_display_flush(connection.display);
         if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) {
@@ -294,7 +340,7 @@ void ForeignToplevelWatch::run() {
             break;
         }
         if (fds[1].revents != 0) {
-            return;  // stopped: nothing to say
+            return Ended::stopped;  // nothing to say
         }
         if (fds[2].revents != 0) {
             std::uint64_t count = 0;
@@ -312,17 +358,18 @@ void ForeignToplevelWatch::run() {
         }
     }
     if (connection.absent) {
-        log(std::string("ℹ️ 合成器不提供 ") + kManager +
-            ":前台应用只按无障碍焦点(AT-SPI)判断,同一程序的两个窗口无法区分");
-    } else if (connection.finished) {
-        log("⚠️ "
-            "前台窗口跟踪:合成器停止了窗口列表,此后前台应用只按无障碍焦点(AT-SPI)判断");
-    } else {
+        return Ended::absent;
+    }
+    if (connection.finished) {
+        return Ended::finished;
+    }
+    // Said once per loss: the tries that follow fail without a word until one succeeds.
+    if (!again || listedSaid) {
         log("❌ 前台窗口跟踪:与 Wayland 合成器的连接断开(" +
             std::string(std::strerror(wl_display_get_error(connection.display))) +
-            "),此后前台应用只按无障碍焦点(AT-SPI)判断");
+            "),其间前台应用只按无障碍焦点(AT-SPI)判断;在后台重新连接");
     }
-    publish({});
+    return Ended::lost;
 }
 
 }  // namespace vurin

@@ -15,6 +15,10 @@ namespace vurin {
 // activated (has the keyboard). The compositor never tells a window's process; a window is known
 // by its app id and by an id of ours, unique per window for the life of the process. The header
 // stays free of Wayland.
+//
+// When the compositor connection ends (a compositor restart), it says so once, reads as not
+// following (the caller falls back to what else it knows), connects again in the background at
+// growing intervals up to a few seconds, and says so once the windows are listed again.
 class ForeignToplevelWatch {
   public:
     struct Toplevel {
@@ -43,7 +47,10 @@ class ForeignToplevelWatch {
 
   private:
     struct Connection;
+    enum class Ended { stopped, absent, finished, lost };
     void run();
+    Ended follow(bool again);
+    bool waitForStop(std::chrono::milliseconds wait);
     void publish(Reading reading);
     void answer(std::uint64_t generation);
 
@@ -54,6 +61,7 @@ class ForeignToplevelWatch {
     int ask_ = -1;                    // an eventfd: a reader wants a round trip
     std::uint64_t asked_ = 0;         // round trips asked for, and answered (guarded by mutex_)
     std::uint64_t answered_ = 0;
+    std::uint64_t lastId_ = 0;  // the thread's: ids stay unique across connections
     std::thread thread_;
 };
 

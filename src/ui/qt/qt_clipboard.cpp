@@ -81,9 +81,10 @@ std::int64_t QtClipboard::changeCount(ClipboardSelection selection) const {
     return selection == ClipboardSelection::primary ? primaryChanges_ : clipboardChanges_;
 }
 
-std::vector<ClipboardItem> QtClipboard::items(ClipboardSelection selection) {
+// X11 keeps its old behaviour: what could be read counts as the whole clipboard.
+std::optional<std::vector<ClipboardItem>> QtClipboard::items(ClipboardSelection selection) {
     if (!clipboard_) {
-        return {};
+        return std::vector<ClipboardItem>{};
     }
     // Owners refuse requests stamped before they took the selection: Qt stamps them with the
     // time of the last X event it saw, which may be older than the user's last copy.
@@ -93,11 +94,11 @@ std::vector<ClipboardItem> QtClipboard::items(ClipboardSelection selection) {
         mode == QClipboard::Selection ? clipboard_->ownsSelection() : clipboard_->ownsClipboard();
     // A hung owner's formats cannot be read in time: the snapshot is empty.
     if (!ours && ownerAnswers_ && !ownerAnswers_(selection)) {
-        return {};
+        return std::vector<ClipboardItem>{};
     }
     const QMimeData* data = clipboard_->mimeData(mode);
     if (!data) {
-        return {};
+        return std::vector<ClipboardItem>{};
     }
     // Images last: if the owner hangs on encoding one, the text formats are already kept.
     const QStringList formats = formatsToKeep(data->formats());
@@ -129,7 +130,7 @@ std::vector<ClipboardItem> QtClipboard::items(ClipboardSelection selection) {
         }
     }
     if (read.empty()) {
-        return {};
+        return std::vector<ClipboardItem>{};
     }
     ClipboardItem item;
     for (const QString& format : formats) {
@@ -139,7 +140,7 @@ std::vector<ClipboardItem> QtClipboard::items(ClipboardSelection selection) {
             }
         }
     }
-    return {std::move(item)};
+    return std::vector<ClipboardItem>{std::move(item)};
 }
 
 void QtClipboard::replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) {

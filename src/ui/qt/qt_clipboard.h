@@ -32,7 +32,7 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
     explicit QtClipboard(OwnerProbe ownerAnswers = {},
                          std::chrono::milliseconds slowFormat = std::chrono::milliseconds(1000));
 
-    std::vector<ClipboardItem> items(ClipboardSelection selection) override;
+    std::optional<std::vector<ClipboardItem>> items(ClipboardSelection selection) override;
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
     bool writeText(ClipboardSelection selection, const std::string& text) override;
     std::int64_t changeCount(ClipboardSelection selection) const override;
