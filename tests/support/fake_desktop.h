@@ -4,9 +4,9 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
-#include <set>
 
 #include "injection/text_injector.h"
 #include "platform/clipboard.h"
