@@ -50,12 +50,17 @@ start_media_keys() {
         name_has_owner "$DBUS_SESSION_BUS_ADDRESS" org.gnome.SettingsDaemon.MediaKeys
 }
 
-start_gnome_portal() {
+start_gnome_backend() {
     spawn xdg-desktop-portal-gnome env GDK_BACKEND=wayland \
         "WAYLAND_DISPLAY=$WAYLAND_SOCKET_PATH" XDG_CURRENT_DESKTOP=GNOME \
         XDG_SESSION_TYPE=wayland /usr/libexec/xdg-desktop-portal-gnome
     wait_for "xdg-desktop-portal-gnome" "$SPAWNED" \
         name_has_owner "$DBUS_SESSION_BUS_ADDRESS" "$GNOME_PORTAL_BACKEND"
+    wait_for "xdg-desktop-portal-gnome with its keyboard" "$SPAWNED" backend_keyboard_ready "$GNOME_PORTAL_BACKEND"
+}
+
+start_gnome_portal() {
+    start_gnome_backend
     local portals=(gnome.portal)
     if [[ ${VURIN_SESSION_GLOBAL_SHORTCUTS:-} == stand-in ]]; then
         mkdir -p "$STATE/stand-in"

@@ -38,7 +38,7 @@ start_foot_display() {
         "$HERE/session/wayland-filter-proxy" --list-globals --upstream "$FOOT_DISPLAY"
 }
 
-start_kde_portal() {
+start_kde_backend() {
     # Qt 5 registers on the accessibility bus only when told to, and asked through the session
     # bus: the consent dialog is answered there.
     spawn xdg-desktop-portal-kde env -u AT_SPI_BUS_ADDRESS QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
@@ -46,6 +46,11 @@ start_kde_portal() {
         XDG_SESSION_TYPE=wayland /usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde
     wait_for "xdg-desktop-portal-kde" "$SPAWNED" \
         name_has_owner "$DBUS_SESSION_BUS_ADDRESS" "$KDE_PORTAL_BACKEND"
+    wait_for "xdg-desktop-portal-kde with its keyboard" "$SPAWNED" backend_keyboard_ready "$KDE_PORTAL_BACKEND"
+}
+
+start_kde_portal() {
+    start_kde_backend
     start_portal_frontend KDE kde.portal
 }
 

@@ -333,6 +333,15 @@ session_running() {
     return 1
 }
 
+# A desktop's backend that owns its name may not have its objects in place yet; a frontend that
+# reads it then takes it for a backend without a keyboard for good.
+backend_keyboard_ready() { # bus-name
+    bus_call "$DBUS_SESSION_BUS_ADDRESS" "$1" /org/freedesktop/portal/desktop \
+        org.freedesktop.DBus.Properties.Get \
+        string:org.freedesktop.impl.portal.RemoteDesktop string:AvailableDeviceTypes |
+        grep -q 'uint32 [1-9]'
+}
+
 portal_interface_ready() { # interface
     bus_call "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.portal.Desktop \
         /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \

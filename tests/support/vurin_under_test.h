@@ -29,7 +29,9 @@ class VurinUnderTest {
     VurinUnderTest(const std::filesystem::path& folder, ScopedEnvironment& environment);
     ~VurinUnderTest();
 
-    bool launch(const std::vector<std::string>& arguments = {});
+    // `wrapper` runs it (a launcher's app scope: DesktopSession::inAppScope).
+    bool launch(const std::vector<std::string>& arguments = {},
+                const std::vector<std::string>& wrapper = {});
     // Waits until `text` is in the log `times` times.
     bool waitFor(const std::string& text, int times = 1) const;
     // Plays the sentence into the virtual microphone and waits for it to end.
@@ -79,9 +81,11 @@ inline VurinUnderTest::~VurinUnderTest() {
     terminate();
 }
 
-inline bool VurinUnderTest::launch(const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$LOG\" 2>&1",
-                                  VURIN_EXECUTABLE};
+inline bool VurinUnderTest::launch(const std::vector<std::string>& arguments,
+                                   const std::vector<std::string>& wrapper) {
+    std::vector<std::string> argv = wrapper;
+    argv.insert(argv.end(),
+                {"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$LOG\" 2>&1", VURIN_EXECUTABLE});
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     setenv("LOG", log_.c_str(), 1);
     program_ = std::make_unique<DesktopProgram>(argv);

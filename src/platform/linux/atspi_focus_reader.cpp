@@ -18,6 +18,8 @@ namespace {
 
 // A capture waits this long at most for the first search of an application.
 constexpr auto kFirstSearchWait = std::chrono::milliseconds(30);
+// And this long for the applications' windows to be asked which one is active.
+constexpr auto kScanWait = std::chrono::milliseconds(60);
 // How long the session bus may take to name the accessibility bus.
 constexpr int kBusTimeoutMs = 500;
 
@@ -84,20 +86,25 @@ int AtspiFocusReader::focusedProcessSince(std::chrono::steady_clock::time_point 
 }
 
 std::optional<AtspiFocusReader::ActiveWindow> AtspiFocusReader::activeWindow() {
-    const auto candidate = tracker_->lastActivatedWindow(kFirstSearchWait);
-    if (!candidate) {
-        return std::nullopt;
+    const auto activeNow = [this](const std::optional<AtspiFocusTracker::ActiveWindow>& window) {
+        if (!window) {
+            return false;
+        }
+        if (window->pid == getpid()) {
+            return true;
+        }
+        atspi::Connection* bus = calls();
+        const auto states = bus ? bus->states(window->window) : std::nullopt;
+        return states && atspi::has(*states, ATSPI_STATE_ACTIVE);
+    };
+    auto candidate = tracker_->lastActivatedWindow(kFirstSearchWait);
+    if (!activeNow(candidate)) {
+        candidate = tracker_->scannedActiveWindow(kScanWait);
+        if (!activeNow(candidate)) {
+            return std::nullopt;
+        }
     }
-    const ActiveWindow found{candidate->window, candidate->pid, candidate->since};
-    if (candidate->pid == getpid()) {
-        return found;
-    }
-    atspi::Connection* bus = calls();
-    const auto states = bus ? bus->states(candidate->window) : std::nullopt;
-    if (!states || !atspi::has(*states, ATSPI_STATE_ACTIVE)) {
-        return std::nullopt;
-    }
-    return found;
+    return ActiveWindow{candidate->window, candidate->pid, candidate->since};
 }
 
 bool AtspiFocusReader::focusedNow(const AccessibleElementRef& element) {

@@ -27,6 +27,10 @@ constexpr auto kReconnectInterval = std::chrono::seconds(2);
 // An application is searched again after this long: one that a search found no focus in, and
 // one that sends no focus events, whose found element is then all there is to go by.
 constexpr auto kSearchAgainAfter = std::chrono::seconds(5);
+// The windows are asked again at most this often: a window whose program announces no change of
+// its state (Qt's window given back the focus, or a program without accessibility) is found by
+// asking, and a reading may come every few milliseconds during a paste.
+constexpr auto kScanAgainAfter = std::chrono::milliseconds(250);
 // A search runs on the tracker's thread, so it may look further than a capture could wait.
 constexpr auto kSearchBudget = std::chrono::seconds(3);
 constexpr int kSearchNodeLimit = 20000;
@@ -104,13 +108,13 @@ class AtspiFocusTracker::Impl {
         return Focus{element, app->second.role};
     }
 
-    std::optional<ActiveWindow> lastActivatedWindow(std::chrono::milliseconds wait) {
+    std::optional<ActiveWindow> lastActivatedWindow(std::chrono::milliseconds wait, bool known) {
         std::unique_lock lock(mutex_);
-        if (auto known = latestWindow()) {
-            return known;
+        if (auto window = latestWindow(); window && known) {
+            return window;
         }
         const auto asked = Clock::now();
-        if (asked - scannedAt_ >= kSearchAgainAfter) {
+        if (asked - scannedAt_ >= kScanAgainAfter && address_) {
             scanWanted_ = true;
             wakeUp();
             cv_.wait_for(lock, wait, [&] { return stopping_ || scannedAt_ >= asked; });
@@ -424,11 +428,21 @@ class AtspiFocusTracker::Impl {
             }
         }
         std::lock_guard lock(mutex_);
-        if (found && !latestWindow()) {
+        if (budget.over()) {  // a scan cut short knows nothing new
+        } else if (found) {
             AppFocus& app = apps_[found->busName];
-            app.window = found;
-            app.windowSequence = ++sequence_;
-            app.windowSince = Clock::now();
+            if (app.window != found) {
+                app.window = found;
+                app.windowSequence = ++sequence_;
+                app.windowSince = Clock::now();
+            }
+        } else {
+            // No window of an application on the bus is active: one without accessibility is.
+            for (auto& [name, app] : apps_) {
+                if (app.pid != getpid()) {
+                    app.window.reset();
+                }
+            }
         }
         scannedAt_ = Clock::now();
         cv_.notify_all();
@@ -575,7 +589,12 @@ std::optional<AtspiFocusTracker::Focus> AtspiFocusTracker::known(
 
 std::optional<AtspiFocusTracker::ActiveWindow> AtspiFocusTracker::lastActivatedWindow(
     std::chrono::milliseconds wait) {
-    return impl_->lastActivatedWindow(wait);
+    return impl_->lastActivatedWindow(wait, true);
+}
+
+std::optional<AtspiFocusTracker::ActiveWindow> AtspiFocusTracker::scannedActiveWindow(
+    std::chrono::milliseconds wait) {
+    return impl_->lastActivatedWindow(wait, false);
 }
 
 int AtspiFocusTracker::focusedProcess(std::chrono::steady_clock::time_point since) {

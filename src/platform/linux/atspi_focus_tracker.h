@@ -45,6 +45,10 @@ class AtspiFocusTracker {
     // asks the window whether it still is. With nothing known, a scan of the applications'
     // windows is started and waited for at most `wait`.
     std::optional<ActiveWindow> lastActivatedWindow(std::chrono::milliseconds wait);
+    // The same after the applications' windows were asked for their state once more (unless
+    // they were a moment ago), waited for at most `wait`: for a candidate that said it is no
+    // longer active, or never said it became so.
+    std::optional<ActiveWindow> scannedActiveWindow(std::chrono::milliseconds wait);
     // The process whose element gained the focus last, by an event later than `since`, and
     // still holds it; 0 if none.
     int focusedProcess(std::chrono::steady_clock::time_point since);

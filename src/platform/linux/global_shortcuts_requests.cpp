@@ -75,6 +75,12 @@ void GlobalShortcutsPortal::Run::requestSent(GVariant* reply, GError* error) {
     if (sent != step) {
         return;
     }
+    // A backend without ListShortcuts is asked to bind straight away.
+    if (!reply && sent == Step::listShortcuts) {
+        clearRequest();
+        bindShortcuts();
+        return;
+    }
     if (!reply) {
         const std::string reason = std::string("调用 ") + stepName() + " 失败:" + messageOf(error);
         clearRequest();
@@ -90,7 +96,7 @@ void GlobalShortcutsPortal::Run::requestSent(GVariant* reply, GError* error) {
 }
 
 void GlobalShortcutsPortal::Run::requestTimedOut() {
-    const guint waited = step == Step::createSession ? createSessionTimeoutS : bindTimeoutS;
+    const guint waited = step == Step::bindShortcuts ? bindTimeoutS : createSessionTimeoutS;
     const std::string reason = "桌面门户 " + std::to_string(waited) + " 秒内没有回应 " + stepName();
     send(requestPath.c_str(), requestInterface, "Close", nullptr);
     clearRequest();
@@ -107,12 +113,16 @@ void GlobalShortcutsPortal::Run::responded(const gchar* path, GVariant* paramete
     const Step what = step;
     const std::string name = stepName();
     clearRequest();
-    if (response != 0) {
+    if (response != 0 && what == Step::listShortcuts) {
+        bindShortcuts();
+    } else if (response != 0) {
         finishStart(PortalStatus::failed, response == 1 ? "用户取消了 " + name
                                                         : "桌面门户拒绝了 " + name + "(响应 " +
                                                               std::to_string(response) + ")");
     } else if (what == Step::createSession) {
         sessionCreated(results);
+    } else if (what == Step::listShortcuts) {
+        shortcutsListed(results);
     } else {
         shortcutsBound(results);
     }
@@ -125,13 +135,31 @@ void GlobalShortcutsPortal::Run::sendRequest(const char* method, GVariant* param
          answeredBy<&Run::requestSent>);
 }
 
+GVariant* GlobalShortcutsPortal::Run::shortcutsVariant() const {
+    GVariantBuilder properties;
+    g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&properties, "{sv}", "description",
+                          g_variant_new_string(description.c_str()));
+    g_variant_builder_add(&properties, "{sv}", "preferred_trigger",
+                          g_variant_new_string(preferredTrigger.c_str()));
+    GVariantBuilder shortcuts;
+    g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("a(sa{sv})"));
+    g_variant_builder_add(&shortcuts, "(sa{sv})", shortcutId, &properties);
+    return g_variant_builder_end(&shortcuts);
+}
+
+// KDE's backend (Plasma 5.27) registers a program's shortcuts with its shortcut service only from
+// the `shortcuts` option of CreateSession, under the app id joined with the session token: the
+// token is always the same, so that a key the user gives it in System Settings stays across
+// runs. Other backends ignore the option.
 void GlobalShortcutsPortal::Run::createSession() {
     const std::string token = expectResponse(Step::createSession, createSessionTimeoutS);
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
     g_variant_builder_add(&options, "{sv}", "session_handle_token",
-                          g_variant_new_string(("vurin_session" + token).c_str()));
+                          g_variant_new_string(sessionToken.c_str()));
+    g_variant_builder_add(&options, "{sv}", "shortcuts", shortcutsVariant());
     sendRequest("CreateSession", g_variant_new("(a{sv})", &options));
 }
 
@@ -142,21 +170,33 @@ void GlobalShortcutsPortal::Run::sessionCreated(GVariant* results) {
         return;
     }
     subscribeSession();
-    const std::string token = expectResponse(Step::bindShortcuts, bindTimeoutS);
-    GVariantBuilder properties;
-    g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&properties, "{sv}", "description",
-                          g_variant_new_string(description.c_str()));
-    g_variant_builder_add(&properties, "{sv}", "preferred_trigger",
-                          g_variant_new_string(preferredTrigger.c_str()));
-    GVariantBuilder shortcuts;
-    g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("a(sa{sv})"));
-    g_variant_builder_add(&shortcuts, "(sa{sv})", shortcutId, &properties);
+    const std::string token = expectResponse(Step::listShortcuts, createSessionTimeoutS);
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-    sendRequest("BindShortcuts", g_variant_new("(oa(sa{sv})sa{sv})", sessionHandle.c_str(),
-                                               &shortcuts, "", &options));
+    sendRequest("ListShortcuts", g_variant_new("(oa{sv})", sessionHandle.c_str(), &options));
+}
+
+void GlobalShortcutsPortal::Run::shortcutsListed(GVariant* results) {
+    GVariant* shortcuts = g_variant_lookup_value(results, "shortcuts", nullptr);
+    const bool bound = bindingIn(shortcuts).bound;
+    if (shortcuts) {
+        g_variant_unref(shortcuts);
+    }
+    if (bound) {
+        shortcutsBound(results);
+    } else {
+        bindShortcuts();
+    }
+}
+
+void GlobalShortcutsPortal::Run::bindShortcuts() {
+    const std::string token = expectResponse(Step::bindShortcuts, bindTimeoutS);
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
+    sendRequest("BindShortcuts", g_variant_new("(o@a(sa{sv})sa{sv})", sessionHandle.c_str(),
+                                               shortcutsVariant(), "", &options));
 }
 
 void GlobalShortcutsPortal::Run::shortcutsBound(GVariant* results) {

@@ -145,6 +145,11 @@ void GlobalShortcutsPortal::Run::portalOwnerChanged(const std::string& newOwner)
     }
     // A restarted portal knows nothing of our session: everything from the version on, anew.
     awaitingPortal = false;
+    restartAttempts = 0;
+    startAgain();
+}
+
+void GlobalShortcutsPortal::Run::startAgain() {
     clearRequest();
     startReported = false;
     sessionHandle.clear();
@@ -202,6 +207,26 @@ void GlobalShortcutsPortal::Run::finishStart(PortalStatus status, const std::str
     }
     sessionHandle.clear();
     dropSession();
+    // A portal that has just come back may not have its desktop's backend in place yet (it
+    // starts them as it goes): it is asked again a few times before the failure is told.
+    if (restartAttempts >= 0 && restartAttempts < restartRetries && status != PortalStatus::bound &&
+        status != PortalStatus::notBound) {
+        ++restartAttempts;
+        // A frontend that restarted alone left its backend our old session under our token
+        // (Plasma 5.27 keeps them): the last try takes another token, and another shortcut name.
+        if (restartAttempts == restartRetries) {
+            sessionToken = "vurin" + std::to_string(tokens);
+        }
+        retryTimeout = addTimeout(restartRetryMs * restartAttempts, [](gpointer data) -> gboolean {
+            auto* run = static_cast<Run*>(data);
+            run->retryTimeout = 0;
+            if (!run->closing && !run->awaitingPortal) {
+                run->startAgain();
+            }
+            return G_SOURCE_REMOVE;
+        });
+        return;
+    }
     notify(handlers.onStarted, PortalStartResult{status, {}, reason, version});
 }
 

@@ -34,6 +34,10 @@ inline constexpr int callTimeoutMs = 5000;
 // CreateSession asks nobody; BindShortcuts may show the user a dialog.
 inline constexpr guint createSessionTimeoutS = 30;
 inline constexpr guint bindTimeoutS = 120;
+// After the portal restarted, a failed start is tried again this many times, this much later
+// each time (times the attempt).
+inline constexpr int restartRetries = 3;
+inline constexpr guint restartRetryMs = 1000;
 // Stopping waits at most this long for the connection to close and cancelled calls to return.
 inline constexpr guint shutdownTimeoutMs = 500;
 
@@ -68,7 +72,7 @@ struct GlobalShortcutsPortal::Impl {
 
 // One start(): everything here lives on the portal thread.
 struct GlobalShortcutsPortal::Run {
-    enum class Step { none, createSession, bindShortcuts };
+    enum class Step { none, createSession, listShortcuts, bindShortcuts };
 
     Impl& impl;
     GMainContext* context;
@@ -88,9 +92,15 @@ struct GlobalShortcutsPortal::Run {
     bool connectTimedOut = false;
     // The portal left the bus with our session: a new owner of its name gets asked again.
     bool awaitingPortal = false;
+    // Starts tried again since the portal came back; -1 before it ever went.
+    int restartAttempts = -1;
+    guint retryTimeout = 0;
     guint ownerSubscription = 0;  // the portal name's owner, watched for the whole run
     int pendingCalls = 0;
     unsigned tokens = 0;
+    // The session token, the same in every run (see createSession); another one for the last
+    // try after the portal restarted.
+    std::string sessionToken = "vurin";
     guint connectTimeout = 0;
     guint shutdownTimeout = 0;
     std::vector<guint> subscriptions;
@@ -117,6 +127,7 @@ struct GlobalShortcutsPortal::Run {
         removeTimeout(connectTimeout);
         removeTimeout(shutdownTimeout);
         removeTimeout(requestTimeout);
+        removeTimeout(retryTimeout);
         if (bus) {
             if (busClosedHandler) {
                 g_signal_handler_disconnect(bus, busClosedHandler);
@@ -194,7 +205,14 @@ struct GlobalShortcutsPortal::Run {
     guint subscribeResponse(const std::string& path);
 
     const char* stepName() const {
-        return step == Step::createSession ? "CreateSession" : "BindShortcuts";
+        switch (step) {
+            case Step::createSession:
+                return "CreateSession";
+            case Step::listShortcuts:
+                return "ListShortcuts";
+            default:
+                return "BindShortcuts";
+        }
     }
 
     void clearRequest();
@@ -209,7 +227,16 @@ struct GlobalShortcutsPortal::Run {
 
     void createSession();
 
+    // Our one shortcut as the portal's calls describe it.
+    GVariant* shortcutsVariant() const;
+
     void sessionCreated(GVariant* results);
+
+    // A shortcut the desktop has already (KDE registers it at CreateSession, and the user's
+    // choice persists) needs no BindShortcuts, which on Plasma 5.27 opens its settings each time.
+    void shortcutsListed(GVariant* results);
+
+    void bindShortcuts();
 
     void shortcutsBound(GVariant* results);
 
@@ -239,6 +266,7 @@ struct GlobalShortcutsPortal::Run {
     // The owner of the portal's name changed: gone, the session is over; a new one (a restarted
     // portal) is asked for a session and our shortcut again, so the trigger comes back by itself.
     void portalOwnerChanged(const std::string& newOwner);
+    void startAgain();
 
     // stop(): close the session, cancel what is under way, and leave the loop once the connection
     // is closed and the cancelled calls are back, or after shutdownTimeoutMs.

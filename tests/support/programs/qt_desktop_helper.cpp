@@ -2,7 +2,8 @@
 // processes as they are for real; it prints "ready" once it is set up.
 //   own clipboard|primary FORMAT HEX...  owns the selection with these bytes until killed
 //   dump clipboard|primary FORMAT FILE   writes the FORMAT bytes to FILE (none: no file)
-//   field TEXT                           one line edit holding TEXT, caret at the end
+//   field TEXT                           one line edit holding TEXT, caret at the end; prints
+//                                        "return " and its text at each Return
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
         edit.show();
         edit.activateWindow();
         edit.setFocus();
+        QObject::connect(&edit, &QLineEdit::returnPressed,
+                         [&edit] { std::printf("return %s\n", edit.text().toUtf8().constData()); });
         QTimer::singleShot(0, [] { std::puts("ready"); });
         return QApplication::exec();
     }
