@@ -184,14 +184,15 @@ void PasteInjector::typeInto(const std::string& dictated, const InjectionTarget&
     keystrokes_->type(
         text, whileHeld(mainQueue_, [queue = mainQueue_, focus = focus_, weakHost, attempt, target,
                                      text](const KeystrokeOutcome& outcome) {
+            const std::string why = outcome.why.empty() ? "" : "(" + outcome.why + ")";
             if (outcome.sent == 0) {
-                log("❌ 逐字输入失败,文字没有送达");
+                log("❌ 逐字输入失败,文字没有送达" + why);
                 endWithoutPending(weakHost);
                 return;
             }
             if (!outcome.complete()) {
                 log("⚠️ 逐字输入中断:" + std::to_string(outcome.total) +
-                    " 个字只送达了前 " + std::to_string(outcome.sent) + " 个");
+                    " 个字只送达了前 " + std::to_string(outcome.sent) + " 个" + why);
             }
             scheduleConfirmation(*queue, focus, weakHost, attempt, target,
                                  std::string(utf8Prefix(text, outcome.sent)));

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
-#include <cstdlib>
-
 #include "platform/wayland/data_control_clipboard.h"
 #include "support/kde_session.h"
 #include "support/vurin_under_test.h"
@@ -110,9 +108,7 @@ TEST(KdeDictationTest, PastedIntoATerminalAndAfterThePortalRestarted) {
     ASSERT_TRUE(kde.vurin.waitFor("📋 剪贴板已还原")) << kde.vurin.log();
     EXPECT_EQ(user->items(ClipboardSelection::clipboard), kUserClipboard);
 
-    const std::string restart = std::string(VURIN_SESSION_SCRIPTS) + "/../test-session " +
-                                "restart-portal '" + std::getenv("VURIN_TEST_SESSION") + "'";
-    ASSERT_EQ(std::system(restart.c_str()), 0);
+    ASSERT_TRUE(DesktopSession::sessionCommand("restart-portal"));
     ASSERT_TRUE(kde.vurin.waitFor("✅ 触发键:桌面全局快捷键「", 2)) << kde.vurin.log();
     ASSERT_TRUE(kde.dictate(2, true)) << kde.vurin.log();
     EXPECT_TRUE(eventually([&] {

@@ -132,6 +132,7 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
          }},
         {"failKeys", [this] { keys->delivers = 0; }},
         {"partKeys", [this] { keys->delivers = 1; }},
+        {"unmapped", [this] { keys->why = "布局打不出「e」"; }},
         // The keys take a while (a portal asks the user first); a press comes in meanwhile.
         {"slowKeys", [this] { keys->holdsAnswers = true; }},
         {"answer",

@@ -87,6 +87,12 @@ bool DesktopSession::enterAppScope(const std::string& appId) {
     return runToEnd({kScripts + "/in-app-scope", appId, "--pid", std::to_string(getpid())});
 }
 
+bool DesktopSession::sessionCommand(const std::string& command) {
+    const char* state = std::getenv("VURIN_TEST_SESSION");
+    return state &&
+           runToEnd({kScripts + "/../test-session", command, state}, std::chrono::seconds(30));
+}
+
 std::optional<std::string> DesktopSession::fieldText(pid_t pid) {
     auto text = capture({kScripts + "/accessibility", "text", std::to_string(pid)});
     if (!text || !text->ends_with('\n')) {

@@ -35,6 +35,9 @@ class DesktopSession {
     // The test process itself moves there: the portal then knows it by that app id.
     static bool enterAppScope(const std::string& appId);
 
+    // `scripts/test-session COMMAND` on this session: restart-portal (the desktop's portal
+    // restarts), restart-media-keys (GNOME's next login, for its own keys).
+    static bool sessionCommand(const std::string& command);
     // The text of the first field of the application with that pid, read over AT-SPI.
     static std::optional<std::string> fieldText(pid_t pid);
     // Waits for the RemoteDesktop consent dialog (at most `limit`) and lets the desktop be

@@ -125,7 +125,7 @@ class FakeKeystrokeSender : public KeystrokeSender {
     void type(const std::string& text, Done done) override {
         onType(text);
         const std::size_t total = codePointCount(text);
-        answer({.sent = std::min(total, delivers.value_or(total)), .total = total},
+        answer({.sent = std::min(total, delivers.value_or(total)), .total = total, .why = why},
                std::move(done));
     }
 
@@ -139,6 +139,7 @@ class FakeKeystrokeSender : public KeystrokeSender {
     }
 
     std::optional<std::size_t> delivers;
+    std::string why;  // what a typed text that stops short says
     bool holdsAnswers = false;
     std::vector<std::pair<KeystrokeOutcome, Done>> held;
     std::function<void(Keystroke)> onPost = [](Keystroke) {};
