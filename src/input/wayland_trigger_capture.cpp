@@ -79,7 +79,14 @@ bool WaylandTriggerCapture::setupEventTap() {
         return false;
     }
     started_ = true;
-    if (bindingAvailable_) {
+    // GNOME runs its own shortcuts, and on the press only: a compositor's lines mean nothing
+    // there.
+    if (bindingAvailable_ && sources_.pressOnlyShortcuts) {
+        const bool set = sources_.toggleShortcutSet && sources_.toggleShortcutSet();
+        log(set ? "✅ Vurin 的 GNOME 快捷键已设(vurin --trigger toggle)"
+                : "ℹ️ 可以在设置窗口里添加 Vurin 的 GNOME 快捷键(vurin --trigger "
+                  "toggle)");
+    } else if (bindingAvailable_) {
         const std::string key = keyName(*evdevCode);
         log("ℹ️ 合成器绑定可用:" + swayBindingLines(key, "vurin")[0] + " / " +
             swayBindingLines(key, "vurin")[1]);

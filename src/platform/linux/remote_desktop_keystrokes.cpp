@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/linux/evdev_chords.h"
+#include "platform/linux/held_modifiers.h"
 #include "platform/linux/portal_common.h"
 #include "platform/linux/remote_desktop_session.h"
 #include "platform/linux/text_keysyms.h"
@@ -20,6 +21,11 @@ namespace vurin {
 namespace {
 
 constexpr int kEventTimeoutMs = 5000;
+// A modifier the user still holds joins the portal's keys (the desktop merges its keyboards), and
+// on GNOME a release sent through the portal does not let it go: a job waits this long at most
+// for the user to let go, looking this often.
+constexpr gint64 kModifierWaitUs = 500 * 1000;
+constexpr guint kModifierLookMs = 20;
 constexpr gint64 kShutdownWaitUs = 500 * 1000;
 
 struct Event {
@@ -41,6 +47,7 @@ struct Job {
     std::size_t event = 0;
     std::vector<Event> down;  // keys the portal holds down for this job
     bool pausing = false;
+    gint64 modifierDeadline = 0;  // monotonic microseconds; 0 until the job first looks
 };
 
 // Text goes only as far as the first character the map cannot type: what arrives is then the
@@ -78,6 +85,7 @@ struct RemoteDesktopKeystrokes::Impl {
     std::unique_ptr<RemoteDesktopSession> session;
     std::deque<std::shared_ptr<Job>> jobs;
     bool running = false;
+    bool modifiersStuck = false;  // said once, not waited for again while they stay down
     int pendingCalls = 0;
     GCancellable* cancellable = g_cancellable_new();
     guint consentTimer = 0;
@@ -261,6 +269,9 @@ struct RemoteDesktopKeystrokes::Impl {
             return;
         }
         job.pausing = false;
+        if (job.unit == 0 && job.event == 0 && modifiersHeld(held)) {
+            return;
+        }
         notify(held, job.units[job.unit][job.event], [this](GError* error) {
             if (error) {
                 log("❌ RemoteDesktop 门户:按键事件被拒绝:" + portal::messageOf(error));
@@ -276,6 +287,43 @@ struct RemoteDesktopKeystrokes::Impl {
             }
             sendNext();
         });
+    }
+
+    // True while `job` waits for the user's modifiers to come up (it is sent again then, or at the
+    // end of the wait, as it is). Only keyboards this user may read tell; others say nothing.
+    bool modifiersHeld(const std::shared_ptr<Job>& job) {
+        const gint64 now = g_get_monotonic_time();
+        if (job->modifierDeadline == 0) {
+            job->modifierDeadline = now + kModifierWaitUs;
+        }
+        const std::vector<int> held = heldModifierKeys();
+        if (held.empty()) {
+            modifiersStuck = false;
+            return false;
+        }
+        if (now >= job->modifierDeadline || modifiersStuck) {
+            if (!modifiersStuck) {
+                modifiersStuck = true;
+                log("⚠️ RemoteDesktop 门户:修饰键 0.5 "
+                    "秒内没有松开,按键照常发送(可能带上修饰键)");
+            }
+            return false;
+        }
+        using Resume = std::pair<Impl*, std::weak_ptr<Job>>;
+        GSource* look = g_timeout_source_new(kModifierLookMs);
+        g_source_set_callback(
+            look,
+            [](gpointer data) -> gboolean {
+                const auto& [impl, weak] = *static_cast<Resume*>(data);
+                if (const auto waiting = weak.lock(); waiting && impl->current(waiting)) {
+                    impl->sendNext();
+                }
+                return G_SOURCE_REMOVE;
+            },
+            new Resume(this, job), [](gpointer data) { delete static_cast<Resume*>(data); });
+        g_source_attach(look, context);
+        g_source_unref(look);
+        return true;
     }
 
     static void track(Job& job, const Event& event) {
