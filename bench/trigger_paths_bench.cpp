@@ -8,7 +8,11 @@
 //            stand-in's emission and the portal frontend's relay; the control call's own round
 //            trip is printed beside it for scale).
 // Either way the clock stops when the engine's key event runs on the Qt main thread, where the
-// gesture is decided. Prints; never fails.
+// gesture is decided.
+// Inside the kde session of scripts/test-session (start DIR kde, source DIR/env) it measures the
+// real KDE Plasma instead: F13 pressed and released through KWin's fake input, the global
+// shortcut KDE registers for the program (in a launcher's app scope), its portal's Activated and
+// Deactivated; timed from the key's write to KWin. Prints; never fails.
 #include <gio/gio.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,13 +22,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "input/gesture_engine.h"
 #include "input/wayland_trigger_capture.h"
 #include "platform/linux/global_shortcuts_portal.h"
+#include "platform/linux/xkb_key_names.h"
+#ifdef VURIN_BENCH_DESKTOP_FIXTURES  // built with the kde tests' fixtures (plasma protocols)
+#include "support/kde_session.h"
+#endif
 #include "ui/qt/qt_main_queue.h"
 #include "ui/qt/trigger_bus_service.h"
 
@@ -126,7 +136,8 @@ void measure(QCoreApplication& application, const char* title,
              const std::function<bool(bool down)>& press, const std::function<void()>& extra = {}) {
     auto queue = std::make_shared<TimedQueue>(&application);
     auto engine = vurin::GestureEngine::create(queue);
-    auto capture = vurin::WaylandTriggerCapture::create(queue, {.shortcuts = std::move(shortcuts)});
+    auto capture = vurin::WaylandTriggerCapture::create(
+        queue, {.shortcuts = std::move(shortcuts), .keyName = vurin::xkbKeyName});
     capture->setEngine(engine);
     capture->setBindingAvailable(true);
     capture->setupEventTap();
@@ -158,6 +169,20 @@ void measure(QCoreApplication& application, const char* title,
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+#ifdef VURIN_BENCH_DESKTOP_FIXTURES
+    if (const char* desktop = std::getenv("VURIN_TEST_DESKTOP");
+        desktop && desktop == std::string("kde")) {
+        vurin::testing::KdeSession kde;
+        if (!vurin::testing::DesktopSession::enterAppScope("com.vurin.app")) {
+            std::printf("trigger_paths: could not enter the app scope\n");
+            return 0;
+        }
+        measure(application, "KDE global shortcut (real portal, KWin fake input)",
+                std::make_shared<vurin::GlobalShortcutsPortal>(),
+                [&](bool down) { return kde.key(183, down); });
+        return 0;
+    }
+#endif
     measure(application, "compositor binding (vurin --trigger)", nullptr, runTriggerCommand);
 
     GDBusConnection* control = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);

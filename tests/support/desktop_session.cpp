@@ -60,6 +60,7 @@ window.add(entry)
 window.show_all()
 entry.grab_focus()
 entry.set_position(-1)
+entry.connect("changed", lambda e: print("text " + e.get_text(), flush=True))
 GLib.idle_add(lambda: print("ready", flush=True) and False)
 Gtk.main()
 )",

@@ -23,7 +23,9 @@ class DesktopSession {
     // Whether the test runs inside that desktop's session (stderr says when it does not).
     bool joined() const { return joined_; }
 
-    // The program's "ready" waited for; nothing when it did not come.
+    // The program's "ready" waited for; nothing when it did not come. Each change of the
+    // field's text is a line "text " and the text (a Qt field says "return " and its text at a
+    // Return as well).
     std::unique_ptr<DesktopProgram> qtField(const std::string& text) const;
     std::unique_ptr<DesktopProgram> gtkField(const std::string& text) const;
     // A terminal without accessibility running `shellCommand`: foot (on KDE behind the

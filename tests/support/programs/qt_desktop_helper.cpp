@@ -3,7 +3,8 @@
 //   own clipboard|primary FORMAT HEX...  owns the selection with these bytes until killed
 //   dump clipboard|primary FORMAT FILE   writes the FORMAT bytes to FILE (none: no file)
 //   field TEXT                           one line edit holding TEXT, caret at the end; prints
-//                                        "return " and its text at each Return
+//                                        "text " and its text at each change, "return " and
+//                                        its text at each Return
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
         edit.setFocus();
         QObject::connect(&edit, &QLineEdit::returnPressed,
                          [&edit] { std::printf("return %s\n", edit.text().toUtf8().constData()); });
+        QObject::connect(&edit, &QLineEdit::textChanged, [](const QString& text) {
+            std::printf("text %s\n", text.toUtf8().constData());
+        });
         QTimer::singleShot(0, [] { std::puts("ready"); });
         return QApplication::exec();
     }
