@@ -7,7 +7,7 @@
 
 #include "app/app_controller.h"
 #include "app/app_services.h"
-#include "app/display_session.h"
+#include "platform/display_session.h"
 #include "app/wayland_permission_help.h"
 #include "input/trigger_commands.h"
 #include "platform/clipboard.h"

@@ -2,12 +2,11 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QFont>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+
+#include "ui/qt/qt_icons.h"
 
 namespace vurin {
 
@@ -15,17 +14,6 @@ namespace {
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-QIcon emojiIcon(const std::string& emoji) {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    QFont font = painter.font();
-    font.setPixelSize(52);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, qs(emoji));
-    return QIcon(pixmap);
 }
 
 QKeySequence shortcutFor(const MenuItem& item) {
@@ -60,7 +48,7 @@ QtStatusItem::QtStatusItem() {
                          }
                      });
     tray_.setContextMenu(&menu_);
-    tray_.setIcon(emojiIcon("🎙️"));
+    tray_.setIcon(statusIcon(StatusIcon::idle));
     tray_.show();
 }
 
@@ -68,8 +56,8 @@ QtStatusItem::~QtStatusItem() {
     tray_.hide();
 }
 
-void QtStatusItem::setTitle(const std::string& title) {
-    tray_.setIcon(emojiIcon(title));
+void QtStatusItem::setIcon(StatusIcon icon) {
+    tray_.setIcon(statusIcon(icon));
 }
 
 void QtStatusItem::setToolTip(const std::string& toolTip) {
