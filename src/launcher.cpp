@@ -58,11 +58,13 @@ int main(int argc, char** argv) {
     switch (running.state) {
         case vurin::RunningVurin::answered:
             if (!command.autostart) {
-                std::puts("vurin: Vurin already runs in this session and brings its window forward");
+                std::puts(
+                    "vurin: Vurin already runs in this session and brings its window forward");
             }
             return 0;
         case vurin::RunningVurin::silent:
-            std::fprintf(stderr, "vurin: a Vurin already runs in this session but did not answer: %s\n",
+            std::fprintf(stderr,
+                         "vurin: a Vurin already runs in this session but did not answer: %s\n",
                          running.detail.c_str());
             return 1;
         case vurin::RunningVurin::none:

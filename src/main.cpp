@@ -123,7 +123,8 @@ std::optional<int> claimBusName(vurin::TriggerBusService& bus, vurin::BusName& n
         switch (running.state) {
             case vurin::RunningVurin::answered:
                 vurin::log(autostart ? "🪟 已有一个 Vurin 在运行,本进程退出"
-                                     : "🪟 已有一个 Vurin 在运行,已请它把窗口带到前面,本进程退出");
+                                     : "🪟 已有一个 Vurin "
+                                       "在运行,已请它把窗口带到前面,本进程退出");
                 return 0;
             case vurin::RunningVurin::silent:
                 vurin::log(std::string("❌ 已有一个 Vurin 占着会话总线名 ") +
@@ -245,12 +246,12 @@ int main(int argc, char** argv) {
     auto background = std::make_shared<vurin::BackgroundPortal>();
     services.requestBackground = [background, weakQueue = std::weak_ptr(mainQueue)](
                                      const std::string& reason, auto done) {
-        background->request(reason, [weakQueue, done](vurin::BackgroundAnswer answer,
-                                                      const std::string& detail) {
-            if (auto queue = weakQueue.lock()) {
-                queue->post([done, answer, detail] { done(answer, detail); });
-            }
-        });
+        background->request(
+            reason, [weakQueue, done](vurin::BackgroundAnswer answer, const std::string& detail) {
+                if (auto queue = weakQueue.lock()) {
+                    queue->post([done, answer, detail] { done(answer, detail); });
+                }
+            });
     };
     services.ownWindowFocused = [] { return QGuiApplication::focusWindow() != nullptr; };
     services.completeStartup = [](const std::string& token) { vurin::completeStartup(token); };
@@ -286,8 +287,8 @@ int main(int argc, char** argv) {
                  }
              },
          .present =
-             [weak = std::weak_ptr(settings), session = *session](
-                 const vurin::StartupTokens& asked) {
+             [weak = std::weak_ptr(settings),
+              session = *session](const vurin::StartupTokens& asked) {
                  if (auto live = weak.lock()) {
                      live->showSettings(vurin::WindowActivation{.token = tokenFor(session, asked)});
                  }

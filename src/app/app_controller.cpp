@@ -62,7 +62,8 @@ void AppController::applicationDidFinishLaunching() {
 void AppController::startWithoutTray() {
     const StartContext& start = services_.start;
     if (start.autostart && !start.firstStart) {
-        log("🪟 桌面没有系统托盘:Vurin 在后台运行,不打开窗口;再次启动 Vurin(应用菜单里的 "
+        log("🪟 桌面没有系统托盘:Vurin 在后台运行,不打开窗口;再次启动 "
+            "Vurin(应用菜单里的 "
             "Vurin,或 vurin 命令)即可打开它的窗口");
         if (services_.completeStartup) {
             services_.completeStartup(start.activationToken);
@@ -87,12 +88,13 @@ void AppController::startWithoutTray() {
         }
         return;
     }
-    log("⚠️ 桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口");
+    log("⚠️ "
+        "桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口");
     // Without the desktop's token the user is somewhere else (a terminal, the login): the window
     // shows without taking the focus.
-    services_.settings->showSettings(
-        start.activationToken.empty() ? WindowActivation::unrequested()
-                                      : WindowActivation{.token = start.activationToken});
+    services_.settings->showSettings(start.activationToken.empty()
+                                         ? WindowActivation::unrequested()
+                                         : WindowActivation{.token = start.activationToken});
 }
 
 void AppController::showPermissionOnboardingLater() {

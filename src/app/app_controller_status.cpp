@@ -184,9 +184,9 @@ Card AppController::buildStatusPanel() {
     }
     card.blocks.push_back(
         ControlRowBlock{.controls = {buttonFor(parts.stt), buttonFor(parts.polish)}});
-    card.blocks.push_back(ControlRowBlock{.controls = {buttonFor(parts.phone),
-                                                       buttonFor(parts.updates), Control{{}, FlexibleSpace{}},
-                                                       buttonFor(parts.quit)}});
+    card.blocks.push_back(
+        ControlRowBlock{.controls = {buttonFor(parts.phone), buttonFor(parts.updates),
+                                     Control{{}, FlexibleSpace{}}, buttonFor(parts.quit)}});
     return card;
 }
 

@@ -176,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ToggleRepeatsAndLateOrFutureTogglesAreDropped",
             "Tf =r +0.5 T =r +0.5 T =r +0.5 T =r +0.8 T =t Tl =t F2.3",
             kRecording +
-                "ℹ️ 按住快捷键时桌面重复运行的切换已忽略(松开后再按才算下一次) "
+                "ℹ️ "
+                "按住快捷键时桌面重复运行的切换已忽略(松开后再按才算下一次) "
                 "| " +
                 "⚠️ vurin --trigger toggle 晚于之后的一次切换才到达,已忽略 | " +
                 "⏹ 录音结束(2.3s),转写中… | ♪Pop | job"},

@@ -14,7 +14,7 @@ TEST_F(Controller, LaunchLogsTheSettingsAsStoredOnceAndTerminateStopsTheServices
     whisper->ready = true;
     launch();
     EXPECT_EQ(logs, (Lines{"👂 Vurin 就绪(Key 105,键码 105)。长按=说话 单击=发送 双击=取消。"
-                           "菜单栏图标可查看状态",
+                           "托盘图标可查看状态",
                            "   单击发送:关  识别: 本地(就绪)   ·   润色: 本地qwen(未就绪)  语言:ja",
                            "   历史指标:" + historyURL().string() + "  全文:保存"}));
     EXPECT_TRUE(controller->finishInputSetup());
@@ -33,8 +33,8 @@ TEST_F(Controller, LaunchLogsTheSettingsAsStoredOnceAndTerminateStopsTheServices
     shell->statusItem->shown = false;  // no tray host: the settings window is the way in
     controller->applicationDidFinishLaunching();
     EXPECT_EQ(logs.at(3) + settings->calls.at(0),
-              "⚠️ "
-              "桌面没有系统托盘,状态图标和菜单不会显示;已打开设置窗口show");
+              "⚠️ 桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口show "
+              "unasked");
 }
 
 TEST_F(Controller, OnboardingOpensHalfASecondAfterAMissingGrantOrAFailedTap) {
@@ -70,14 +70,14 @@ TEST_F(Controller, MenusAndTheirActions) {
     controller->applicationDidFinishLaunching();  // an unknown provider counts as cloud
     EXPECT_EQ(menuTitles().at(2) + menuTitles().at(4), "  云端 Key 未设置: Groq语音识别 → 切本地");
     const std::pair<AppState, const char*> states[] = {
-        {AppState::recording, "🔴 Vurin — 录音中… 状态:录音中…"},
-        {AppState::transcribing, "⏳ Vurin — 转写中… 状态:转写润色中…"},
-        {AppState::pendingSend, "✅ Vurin — 待发送(单击发送) 状态:待发送"}};
+        {AppState::recording, "recording Vurin — 录音中… 状态:录音中…"},
+        {AppState::transcribing, "transcribing Vurin — 转写中… 状态:转写润色中…"},
+        {AppState::pendingSend, "pending Vurin — 待发送(单击发送) 状态:待发送"}};
     for (const auto& [state, shown] : states) {  // the icon, its tooltip and the menu's first line
         controller->setAppState(state);
         controller->rebuildMenu();
         const auto& item = *shell->statusItem;
-        EXPECT_EQ(item.title + " " + item.toolTip + " " + menuTitles().at(0), shown);
+        EXPECT_EQ(item.icon + " " + item.toolTip + " " + menuTitles().at(0), shown);
     }
 }
 

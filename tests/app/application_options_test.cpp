@@ -18,9 +18,13 @@ TEST(ApplicationOptionsTest, AreTakenOutOfTheCommandLine) {
         return Parsed(ApplicationOptions{session, autostart});
     };
     const std::tuple<std::vector<std::string>, Parsed, std::vector<std::string>> rows[] = {
-        {{"vurin", "-v", "--session", "wayland", "x"}, options(wayland, false), {"vurin", "-v", "x"}},
+        {{"vurin", "-v", "--session", "wayland", "x"},
+         options(wayland, false),
+         {"vurin", "-v", "x"}},
         {{"vurin", "--session=x11", "y"}, options(x11, false), {"vurin", "y"}},
-        {{"vurin", "--autostart", "-platform", "xcb"}, options({}, true), {"vurin", "-platform", "xcb"}},
+        {{"vurin", "--autostart", "-platform", "xcb"},
+         options({}, true),
+         {"vurin", "-platform", "xcb"}},
         {{"vurin", "-v", "--session"}, usage, {"vurin", "-v", "--session"}},
         {{"vurin", "--session", "bogus", "y"}, usage, {"vurin", "--session", "bogus", "y"}}};
     for (auto [args, expected, kept] : rows) {

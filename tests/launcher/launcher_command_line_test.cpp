@@ -43,9 +43,9 @@ TEST(LauncherCommandLine, EachCommandLineGetsItsAction) {
         SCOPED_TRACE(::testing::PrintToString(row.arguments));
         const LauncherCommand command = parseLauncherCommandLine(row.arguments, "1.2", "7");
         EXPECT_EQ(command.action, row.action);
-        EXPECT_EQ(row.action == help ? command.message.substr(0, row.message.size())
-                                     : command.message,
-                  row.message);
+        EXPECT_EQ(
+            row.action == help ? command.message.substr(0, row.message.size()) : command.message,
+            row.message);
         EXPECT_EQ(command.autostart, row.autostart);
     }
 }

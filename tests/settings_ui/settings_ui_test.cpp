@@ -84,7 +84,7 @@ TEST_F(Settings, TheWindowOpensOnceAndRefreshesWhatItShows) {
     settingsController->setTriggerKeyLabel("F1");  // no window: nothing to update
     settingsController->showSettings();
     settingsController->showSettings();
-    EXPECT_EQ(window()->raises, 2);
+    EXPECT_EQ(window()->activations.size(), 2U);  // opened forward, then brought forward
     settingsController->setTriggerKeyLabel("Esc");
     EXPECT_EQ(window()->shownText(kSettingsTriggerKeyLabelId), "Esc");
     permissionTexts.accessibility = "❌ 未允许";

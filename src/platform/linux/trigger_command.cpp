@@ -78,8 +78,8 @@ Connection sessionBus(DBusError* error) {
 }
 
 Message methodCall(const char* interface, const char* method) {
-    Message message(dbus_message_new_method_call(trigger_bus::serviceName,
-                                                 trigger_bus::objectPath, interface, method));
+    Message message(dbus_message_new_method_call(trigger_bus::serviceName, trigger_bus::objectPath,
+                                                 interface, method));
     if (message) {
         dbus_message_set_auto_start(message.get(), FALSE);
     }
@@ -96,8 +96,8 @@ std::optional<unsigned> triggerVersion(DBusConnection* bus, int timeoutMs, DBusE
     Message get = methodCall(DBUS_INTERFACE_PROPERTIES, "Get");
     const char* interface = trigger_bus::interfaceName;
     const char* property = trigger_bus::versionProperty;
-    if (!get || !dbus_message_append_args(get.get(), DBUS_TYPE_STRING, &interface,
-                                          DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID)) {
+    if (!get || !dbus_message_append_args(get.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING,
+                                          &property, DBUS_TYPE_INVALID)) {
         return std::nullopt;
     }
     const Message reply = send(bus, get.get(), timeoutMs, error);
@@ -220,8 +220,7 @@ bool answers(DBusConnection* bus, const StartupTokens& tokens, bool bringForward
         return false;
     }
     dbus_error_free(error);  // a Vurin from before Activate
-    Message show =
-        methodCall(trigger_bus::applicationInterface, trigger_bus::showSettingsMethod);
+    Message show = methodCall(trigger_bus::applicationInterface, trigger_bus::showSettingsMethod);
     return show && send(bus, show.get(), startAnswerTimeoutMs, error);
 }
 
@@ -260,8 +259,8 @@ RunningVurinAnswer askRunningVurin(const StartupTokens& tokens, bool bringForwar
     }
     std::string detail = error.message ? error.message : "";
     if (timedOut(error)) {
-        detail = "no answer within " +
-                 std::to_string(startAttempts * startAnswerTimeoutMs / 1000) + " s";
+        detail = "no answer within " + std::to_string(startAttempts * startAnswerTimeoutMs / 1000) +
+                 " s";
     }
     return {.state = RunningVurin::silent, .detail = detail};
 }

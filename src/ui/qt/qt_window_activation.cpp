@@ -2,12 +2,14 @@
 
 #include <xcb/xcb.h>
 
+#include <qpa/qplatformnativeinterface.h>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
-#include <qpa/qplatformnativeinterface.h>
 
 #include "platform/wayland/xdg_activation.h"
 
@@ -28,7 +30,7 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
     const auto cookie =
         xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     std::free(reply);
     return value;
 }

@@ -291,8 +291,7 @@ QWidget* WindowBuilder::make(const Label& model) {
         fitText(label);
     }
     if (style.selectable) {
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                       Qt::TextSelectableByKeyboard);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     }
     setLabelColour(label, style.colour);
     return label;
@@ -317,12 +316,11 @@ QWidget* WindowBuilder::make(const Switch& model) {
     auto* button = new SwitchButton;
     button->setChecked(model.on);
     button->setEnabled(model.enabled);
-    QObject::connect(button, &QAbstractButton::clicked, button,
-                     [action = model.action](bool on) {
-                         if (action) {
-                             action(on);
-                         }
-                     });
+    QObject::connect(button, &QAbstractButton::clicked, button, [action = model.action](bool on) {
+        if (action) {
+            action(on);
+        }
+    });
     return button;
 }
 

@@ -127,11 +127,12 @@ FreedesktopApplicationAdaptor::FreedesktopApplicationAdaptor(TriggerBusService* 
     : QDBusAbstractAdaptor(service), service_(service) {}
 
 void FreedesktopApplicationAdaptor::Activate(const QVariantMap& platformData) {
-    const StartupTokens tokens{.activationToken = stringIn(platformData, trigger_bus::activationTokenKey),
-                               .startupId = stringIn(platformData, trigger_bus::startupIdKey)};
+    const StartupTokens tokens{
+        .activationToken = stringIn(platformData, trigger_bus::activationTokenKey),
+        .startupId = stringIn(platformData, trigger_bus::startupIdKey)};
     log(std::string("🪟 另一个 Vurin 启动请求:打开设置窗口") +
         (tokens.activationToken.empty() && tokens.startupId.empty() ? "(没有激活令牌)"
-                                                                     : "(带激活令牌)"));
+                                                                    : "(带激活令牌)"));
     service_->present(tokens);
 }
 

@@ -45,7 +45,8 @@ class TriggerBusService : public QObject {
     // another program owns the name (said to the caller, which decides), the trigger comes only
     // from the other sources.
     BusName registerOnSessionBus();
-    // Gives the name back and takes the object off the bus (the owner left: this start tries again).
+    // Gives the name back and takes the object off the bus (the owner left: this start tries
+    // again).
     void unregister();
 
     uint version() const { return trigger_bus::interfaceVersion; }
