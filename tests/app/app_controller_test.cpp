@@ -33,7 +33,8 @@ TEST_F(Controller, LaunchLogsTheSettingsAsStoredOnceAndTerminateStopsTheServices
     shell->statusItem->shown = false;  // no tray host: the settings window is the way in
     controller->applicationDidFinishLaunching();
     EXPECT_EQ(logs.at(3) + settings->calls.at(0),
-              "⚠️ 桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口show "
+              "⚠️ "
+              "桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口show "
               "unasked");
 }
 
