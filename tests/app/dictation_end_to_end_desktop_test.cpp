@@ -71,6 +71,23 @@ TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMet
     EXPECT_EQ(vurin.run("--trigger release").first, 0);
     ASSERT_TRUE(vurin.waitFor("⏹ 录音结束", 2)) << vurin.log();
     ASSERT_TRUE(vurin.waitFor("📋 已粘贴到「python3」", 2)) << vurin.log();
+    // A binding that still runs an older `vurin --trigger` calls the first version's Press() and
+    // Release(), without the moment: they still press and release. The version is readable.
+    const std::string bus =
+        "dbus-send --session --print-reply --dest=com.vurin.app /com/vurin/app ";
+    const auto answer = folder / "version";
+    EXPECT_EQ(std::system((bus +
+                           "org.freedesktop.DBus.Properties.Get string:com.vurin.app.Trigger "
+                           "string:Version >'" +
+                           answer.string() + "'")
+                              .c_str()),
+              0);
+    EXPECT_NE(contentOf(answer).find("uint32 2"), std::string::npos) << contentOf(answer);
+    EXPECT_EQ(std::system((bus + "com.vurin.app.Trigger.Press >/dev/null").c_str()), 0);
+    ASSERT_TRUE(vurin.waitFor("🔴 录音中", 3)) << vurin.log();
+    EXPECT_TRUE(vurin.speak());
+    EXPECT_EQ(std::system((bus + "com.vurin.app.Trigger.Release >/dev/null").c_str()), 0);
+    ASSERT_TRUE(vurin.waitFor("📋 已粘贴到「python3」", 3)) << vurin.log();
 
     EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
     EXPECT_TRUE(eventually([] { return portFree(8910) && portFree(11434); }))
