@@ -1,7 +1,6 @@
 #include "ui/qt/qt_application_shell.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -40,11 +39,16 @@ QtStatusItem::QtStatusItem() {
         QMetaObject::invokeMethod(
             &menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
     });
-    // Only a context click opens a tray menu by itself; a plain click is the usual way in.
+    // Only a context click opens a tray menu by itself; a plain click is the usual way in. Drawn
+    // in an X11 tray, the menu opens at the icon; a panel that shows the icon over D-Bus (every
+    // Wayland panel) has the icon's place itself and opens the menu where it wants it (the
+    // pointer's place is not Vurin's to know there).
     QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
                      [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) {
-                             menu_.popup(QCursor::pos());
+                         const QRect icon = tray_.geometry();
+                         if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible() &&
+                             icon.isValid()) {
+                             menu_.popup(icon.bottomLeft());
                          }
                      });
     tray_.setContextMenu(&menu_);
