@@ -10,7 +10,8 @@ using Lines = std::vector<std::string>;
 const std::string kOpened =
     "⚠️ 桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口";
 const std::string kBackground =
-    "🪟 桌面没有系统托盘:Vurin 在后台运行,不打开窗口;再次启动 Vurin(应用菜单里的 "
+    "🪟 桌面没有系统托盘:Vurin 在后台运行,不打开窗口;再次启动 "
+    "Vurin(应用菜单里的 "
     "Vurin,或 "
     "vurin 命令)即可打开它的窗口";
 

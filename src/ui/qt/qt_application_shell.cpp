@@ -43,14 +43,14 @@ QtStatusItem::QtStatusItem() {
     // in an X11 tray, the menu opens at the icon; a panel that shows the icon over D-Bus (every
     // Wayland panel) has the icon's place itself and opens the menu where it wants it (the
     // pointer's place is not Vurin's to know there).
-    QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
-                     [this](QSystemTrayIcon::ActivationReason reason) {
-                         const QRect icon = tray_.geometry();
-                         if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible() &&
-                             icon.isValid()) {
-                             menu_.popup(icon.bottomLeft());
-                         }
-                     });
+    QObject::connect(
+        &tray_, &QSystemTrayIcon::activated, &menu_,
+        [this](QSystemTrayIcon::ActivationReason reason) {
+            const QRect icon = tray_.geometry();
+            if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible() && icon.isValid()) {
+                menu_.popup(icon.bottomLeft());
+            }
+        });
     tray_.setContextMenu(&menu_);
     tray_.setIcon(statusIcon(StatusIcon::idle));
     tray_.show();
