@@ -48,5 +48,60 @@ TEST(GnomeNoTrayTest, AStartOpensTheWindowWithQuitAndALoginStartOpensNothing) {
     EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
 }
 
+// A token the shell hands a program it launches now, as its app grid does at a click (the
+// launcher's XDG_ACTIVATION_TOKEN); empty when it gave none.
+std::string launchToken() {
+    const std::string token =
+        GnomeSession::eval(
+            "global.create_app_launch_context(global.display.get_current_time_roundtrip(), "
+            "-1).get_startup_notify_id("
+            "imports.gi.Gio.AppInfo.create_from_commandline('vurin', 'Vurin', "
+            "imports.gi.Gio.AppInfoCreateFlags.SUPPORTS_STARTUP_NOTIFICATION), [])")
+            .value_or("");
+    return token.size() > 2 ? token.substr(1, token.size() - 2) : "";
+}
+
+std::string focusedWindow() {
+    return GnomeSession::eval("global.display.get_focus_window()?.get_title() ?? 'none'")
+        .value_or("?");
+}
+
+// With the user in their program, a second start the shell launched brings Vurin's window
+// forward with the launcher's token, and one without a token (a terminal's `vurin`) leaves the
+// focus where it is.
+TEST(GnomeNoTrayTest, ASecondStartBringsTheWindowForwardOnlyWithTheLaunchersToken) {
+    GnomeSession gnome;
+    ASSERT_TRUE(gnome.joined()) << "no GNOME session (scripts/test-session start DIR gnome)";
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    VurinUnderTest vurin(folder / "", environment);
+    ASSERT_TRUE(vurin.launch({"--autostart"}, DesktopSession::inAppScope("com.vurin.app", {})));
+    ASSERT_TRUE(vurin.waitFor("👂 Vurin 就绪")) << vurin.log();
+    // Mutter focuses a window as it first maps: the window is there before the starts below.
+    EXPECT_EQ(vurin.run("").first, 0);
+    ASSERT_TRUE(vurin.waitFor("(没有激活令牌)")) << vurin.log();
+    EXPECT_TRUE(eventually([] { return focusedWindow().find("Vurin") != std::string::npos; }));
+    const auto field = gnome.gtkField("");
+    ASSERT_TRUE(field && gnome.activate(field->pid()));
+    const std::string user = focusedWindow();
+
+    const std::string token = launchToken();
+    ASSERT_FALSE(token.empty());
+    environment.set("XDG_ACTIVATION_TOKEN", token);
+    EXPECT_EQ(vurin.run("").first, 0);
+    ASSERT_TRUE(vurin.waitFor("(带激活令牌)")) << vurin.log();
+    EXPECT_TRUE(eventually([] { return focusedWindow().find("Vurin") != std::string::npos; }))
+        << focusedWindow();
+
+    ASSERT_TRUE(gnome.activate(field->pid()));
+    environment.unset("XDG_ACTIVATION_TOKEN");
+    EXPECT_EQ(vurin.run("").first, 0);
+    ASSERT_TRUE(vurin.waitFor("(没有激活令牌)", 2)) << vurin.log();
+    EXPECT_FALSE(eventually([] { return focusedWindow().find("Vurin") != std::string::npos; },
+                            std::chrono::seconds(1)));
+    EXPECT_EQ(focusedWindow(), user);
+    EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
+}
+
 }  // namespace
 }  // namespace vurin::testing
