@@ -289,8 +289,12 @@ int main(int argc, char** argv) {
          .present =
              [weak = std::weak_ptr(settings),
               session = *session](const vurin::StartupTokens& asked) {
+                 // Without the launcher's token nothing says the user is not typing elsewhere
+                 // (a terminal's `vurin`): the window comes up without the keyboard.
+                 const std::string token = tokenFor(session, asked);
                  if (auto live = weak.lock()) {
-                     live->showSettings(vurin::WindowActivation{.token = tokenFor(session, asked)});
+                     live->showSettings(token.empty() ? vurin::WindowActivation::unrequested()
+                                                      : vurin::WindowActivation{.token = token});
                  }
              }});
     platform->bindingRegistered(busName == vurin::BusName::owned);

@@ -378,6 +378,7 @@ void QtWindowView::present(const WindowActivation& activation) {
         // Shown unasked: the program the user is in keeps the keyboard.
         window_->setAttribute(Qt::WA_ShowWithoutActivating, true);
         window_->show();
+        window_->raise();
         window_->setAttribute(Qt::WA_ShowWithoutActivating, false);
         return;
     }
