@@ -1,6 +1,7 @@
 #include "ui/qt/qt_application_shell.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -40,17 +41,18 @@ QtStatusItem::QtStatusItem() {
             &menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
     });
     // Only a context click opens a tray menu by itself; a plain click is the usual way in. Drawn
-    // in an X11 tray, the menu opens at the icon; a panel that shows the icon over D-Bus (every
-    // Wayland panel) has the icon's place itself and opens the menu where it wants it (the
-    // pointer's place is not Vurin's to know there).
-    QObject::connect(
-        &tray_, &QSystemTrayIcon::activated, &menu_,
-        [this](QSystemTrayIcon::ActivationReason reason) {
-            const QRect icon = tray_.geometry();
-            if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible() && icon.isValid()) {
-                menu_.popup(icon.bottomLeft());
-            }
-        });
+    // in an X11 tray, the menu opens at the icon; shown by a panel over D-Bus on X11, where the
+    // click was (the pointer is known there). A Wayland client knows neither the pointer nor
+    // the panel's place: there the panel opens the menu where it wants it, on a context click.
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
+                     [this](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason != QSystemTrayIcon::Trigger || menu_.isVisible() ||
+                             QGuiApplication::platformName().startsWith("wayland")) {
+                             return;
+                         }
+                         const QRect icon = tray_.geometry();
+                         menu_.popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
+                     });
     tray_.setContextMenu(&menu_);
     tray_.setIcon(statusIcon(StatusIcon::idle));
     tray_.show();
