@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "injection/desktop_apps.h"
+#include "support/desktop_program.h"
 #include "support/private_files.h"
 #include "support/vurin_under_test.h"
 #include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above
@@ -40,6 +41,23 @@ TEST(TriggerCommandTest, ExitsWithWhyNothingWasDelivered) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(vurin.run(arguments), std::pair(status, output));
     }
+}
+
+// A newer `vurin --trigger` reaches a Vurin from before the interface's version: a press and a
+// release in the first version's form, and what that one lacks refused with what to do.
+TEST(TriggerCommandTest, AnOlderRunningVurinGetsTheSignatureItHas) {
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    const VurinUnderTest vurin(folder / "", environment);
+    DesktopProgram older({VURIN_SCRIPTS_DIR "/../tests/support/programs/vurin_bus_version_1"});
+    ASSERT_TRUE(older.waitForLine("ready"));
+    EXPECT_EQ(vurin.run("--trigger press"), std::pair(0, std::string()));
+    EXPECT_TRUE(older.waitForLine("Press"));
+    EXPECT_EQ(vurin.run("--trigger release"), std::pair(0, std::string()));
+    EXPECT_TRUE(older.waitForLine("Release"));
+    EXPECT_EQ(vurin.run("--trigger toggle"),
+              std::pair(1, std::string("vurin: the running Vurin is older and has no Toggle; "
+                                       "start the new one\n")));
 }
 
 TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMetricsAreKept) {
