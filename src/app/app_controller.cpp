@@ -143,7 +143,7 @@ bool AppController::finishInputSetup() {
         return false;
     }
     if (!services_.triggerCapture->setupEventTap()) {
-        log("❌ 创建 Event Tap 失败。触发键可能已被其他程序占用,或无法连接 X11 显示");
+        log("❌ 触发键捕获启动失败。触发键可能已被其他程序占用,或无法连接 X11 显示");
         setInputProblem(StatusIcon::error);
         return false;
     }

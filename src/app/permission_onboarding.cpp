@@ -483,7 +483,7 @@ void PermissionOnboarding::openSettings(SettingsPage page) {
         return;
     }
     if (!settings.open(page, services_.helpPage)) {
-        log("❌ 打不开设置程序,请手动打开系统设置");
+        log("❌ 打不开设置程序,请手动打开桌面的设置");
     }
 }
 

@@ -47,7 +47,7 @@ TEST_F(Controller, OnboardingOpensHalfASecondAfterAMissingGrantOrAFailedTap) {
     permissions->granted = true;
     trigger->succeeds = false;
     controller->applicationDidFinishLaunching();
-    EXPECT_EQ(logs, Lines{"❌ 创建 Event Tap 失败。触发键可能已被其他程序占用,或无法连接 X11 显示"});
+    EXPECT_EQ(logs, Lines{"❌ 触发键捕获启动失败。触发键可能已被其他程序占用,或无法连接 X11 显示"});
     controller.reset();  // gone before the half second has passed
     queue->advance(1.0);
     EXPECT_EQ(permissions->onboardingShown, 1);
