@@ -33,8 +33,16 @@ target_link_libraries(vurin_platform INTERFACE vurin_platform_x11 vurin_platform
 file(GLOB VURIN_UI_QT_SOURCES CONFIGURE_DEPENDS src/ui/qt/*.cpp src/ui/qt/*.h)
 add_library(vurin_ui_qt STATIC ${VURIN_UI_QT_SOURCES})
 target_compile_definitions(vurin_ui_qt PUBLIC QT_NO_KEYWORDS)
-target_link_libraries(vurin_ui_qt PUBLIC vurin_logic Qt6::Widgets Qt6::DBus PkgConfig::VURIN_LINUX_DEPS
-    PkgConfig::VURIN_X11_DEPS)
+# Qt's platform integration hands out the Wayland connection and a window's surface, for raising
+# a window with a launcher's activation token (Qt 6.4 takes no token itself).
+target_link_libraries(vurin_ui_qt PUBLIC vurin_logic Qt6::Widgets Qt6::DBus Qt6::GuiPrivate
+    vurin_platform_wayland PkgConfig::VURIN_LINUX_DEPS PkgConfig::VURIN_X11_DEPS)
+# The icons as installed, built in for a Vurin that is not (the hicolor theme comes first).
+file(GLOB VURIN_STATUS_ICONS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/data/icons/*.svg)
+qt_add_resources(vurin_ui_qt vurin_status_icons PREFIX /icons BASE data/icons
+    FILES ${VURIN_STATUS_ICONS})
+qt_add_resources(vurin_ui_qt vurin_application_icon PREFIX /icons BASE data
+    FILES data/com.vurin.app.svg)
 
 # `vurin --trigger` needs nothing but libdbus: both programs answer it.
 pkg_check_modules(VURIN_DBUS REQUIRED IMPORTED_TARGET dbus-1)
@@ -51,7 +59,7 @@ target_link_libraries(vurin_app PRIVATE vurin_ui_qt vurin_platform vurin_trigger
 # The `vurin` command: answers --trigger itself, else starts the application beside it.
 include(GNUInstallDirs)
 add_executable(vurin src/launcher.cpp src/support/executable.cpp
-               src/app/launcher_command_line.cpp)
+               src/launcher/launcher_command_line.cpp)
 target_include_directories(vurin PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_definitions(vurin PRIVATE
     VURIN_APPLICATION_FALLBACK="${CMAKE_INSTALL_FULL_LIBEXECDIR}/vurin/vurin-app")

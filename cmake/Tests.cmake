@@ -68,6 +68,11 @@ set(unit_sources ${VURIN_ALL_TESTS})
 list(FILTER unit_sources EXCLUDE REGEX
      "_(integration|desktop|audio|keyring|browser|wayland|kde|gnome)_test\\.cpp$")
 vurin_test_group(unit "${unit_sources}" vurin_platform_evdev)
+target_compile_definitions(vurin_test_support PUBLIC VURIN_STAND_IN_DIR="${CMAKE_BINARY_DIR}/stand-ins"
+                           VURIN_SCRIPTS_DIR="${CMAKE_SOURCE_DIR}/scripts")
+if(NOT VURIN_SESSION_TESTS)
+  return()
+endif()
 
 set(integration_sources ${VURIN_ALL_TESTS})
 list(FILTER integration_sources INCLUDE REGEX "_integration_test\\.cpp$")
@@ -159,5 +164,3 @@ foreach(program whisper-server ollama)
     endif()
   endforeach()
 endforeach()
-target_compile_definitions(vurin_test_support PUBLIC VURIN_STAND_IN_DIR="${VURIN_STAND_IN_DIR}"
-                           VURIN_SCRIPTS_DIR="${CMAKE_SOURCE_DIR}/scripts")

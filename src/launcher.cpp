@@ -1,7 +1,8 @@
 // The `vurin` command. A compositor's key binding runs it on every press and release, so that
 // path must not load the application's hundred libraries (it would cost some 20 ms a key):
 // `--trigger` is answered here, with libdbus alone, and anything else starts the application,
-// unless a Vurin already runs in this session: that one is asked to show its settings.
+// unless a Vurin already runs in this session: that one is asked to bring its window forward,
+// with the desktop's token for this start.
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/launcher_command_line.h"
+#include "launcher/launcher_command_line.h"
 #include "platform/linux/trigger_command.h"
 #include "support/build_info.h"
 #include "support/executable.h"
@@ -52,11 +53,22 @@ int main(int argc, char** argv) {
         case vurin::LauncherAction::start:
             break;
     }
-    if (const std::optional<int> status = vurin::showRunningVurin()) {
-        if (*status == 0) {
-            std::puts("vurin: Vurin already runs in this session and shows its settings now");
-        }
-        return *status;
+    const vurin::RunningVurinAnswer running =
+        vurin::askRunningVurin(vurin::startupTokensFromEnvironment(), !command.autostart);
+    switch (running.state) {
+        case vurin::RunningVurin::answered:
+            if (!command.autostart) {
+                std::puts(
+                    "vurin: Vurin already runs in this session and brings its window forward");
+            }
+            return 0;
+        case vurin::RunningVurin::silent:
+            std::fprintf(stderr,
+                         "vurin: a Vurin already runs in this session but did not answer: %s\n",
+                         running.detail.c_str());
+            return 1;
+        case vurin::RunningVurin::none:
+            break;
     }
     std::error_code ignored;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);

@@ -1,6 +1,7 @@
 // Process entry: wires the Linux platform and the Qt renderer into the application controller.
 #include <QApplication>
 #include <QTimer>
+#include <QWindow>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,7 @@
 #include <variant>
 
 #include "app/app_controller.h"
-#include "app/display_session.h"
+#include "app/application_options.h"
 #include "app/local_service_probes.h"
 #include "app/permission_onboarding.h"
 #include "app/permission_wiring.h"
@@ -31,6 +32,7 @@
 #include "pipeline/dictation_pipeline.h"
 #include "platform/linux/atspi_focus_reader.h"
 #include "platform/linux/audio_capture_pulse.h"
+#include "platform/linux/background_portal.h"
 #include "platform/linux/desktop_settings_linux.h"
 #include "platform/linux/secret_store_libsecret.h"
 #include "platform/linux/sound_canberra.h"
@@ -43,7 +45,9 @@
 #include "support/sound.h"
 #include "ui/qt/qt_application_shell.h"
 #include "ui/qt/qt_clipboard.h"
+#include "ui/qt/qt_icons.h"
 #include "ui/qt/qt_main_queue.h"
+#include "ui/qt/qt_window_activation.h"
 #include "ui/qt/qt_window_renderer.h"
 #include "ui/qt/termination_signals.h"
 #include "ui/qt/trigger_bus_service.h"
@@ -74,16 +78,10 @@ std::shared_ptr<vurin::TextInjector> makeTextInjector(
 
 // The session to serve, from --session or the environment; Qt is told to draw there too.
 // Nothing, with `status` the exit status, when Vurin cannot start there.
-std::optional<vurin::DisplaySession> chooseSession(int& argc, char** argv, int& status) {
-    const vurin::SessionOption option = vurin::takeSessionOption(argc, argv);
-    if (const auto* usage = std::get_if<std::string>(&option)) {
-        std::fprintf(stderr, "%s\n", usage->c_str());
-        status = 2;
-        return std::nullopt;
-    }
+std::optional<vurin::DisplaySession> chooseSession(const vurin::ApplicationOptions& options,
+                                                   int& status) {
     const vurin::DisplaySession session =
-        vurin::chooseDisplaySession(vurin::sessionEnvironmentFromProcess(),
-                                    std::get<std::optional<vurin::DisplaySession>>(option));
+        vurin::chooseDisplaySession(vurin::sessionEnvironmentFromProcess(), options.session);
     if (session == vurin::DisplaySession::wayland) {
         // Qt would abort without a word a log could keep.
         std::string error;
@@ -99,6 +97,49 @@ std::optional<vurin::DisplaySession> chooseSession(int& argc, char** argv, int& 
     return session;
 }
 
+// The token of this start for the session served: Wayland's (GLib's launchers also put it in
+// DESKTOP_STARTUP_ID), else X11's startup id.
+std::string tokenFor(vurin::DisplaySession session, const vurin::StartupTokens& tokens) {
+    if (session == vurin::DisplaySession::wayland) {
+        return tokens.activationToken.empty() ? tokens.startupId : tokens.activationToken;
+    }
+    return tokens.startupId;
+}
+
+// One Vurin per session: the bus name is taken before anything else starts, so that a Vurin
+// started at the same moment as another leaves before it grabs a key or opens a portal
+// session. The running one is asked to bring its window forward (a start at login only asks
+// whether it is there); when it quit meanwhile, the name is taken again. The exit status when
+// this start is to end.
+std::optional<int> claimBusName(vurin::TriggerBusService& bus, vurin::BusName& name,
+                                const vurin::StartupTokens& tokens, bool autostart) {
+    constexpr int attempts = 3;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        name = bus.registerOnSessionBus();
+        if (name != vurin::BusName::takenByAnother) {
+            return std::nullopt;
+        }
+        const vurin::RunningVurinAnswer running = vurin::askRunningVurin(tokens, !autostart);
+        switch (running.state) {
+            case vurin::RunningVurin::answered:
+                vurin::log(autostart ? "🪟 已有一个 Vurin 在运行,本进程退出"
+                                     : "🪟 已有一个 Vurin "
+                                       "在运行,已请它把窗口带到前面,本进程退出");
+                return 0;
+            case vurin::RunningVurin::silent:
+                vurin::log(std::string("❌ 已有一个 Vurin 占着会话总线名 ") +
+                           vurin::trigger_bus::serviceName + ",但它没有回应(" + running.detail +
+                           "):本进程退出,不与它同时运行");
+                return 1;
+            case vurin::RunningVurin::none:
+                break;
+        }
+    }
+    vurin::log(std::string("❌ 会话总线名 ") + vurin::trigger_bus::serviceName +
+               " 几次都没能取得:本进程退出");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,13 +147,27 @@ int main(int argc, char** argv) {
     if (const std::optional<int> status = vurin::runTriggerCommand(argc, argv)) {
         return *status;
     }
+    const vurin::ParsedApplicationOptions parsed = vurin::takeApplicationOptions(argc, argv);
+    if (const auto* usage = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "%s\n", usage->c_str());
+        return 2;
+    }
+    const auto& options = std::get<vurin::ApplicationOptions>(parsed);
     int status = 0;
-    const std::optional<vurin::DisplaySession> session = chooseSession(argc, argv, status);
+    const std::optional<vurin::DisplaySession> session = chooseSession(options, status);
     if (!session) {
         return status;
     }
+    // This start's token is Vurin's to use: neither Qt (which would spend it on whatever window
+    // shows first) nor the programs Vurin starts later may take it for theirs.
+    const vurin::StartupTokens tokens = vurin::startupTokensFromEnvironment();
+    unsetenv("XDG_ACTIVATION_TOKEN");
+    unsetenv("DESKTOP_STARTUP_ID");
+    std::error_code ignored;
+    const bool firstStart = !std::filesystem::exists(vurin::configURL(), ignored);
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vurin");
+    QApplication::setWindowIcon(vurin::applicationIcon());
     // The desktop id: Wayland compositors and portals know Vurin by its desktop entry.
     QApplication::setDesktopFileName(vurin::trigger_bus::serviceName);
     QApplication::setQuitOnLastWindowClosed(false);  // a tray program: windows come and go
@@ -120,6 +175,13 @@ int main(int argc, char** argv) {
     // A peer that hangs up mid-write (a phone, a local service) must cost one failed write,
     // not the process.
     std::signal(SIGPIPE, SIG_IGN);
+
+    vurin::TriggerBusService triggerBus;
+    vurin::BusName busName = vurin::BusName::unavailable;
+    if (const std::optional<int> leave =
+            claimBusName(triggerBus, busName, tokens, options.autostart)) {
+        return *leave;
+    }
 
     // Qt applications show their text fields on the accessibility bus only when it is enabled.
     vurin::enableDesktopAccessibility();
@@ -178,6 +240,21 @@ int main(int argc, char** argv) {
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     services.cleanupStaleRecordingFiles = [] { vurin::cleanupStaleRecordingFiles(); };
     services.peakDBFS = [](const std::filesystem::path& file) { return vurin::peakDBFS(file); };
+    services.start = {.autostart = options.autostart,
+                      .firstStart = firstStart,
+                      .activationToken = tokenFor(*session, tokens)};
+    auto background = std::make_shared<vurin::BackgroundPortal>();
+    services.requestBackground = [background, weakQueue = std::weak_ptr(mainQueue)](
+                                     const std::string& reason, auto done) {
+        background->request(
+            reason, [weakQueue, done](vurin::BackgroundAnswer answer, const std::string& detail) {
+                if (auto queue = weakQueue.lock()) {
+                    queue->post([done, answer, detail] { done(answer, detail); });
+                }
+            });
+    };
+    services.ownWindowFocused = [] { return QGuiApplication::focusWindow() != nullptr; };
+    services.completeStartup = [](const std::string& token) { vurin::completeStartup(token); };
     auto settings = vurin::installSettingsController(
         services, {.windows = windows,
                    .clipboard = clipboard,
@@ -197,34 +274,29 @@ int main(int argc, char** argv) {
         }
     });
     settings->attach(controller);
-    vurin::TriggerBusService triggerBus(
-        platform->bindingEvent,
-        [&platform, weak = std::weak_ptr(controller)](vurin::TriggerCommand command, double at) {
-            if (platform->bindingCommand) {
-                platform->bindingCommand(command);
-            }
-            if (auto live = weak.lock()) {
-                live->triggerCommand(command, at);
-            }
-        },
-        [weak = std::weak_ptr(settings)] {
-            if (auto live = weak.lock()) {
-                live->showSettings();
-            }
-        });
-    const vurin::BusName busName = triggerBus.registerOnSessionBus();
-    if (busName == vurin::BusName::takenByAnother) {
-        // Started at the same moment as another Vurin, which took the name first: one Vurin per
-        // session, and that one shows its settings as this start asked.
-        if (vurin::showRunningVurin() == 0) {
-            vurin::log(
-                "🪟 已有一个 Vurin 在运行,已请它打开设置窗口,本进程退出");
-            platform->stop();
-            return 0;
-        }
-        vurin::log(std::string("⚠️ 会话总线名 ") + vurin::trigger_bus::serviceName +
-                   " 已被另一个程序占用,vurin --trigger 不会到达这个 Vurin");
-    }
+    triggerBus.setHandlers(
+        {.deliver = platform->bindingEvent,
+         .command =
+             [&platform, weak = std::weak_ptr(controller)](vurin::TriggerCommand command,
+                                                           double at) {
+                 if (platform->bindingCommand) {
+                     platform->bindingCommand(command);
+                 }
+                 if (auto live = weak.lock()) {
+                     live->triggerCommand(command, at);
+                 }
+             },
+         .present =
+             [weak = std::weak_ptr(settings),
+              session = *session](const vurin::StartupTokens& asked) {
+                 // Without the launcher's token nothing says the user is not typing elsewhere
+                 // (a terminal's `vurin`): the window comes up without the keyboard.
+                 const std::string token = tokenFor(session, asked);
+                 if (auto live = weak.lock()) {
+                     live->showSettings(token.empty() ? vurin::WindowActivation::unrequested()
+                                                      : vurin::WindowActivation{.token = token});
+                 }
+             }});
     platform->bindingRegistered(busName == vurin::BusName::owned);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));
     phone->setWindowPresenter(vurin::GenericPhoneWindowPresenter::create(windows, shell));

@@ -59,9 +59,24 @@ start_gnome_backend() {
     wait_for "xdg-desktop-portal-gnome with its keyboard" "$SPAWNED" backend_keyboard_ready "$GNOME_PORTAL_BACKEND"
 }
 
+# GTK's backend beside it, as Debian's GNOME has it, for its Access dialog only: the portal's
+# Background (a program asking to run without a window) needs one.
+start_gtk_access_backend() {
+    spawn xdg-desktop-portal-gtk env GDK_BACKEND=wayland \
+        "WAYLAND_DISPLAY=$WAYLAND_SOCKET_PATH" XDG_CURRENT_DESKTOP=GNOME \
+        XDG_SESSION_TYPE=wayland /usr/libexec/xdg-desktop-portal-gtk
+    wait_for "xdg-desktop-portal-gtk" "$SPAWNED" \
+        name_has_owner "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.impl.portal.desktop.gtk
+    mkdir -p "$STATE/gtk-access"
+    printf '%s\n' "[portal]" "DBusName=org.freedesktop.impl.portal.desktop.gtk" \
+        "Interfaces=org.freedesktop.impl.portal.Access;" "UseIn=gnome" \
+        >"$STATE/gtk-access/gtk-access.portal"
+}
+
 start_gnome_portal() {
     start_gnome_backend
-    local portals=(gnome.portal)
+    start_gtk_access_backend
+    local portals=(gnome.portal "$STATE/gtk-access/gtk-access.portal")
     if [[ ${VURIN_SESSION_GLOBAL_SHORTCUTS:-} == stand-in ]]; then
         mkdir -p "$STATE/stand-in"
         printf '%s\n' "[portal]" "DBusName=org.freedesktop.impl.portal.desktop.vurintest" \
@@ -77,7 +92,8 @@ start_gnome_portal() {
 
 start_gnome() {
     require gnome-shell unshare gsettings /usr/libexec/dconf-service /usr/libexec/gsd-media-keys \
-        /usr/libexec/xdg-desktop-portal /usr/libexec/xdg-desktop-portal-gnome
+        /usr/libexec/xdg-desktop-portal /usr/libexec/xdg-desktop-portal-gnome \
+        /usr/libexec/xdg-desktop-portal-gtk
     install_app_data
     start_dbus
     start_atspi

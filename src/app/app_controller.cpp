@@ -32,14 +32,17 @@ void AppController::applicationDidFinishLaunching() {
         });
     });
     services_.recorder->warmUp(config_.micDevice == "builtin");
+    if (services_.start.firstStart) {
+        saveConfig(config_);  // the next start is no longer the first
+    }
     installMainMenu();
     statusItem_ = services_.shell->createStatusItem();
     updateStatusIcon();
     rebuildMenu();
-    if (statusItem_ && !statusItem_->shownByDesktop()) {  // the menu is then out of reach
-        log("⚠️ "
-            "桌面没有系统托盘,状态图标和菜单不会显示;已打开设置窗口");
-        services_.settings->showSettings();
+    if (!trayShown()) {
+        startWithoutTray();
+    } else if (services_.completeStartup) {
+        services_.completeStartup(services_.start.activationToken);
     }
     services_.permissions->checkPermissions();
     wireGestures();
@@ -51,9 +54,47 @@ void AppController::applicationDidFinishLaunching() {
             self->maintainSelectedLocalServices();
         }
     });
-    if (!services_.permissions->allRequiredPermissionsGranted() || !finishInputSetup()) {
+    if (!finishInputSetup()) {
         showPermissionOnboardingLater();
     }
+}
+
+void AppController::startWithoutTray() {
+    const StartContext& start = services_.start;
+    if (start.autostart && !start.firstStart) {
+        log("🪟 桌面没有系统托盘:Vurin 在后台运行,不打开窗口;再次启动 "
+            "Vurin(应用菜单里的 "
+            "Vurin,或 vurin 命令)即可打开它的窗口");
+        if (services_.completeStartup) {
+            services_.completeStartup(start.activationToken);
+        }
+        if (services_.requestBackground) {
+            services_.requestBackground(
+                L("Vurin 在后台等待触发键,按住说话即可输入文字",
+                  "Vurin waits in the background for the trigger key: hold it and speak to type"),
+                [](BackgroundAnswer answer, const std::string& detail) {
+                    switch (answer) {
+                        case BackgroundAnswer::allowed:
+                            log("✅ 桌面已允许 Vurin 在后台运行");
+                            break;
+                        case BackgroundAnswer::refused:
+                            log("⚠️ 桌面没有允许 Vurin 在后台运行(" + detail + ")");
+                            break;
+                        case BackgroundAnswer::unavailable:
+                            log("⚠️ 无法向桌面申请在后台运行(" + detail + ")");
+                            break;
+                    }
+                });
+        }
+        return;
+    }
+    log("⚠️ "
+        "桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口");
+    // Without the desktop's token the user is somewhere else (a terminal, the login): the window
+    // shows without taking the focus.
+    services_.settings->showSettings(start.activationToken.empty()
+                                         ? WindowActivation::unrequested()
+                                         : WindowActivation{.token = start.activationToken});
 }
 
 void AppController::showPermissionOnboardingLater() {
@@ -98,18 +139,22 @@ std::string languageName(const std::string& sttLanguage) {
 
 bool AppController::finishInputSetup() {
     if (!services_.permissions->allRequiredPermissionsGranted()) {
+        setInputProblem(StatusIcon::disabled);
         return false;
     }
     if (!services_.triggerCapture->setupEventTap()) {
-        log("❌ 创建 Event Tap 失败。触发键可能已被其他程序占用,或无法连接 X11 显示");
+        log("❌ 触发键捕获启动失败。触发键可能已被其他程序占用,或无法连接 X11 显示");
+        setInputProblem(StatusIcon::error);
         return false;
     }
+    setInputProblem(std::nullopt);
     if (didFinishInputSetup_) {
         return true;
     }
     didFinishInputSetup_ = true;
     log("👂 Vurin 就绪(" + services_.triggerKeyDisplayName(config_.keyCode) + ",键码 " +
-        std::to_string(config_.keyCode) + ")。长按=说话 单击=发送 双击=取消。菜单栏图标可查看状态");
+        std::to_string(config_.keyCode) + ")。长按=说话 单击=发送 双击=取消。" +
+        (trayShown() ? "托盘图标可查看状态" : "设置窗口顶部可查看状态"));
     log(std::string("   单击发送:") + (config_.sendOnClick ? "开" : "关") + "  " +
         providerRuntimeStatus(config_, services_.localServer->isReady(),
                               services_.ollamaServer->isReady())

@@ -60,13 +60,8 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
 
     void updateStatusIcon();
     void rebuildMenu();
-    // Replaces the status item's title until the next updateStatusIcon() (key detection shows
-    // "⌨️" while it waits).
-    void setStatusTitle(const std::string& title) {
-        if (statusItem_) {
-            statusItem_->setTitle(title);
-        }
-    }
+    // Shows the key detection's icon until the next updateStatusIcon().
+    void showDetectingKey();
     void refreshSettingsHealthSummary();
 
     // Quick switches of the menu and the three on/off settings.
@@ -127,8 +122,22 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     void discardRecording();
     DictationHooks makeHooks();
     void installMainMenu();
+    // Without a tray, the settings window carries what the menu offers; it opens at a start the
+    // user made and at the first start, while a start at login stays in the background.
+    void startWithoutTray();
+    bool trayShown() const;
+    // Nothing when the trigger can be heard; else why not, as the icon shows it.
+    void setInputProblem(std::optional<StatusIcon> problem);
     std::string statusLine() const;
+    // The status menu's information lines (the status line first) and its actions.
+    struct StatusMenuItems {
+        std::vector<std::string> info;
+        MenuItem stt, polish, phone, settings, updates, quit;
+    };
+    StatusMenuItems statusMenuItems();
     MenuModel buildStatusMenu();
+    Card buildStatusPanel();
+    void refreshStatusPanel();
     LocalService::Callback readyRefresh();
     void showPermissionOnboardingLater();
     bool showOneTimeAlert(bool& flag, const AlertSpec& alert);
@@ -150,6 +159,7 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
     std::shared_ptr<RepeatingTimer> localServiceTimer_;
     std::shared_ptr<StatusItemView> statusItem_;
     bool didFinishInputSetup_ = false;
+    std::optional<StatusIcon> inputProblem_;
     std::optional<double> lastToggleAt_;      // the last toggle carried out
     std::optional<double> lastToggleSeenAt_;  // the last toggle received, repeats included
     bool toggleRepeatLogged_ = false;

@@ -257,6 +257,14 @@ DictationHooks AppController::makeHooks() {
         .warnLocalUnavailable = withSelf([](AppController& self) { self.warnLocalUnavailable(); }),
         .warnNotConfigured = withSelf([](AppController& self) { self.warnNotConfigured(); }),
         .inject = withSelf([](AppController& self, const std::string& text) {
+            // Vurin's own window in front (one the user opened and left there): the text would
+            // land in it, and a click would send it nowhere.
+            if (self.services_.ownWindowFocused && self.services_.ownWindowFocused()) {
+                log("❌ 输入焦点在 Vurin 自己的窗口,已阻止粘贴;先点一下要输入文字的窗口");
+                self.injectionEndedWithoutPending();
+                playSound("Basso");
+                return;
+            }
             self.services_.injector->inject(text, self.weak_from_this());
         }),
     };

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "app/application_shell.h"
+#include "app/window_model.h"
 #include "audio/audio_recorder.h"
 #include "config/config.h"
 #include "injection/text_injector.h"
 #include "local_services/local_service.h"
 #include "pipeline/dictation_job.h"
+#include "platform/background_permission.h"
 #include "platform/main_queue.h"
 
 namespace vurin {
@@ -39,7 +41,12 @@ class TriggerCapture {
 class SettingsPresenter {
   public:
     virtual ~SettingsPresenter() = default;
-    virtual void showSettings() = 0;
+    // Opens the window or brings it forward; a user's request unless `activation` says otherwise.
+    virtual void showSettings(const WindowActivation& activation) = 0;
+    void showSettings() { showSettings(WindowActivation{}); }
+    // What the tray would show, at the top of the window, for a desktop without a tray; nothing
+    // takes it away.
+    virtual void setStatusPanel(std::optional<Card> panel) = 0;
     // Selects a tab (1 is the speech pane) as if the user had clicked it.
     virtual void selectTab(int index) = 0;
     virtual void refreshHealthSummary() = 0;
@@ -63,6 +70,16 @@ struct LocalServiceProbes {
     std::function<bool()> ollamaModelInstalled;
 };
 
+// How this process was started.
+struct StartContext {
+    // The desktop started it at login (the autostart entry's --autostart).
+    bool autostart = false;
+    // No settings had been saved before: the user meets Vurin for the first time.
+    bool firstStart = false;
+    // The desktop's token for this start, when a launcher handed one over.
+    std::string activationToken;
+};
+
 // Everything the controller owns or calls. Each subsystem provides its part; main.cpp wires the
 // real ones and tests wire fakes.
 struct AppServices {
@@ -78,6 +95,12 @@ struct AppServices {
     std::shared_ptr<TriggerCapture> triggerCapture;
     std::shared_ptr<SettingsPresenter> settings;
     LocalServiceProbes probes;
+    StartContext start;
+    BackgroundRequest requestBackground;
+    // Whether one of Vurin's own windows has the keyboard focus: a dictation would land there.
+    std::function<bool()> ownWindowFocused;
+    // The start a launcher announced is over without a window.
+    std::function<void(const std::string& token)> completeStartup;
 
     // Start-up steps owned by other subsystems.
     std::function<void()> cleanupStaleRecordingFiles;

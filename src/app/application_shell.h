@@ -20,11 +20,20 @@ constexpr int kAlertFirstButtonReturn = 1000;
 
 enum class ActivationPolicy { regular, accessory };
 
-// The status icon: a text title (the state emoji), a tooltip and a menu.
+// What the status icon shows, one picture each: the dictation states, the detection of a new
+// trigger key, and the two ways Vurin cannot hear the trigger yet (a permission is missing, or
+// the trigger could not be set up).
+enum class StatusIcon { idle, recording, transcribing, pendingSend, detectingKey, disabled, error };
+
+// The icon's name: "idle", "recording", "transcribing", "pending", "detecting", "disabled",
+// "error" (the desktop knows the picture as "com.vurin.app-" and that name).
+const char* statusIconName(StatusIcon icon);
+
+// The status icon: a picture, a tooltip and a menu.
 class StatusItemView {
   public:
     virtual ~StatusItemView() = default;
-    virtual void setTitle(const std::string& title) = 0;
+    virtual void setIcon(StatusIcon icon) = 0;
     virtual void setToolTip(const std::string& toolTip) = 0;
     virtual void setMenu(MenuModel menu) = 0;
     // False when the desktop has nowhere to show the icon (no tray or status notifier host).

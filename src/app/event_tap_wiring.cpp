@@ -26,9 +26,9 @@ void wireEventTap(EventTap& tap, const std::shared_ptr<AppController>& controlle
             live->rebuildMenu();
         }
     };
-    callbacks.setStatusTitle = [weak](const std::string& title) {
+    callbacks.showDetectingKey = [weak] {
         if (auto live = weak.lock()) {
-            live->setStatusTitle(title);
+            live->showDetectingKey();
         }
     };
     callbacks.setTriggerKeyLabel = std::move(setTriggerKeyLabel);

@@ -65,13 +65,15 @@ std::string x11HelpSections() {
         "Vurin 在 X 服务器上独占触发键,这样按键不会传给其他程序。若显示“被占用”,说明另一个"
         "程序(常见的是桌面的全局快捷键)已经占用了这个键:在桌面的键盘快捷键设置里释放它,或换"
         "一个触发键。“无此按键”说明设置里的触发键在这台电脑的键盘上不存在(例如 Mac 的 "
-        "Fn),请换一个。换键:Vurin 菜单 → 设置… → 通用 → 重新识别,然后按下想用的键。",
+        "Fn),请换一个。换键:Vurin 的托盘菜单(没有托盘时是 Vurin 的窗口)→ 设置… → 通用 → "
+        "重新识别,然后按下想用的键。",
         "Vurin takes the trigger key for itself on the X server, so the key never reaches other "
         "programs. \"Key in use\" means another program (often a global shortcut of the "
         "desktop) holds that key: free it in your desktop's keyboard shortcut settings, or "
         "choose another trigger key. \"No such key\" means the configured key does not exist "
-        "on this keyboard (a Mac's Fn, say): choose another. To choose: Vurin menu → "
-        "Settings… → General → Set key, then press the key you want.");
+        "on this keyboard (a Mac's Fn, say): choose another. To choose: Vurin's tray menu (without "
+        "a "
+        "tray, Vurin's window) → Settings… → General → Set key, then press the key you want.");
     return page;
 }
 
@@ -481,7 +483,7 @@ void PermissionOnboarding::openSettings(SettingsPage page) {
         return;
     }
     if (!settings.open(page, services_.helpPage)) {
-        log("❌ 打不开设置程序,请手动打开系统设置");
+        log("❌ 打不开设置程序,请手动打开桌面的设置");
     }
 }
 

@@ -233,6 +233,8 @@ struct WindowModel {
     std::string title;
     int width = 480;
     int height = 360;
+    // Shown at the very top, above the tabs (the status and actions of a tray the desktop lacks).
+    std::optional<Card> banner;
     // Shown at the top, above the panes and outside the scroll area (the settings health line).
     std::optional<Card> header;
     // With tabs: one pane per tab, the selected tab's pane shown. Without: panes[0].
@@ -243,6 +245,19 @@ struct WindowModel {
     // The user closed the window (its close button). The window is hidden, not destroyed: the
     // view stays valid and raise() shows it again.
     std::function<void()> onClose;
+};
+
+// Why a window comes forward. One the user asked for takes the focus: asked from inside Vurin (a
+// menu item, a button), or from outside by starting Vurin again, which hands on the desktop's
+// token for it (`token`: xdg-activation's on Wayland, the startup id on X11), without which a
+// compositor that guards the focus only marks the window. One Vurin opens by itself (at its own
+// start) shows without taking the focus from the program the user is in, so that a dictation
+// never lands in Vurin's window instead.
+struct WindowActivation {
+    bool requested = true;
+    std::string token;
+
+    static WindowActivation unrequested() { return {.requested = false}; }
 };
 
 // A rendered window. Main thread only. Unknown ids are ignored. Every call is safe from inside
@@ -271,13 +286,18 @@ class WindowView {
     // visible one.
     virtual void replacePane(int index, Pane pane) = 0;
     virtual void replaceHeader(Card header) = 0;
+    // Shows `banner` above the tabs, or takes it away.
+    virtual void replaceBanner(std::optional<Card> banner) = 0;
     // Shows tab `index`'s pane as if the user had picked it, without calling onSelect.
     virtual void selectTab(int index) = 0;
     virtual int selectedTab() const = 0;
     virtual void scrollToTop() = 0;
 
-    // Shows the window if hidden, brings it to the front and gives it the focus.
+    // Shows the window if hidden, brings it to the front and gives it the focus (the user asked
+    // from inside Vurin).
     virtual void raise() = 0;
+    // Shows the window if hidden and brings it forward as `activation` says.
+    virtual void present(const WindowActivation& activation) = 0;
     // Centres the window on the screen.
     virtual void center() = 0;
     virtual bool isVisible() const = 0;
@@ -289,8 +309,10 @@ class WindowView {
 class WindowRenderer {
   public:
     virtual ~WindowRenderer() = default;
-    // Builds the window, centres it, shows it and brings it to the front.
-    virtual std::shared_ptr<WindowView> open(WindowModel model) = 0;
+    // Builds the window, centres it, shows it and brings it forward as `activation` says.
+    virtual std::shared_ptr<WindowView> open(WindowModel model,
+                                             const WindowActivation& activation) = 0;
+    std::shared_ptr<WindowView> open(WindowModel model) { return open(std::move(model), {}); }
 };
 
 }  // namespace vurin

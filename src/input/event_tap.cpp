@@ -163,8 +163,8 @@ void EventTap::startDetectKey() {
     }
     detectionOpen_ = true;
     log("🔍 识别模式:请按一下你想用作触发键的按键…");
-    if (callbacks_.setStatusTitle) {
-        callbacks_.setStatusTitle("⌨️");
+    if (callbacks_.showDetectingKey) {
+        callbacks_.showDetectingKey();
     }
     // Holding the whole keyboard locks out every other program, screen lockers included.
     endDetectionTimeout();

@@ -33,8 +33,8 @@ class EventTap : public TriggerCapture, public std::enable_shared_from_this<Even
         std::function<void()> rebuildMenu;
         // Sets the settings window's trigger-key label, when that window exists.
         std::function<void(const std::string& text)> setTriggerKeyLabel;
-        // Sets the status item's title.
-        std::function<void(const std::string& title)> setStatusTitle;
+        // Shows the detection's icon on the status item while it waits for a key.
+        std::function<void()> showDetectingKey;
     };
 
     static std::shared_ptr<EventTap> create(std::shared_ptr<MainQueue> mainQueue,

@@ -108,7 +108,7 @@ void PhoneRemoteController::startPhoneServerIfEnabled() {
             return;
         }
         if (listening) {
-            log("📱 手机遥控已在后台开启(菜单「手机遥控…」可看二维码 / 关闭)");
+            log("📱 手机遥控已在后台开启(托盘菜单或设置窗口顶部的「手机遥控…」可看二维码 / 关闭)");
         } else {
             self->logPortFailure();
         }

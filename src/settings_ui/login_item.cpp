@@ -136,12 +136,17 @@ std::string desktopExecArgument(std::string_view argument) {
 }
 
 std::string autostartDesktopEntry(const std::filesystem::path& executable) {
+    // TryExec: a Vurin uninstalled without a purge leaves an entry the session skips.
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Vurin\n"
            "Comment=Push-to-talk dictation\n"
+           "Icon=com.vurin.app\n"
+           "TryExec=" +
+           escapeEntryString(executable.string()) +
+           "\n"
            "Exec=" +
-           desktopExecArgument(executable.string()) +
+           desktopExecArgument(executable.string()) + " " + std::string(kAutostartOption) +
            "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
@@ -189,6 +194,22 @@ std::filesystem::path autostartEntryProgram(std::string_view entry) {
     return program;
 }
 
+namespace {
+
+bool startsAtLogin(std::string_view entry) {
+    for (std::size_t start = 0; start < entry.size();) {
+        const std::size_t end = std::min(entry.find('\n', start), entry.size());
+        const std::string_view line = entry.substr(start, end - start);
+        if (line.starts_with("Exec=")) {
+            return line.find(" " + std::string(kAutostartOption)) != std::string_view::npos;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool replacesAutostartEntry(
     std::string_view entry, const std::filesystem::path& running,
     const std::function<ProgramPlace(const std::filesystem::path&)>& placeOf) {
@@ -200,7 +221,11 @@ bool replacesAutostartEntry(
         start = end + 1;
     }
     const std::filesystem::path program = autostartEntryProgram(entry);
-    if (program.empty() || program == running || placeOf(running) != ProgramPlace::installed) {
+    if (!program.empty() && program == running) {
+        // An older Vurin's entry: without the option every login opened the window.
+        return !startsAtLogin(entry);
+    }
+    if (program.empty() || placeOf(running) != ProgramPlace::installed) {
         return false;
     }
     return placeOf(program) != ProgramPlace::installed;
@@ -268,8 +293,12 @@ void XdgAutostartLoginItem::updateAtStart() {
             executable_.string() + ":" + *failure);
         return;
     }
-    log("🔁 自动启动项原指向 " + autostartEntryProgram(entry).string() + ",已改为安装的 " +
-        executable_.string());
+    const std::filesystem::path previous = autostartEntryProgram(entry);
+    if (previous == executable_) {
+        log("🔁 自动启动项已更新:登录时 Vurin 在后台启动,不再打开窗口");
+        return;
+    }
+    log("🔁 自动启动项原指向 " + previous.string() + ",已改为安装的 " + executable_.string());
 }
 
 }  // namespace vurin

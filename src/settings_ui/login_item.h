@@ -32,6 +32,9 @@ std::filesystem::path autostartDirFrom(std::string_view xdgConfigHome, std::stri
 // doubled for the desktop entry's own string escaping.
 std::string desktopExecArgument(std::string_view argument);
 
+// What the entry passes, so that a start at login opens no window.
+inline constexpr std::string_view kAutostartOption = "--autostart";
+
 // The desktop entry that starts `executable` at login.
 std::string autostartDesktopEntry(const std::filesystem::path& executable);
 
@@ -48,6 +51,7 @@ std::filesystem::path autostartEntryProgram(std::string_view entry);
 // Whether `entry` should start `running` instead of its own program: an enabled entry whose
 // program lives in a build tree or is gone, while `running` is installed. So an entry a
 // developer's build wrote starts the installed Vurin, and a build never takes over an entry.
+// An entry for `running` itself is rewritten when an older Vurin wrote it (no --autostart).
 bool replacesAutostartEntry(
     std::string_view entry, const std::filesystem::path& running,
     const std::function<ProgramPlace(const std::filesystem::path&)>& placeOf);

@@ -30,22 +30,31 @@ int SettingsController::showAlert(const AlertSpec& alert) {
     return services_.shell->runModalAlert(alert);
 }
 
-void SettingsController::showSettings() {
+void SettingsController::showSettings(const WindowActivation& activation) {
     if (!services_.windows) {
         return;  // no renderer wired: there is no window to show
     }
     auto& shell = *services_.shell;
     shell.setActivationPolicy(ActivationPolicy::regular);
-    if (settingsWindow_) {
+    if (activation.requested) {
         shell.activateIgnoringOtherApps();
-        settingsWindow_->raise();
+    }
+    if (settingsWindow_) {
+        settingsWindow_->present(activation);
         return;
     }
-    settingsWindow_ = services_.windows->open(buildSettingsWindow());
+    // Opened, it is brought forward once: a desktop's token is good for one activation.
+    settingsWindow_ = services_.windows->open(buildSettingsWindow(), activation);
     settingsWindow_->scrollToTop();
     startSettingsPermissionRefreshTimer();
-    shell.activateIgnoringOtherApps();
-    settingsWindow_->raise();
+}
+
+void SettingsController::setStatusPanel(std::optional<Card> panel) {
+    const bool changed = panel.has_value() || statusPanel_.has_value();
+    statusPanel_ = std::move(panel);
+    if (settingsWindow_ && changed) {
+        settingsWindow_->replaceBanner(statusPanel_);
+    }
 }
 
 void SettingsController::startSettingsPermissionRefreshTimer() {

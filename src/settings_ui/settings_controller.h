@@ -100,7 +100,9 @@ class SettingsController : public SettingsPresenter,
     void attach(std::weak_ptr<AppController> controller) { controller_ = std::move(controller); }
 
     // SettingsPresenter
-    void showSettings() override;
+    using SettingsPresenter::showSettings;
+    void showSettings(const WindowActivation& activation) override;
+    void setStatusPanel(std::optional<Card> panel) override;
     void selectTab(int index) override;
     void refreshHealthSummary() override { refreshSettingsHealthSummary(); }
 
@@ -198,6 +200,8 @@ class SettingsController : public SettingsPresenter,
     SettingsServices services_;
     std::weak_ptr<AppController> controller_;
     std::shared_ptr<WindowView> settingsWindow_;
+    // The tray's status and actions, shown above the tabs while the desktop has no tray.
+    std::optional<Card> statusPanel_;
     // Field key (scope:providerId) -> id of that card's key field.
     std::map<std::string, ControlId> settingsProviderFields_;
     std::shared_ptr<RepeatingTimer> settingsPermissionTimer_;

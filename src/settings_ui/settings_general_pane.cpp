@@ -88,6 +88,7 @@ WindowModel SettingsController::buildSettingsWindow() {
                          makeLabel(settingsHealthSummaryText(), elidedSecondaryText(),
                                    kSettingsHealthLabelId)},
             .spacing = 8}}};
+    model.banner = statusPanel_;
     settingsProviderFields_.clear();
     model.panes = {buildGeneralPane(), buildSTTPane(), buildPolishPane(), buildPermissionsPane()};
     model.onClose = weakAction(&SettingsController::windowWillClose);

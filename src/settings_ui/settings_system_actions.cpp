@@ -112,7 +112,7 @@ void SettingsController::launchAtLoginChanged(bool on) {
 
 void SettingsController::showLaunchAtLoginApproval() {
     const int answer = showAlert(
-        {.messageText = L("需要在系统设置中批准", "Approval required in System Settings"),
+        {.messageText = L("需要在桌面设置中批准", "Approval required in your desktop settings"),
          .informativeText = L("系统已记录启动项,但目前不允许它运行。请在桌面设置的“自动启动”中"
                               "启用 Vurin。",
                               "The system registered the autostart entry but does not currently "

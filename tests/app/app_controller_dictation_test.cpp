@@ -34,6 +34,12 @@ const std::string kTranscribing = "⏹ 录音结束(1.0s),转写中… | ";
 
 class DictationTable : public AppControllerFixture, public ::testing::WithParamInterface<Row> {
   protected:
+    DictationTable() {
+        adjustServices = [this](AppServices& services) {
+            services.ownWindowFocused = [this] { return ownWindowFocused; };
+        };
+    }
+    bool ownWindowFocused = false;
     void play(const std::string& script) {
         const auto key = [&](bool down, double then) {
             down ? controller->engine()->keyDown() : controller->engine()->keyUp();
@@ -184,6 +190,26 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ShortcutSendAndCancelAreTheClicks", "C TS =i C TX =i TX",
             "✖ 双击(当前无可取消的任务) | ♪Bottle | >hello | <hello"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Text whose target is one of Vurin's own windows (left in front) would land there: refused
+// with one line and a cue, and Vurin is ready again.
+TEST_F(DictationTable, TextForVurinsOwnWindowIsRefused) {
+    launch();
+    play("P R F1.0");
+    ASSERT_TRUE(runner->lastHooks);
+    logs.clear();
+    sound->played.clear();
+    ownWindowFocused = true;
+    runner->lastHooks->inject("text");
+    EXPECT_TRUE(injector->injected.empty());
+    EXPECT_EQ(logs, Lines{"❌ 输入焦点在 Vurin 自己的窗口,已阻止粘贴;先点一下要输入文字的窗口"});
+    EXPECT_EQ(sound->played, Lines{"Basso"});
+    EXPECT_EQ(controller->appState(), AppState::idle);
+    ownWindowFocused = false;
+    play("P R F1.0");
+    runner->lastHooks->inject("text");
+    EXPECT_EQ(injector->injected, Lines{"text"});
+}
 
 // The job carries the recording and the settings as they were at the release; made stale while
 // it runs, it keeps its file until run() returns. Its hooks reach the controller, and do nothing

@@ -14,7 +14,7 @@ TEST_F(Controller, LaunchLogsTheSettingsAsStoredOnceAndTerminateStopsTheServices
     whisper->ready = true;
     launch();
     EXPECT_EQ(logs, (Lines{"👂 Vurin 就绪(Key 105,键码 105)。长按=说话 单击=发送 双击=取消。"
-                           "菜单栏图标可查看状态",
+                           "托盘图标可查看状态",
                            "   单击发送:关  识别: 本地(就绪)   ·   润色: 本地qwen(未就绪)  语言:ja",
                            "   历史指标:" + historyURL().string() + "  全文:保存"}));
     EXPECT_TRUE(controller->finishInputSetup());
@@ -34,7 +34,8 @@ TEST_F(Controller, LaunchLogsTheSettingsAsStoredOnceAndTerminateStopsTheServices
     controller->applicationDidFinishLaunching();
     EXPECT_EQ(logs.at(3) + settings->calls.at(0),
               "⚠️ "
-              "桌面没有系统托盘,状态图标和菜单不会显示;已打开设置窗口show");
+              "桌面没有系统托盘:状态和菜单在设置窗口的顶部,已打开设置窗口show "
+              "unasked");
 }
 
 TEST_F(Controller, OnboardingOpensHalfASecondAfterAMissingGrantOrAFailedTap) {
@@ -46,7 +47,7 @@ TEST_F(Controller, OnboardingOpensHalfASecondAfterAMissingGrantOrAFailedTap) {
     permissions->granted = true;
     trigger->succeeds = false;
     controller->applicationDidFinishLaunching();
-    EXPECT_EQ(logs, Lines{"❌ 创建 Event Tap 失败。触发键可能已被其他程序占用,或无法连接 X11 显示"});
+    EXPECT_EQ(logs, Lines{"❌ 触发键捕获启动失败。触发键可能已被其他程序占用,或无法连接 X11 显示"});
     controller.reset();  // gone before the half second has passed
     queue->advance(1.0);
     EXPECT_EQ(permissions->onboardingShown, 1);
@@ -70,14 +71,14 @@ TEST_F(Controller, MenusAndTheirActions) {
     controller->applicationDidFinishLaunching();  // an unknown provider counts as cloud
     EXPECT_EQ(menuTitles().at(2) + menuTitles().at(4), "  云端 Key 未设置: Groq语音识别 → 切本地");
     const std::pair<AppState, const char*> states[] = {
-        {AppState::recording, "🔴 Vurin — 录音中… 状态:录音中…"},
-        {AppState::transcribing, "⏳ Vurin — 转写中… 状态:转写润色中…"},
-        {AppState::pendingSend, "✅ Vurin — 待发送(单击发送) 状态:待发送"}};
+        {AppState::recording, "recording Vurin — 录音中… 状态:录音中…"},
+        {AppState::transcribing, "transcribing Vurin — 转写中… 状态:转写润色中…"},
+        {AppState::pendingSend, "pending Vurin — 待发送(单击发送) 状态:待发送"}};
     for (const auto& [state, shown] : states) {  // the icon, its tooltip and the menu's first line
         controller->setAppState(state);
         controller->rebuildMenu();
         const auto& item = *shell->statusItem;
-        EXPECT_EQ(item.title + " " + item.toolTip + " " + menuTitles().at(0), shown);
+        EXPECT_EQ(item.icon + " " + item.toolTip + " " + menuTitles().at(0), shown);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "injection/desktop_apps.h"
+#include "support/desktop_program.h"
 #include "support/private_files.h"
 #include "support/vurin_under_test.h"
 #include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above
@@ -42,6 +43,23 @@ TEST(TriggerCommandTest, ExitsWithWhyNothingWasDelivered) {
     }
 }
 
+// A newer `vurin --trigger` reaches a Vurin from before the interface's version: a press and a
+// release in the first version's form, and what that one lacks refused with what to do.
+TEST(TriggerCommandTest, AnOlderRunningVurinGetsTheSignatureItHas) {
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    const VurinUnderTest vurin(folder / "", environment);
+    DesktopProgram older({VURIN_SCRIPTS_DIR "/../tests/support/programs/vurin_bus_version_1"});
+    ASSERT_TRUE(older.waitForLine("ready"));
+    EXPECT_EQ(vurin.run("--trigger press"), std::pair(0, std::string()));
+    EXPECT_TRUE(older.waitForLine("Press"));
+    EXPECT_EQ(vurin.run("--trigger release"), std::pair(0, std::string()));
+    EXPECT_TRUE(older.waitForLine("Release"));
+    EXPECT_EQ(vurin.run("--trigger toggle"),
+              std::pair(1, std::string("vurin: the running Vurin is older and has no Toggle; "
+                                       "start the new one\n")));
+}
+
 TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMetricsAreKept) {
     ScratchFolder folder;
     ScopedEnvironment environment;
@@ -71,6 +89,23 @@ TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMet
     EXPECT_EQ(vurin.run("--trigger release").first, 0);
     ASSERT_TRUE(vurin.waitFor("⏹ 录音结束", 2)) << vurin.log();
     ASSERT_TRUE(vurin.waitFor("📋 已粘贴到「python3」", 2)) << vurin.log();
+    // A binding that still runs an older `vurin --trigger` calls the first version's Press() and
+    // Release(), without the moment: they still press and release. The version is readable.
+    const std::string bus =
+        "dbus-send --session --print-reply --dest=com.vurin.app /com/vurin/app ";
+    const auto answer = folder / "version";
+    EXPECT_EQ(std::system((bus +
+                           "org.freedesktop.DBus.Properties.Get string:com.vurin.app.Trigger "
+                           "string:Version >'" +
+                           answer.string() + "'")
+                              .c_str()),
+              0);
+    EXPECT_NE(contentOf(answer).find("uint32 2"), std::string::npos) << contentOf(answer);
+    EXPECT_EQ(std::system((bus + "com.vurin.app.Trigger.Press >/dev/null").c_str()), 0);
+    ASSERT_TRUE(vurin.waitFor("🔴 录音中", 3)) << vurin.log();
+    EXPECT_TRUE(vurin.speak());
+    EXPECT_EQ(std::system((bus + "com.vurin.app.Trigger.Release >/dev/null").c_str()), 0);
+    ASSERT_TRUE(vurin.waitFor("📋 已粘贴到「python3」", 3)) << vurin.log();
 
     EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
     EXPECT_TRUE(eventually([] { return portFree(8910) && portFree(11434); }))

@@ -200,7 +200,7 @@ TEST_F(PermissionOnboardingTest, TheWindowPollsUntilContinueCloses) {
               "“Open”: Accessibility → help page, Input Monitoring → help page, Microphone → "
               "pavucontrol.");
     gate->requestInputMonitoringPermission();
-    EXPECT_EQ(log.lines().back(), "❌ 打不开设置程序,请手动打开系统设置");
+    EXPECT_EQ(log.lines().back(), "❌ 打不开设置程序,请手动打开桌面的设置");
     EXPECT_NE(contentOf(folder / "help.html").find("<title>Vurin Permissions</title>"),
               std::string::npos);
     EXPECT_EQ(modeOf(folder / "help.html"), 0600U);

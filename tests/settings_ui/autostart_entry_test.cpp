@@ -8,7 +8,8 @@ namespace vurin {
 namespace {
 
 // An autostart entry a build-tree Vurin wrote starts the installed one once that has run; any
-// other entry stays as the user or another install left it.
+// An entry an older Vurin wrote for itself learns that a login start opens no window; any other
+// entry stays as the user or another install left it.
 TEST(AutostartEntry, OnlyAnEntryForABuildTreeOrAGoneProgramIsTakenOverByAnInstalledVurin) {
     using enum ProgramPlace;
     const std::string usr = "/usr/bin/vurin", build = "/h/build/vurin", gone = "/h/gone/vurin";
@@ -21,6 +22,8 @@ TEST(AutostartEntry, OnlyAnEntryForABuildTreeOrAGoneProgramIsTakenOverByAnInstal
         {entry(gone), usr, true},
         {entry("/usr/local/bin/vurin"), usr, false},  // another install
         {entry(usr), usr, false},
+        {"[Desktop Entry]\nExec=/usr/bin/vurin\n", usr, true},  // an older Vurin's entry
+        {"[Desktop Entry]\nExec=/h/build/vurin\nHidden=true\n", build, false},
         {entry(usr), build, false},  // a build never takes an entry over
         {entry(gone), build, false},
         {entry(build) + "Hidden=true\n", usr, false},  // the user turned it off

@@ -78,10 +78,11 @@ TEST_F(Programs, TheAutostartEntryIsWrittenReplacedAndRemoved) {
     XdgAutostartLoginItem item("/opt/My 100% Apps/vurin", root / "autostart");
     EXPECT_EQ(item.status(), LoginItemStatus::notRegistered);
     EXPECT_EQ(item.registerItem(), std::nullopt);
-    EXPECT_EQ(
-        contentOf(item.entryPath()),
-        "[Desktop Entry]\nType=Application\nName=Vurin\nComment=Push-to-talk dictation\n"
-        "Exec=\"/opt/My 100%% Apps/vurin\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+    EXPECT_EQ(contentOf(item.entryPath()),
+              "[Desktop Entry]\nType=Application\nName=Vurin\nComment=Push-to-talk dictation\n"
+              "Icon=com.vurin.app\nTryExec=/opt/My 100% Apps/vurin\n"
+              "Exec=\"/opt/My 100%% Apps/vurin\" --autostart\nTerminal=false\n"
+              "X-GNOME-Autostart-enabled=true\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "autostart"), {}), 1);
     EXPECT_EQ(item.status(), LoginItemStatus::enabled);
     for (const char* hidden : {"Hidden=true\n", "X-GNOME-Autostart-enabled=false\r\n"}) {

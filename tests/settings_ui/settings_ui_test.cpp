@@ -84,7 +84,7 @@ TEST_F(Settings, TheWindowOpensOnceAndRefreshesWhatItShows) {
     settingsController->setTriggerKeyLabel("F1");  // no window: nothing to update
     settingsController->showSettings();
     settingsController->showSettings();
-    EXPECT_EQ(window()->raises, 2);
+    EXPECT_EQ(window()->activations.size(), 2U);  // opened forward, then brought forward
     settingsController->setTriggerKeyLabel("Esc");
     EXPECT_EQ(window()->shownText(kSettingsTriggerKeyLabelId), "Esc");
     permissionTexts.accessibility = "❌ 未允许";
@@ -157,7 +157,7 @@ TEST_F(Settings, LaunchAtLoginRegistersOnlyWhenNeededAndAsksForApproval) {
     using enum LoginItemStatus;
     const Lines failed = {"无法更新登录时启动项 | denied"};
     const Lines ask = {
-        "需要在系统设置中批准 | 系统已记录启动项,但目前不允许它运行。请在桌面设置的"
+        "需要在桌面设置中批准 | 系统已记录启动项,但目前不允许它运行。请在桌面设置的"
         "“自动启动”中启用 Vurin。 | 打开自动启动设置 | 以后再说"};
     const struct {
         LoginItemStatus before, afterRegister;

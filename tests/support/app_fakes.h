@@ -125,22 +125,28 @@ class FakeTriggerCapture : public TriggerCapture {
 
 class FakeSettingsPresenter : public SettingsPresenter {
   public:
-    void showSettings() override { calls.push_back("show"); }
+    void showSettings(const WindowActivation& activation) override {
+        calls.push_back(!activation.requested      ? "show unasked"
+                        : activation.token.empty() ? "show"
+                                                   : "show " + activation.token);
+    }
+    void setStatusPanel(std::optional<Card> value) override { panel = std::move(value); }
     void selectTab(int index) override { calls.push_back("tab " + std::to_string(index)); }
     void refreshHealthSummary() override { calls.push_back("refresh"); }
     std::vector<std::string> calls;
+    std::optional<Card> panel;
 };
 
 class FakeStatusItem : public StatusItemView {
   public:
-    void setTitle(const std::string& value) override { title = value; }
+    void setIcon(StatusIcon value) override { icon = statusIconName(value); }
     void setToolTip(const std::string& value) override { toolTip = value; }
     void setMenu(MenuModel value) override {
         menu = std::move(value);
         ++menuBuilds;
     }
     bool shownByDesktop() const override { return shown; }
-    std::string title, toolTip;
+    std::string icon, toolTip;
     MenuModel menu;
     int menuBuilds = 0;
     bool shown = true;

@@ -23,8 +23,10 @@ const Control* find(const WindowModel& model, const std::string& idOrTitle) {
             }
         }
     };
-    if (model.header) {
-        inCard(*model.header);
+    for (const auto* card : {&model.banner, &model.header}) {
+        if (*card) {
+            inCard(**card);
+        }
     }
     for (const Pane& pane : model.panes) {
         std::for_each(pane.cards.begin(), pane.cards.end(), inCard);

@@ -29,12 +29,15 @@ class FakeWindowView : public WindowView {
         ++paneReplacements;
     }
     void replaceHeader(Card header) override { model.header = std::move(header); }
+    void replaceBanner(std::optional<Card> banner) override { model.banner = std::move(banner); }
     void selectTab(int index) override { selected = index; }
     int selectedTab() const override { return selected; }
     void scrollToTop() override { ++scrollsToTop; }
-    void raise() override {
+    void raise() override { present({}); }
+    void present(const WindowActivation& activation) override {
         visible = true;
         ++raises;
+        activations.push_back(activation);
     }
     void center() override { ++centerings; }
     bool isVisible() const override { return visible && !closed; }
@@ -60,15 +63,19 @@ class FakeWindowView : public WindowView {
     std::map<ControlId, int> selections;
     std::map<ControlId, double> values;
     std::map<ControlId, std::optional<ImageData>> images;
+    std::vector<WindowActivation> activations;  // of each raise, the opening's first
     int selected = 0, paneReplacements = 0, scrollsToTop = 0, raises = 0, centerings = 0;
     bool visible = false, closed = false;
 };
 
 class FakeWindowRenderer : public WindowRenderer {
   public:
-    std::shared_ptr<WindowView> open(WindowModel model) override {
+    using WindowRenderer::open;
+    std::shared_ptr<WindowView> open(WindowModel model,
+                                     const WindowActivation& activation) override {
         auto view = std::make_shared<FakeWindowView>(std::move(model));
         view->visible = true;
+        view->activations.push_back(activation);
         opened.push_back(view);
         return view;
     }

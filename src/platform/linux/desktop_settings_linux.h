@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/display_session.h"
+#include "platform/display_session.h"
 #include "platform/permission_probe.h"
 
 namespace vurin {

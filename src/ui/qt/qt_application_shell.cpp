@@ -2,12 +2,11 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QFont>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+
+#include "ui/qt/qt_icons.h"
 
 namespace vurin {
 
@@ -15,17 +14,6 @@ namespace {
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-QIcon emojiIcon(const std::string& emoji) {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    QFont font = painter.font();
-    font.setPixelSize(52);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, qs(emoji));
-    return QIcon(pixmap);
 }
 
 QKeySequence shortcutFor(const MenuItem& item) {
@@ -52,15 +40,21 @@ QtStatusItem::QtStatusItem() {
         QMetaObject::invokeMethod(
             &menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
     });
-    // Only a context click opens a tray menu by itself; a plain click is the usual way in.
+    // Only a context click opens a tray menu by itself; a plain click is the usual way in. Drawn
+    // in an X11 tray, the menu opens at the icon; shown by a panel over D-Bus on X11, where the
+    // click was (the pointer is known there). A Wayland client knows neither the pointer nor
+    // the panel's place: there the panel opens the menu where it wants it, on a context click.
     QObject::connect(&tray_, &QSystemTrayIcon::activated, &menu_,
                      [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::Trigger && !menu_.isVisible()) {
-                             menu_.popup(QCursor::pos());
+                         if (reason != QSystemTrayIcon::Trigger || menu_.isVisible() ||
+                             QGuiApplication::platformName().startsWith("wayland")) {
+                             return;
                          }
+                         const QRect icon = tray_.geometry();
+                         menu_.popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
                      });
     tray_.setContextMenu(&menu_);
-    tray_.setIcon(emojiIcon("🎙️"));
+    tray_.setIcon(statusIcon(StatusIcon::idle));
     tray_.show();
 }
 
@@ -68,8 +62,8 @@ QtStatusItem::~QtStatusItem() {
     tray_.hide();
 }
 
-void QtStatusItem::setTitle(const std::string& title) {
-    tray_.setIcon(emojiIcon(title));
+void QtStatusItem::setIcon(StatusIcon icon) {
+    tray_.setIcon(statusIcon(icon));
 }
 
 void QtStatusItem::setToolTip(const std::string& toolTip) {

@@ -10,17 +10,17 @@
 
 namespace vurin {
 
-// The tray icon: the state emoji is drawn into the icon, since tray items carry no text. A click
-// of either button opens the menu. The menu is one object for the icon's life: a rebuild while
-// it is open waits until it closes, so the open menu keeps its items and stays open. A menu the
-// panel shows over D-Bus may be announced as opening and never as closed (some panels ask for
-// the layout ahead): there the rebuild waits at most kPanelMenuOpenLimit.
+// The tray icon: Vurin's picture for each status. A click of either button opens the menu (on
+// Wayland the panel opens it, on a context click). The menu is one object for the icon's life: a
+// rebuild while it is open waits until it closes, so the open menu keeps its items and stays
+// open. A menu the panel shows over D-Bus may be announced as opening and never as closed (some
+// panels ask for the layout ahead): there the rebuild waits at most kPanelMenuOpenLimit.
 class QtStatusItem : public StatusItemView {
   public:
     QtStatusItem();
     ~QtStatusItem() override;
 
-    void setTitle(const std::string& title) override;
+    void setIcon(StatusIcon icon) override;
     void setToolTip(const std::string& toolTip) override;
     void setMenu(MenuModel menu) override;
     bool shownByDesktop() const override;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/window_model.h"
+#include "ui/qt/qt_window_builder.h"
 
 class QStackedWidget;
 class QTabBar;
@@ -15,10 +16,10 @@ namespace vurin {
 
 class RenderedWindow;
 
-// A window rendered from a window model with Qt Widgets: framed cards with rounded borders and
-// hairlines between rows, a tab bar when the model has tabs, each pane in a scroll area when
-// the model scrolls; colours follow the palette (light or dark). Controls with an id carry it
-// as their object name.
+// A window rendered from a window model with Qt Widgets: the banner above a tab bar when the
+// model has them, framed cards with rounded borders and hairlines between rows, each pane in a
+// scroll area when the model scrolls; colours follow the palette (light or dark). Controls with
+// an id carry it as their object name.
 class QtWindowView : public WindowView, public std::enable_shared_from_this<QtWindowView> {
   public:
     static std::shared_ptr<QtWindowView> create(WindowModel model);
@@ -35,11 +36,13 @@ class QtWindowView : public WindowView, public std::enable_shared_from_this<QtWi
 
     void replacePane(int index, Pane pane) override;
     void replaceHeader(Card header) override;
+    void replaceBanner(std::optional<Card> banner) override;
     void selectTab(int index) override;
     int selectedTab() const override;
     void scrollToTop() override;
 
     void raise() override;
+    void present(const WindowActivation& activation) override;
     void center() override;
     bool isVisible() const override;
     void close() override;
@@ -48,14 +51,18 @@ class QtWindowView : public WindowView, public std::enable_shared_from_this<QtWi
     QWidget* widget() const;
 
   private:
+    // Where a control lives: a pane's index, or one of these.
+    static constexpr int kHeader = -1;
+    static constexpr int kBanner = -2;
     struct Registered {
         QPointer<QWidget> widget;
-        int pane = -1;  // -1: outside the panes (the header)
+        int pane = kHeader;
     };
-    class Builder;
 
     explicit QtWindowView(WindowModel model);
     void build();
+    // Builds the widgets of pane `pane` (or the header or banner) and registers their ids.
+    WindowBuilder builder(int pane);
     QWidget* control(const ControlId& id) const;
     QWidget* buildPage(int index);
     void installPane(int index, QWidget* content);
@@ -66,6 +73,8 @@ class QtWindowView : public WindowView, public std::enable_shared_from_this<QtWi
     QPointer<RenderedWindow> window_;
     QPointer<QTabBar> tabBar_;
     QPointer<QStackedWidget> stack_;
+    QPointer<QVBoxLayout> bannerSlot_;
+    QPointer<QWidget> banner_;
     QPointer<QVBoxLayout> headerSlot_;
     QPointer<QWidget> header_;
     std::map<ControlId, Registered> controls_;
@@ -74,7 +83,9 @@ class QtWindowView : public WindowView, public std::enable_shared_from_this<QtWi
 
 class QtWindowRenderer : public WindowRenderer {
   public:
-    std::shared_ptr<WindowView> open(WindowModel model) override;
+    using WindowRenderer::open;
+    std::shared_ptr<WindowView> open(WindowModel model,
+                                     const WindowActivation& activation) override;
 };
 
 }  // namespace vurin

@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <variant>
 
 namespace vurin {
 
@@ -25,10 +24,5 @@ SessionEnvironment sessionEnvironmentFromProcess();
 // in a Wayland session does not make it an X11 one.
 DisplaySession chooseDisplaySession(const SessionEnvironment& environment,
                                     std::optional<DisplaySession> override);
-
-// The command line's --session x11|wayland (also --session=VALUE), removed from argv so the
-// toolkit does not see it. Nothing when absent; a usage line when malformed.
-using SessionOption = std::variant<std::optional<DisplaySession>, std::string>;
-SessionOption takeSessionOption(int& argc, char** argv);
 
 }  // namespace vurin

@@ -1,26 +1,28 @@
-#include "app/launcher_command_line.h"
+#include "launcher/launcher_command_line.h"
 
 namespace vurin {
 
 namespace {
 
 constexpr std::string_view usageLine =
-    "usage: vurin [--session x11|wayland] | --trigger press|release|toggle|send|cancel | --help "
-    "| --version";
+    "usage: vurin [--session x11|wayland] [--autostart] | --trigger "
+    "press|release|toggle|send|cancel | --help | --version";
 
 constexpr std::string_view helpText =
     "\n\n"
     "Push-to-talk dictation: hold the trigger key, speak, and the polished text is pasted\n"
     "where you type. Without options Vurin starts in the tray; when one already runs in this\n"
-    "session, that one opens its settings window instead.\n"
+    "session, that one brings its window forward instead.\n"
     "\n"
     "  --session x11|wayland    serve this kind of session (default: what the session says)\n"
+    "  --autostart              started at login by the autostart entry: open no window (but\n"
+    "                           at the very first start), and leave a running Vurin alone\n"
     "  --trigger press|release  hand a trigger press or release to the running Vurin, for a\n"
     "                           key bound by the compositor\n"
     "  --trigger toggle         start a recording, or end and process the one running, for a\n"
     "                           shortcut that runs only on the press (GNOME)\n"
     "  --trigger send|cancel    what a click and a double click of the trigger do\n"
-    "  --help                   show this help\n"
+    "  -h, --help               show this help\n"
     "  --version                show the version and the build\n";
 
 LauncherCommand wrong(std::string what) {
@@ -44,6 +46,7 @@ LauncherCommand parseLauncherCommandLine(const std::vector<std::string_view>& ar
         return wrong("--trigger takes press, release, toggle, send or cancel");
     }
     bool sessionGiven = false;
+    bool autostart = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string_view argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
@@ -55,6 +58,10 @@ LauncherCommand parseLauncherCommandLine(const std::vector<std::string_view>& ar
                 line += " (" + std::string(build) + ")";
             }
             return {LauncherAction::version, line};
+        }
+        if (argument == "--autostart") {
+            autostart = true;
+            continue;
         }
         std::string_view session;
         if (argument == "--session") {
@@ -69,7 +76,7 @@ LauncherCommand parseLauncherCommandLine(const std::vector<std::string_view>& ar
         }
         sessionGiven = true;
     }
-    return {LauncherAction::start, {}};
+    return {LauncherAction::start, {}, autostart};
 }
 
 }  // namespace vurin
