@@ -133,7 +133,7 @@ SelectionContents::~SelectionContents() {
 }
 
 std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* why,
-                                                                   Ended onEnded) {
+                                                                   Ended onEnded, Read onRead) {
     const auto fail = [why](std::string reason) {
         if (why != nullptr) {
             *why = std::move(reason);
@@ -189,6 +189,7 @@ std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* 
     wl_registry_destroy(c.registry_);
     c.registry_ = nullptr;
     c.onEnded_ = std::move(onEnded);
+    c.onRead_ = std::move(onRead);
     c.thread_ = std::thread([&c] { c.run(); });
     return connection;
 }
@@ -328,6 +329,12 @@ void DataControlConnection::onSend(wl_proxy* source, const char* mimeType, int f
     if (found != sources_.end()) {
         for (const auto& [format, bytes] : found->second->values) {
             if (format == mimeType) {
+                for (const ClipboardSelection which :
+                     {ClipboardSelection::clipboard, ClipboardSelection::primary}) {
+                    if (onRead_ && selections_[slot(which)].ownSource == source) {
+                        onRead_(which, format);
+                    }
+                }
                 fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
                 sends_.push_back({.fd = fd,
                                   .item = found->second,
