@@ -12,9 +12,9 @@ bool isTextFormat(const std::string& format) {
            format == "TEXT" || format == "COMPOUND_TEXT";
 }
 
-std::shared_ptr<ClipboardRestore> ClipboardRestore::create(std::shared_ptr<MainQueue> mainQueue,
-                                                           std::shared_ptr<Clipboard> clipboard,
-                                                           std::shared_ptr<ClipboardKeeper> keeper) {
+std::shared_ptr<ClipboardRestore> ClipboardRestore::create(
+    std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Clipboard> clipboard,
+    std::shared_ptr<ClipboardKeeper> keeper) {
     const bool reports = clipboard->reportsReads();
     auto restore = std::shared_ptr<ClipboardRestore>(
         new ClipboardRestore(std::move(mainQueue), std::move(keeper), reports));
@@ -29,28 +29,32 @@ ClipboardRestore::ClipboardRestore(std::shared_ptr<MainQueue> mainQueue,
 // Each read is numbered as it is reported, wherever that is: a read numbered before the paste
 // began waiting began before its keystroke.
 void ClipboardRestore::observe(Clipboard& clipboard) {
-    clipboard.setReadObserver([weak = weak_from_this(), queue = mainQueue_](
-                                  const ClipboardRead& read) {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        const std::uint64_t serial = ++self->reads_;
-        const double at = queue->now();
-        queue->post([weak, read, serial, at] {
-            if (const auto live = weak.lock()) {
-                live->read(read, serial, at);
+    clipboard.setReadObserver(
+        [weak = weak_from_this(), queue = mainQueue_](const ClipboardRead& read) {
+            const auto self = weak.lock();
+            if (!self) {
+                return;
             }
+            const std::uint64_t serial = ++self->reads_;
+            const double at = queue->now();
+            queue->post([weak, read, serial, at] {
+                if (const auto live = weak.lock()) {
+                    live->read(read, serial, at);
+                }
+            });
         });
-    });
 }
 
 void ClipboardRestore::await(std::vector<SelectionWrite> writes, int targetProcess) {
     restorePending();
-    awaited_ = Awaited{.writes = std::move(writes),
-                       .target = targetProcess,
-                       .readsBefore = reads_.load()};
-    restoreAfter(reportsReads_ ? kReadTimeoutSeconds : kFixedDelaySeconds, reportsReads_);
+    awaited_ =
+        Awaited{.writes = std::move(writes), .target = targetProcess, .readsBefore = reads_.load()};
+}
+
+void ClipboardRestore::keystrokeDelivered() {
+    if (awaited_ && !awaited_->read) {
+        restoreAfter(reportsReads_ ? kReadTimeoutSeconds : kFixedDelaySeconds, reportsReads_);
+    }
 }
 
 void ClipboardRestore::read(const ClipboardRead& read, std::uint64_t serial, double at) {
@@ -58,8 +62,8 @@ void ClipboardRestore::read(const ClipboardRead& read, std::uint64_t serial, dou
         return;
     }
     const bool named = read.readerProcessID > 0 && awaited_->target > 0;
-    const bool target = named ? read.readerProcessID == awaited_->target
-                              : serial > awaited_->readsBefore;
+    const bool target =
+        named ? read.readerProcessID == awaited_->target : serial > awaited_->readsBefore;
     if (!target) {
         return;
     }
@@ -68,14 +72,19 @@ void ClipboardRestore::read(const ClipboardRead& read, std::uint64_t serial, dou
 }
 
 void ClipboardRestore::restoreAfter(double seconds, bool timedOut) {
-    if (awaited_->due) {
-        awaited_->due->cancel();
-    }
+    cancelDue();
     awaited_->due = mainQueue_->postAfter(seconds, [weak = weak_from_this(), timedOut] {
         if (const auto self = weak.lock()) {
             self->restore(timedOut);
         }
     });
+}
+
+void ClipboardRestore::cancelDue() {
+    if (awaited_->due) {
+        awaited_->due->cancel();
+        awaited_->due.reset();
+    }
 }
 
 void ClipboardRestore::restorePending() {
@@ -88,7 +97,7 @@ void ClipboardRestore::takeBack() {
     if (!awaited_) {
         return;
     }
-    awaited_->due->cancel();
+    cancelDue();
     const std::vector<SelectionWrite> writes = std::move(awaited_->writes);
     awaited_.reset();
     for (const SelectionWrite& write : writes) {
@@ -100,7 +109,7 @@ void ClipboardRestore::restore(bool timedOut) {
     if (!awaited_) {
         return;
     }
-    awaited_->due->cancel();
+    cancelDue();
     const std::vector<SelectionWrite> writes = std::move(awaited_->writes);
     awaited_.reset();
     if (timedOut) {

@@ -34,9 +34,12 @@ class ClipboardRestore : public std::enable_shared_from_this<ClipboardRestore> {
                                                     std::shared_ptr<Clipboard> clipboard,
                                                     std::shared_ptr<ClipboardKeeper> keeper);
 
-    // The paste's writes, made a moment ago; its keystroke goes next. `targetProcess`: 0 when
-    // unknown.
+    // The paste's writes, made a moment ago; its keystroke goes next, and reads from now on may
+    // be the target's. `targetProcess`: 0 when unknown.
     void await(std::vector<SelectionWrite> writes, int targetProcess);
+    // The keystroke has arrived: the waits for a read start now (a slow keystroke path must not
+    // eat into them).
+    void keystrokeDelivered();
     // Brings back what still waits, now: a new paste is about to save the clipboard, or Vurin
     // quits.
     void restorePending();
@@ -57,6 +60,7 @@ class ClipboardRestore : public std::enable_shared_from_this<ClipboardRestore> {
     void observe(Clipboard& clipboard);
     void read(const ClipboardRead& read, std::uint64_t serial, double at);
     void restoreAfter(double seconds, bool timedOut);
+    void cancelDue();
     void restore(bool timedOut);
 
     std::shared_ptr<MainQueue> mainQueue_;

@@ -162,6 +162,7 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
                 endWithoutPending(weakHost);
                 return;
             }
+            restore->keystrokeDelivered();
             scheduleConfirmation(*queue, focus, weakHost, attempt, target, text);
         }));
 }

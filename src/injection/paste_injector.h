@@ -16,10 +16,10 @@
 namespace vurin {
 
 // Pastes through the clipboard and a synthesized paste chord, checks the target again shortly
-// after, and puts the user's clipboard back once the target has read the text (ClipboardRestore). Without a clipboard (a Wayland
-// desktop that lets no program set it unseen) the text is typed as key events instead. Sends
-// Return and takes a paste back out with backspaces, each only while the target is unchanged.
-// Started on the main thread; the keystrokes' outcome comes back to it.
+// after, and puts the user's clipboard back once the target has read the text (ClipboardRestore).
+// Without a clipboard (a Wayland desktop that lets no program set it unseen) the text is typed as
+// key events instead. Sends Return and takes a paste back out with backspaces, each only while the
+// target is unchanged. Started on the main thread; the keystrokes' outcome comes back to it.
 class PasteInjector : public TextInjector {
   public:
     static constexpr double kConfirmationDelaySeconds = 0.12;

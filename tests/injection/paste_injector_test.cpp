@@ -200,12 +200,12 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         return "120 confirmed text, 120 📋 已粘贴到「" + app + "」,目标确认成功, 400 " + restore;
     };
     const std::string pasted = "0 Ctrl+V text|selected, ";
-    const std::string again = "100 Ctrl+V second|selected, 220 confirmed second, 220 " +
-                              std::string("📋 已粘贴到「gedit」,目标确认成功, 400 ") + skipped +
-                              ", 500 " + restored;
+    const std::string again = ", 100 Ctrl+V second|selected, 220 confirmed second, 220 " +
+                              std::string("📋 已粘贴到「gedit」,目标确认成功, 500 ") + restored;
     const std::string blocked = ", 0 ended, 0 cue Basso";
     const std::string confirmed = "120 confirmed text, 120 📋 已粘贴到「gedit」,目标确认成功";
-    const std::string timedOut = "⚠️ 目标程序 5 秒内没有读取粘贴的文字,按时还原剪贴板";
+    const std::string timedOut =
+        "⚠️ 目标程序 5 秒内没有读取粘贴的文字,按时还原剪贴板";
     const std::string incomplete =
         "⚠️ "
         "剪贴板内容无法完整读取,为免丢失,不借用剪贴板,改为逐字输入";
@@ -223,9 +223,10 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"paste copy@300", pasted + pastedInto("gedit", skipped) + " => copied|selected"},
         {"paste cancel@50", pasted + "400 " + restored},
         {"paste dropHost@50", pasted + "400 " + restored},
-        // The second paste takes over what the first saved: the user's content comes back.
-        {"paste pasteAgain@100", pasted + again},
-        {"paste copy@100 pasteAgain@100", pasted + again + " => copied|selected"},
+        // A second paste first brings back what the first borrowed, then saves that.
+        {"paste pasteAgain@100", pasted + "100 " + restored + again},
+        {"paste copy@100 pasteAgain@100",
+         pasted + "100 " + skipped + again + " => copied|selected"},
         {"paste firefox@50",
          pasted + "120 ended, 120 ⚠️ 已投递粘贴,但焦点已从「gedit」切到" +
              "「firefox」;为避免误发送,不会进入待发送状态, 120 cue Bottle, " + "400 " + restored},
@@ -268,11 +269,11 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"reporting paste read@1500", pasted + confirmed + ", 1550 " + restored},
         {"reporting paste readTargets@200 managerRead@300 read@1500",
          pasted + confirmed + ", 1550 " + restored},
-        {"reporting manager paste anonymousRead@1500",
-         pasted + confirmed + ", 1550 " + restored},
+        {"reporting manager paste anonymousRead@1500", pasted + confirmed + ", 1550 " + restored},
         {"reporting paste", pasted + confirmed + ", 5000 " + timedOut + ", 5000 " + restored},
         {"reporting paste read@100 read@140", pasted + "120 confirmed text, 120 📋 已粘贴到" +
-                                                  std::string("「gedit」,目标确认成功, 190 ") + restored},
+                                                  std::string("「gedit」,目标确认成功, 190 ") +
+                                                  restored},
         {"reporting paste copy@1000 read@1500",
          pasted + confirmed + ", 1550 " + skipped + " => copied|selected"},
         // A new dictation while the clipboard is lent first brings it back; so does quitting.
