@@ -61,9 +61,16 @@ void ClipboardRestore::read(const ClipboardRead& read, std::uint64_t serial, dou
     if (!awaited_ || !isTextFormat(read.format)) {
         return;
     }
-    const bool named = read.readerProcessID > 0 && awaited_->target > 0;
-    const bool target =
-        named ? read.readerProcessID == awaited_->target : serial > awaited_->readsBefore;
+    const int reader = read.readerProcessID;
+    const bool beforeKeystroke = serial <= awaited_->readsBefore;
+    // Nobody pastes before the keystroke: a reader then is one that takes every new owner, and
+    // its reads never count, even when it is quick to read the next one after a keystroke.
+    if (beforeKeystroke && reader > 0 && reader != awaited_->target) {
+        everyOwnerReaders_.insert(reader);
+    }
+    const bool target = reader > 0 && awaited_->target > 0
+                            ? reader == awaited_->target
+                            : !beforeKeystroke && !everyOwnerReaders_.contains(reader);
     if (!target) {
         return;
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "injection/clipboard_keeper.h"
@@ -17,9 +18,9 @@ namespace vurin {
 // chat under load, a browser tab that renders, a remote desktop) reads later, and would paste
 // whatever came back in the meantime, the user's previous clipboard, perhaps a password.
 //
-// A read counts when it is of a text format and comes from the target: its process where the
-// desktop names the reader (X11), else any read that began after the keystroke was sent (on
-// Wayland a clipboard manager reads every new owner at once, before it). The clipboard comes
+// A read counts when it is of a text format and comes from the target: its process where both
+// are known, else a read that began after the keystroke was sent, from no process that was
+// seen reading before one (a clipboard manager reads every new owner at once). The clipboard comes
 // back kReadGraceSeconds after the last such read (programs fetch several formats in a row), at
 // the latest kReadTimeoutSeconds after the keystroke, with one line then. A clipboard that
 // reports no reads keeps the fixed kFixedDelaySeconds. A clipboard the user changed meanwhile
@@ -68,6 +69,7 @@ class ClipboardRestore : public std::enable_shared_from_this<ClipboardRestore> {
     const bool reportsReads_;
     std::atomic<std::uint64_t> reads_ = 0;  // every read reported, any thread
     std::optional<Awaited> awaited_;
+    std::set<int> everyOwnerReaders_;  // processes seen reading before a keystroke
 };
 
 // Whether a program reading `format` asks for the text (not a list of targets or a marker).

@@ -153,7 +153,8 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
         {"readTargets", [this] { clipboard->readBy(kClipboard, "TARGETS", 100); }},
         {"managerRead", [this] { clipboard->readBy(kClipboard, "text/plain", 999); }},
         {"anonymousRead", [this] { clipboard->readBy(kClipboard, "text/plain", 0); }},
-        {"manager", [this] { clipboard->managerReadsEveryWrite = true; }},
+        {"manager", [this] { clipboard->everyWriteReader = 0; }},
+        {"namedManager", [this] { clipboard->everyWriteReader = 999; }},
         {"quit", [this] { injector->finish(); }},
         {"refuseWrites", [this] { clipboard->refusesWrites = true; }},
         {"unreadable", [this] { clipboard->unreadable.insert(kClipboard); }},
@@ -270,6 +271,13 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"reporting paste readTargets@200 managerRead@300 read@1500",
          pasted + confirmed + ", 1550 " + restored},
         {"reporting manager paste anonymousRead@1500", pasted + confirmed + ", 1550 " + restored},
+        // Seen reading before a keystroke, a reader is known for what it is after the next one.
+        {"reporting foot namedManager paste pasteAgain@1000 managerRead@1100 anonymousRead@1500",
+         "0 Shift+Insert text|text, 120 confirmed text, 120 📋 已粘贴到「foot」,目标确认成功, "
+         "1000 " +
+             restored +
+             ", 1000 Shift+Insert second|second, 1120 confirmed second, 1120 📋 已粘贴到「foot」," +
+             "目标确认成功, 1550 " + restored},
         {"reporting paste", pasted + confirmed + ", 5000 " + timedOut + ", 5000 " + restored},
         {"reporting paste read@100 read@140", pasted + "120 confirmed text, 120 📋 已粘贴到" +
                                                   std::string("「gedit」,目标确认成功, 190 ") +

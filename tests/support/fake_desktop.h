@@ -79,8 +79,8 @@ class FakeClipboard : public Clipboard {
             return false;
         }
         copyByOtherProgram(selection, {textItem(text)});
-        if (managerReadsEveryWrite) {  // a clipboard manager that reads each new owner at once
-            readBy(selection, "text/plain", 0);
+        if (everyWriteReader >= 0) {  // a clipboard manager that reads each new owner at once
+            readBy(selection, "text/plain", everyWriteReader);
         }
         return true;
     }
@@ -116,7 +116,7 @@ class FakeClipboard : public Clipboard {
     bool refusesWrites = false;
     bool primary = true;
     bool reporting = false;
-    bool managerReadsEveryWrite = false;
+    int everyWriteReader = -1;  // its process (0: not named); -1: none
     std::function<void(const ClipboardRead&)> readObserver;
     std::set<ClipboardSelection> unreadable;  // not every format can be read
     bool up = true;                           // available()

@@ -192,14 +192,14 @@ bool DataControlClipboard::open(std::string* why) {
     }
     std::shared_ptr<DataControlConnection> fresh = DataControlConnection::open(
         why, [this, generation](const std::string& reason) { ended(generation, reason); },
-        [this](ClipboardSelection selection, const std::string& format) {
+        [this](ClipboardSelection selection, const std::string& format, int reader) {
             std::function<void(const ClipboardRead&)> observer;
             {
                 const std::lock_guard lock(mutex_);
                 observer = readObserver_;
             }
             if (observer) {
-                observer({.selection = selection, .format = format});
+                observer({.selection = selection, .format = format, .readerProcessID = reader});
             }
         });
     if (!fresh) {

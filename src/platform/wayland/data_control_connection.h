@@ -47,7 +47,8 @@ class DataControlConnection {
     // (never for the end that destroying it makes); every call returns at once from then on.
     using Ended = std::function<void(const std::string& why)>;
     // Another program reads a format of a selection we set; on the connection's thread.
-    using Read = std::function<void(ClipboardSelection selection, const std::string& format)>;
+    using Read = std::function<void(ClipboardSelection selection, const std::string& format,
+                                    int readerProcess)>;
     static std::unique_ptr<DataControlConnection> open(std::string* why, Ended onEnded = {},
                                                        Read onRead = {});
     ~DataControlConnection();
