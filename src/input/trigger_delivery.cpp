@@ -1,5 +1,6 @@
 #include "input/trigger_delivery.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -30,16 +31,19 @@ double clampedSourceTime(double at, double now) {
 }
 
 std::optional<double> BindingEventOrder::admit(bool down, double at, double now) {
-    // Clamped before it becomes the newest: a time far in the future would otherwise make every
-    // later event look late, and silence the binding for good.
-    at = clampedSourceTime(at, now);
-    if (last_ && at < *last_) {
+    // Ordered by when the command started, a time from the future taken as now: one far ahead
+    // would otherwise make every later event look late, and silence the binding for good. An
+    // old time stays as it is here (a release that started after it is not late).
+    const double started = std::min(at, now);
+    if (last_ && started < *last_) {
         log(std::string("⚠️ vurin --trigger ") + (down ? "press" : "release") +
             " 晚于之后的一次按键才到达,已忽略");
         return std::nullopt;
     }
-    last_ = at;
-    return at;
+    last_ = started;
+    // The engine's times never go back, whatever the clamping made of the one before.
+    admitted_ = std::max(clampedSourceTime(at, now), admitted_.value_or(0.0));
+    return admitted_;
 }
 
 }  // namespace vurin

@@ -33,7 +33,8 @@ class BindingEventOrder {
     std::optional<double> admit(bool down, double at, double now);
 
   private:
-    std::optional<double> last_;
+    std::optional<double> last_;      // when the newest command let through started
+    std::optional<double> admitted_;  // the time given for it
 };
 
 }  // namespace vurin
