@@ -42,6 +42,10 @@ inline const ClipboardReadRow kClipboardReadRows[] = {
     {"ACopyDuringTheWaitIsKept", -1, true, "theirs"},
 };
 
+inline void PrintTo(const ClipboardReadRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 inline std::string clipboardReadRowName(const ::testing::TestParamInfo<ClipboardReadRow>& info) {
     return info.param.name;
 }
@@ -58,8 +62,9 @@ inline void checkRestoreFollowsTheRead(const ClipboardReadRow& row,
     ASSERT_TRUE(mine && serveUntil([&] { return readers.text() == "mine"; }, 10s));
     const auto manager = readers.manager();
     ASSERT_TRUE(manager);
-    auto paster = row.pasterDelayMs >= 0 ? readers.slowPaster(row.pasterDelayMs) : nullptr;
-    ASSERT_TRUE(row.pasterDelayMs < 0 || paster);
+    // The paste's target; one that never reads is never told of the keystroke.
+    const auto paster = readers.slowPaster(std::max(row.pasterDelayMs, 0));
+    ASSERT_TRUE(paster);
 
     const auto keeper = std::make_shared<ClipboardKeeper>(clipboard);
     const auto restore = ClipboardRestore::create(
@@ -69,12 +74,12 @@ inline void checkRestoreFollowsTheRead(const ClipboardReadRow& row,
     const SelectionWrite write =
         keeper->writeText(ClipboardSelection::clipboard, dictated, std::move(saved));
     ASSERT_TRUE(write.written);
-    restore->await({write}, paster && readers.pasterNamed ? paster->pid() : 0);
     // The manager takes the new owner before the keystroke, as one does.
     ASSERT_TRUE(serveUntil([&] { return manager->waitForLine("read " + dictated, 10ms); }, 10s));
-
+    restore->await({write}, readers.pasterNamed ? paster->pid() : 0);
     const auto keystroke = std::chrono::steady_clock::now();
-    if (paster) {
+    const bool pastes = row.pasterDelayMs >= 0;
+    if (pastes) {
         ASSERT_TRUE(paster->write("v\n"));
     }
     restore->keystrokeDelivered();
@@ -87,7 +92,7 @@ inline void checkRestoreFollowsTheRead(const ClipboardReadRow& row,
         [&] { return logs.countContaining("剪贴板已还原") + logs.countContaining("跳过还原"); },
         10s));
     const auto waited = std::chrono::steady_clock::now() - keystroke;
-    if (paster) {
+    if (pastes) {
         EXPECT_TRUE(
             serveUntil([&] { return paster->waitForLine("pasted " + dictated, 10ms); }, 10s))
             << "the late paste did not get the dictation";
