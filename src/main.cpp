@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <variant>
 
 #include "app/app_controller.h"
@@ -214,18 +215,30 @@ int main(int argc, char** argv) {
                 live->showSettings();
             }
         });
-    const vurin::BusName busName = triggerBus.registerOnSessionBus();
-    if (busName == vurin::BusName::takenByAnother) {
-        // Started at the same moment as another Vurin, which took the name first: one Vurin per
-        // session, and that one shows its settings as this start asked.
-        if (vurin::showRunningVurin() == 0) {
+    // Two starts at the same moment race for the name: the one that loses hands its start to
+    // the winner. A winner still starting may not answer yet, and one that just quit leaves the
+    // name free, so both are tried again for a few seconds; then this start ends. Two full
+    // Vurins would each take the trigger and paste every dictation twice.
+    vurin::BusName busName = triggerBus.registerOnSessionBus();
+    for (int attempt = 0; busName == vurin::BusName::takenByAnother && attempt < 3; ++attempt) {
+        const std::optional<int> shown = vurin::showRunningVurin();
+        if (shown == 0) {
             vurin::log(
                 "🪟 已有一个 Vurin 在运行,已请它打开设置窗口,本进程退出");
             platform->stop();
             return 0;
         }
-        vurin::log(std::string("⚠️ 会话总线名 ") + vurin::trigger_bus::serviceName +
-                   " 已被另一个程序占用,vurin --trigger 不会到达这个 Vurin");
+        if (shown) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        busName = triggerBus.registerOnSessionBus();
+    }
+    if (busName == vurin::BusName::takenByAnother) {
+        vurin::log(std::string("❌ 会话总线名 ") + vurin::trigger_bus::serviceName +
+                   " 已被另一个 Vurin 占用,但它没有响应;本进程退出,避免两个 Vurin "
+                   "同时运行(请结束没有响应的那个后重试)");
+        platform->stop();
+        return 1;
     }
     platform->bindingRegistered(busName == vurin::BusName::owned);
     phone->attach(vurin::phoneRemoteHooksFor(controller, shell));

@@ -79,6 +79,32 @@ TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMet
         << "a local service outlived Vurin";
 }
 
+// A start that loses the race for the session bus name to a Vurin that does not answer (still
+// starting, or hung) never becomes a second full Vurin: it asks again, then ends with one line.
+TEST(TriggerCommandTest, AStartBehindAVurinThatDoesNotAnswerEnds) {
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    VurinUnderTest vurin(folder / "", environment);
+    // Owns the name and refuses every call at once, as a Vurin that is not ready yet would.
+    DesktopProgram squatter({"/usr/bin/python3", "-c", R"(
+from gi.repository import Gio, GLib
+def acquired(*_): print("ready", flush=True)
+Gio.bus_own_name(Gio.BusType.SESSION, "com.vurin.app", Gio.BusNameOwnerFlags.NONE, None,
+                 acquired, None)
+GLib.MainLoop().run()
+)"});
+    ASSERT_TRUE(squatter.waitForLine("ready"));
+    const std::string application =
+        (std::filesystem::path(VURIN_EXECUTABLE).parent_path() / "vurin-app").string();
+    DesktopProgram second({application});
+    std::optional<int> status;
+    EXPECT_TRUE(eventually([&] { return (status = second.exitStatus()).has_value(); },
+                           std::chrono::seconds(30)));
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(second.remainingOutput().find("但它没有响应;本进程退出,避免两个 Vurin 同时运行"),
+              std::string::npos);
+}
+
 // The resident set in KiB, as the kernel counts it.
 long residentKiB(pid_t pid) {
     for (const std::string& line : readLines("/proc/" + std::to_string(pid) + "/status")) {
