@@ -124,6 +124,7 @@ TEST(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
     auto field = startGtkEntries(folder, {""});
     ASSERT_TRUE(field);
     ASSERT_TRUE(vurin.launch());
+    ASSERT_TRUE(vurin.waitFor("✅ 本地 whisper-server 就绪")) << vurin.log();
     ASSERT_TRUE(vurin.waitFor("✅ 本地润色已预热就绪")) << vurin.log();
     XTestTypist typist;
     int dictations = 0;
