@@ -13,7 +13,9 @@
 // Each run holds F13, plays a 5 s utterance into the virtual microphone, releases F13, and
 // waits for the text to appear in a field of this program's own window. Vurin's own share is
 // the whole path minus the two service calls as Vurin timed them (sttMs and llmMs of the
-// history line). Prints the figures; never fails.
+// history line); the stamps of Vurin's log (milliseconds) split it into the release until the
+// recording is stopped and written, the pipeline less the two calls, and the paste. Prints the
+// figures; never fails.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -24,6 +26,7 @@
 #include <QLineEdit>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -149,7 +152,32 @@ struct Figures {
     std::vector<double> whole;
     std::vector<double> services;
     std::vector<double> own;
+    std::vector<double> stopped;   // release -> the recording stopped, written and checked
+    std::vector<double> pipeline;  // that -> the polished text, less the two service calls
+    std::vector<double> paste;     // the polished text -> text in the field
 };
+
+// Milliseconds since midnight on the wall clock, as Vurin's log lines are stamped.
+double wallMilliseconds(std::chrono::system_clock::time_point at) {
+    const auto since = at.time_since_epoch();
+    return std::fmod(std::chrono::duration<double, std::milli>(since).count(), 86'400'000.0);
+}
+
+// The stamp ("[HH:MM:SS.mmm] ") of the last line of the log holding `text`, in milliseconds
+// since midnight.
+std::optional<double> lastStampOf(const fs::path& log, const std::string& text) {
+    std::ifstream in(log);
+    std::optional<double> stamp;
+    for (std::string line; std::getline(in, line);) {
+        int hours = 0, minutes = 0, seconds = 0, milliseconds = 0;
+        if (line.find(text) != std::string::npos &&
+            std::sscanf(line.c_str(), "[%d:%d:%d.%d]", &hours, &minutes, &seconds, &milliseconds) ==
+                4) {
+            stamp = ((hours * 60.0 + minutes) * 60.0 + seconds) * 1000.0 + milliseconds;
+        }
+    }
+    return stamp;
+}
 
 void printRow(const char* what, std::vector<double> values) {
     if (values.empty()) {
@@ -264,6 +292,7 @@ int main(int argc, char** argv) {
             XFlush(typist);
         }
         const auto released = Clock::now();
+        const double releasedWall = wallMilliseconds(std::chrono::system_clock::now());
         if (held > 0) {
             waitpid(held, nullptr, 0);
         }
@@ -283,6 +312,13 @@ int main(int argc, char** argv) {
         figures.whole.push_back(whole);
         figures.services.push_back(services);
         figures.own.push_back(whole - services);
+        const auto stopped = lastStampOf(log, "⏹ 录音结束");
+        const auto polished = lastStampOf(log, "✨ 润色");
+        if (stopped && polished && *stopped >= releasedWall - 1) {
+            figures.stopped.push_back(*stopped - releasedWall);
+            figures.pipeline.push_back(*polished - *stopped - services);
+            figures.paste.push_back(whole - (*polished - releasedWall));
+        }
     }
     if (vurin > 0) {
         kill(vurin, SIGTERM);
@@ -311,6 +347,10 @@ int main(int argc, char** argv) {
     printRow("release -> text in the field", figures.whole);
     printRow("  service calls (sttMs + llmMs)", figures.services);
     printRow("  Vurin's own share", figures.own);
+    std::printf("  where Vurin's share goes (its log's millisecond stamps):\n");
+    printRow("    release -> recording stopped, file", figures.stopped);
+    printRow("    pipeline less the service calls", figures.pipeline);
+    printRow("    polished text -> text in the field", figures.paste);
     std::error_code ignored;
     fs::remove_all(home, ignored);
     return 0;

@@ -225,7 +225,9 @@ int main(int argc, char** argv) {
     services.dictationPipeline = std::make_shared<vurin::DictationPipeline>(mainQueue);
     std::shared_ptr<vurin::Clipboard> clipboard = platform->clipboard;
     if (!clipboard) {
-        clipboard = std::make_shared<vurin::QtClipboard>(platform->clipboardOwnerAnswers);
+        clipboard = std::make_shared<vurin::QtClipboard>(platform->clipboardOwnerAnswers,
+                                                         std::chrono::milliseconds(1000),
+                                                         platform->clipboardReaderProcess);
     }
     services.injector =
         makeTextInjector(mainQueue, *platform, platform->typeInsteadOfPaste ? nullptr : clipboard);

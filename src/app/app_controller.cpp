@@ -110,6 +110,7 @@ void AppController::applicationWillTerminate() {
         localServiceTimer_->invalidate();
     }
     endDictationForExit();
+    services_.injector->finish();
     services_.localServer->stop();
     services_.ollamaServer->stop();
     services_.phone->forceRelease();

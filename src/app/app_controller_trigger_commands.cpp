@@ -7,12 +7,9 @@
 namespace vurin {
 
 void AppController::triggerCommand(TriggerCommand command, double at) {
-    const double now = services_.mainQueue->now();
     // A caller's clock is not trusted further than a key's: a time from the future or long ago
     // would otherwise shut out every toggle after it.
-    if (at > now || at < now - kOldestSourceTime) {
-        at = now;
-    }
+    at = clampedSourceTime(at, services_.mainQueue->now());
     switch (command) {
         case TriggerCommand::send:
             handleSingleClick();

@@ -52,114 +52,136 @@ ResamplerPtr makeResampler(int inputRate) {
     return ResamplerPtr(resampler);
 }
 
-// Streams one open source through the resampler into one open destination.
-class ChunkConverter {
-  public:
-    ChunkConverter(SNDFILE* source, int channels, SNDFILE* dst, soxr_t resampler, double ratio)
-        : source_(source), dst_(dst), resampler_(resampler), channels_(channels) {
-        chunkFrames_ = std::clamp<sf_count_t>(kMaxChunkSamples / channels, 1, kChunkFrames);
-        interleaved_.resize(static_cast<std::size_t>(chunkFrames_ * channels));
-        mono_.resize(static_cast<std::size_t>(chunkFrames_));
-        const double wanted = ratio * static_cast<double>(chunkFrames_);
-        output_.resize(std::min(static_cast<std::size_t>(wanted), kMaxOutputFrames) +
-                       kOutputMarginFrames);
-    }
-
-    // Converts until the source ends or cannot be read further, then flushes the resampler.
-    void run() {
-        for (;;) {
-            const sf_count_t frames = sf_readf_float(source_, interleaved_.data(), chunkFrames_);
-            if (frames <= 0) {
-                break;
-            }
-            if (!resample(downmix(static_cast<std::size_t>(frames)))) {
-                return;  // a failed resampler holds nothing trustworthy to flush
-            }
-        }
-        drain();
-    }
-
-    sf_count_t framesWritten() const { return written_; }
-
-  private:
-    // Averages the channels (silencing NaN and infinities) into mono_; gives the frame count.
-    std::size_t downmix(std::size_t frames) {
-        const auto channels = static_cast<std::size_t>(channels_);
-        for (std::size_t frame = 0; frame < frames; ++frame) {
-            float sum = 0.0f;
-            for (std::size_t channel = 0; channel < channels; ++channel) {
-                const float value = interleaved_[frame * channels + channel];
-                sum += std::isfinite(value) ? value : 0.0f;
-            }
-            mono_[frame] = sum / static_cast<float>(channels);
-        }
-        return frames;
-    }
-
-    // Offers every frame once; the resampler may take them over several calls when the
-    // output buffer fills.
-    bool resample(std::size_t frames) {
-        const float* pending = mono_.data();
-        while (frames > 0) {
-            std::size_t used = 0;
-            std::size_t produced = 0;
-            if (soxr_process(resampler_, pending, frames, &used, output_.data(), output_.size(),
-                             &produced) != nullptr) {
-                return false;
-            }
-            write(produced);
-            if (used == 0 && produced == 0) {
-                return false;  // no progress: never loop forever on a confused resampler
-            }
-            pending += used;
-            frames -= used;
-        }
-        return true;
-    }
-
-    // End of input: the resampler still holds up to a filter length of audio.
-    void drain() {
-        for (;;) {
-            std::size_t used = 0;
-            std::size_t produced = 0;
-            if (soxr_process(resampler_, nullptr, 0, &used, output_.data(), output_.size(),
-                             &produced) != nullptr ||
-                produced == 0) {
-                return;
-            }
-            write(produced);
-        }
-    }
-
-    // Counts only what reached the file, so the duration never claims audio that is missing.
-    void write(std::size_t frames) {
-        if (frames == 0) {
-            return;
-        }
-        const sf_count_t stored =
-            sf_writef_short(dst_, output_.data(), static_cast<sf_count_t>(frames));
-        if (stored > 0) {
-            written_ += stored;
-        }
-    }
-
-    SNDFILE* source_;
-    SNDFILE* dst_;
-    soxr_t resampler_;
-    int channels_;
-    sf_count_t chunkFrames_ = kChunkFrames;
-    std::vector<float> interleaved_;
-    std::vector<float> mono_;
-    std::vector<std::int16_t> output_;
-    sf_count_t written_ = 0;
-};
-
 void removeQuietly(const fs::path& file) {
     std::error_code ignored;
     fs::remove(file, ignored);
 }
 
 }  // namespace
+
+std::unique_ptr<Downsampler16k> Downsampler16k::create(const fs::path& dst, int inputRate,
+                                                       int channels, std::string& error) {
+    if (inputRate < 1 || channels < 1) {
+        error = "无效的音频格式";
+        return nullptr;
+    }
+    SF_INFO info{};
+    info.samplerate = kTargetRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SndfilePtr output(sf_open(dst.c_str(), SFM_WRITE, &info));
+    if (!output) {
+        error = sf_strerror(nullptr);
+        return nullptr;
+    }
+    ResamplerPtr resampler = makeResampler(inputRate);
+    if (!resampler) {
+        output.reset();
+        removeQuietly(dst);
+        error = "无法建立 " + std::to_string(inputRate) + "Hz → 16000Hz 转换";
+        return nullptr;
+    }
+    auto made = std::unique_ptr<Downsampler16k>(new Downsampler16k());
+    made->dst_ = dst;
+    made->file_ = output.release();
+    made->resampler_ = resampler.release();
+    made->channels_ = channels;
+    const double ratio = static_cast<double>(kTargetRate) / inputRate;
+    made->mono_.resize(static_cast<std::size_t>(kChunkFrames));
+    made->output_.resize(
+        std::min(static_cast<std::size_t>(ratio * kChunkFrames), kMaxOutputFrames) +
+        kOutputMarginFrames);
+    return made;
+}
+
+Downsampler16k::~Downsampler16k() {
+    finish();
+}
+
+void Downsampler16k::append(const float* interleaved, std::size_t frames) {
+    const auto channels = static_cast<std::size_t>(channels_);
+    while (file_ != nullptr && !failed_ && frames > 0) {
+        const std::size_t chunk = std::min(frames, mono_.size());
+        // The channels averaged, NaN and infinities silenced.
+        for (std::size_t frame = 0; frame < chunk; ++frame) {
+            float sum = 0.0f;
+            for (std::size_t channel = 0; channel < channels; ++channel) {
+                const float value = interleaved[frame * channels + channel];
+                sum += std::isfinite(value) ? value : 0.0f;
+            }
+            mono_[frame] = sum / static_cast<float>(channels);
+        }
+        resample(chunk);
+        interleaved += chunk * channels;
+        frames -= chunk;
+    }
+}
+
+// Offers every frame once; the resampler may take them over several calls when the output
+// buffer fills.
+void Downsampler16k::resample(std::size_t frames) {
+    const float* pending = mono_.data();
+    while (frames > 0 && !failed_) {
+        std::size_t used = 0;
+        std::size_t produced = 0;
+        if (soxr_process(static_cast<soxr_t>(resampler_), pending, frames, &used, output_.data(),
+                         output_.size(), &produced) != nullptr) {
+            failed_ = true;  // a failed resampler holds nothing trustworthy to flush
+            return;
+        }
+        write(produced);
+        if (used == 0 && produced == 0) {
+            failed_ = true;  // no progress: never loop forever on a confused resampler
+            return;
+        }
+        pending += used;
+        frames -= used;
+    }
+}
+
+// Counts only what reached the file, so the duration never claims audio that is missing.
+void Downsampler16k::write(std::size_t frames) {
+    if (frames == 0) {
+        return;
+    }
+    const auto wanted = static_cast<sf_count_t>(frames);
+    const sf_count_t stored = sf_writef_short(static_cast<SNDFILE*>(file_), output_.data(), wanted);
+    if (stored > 0) {
+        written_ += stored;
+    }
+    if (stored != wanted && writeError_.empty()) {
+        writeError_ = sf_strerror(static_cast<SNDFILE*>(file_));  // a full disk, say
+    }
+}
+
+double Downsampler16k::finish() {
+    if (file_ == nullptr) {
+        return seconds_;
+    }
+    // End of input: the resampler still holds up to a filter length of audio.
+    while (!failed_) {
+        std::size_t used = 0;
+        std::size_t produced = 0;
+        if (soxr_process(static_cast<soxr_t>(resampler_), nullptr, 0, &used, output_.data(),
+                         output_.size(), &produced) != nullptr ||
+            produced == 0) {
+            break;
+        }
+        write(produced);
+    }
+    soxr_delete(static_cast<soxr_t>(resampler_));
+    resampler_ = nullptr;
+    // Closing writes the final header.
+    if (sf_close(static_cast<SNDFILE*>(file_)) != 0 && writeError_.empty()) {
+        writeError_ = "无法写完录音文件";
+    }
+    file_ = nullptr;
+    if (written_ == 0) {
+        removeQuietly(dst_);
+    }
+    seconds_ = static_cast<double>(written_) / kTargetRate;
+    return seconds_;
+}
 
 double downsampleTo16k(const fs::path& source, const fs::path& dst) {
     SF_INFO sourceInfo{};
@@ -168,32 +190,24 @@ double downsampleTo16k(const fs::path& source, const fs::path& dst) {
         log("❌ 读不到录音文件");
         return 0;
     }
-
-    SF_INFO dstInfo{};
-    dstInfo.samplerate = kTargetRate;
-    dstInfo.channels = 1;
-    dstInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SndfilePtr output(sf_open(dst.c_str(), SFM_WRITE, &dstInfo));
-    ResamplerPtr resampler = output ? makeResampler(sourceInfo.samplerate) : nullptr;
-    if (!output || !resampler) {
+    std::string error;
+    const auto converter =
+        Downsampler16k::create(dst, sourceInfo.samplerate, sourceInfo.channels, error);
+    if (!converter) {
         log("❌ 无法建立 " + std::to_string(sourceInfo.samplerate) + "Hz → 16000Hz 转换");
-        if (output) {
-            output.reset();
-            removeQuietly(dst);
+        return 0;
+    }
+    const sf_count_t chunkFrames =
+        std::clamp<sf_count_t>(kMaxChunkSamples / sourceInfo.channels, 1, kChunkFrames);
+    std::vector<float> interleaved(static_cast<std::size_t>(chunkFrames * sourceInfo.channels));
+    for (;;) {
+        const sf_count_t frames = sf_readf_float(input.get(), interleaved.data(), chunkFrames);
+        if (frames <= 0) {
+            break;
         }
-        return 0;
+        converter->append(interleaved.data(), static_cast<std::size_t>(frames));
     }
-
-    const double ratio = static_cast<double>(kTargetRate) / sourceInfo.samplerate;
-    ChunkConverter converter(input.get(), sourceInfo.channels, output.get(), resampler.get(),
-                             ratio);
-    converter.run();
-    output.reset();  // closing writes the final header
-    if (converter.framesWritten() == 0) {
-        removeQuietly(dst);
-        return 0;
-    }
-    return static_cast<double>(converter.framesWritten()) / kTargetRate;
+    return converter->finish();
 }
 
 }  // namespace vurin

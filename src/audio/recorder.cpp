@@ -61,7 +61,7 @@ Recorder::~Recorder() {
         if (recording_->output) {
             recording_->output->close();
         }
-        removeQuietly(recording_->rawURL);
+        removeQuietly(recording_->fileURL);
     }
 }
 
@@ -146,7 +146,7 @@ std::shared_ptr<Recorder::CaptureOutput> Recorder::openOutput(const CaptureSessi
                                                               const Recording& recording) {
     auto output = std::make_shared<CaptureOutput>();
     std::string error;
-    output->file = CaptureFile::create(recording.rawURL, session.format, error);
+    output->file = CaptureFile::create(recording.fileURL, session.format, error);
     if (!output->file) {
         log("❌ 无法创建录音文件:" + error);
         return nullptr;
@@ -169,7 +169,7 @@ std::shared_ptr<Recorder::CaptureOutput> Recorder::openOutput(const CaptureSessi
     if (!opened.stream) {
         log("❌ 打开麦克风失败:" + opened.error);
         output->file->close();
-        removeQuietly(recording.rawURL);
+        removeQuietly(recording.fileURL);
         // The source may be gone for good (a headset unplugged): choose again next time.
         std::lock_guard guard(lock_);
         session_.reset();
@@ -206,7 +206,6 @@ void Recorder::openTask(const std::shared_ptr<Recording>& recording, bool useBui
 bool Recorder::start(bool useBuiltInMic) {
     auto recording = std::make_shared<Recording>();
     recording->fileURL = makeFileURL();
-    recording->rawURL = captureFileURL(recording->fileURL);
     {
         std::lock_guard guard(lock_);
         if (isRecording_) {
@@ -218,7 +217,6 @@ bool Recorder::start(bool useBuiltInMic) {
         lastOpenFailed_ = false;
     }
     removeQuietly(recording->fileURL);
-    removeQuietly(recording->rawURL);
     tasks_.run([weak = weak_from_this(), recording, useBuiltInMic] {
         if (auto self = weak.lock()) {
             self->openTask(recording, useBuiltInMic);
@@ -278,8 +276,8 @@ void Recorder::finishRecording(const std::weak_ptr<Recorder>& weak,
         completion(std::nullopt, 0.0, recording->openFailed);
         return;
     }
-    const double duration = downsampleTo16k(recording->rawURL, recording->fileURL);
-    removeQuietly(recording->rawURL);
+    // Converted as it was captured: the file is complete now.
+    const double duration = output->file->seconds();
     if (duration > 0) {
         completion(recording->fileURL, duration, false);
     } else {

@@ -63,7 +63,6 @@ class Recorder final : public AudioRecorder, public std::enable_shared_from_this
     // One recording, from start until its stop has finished with it. `output` is written once by
     // the open task before it releases `opened`, and read only after acquiring it.
     struct Recording {
-        std::filesystem::path rawURL;
         std::filesystem::path fileURL;
         std::shared_ptr<Semaphore> finished = std::make_shared<Semaphore>(0);
         std::binary_semaphore opened{0};

@@ -77,12 +77,6 @@ fs::path makeFileURL() {
     return recordingDirectory() / (std::string(kPrefix) + makeUUIDString() + ".wav");
 }
 
-fs::path captureFileURL(const fs::path& convertedFile) {
-    fs::path capture = convertedFile;
-    capture.replace_extension("raw.wav");
-    return capture;
-}
-
 bool isRecordingFileName(std::string_view fileName) {
     if (!fileName.starts_with(kPrefix)) {
         return false;

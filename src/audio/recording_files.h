@@ -18,10 +18,9 @@ std::filesystem::path makeFileURL();
 
 // The capture file that belongs to a converted file: the same name with the extension
 // replaced by "raw.wav" ("vurin-UUID.wav" -> "vurin-UUID.raw.wav").
-std::filesystem::path captureFileURL(const std::filesystem::path& convertedFile);
 
 // True for names the clean-up owns: prefix "vurin-" and final extension exactly "wav"
-// (which includes capture files, "*.raw.wav").
+// (which includes the capture files of older versions, "*.raw.wav").
 bool isRecordingFileName(std::string_view fileName);
 
 // Deletes recording files in recordingDirectory() (not recursively) last modified more than

@@ -35,20 +35,6 @@ void confirmPaste(const std::weak_ptr<InjectionHost>& weakHost, std::int64_t att
     log("📋 已粘贴到「" + target.appName + "」,目标确认成功");
 }
 
-void restoreClipboard(ClipboardKeeper& keeper, const std::vector<SelectionWrite>& writes) {
-    bool clipboardRestored = true;
-    for (const SelectionWrite& write : writes) {
-        const bool restored = keeper.restoreIfUnchanged(write);
-        // The primary selection changes whenever the user selects text; only the clipboard's
-        // outcome is worth a line.
-        if (write.selection == ClipboardSelection::clipboard) {
-            clipboardRestored = restored;
-        }
-    }
-    log(clipboardRestored ? "📋 剪贴板已还原"
-                          : "⚠️ 剪贴板在还原前被其他程序修改,跳过还原");
-}
-
 void scheduleConfirmation(MainQueue& queue, const std::shared_ptr<FocusReader>& focus,
                           const std::weak_ptr<InjectionHost>& weakHost, std::int64_t attempt,
                           const InjectionTarget& target, const std::string& text) {
@@ -89,7 +75,14 @@ PasteInjector::PasteInjector(std::shared_ptr<MainQueue> mainQueue,
       focus_(std::move(focus)),
       clipboard_(std::move(clipboard)),
       keeper_(clipboard_ ? std::make_shared<ClipboardKeeper>(clipboard_) : nullptr),
+      restore_(keeper_ ? ClipboardRestore::create(mainQueue_, clipboard_, keeper_) : nullptr),
       keystrokes_(std::move(keystrokes)) {}
+
+void PasteInjector::finish() {
+    if (restore_) {
+        restore_->restorePending();
+    }
+}
 
 void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost> weakHost) {
     const auto host = weakHost.lock();
@@ -99,6 +92,11 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
     // Reading and writing the clipboard may wait for another program in a nested event loop: a
     // press or a job's result arriving meanwhile is handled once the paste is done.
     const MainQueue::Hold hold = mainQueue_->hold();
+    // The paste before may still wait for its target to read: its user's clipboard comes back
+    // first, so that this paste saves that and not a dictation.
+    if (restore_) {
+        restore_->restorePending();
+    }
     const bool clipboardUp = keeper_ && keeper_->available();
     auto savedClipboard = clipboardUp ? keeper_->save(ClipboardSelection::clipboard) : nullptr;
     const std::optional<InjectionTarget> target = currentInjectionTarget(*focus_);
@@ -152,27 +150,20 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
         host->injectionEndedWithoutPending();
         return;
     }
+    restore_->await(writes, target->processID);
     keystrokes_->send(
         paste.keystroke, 1, {},
-        whileHeld(mainQueue_, [queue = mainQueue_, focus = focus_, keeper = keeper_, weakHost,
-                               attempt, target = *target, text, writes,
+        whileHeld(mainQueue_, [queue = mainQueue_, focus = focus_, restore = restore_, weakHost,
+                               attempt, target = *target, text,
                                name = std::string(paste.name)](const KeystrokeOutcome& outcome) {
             if (!outcome.complete()) {
                 log("❌ 合成 " + name + " 失败,已还原剪贴板");
-                for (const SelectionWrite& write : writes) {
-                    keeper->restoreNow(write);
-                }
+                restore->takeBack();
                 endWithoutPending(weakHost);
                 return;
             }
+            restore->keystrokeDelivered();
             scheduleConfirmation(*queue, focus, weakHost, attempt, target, text);
-            queue->postAfter(kRestoreDelaySeconds,
-                             [weakQueue = std::weak_ptr(queue), keeper, writes] {
-                                 if (const auto queue = weakQueue.lock()) {
-                                     const MainQueue::Hold restoring = queue->hold();
-                                     restoreClipboard(*keeper, writes);
-                                 }
-                             });
         }));
 }
 

@@ -43,6 +43,8 @@ class TextInjector {
     // A recording started: a path that must ask the user before its first keystroke may ask
     // now, while the user speaks, rather than in the middle of the paste.
     virtual void prepare() {}
+    // Vurin quits: a clipboard still lent to a paste comes back now.
+    virtual void finish() {}
 };
 
 }  // namespace vurin

@@ -90,6 +90,11 @@ KeyGrab::Handlers EventTap::makeHandlers() {
     };
     handlers.onFailure = [weak = weak_from_this(),
                           queue = mainQueue_](const KeyGrabResult& result) {
+        // The release of a trigger held when the connection broke will never come: without one
+        // the recording would run to its limit and be pasted.
+        if (auto self = weak.lock(); self && self->triggerDown_.exchange(false)) {
+            self->postToEngine(false);
+        }
         queue->post([weak, result] {
             if (auto self = weak.lock()) {
                 self->connectionLost(result);
@@ -381,6 +386,7 @@ void EventTap::keyGrabbed(int evdevCode, const KeyGrabResult& result) {
 }
 
 void EventTap::handleTrigger(const KeyGrabEvent& event) {
+    triggerDown_ = event.pressed;
     postToEngine(event.pressed);
     if (!event.pressed) {
         // Releasing the trigger ends the server's grab of the keyboard; releases of other keys

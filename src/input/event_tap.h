@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -101,6 +102,8 @@ class EventTap : public TriggerCapture, public std::enable_shared_from_this<Even
 
     // Capture thread only.
     std::set<int> held_;
+    // The trigger is down (capture thread; read by the failure handler on the same thread).
+    std::atomic<bool> triggerDown_ = false;
     std::optional<int> releaseEndsKeyboardGrab_;
     std::optional<std::pair<int, std::int64_t>> pendingKey_;  // evdev code, key code
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "input/gesture_engine.h"
 #include "platform/main_queue.h"
@@ -20,5 +21,20 @@ inline constexpr double kOldestSourceTime = 2.0;
 // `at` as the engine may take it at `now`: a time in the future or more than kOldestSourceTime
 // before `now` is `now` (a source's clock is not ours to trust).
 double clampedSourceTime(double at, double now);
+
+// The order of `vurin --trigger press|release`: each press and release is a process of its own,
+// so a release may overtake its press. An event older than one already let through is dropped
+// (with one line), so that a late press cannot hold the key down after its release; the same
+// rule for every session. Main thread.
+class BindingEventOrder {
+  public:
+    // `at` (the command's start) clamped as the engine takes it at `now`, or nothing when the
+    // event came after a newer one.
+    std::optional<double> admit(bool down, double at, double now);
+
+  private:
+    std::optional<double> last_;      // when the newest command let through started
+    std::optional<double> admitted_;  // the time given for it
+};
 
 }  // namespace vurin

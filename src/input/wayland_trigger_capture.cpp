@@ -304,16 +304,8 @@ void WaylandTriggerCapture::bindingEvent(bool down, std::optional<double> at) {
         }
         return;
     }
-    if (at) {
-        // A time from the bus is clamped before it becomes the newest: one far in the future
-        // would otherwise make every later event look late, and silence the binding for good.
-        at = clampedSourceTime(*at, mainQueue_->now());
-        if (lastBindingAt_ && *at < *lastBindingAt_) {
-            log(std::string("⚠️ vurin --trigger ") + (down ? "press" : "release") +
-                " 晚于之后的一次按键才到达,已忽略");
-            return;
-        }
-        lastBindingAt_ = at;
+    if (at && !(at = bindingOrder_.admit(down, *at, mainQueue_->now()))) {
+        return;
     }
     if (!bindingUsed_) {
         bindingUsed_ = true;

@@ -13,6 +13,7 @@
 #include "app/app_services.h"
 #include "input/gesture_engine.h"
 #include "input/trigger_commands.h"
+#include "input/trigger_delivery.h"
 #include "platform/global_shortcuts.h"
 #include "platform/keyboard_watch.h"
 #include "platform/main_queue.h"
@@ -155,7 +156,7 @@ class WaylandTriggerCapture : public TriggerCapture,
     bool bindingUsed_ = false;  // a press came through the binding
     bool toggleSeen_ = false;   // a toggle came through the binding
     bool ignoredBindingLogged_ = false;
-    std::optional<double> lastBindingAt_;  // the newest binding event handled
+    BindingEventOrder bindingOrder_;
     bool notSwallowedLogged_ = false;
     bool shortcutsPending_ = false;   // the portal has not answered yet
     bool shortcutsAnswered_ = false;  // it has, at least once

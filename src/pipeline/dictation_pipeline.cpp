@@ -103,9 +103,7 @@ void DictationPipeline::run(const Job& job, const Hooks& hooks) {
     if (!polish.polished) {
         log("⚠️ 润色失败,使用 STT 原文");
     }
-    playSound("Glass");
     logLatency(polish, sttMs, llmMs, finalText, saveText);
-
     // Tested again when the block runs: the user may cancel while it waits in the queue.
     post([cancellation = job.cancellation, generation = job.generation,
           isCurrentHook = hooks.isCurrent, inject = hooks.inject, finalText] {
@@ -118,6 +116,9 @@ void DictationPipeline::run(const Job& job, const Hooks& hooks) {
             log("(已取消,不注入)");
         }
     });
+    // The cue after the text is on its way: starting a sound can hold the main thread for a
+    // few milliseconds (the sound server loads it), and the paste waits there.
+    playSound("Glass");
 
     DictationRecordInput input{std::chrono::system_clock::now(),
                                job.audioDuration,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,7 +19,16 @@ struct ClipboardItem {
     bool operator==(const ClipboardItem&) const = default;
 };
 
-// The desktop clipboard. Main thread only.
+// Another program reading text Vurin put on a selection.
+struct ClipboardRead {
+    ClipboardSelection selection = ClipboardSelection::clipboard;
+    std::string format;
+    // The reading program's process where the desktop tells it (X11: the client behind the
+    // requesting window); 0 where it cannot (Wayland tells nobody who reads).
+    int readerProcessID = 0;
+};
+
+// The desktop clipboard. Main thread only, but for the read observer.
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
@@ -40,6 +50,13 @@ class Clipboard {
     // False while the clipboard cannot be used at all (its connection to the desktop is down
     // and being made again); the calls above then return at once and change nothing.
     virtual bool available() const { return true; }
+    // Whether reads of what writeText() wrote are reported to the read observer at all.
+    virtual bool reportsReads() const { return false; }
+    // Called for each read of what writeText() wrote, as the reading program asks for a format;
+    // on any thread (a clipboard that serves its readers on a thread of its own reports there).
+    virtual void setReadObserver(std::function<void(const ClipboardRead& read)> observer) {
+        (void)observer;
+    }
 };
 
 }  // namespace vurin

@@ -30,6 +30,9 @@ struct SessionPlatform {
     std::shared_ptr<KeystrokeSender> keystrokes;
     // Whether a selection's owner answers promptly (a hung owner would stall the clipboard).
     std::function<bool(ClipboardSelection)> clipboardOwnerAnswers;
+    // The process behind the window that asks for a selection (X11), for telling the paste's
+    // target from a clipboard manager.
+    std::function<int(std::uint32_t window)> clipboardReaderProcess;
     // The session's own clipboard; none: Qt's clipboard is used.
     std::shared_ptr<Clipboard> clipboard;
     // No clipboard Vurin may set unseen (a Wayland desktop without data-control): the text is

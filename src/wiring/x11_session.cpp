@@ -31,6 +31,8 @@ SessionPlatform makeX11Platform(const std::shared_ptr<MainQueue>& mainQueue) {
             [selections](ClipboardSelection selection) {
                 return selections->ownerAnswers(selection, std::chrono::milliseconds(300));
             },
+        .clipboardReaderProcess =
+            [selections](std::uint32_t window) { return selections->requestorProcess(window); },
         .keyName =
             [weak = std::weak_ptr<X11KeyGrab>(keyGrab)](int evdev) -> std::optional<std::string> {
             auto live = weak.lock();
@@ -55,9 +57,13 @@ SessionPlatform makeX11Platform(const std::shared_ptr<MainQueue>& mainQueue) {
             },
         // `vurin --trigger` goes straight to the gesture engine: on X11 it serves a key bound
         // elsewhere (a desktop shortcut), so it never doubles the grabbed key's presses.
-        .bindingEvent = [mainQueue, engineSlot](
-                            bool down,
-                            double at) { postTriggerToEngine(*mainQueue, *engineSlot, down, at); },
+        .bindingEvent =
+            [mainQueue, engineSlot, order = std::make_shared<BindingEventOrder>()](bool down,
+                                                                                 double at) {
+                if (const auto admitted = order->admit(down, at, mainQueue->now())) {
+                    postTriggerToEngine(*mainQueue, *engineSlot, down, *admitted);
+                }
+            },
         .bindingRegistered = [](bool) {},
         .compositorBindingLines = {},
         .startupLine = std::string("🖥️ 会话:X11(DISPLAY=") + (display ? display : "") +

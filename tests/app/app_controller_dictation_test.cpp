@@ -26,6 +26,7 @@ using Lines = std::vector<std::string>;
 struct Row {
     const char *name, *script;
     std::string effects;
+    friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 
 const std::string kRecording = "🔴 录音中…(松开结束,最长 60 秒) | ";

@@ -11,6 +11,8 @@
 #include "support/vurin_under_test.h"
 #include "support/xtest_typist.h"  // last: Xlib's macros clash with the headers above
 
+#include <X11/Xatom.h>
+
 namespace vurin::testing {
 namespace {
 
@@ -110,6 +112,83 @@ TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMet
     EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
     EXPECT_TRUE(eventually([] { return portFree(8910) && portFree(11434); }))
         << "a local service outlived Vurin";
+}
+
+// A start that loses the race for the session bus name to a Vurin that does not answer (still
+// starting, or hung) never becomes a second full Vurin: it ends with one line.
+TEST(TriggerCommandTest, AStartBehindAVurinThatDoesNotAnswerEnds) {
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    VurinUnderTest vurin(folder / "", environment);
+    // Owns the name and refuses every call at once, as a Vurin that is not ready yet would.
+    DesktopProgram squatter({"/usr/bin/python3", "-c", R"(
+from gi.repository import Gio, GLib
+def acquired(*_): print("ready", flush=True)
+Gio.bus_own_name(Gio.BusType.SESSION, "com.vurin.app", Gio.BusNameOwnerFlags.NONE, None,
+                 acquired, None)
+GLib.MainLoop().run()
+)"});
+    ASSERT_TRUE(squatter.waitForLine("ready"));
+    const std::string application =
+        (std::filesystem::path(VURIN_EXECUTABLE).parent_path() / "vurin-app").string();
+    DesktopProgram second({application});
+    std::optional<int> status;
+    EXPECT_TRUE(eventually([&] { return (status = second.exitStatus()).has_value(); },
+                           std::chrono::seconds(30)));
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(second.remainingOutput().find("但它没有回应("), std::string::npos);
+}
+
+// The resident set in KiB, as the kernel counts it.
+long residentKiB(pid_t pid) {
+    for (const std::string& line : readLines("/proc/" + std::to_string(pid) + "/status")) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// A busy desktop changes the root window's properties all day (focus, stacking, panels), and
+// none of it may pile up in Vurin: 60,000 changes and two dictations grow it by at most 3 MiB.
+TEST(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    VurinUnderTest vurin(folder / "", environment);
+    auto field = startGtkEntries(folder, {""});
+    ASSERT_TRUE(field);
+    ASSERT_TRUE(vurin.launch());
+    ASSERT_TRUE(vurin.waitFor("✅ 本地 whisper-server 就绪")) << vurin.log();
+    ASSERT_TRUE(vurin.waitFor("✅ 本地润色已预热就绪")) << vurin.log();
+    XTestTypist typist;
+    int dictations = 0;
+    const auto dictate = [&] {
+        ++dictations;
+        typist.key(kKeycodeF13, true);
+        const bool recording = vurin.waitFor("🔴 录音中", dictations);
+        const bool spoken = recording && vurin.speak();
+        typist.key(kKeycodeF13, false);
+        return spoken && vurin.waitFor("📋 已粘贴到「python3」,目标确认成功", dictations);
+    };
+    ASSERT_TRUE(dictate()) << vurin.log();  // what the first dictation sets up once is not growth
+    const long before = residentKiB(vurin.pid());
+    Display* display = typist.display();
+    const Atom soak = XInternAtom(display, "_VURIN_SOAK", False);
+    for (long change = 0; change < 60000; ++change) {
+        XChangeProperty(display, DefaultRootWindow(display), soak, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&change), 1);
+        if (change % 1000 == 999) {
+            XSync(display, False);
+        }
+    }
+    ASSERT_TRUE(dictate() && dictate()) << vurin.log();
+    const long after = residentKiB(vurin.pid());
+    std::printf(
+        "resident set: %ld KiB before, %ld KiB after 60,000 root changes and 2 dictations "
+        "(+%ld KiB)\n",
+        before, after, after - before);
+    EXPECT_LE(after - before, 3 * 1024);
+    EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
 }
 
 }  // namespace

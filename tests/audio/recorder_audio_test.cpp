@@ -99,11 +99,11 @@ TEST_F(RecorderAudioTest, ASuspendedMissingOrUnreachableSourceIsSaid) {
 
 TEST_F(RecorderAudioTest, SilenceKeepsItsLengthAndStaysBelowTheSpeechThreshold) {
     const auto vmic = find("vmic");
-    // Seconds of audio in the capture file under way (its header counts too).
-    const auto captured = [bytesPerSecond = vmic.sampleRate * vmic.channels * 4.0] {
+    // Seconds of audio in the file under way, converted as it comes (its header counts too).
+    const auto captured = [] {
         for (const auto& entry : fs::directory_iterator(recordingDirectory())) {
-            if (entry.path().string().ends_with(".raw.wav")) {
-                return static_cast<double>(entry.file_size()) / bytesPerSecond;
+            if (entry.path().extension() == ".wav") {
+                return static_cast<double>(entry.file_size()) / (16000 * 2);
             }
         }
         return 0.0;

@@ -104,8 +104,8 @@ TEST_F(InjectionDesktopTest, XtermGetsShiftInsertAndBothSelectionsComeBack) {
     ASSERT_TRUE(copied && selected);
     injector->inject("run the tests", host);
     EXPECT_TRUE(serveUntil([&] { return readFile(received) == "run the tests"; }));
-    ASSERT_TRUE(serveUntil([&] { return logs.count(kRestored) == 1; }));
-    ASSERT_TRUE(host->pending);
+    // xterm has read the text by then: the clipboard may come back before the confirmation.
+    ASSERT_TRUE(serveUntil([&] { return logs.count(kRestored) == 1 && host->pending; }));
     EXPECT_EQ(host->pending->target.appName, "xterm");
     EXPECT_EQ(host->pending->target.windowID, window);
     EXPECT_EQ(host->pending->target.focusedElement, std::nullopt) << "xterm has no accessibility";

@@ -143,6 +143,19 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
          }},
         {"press", [this] { queue->post([this] { note("down"); }); }},
         {"noPrimary", [this] { clipboard->primary = false; }},
+        // A clipboard that tells of each read of Vurin's text (and, when it can, the reader).
+        {"reporting",
+         [this] {
+             clipboard->reporting = true;
+             injector = std::make_shared<PasteInjector>(queue, focus, clipboard, keys);
+         }},
+        {"read", [this] { clipboard->readBy(kClipboard, "text/plain;charset=utf-8", 100); }},
+        {"readTargets", [this] { clipboard->readBy(kClipboard, "TARGETS", 100); }},
+        {"managerRead", [this] { clipboard->readBy(kClipboard, "text/plain", 999); }},
+        {"anonymousRead", [this] { clipboard->readBy(kClipboard, "text/plain", 0); }},
+        {"manager", [this] { clipboard->everyWriteReader = 0; }},
+        {"namedManager", [this] { clipboard->everyWriteReader = 999; }},
+        {"quit", [this] { injector->finish(); }},
         {"refuseWrites", [this] { clipboard->refusesWrites = true; }},
         {"unreadable", [this] { clipboard->unreadable.insert(kClipboard); }},
         {"unreadablePrimary", [this] { clipboard->unreadable.insert(kPrimary); }},
@@ -188,10 +201,12 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         return "120 confirmed text, 120 📋 已粘贴到「" + app + "」,目标确认成功, 400 " + restore;
     };
     const std::string pasted = "0 Ctrl+V text|selected, ";
-    const std::string again = "100 Ctrl+V second|selected, 220 confirmed second, 220 " +
-                              std::string("📋 已粘贴到「gedit」,目标确认成功, 400 ") + skipped +
-                              ", 500 " + restored;
+    const std::string again = ", 100 Ctrl+V second|selected, 220 confirmed second, 220 " +
+                              std::string("📋 已粘贴到「gedit」,目标确认成功, 500 ") + restored;
     const std::string blocked = ", 0 ended, 0 cue Basso";
+    const std::string confirmed = "120 confirmed text, 120 📋 已粘贴到「gedit」,目标确认成功";
+    const std::string timedOut =
+        "⚠️ 目标程序 5 秒内没有读取粘贴的文字,按时还原剪贴板";
     const std::string incomplete =
         "⚠️ "
         "剪贴板内容无法完整读取,为免丢失,不借用剪贴板,改为逐字输入";
@@ -209,9 +224,10 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"paste copy@300", pasted + pastedInto("gedit", skipped) + " => copied|selected"},
         {"paste cancel@50", pasted + "400 " + restored},
         {"paste dropHost@50", pasted + "400 " + restored},
-        // The second paste takes over what the first saved: the user's content comes back.
-        {"paste pasteAgain@100", pasted + again},
-        {"paste copy@100 pasteAgain@100", pasted + again + " => copied|selected"},
+        // A second paste first brings back what the first borrowed, then saves that.
+        {"paste pasteAgain@100", pasted + "100 " + restored + again},
+        {"paste copy@100 pasteAgain@100",
+         pasted + "100 " + skipped + again + " => copied|selected"},
         {"paste firefox@50",
          pasted + "120 ended, 120 ⚠️ 已投递粘贴,但焦点已从「gedit」切到" +
              "「firefox」;为避免误发送,不会进入待发送状态, 120 cue Bottle, " + "400 " + restored},
@@ -248,6 +264,32 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
          "已粘贴到「gedit」,目标确认成功, " +
              std::string("480 ") + restored},
         {"noPrimary foot paste", "0 Ctrl+Shift+V text|selected, " + pastedInto("foot", restored)},
+        // Where reads are reported, the clipboard comes back 50 ms after the target's read of
+        // the text, or after 5 s without one; a clipboard manager's read does not count, by its
+        // process where the reader is named, by coming before the keystroke where not.
+        {"reporting paste read@1500", pasted + confirmed + ", 1550 " + restored},
+        {"reporting paste readTargets@200 managerRead@300 read@1500",
+         pasted + confirmed + ", 1550 " + restored},
+        {"reporting manager paste anonymousRead@1500", pasted + confirmed + ", 1550 " + restored},
+        // Seen reading before a keystroke, a reader is known for what it is after the next one.
+        {"reporting foot namedManager paste pasteAgain@1000 managerRead@1100 anonymousRead@1500",
+         "0 Shift+Insert text|text, 120 confirmed text, 120 📋 已粘贴到「foot」,目标确认成功, "
+         "1000 " +
+             restored +
+             ", 1000 Shift+Insert second|second, 1120 confirmed second, 1120 📋 已粘贴到「foot」," +
+             "目标确认成功, 1550 " + restored},
+        {"reporting paste", pasted + confirmed + ", 5000 " + timedOut + ", 5000 " + restored},
+        {"reporting paste read@100 read@140", pasted + "120 confirmed text, 120 📋 已粘贴到" +
+                                                  std::string("「gedit」,目标确认成功, 190 ") +
+                                                  restored},
+        {"reporting paste copy@1000 read@1500",
+         pasted + confirmed + ", 1550 " + skipped + " => copied|selected"},
+        // A new dictation while the clipboard is lent first brings it back; so does quitting.
+        {"reporting paste pasteAgain@1000",
+         pasted + confirmed + ", 1000 " + restored + ", 1000 Ctrl+V second|selected, 1120 " +
+             "confirmed second, 1120 📋 已粘贴到「gedit」,目标确认成功, 6000 " + timedOut +
+             ", 6000 " + restored},
+        {"reporting paste quit@1000", pasted + confirmed + ", 1000 " + restored},
         // Typed, a line break would be a Return (a message sent half-way), a tab leaves the field.
         {"typed pasteLines", "0 type one two three , 120 confirmed one two three , 120 📋 已粘贴到" +
                                  std::string("「gedit」,目标确认成功")},
@@ -298,7 +340,7 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
                            queue->now());
             actions.at(step.substr(0, at))();
         }
-        queue->advance(1 - queue->now());
+        queue->advance(7 - queue->now());
         EXPECT_EQ(trace + (held() == "rich|selected" ? "" : " => " + held()), expected);
     }
 }

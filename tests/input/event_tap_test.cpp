@@ -105,6 +105,32 @@ TEST_F(EventTapTest, OnlyTheTriggerReachesTheEngineInOrder) {
     EXPECT_EQ(grab->calls, "start 183 start 30 ");
 }
 
+// The release of a trigger held when the connection broke never comes: the capture gives it, so
+// the recording ends now instead of running to its limit and being pasted. Nothing is given
+// when the trigger was up.
+TEST_F(EventTapTest, ALostConnectionReleasesTheHeldTrigger) {
+    ASSERT_TRUE(tap->setupEventTap());
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held" : "up");
+        grab->press(evdevF13);
+        queue->advance(0.5);
+        ASSERT_EQ(controller->appState(), AppState::recording);
+        if (!held) {
+            grab->release(evdevF13);
+            queue->advance(0.1);
+        }
+        const AppState before = controller->appState();
+        grab->lose();
+        queue->advance(0.1);
+        EXPECT_NE(controller->appState(), AppState::recording);
+        if (!held) {
+            EXPECT_EQ(controller->appState(), before);
+        }
+        queue->advance(70);
+        EXPECT_TRUE(tap->setupEventTap());
+    }
+}
+
 // Detection takes the first real press (not a repeat, a release or Caps Lock) and holds the
 // keyboard until its release. A key the server refuses leaves the trigger and the configuration
 // as they were and says so where the key is shown. Without a capture (Fn has no key here),

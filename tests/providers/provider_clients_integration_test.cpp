@@ -91,6 +91,7 @@ struct Case {
     std::optional<Strings> requests;  // digests; unchecked when absent
     Strings logs;
     std::string key = "";  // "ACCOUNT=key" stored before the call
+    friend void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 };
 
 class ProviderClientsTest : public testing::ProviderClientsFixture,

@@ -79,6 +79,9 @@ class FakeClipboard : public Clipboard {
             return false;
         }
         copyByOtherProgram(selection, {textItem(text)});
+        if (everyWriteReader >= 0) {  // a clipboard manager that reads each new owner at once
+            readBy(selection, "text/plain", everyWriteReader);
+        }
         return true;
     }
     std::int64_t changeCount(ClipboardSelection selection) const override {
@@ -86,6 +89,16 @@ class FakeClipboard : public Clipboard {
         return found == changes.end() ? 0 : found->second;
     }
     bool offersPrimary() const override { return primary; }
+    bool reportsReads() const override { return reporting; }
+    void setReadObserver(std::function<void(const ClipboardRead&)> observer) override {
+        readObserver = std::move(observer);
+    }
+    // Another program reads what Vurin wrote.
+    void readBy(ClipboardSelection selection, const std::string& format, int process) {
+        if (readObserver) {
+            readObserver({.selection = selection, .format = format, .readerProcessID = process});
+        }
+    }
 
     void copyByOtherProgram(ClipboardSelection selection, std::vector<ClipboardItem> items) {
         held[selection] = std::move(items);
@@ -102,6 +115,9 @@ class FakeClipboard : public Clipboard {
     std::map<ClipboardSelection, std::int64_t> changes;
     bool refusesWrites = false;
     bool primary = true;
+    bool reporting = false;
+    int everyWriteReader = -1;  // its process (0: not named); -1: none
+    std::function<void(const ClipboardRead&)> readObserver;
     std::set<ClipboardSelection> unreadable;  // not every format can be read
     bool up = true;                           // available()
     bool available() const override { return up; }

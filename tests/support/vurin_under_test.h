@@ -43,6 +43,7 @@ class VurinUnderTest {
 
     std::string log() const;
     const std::filesystem::path& config() const { return config_; }
+    pid_t pid() const { return program_ ? program_->pid() : -1; }
 
   private:
     std::filesystem::path folder_, config_, log_, clip_;

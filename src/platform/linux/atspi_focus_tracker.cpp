@@ -1,6 +1,7 @@
 #include "platform/linux/atspi_focus_tracker.h"
 
 #include "platform/linux/atspi_bus.h"
+#include "platform/linux/atspi_focus_search.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -31,9 +32,6 @@ constexpr auto kSearchAgainAfter = std::chrono::seconds(5);
 // its state (Qt's window given back the focus, or a program without accessibility) is found by
 // asking, and a reading may come every few milliseconds during a paste.
 constexpr auto kScanAgainAfter = std::chrono::milliseconds(250);
-// A search runs on the tracker's thread, so it may look further than a capture could wait.
-constexpr auto kSearchBudget = std::chrono::seconds(3);
-constexpr int kSearchNodeLimit = 20000;
 
 const char* const kFocusEvent = "object:state-changed:focused";
 const char* const kFocusRule = "type='signal',interface='" ATSPI_DBUS_INTERFACE_EVENT_OBJECT
@@ -44,18 +42,6 @@ const char* const kActiveRule = "type='signal',interface='" ATSPI_DBUS_INTERFACE
                                 "',member='StateChanged',arg0='active'";
 const char* const kNameRule = "type='signal',sender='" DBUS_SERVICE_DBUS
                               "',interface='" DBUS_INTERFACE_DBUS "',member='NameOwnerChanged'";
-
-// A search's time and size budget; a call that goes unanswered ends it, since a hung
-// application leaves every further call unanswered too, and so does the tracker stopping.
-struct Budget {
-    const std::atomic<bool>& stopping;
-    Clock::time_point deadline = Clock::now() + kSearchBudget;
-    int visits = 0;
-    bool unanswered = false;
-    bool over() const {
-        return unanswered || stopping || visits > kSearchNodeLimit || Clock::now() > deadline;
-    }
-};
 
 }  // namespace
 
@@ -406,7 +392,7 @@ class AtspiFocusTracker::Impl {
             }
             scanWanted_ = false;
         }
-        Budget budget{stopping_};
+        atspi::SearchBudget budget{stopping_};
         const auto applications =
             connection_->children({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT});
         std::optional<AccessibleElementRef> found;
@@ -478,7 +464,7 @@ class AtspiFocusTracker::Impl {
     // Events that arrive meanwhile wait in the connection's queue and are applied after the
     // result, so a newer focus wins.
     void search(int pid) {
-        Budget budget{stopping_};
+        atspi::SearchBudget budget{stopping_};
         const auto applications =
             connection_->children({ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT});
         for (const AccessibleElementRef& application :
@@ -486,7 +472,7 @@ class AtspiFocusTracker::Impl {
             if (budget.over() || processOf(application.busName) != pid) {
                 continue;
             }
-            if (auto found = searchApplication(application, budget)) {
+            if (auto found = atspi::focusedElementUnder(*connection_, application, budget)) {
                 auto role = roleOf(*found, pid);
                 std::lock_guard lock(mutex_);
                 AppFocus& app = apps_[application.busName];
@@ -507,52 +493,6 @@ class AtspiFocusTracker::Impl {
                 app.role.reset();
             }
         }
-    }
-
-    // The focused element under the application's active window (or under any of its windows
-    // when none says it is active), depth first.
-    std::optional<AccessibleElementRef> searchApplication(const AccessibleElementRef& application,
-                                                          Budget& budget) {
-        const auto windows = connection_->children(application, &budget.unanswered);
-        if (!windows) {
-            return std::nullopt;
-        }
-        std::vector<AccessibleElementRef> active, other;
-        for (const AccessibleElementRef& window : *windows) {
-            if (budget.over()) {
-                return std::nullopt;
-            }
-            const auto states = connection_->states(window, &budget.unanswered);
-            (states && atspi::has(*states, ATSPI_STATE_ACTIVE) ? active : other).push_back(window);
-        }
-        std::vector<AccessibleElementRef> stack(active.empty() ? other : active);
-        std::reverse(stack.begin(), stack.end());
-        while (!stack.empty()) {
-            ++budget.visits;
-            if (budget.over()) {
-                return std::nullopt;
-            }
-            AccessibleElementRef node = std::move(stack.back());
-            stack.pop_back();
-            const auto states = connection_->states(node, &budget.unanswered);
-            if (!states) {
-                continue;
-            }
-            if (atspi::has(*states, ATSPI_STATE_FOCUSED)) {
-                return node;
-            }
-            // Hidden parts cannot hold the focus, and containers that manage their
-            // descendants (long lists, tables, terminals' grids) may have thousands.
-            if (!atspi::has(*states, ATSPI_STATE_SHOWING) ||
-                atspi::has(*states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
-                continue;
-            }
-            if (auto children = connection_->children(node, &budget.unanswered)) {
-                // Pushed in reverse so that the first child is looked at first.
-                stack.insert(stack.end(), children->rbegin(), children->rend());
-            }
-        }
-        return std::nullopt;
     }
 
     const int wake_;

@@ -191,7 +191,17 @@ bool DataControlClipboard::open(std::string* why) {
         generation = ++generation_;
     }
     std::shared_ptr<DataControlConnection> fresh = DataControlConnection::open(
-        why, [this, generation](const std::string& reason) { ended(generation, reason); });
+        why, [this, generation](const std::string& reason) { ended(generation, reason); },
+        [this](ClipboardSelection selection, const std::string& format, int reader) {
+            std::function<void(const ClipboardRead&)> observer;
+            {
+                const std::lock_guard lock(mutex_);
+                observer = readObserver_;
+            }
+            if (observer) {
+                observer({.selection = selection, .format = format, .readerProcessID = reader});
+            }
+        });
     if (!fresh) {
         return false;
     }
@@ -341,6 +351,11 @@ void DataControlClipboard::replace(ClipboardSelection selection,
         }
     }
     write(selection, std::move(merged));
+}
+
+void DataControlClipboard::setReadObserver(std::function<void(const ClipboardRead&)> observer) {
+    const std::lock_guard lock(mutex_);
+    readObserver_ = std::move(observer);
 }
 
 bool DataControlClipboard::writeText(ClipboardSelection selection, const std::string& text) {

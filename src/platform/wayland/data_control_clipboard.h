@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,10 @@ class DataControlClipboard : public Clipboard {
     // A reconnection counts as a change: the selections held before are gone.
     std::int64_t changeCount(ClipboardSelection selection) const override;
     bool available() const override;
+    // The compositor asks us for each read of our selection (data-control's send), so reads are
+    // reported, though not who reads.
+    bool reportsReads() const override { return true; }
+    void setReadObserver(std::function<void(const ClipboardRead& read)> observer) override;
 
     // The protocol in use: "ext_data_control_manager_v1" or "zwlr_data_control_manager_v1".
     std::string protocol() const;
@@ -71,6 +76,7 @@ class DataControlClipboard : public Clipboard {
     std::int64_t changesBefore_[2] = {0, 0};  // counted by the connections before connection_
     bool down_ = false;
     bool stopping_ = false;
+    std::function<void(const ClipboardRead& read)> readObserver_;
     std::thread reconnector_;
 };
 

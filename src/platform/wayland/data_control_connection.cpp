@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/pipe_peer.h"
 #include "support/log.h"
 
 namespace vurin {
@@ -132,8 +133,8 @@ SelectionContents::~SelectionContents() {
     }
 }
 
-std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* why,
-                                                                   Ended onEnded) {
+std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* why, Ended onEnded,
+                                                                   Read onRead) {
     const auto fail = [why](std::string reason) {
         if (why != nullptr) {
             *why = std::move(reason);
@@ -189,6 +190,7 @@ std::unique_ptr<DataControlConnection> DataControlConnection::open(std::string* 
     wl_registry_destroy(c.registry_);
     c.registry_ = nullptr;
     c.onEnded_ = std::move(onEnded);
+    c.onRead_ = std::move(onRead);
     c.thread_ = std::thread([&c] { c.run(); });
     return connection;
 }
@@ -328,6 +330,17 @@ void DataControlConnection::onSend(wl_proxy* source, const char* mimeType, int f
     if (found != sources_.end()) {
         for (const auto& [format, bytes] : found->second->values) {
             if (format == mimeType) {
+                // Looked up before a byte goes out: a quick reader may have ended after them.
+                int reader = -1;
+                for (const ClipboardSelection which :
+                     {ClipboardSelection::clipboard, ClipboardSelection::primary}) {
+                    if (onRead_ && selections_[slot(which)].ownSource == source) {
+                        if (reader < 0) {
+                            reader = pipePeerProcess(fd);
+                        }
+                        onRead_(which, format, reader);
+                    }
+                }
                 fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
                 sends_.push_back({.fd = fd,
                                   .item = found->second,

@@ -46,7 +46,11 @@ class DataControlConnection {
     // once, on the connection's thread, when the compositor ends the connection after that
     // (never for the end that destroying it makes); every call returns at once from then on.
     using Ended = std::function<void(const std::string& why)>;
-    static std::unique_ptr<DataControlConnection> open(std::string* why, Ended onEnded = {});
+    // Another program reads a format of a selection we set; on the connection's thread.
+    using Read = std::function<void(ClipboardSelection selection, const std::string& format,
+                                    int readerProcess)>;
+    static std::unique_ptr<DataControlConnection> open(std::string* why, Ended onEnded = {},
+                                                       Read onRead = {});
     ~DataControlConnection();
 
     DataControlConnection(const DataControlConnection&) = delete;
@@ -117,6 +121,7 @@ class DataControlConnection {
     std::deque<std::function<void()>> jobs_;
     bool ended_ = false;
     Ended onEnded_;  // set before the thread starts
+    Read onRead_;    // set before the thread starts
     std::atomic<bool> stopping_ = false;
     int wake_ = -1;
     std::thread thread_;

@@ -3,7 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XRes.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -127,77 +126,23 @@ X11FocusReader::~X11FocusReader() = default;
 X11Connection* X11FocusReader::connection() {
     if (connection_ && connection_->lost()) {
         connection_.reset();
-        hasClientIds_.reset();
     }
-    if (!connection_ && (connection_ = X11Connection::open(displayName_))) {
-        watchActiveWindow();
+    if (!connection_) {
+        connection_ = X11Connection::open(displayName_);
     }
     return connection_.get();
 }
 
-// The root window's property changes say when the active window changed, in the server's time.
-void X11FocusReader::watchActiveWindow() {
-    Display* display = connection_->display();
-    const Window root = DefaultRootWindow(display);
-    XSelectInput(display, root, PropertyChangeMask);
-    clockWindow_ = XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0);
-    XSelectInput(display, clockWindow_, PropertyChangeMask);
-    activeChangedServerTime_.reset();
-}
-
-// On the steady clock: an empty change of our own window's property tells the server's time now.
-// Absent until a change has been seen since the connection opened.
-std::optional<std::chrono::steady_clock::time_point> X11FocusReader::activeWindowChangedAt() {
-    Display* display = connection_->display();
-    const unsigned char nothing = 0;
-    XChangeProperty(display, clockWindow_, XInternAtom(display, "_VURIN_SERVER_TIME", False),
-                    XA_STRING, 8, PropModeAppend, &nothing, 0);
-    XSync(display, False);
-    const auto now = std::chrono::steady_clock::now();
-    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-    std::optional<Time> serverNow;
-    XEvent event;
-    while (XCheckTypedEvent(display, PropertyNotify, &event)) {
-        if (event.xproperty.window == clockWindow_) {
-            serverNow = event.xproperty.time;
-        } else if (event.xproperty.atom == active) {
-            activeChangedServerTime_ = event.xproperty.time;
-        }
+// When the active window changed, as far as these readings saw: the first reading that found it.
+// The root window's property changes would tell it exactly, but listening to them queues every
+// focus, stacking and panel change of a busy desktop on this connection between two readings,
+// and Xlib keeps the memory of the longest queue it ever held.
+std::chrono::steady_clock::time_point X11FocusReader::activeSince(unsigned long window) {
+    if (window != activeWindow_) {
+        activeWindow_ = window;
+        activeSince_ = std::chrono::steady_clock::now();
     }
-    if (!serverNow || !activeChangedServerTime_) {
-        return std::nullopt;
-    }
-    // Server times are milliseconds that wrap around at 32 bits.
-    const auto age = static_cast<std::uint32_t>(*serverNow - *activeChangedServerTime_);
-    return now - std::chrono::milliseconds(age);
-}
-
-// The process of the client that made the window, as the X server knows it (local clients
-// only), for windows that do not name their process themselves.
-int X11FocusReader::processOfWindow(unsigned long window) {
-    Display* display = connection_->display();
-    if (!hasClientIds_) {
-        int events = 0, errors = 0, major = 0, minor = 0;
-        hasClientIds_ = XResQueryExtension(display, &events, &errors) &&
-                        XResQueryVersion(display, &major, &minor) &&
-                        (major > 1 || (major == 1 && minor >= 2));
-    }
-    if (!*hasClientIds_) {
-        return 0;
-    }
-    XResClientIdSpec spec{.client = window, .mask = XRES_CLIENT_ID_PID_MASK};
-    long count = 0;
-    XResClientIdValue* ids = nullptr;
-    int pid = 0;
-    if (XResQueryClientIds(display, 1, &spec, &count, &ids) == Success) {
-        for (long index = 0; index < count; ++index) {
-            if (XResGetClientIdType(&ids[index]) == XRES_CLIENT_ID_PID) {
-                pid = std::max(pid, static_cast<int>(XResGetClientPid(&ids[index])));
-            }
-        }
-        XResClientIdsDestroy(count, ids);
-    }
-    return pid;
+    return activeSince_;
 }
 
 std::optional<FrontApplication> X11FocusReader::frontmostApplication() {
@@ -216,12 +161,9 @@ std::optional<FrontApplication> X11FocusReader::frontmostApplication() {
         application.processID = static_cast<int>(*pid);
     }
     if (application.processID <= 0) {
-        application.processID = processOfWindow(window);
+        application.processID = x11->clientProcess(window);
     }
-    std::optional<std::chrono::steady_clock::time_point> activated;
-    if (application.processID <= 0) {
-        activated = activeWindowChangedAt();
-    }
+    const auto activated = activeSince(window);
     application.classID = windowClass(display, window);
     // A window that vanished while it was read answers with errors: no application.
     XSync(display, False);
@@ -230,8 +172,8 @@ std::optional<FrontApplication> X11FocusReader::frontmostApplication() {
     }
     // The accessibility focus may still be held by an application whose window has gone to the
     // back (a browser keeps its field focused), or by ours: only a newer one counts.
-    if (application.processID <= 0 && activated) {
-        application.processID = atspi_->focusedProcessSince(*activated - kActivationSkew);
+    if (application.processID <= 0) {
+        application.processID = atspi_->focusedProcessSince(activated - kActivationSkew);
     }
     if (application.processID > 0) {
         application.name = processName(application.processID);

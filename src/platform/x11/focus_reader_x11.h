@@ -13,7 +13,7 @@ class AtspiFocusReader;
 
 // FocusReader on X11: the front-most application from EWMH (_NET_ACTIVE_WINDOW, its
 // _NET_WM_PID, else the X-Resource extension's client pid, else the application that gained the
-// accessibility focus since the window became active; WM_CLASS; the name from /proc/PID/comm),
+// accessibility focus since a reading first found the window active; WM_CLASS; the name from /proc/PID/comm),
 // the focused element, its text and caret from AT-SPI. A capture costs the main thread a few X11
 // requests and a look-up, at most a short wait for the first search of an application not heard
 // from yet. The header stays free of Xlib, whose macros clash with others'.
@@ -37,16 +37,13 @@ class X11FocusReader : public FocusReader {
 
   private:
     X11Connection* connection();
-    int processOfWindow(unsigned long window);
-    void watchActiveWindow();
-    std::optional<std::chrono::steady_clock::time_point> activeWindowChangedAt();
+    std::chrono::steady_clock::time_point activeSince(unsigned long window);
 
     const std::string displayName_;
     std::unique_ptr<X11Connection> connection_;
     std::unique_ptr<AtspiFocusReader> atspi_;
-    std::optional<bool> hasClientIds_;  // whether the X server speaks X-Resource 1.2
-    unsigned long clockWindow_ = 0;     // ours: a change of its property tells the server's time
-    std::optional<unsigned long> activeChangedServerTime_;
+    unsigned long activeWindow_ = 0;  // the active window the last reading found
+    std::chrono::steady_clock::time_point activeSince_;
 };
 
 }  // namespace vurin

@@ -35,6 +35,11 @@ X11Connection* X11SelectionProbe::connection() {
     return connection_.get();
 }
 
+int X11SelectionProbe::requestorProcess(unsigned long window) {
+    X11Connection* x11 = connection();
+    return x11 ? x11->clientProcess(window) : 0;
+}
+
 bool X11SelectionProbe::ownerAnswers(ClipboardSelection selection,
                                      std::chrono::milliseconds limit) {
     X11Connection* x11 = connection();

@@ -26,6 +26,9 @@ class X11SelectionProbe {
     // True when the owner answered within `limit`, or when nobody owns the selection (nothing
     // to wait for). False when it did not answer, or the display cannot be reached.
     bool ownerAnswers(ClipboardSelection selection, std::chrono::milliseconds limit);
+    // The process of the program whose window asks for a selection (a paste's reader); 0 when
+    // the X server cannot tell.
+    int requestorProcess(unsigned long window);
 
   private:
     X11Connection* connection();

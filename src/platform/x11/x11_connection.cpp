@@ -1,7 +1,9 @@
 #include "platform/x11/x11_connection.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -86,6 +88,34 @@ X11Connection::~X11Connection() {
         found != errorSlots.end() && found->second == &error_) {
         errorSlots.erase(found);
     }
+}
+
+int X11Connection::clientProcess(unsigned long window) {
+    if (lost()) {
+        return 0;
+    }
+    if (!hasClientIds_) {
+        int events = 0, errors = 0, major = 0, minor = 0;
+        hasClientIds_ = XResQueryExtension(display_, &events, &errors) &&
+                        XResQueryVersion(display_, &major, &minor) &&
+                        (major > 1 || (major == 1 && minor >= 2));
+    }
+    if (!*hasClientIds_) {
+        return 0;
+    }
+    XResClientIdSpec spec{.client = window, .mask = XRES_CLIENT_ID_PID_MASK};
+    long count = 0;
+    XResClientIdValue* ids = nullptr;
+    int pid = 0;
+    if (XResQueryClientIds(display_, 1, &spec, &count, &ids) == Success) {
+        for (long index = 0; index < count; ++index) {
+            if (XResGetClientIdType(&ids[index]) == XRES_CLIENT_ID_PID) {
+                pid = std::max(pid, static_cast<int>(XResGetClientPid(&ids[index])));
+            }
+        }
+        XResClientIdsDestroy(count, ids);
+    }
+    return pid;
 }
 
 }  // namespace vurin

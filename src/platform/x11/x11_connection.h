@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Xlib's types stay out of the header: Xlib macros (None, Bool, Status) clash with other code.
@@ -26,6 +27,9 @@ class X11Connection {
     bool lost() const { return lost_.load(); }
     // The first protocol error since the last call (0: none). Call after XSync.
     int takeError() { return error_.exchange(0); }
+    // The process of the client that made `window`, as the X server knows it (the X-Resource
+    // extension 1.2, local clients only); 0 when it cannot tell. One round trip.
+    int clientProcess(unsigned long window);
 
   private:
     explicit X11Connection(_XDisplay* display);
@@ -33,6 +37,7 @@ class X11Connection {
     _XDisplay* display_;
     std::atomic<int> error_{0};
     std::atomic<bool> lost_{false};
+    std::optional<bool> hasClientIds_;  // whether the server speaks X-Resource 1.2
 };
 
 }  // namespace vurin

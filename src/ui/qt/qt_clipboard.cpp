@@ -57,15 +57,64 @@ QStringList formatsToKeep(const QStringList& offered) {
     return kept;
 }
 
+// Vurin's text on a selection, telling each time another program fetches a format of it (Qt
+// hands out the bytes through retrieveData, answering the reader's SelectionRequest).
+class ReadReceiptMimeData : public QMimeData {
+  public:
+    explicit ReadReceiptMimeData(std::function<void(const QString& format)> read)
+        : read_(std::move(read)) {}
+
+  protected:
+    QVariant retrieveData(const QString& format, QMetaType type) const override {
+        if (format != QLatin1String(passwordManagerHint)) {
+            read_(format);
+        }
+        return QMimeData::retrieveData(format, type);
+    }
+
+  private:
+    std::function<void(const QString& format)> read_;
+};
+
 }  // namespace
 
-QtClipboard::QtClipboard(OwnerProbe ownerAnswers, std::chrono::milliseconds slowFormat)
+QtClipboard::QtClipboard(OwnerProbe ownerAnswers, std::chrono::milliseconds slowFormat,
+                         ClientProcess clientProcess)
     : clipboard_(QGuiApplication::clipboard()),
       ownerAnswers_(std::move(ownerAnswers)),
-      slowFormat_(slowFormat) {
+      slowFormat_(slowFormat),
+      clientProcess_(std::move(clientProcess)) {
     if (clipboard_) {
         QObject::connect(clipboard_.data(), &QClipboard::changed, this,
                          [this](QClipboard::Mode mode) { countChange(mode); });
+    }
+    watchRequests();
+}
+
+// The requesting window of each SelectionRequest is seen here just before Qt answers it.
+void QtClipboard::watchRequests() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 != nullptr && !filterInstalled_) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+        filterInstalled_ = true;
+    }
+}
+
+bool QtClipboard::reportsReads() const {
+    return filterInstalled_;
+}
+
+void QtClipboard::setReadObserver(std::function<void(const ClipboardRead&)> observer) {
+    readObserver_ = std::move(observer);
+}
+
+void QtClipboard::readByRequestor(ClipboardSelection selection, const QString& format) {
+    if (readObserver_) {
+        readObserver_({.selection = selection,
+                       .format = format.toStdString(),
+                       .readerProcessID = clientProcess_ && requestor_ != 0
+                                              ? clientProcess_(requestor_)
+                                              : 0});
     }
 }
 
@@ -174,8 +223,9 @@ bool QtClipboard::writeText(ClipboardSelection selection, const std::string& tex
     if (!clipboard_) {
         return false;
     }
-    take(modeOf(selection), [&text] {
-        auto* data = new QMimeData;
+    take(modeOf(selection), [this, selection, &text] {
+        auto* data = new ReadReceiptMimeData(
+            [this, selection](const QString& format) { readByRequestor(selection, format); });
         data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
         data->setData(QLatin1String(passwordManagerHint), QByteArrayLiteral("secret"));
         return data;
@@ -206,7 +256,7 @@ void QtClipboard::refreshServerTime() {
     if (!timeWindow_) {
         timeWindow_ = std::make_unique<QWindow>();
         timeWindow_->create();
-        QCoreApplication::instance()->installNativeEventFilter(this);
+        watchRequests();
     }
     timeNoticed_ = false;
     xcb_connection_t* connection = x11->connection();
@@ -226,6 +276,11 @@ void QtClipboard::refreshServerTime() {
 }
 
 bool QtClipboard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType == "xcb_generic_event_t" &&
+        (static_cast<const xcb_generic_event_t*>(message)->response_type & 0x7f) ==
+            XCB_SELECTION_REQUEST) {
+        requestor_ = static_cast<const xcb_selection_request_event_t*>(message)->requestor;
+    }
     if (timeWindow_ && eventType == "xcb_generic_event_t") {
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
         if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&

@@ -26,21 +26,31 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
     // hung owner at every request.
     using OwnerProbe = std::function<bool(ClipboardSelection)>;
 
+    // The process of the X client that made a window (X-Resource), 0 when unknown.
+    using ClientProcess = std::function<int(std::uint32_t window)>;
+
     // Without a probe every owner is asked directly. A format that takes longer than
     // `slowFormat` to arrive ends the snapshot: an owner that answers this slowly is taken to
-    // hang, and the formats read so far are kept.
+    // hang, and the formats read so far are kept. With `clientProcess`, a read of Vurin's text
+    // names the reading program (the client of the requesting window).
     explicit QtClipboard(OwnerProbe ownerAnswers = {},
-                         std::chrono::milliseconds slowFormat = std::chrono::milliseconds(1000));
+                         std::chrono::milliseconds slowFormat = std::chrono::milliseconds(1000),
+                         ClientProcess clientProcess = {});
 
     std::optional<std::vector<ClipboardItem>> items(ClipboardSelection selection) override;
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
     bool writeText(ClipboardSelection selection, const std::string& text) override;
     std::int64_t changeCount(ClipboardSelection selection) const override;
+    bool reportsReads() const override;
+    void setReadObserver(std::function<void(const ClipboardRead& read)> observer) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
     void countChange(QClipboard::Mode mode);
+    // Qt asks Vurin's text for a format while it answers a SelectionRequest.
+    void readByRequestor(ClipboardSelection selection, const QString& format);
+    void watchRequests();
     // Claims the selection with the data `makeData` builds.
     void take(QClipboard::Mode mode, const std::function<QMimeData*()>& makeData);
     void refreshServerTime();
@@ -53,6 +63,10 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
     const std::chrono::milliseconds slowFormat_;
     std::int64_t clipboardChanges_ = 0;
     std::int64_t primaryChanges_ = 0;
+    const ClientProcess clientProcess_;
+    bool filterInstalled_ = false;
+    std::uint32_t requestor_ = 0;  // the window of the SelectionRequest Qt is answering
+    std::function<void(const ClipboardRead& read)> readObserver_;
 };
 
 }  // namespace vurin

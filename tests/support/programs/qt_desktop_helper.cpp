@@ -5,13 +5,20 @@
 //   field TEXT                           one line edit holding TEXT, caret at the end; prints
 //                                        "text " and its text at each change, "return " and
 //                                        its text at each Return
+//   paste clipboard|primary MS           at each line on its input, reads the text MS later and
+//                                        prints "pasted " and it (a program slow to paste)
+//   watch clipboard|primary              reads the text of each new owner at once and prints
+//                                        "read " and it (a clipboard manager)
+#include <unistd.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -50,6 +57,34 @@ int main(int argc, char** argv) {
         std::puts("ready");
         return QApplication::exec();
     }
+    const auto print = [mode](const char* what) {
+        const QString text = QGuiApplication::clipboard()->text(mode);
+        std::printf("%s %s\n", what, text.toUtf8().constData());
+    };
+    if (command == "paste" && argc == 4) {
+        const int delay = std::atoi(argv[3]);
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(&input, &QSocketNotifier::activated, [&] {
+            char line[256];
+            if (::read(STDIN_FILENO, line, sizeof line) <= 0) {
+                QApplication::quit();
+                return;
+            }
+            QTimer::singleShot(delay, [print] { print("pasted"); });
+        });
+        std::puts("ready");
+        return QApplication::exec();
+    }
+    if (command == "watch" && argc == 3) {
+        QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed,
+                         [print, mode](QClipboard::Mode changed) {
+                             if (changed == mode) {
+                                 print("read");
+                             }
+                         });
+        std::puts("ready");
+        return QApplication::exec();
+    }
     if (command == "dump" && argc == 5) {
         const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode);
         const QString format = QString::fromLocal8Bit(argv[3]);
@@ -60,6 +95,6 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    std::fputs("usage: qt_desktop_helper own|dump|field ...\n", stderr);
+    std::fputs("usage: qt_desktop_helper own|dump|field|paste|watch ...\n", stderr);
     return 2;
 }

@@ -1,0 +1,10 @@
+#pragma once
+
+namespace vurin {
+
+// The process, other than this one, that holds the other end of the pipe `fd` is one end of: on
+// Wayland the program that asked to read the clipboard hands its pipe over, and nothing else
+// names it. 0 when no other process holds it (or none that this user may look into).
+int pipePeerProcess(int fd);
+
+}  // namespace vurin
