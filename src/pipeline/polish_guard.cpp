@@ -270,8 +270,9 @@ std::optional<std::string> polishGuardLogLine(const PolishVerdict& verdict, bool
     if (verdict.rejection) {
         std::string line =
             "⚠️ " + rejectionText(*verdict.rejection, verdict.measures) + ",改用 STT 原文";
-        if (withText) {
-            line += " ┃ 未采用:" + collapseToSingleLine(result);
+        const std::string rejected = collapseToSingleLine(result);
+        if (withText && !rejected.empty()) {
+            line += " ┃ 未采用:" + rejected;
         }
         return line;
     }
