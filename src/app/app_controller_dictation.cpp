@@ -179,6 +179,9 @@ void AppController::postCompletionEpilogue(const RecordingContext& context) {
         if (self->activePipelineCancellation_ == cancellation) {
             self->activePipelineCancellation_.reset();
         }
+        if (self->services_.settings) {
+            self->services_.settings->refreshLatencyChart();
+        }
     });
 }
 

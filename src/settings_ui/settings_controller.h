@@ -103,6 +103,7 @@ class SettingsController : public SettingsPresenter,
     void showSettings() override;
     void selectTab(int index) override;
     void refreshHealthSummary() override { refreshSettingsHealthSummary(); }
+    void refreshLatencyChart() override;
 
     // The window's close button; also used to close it before reopening it.
     void windowWillClose();

@@ -176,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ToggleRepeatsAndLateOrFutureTogglesAreDropped",
             "Tf =r +0.5 T =r +0.5 T =r +0.5 T =r +0.8 T =t Tl =t F2.3",
             kRecording +
-                "ℹ️ 按住快捷键时桌面重复运行的切换已忽略(松开后再按才算下一次) "
+                "ℹ️ "
+                "按住快捷键时桌面重复运行的切换已忽略(松开后再按才算下一次) "
                 "| " +
                 "⚠️ vurin --trigger toggle 晚于之后的一次切换才到达,已忽略 | " +
                 "⏹ 录音结束(2.3s),转写中… | ♪Pop | job"},
@@ -197,6 +198,7 @@ TEST_F(DictationTable, TheJobAndItsHooks) {
     whisper->ready = true;
     runner->onRun = [&](const DictationJob& job, const DictationHooks& hooks) {
         EXPECT_EQ(job.cancellation, cancellation);
+        EXPECT_LE(job.released.value(), std::chrono::steady_clock::now());
         EXPECT_EQ(job.snapshot.sttProvider(), "cloud");
         EXPECT_TRUE(hooks.isCurrent(job.generation) && hooks.isLocalSTTReady());
         EXPECT_FALSE(hooks.isLocalPolishReady());
@@ -208,6 +210,8 @@ TEST_F(DictationTable, TheJobAndItsHooks) {
     };
     play("F1.0 =r");
     EXPECT_FALSE(std::filesystem::exists(files.at(0)));
+    EXPECT_EQ(std::count(settings->calls.begin(), settings->calls.end(), "latency"), 1)
+        << "the ended job's time reaches an open latency chart";
     EXPECT_EQ(injector->injected, std::vector<std::string>{"text"});
     DictationHooks hooks = *runner->lastHooks;
     hooks.setIdleIfCurrent(controller->pipelineGeneration().current());

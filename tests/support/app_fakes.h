@@ -128,6 +128,7 @@ class FakeSettingsPresenter : public SettingsPresenter {
     void showSettings() override { calls.push_back("show"); }
     void selectTab(int index) override { calls.push_back("tab " + std::to_string(index)); }
     void refreshHealthSummary() override { calls.push_back("refresh"); }
+    void refreshLatencyChart() override { calls.push_back("latency"); }
     std::vector<std::string> calls;
 };
 

@@ -25,6 +25,7 @@
 #include <functional>
 #include <utility>
 
+#include "ui/qt/qt_bar_chart.h"
 #include "ui/qt/qt_window_widgets.h"
 
 namespace vurin {
@@ -488,6 +489,8 @@ class QtWindowView::Builder {
 
     QWidget* make(const FlexibleSpace&) { return new QWidget; }
 
+    QWidget* make(const StackedBarChart& model) { return new BarChartView(model); }
+
   public:
     static int sliderPosition(double low, double high, double value) {
         if (high <= low) {
@@ -701,6 +704,12 @@ void QtWindowView::setValue(const ControlId& id, double value) {
 void QtWindowView::setImage(const ControlId& id, std::optional<ImageData> image) {
     if (auto* picture = dynamic_cast<PictureView*>(control(id))) {
         picture->setPicture(image);
+    }
+}
+
+void QtWindowView::setChart(const ControlId& id, StackedBarChart chart) {
+    if (auto* view = dynamic_cast<BarChartView*>(control(id))) {
+        view->setChart(std::move(chart));
     }
 }
 
