@@ -8,16 +8,16 @@
 namespace vurin {
 namespace {
 
-constexpr int kChartWidth = 300;
-constexpr int kChartHeight = 130;
-constexpr int kMediansWidth = 170;
+constexpr int kChartWidth = 270;
+constexpr int kChartHeight = 140;
+constexpr int kMediansWidth = 200;
 
 enum Series { speechSeries = 0, polishSeries = 1, restSeries = 2 };
 
 double scaleFor(std::int64_t longest) {
     double power = 100;  // a scale never shorter than 100 ms
     while (true) {
-        for (const double step : {1.0, 2.0, 5.0}) {
+        for (const double step : {1.0, 2.0, 3.0, 5.0}) {
             if (static_cast<double>(longest) <= step * power) {
                 return step * power;
             }

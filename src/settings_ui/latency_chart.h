@@ -17,7 +17,7 @@ inline constexpr const char* kSettingsLatencyChartId = "settings.latency.chart";
 inline constexpr const char* kSettingsLatencyMediansId = "settings.latency.medians";
 
 // One bar per record (speech-to-text, polish, then the rest when known), a part that ran in
-// the cloud hatched; the scale's top is the longest bar rounded up to 1, 2 or 5 times a power
+// the cloud hatched; the scale's top is the longest bar rounded up to 1, 2, 3 or 5 times a power
 // of ten.
 StackedBarChart latencyChart(const std::vector<LatencyRecord>& records);
 

@@ -87,12 +87,12 @@ void writeHistory(int count) {
 // fill, the card dark in the dark palette; a dictation ending while it is open adds its bar.
 // With VURIN_SCREENSHOT_DIR set, each of the four is saved there (scripts/latency-screenshots).
 TEST_F(SettingsWindowDesktop, TheLatencyChartDrawsTheHistoryInBothLanguagesAndPalettes) {
-    writeHistory(60);
     const QPalette light = QApplication::palette();
     const QString screenshots = qEnvironmentVariable("VURIN_SCREENSHOT_DIR");
     for (const std::string language : {"zh", "en"}) {
         for (const bool dark : {false, true}) {
             SCOPED_TRACE(language + (dark ? " dark" : " light"));
+            writeHistory(60);
             QApplication::setPalette(dark ? QPalette(QColor(30, 30, 30)) : light);
             configure(R"({"uiLang": ")" + language + R"("})");
             applyUILang(language);

@@ -54,15 +54,20 @@ void BarChartView::paintEvent(QPaintEvent*) {
     painter.setFont(small);
     const QColor secondary = theme.colour(ColourRole::secondary);
 
-    // Legend: a swatch and a name per series, then the hatched swatch for the cloud.
-    int x = 0;
+    // Legend: a swatch and a name per series, then the hatched swatch for the cloud; an entry
+    // that does not fit the width starts another line (longer names in English).
+    int x = 0, y = 4;
     const auto legendEntry = [&](const QColor& colour, bool hatched, const std::string& name) {
-        fillSegment(painter, QRectF(x, 4, kSwatch, kSwatch), colour, hatched, theme);
-        x += kSwatch + 4;
         const QString text = QString::fromStdString(name);
+        const int entryWidth = kSwatch + 4 + painter.fontMetrics().horizontalAdvance(text);
+        if (x > 0 && x + entryWidth > width()) {
+            x = 0;
+            y += kLegendHeight;
+        }
+        fillSegment(painter, QRectF(x, y, kSwatch, kSwatch), colour, hatched, theme);
         painter.setPen(secondary);
-        painter.drawText(QPoint(x, 4 + kSwatch), text);
-        x += painter.fontMetrics().horizontalAdvance(text) + 10;
+        painter.drawText(QPoint(x + kSwatch + 4, y + kSwatch), text);
+        x += entryWidth + 10;
     };
     for (std::size_t i = 0; i < chart_.series.size(); ++i) {
         legendEntry(seriesColour(theme, chart_, static_cast<int>(i)), false, chart_.series[i].name);
@@ -71,8 +76,8 @@ void BarChartView::paintEvent(QPaintEvent*) {
         legendEntry(secondary, true, chart_.hatchedName);
     }
 
-    const QRectF plot(kScaleWidth, kLegendHeight + 6, width() - kScaleWidth - 1,
-                      height() - kLegendHeight - 7);
+    const double plotTop = y + kLegendHeight + 2;
+    const QRectF plot(kScaleWidth, plotTop, width() - kScaleWidth - 1, height() - plotTop - 1);
     painter.setPen(theme.hairline);
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
     painter.drawLine(plot.topLeft(), plot.topRight());
