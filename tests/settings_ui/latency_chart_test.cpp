@@ -34,7 +34,7 @@ TEST(LatencyChartTest, OneStackedBarPerDictation) {
     EXPECT_EQ(parts(chart.bars[1]), "0:300/ 1:900/ ");
     EXPECT_EQ(parts(chart.bars[2]), "0:2500 1:4 2:90 ");
     EXPECT_EQ(std::make_pair(chart.scaleMaximum, chart.scaleLabel),
-              std::make_pair(5000.0, std::string("5.0 s")));
+              std::make_pair(3000.0, std::string("3.0 s")));
     EXPECT_EQ(latencyChart({{40, 30, 10}}).scaleLabel, "100 ms");
     EXPECT_EQ(latencyChart({{900, 600, 400}}).scaleLabel, "2.0 s");
 }
