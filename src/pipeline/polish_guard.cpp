@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <utility>
 
 #include "support/text.h"
@@ -67,13 +68,34 @@ std::optional<PolishRejection> judged(std::string_view result, const PolishMeasu
     return std::nullopt;
 }
 
-bool passes(std::string_view transcript, std::string_view text) {
-    return !judged(text, measurePolish(transcript, text));
-}
+using Unwrapped = std::pair<std::string, std::vector<PolishWrapper>>;
 
-bool isModelsOwn(std::string_view transcript, std::string_view part) {
-    return measurePolish(transcript, part).fromTranscript < kMaxWrapperFromTranscript;
-}
+// One result's search for a good rewrite inside its wrappers: the transcript is analysed once,
+// and each candidate judged once however many orders of peeling reach it (a long answer with a
+// preface and a note would otherwise be measured dozens of times).
+class Judge {
+  public:
+    explicit Judge(std::string_view transcript) : transcript_(transcript), measure_(transcript) {}
+
+    std::string_view transcript() const { return transcript_; }
+    PolishMeasures measures(std::string_view text) const { return measure_(text); }
+    bool passes(const std::string& text) {
+        const auto [at, fresh] = passes_.try_emplace(text, false);
+        if (fresh) {
+            at->second = !judged(text, measure_(text));
+        }
+        return at->second;
+    }
+    bool isModelsOwn(std::string_view part) const {
+        return measure_(part).fromTranscript < kMaxWrapperFromTranscript;
+    }
+    std::map<std::pair<std::string, int>, std::optional<Unwrapped>> unwrapped;
+
+  private:
+    std::string_view transcript_;
+    PolishMeasurer measure_;
+    std::map<std::string, bool> passes_;
+};
 
 struct Peeled {
     std::string text;
@@ -84,10 +106,10 @@ std::string trimmed(std::string_view text) {
     return std::string(trimWhitespaceAndNewlines(text));
 }
 
-void peelFence(std::string_view text, std::string_view transcript, std::vector<Peeled>& out) {
+void peelFence(std::string_view text, Judge& judge, std::vector<Peeled>& out) {
     constexpr std::string_view fence = "```";
     if (text.size() < 2 * fence.size() || !text.starts_with(fence) || !text.ends_with(fence) ||
-        transcript.find(fence) != std::string_view::npos) {
+        judge.transcript().find(fence) != std::string_view::npos) {
         return;
     }
     std::string_view inner = text.substr(fence.size(), text.size() - 2 * fence.size());
@@ -100,11 +122,11 @@ void peelFence(std::string_view text, std::string_view transcript, std::vector<P
     out.push_back({trimmed(inner), PolishWrapper::codeFence});
 }
 
-void peelQuotes(std::string_view text, std::string_view transcript, std::vector<Peeled>& out) {
+void peelQuotes(std::string_view text, Judge& judge, std::vector<Peeled>& out) {
     static const std::pair<std::string_view, std::string_view> marks[] = {
         {"\"", "\""}, {"'", "'"},   {"`", "`"},   {"“", "”"},
         {"‘", "’"},   {"「", "」"}, {"『", "』"}, {"«", "»"}};
-    const std::string_view said = trimWhitespaceAndNewlines(transcript);
+    const std::string_view said = trimWhitespaceAndNewlines(judge.transcript());
     for (const auto& [open, close] : marks) {
         if (text.size() <= open.size() + close.size() || !text.starts_with(open) ||
             !text.ends_with(close) || said.starts_with(open)) {
@@ -120,9 +142,9 @@ void peelQuotes(std::string_view text, std::string_view transcript, std::vector<
     }
 }
 
-void peelPreface(std::string_view text, std::string_view transcript, std::vector<Peeled>& out) {
+void peelPreface(std::string_view text, Judge& judge, std::vector<Peeled>& out) {
     const auto lineEnd = text.find('\n');
-    if (lineEnd != std::string_view::npos && isModelsOwn(transcript, text.substr(0, lineEnd))) {
+    if (lineEnd != std::string_view::npos && judge.isModelsOwn(text.substr(0, lineEnd))) {
         out.push_back({trimmed(text.substr(lineEnd + 1)), PolishWrapper::preface});
     }
     const std::string_view firstLine = text.substr(0, lineEnd);
@@ -131,15 +153,14 @@ void peelPreface(std::string_view text, std::string_view transcript, std::vector
         return;
     }
     const std::size_t after = colon + (text.compare(colon, 1, ":") == 0 ? 1 : 3);
-    if (isModelsOwn(transcript, text.substr(0, colon))) {
+    if (judge.isModelsOwn(text.substr(0, colon))) {
         out.push_back({trimmed(text.substr(after)), PolishWrapper::preface});
     }
 }
 
-void peelNote(std::string_view text, std::string_view transcript, std::vector<Peeled>& out) {
+void peelNote(std::string_view text, Judge& judge, std::vector<Peeled>& out) {
     const auto lineStart = text.rfind('\n');
-    if (lineStart != std::string_view::npos &&
-        isModelsOwn(transcript, text.substr(lineStart + 1))) {
+    if (lineStart != std::string_view::npos && judge.isModelsOwn(text.substr(lineStart + 1))) {
         out.push_back({trimmed(text.substr(0, lineStart)), PolishWrapper::note});
     }
     // "…(已去掉口头语)" at the very end.
@@ -147,39 +168,45 @@ void peelNote(std::string_view text, std::string_view transcript, std::vector<Pe
          {std::pair<std::string_view, std::string_view>{"(", ")"}, {"（", "）"}}) {
         const auto start = text.rfind(open);
         if (text.ends_with(close) && start != std::string_view::npos && start > 0 &&
-            isModelsOwn(transcript, text.substr(start))) {
+            judge.isModelsOwn(text.substr(start))) {
             out.push_back({trimmed(text.substr(0, start)), PolishWrapper::note});
         }
     }
 }
 
-std::vector<Peeled> peels(std::string_view text, std::string_view transcript) {
+std::vector<Peeled> peels(std::string_view text, Judge& judge) {
     std::vector<Peeled> out;
-    peelFence(text, transcript, out);
-    peelQuotes(text, transcript, out);
-    peelPreface(text, transcript, out);
-    peelNote(text, transcript, out);
+    peelFence(text, judge, out);
+    peelQuotes(text, judge, out);
+    peelPreface(text, judge, out);
+    peelNote(text, judge, out);
     std::erase_if(out, [](const Peeled& peeled) { return peeled.text.empty(); });
     return out;
 }
 
 // The most peeled version of `text` that passes, with the wrappers taken off on the way.
-std::optional<std::pair<std::string, std::vector<PolishWrapper>>> unwrapped(
-    std::string_view transcript, std::string_view text, int depth) {
+std::optional<Unwrapped> unwrapped(Judge& judge, const std::string& text, int depth) {
     if (depth >= kMaxPeelDepth) {
         return std::nullopt;
     }
-    for (const Peeled& peeled : peels(text, transcript)) {
-        auto deeper = unwrapped(transcript, peeled.text, depth + 1);
-        if (!deeper && passes(transcript, peeled.text)) {
+    const auto known = judge.unwrapped.find({text, depth});
+    if (known != judge.unwrapped.end()) {
+        return known->second;
+    }
+    std::optional<Unwrapped> found;
+    for (const Peeled& peeled : peels(text, judge)) {
+        auto deeper = unwrapped(judge, peeled.text, depth + 1);
+        if (!deeper && judge.passes(peeled.text)) {
             deeper.emplace(peeled.text, std::vector<PolishWrapper>{});
         }
         if (deeper) {
             deeper->second.insert(deeper->second.begin(), peeled.wrapper);
-            return deeper;
+            found = std::move(deeper);
+            break;
         }
     }
-    return std::nullopt;
+    judge.unwrapped.emplace(std::pair{text, depth}, found);
+    return found;
 }
 
 std::string percent(double share) {
@@ -230,10 +257,11 @@ std::string_view wrapperText(PolishWrapper wrapper) {
 }  // namespace
 
 PolishVerdict guardPolish(std::string_view transcript, std::string_view result) {
+    Judge judge(transcript);
     PolishVerdict verdict;
-    verdict.measures = measurePolish(transcript, result);
+    verdict.measures = judge.measures(result);
     const std::string whole = trimmed(result);
-    if (auto inner = unwrapped(transcript, whole, 0)) {
+    if (auto inner = unwrapped(judge, whole, 0)) {
         verdict.text = std::move(inner->first);
         verdict.removed = std::move(inner->second);
         return verdict;

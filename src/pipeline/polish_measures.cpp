@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "pipeline/polish_text.h"
 
@@ -19,9 +20,8 @@ constexpr std::size_t kRepeatRun = 4;
 // The longest reply word ("当然可以", "absolutely") in units.
 constexpr double kMaxReplyUnits = 4.0;
 
-// Marks the tokens of `a` whose content `b` has too.
-void cover(Text& a, const Text& b) {
-    auto& tokens = a.tokens;
+// Marks the tokens whose content `b` has too.
+void cover(std::vector<Token>& tokens, const Text& b) {
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         Token& token = tokens[i];
         if (token.number && b.numbers.contains(*token.number)) {
@@ -87,9 +87,9 @@ struct Sums {
     double all = 0, covered = 0, cjk = 0, droppedFillers = 0;
 };
 
-Sums sums(const Text& text) {
+Sums sums(const std::vector<Token>& tokens) {
     Sums sum;
-    for (const Token& token : text.tokens) {
+    for (const Token& token : tokens) {
         const double weight = token.weight();
         sum.all += weight;
         sum.covered += token.covered ? weight : 0.0;
@@ -172,12 +172,23 @@ bool commitsToRequest(const Text& said, const Text& written) {
 }  // namespace
 
 PolishMeasures measurePolish(std::string_view transcript, std::string_view result) {
-    Text said = analysedText(transcript);
+    return PolishMeasurer(transcript)(result);
+}
+
+PolishMeasurer::PolishMeasurer(std::string_view transcript)
+    : said_(std::make_unique<const Text>(analysedText(transcript))) {}
+
+PolishMeasurer::~PolishMeasurer() = default;
+
+PolishMeasures PolishMeasurer::operator()(std::string_view result) const {
+    // Only the transcript's tokens take marks; its indexes are shared by every result.
+    const Text& said = *said_;
+    std::vector<Token> saidTokens = said.tokens;
     Text written = analysedText(result);
-    cover(said, written);
-    cover(written, said);
-    const Sums s = sums(said);
-    const Sums w = sums(written);
+    cover(saidTokens, written);
+    cover(written.tokens, said);
+    const Sums s = sums(saidTokens);
+    const Sums w = sums(written.tokens);
     PolishMeasures measures;
     measures.resultUnits = w.all;
     measures.transcriptUnits = s.all - s.droppedFillers;

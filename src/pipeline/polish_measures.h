@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string_view>
 
 namespace vurin {
@@ -41,5 +42,20 @@ struct PolishMeasures {
 };
 
 PolishMeasures measurePolish(std::string_view transcript, std::string_view result);
+
+namespace polish_text {
+struct Text;
+}
+
+// Measures any number of results against one transcript, analysing the transcript once.
+class PolishMeasurer {
+  public:
+    explicit PolishMeasurer(std::string_view transcript);
+    ~PolishMeasurer();
+    PolishMeasures operator()(std::string_view result) const;
+
+  private:
+    std::unique_ptr<const polish_text::Text> said_;
+};
 
 }  // namespace vurin

@@ -6,6 +6,7 @@
 #include <unicode/uscript.h>
 
 #include <map>
+#include <set>
 
 namespace vurin::polish_text {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace vurin::polish_text {
@@ -39,17 +39,17 @@ struct Token {
 // A text as its units, with the indexes the comparison looks them up in.
 struct Text {
     std::vector<Token> tokens;
-    std::set<std::u32string> words;
+    std::unordered_set<std::u32string> words;
     // The words without an ending of tense or number (merging, merged, merge: merg).
-    std::set<std::u32string> stems;
+    std::unordered_set<std::u32string> stems;
     // Words 2..kMaxJoinedWords in a row, run together.
-    std::set<std::u32string> joinedWords;
+    std::unordered_set<std::u32string> joinedWords;
     // Neighbouring CJK characters of one run.
-    std::set<std::u32string> pairs;
-    std::set<char32_t> characters;
+    std::unordered_set<std::u32string> pairs;
+    std::unordered_set<char32_t> characters;
     // CJK characters standing alone between words (把 in "把 .env 文件").
-    std::set<char32_t> loneCharacters;
-    std::set<long long> numbers;
+    std::unordered_set<char32_t> loneCharacters;
+    std::unordered_set<long long> numbers;
 };
 
 // `utf8` as its units: fillers marked (嗯, 那个, um, a stutter), numbers read however they are
