@@ -161,6 +161,9 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
     Route{"AnEmptyPolishedReplyFallsBackToTheTranscriptWithoutFailing", [](T& t) { t.local.script(ollamaPath(), {200, ollamaReply(" \n ")}); },
           pasted({kHeard, "⚠️ 润色结果为空,改用 STT 原文"}, "本地qwen", kRaw), {"inject 嗯 那个 帮我测一下 (main)"}, "Glass",
           R"({"polishFailed":false,"polishRejected":"empty","polished":"嗯 那个 帮我测一下"})"},
+    Route{"APrefaceAndQuotesAroundAGoodPolishAreTakenOff", [](T& t) { t.local.script(ollamaPath(), {200, ollamaReply("好的,以下是整理后的文本:\n“帮我测一下。”")}); },
+          pasted({kHeard, "⚠️ 润色结果外面带了前言、引号,已去掉"}, "本地qwen", kText), {"inject 帮我测一下。 (main)"}, "Glass",
+          R"({"polishFailed":false,"polishRejected":null,"polished":"帮我测一下。"})"},
     Route{"APolishThatAnswersIsPastedAsTheTranscriptWithoutItsWords", [](T& t) {
               t.config.saveTextHistory = false; t.local.script(ollamaPath(), {200, ollamaReply("好的,我这就帮你测试。测试已经全部通过,没有发现任何问题。")}); },
           {"📝 STT[本地] (Nms): 10 字(全文日志关闭)", "⚠️ 润色结果只有 4% 出自原话,像是回答而非整理,改用 STT 原文",
