@@ -14,6 +14,9 @@ namespace {
 constexpr std::streamoff kBlockBytes = 16 * 1024;
 // However damaged the file, reading stops this far from its end.
 constexpr std::streamoff kMaxBytesBack = 4 * 1024 * 1024;
+// A longer line is damage (a line with both texts of a long dictation is a few KiB); it is
+// dropped as it is read rather than gathered whole.
+constexpr std::size_t kMaxLineBytes = 1024 * 1024;
 
 std::optional<std::int64_t> milliseconds(const nlohmann::json& record, const char* key) {
     const auto found = record.find(key);
@@ -80,6 +83,8 @@ std::vector<LatencyRecord> recentLatencyRecords(const std::filesystem::path& fil
     // From `position` to the first line already taken: the end of a line whose start is further
     // back.
     std::string pending;
+    // `pending` was dropped for its length: the next line start found ends that line.
+    bool overlong = false;
     const auto take = [&](std::string_view line) {
         if (const auto record = latencyRecordOf(line)) {
             newestFirst.push_back(*record);
@@ -94,13 +99,21 @@ std::vector<LatencyRecord> recentLatencyRecords(const std::filesystem::path& fil
             break;
         }
         pending.insert(0, block);
-        for (auto lineEnd = pending.rfind('\n');
+        // What followed the block holds no line feed: it was searched before.
+        for (auto lineEnd = pending.rfind('\n', block.size() - 1);
              lineEnd != std::string::npos && newestFirst.size() < count;
              lineEnd = pending.rfind('\n')) {
-            take(std::string_view(pending).substr(lineEnd + 1));
+            if (!overlong) {
+                take(std::string_view(pending).substr(lineEnd + 1));
+            }
+            overlong = false;
             pending.resize(lineEnd);
         }
-        if (position == 0 && newestFirst.size() < count) {
+        if (pending.size() > kMaxLineBytes) {
+            pending.clear();
+            overlong = true;
+        }
+        if (position == 0 && !overlong && newestFirst.size() < count) {
             take(pending);
         }
     }
