@@ -11,7 +11,7 @@
 namespace vurin {
 namespace {
 
-// The thresholds were tuned on tests/data/polish_guard/corpus.jsonl: 76 transcripts with a good
+// The thresholds were tuned on tests/data/polish_guard/corpus.jsonl: 80 transcripts with a good
 // polish each (fillers dropped, numbers and identifiers, spoken lists made lines, Chinese,
 // English and mixed, one word to a long paragraph) and 71 with a bad result (answers, prefaces,
 // quotes and fences, translations, loops, truncations, empty results, refusals). Each sits

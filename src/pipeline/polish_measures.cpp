@@ -84,7 +84,8 @@ int occurrences(const Text& text, const std::u32string& run) {
 }
 
 struct Sums {
-    double all = 0, covered = 0, cjk = 0, droppedFillers = 0;
+    // `cjk` and `written` leave numbers out: 3.14 for 三点一四 is no change of script.
+    double all = 0, covered = 0, cjk = 0, written = 0, droppedFillers = 0;
 };
 
 Sums sums(const std::vector<Token>& tokens) {
@@ -93,7 +94,8 @@ Sums sums(const std::vector<Token>& tokens) {
         const double weight = token.weight();
         sum.all += weight;
         sum.covered += token.covered ? weight : 0.0;
-        sum.cjk += token.cjk ? weight : 0.0;
+        sum.cjk += token.cjk && !token.number ? weight : 0.0;
+        sum.written += token.number ? 0.0 : weight;
         sum.droppedFillers += token.filler && !token.covered ? weight : 0.0;
     }
     return sum;
@@ -197,8 +199,9 @@ PolishMeasures PolishMeasurer::operator()(std::string_view result) const {
         (s.covered + kShareSmoothingUnits) / (measures.transcriptUnits + kShareSmoothingUnits);
     measures.lengthRatio =
         (w.all + kLengthSmoothingUnits) / (measures.transcriptUnits + kLengthSmoothingUnits);
-    measures.cjkShareTranscript = s.all > 0 ? s.cjk / s.all : 0.0;
-    measures.cjkShareResult = w.all > 0 ? w.cjk / w.all : 0.0;
+    measures.cjkShareTranscript = s.written > 0 ? s.cjk / s.written : 0.0;
+    // A result of nothing but numbers is in no script of its own.
+    measures.cjkShareResult = w.written > 0 ? w.cjk / w.written : measures.cjkShareTranscript;
     const auto [repeats, run] = mostRepeatedRun(written);
     measures.repeats = repeats;
     measures.repeatsInTranscript = repeats > 0 ? occurrences(said, run) : 0;

@@ -5,6 +5,7 @@
 #include <unicode/unistr.h>
 #include <unicode/uscript.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -95,8 +96,19 @@ bool isChineseNumeral(char32_t c) {
     return chineseDigit(c) >= 0 || c == U'十' || c == U'百' || c == U'千' || c == U'万';
 }
 
-// 三 → 3, 十二 → 12, 两百零五 → 205, 一万 → 10000.
+// 三 → 3, 十二 → 12, 两百零五 → 205, 一万 → 10000; digits read one by one as they are for a year
+// or a telephone number: 二零二四 → 2024.
 long long chineseNumber(const std::vector<Token>& tokens, std::size_t from, std::size_t to) {
+    if (to - from <= kMaxDigits &&
+        std::all_of(tokens.begin() + static_cast<std::ptrdiff_t>(from),
+                    tokens.begin() + static_cast<std::ptrdiff_t>(to),
+                    [](const Token& token) { return chineseDigit(token.text[0]) >= 0; })) {
+        long long digits = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            digits = digits * 10 + chineseDigit(tokens[i].text[0]);
+        }
+        return digits;
+    }
     long long total = 0, section = 0, digit = 0;
     for (std::size_t i = from; i < to; ++i) {
         const char32_t c = tokens[i].text[0];
@@ -150,19 +162,20 @@ void markFillers(std::vector<Token>& tokens) {
     // 你能不能), which a polish may turn into a plain instruction; the words that number a spoken
     // list (首先, 其次), which become the list's lines; spoken punctuation (quote, 逗号).
     static const std::set<std::u32string> words = {
-        U"um",        U"umm",       U"uh",    U"uhh",    U"uhm",   U"erm",    U"er",
-        U"ah",        U"eh",        U"hmm",   U"hm",     U"mm",    U"mhm",    U"like",
-        U"so",        U"well",      U"okay",  U"ok",     U"just",  U"yeah",   U"actually",
-        U"basically", U"literally", U"kinda", U"please", U"quote", U"unquote"};
+        U"um",        U"umm",       U"uh",    U"uhh",    U"uhm",   U"erm",     U"er",
+        U"ah",        U"eh",        U"hmm",   U"hm",     U"mm",    U"mhm",     U"like",
+        U"so",        U"well",      U"okay",  U"ok",     U"just",  U"yeah",    U"actually",
+        U"basically", U"literally", U"kinda", U"please", U"quote", U"unquote", U"percent"};
     static const std::vector<std::vector<std::u32string>> phrases = {
         {U"you", U"know"}, {U"i", U"mean"},    {U"sort", U"of"},  {U"kind", U"of"},
         {U"can", U"you"},  {U"could", U"you"}, {U"would", U"you"}};
     static const std::vector<std::u32string> chinese = {
-        U"嗯",     U"呃",   U"额",       U"啊",     U"哦",       U"噢",   U"诶",   U"欸",
-        U"哎",     U"唉",   U"嘛",       U"吧",     U"呢",       U"呀",   U"哈",   U"那个",
-        U"这个",   U"就是", U"然后",     U"的话",   U"对吧",     U"反正", U"其实", U"所以说",
-        U"怎么说", U"好吧", U"你能不能", U"能不能", U"可不可以", U"麻烦", U"首先", U"其次",
-        U"接着",   U"最后", U"逗号",     U"句号",   U"问号",     U"引号", U"冒号", U"换行"};
+        U"嗯",       U"呃",   U"额",     U"啊",     U"哦",   U"噢",       U"诶",
+        U"欸",       U"哎",   U"唉",     U"嘛",     U"吧",   U"呢",       U"呀",
+        U"哈",       U"那个", U"这个",   U"就是",   U"然后", U"的话",     U"对吧",
+        U"反正",     U"其实", U"所以说", U"怎么说", U"好吧", U"你能不能", U"能不能",
+        U"可不可以", U"麻烦", U"首先",   U"其次",   U"接着", U"最后",     U"逗号",
+        U"句号",     U"问号", U"引号",   U"冒号",   U"换行", U"百分之"};
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         Token& token = tokens[i];
         // A stutter: the same unit twice in a row.
@@ -256,7 +269,8 @@ Text analysedText(std::string_view utf8) {
         if (word.empty()) {
             return;
         }
-        text.tokens.push_back(Token{.text = word});
+        // One spelling for the word written both ways.
+        text.tokens.push_back(Token{.text = word == U"okay" ? U"ok" : word});
         word.clear();
         if (runOpen) {
             ++run;
