@@ -10,6 +10,7 @@
 // figures; never fails.
 #include <QApplication>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "platform/wayland/data_control_clipboard.h"
 #include "platform/x11/selection_probe_x11.h"
 #include "support/desktop_program.h"
+#include "support/log.h"
 #include "ui/qt/qt_clipboard.h"
 #include "ui/qt/qt_main_queue.h"
 
@@ -132,8 +134,8 @@ int main(int argc, char** argv) {
         std::make_shared<vurin::QtMainQueue>(&application), clipboard, keeper);
     const std::vector<std::string> reader =
         wayland ? std::vector<std::string>{"sh", "-c",
-                                           "echo ready; while read line; do wl-paste -n >/dev/null;"
-                                           " echo pasted; done"}
+                                           "echo ready; while read line; do printf 'pasted %s\\n' "
+                                           "\"$(wl-paste -n)\"; done"}
                 : std::vector<std::string>{VURIN_QT_DESKTOP_HELPER, "paste", "clipboard", "0"};
     vurin::testing::DesktopProgram target(reader, true);
     if (!target.waitForLine("ready")) {
@@ -142,10 +144,18 @@ int main(int argc, char** argv) {
     }
     clipboard->writeText(ClipboardSelection::clipboard, "the user's own copy");
 
+    // The restore says so in its line, the moment it is done.
+    std::atomic<int> restores = 0;
+    vurin::setLogObserver([&](const std::string& line) {
+        if (line.find("剪贴板已还原") != std::string::npos) {
+            ++restores;
+        }
+    });
     std::vector<double> afterRead, cycle, keystrokeToRead;
     int failed = 0;
     for (int run = 0; run < runs; ++run) {
         clipboard->forget();
+        const int restoredBefore = restores;
         const auto started = Clock::now();
         auto saved = keeper->save(ClipboardSelection::clipboard);
         const vurin::SelectionWrite write = keeper->writeText(
@@ -154,12 +164,11 @@ int main(int argc, char** argv) {
         const auto keystroke = Clock::now();
         target.write("v\n");
         restore->keystrokeDelivered();
-        const std::int64_t written = clipboard->changeCount(ClipboardSelection::clipboard);
-        const bool restored = pumpUntil(
-            [&] { return clipboard->changeCount(ClipboardSelection::clipboard) > written; });
+        const bool restored = pumpUntil([&] { return restores > restoredBefore; });
         const auto back = Clock::now();
         const auto read = clipboard->lastRead();
-        if (!restored || !read || !pumpUntil([&] { return target.waitForLine("pasted", 1ms); })) {
+        const std::string pasted = "pasted dictated " + std::to_string(run);
+        if (!restored || !read || !pumpUntil([&] { return target.waitForLine(pasted, 1ms); })) {
             ++failed;
             continue;
         }

@@ -141,9 +141,11 @@ void measure(QCoreApplication& application, const char* title,
     capture->setEngine(engine);
     capture->setBindingAvailable(true);
     capture->setupEventTap();
-    vurin::TriggerBusService bus(
-        [capture](bool down, double at) { capture->bindingEvent(down, at); },
-        [](vurin::TriggerCommand, double) {}, [] {});
+    vurin::TriggerBusService bus;
+    bus.setHandlers(
+        {.deliver = [capture](bool down, double at) { capture->bindingEvent(down, at); },
+         .command = [](vurin::TriggerCommand, double) {},
+         .present = [](const vurin::StartupTokens&) {}});
     bus.registerOnSessionBus();
     std::vector<double> figures;
     std::thread presser([&] {

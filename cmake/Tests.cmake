@@ -164,3 +164,10 @@ foreach(program whisper-server ollama)
     endif()
   endforeach()
 endforeach()
+target_compile_definitions(vurin_test_support PUBLIC VURIN_STAND_IN_DIR="${VURIN_STAND_IN_DIR}"
+                           VURIN_SCRIPTS_DIR="${CMAKE_SOURCE_DIR}/scripts")
+
+# The tests that read data of their own (kept out of the shared flags so the other tests are not
+# rebuilt when it moves).
+set_source_files_properties(tests/pipeline/polish_guard_test.cpp PROPERTIES
+  COMPILE_DEFINITIONS VURIN_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")

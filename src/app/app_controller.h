@@ -106,6 +106,7 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
         std::shared_ptr<PipelineCancellation> cancellation;
         std::int64_t generation = 0;
         PipelineConfigSnapshot snapshot;
+        std::chrono::steady_clock::time_point released;
     };
 
     static void recordingFinished(const RecordingContext& context,

@@ -89,7 +89,8 @@ void AppController::stopAndProcess() {
                              .hooks = makeHooks(),
                              .cancellation = std::make_shared<PipelineCancellation>(),
                              .generation = pipelineGeneration_->current(),
-                             .snapshot = PipelineConfigSnapshot(config_)};
+                             .snapshot = PipelineConfigSnapshot(config_),
+                             .released = std::chrono::steady_clock::now()};
     if (activePipelineCancellation_) {
         activePipelineCancellation_->cancel();
     }
@@ -153,7 +154,8 @@ void AppController::processRecording(const RecordingContext& context,
                            .audioDuration = duration,
                            .generation = context.generation,
                            .snapshot = context.snapshot,
-                           .cancellation = context.cancellation};
+                           .cancellation = context.cancellation,
+                           .released = context.released};
     context.pipeline->run(job, context.hooks);
     deleteRecording(file);
 }
@@ -176,6 +178,9 @@ void AppController::postCompletionEpilogue(const RecordingContext& context) {
         self->inFlight_ -= 1;
         if (self->activePipelineCancellation_ == cancellation) {
             self->activePipelineCancellation_.reset();
+        }
+        if (self->services_.settings) {
+            self->services_.settings->refreshLatencyChart();
         }
     });
 }

@@ -50,6 +50,8 @@ class SettingsPresenter {
     // Selects a tab (1 is the speech pane) as if the user had clicked it.
     virtual void selectTab(int index) = 0;
     virtual void refreshHealthSummary() = 0;
+    // A dictation ended (its history line, if any, written): the latency chart, when shown.
+    virtual void refreshLatencyChart() = 0;
 };
 
 // The phone remote's server and press guard as the controller drives them.

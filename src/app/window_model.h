@@ -141,9 +141,36 @@ struct StatusDot {
 // Takes up the free space of a horizontal row.
 struct FlexibleSpace {};
 
+// A chart of stacked bars, one per entry, oldest on the left, drawn against a scale from 0 to
+// `scaleMaximum` (labelled `scaleLabel` at its top).
+struct ChartSeries {
+    std::string name;
+    ColourRole colour = ColourRole::accent;
+};
+struct BarSegment {
+    double value = 0;
+    // Index into the chart's series.
+    int series = 0;
+    // Drawn hatched (the part ran in the cloud), as the legend's `hatchedName` says.
+    bool hatched = false;
+};
+struct StackedBarChart {
+    std::vector<ChartSeries> series;
+    // Bottom segment first.
+    std::vector<std::vector<BarSegment>> bars;
+    std::string hatchedName;
+    double scaleMaximum = 1;
+    std::string scaleLabel;
+    // Shown instead of the bars when there are none.
+    std::string emptyText;
+    int width = 0;
+    int height = 0;
+};
+
 struct Control {
-    using Kind = std::variant<Label, Button, Switch, SegmentedControl, Slider, PopUpButton,
-                              SecureTextField, ImageView, StatusDot, FlexibleSpace>;
+    using Kind =
+        std::variant<Label, Button, Switch, SegmentedControl, Slider, PopUpButton, SecureTextField,
+                     ImageView, StatusDot, FlexibleSpace, StackedBarChart>;
 
     ControlId id;
     Kind kind;
@@ -279,6 +306,7 @@ class WindowView {
     // A slider's value (does not call its action).
     virtual void setValue(const ControlId& id, double value) = 0;
     virtual void setImage(const ControlId& id, std::optional<ImageData> image) = 0;
+    virtual void setChart(const ControlId& id, StackedBarChart chart) = 0;
     // A text field's current contents; empty for anything else.
     virtual std::string text(const ControlId& id) const = 0;
 

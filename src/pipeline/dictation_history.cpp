@@ -73,6 +73,10 @@ nlohmann::json dictationHistoryRecord(const DictationRecordInput& input) {
     record["appBuild"] = metadata.appBuild;
     record["macOSVersion"] = metadata.macOSVersion;
     record["architecture"] = metadata.architecture;
+    record["totalMs"] = input.totalMs;
+    if (input.polishRejected) {
+        record["polishRejected"] = *input.polishRejected;
+    }
     if (input.polish->timing) {
         addTiming(record, *input.polish->timing);
     }

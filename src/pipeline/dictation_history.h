@@ -20,6 +20,10 @@ struct DictationRecordInput {
     const SpeechResult* speech = nullptr;
     const PolishOutcome* polish = nullptr;
     std::string finalText;
+    // Release of the trigger to the text handed over for pasting.
+    std::int64_t totalMs = 0;
+    // Why the polished text was not pasted (polishRejectionName), if it was not.
+    std::optional<std::string> polishRejected;
 };
 
 // "2025-03-01T08:15:30Z": UTC, to the second.
@@ -28,7 +32,8 @@ std::string isoTimestampUTC(std::chrono::system_clock::time_point time);
 // The duration as "%.1f" writes it, read back: 2.46 -> 2.5, 2.44 -> 2.4.
 double roundedAudioSeconds(double seconds);
 
-// The eighteen fixed keys, the ollama keys when the polish carried ollama's timing, and the
+// The eighteen fixed keys and totalMs, polishRejected when the guard set the polish aside, the
+// ollama keys when the polish carried ollama's timing, and the
 // transcript and final text only when the user keeps text history.
 nlohmann::json dictationHistoryRecord(const DictationRecordInput& input);
 

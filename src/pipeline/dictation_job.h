@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "pipeline/pipeline_cancellation.h"
@@ -19,6 +21,9 @@ struct DictationJob {
     std::int64_t generation = 0;
     PipelineConfigSnapshot snapshot;
     std::shared_ptr<PipelineCancellation> cancellation;
+    // When the user let go of the trigger; the history's totalMs counts from it (from the start
+    // of the job when absent).
+    std::optional<std::chrono::steady_clock::time_point> released;
 };
 
 // How a job reaches back into the application. The first five run on the pipeline's thread;

@@ -2,6 +2,7 @@
 
 #include "pipeline/dictation_history.h"
 #include "pipeline/dictation_stages.h"
+#include "pipeline/polish_guard.h"
 #include "support/grapheme_count.h"
 #include "support/history.h"
 #include "support/log.h"
@@ -44,12 +45,33 @@ void logLatency(const PolishOutcome& polish, std::int64_t sttMs, std::int64_t ll
     log(kRule);
 }
 
-std::string finalTextOf(const PolishOutcome& polish, const std::string& transcript) {
-    std::string text = collapseToSingleLine(polish.polished.value_or(transcript));
-    if (text.empty()) {
-        text = collapseToSingleLine(transcript);
+// The text to paste, and why the polish was not used when it was not.
+struct Guarded {
+    std::string finalText;
+    std::optional<PolishRejection> rejection;
+};
+
+// A polish that answers, translates, loops or drops half of what was said would be pasted as
+// the user's own words; the transcript is safer. No error cue: the user still gets their text.
+Guarded guardedFinalText(const PolishOutcome& polish, const std::string& transcript,
+                         bool saveTextHistory) {
+    Guarded guarded;
+    std::string chosen = transcript;
+    if (polish.polished) {
+        const PolishVerdict verdict = guardPolish(transcript, *polish.polished);
+        if (const auto line = polishGuardLogLine(verdict, saveTextHistory, *polish.polished)) {
+            log(*line);
+        }
+        guarded.rejection = verdict.rejection;
+        if (verdict.text) {
+            chosen = *verdict.text;
+        }
     }
-    return text;
+    guarded.finalText = collapseToSingleLine(chosen);
+    if (guarded.finalText.empty()) {
+        guarded.finalText = collapseToSingleLine(transcript);
+    }
+    return guarded;
 }
 
 }  // namespace
@@ -62,6 +84,7 @@ DictationPipeline::DictationPipeline(std::shared_ptr<MainQueue> mainQueue)
     : mainQueue_(std::move(mainQueue)) {}
 
 void DictationPipeline::run(const Job& job, const Hooks& hooks) {
+    const Clock::time_point started = Clock::now();
     if (isCancelled(job)) {
         return;
     }
@@ -99,11 +122,13 @@ void DictationPipeline::run(const Job& job, const Hooks& hooks) {
         log("(已取消,丢弃润色结果)");
         return;
     }
-    const std::string finalText = finalTextOf(polish, speech->transcript);
+    const auto [finalText, rejection] = guardedFinalText(polish, speech->transcript, saveText);
     if (!polish.polished) {
         log("⚠️ 润色失败,使用 STT 原文");
     }
     logLatency(polish, sttMs, llmMs, finalText, saveText);
+
+    const std::int64_t totalMs = millisecondsSince(job.released.value_or(started));
     // Tested again when the block runs: the user may cancel while it waits in the queue.
     post([cancellation = job.cancellation, generation = job.generation,
           isCurrentHook = hooks.isCurrent, inject = hooks.inject, finalText] {
@@ -120,14 +145,17 @@ void DictationPipeline::run(const Job& job, const Hooks& hooks) {
     // few milliseconds (the sound server loads it), and the paste waits there.
     playSound("Glass");
 
-    DictationRecordInput input{std::chrono::system_clock::now(),
-                               job.audioDuration,
-                               sttMs,
-                               llmMs,
-                               &job.snapshot,
-                               &*speech,
-                               &polish,
-                               finalText};
+    DictationRecordInput input{
+        std::chrono::system_clock::now(),
+        job.audioDuration,
+        sttMs,
+        llmMs,
+        &job.snapshot,
+        &*speech,
+        &polish,
+        finalText,
+        totalMs,
+        rejection ? std::optional<std::string>(polishRejectionName(*rejection)) : std::nullopt};
     const nlohmann::json record = dictationHistoryRecord(input);
     if (!isCancelled(job) && isCurrent(job, hooks)) {
         appendHistory(record);

@@ -105,6 +105,7 @@ class SettingsController : public SettingsPresenter,
     void setStatusPanel(std::optional<Card> panel) override;
     void selectTab(int index) override;
     void refreshHealthSummary() override { refreshSettingsHealthSummary(); }
+    void refreshLatencyChart() override;
 
     // The window's close button; also used to close it before reopening it.
     void windowWillClose();

@@ -1,5 +1,7 @@
 #include "app/app_controller.h"
+#include "config/config.h"
 #include "settings_ui/deployment_settings.h"
+#include "settings_ui/latency_chart.h"
 #include "settings_ui/settings_controller.h"
 #include "settings_ui/settings_window_model.h"
 #include "support/language.h"
@@ -189,6 +191,7 @@ Pane SettingsController::buildGeneralPane() {
               row(L("联系支持", "Support"), std::nullopt,
                   {makeButton(L("写邮件", "Email"),
                               weakAction(&SettingsController::contactSupport))})}));
+    pane.cards.push_back(latencyCard(recentLatencyRecords(historyURL(), kLatencyChartDictations)));
     return pane;
 }
 

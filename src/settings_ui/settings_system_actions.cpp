@@ -5,6 +5,7 @@
 #include "app/app_controller.h"
 #include "config/config.h"
 #include "settings_ui/deployment_settings.h"
+#include "settings_ui/latency_chart.h"
 #include "settings_ui/local_models_installer.h"
 #include "settings_ui/settings_controller.h"
 #include "support/history.h"
@@ -141,6 +142,17 @@ void SettingsController::clearHistoryData() {
         return;
     }
     log("🗑 已清除 Vurin 历史数据");
+    refreshLatencyChart();
+}
+
+void SettingsController::refreshLatencyChart() {
+    if (!settingsWindow_) {
+        return;
+    }
+    const auto records = recentLatencyRecords(historyURL(), kLatencyChartDictations);
+    settingsWindow_->setChart(kSettingsLatencyChartId, latencyChart(records));
+    settingsWindow_->setText(kSettingsLatencyMediansId,
+                             latencyMediansText(latencyMedians(records)));
 }
 
 void SettingsController::installLocalModels() {

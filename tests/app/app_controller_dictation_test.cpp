@@ -225,6 +225,7 @@ TEST_F(DictationTable, TheJobAndItsHooks) {
     whisper->ready = true;
     runner->onRun = [&](const DictationJob& job, const DictationHooks& hooks) {
         EXPECT_EQ(job.cancellation, cancellation);
+        EXPECT_LE(job.released.value(), std::chrono::steady_clock::now());
         EXPECT_EQ(job.snapshot.sttProvider(), "cloud");
         EXPECT_TRUE(hooks.isCurrent(job.generation) && hooks.isLocalSTTReady());
         EXPECT_FALSE(hooks.isLocalPolishReady());
@@ -236,6 +237,8 @@ TEST_F(DictationTable, TheJobAndItsHooks) {
     };
     play("F1.0 =r");
     EXPECT_FALSE(std::filesystem::exists(files.at(0)));
+    EXPECT_EQ(std::count(settings->calls.begin(), settings->calls.end(), "latency"), 1)
+        << "the ended job's time reaches an open latency chart";
     EXPECT_EQ(injector->injected, std::vector<std::string>{"text"});
     DictationHooks hooks = *runner->lastHooks;
     hooks.setIdleIfCurrent(controller->pipelineGeneration().current());

@@ -191,5 +191,33 @@ TEST(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
     EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
 }
 
+// The local model answers the request instead of tidying it: what the user said is pasted,
+// the log says why without their words, and the history line says the polish was set aside.
+TEST(DictationEndToEndTest, APolishThatAnswersIsPastedAsTheTranscript) {
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    VurinUnderTest vurin(folder / "", environment);
+    environment.set("VURIN_STAND_IN_ANSWER",
+                    "Sure! Create parser_test.cpp, include the parser's header and add a TEST "
+                    "for each grammar rule; then register it in CMakeLists.txt.");
+    auto field = startGtkEntries(folder, {""});
+    ASSERT_TRUE(field);
+    ASSERT_TRUE(vurin.launch());
+    ASSERT_TRUE(vurin.waitFor("✅ 本地润色已预热就绪")) << vurin.log();
+    XTestTypist typist;
+    typist.key(kKeycodeF13, true);
+    ASSERT_TRUE(vurin.waitFor("🔴 录音中")) << vurin.log();
+    EXPECT_TRUE(vurin.speak());
+    typist.key(kKeycodeF13, false);
+    ASSERT_TRUE(vurin.waitFor("📋 已粘贴到「python3」,目标确认成功")) << vurin.log();
+    EXPECT_TRUE(vurin.waitFor(",像是回答而非整理,改用 STT 原文")) << vurin.log();
+    EXPECT_EQ(vurin.log().find("parser_test"), std::string::npos);
+    const auto history = vurin.config() / "history.jsonl";
+    ASSERT_TRUE(eventually([&] { return contentOf(history).find("\"ts\"") != std::string::npos; }));
+    EXPECT_NE(contentOf(history).find(R"("polishRejected":"newContent")"), std::string::npos)
+        << contentOf(history);
+    EXPECT_EQ(vurin.terminate(), 0) << vurin.log();
+}
+
 }  // namespace
 }  // namespace vurin::testing

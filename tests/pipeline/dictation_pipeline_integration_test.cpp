@@ -124,15 +124,15 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
     Route{"LocalSpeechAndLocalPolish", [](T&) {}, pasted({kHeard}, "本地qwen", kText), {"inject 帮我测一下。 (main)"}, "Glass",
           R"({"sttSource":"本地","sttModel":"ggml-large-v3-turbo","polishSource":"本地qwen","polishModel":"qwen2.5:7b",
               "polishFailed":false,"ollamaTotalMs":640,"ollamaEvalTokens":7,"raw":"嗯 那个 帮我测一下","polished":"帮我测一下。"})"},
-    Route{"LocalSpeechNotReadyFallsBackToTheCloud", [](T& t) { t.fake->localSTTReady = false; t.fallBackTo("openai", "OPENAI_API_KEY", openAITranscriptionPath(), openAITranscriptionReply("云端")); },
-          pasted({"⚠️ 本地 STT 未就绪,已按设置回退云端", "📝 STT[OpenAI] (Nms): 云端"}, "本地qwen", kText), {"inject 帮我测一下。 (main)"},
+    Route{"LocalSpeechNotReadyFallsBackToTheCloud", [](T& t) { t.fake->localSTTReady = false; t.fallBackTo("openai", "OPENAI_API_KEY", openAITranscriptionPath(), openAITranscriptionReply("那个帮我测一下")); },
+          pasted({"⚠️ 本地 STT 未就绪,已按设置回退云端", "📝 STT[OpenAI] (Nms): 那个帮我测一下"}, "本地qwen", kText), {"inject 帮我测一下。 (main)"},
           "Glass", R"({"sttSource":"OpenAI","sttModel":"gpt-4o-mini-transcribe","sttCloudProvider":"openai"})"},
     Route{"LocalSpeechNotReadyWithoutACloudKey", [](T& t) { t.fake->localSTTReady = false; t.config.allowCloudFallback = true; },
           {"⚠️ 本地 STT 未就绪,已按设置回退云端", "❌ 未配置:本地未就绪且云端无 Key"}, {kIdle, "warnNotConfigured (main)"}, "Basso"},
     Route{"LocalSpeechNotReadyInStrictMode", [](T& t) { t.fake->localSTTReady = false; Keychain::set("gsk-1", "GROQ_API_KEY"); },
           {"❌ 本地 STT 未就绪;严格本地模式不会回退云端"}, {kIdle, "warnLocalUnavailable (main)"}, "Basso"},
-    Route{"FailedLocalSpeechRetriedInTheCloud", [](T& t) { t.local.script(whisperPath(), {500, "model missing", "text/plain"}); t.fallBackTo("groq", "GROQ_API_KEY", groqTranscriptionPath(), openAITranscriptionReply("重试")); },
-          pasted({"❌ 本地 STT 失败(HTTP 500)", "⚠️ 本地 STT 请求失败,已按设置回退 Groq", "📝 STT[Groq] (Nms): 重试"}, "本地qwen", kText),
+    Route{"FailedLocalSpeechRetriedInTheCloud", [](T& t) { t.local.script(whisperPath(), {500, "model missing", "text/plain"}); t.fallBackTo("groq", "GROQ_API_KEY", groqTranscriptionPath(), openAITranscriptionReply("嗯帮我测一下")); },
+          pasted({"❌ 本地 STT 失败(HTTP 500)", "⚠️ 本地 STT 请求失败,已按设置回退 Groq", "📝 STT[Groq] (Nms): 嗯帮我测一下"}, "本地qwen", kText),
           {"localSTTRequestFailed", "inject 帮我测一下。 (main)"}, "Glass", R"({"sttSource":"Groq","sttModel":"whisper-large-v3"})"},
     Route{"FailedLocalSpeechInStrictMode", [](T& t) { t.local.script(whisperPath(), {503, "", "text/plain"}); Keychain::set("gsk-1", "GROQ_API_KEY"); },
           {"❌ 本地 STT 失败(HTTP 503)"}, {"localSTTRequestFailed", kIdle}, "Basso"},
@@ -142,8 +142,8 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
           {"❌ Groq STT HTTP 200: {}"}, {kIdle}, "Basso"},
     Route{"EmptyTranscriptGoesIdleSilently", [](T& t) { t.local.script(whisperPath(), {200, " \n \n", "text/plain"}); },
           {"📝 STT 结果为空,忽略"}, {kIdle}},
-    Route{"LocalPolishNotReadyFallsBackToTheCloud", [](T& t) { t.fake->localPolishReady = false; t.fallBackTo("openai", "OPENAI_API_KEY", openAIChatPath(), openAIChatReply("云端润色。")); },
-          pasted({kHeard, "⚠️ 本地润色未就绪,已按设置回退云端"}, "OpenAI", "云端润色。"), {"inject 云端润色。 (main)"}, "Glass",
+    Route{"LocalPolishNotReadyFallsBackToTheCloud", [](T& t) { t.fake->localPolishReady = false; t.fallBackTo("openai", "OPENAI_API_KEY", openAIChatPath(), openAIChatReply("帮我测一下!")); },
+          pasted({kHeard, "⚠️ 本地润色未就绪,已按设置回退云端"}, "OpenAI", "帮我测一下!"), {"inject 帮我测一下! (main)"}, "Glass",
           R"({"polishSource":"OpenAI","polishModel":"gpt-4o-mini","ollamaKeepAlive":null})"},
     Route{"LocalPolishNotReadyInStrictModeUsesTheTranscript", [](T& t) { t.fake->localPolishReady = false; },
           pasted({kHeard, "⚠️ 本地润色未就绪;严格本地模式不回退云端,使用 STT 原文", kFailed}, "未润色", kRaw), {"inject 嗯 那个 帮我测一下 (main)"},
@@ -152,14 +152,23 @@ INSTANTIATE_TEST_SUITE_P(Routes, PipelineRoutes, ::testing::Values(
               t.config.polishProvider = "cloud"; t.config.polishCloudProvider = "openai"; t.local.script(whisperPath(), {200, "  第一行 ", "text/plain"}); },
           pasted({"📝 STT[本地] (Nms): 第一行", "⚠️ 云端润色需要 OpenAI Key,使用 STT 原文", kFailed}, "未润色", "第一行"),
           {"inject 第一行 (main)"}, "Glass", R"({"polishFailed":true,"polishModel":"none"})"},
-    Route{"FailedLocalPolishRetriedWithGemini", [](T& t) { t.local.script(ollamaPath(), {500, R"({"error":"busy"})"}); t.fallBackTo("gemini", "GEMINI_API_KEY", geminiPath(), geminiReply("第一行\n\n  第二行 ")); },
-          pasted({kHeard, R"(❌ 本地润色 HTTP 500: {"error":"busy"})", "⚠️ 本地润色请求失败,已按设置回退 Gemini"}, "Gemini", "第一行 第二行"),
-          {"localPolishRequestFailed", "inject 第一行 第二行 (main)"}, "Glass", R"({"polishSource":"Gemini","polishModel":"gemini-2.5-flash","ollamaTotalMs":null})"},
+    Route{"FailedLocalPolishRetriedWithGemini", [](T& t) { t.local.script(ollamaPath(), {500, R"({"error":"busy"})"}); t.fallBackTo("gemini", "GEMINI_API_KEY", geminiPath(), geminiReply("帮我\n\n  测一下 ")); },
+          pasted({kHeard, R"(❌ 本地润色 HTTP 500: {"error":"busy"})", "⚠️ 本地润色请求失败,已按设置回退 Gemini"}, "Gemini", "帮我 测一下"),
+          {"localPolishRequestFailed", "inject 帮我 测一下 (main)"}, "Glass", R"({"polishSource":"Gemini","polishModel":"gemini-2.5-flash","ollamaTotalMs":null})"},
     Route{"FailedLocalPolishWithoutFallbackKeepsTheLocalModelName", [](T& t) { t.local.script(ollamaPath(), {200, "not json", "text/plain"}); },
           pasted({kHeard, "❌ 本地润色 HTTP 200: not json", kFailed}, "未润色", kRaw), {"localPolishRequestFailed", "inject 嗯 那个 帮我测一下 (main)"},
           "Glass", R"({"polishSource":"未润色","polishModel":"qwen2.5:7b","polishFailed":true})"},
     Route{"AnEmptyPolishedReplyFallsBackToTheTranscriptWithoutFailing", [](T& t) { t.local.script(ollamaPath(), {200, ollamaReply(" \n ")}); },
-          pasted({kHeard}, "本地qwen", kRaw), {"inject 嗯 那个 帮我测一下 (main)"}, "Glass", R"({"polishFailed":false,"polished":"嗯 那个 帮我测一下"})"},
+          pasted({kHeard, "⚠️ 润色结果为空,改用 STT 原文"}, "本地qwen", kRaw), {"inject 嗯 那个 帮我测一下 (main)"}, "Glass",
+          R"({"polishFailed":false,"polishRejected":"empty","polished":"嗯 那个 帮我测一下"})"},
+    Route{"APrefaceAndQuotesAroundAGoodPolishAreTakenOff", [](T& t) { t.local.script(ollamaPath(), {200, ollamaReply("好的,以下是整理后的文本:\n“帮我测一下。”")}); },
+          pasted({kHeard, "⚠️ 润色结果外面带了前言、引号,已去掉"}, "本地qwen", kText), {"inject 帮我测一下。 (main)"}, "Glass",
+          R"({"polishFailed":false,"polishRejected":null,"polished":"帮我测一下。"})"},
+    Route{"APolishThatAnswersIsPastedAsTheTranscriptWithoutItsWords", [](T& t) {
+              t.config.saveTextHistory = false; t.local.script(ollamaPath(), {200, ollamaReply("好的,我这就帮你测试。测试已经全部通过,没有发现任何问题。")}); },
+          {"📝 STT[本地] (Nms): 10 字(全文日志关闭)", "⚠️ 润色结果只有 4% 出自原话,像是回答而非整理,改用 STT 原文",
+           "✨ 润色[本地qwen] (Nms) ┃ 松开→出字全程 Nms", kRule, "💬 已生成 10 字(全文日志关闭)", kRule},
+          {"inject 嗯 那个 帮我测一下 (main)"}, "Glass", R"({"polishFailed":false,"polishRejected":"newContent","polishSource":"本地qwen","polished":null})"},
     Route{"WithoutTextHistoryNoWordReachesTheLogOrTheHistory", [](T& t) {
               t.config.saveTextHistory = false; t.local.script(whisperPath(), {200, "秘密计划 👨‍👩‍👧‍👦🇨🇳e\xCC\x81", "text/plain"});
               t.local.script(ollamaPath(), {200, ollamaReply("秘密计划 👍🏽。")}); },
@@ -182,7 +191,9 @@ TEST_F(DictationPipelineTest, TheLanguageReachesTheRecognizerAndInjectionIsCheck
     runJob([this] { cancellation->cancel(); });  // after the history write, before the block ran
     EXPECT_EQ(said().back(), "(已取消,不注入)");
     EXPECT_TRUE(fake->calls().empty());
-    EXPECT_EQ(readLines(historyURL()).size(), 1u);
+    ASSERT_EQ(readLines(historyURL()).size(), 1u);
+    const Json record = Json::parse(readLines(historyURL())[0]);
+    EXPECT_GE(record.value("totalMs", -1), record["sttMs"].get<int>() + record["llmMs"].get<int>());
     EXPECT_NE(local.received().at(0).body.find("name=\"language\"\r\n\r\nzh\r\n"),
               std::string::npos);
 }

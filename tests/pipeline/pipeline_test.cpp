@@ -15,7 +15,8 @@ namespace {
 using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
-// Exactly the eighteen keys, ollama's figures when present, the texts only when kept.
+// Exactly the eighteen keys and the whole time, ollama's figures and the guard's reason when
+// present, the texts only when kept.
 TEST(DictationHistoryTest, RecordHoldsItsEighteenKeysAndTextOnlyWhenSaved) {
     Config config;  // settings the snapshot must carry over, unlike their defaults
     config.sendOnClick = false;
@@ -43,10 +44,10 @@ TEST(DictationHistoryTest, RecordHoldsItsEighteenKeysAndTextOnlyWhenSaved) {
     const SpeechResult speech{{}, "原话", "本地", "ggml-large-v3-turbo"};
     PolishOutcome polish{std::nullopt, "未润色", "qwen2.5:7b", std::nullopt};
     const auto at = std::chrono::system_clock::from_time_t(1740816930) + 999ms;
-    DictationRecordInput input{at, 2.44, 812, 640, &withoutText, &speech, &polish, "原话"};
+    DictationRecordInput input{at, 2.44, 812, 640, &withoutText, &speech, &polish, "原话", 1530};
     const RuntimeMetadata& machine = runtimeMetadata();
     Json expected = Json::parse(R"({"ts":"2025-03-01T08:15:30Z","audioSec":2.4,"sttMs":812,
-        "llmMs":640,"promptVersion":"v4","polishFailed":true,"sendOnClick":false,"sttSource":"本地",
+        "llmMs":640,"totalMs":1530,"promptVersion":"v4","polishFailed":true,"sendOnClick":false,"sttSource":"本地",
         "polishSource":"未润色","textSaved":false,"sttCloudProvider":"openai",
         "polishCloudProvider":"gemini","sttModel":"ggml-large-v3-turbo","polishModel":"qwen2.5:7b"})");
     expected.update({{"appVersion", machine.appVersion},
@@ -56,10 +57,10 @@ TEST(DictationHistoryTest, RecordHoldsItsEighteenKeysAndTextOnlyWhenSaved) {
     EXPECT_EQ(dictationHistoryRecord(input), expected);
 
     polish = {"润色后", "本地qwen", "qwen2.5:7b", OllamaTiming{std::nullopt, 2, 3, 4, 5, 6}};
-    input = {at, 2.46, 812, 640, &withText, &speech, &polish, "润色后"};
+    input = {at, 2.46, 812, 640, &withText, &speech, &polish, "润色后", 1530, "reply"};
     expected.update(Json::parse(R"({"polishFailed":false,"polishSource":"本地qwen","audioSec":2.5,
         "ollamaKeepAlive":"30m","ollamaLoadMs":2,"ollamaPromptEvalMs":3,"ollamaEvalMs":4,
-        "ollamaPromptEvalTokens":5,"ollamaEvalTokens":6,"textSaved":true,"raw":"原话","polished":"润色后"})"));
+        "ollamaPromptEvalTokens":5,"ollamaEvalTokens":6,"textSaved":true,"raw":"原话","polished":"润色后","polishRejected":"reply"})"));
     EXPECT_EQ(dictationHistoryRecord(input), expected);
     EXPECT_EQ(roundedAudioSeconds(59.96), 60.0);
     EXPECT_EQ(roundedAudioSeconds(1e300), 1e300);

@@ -133,6 +133,7 @@ class FakeSettingsPresenter : public SettingsPresenter {
     void setStatusPanel(std::optional<Card> value) override { panel = std::move(value); }
     void selectTab(int index) override { calls.push_back("tab " + std::to_string(index)); }
     void refreshHealthSummary() override { calls.push_back("refresh"); }
+    void refreshLatencyChart() override { calls.push_back("latency"); }
     std::vector<std::string> calls;
     std::optional<Card> panel;
 };

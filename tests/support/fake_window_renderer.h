@@ -20,6 +20,9 @@ class FakeWindowView : public WindowView {
     void setImage(const ControlId& id, std::optional<ImageData> image) override {
         images[id] = std::move(image);
     }
+    void setChart(const ControlId& id, StackedBarChart chart) override {
+        charts[id] = std::move(chart);
+    }
     std::string text(const ControlId& id) const override {
         const auto found = fieldTexts.find(id);
         return found == fieldTexts.end() ? std::string() : found->second;
@@ -64,6 +67,7 @@ class FakeWindowView : public WindowView {
     std::map<ControlId, double> values;
     std::map<ControlId, std::optional<ImageData>> images;
     std::vector<WindowActivation> activations;  // of each raise, the opening's first
+    std::map<ControlId, StackedBarChart> charts;
     int selected = 0, paneReplacements = 0, scrollsToTop = 0, raises = 0, centerings = 0;
     bool visible = false, closed = false;
 };

@@ -1,7 +1,8 @@
 // A stand-in for `ollama serve` (tests and demos only). It listens where OLLAMA_HOST says
 // (default 127.0.0.1:11434), lists the models named in VURIN_STAND_IN_MODELS (comma-separated,
 // default qwen2.5:7b) on /api/tags, and "polishes" /api/generate and /api/chat requests by
-// handing back the dictation lightly cleaned. VURIN_STAND_IN_TAGS_BODY and
+// handing back the dictation lightly cleaned, or VURIN_STAND_IN_ANSWER when set (a model that
+// answers the dictation instead of polishing it). VURIN_STAND_IN_TAGS_BODY and
 // VURIN_STAND_IN_TAGS_STATUS replace the /api/tags answer. See stand_in_common.h for the rest.
 #include <cstdio>
 #include <sstream>
@@ -66,6 +67,11 @@ std::string stringField(const Json& body, const char* key) {
     return found != body.end() && found->is_string() ? found->get<std::string>() : "";
 }
 
+std::string modelsText(const std::string& dictation) {
+    const std::string answer = vurin::standin::environmentValue("VURIN_STAND_IN_ANSWER");
+    return answer.empty() ? vurin::standin::lightlyCleaned(dictation) : answer;
+}
+
 void reply(httplib::Response& response, const Json& body) {
     response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace),
                          "application/json; charset=utf-8");
@@ -107,7 +113,7 @@ int main(int argc, char** argv) {
             return;
         }
         const std::string dictation = dictationIn(body["prompt"].get<std::string>());
-        const std::string polished = lightlyCleaned(dictation);
+        const std::string polished = modelsText(dictation);
         logRequest({{"method", request.method},
                     {"path", request.path},
                     {"model", stringField(body, "model")},
@@ -134,7 +140,7 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        const std::string polished = lightlyCleaned(dictation);
+        const std::string polished = modelsText(dictation);
         logRequest({{"method", request.method},
                     {"path", request.path},
                     {"received", dictation},

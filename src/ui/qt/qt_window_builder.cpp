@@ -1,5 +1,7 @@
 #include "ui/qt/qt_window_builder.h"
 
+#include "ui/qt/qt_bar_chart.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
@@ -399,6 +401,10 @@ QWidget* WindowBuilder::make(const StatusDot& model) {
 
 QWidget* WindowBuilder::make(const FlexibleSpace&) {
     return new QWidget;
+}
+
+QWidget* WindowBuilder::make(const StackedBarChart& model) {
+    return new BarChartView(model);
 }
 
 void WindowBuilder::registerControl(const ControlId& id, QWidget* widget) {

@@ -40,6 +40,7 @@ class WindowBuilder {
     QWidget* make(const ImageView& model);
     QWidget* make(const StatusDot& model);
     QWidget* make(const FlexibleSpace& model);
+    QWidget* make(const StackedBarChart& model);
     void registerControl(const ControlId& id, QWidget* widget);
 
     Register register_;

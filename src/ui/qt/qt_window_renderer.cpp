@@ -19,6 +19,7 @@
 #include <functional>
 #include <utility>
 
+#include "ui/qt/qt_bar_chart.h"
 #include "ui/qt/qt_window_activation.h"
 #include "ui/qt/qt_window_builder.h"
 #include "ui/qt/qt_window_widgets.h"
@@ -275,6 +276,12 @@ void QtWindowView::setValue(const ControlId& id, double value) {
 void QtWindowView::setImage(const ControlId& id, std::optional<ImageData> image) {
     if (auto* picture = dynamic_cast<PictureView*>(control(id))) {
         picture->setPicture(image);
+    }
+}
+
+void QtWindowView::setChart(const ControlId& id, StackedBarChart chart) {
+    if (auto* view = dynamic_cast<BarChartView*>(control(id))) {
+        view->setChart(std::move(chart));
     }
 }
 

@@ -32,6 +32,7 @@ class QtWindowView : public WindowView, public std::enable_shared_from_this<QtWi
     void setSelectedIndex(const ControlId& id, int index) override;
     void setValue(const ControlId& id, double value) override;
     void setImage(const ControlId& id, std::optional<ImageData> image) override;
+    void setChart(const ControlId& id, StackedBarChart chart) override;
     std::string text(const ControlId& id) const override;
 
     void replacePane(int index, Pane pane) override;
