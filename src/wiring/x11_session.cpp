@@ -59,7 +59,7 @@ SessionPlatform makeX11Platform(const std::shared_ptr<MainQueue>& mainQueue) {
         // elsewhere (a desktop shortcut), so it never doubles the grabbed key's presses.
         .bindingEvent =
             [mainQueue, engineSlot, order = std::make_shared<BindingEventOrder>()](bool down,
-                                                                                 double at) {
+                                                                                   double at) {
                 if (const auto admitted = order->admit(down, at, mainQueue->now())) {
                     postTriggerToEngine(*mainQueue, *engineSlot, down, *admitted);
                 }

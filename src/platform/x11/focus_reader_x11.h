@@ -13,10 +13,10 @@ class AtspiFocusReader;
 
 // FocusReader on X11: the front-most application from EWMH (_NET_ACTIVE_WINDOW, its
 // _NET_WM_PID, else the X-Resource extension's client pid, else the application that gained the
-// accessibility focus since a reading first found the window active; WM_CLASS; the name from /proc/PID/comm),
-// the focused element, its text and caret from AT-SPI. A capture costs the main thread a few X11
-// requests and a look-up, at most a short wait for the first search of an application not heard
-// from yet. The header stays free of Xlib, whose macros clash with others'.
+// accessibility focus since a reading first found the window active; WM_CLASS; the name from
+// /proc/PID/comm), the focused element, its text and caret from AT-SPI. A capture costs the main
+// thread a few X11 requests and a look-up, at most a short wait for the first search of an
+// application not heard from yet. The header stays free of Xlib, whose macros clash with others'.
 class X11FocusReader : public FocusReader {
   public:
     // `displayName` empty: $DISPLAY. Main thread only.

@@ -112,9 +112,8 @@ void QtClipboard::readByRequestor(ClipboardSelection selection, const QString& f
     if (readObserver_) {
         readObserver_({.selection = selection,
                        .format = format.toStdString(),
-                       .readerProcessID = clientProcess_ && requestor_ != 0
-                                              ? clientProcess_(requestor_)
-                                              : 0});
+                       .readerProcessID =
+                           clientProcess_ && requestor_ != 0 ? clientProcess_(requestor_) : 0});
     }
 }
 
