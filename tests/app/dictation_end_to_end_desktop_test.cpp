@@ -25,6 +25,20 @@ bool portFree(int port) {
     return free;
 }
 
+// Started, with both local services ready for a dictation.
+bool launchedAndReady(VurinUnderTest& vurin) {
+    return vurin.launch() && vurin.waitFor("✅ 本地 whisper-server 就绪") &&
+           vurin.waitFor("✅ 本地润色已预热就绪");
+}
+
+// A long press of F13 while the sentence plays, until the `nth` paste into the GTK field.
+bool dictate(VurinUnderTest& vurin, XTestTypist& typist, int nth = 1) {
+    typist.key(kKeycodeF13, true);
+    const bool spoken = vurin.waitFor("🔴 录音中", nth) && vurin.speak();
+    typist.key(kKeycodeF13, false);
+    return spoken && vurin.waitFor("📋 已粘贴到「python3」,目标确认成功", nth);
+}
+
 // A compositor's binding runs it on each key-down and key-up; with nothing to deliver to, it
 // says why in its status and one line.
 TEST(TriggerCommandTest, ExitsWithWhyNothingWasDelivered) {
@@ -68,19 +82,13 @@ TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMet
     VurinUnderTest vurin(folder / "", environment);
     auto field = startGtkEntries(folder, {""});
     ASSERT_TRUE(field);
-    ASSERT_TRUE(vurin.launch());
-    ASSERT_TRUE(vurin.waitFor("✅ 本地 whisper-server 就绪")) << vurin.log();
-    ASSERT_TRUE(vurin.waitFor("✅ 本地润色已预热就绪")) << vurin.log();
+    ASSERT_TRUE(launchedAndReady(vurin)) << vurin.log();
     EXPECT_TRUE(vurin.waitFor("🖥️ 会话:X11(DISPLAY=")) << vurin.log();
 
     XTestTypist typist;
-    typist.key(kKeycodeF13, true);
-    ASSERT_TRUE(vurin.waitFor("🔴 录音中")) << vurin.log();
-    EXPECT_TRUE(vurin.speak());
-    typist.key(kKeycodeF13, false);
     // The field in front got the text and the history keeps none; a SIGTERM (log-out) ends
     // Vurin cleanly with its services.
-    ASSERT_TRUE(vurin.waitFor("📋 已粘贴到「python3」,目标确认成功")) << vurin.log();
+    ASSERT_TRUE(dictate(vurin, typist)) << vurin.log();
     const auto history = vurin.config() / "history.jsonl";
     ASSERT_TRUE(eventually([&] { return contentOf(history).find("\"ts\"") != std::string::npos; }));
     EXPECT_EQ(contentOf(history).find(VurinUnderTest::polished), std::string::npos);
@@ -157,20 +165,10 @@ TEST(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
     VurinUnderTest vurin(folder / "", environment);
     auto field = startGtkEntries(folder, {""});
     ASSERT_TRUE(field);
-    ASSERT_TRUE(vurin.launch());
-    ASSERT_TRUE(vurin.waitFor("✅ 本地 whisper-server 就绪")) << vurin.log();
-    ASSERT_TRUE(vurin.waitFor("✅ 本地润色已预热就绪")) << vurin.log();
+    ASSERT_TRUE(launchedAndReady(vurin)) << vurin.log();
     XTestTypist typist;
-    int dictations = 0;
-    const auto dictate = [&] {
-        ++dictations;
-        typist.key(kKeycodeF13, true);
-        const bool recording = vurin.waitFor("🔴 录音中", dictations);
-        const bool spoken = recording && vurin.speak();
-        typist.key(kKeycodeF13, false);
-        return spoken && vurin.waitFor("📋 已粘贴到「python3」,目标确认成功", dictations);
-    };
-    ASSERT_TRUE(dictate()) << vurin.log();  // what the first dictation sets up once is not growth
+    ASSERT_TRUE(dictate(vurin, typist))
+        << vurin.log();  // what the first dictation sets up once is not growth
     const long before = residentKiB(vurin.pid());
     Display* display = typist.display();
     const Atom soak = XInternAtom(display, "_VURIN_SOAK", False);
@@ -181,7 +179,7 @@ TEST(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
             XSync(display, False);
         }
     }
-    ASSERT_TRUE(dictate() && dictate()) << vurin.log();
+    ASSERT_TRUE(dictate(vurin, typist, 2) && dictate(vurin, typist, 3)) << vurin.log();
     const long after = residentKiB(vurin.pid());
     std::printf(
         "resident set: %ld KiB before, %ld KiB after 60,000 root changes and 2 dictations "
@@ -202,14 +200,9 @@ TEST(DictationEndToEndTest, APolishThatAnswersIsPastedAsTheTranscript) {
                     "for each grammar rule; then register it in CMakeLists.txt.");
     auto field = startGtkEntries(folder, {""});
     ASSERT_TRUE(field);
-    ASSERT_TRUE(vurin.launch());
-    ASSERT_TRUE(vurin.waitFor("✅ 本地润色已预热就绪")) << vurin.log();
+    ASSERT_TRUE(launchedAndReady(vurin)) << vurin.log();
     XTestTypist typist;
-    typist.key(kKeycodeF13, true);
-    ASSERT_TRUE(vurin.waitFor("🔴 录音中")) << vurin.log();
-    EXPECT_TRUE(vurin.speak());
-    typist.key(kKeycodeF13, false);
-    ASSERT_TRUE(vurin.waitFor("📋 已粘贴到「python3」,目标确认成功")) << vurin.log();
+    ASSERT_TRUE(dictate(vurin, typist)) << vurin.log();
     EXPECT_TRUE(vurin.waitFor(",像是回答而非整理,改用 STT 原文")) << vurin.log();
     EXPECT_EQ(vurin.log().find("parser_test"), std::string::npos);
     const auto history = vurin.config() / "history.jsonl";
