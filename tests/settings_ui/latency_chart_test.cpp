@@ -64,8 +64,10 @@ TEST_F(SettingsControllerFixture, TheLatencyChartFollowsTheHistory) {
         for (const Card& card : window()->model.panes.at(0).cards) {
             for (const CardBlock& block : card.blocks) {
                 const auto* controls = std::get_if<ControlRowBlock>(&block);
-                for (const Control& control :
-                     controls ? controls->controls : std::vector<Control>{}) {
+                if (controls == nullptr) {
+                    continue;
+                }
+                for (const Control& control : controls->controls) {
                     if (control.id == kSettingsLatencyChartId) {
                         return &std::get<StackedBarChart>(control.kind);
                     }
