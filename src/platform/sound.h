@@ -11,7 +11,8 @@ class SoundOutput {
 
     // Starts the cue `soundName` ("Pop", "Bottle", "Glass", "Basso" or "Tink") at `volume`
     // (greater than 0, at most 1) and returns at once; cues may overlap. False when the name
-    // is unknown or the sound could not be started.
+    // is unknown or there is no sound at all; a cue that fails to start later says so in one
+    // line.
     virtual bool play(const std::string& soundName, float volume) = 0;
 };
 

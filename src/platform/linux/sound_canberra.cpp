@@ -62,12 +62,19 @@ CanberraSoundOutput::CanberraSoundOutput() {
     }
     ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Vurin", CA_PROP_APPLICATION_ID,
                             "com.vurin.app", nullptr);
+    starter_ = std::thread([this] { run(); });
 }
 
 CanberraSoundOutput::~CanberraSoundOutput() {
     if (context_ == nullptr) {
         return;
     }
+    {
+        std::lock_guard guard(queueLock_);
+        stopping_ = true;  // cues not started yet are not started at the exit
+    }
+    queued_.notify_all();
+    starter_.join();
     {
         // Cues last about a second; a backend that never reports the end does not hold up
         // the exit for longer than that.
@@ -87,18 +94,43 @@ void CanberraSoundOutput::finished(ca_context*, uint32_t, int, void* self) {
 }
 
 bool CanberraSoundOutput::play(const std::string& soundName, float volume) {
-    const std::string eventId = canberraEventId(soundName);
-    if (eventId.empty() || !(volume > 0.0f)) {
+    if (canberraEventId(soundName).empty() || !(volume > 0.0f)) {
         return false;
     }
     if (context_ == nullptr) {
         logFailure(soundName, CA_ERROR_NOTAVAILABLE);
         return false;
     }
+    {
+        std::lock_guard guard(queueLock_);
+        queue_.emplace_back(soundName, volume);
+    }
+    queued_.notify_one();
+    return true;
+}
+
+void CanberraSoundOutput::run() {
+    for (;;) {
+        std::pair<std::string, float> cue;
+        {
+            std::unique_lock lock(queueLock_);
+            queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_) {
+                return;
+            }
+            cue = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        start(cue.first, canberraEventId(cue.first), cue.second);
+    }
+}
+
+void CanberraSoundOutput::start(const std::string& soundName, const std::string& eventId,
+                                float volume) {
     Proplist properties;
     if (properties.get() == nullptr) {
         logFailure(soundName, CA_ERROR_OOM);
-        return false;
+        return;
     }
     ca_proplist_sets(properties.get(), CA_PROP_EVENT_ID, eventId.c_str());
     ca_proplist_sets(properties.get(), CA_PROP_CANBERRA_VOLUME, canberraDecibels(volume).c_str());
@@ -116,9 +148,7 @@ bool CanberraSoundOutput::play(const std::string& soundName, float volume) {
         }
         playingEnded_.notify_all();
         logFailure(soundName, result);
-        return false;
     }
-    return true;
 }
 
 }  // namespace vurin

@@ -2,8 +2,11 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "platform/sound.h"
 
@@ -11,7 +14,10 @@ struct ca_context;
 
 namespace vurin {
 
-// Plays the cues as freedesktop theme sounds through libcanberra (PulseAudio/PipeWire).
+// Plays the cues as freedesktop theme sounds through libcanberra (PulseAudio/PipeWire). A cue is
+// started on a thread of its own: libcanberra loads and uploads a sound it has not played yet
+// before it returns, for milliseconds in which the main thread could not answer a paste's
+// target asking for the clipboard.
 class CanberraSoundOutput : public SoundOutput {
   public:
     CanberraSoundOutput();
@@ -23,6 +29,8 @@ class CanberraSoundOutput : public SoundOutput {
 
   private:
     static void finished(ca_context* context, uint32_t id, int error, void* self);
+    void run();
+    void start(const std::string& soundName, const std::string& eventId, float volume);
 
     ca_context* context_ = nullptr;
     // Cues still playing. The context is destroyed only once they have ended: destroying it
@@ -31,6 +39,12 @@ class CanberraSoundOutput : public SoundOutput {
     std::mutex playingLock_;
     std::condition_variable playingEnded_;
     int playing_ = 0;  // guarded by playingLock_
+
+    std::mutex queueLock_;
+    std::condition_variable queued_;
+    std::deque<std::pair<std::string, float>> queue_;  // guarded by queueLock_
+    bool stopping_ = false;                            // guarded by queueLock_
+    std::thread starter_;
 };
 
 // The theme sound id of a cue ("Pop" -> "bell"), or an empty string for an unknown cue.
