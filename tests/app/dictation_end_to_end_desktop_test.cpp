@@ -76,16 +76,26 @@ TEST(TriggerCommandTest, AnOlderRunningVurinGetsTheSignatureItHas) {
                                        "start the new one\n")));
 }
 
-TEST(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMetricsAreKept) {
+// Vurin in a home of its own with a GTK field in front, started with both local services ready;
+// F13 comes through XTest.
+class DictationEndToEndTest : public ::testing::Test {
+  protected:
+    bool start() {
+        field = startGtkEntries(folder, {""});
+        return field && launchedAndReady(vurin);
+    }
+
     ScratchFolder folder;
     ScopedEnvironment environment;
-    VurinUnderTest vurin(folder / "", environment);
-    auto field = startGtkEntries(folder, {""});
-    ASSERT_TRUE(field);
-    ASSERT_TRUE(launchedAndReady(vurin)) << vurin.log();
+    VurinUnderTest vurin{folder / "", environment};
+    std::unique_ptr<DesktopProgram> field;
+    XTestTypist typist;
+};
+
+TEST_F(DictationEndToEndTest, ASpokenSentenceIsPastedIntoTheFieldInFrontAndOnlyMetricsAreKept) {
+    ASSERT_TRUE(start()) << vurin.log();
     EXPECT_TRUE(vurin.waitFor("🖥️ 会话:X11(DISPLAY=")) << vurin.log();
 
-    XTestTypist typist;
     // The field in front got the text and the history keeps none; a SIGTERM (log-out) ends
     // Vurin cleanly with its services.
     ASSERT_TRUE(dictate(vurin, typist)) << vurin.log();
@@ -159,14 +169,8 @@ long residentKiB(pid_t pid) {
 
 // A busy desktop changes the root window's properties all day (focus, stacking, panels), and
 // none of it may pile up in Vurin: 60,000 changes and two dictations grow it by at most 3 MiB.
-TEST(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
-    ScratchFolder folder;
-    ScopedEnvironment environment;
-    VurinUnderTest vurin(folder / "", environment);
-    auto field = startGtkEntries(folder, {""});
-    ASSERT_TRUE(field);
-    ASSERT_TRUE(launchedAndReady(vurin)) << vurin.log();
-    XTestTypist typist;
+TEST_F(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
+    ASSERT_TRUE(start()) << vurin.log();
     ASSERT_TRUE(dictate(vurin, typist))
         << vurin.log();  // what the first dictation sets up once is not growth
     const long before = residentKiB(vurin.pid());
@@ -191,17 +195,11 @@ TEST(DictationEndToEndTest, RootWindowChangesDoNotPileUp) {
 
 // The local model answers the request instead of tidying it: what the user said is pasted,
 // the log says why without their words, and the history line says the polish was set aside.
-TEST(DictationEndToEndTest, APolishThatAnswersIsPastedAsTheTranscript) {
-    ScratchFolder folder;
-    ScopedEnvironment environment;
-    VurinUnderTest vurin(folder / "", environment);
+TEST_F(DictationEndToEndTest, APolishThatAnswersIsPastedAsTheTranscript) {
     environment.set("VURIN_STAND_IN_ANSWER",
                     "Sure! Create parser_test.cpp, include the parser's header and add a TEST "
                     "for each grammar rule; then register it in CMakeLists.txt.");
-    auto field = startGtkEntries(folder, {""});
-    ASSERT_TRUE(field);
-    ASSERT_TRUE(launchedAndReady(vurin)) << vurin.log();
-    XTestTypist typist;
+    ASSERT_TRUE(start()) << vurin.log();
     ASSERT_TRUE(dictate(vurin, typist)) << vurin.log();
     EXPECT_TRUE(vurin.waitFor(",像是回答而非整理,改用 STT 原文")) << vurin.log();
     EXPECT_EQ(vurin.log().find("parser_test"), std::string::npos);
