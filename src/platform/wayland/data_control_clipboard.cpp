@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/wayland/data_control_connection.h"
+#include "platform/wayland/reconnect_wait.h"
 #include "support/log.h"
 #include "support/text.h"
 
@@ -249,15 +250,11 @@ void DataControlClipboard::ended(std::uint64_t generation, const std::string& wh
 }
 
 void DataControlClipboard::reconnect() {
-    using namespace std::chrono_literals;
-    constexpr auto kFirstWait = 250ms;
-    constexpr auto kLongestWait = 4s;
-    auto wait = std::chrono::milliseconds(kFirstWait);
+    ReconnectWait wait;
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || down_; });
-        // A restarted compositor takes a moment to listen again: each failed try waits longer.
-        if (wake_.wait_for(lock, wait, [this] { return stopping_; })) {
+        if (wake_.wait_for(lock, wait.current(), [this] { return stopping_; })) {
             return;
         }
         lock.unlock();
@@ -267,9 +264,7 @@ void DataControlClipboard::reconnect() {
             log("✅ Wayland 剪贴板(data-control)已重新连接");
         }
         lock.lock();
-        wait = back ? std::chrono::milliseconds(kFirstWait)
-                    : std::min(std::chrono::milliseconds(wait * 2),
-                               std::chrono::milliseconds(kLongestWait));
+        back ? wait.succeeded() : wait.failed();
     }
 }
 

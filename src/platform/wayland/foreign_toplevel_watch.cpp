@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/wayland/reconnect_wait.h"
 #include "support/log.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -272,10 +273,7 @@ void ForeignToplevelWatch::publish(Reading reading) {
 }
 
 void ForeignToplevelWatch::run() {
-    using namespace std::chrono_literals;
-    constexpr auto kFirstWait = 250ms;
-    constexpr auto kLongestWait = 4s;
-    auto wait = std::chrono::milliseconds(kFirstWait);
+    ReconnectWait wait;
     bool lost = false;
     for (;;) {
         const Ended ended = follow(lost);
@@ -293,13 +291,11 @@ void ForeignToplevelWatch::run() {
                 "前台窗口跟踪:合成器停止了窗口列表,此后前台应用只按无障碍焦点(AT-SPI)判断");
             return;
         }
-        // A compositor that restarts takes a moment to listen again: each failed try waits longer.
         lost = true;
-        if (waitForStop(wait)) {
+        if (waitForStop(wait.current())) {
             return;
         }
-        wait =
-            std::min(std::chrono::milliseconds(wait * 2), std::chrono::milliseconds(kLongestWait));
+        wait.failed();
     }
 }
 
