@@ -45,6 +45,17 @@ struct KdeVurin {
                (!consent || kde.shareWhenAsked()) && vurin.speak() && kde.key(kF13, false);
     }
 
+    // The user's copy in the clipboard, through a data-control connection of its own.
+    std::unique_ptr<DataControlClipboard> userCopy() {
+        std::string why;
+        auto user = DataControlClipboard::connect(&why);
+        EXPECT_TRUE(user) << why;
+        if (user) {
+            user->replace(ClipboardSelection::clipboard, kUserClipboard);
+        }
+        return user;
+    }
+
     KdeSession kde;
     ScratchFolder folder;
     ScopedEnvironment environment;
@@ -54,10 +65,8 @@ struct KdeVurin {
 TEST(KdeDictationTest, PastedIntoAQtFieldThenSentUndoneAndBlockedByASwitchToATerminal) {
     KdeVurin kde;
     ASSERT_TRUE(kde.kde.joined());
-    std::string why;
-    const auto user = DataControlClipboard::connect(&why);
-    ASSERT_TRUE(user) << why;
-    user->replace(ClipboardSelection::clipboard, kUserClipboard);
+    const auto user = kde.userCopy();
+    ASSERT_TRUE(user);
     const auto field = kde.kde.qtField("say: ");
     ASSERT_TRUE(field && kde.kde.activate(field->pid()));
     const std::string said = "say: " + std::string(VurinUnderTest::polished);
@@ -91,10 +100,8 @@ TEST(KdeDictationTest, PastedIntoAQtFieldThenSentUndoneAndBlockedByASwitchToATer
 TEST(KdeDictationTest, PastedIntoATerminalAndAfterThePortalRestarted) {
     KdeVurin kde;
     ASSERT_TRUE(kde.kde.joined());
-    std::string why;
-    const auto user = DataControlClipboard::connect(&why);
-    ASSERT_TRUE(user) << why;
-    user->replace(ClipboardSelection::clipboard, kUserClipboard);
+    const auto user = kde.userCopy();
+    ASSERT_TRUE(user);
     const auto typed = kde.folder / "typed";
     // Raw: the pasted line reaches `cat` without a Return, which nobody may send here.
     const auto terminal = kde.kde.foot("stty raw -echo; exec cat > '" + typed.string() + "'");
