@@ -359,12 +359,13 @@ bool DataControlClipboard::writeText(ClipboardSelection selection, const std::st
         item.values.emplace_back(type, text);
     }
     item.values.emplace_back(kPasswordManagerHint, "secret");
-    return write(selection, std::move(item));
+    return write(selection, std::move(item), true);
 }
 
 // One set_selection replaces the selection whole, so it is not cleared first (that would be a
 // change of its own).
-bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem item) {
+bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem item,
+                                 bool reportReads) {
     const std::shared_ptr<DataControlConnection> connection = current();
     if (!connection) {
         return false;
@@ -372,7 +373,8 @@ bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem ite
     if (selection == ClipboardSelection::primary && !connection->hasPrimarySelection()) {
         return true;  // a compositor without it has nothing there to paste
     }
-    return connection->set(selection, std::make_shared<const ClipboardItem>(std::move(item)));
+    return connection->set(selection, std::make_shared<const ClipboardItem>(std::move(item)),
+                           reportReads);
 }
 
 }  // namespace vurin

@@ -65,7 +65,7 @@ class DataControlClipboard : public Clipboard {
     std::shared_ptr<DataControlConnection> current() const;
     void ended(std::uint64_t generation, const std::string& why);
     void reconnect();
-    bool write(ClipboardSelection selection, ClipboardItem item);
+    bool write(ClipboardSelection selection, ClipboardItem item, bool reportReads = false);
 
     const std::chrono::milliseconds formatLimit_;
     mutable std::mutex mutex_;  // guards the fields below

@@ -272,9 +272,9 @@ std::optional<SelectionContents> DataControlConnection::request(ClipboardSelecti
 }
 
 bool DataControlConnection::set(ClipboardSelection selection,
-                                std::shared_ptr<const ClipboardItem> item) {
+                                std::shared_ptr<const ClipboardItem> item, bool reportReads) {
     auto reply = std::make_shared<Reply>();
-    const bool posted = post([this, reply, selection, item] {
+    const bool posted = post([this, reply, selection, item, reportReads] {
         wl_proxy* source = nullptr;
         if (item && !item->values.empty()) {
             source = data_control::createSource(manager_, *protocol_);
@@ -290,6 +290,7 @@ bool DataControlConnection::set(ClipboardSelection selection,
         Selection& current = selections_[slot(selection)];
         current.ownSource = source;
         current.ownItem = source != nullptr ? item : nullptr;
+        current.reportReads = reportReads;
         roundtrip(reply);
     });
     if (posted && !reply->wait()) {
@@ -334,7 +335,8 @@ void DataControlConnection::onSend(wl_proxy* source, const char* mimeType, int f
                 int reader = -1;
                 for (const ClipboardSelection which :
                      {ClipboardSelection::clipboard, ClipboardSelection::primary}) {
-                    if (onRead_ && selections_[slot(which)].ownSource == source) {
+                    const Selection& selection = selections_[slot(which)];
+                    if (onRead_ && selection.ownSource == source && selection.reportReads) {
                         if (reader < 0) {
                             reader = pipePeerProcess(fd);
                         }

@@ -67,7 +67,10 @@ class DataControlConnection {
     // Makes `item` the selection (clears it when the item has no formats), and returns once the
     // compositor has announced the change back: it is counted by then. False when it was not
     // announced in time (one log line) or the connection has ended.
-    bool set(ClipboardSelection selection, std::shared_ptr<const ClipboardItem> item);
+    // `reportReads`: each read of it goes to the read callback, with its reader (a dictation's
+    // text; the user's content put back is nobody's business).
+    bool set(ClipboardSelection selection, std::shared_ptr<const ClipboardItem> item,
+             bool reportReads = false);
 
     struct Reply;
     struct Events;
@@ -89,6 +92,7 @@ class DataControlConnection {
         // Ours while the compositor has not cancelled it.
         wl_proxy* ownSource = nullptr;
         std::shared_ptr<const ClipboardItem> ownItem;
+        bool reportReads = false;  // of ownSource
     };
 
     bool post(std::function<void()> job);
