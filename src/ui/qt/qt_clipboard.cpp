@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QScopedValueRollback>
 #include <QStringList>
 #include <QTimer>
 #include <QWindow>
@@ -109,7 +110,7 @@ void QtClipboard::setReadObserver(std::function<void(const ClipboardRead&)> obse
 }
 
 void QtClipboard::readByRequestor(ClipboardSelection selection, const QString& format) {
-    if (readObserver_) {
+    if (readObserver_ && !readingOwn_) {
         readObserver_({.selection = selection,
                        .format = format.toStdString(),
                        .readerProcessID =
@@ -162,6 +163,8 @@ std::optional<std::vector<ClipboardItem>> QtClipboard::items(ClipboardSelection 
         }
     }
     std::vector<std::pair<QString, QByteArray>> read;
+    // Reading our own text goes through the same QMimeData, with no other program asking.
+    const QScopedValueRollback<bool> own(readingOwn_, ours);
     for (const QString& format : readOrder) {
         const auto started = std::chrono::steady_clock::now();
         // Qt waits for a foreign owner's answer itself (up to its own limit); the same owner is

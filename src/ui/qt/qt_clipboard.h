@@ -66,6 +66,7 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
     const ClientProcess clientProcess_;
     bool filterInstalled_ = false;
     std::uint32_t requestor_ = 0;  // the window of the SelectionRequest Qt is answering
+    bool readingOwn_ = false;      // Vurin reads its own text: no other program's read
     std::function<void(const ClipboardRead& read)> readObserver_;
 };
 
