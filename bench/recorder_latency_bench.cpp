@@ -105,8 +105,8 @@ struct StopResult {
 std::optional<StopResult> stopAndWait(vurin::Recorder& recorder) {
     auto promise = std::make_shared<std::promise<StopResult>>();
     auto future = promise->get_future();
-    recorder.stop([promise](std::optional<fs::path> file, double duration, bool) {
-        promise->set_value({ticksNow(), std::move(file), duration});
+    recorder.stop([promise](vurin::RecordingResult result) {
+        promise->set_value({ticksNow(), std::move(result.file), result.seconds});
     });
     if (future.wait_for(30s) != std::future_status::ready) {
         return std::nullopt;

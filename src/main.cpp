@@ -15,7 +15,6 @@
 #include "app/local_service_probes.h"
 #include "app/permission_onboarding.h"
 #include "app/permission_wiring.h"
-#include "audio/peak_level.h"
 #include "audio/recorder.h"
 #include "audio/recording_files.h"
 #include "config/config.h"
@@ -241,7 +240,6 @@ int main(int argc, char** argv) {
     services.triggerKeyDisplayName = vurin::triggerKeyDisplayName;
     services.migrateEnvKeysToKeychain = [] { vurin::migrateEnvKeysToKeychain(); };
     services.cleanupStaleRecordingFiles = [] { vurin::cleanupStaleRecordingFiles(); };
-    services.peakDBFS = [](const std::filesystem::path& file) { return vurin::peakDBFS(file); };
     services.start = {.autostart = options.autostart,
                       .firstStart = firstStart,
                       .activationToken = tokenFor(*session, tokens)};

@@ -37,6 +37,11 @@ void AppController::applicationDidFinishLaunching() {
     }
     installMainMenu();
     statusItem_ = services_.shell->createStatusItem();
+    statusItem_->setShownChangedHandler([weak = weakSelf()] {
+        if (auto self = weak.lock()) {
+            self->refreshStatusPanel();
+        }
+    });
     updateStatusIcon();
     rebuildMenu();
     if (!trayShown()) {

@@ -101,7 +101,6 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
         std::shared_ptr<MainQueue> mainQueue;
         std::shared_ptr<PipelineGeneration> generations;
         std::shared_ptr<DictationRunner> pipeline;
-        std::function<float(const std::filesystem::path&)> peakDBFS;
         DictationHooks hooks;
         std::shared_ptr<PipelineCancellation> cancellation;
         std::int64_t generation = 0;
@@ -109,11 +108,9 @@ class AppController : public InjectionHost, public std::enable_shared_from_this<
         std::chrono::steady_clock::time_point released;
     };
 
-    static void recordingFinished(const RecordingContext& context,
-                                  const std::optional<std::filesystem::path>& file, double duration,
-                                  bool failureLogged);
+    static void recordingFinished(const RecordingContext& context, const RecordingResult& result);
     static void processRecording(const RecordingContext& context, const std::filesystem::path& file,
-                                 double duration);
+                                 const RecordingResult& result);
     static void postIdleIfCurrent(const RecordingContext& context);
     static void postCompletionEpilogue(const RecordingContext& context);
     void endDictationForExit();

@@ -80,12 +80,10 @@ void AppController::stopAndProcess() {
     if (!services_.recorder->isRecording()) {
         return;
     }
-    setAppState(AppState::transcribing);
     RecordingContext context{.controller = weakSelf(),
                              .mainQueue = services_.mainQueue,
                              .generations = pipelineGeneration_,
                              .pipeline = services_.dictationPipeline,
-                             .peakDBFS = services_.peakDBFS,
                              .hooks = makeHooks(),
                              .cancellation = std::make_shared<PipelineCancellation>(),
                              .generation = pipelineGeneration_->current(),
@@ -96,17 +94,18 @@ void AppController::stopAndProcess() {
     }
     activePipelineCancellation_ = context.cancellation;
     inFlight_ += 1;
-    services_.recorder->stop(
-        [context = std::move(context)](std::optional<std::filesystem::path> file, double duration,
-                                       bool failureLogged) {
-            recordingFinished(context, file, duration, failureLogged);
-        });
+    services_.recorder->stop([context = std::move(context)](RecordingResult result) {
+        recordingFinished(context, result);
+    });
+    // The recorder finishes on its own thread meanwhile: the icon, the window and the phone are
+    // told after the stop is on its way, not before it.
+    setAppState(AppState::transcribing);
 }
 
 // Runs on the recorder's background thread.
 void AppController::recordingFinished(const RecordingContext& context,
-                                      const std::optional<std::filesystem::path>& file,
-                                      double duration, bool failureLogged) {
+                                      const RecordingResult& result) {
+    const std::optional<std::filesystem::path>& file = result.file;
     if (context.controller.expired()) {
         // Nobody is left to process the audio; never leave the user's speech lying around.
         if (file) {
@@ -117,7 +116,7 @@ void AppController::recordingFinished(const RecordingContext& context,
     if (!file) {
         if (!context.cancellation->isCancelled()) {
             // One failure, one line: a microphone that failed to open has said so.
-            if (!failureLogged) {
+            if (!result.failureLogged) {
                 log("❌ 录音失败,没有可用音频");
             }
             postIdleIfCurrent(context);
@@ -126,13 +125,15 @@ void AppController::recordingFinished(const RecordingContext& context,
                !context.generations->isCurrent(context.generation)) {
         deleteRecording(*file);
     } else {
-        processRecording(context, *file, duration);
+        processRecording(context, *file, result);
     }
     postCompletionEpilogue(context);
 }
 
 void AppController::processRecording(const RecordingContext& context,
-                                     const std::filesystem::path& file, double duration) {
+                                     const std::filesystem::path& file,
+                                     const RecordingResult& result) {
+    const double duration = result.seconds;
     if (duration < kMinRecordingSeconds) {
         const auto milliseconds = static_cast<long long>(std::trunc(duration * 1000.0));
         log("🗑 录音太短(" + std::to_string(milliseconds) + "ms),忽略");
@@ -140,7 +141,7 @@ void AppController::processRecording(const RecordingContext& context,
         deleteRecording(file);
         return;
     }
-    const float peak = context.peakDBFS(file);
+    const float peak = result.peakDBFS;
     if (peak < kSilencePeakDBFS) {
         log("🔇 检测到静音(峰值 " + formatted("%.0f", peak) +
             " dBFS),丢弃不转写(避免幻觉)。检查麦克风是否有声音。");
@@ -197,9 +198,9 @@ void AppController::cancelJobAndRecordingLimit() {
 }
 
 void AppController::discardRecording() {
-    services_.recorder->stop([](std::optional<std::filesystem::path> file, double, bool) {
-        if (file) {
-            deleteRecording(*file);
+    services_.recorder->stop([](const RecordingResult& result) {
+        if (result.file) {
+            deleteRecording(*result.file);
         }
     });
 }

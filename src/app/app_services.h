@@ -109,8 +109,6 @@ struct AppServices {
     std::function<void()> migrateEnvKeysToKeychain;
     std::function<void()> checkForUpdatesOnLaunchIfEnabled;
 
-    // Peak level of a 16 kHz WAV file in dBFS.
-    std::function<float(const std::filesystem::path&)> peakDBFS;
     // Display name of a trigger key code ("F13").
     std::function<std::string(std::int64_t keyCode)> triggerKeyDisplayName;
     // Menu actions owned by other subsystems.

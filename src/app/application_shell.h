@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +38,10 @@ class StatusItemView {
     virtual void setToolTip(const std::string& toolTip) = 0;
     virtual void setMenu(MenuModel menu) = 0;
     // False when the desktop has nowhere to show the icon (no tray or status notifier host).
+    // Cheap: the answer is kept, and `changed` is called when it changes (a panel that starts or
+    // leaves).
     virtual bool shownByDesktop() const = 0;
+    virtual void setShownChangedHandler(std::function<void()> changed) = 0;
 };
 
 // The application object: windows' activation, modal alerts, the main menu, termination.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -148,6 +149,9 @@ void Downsampler16k::write(std::size_t frames) {
     const sf_count_t stored = sf_writef_short(static_cast<SNDFILE*>(file_), output_.data(), wanted);
     if (stored > 0) {
         written_ += stored;
+        for (sf_count_t i = 0; i < stored; ++i) {
+            peakSample_ = std::max(peakSample_, std::abs(static_cast<int>(output_[i])));
+        }
     }
     if (stored != wanted && writeError_.empty()) {
         writeError_ = sf_strerror(static_cast<SNDFILE*>(file_));  // a full disk, say

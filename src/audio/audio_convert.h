@@ -39,6 +39,8 @@ class Downsampler16k {
     double finish();
     // The first write failure (a full disk), or empty; what was written before it is kept.
     const std::string& writeError() const { return writeError_; }
+    // The largest magnitude among the samples written so far (0 to 32768).
+    int peakSample() const { return peakSample_; }
 
   private:
     Downsampler16k() = default;
@@ -52,6 +54,7 @@ class Downsampler16k {
     std::vector<float> mono_;
     std::vector<std::int16_t> output_;
     std::int64_t written_ = 0;
+    int peakSample_ = 0;
     bool failed_ = false;
     double seconds_ = 0;
     std::string writeError_;

@@ -7,15 +7,21 @@
 
 namespace vurin {
 
+// What a stop leaves: the converted 16 kHz file (owned and deleted by the receiver) or nothing,
+// its duration and the level of its loudest sample, measured as it was written; `failureLogged`
+// when there is nothing because the microphone failed to open, which the recorder has logged.
+struct RecordingResult {
+    std::optional<std::filesystem::path> file;
+    double seconds = 0;
+    float peakDBFS = -120.0f;
+    bool failureLogged = false;
+};
+
 // What the controller needs from the microphone recorder.
 class AudioRecorder {
   public:
-    // The converted 16 kHz file (owned and deleted by the receiver) or nothing, and the duration
-    // in seconds; `failureLogged` when there is nothing because the microphone failed to open,
-    // which the recorder has logged already. Called once per stop, on a background thread when a
-    // recording was running.
-    using StopCompletion = std::function<void(std::optional<std::filesystem::path> file,
-                                              double durationSeconds, bool failureLogged)>;
+    // Called once per stop, on a background thread when a recording was running.
+    using StopCompletion = std::function<void(RecordingResult result)>;
 
     virtual ~AudioRecorder() = default;
 

@@ -1,5 +1,7 @@
 #include "audio/capture_file.h"
 
+#include "audio/peak_level.h"
+
 namespace vurin {
 
 std::shared_ptr<CaptureFile> CaptureFile::create(const std::filesystem::path& path,
@@ -31,6 +33,11 @@ void CaptureFile::close() {
 double CaptureFile::seconds() const {
     std::lock_guard guard(mutex_);
     return seconds_;
+}
+
+float CaptureFile::peakDBFS() const {
+    std::lock_guard guard(mutex_);
+    return dBFSOfPeak(converter_->peakSample());
 }
 
 std::string CaptureFile::writeError() const {

@@ -30,6 +30,8 @@ class CaptureFile {
 
     // The seconds of audio the closed file holds (0: none, and the file is gone).
     double seconds() const;
+    // The level of its loudest sample in dBFS (-120: silence, or nothing).
+    float peakDBFS() const;
     // The first write or close failure, or empty.
     std::string writeError() const;
 

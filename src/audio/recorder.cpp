@@ -240,7 +240,7 @@ void Recorder::stop(StopCompletion completion) {
         openFailed = lastOpenFailed_;
     }
     if (!recording) {
-        completion(std::nullopt, 0.0, openFailed);
+        completion({.failureLogged = openFailed});
         return;
     }
     tasks_.run([weak = weak_from_this(), recording, timeout = options_.finishTimeout,
@@ -273,16 +273,14 @@ void Recorder::finishRecording(const std::weak_ptr<Recorder>& weak,
         }
     }
     if (!output) {
-        completion(std::nullopt, 0.0, recording->openFailed);
+        completion({.failureLogged = recording->openFailed});
         return;
     }
-    // Converted as it was captured: the file is complete now.
+    // Converted as it was captured: the file is complete now, and its level known.
     const double duration = output->file->seconds();
-    if (duration > 0) {
-        completion(recording->fileURL, duration, false);
-    } else {
-        completion(std::nullopt, duration, false);
-    }
+    completion({.file = duration > 0 ? std::optional(recording->fileURL) : std::nullopt,
+                .seconds = duration,
+                .peakDBFS = output->file->peakDBFS()});
 }
 
 }  // namespace vurin

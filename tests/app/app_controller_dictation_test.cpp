@@ -103,7 +103,7 @@ class DictationTable : public AppControllerFixture, public ::testing::WithParamI
                 EXPECT_EQ(controller->inFlight(), number()) << step;
             } else {
                 ASSERT_TRUE(step.starts_with("peak")) << step;
-                peak = static_cast<float>(number());
+                recorder->peak = static_cast<float>(number());
             }
         }
     }

@@ -95,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The window's top carries the menu: its status line follows the state, and its buttons are the
-// menu's actions, Quit included. With a tray the window has none of it.
+// menu's actions, Quit included. With a tray the window has none of it, from the moment a panel
+// comes until it leaves.
 TEST_F(AppControllerFixture, WithoutATrayTheWindowCarriesTheMenusStatusAndActions) {
     shell->statusItem->shown = false;
     launch();
@@ -122,8 +123,11 @@ TEST_F(AppControllerFixture, WithoutATrayTheWindowCarriesTheMenusStatusAndAction
     EXPECT_EQ(shell->terminations, 1);
 
     shell->statusItem->shown = true;
-    controller->rebuildMenu();
+    shell->statusItem->shownChanged();
     EXPECT_FALSE(settings->panel);
+    shell->statusItem->shown = false;
+    shell->statusItem->shownChanged();
+    EXPECT_TRUE(settings->panel);
 }
 
 }  // namespace

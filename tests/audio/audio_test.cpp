@@ -93,7 +93,7 @@ TEST_F(AudioConvertTest, CapturesBecomeMono16kOfTheSameLengthAndLevel) {
         EXPECT_EQ(std::tie(out.sampleRate, out.channels, out.format), std::tuple(16000, 1, kPcm16));
         EXPECT_DOUBLE_EQ(seconds, static_cast<double>(out.samples.size()) / 16000.0);
         EXPECT_NEAR(seconds, c.seconds, 0.0002);
-        EXPECT_NEAR(peakDBFS(file("out.wav")), c.dbfs, 0.15);
+        EXPECT_NEAR(dBFSOfPeak(test::peakSample(out.samples)), c.dbfs, 0.15);
     }
     EXPECT_TRUE(log_.lines().empty());
 }
@@ -128,48 +128,15 @@ TEST_F(AudioConvertTest, FailuresLogTheirLineAndLeaveNoDestination) {
     EXPECT_DOUBLE_EQ(seconds, 5000 / 16000.0);
 }
 
-std::string le32(std::uint32_t value) {
-    return std::string(reinterpret_cast<const char*>(&value), 4);  // the hosts are little-endian
-}
-
-std::string pcm(std::vector<std::int16_t> samples) {
-    return std::string(reinterpret_cast<const char*>(samples.data()), 2 * samples.size());
-}
-
-// A chunk whose size field says `size` (by default the payload's, then padded to even length).
-std::string chunk(const std::string& id, const std::string& payload, std::int64_t size = -1) {
-    const std::string pad = size < 0 && payload.size() % 2 == 1 ? "\0"s : "";
-    return id + le32(size < 0 ? payload.size() : size) + payload + pad;
-}
-
-std::string riff(const std::string& chunks) {
-    return "RIFF" + le32(4 + chunks.size()) + "WAVE" + chunk("fmt ", std::string(16, '\0')) +
-           chunks;
-}
-
-TEST(PeakLevelTest, PeakOfTheDataChunk) {
-    const std::string d328 = chunk("data", pcm({328}));
-    // clang-format off
-    const std::pair<std::string, float> cases[] = {
-        {riff(chunk("data", pcm({0, -32768, 0}))), 0.0f}, {riff(chunk("data", pcm({0, 328, -100}))), -39.9915f},
-        // The dictation flow discards recordings below -55 dBFS: 58 lies below, 59 above.
-        {riff(chunk("data", pcm({58}))), -55.0404f}, {riff(chunk("data", pcm({-59}))), -54.8920f},
-        // Reading on without an odd chunk's pad byte would miss the "data" identifier.
-        {riff(chunk("LIST", "abc") + d328), -39.9915f},
-        {riff(chunk("data", pcm({0, 12, 328}), 1000)), -39.9915f},  // data size past the end
-        {riff(chunk("data", pcm({0, 328}) + "\x80", 5)), -39.9915f},  // half a sample ignored
-        {riff(chunk("data", std::string(200000, '\0') + pcm({9000}))), -11.2241f},  // many blocks
-        // Nothing to measure: an empty file, no data chunk, silence, a chunk size past the end.
-        {"", -120.0f}, {riff(""), -120.0f}, {riff(chunk("data", pcm({0, 0}))), -120.0f},
-        {riff(chunk("LIST", "", 0xFFFFFFFF) + d328), -120.0f},
-    };
-    // clang-format on
-    const auto file = test::freshTestFolder("peak-level") / "file.wav";
-    for (const auto& [bytes, dbfs] : cases) {
-        test::writeBytes(file, bytes);
-        EXPECT_NEAR(peakDBFS(file), dbfs, 0.0001f) << ::testing::PrintToString(bytes.substr(0, 60));
+// The level of the loudest sample (0 to 32768) in dBFS, as the silence check reads it.
+TEST(PeakLevelTest, LoudestSampleInDBFS) {
+    // The dictation flow discards recordings below -55 dBFS: 58 lies below, 59 above.
+    const std::pair<int, float> cases[] = {{32768, 0.0f},   {328, -39.9915f},  {58, -55.0404f},
+                                           {59, -54.8920f}, {9000, -11.2241f}, {1, -90.3090f},
+                                           {0, -120.0f}};
+    for (const auto& [peak, dbfs] : cases) {
+        EXPECT_NEAR(dBFSOfPeak(peak), dbfs, 0.0001f) << peak;
     }
-    EXPECT_EQ(peakDBFS(file.parent_path() / "missing.wav"), -120.0f);
 }
 
 AudioSourceInfo source(const std::string& name, const std::string& formFactor,
@@ -253,6 +220,7 @@ struct Stopped {
     double duration = -1;
     std::thread::id thread;
     bool failureLogged = false;
+    float peakDBFS = 0;
 };
 
 class RecorderTest : public AudioFolderTest {
@@ -269,9 +237,10 @@ class RecorderTest : public AudioFolderTest {
     }
     std::future<Stopped> stopLater(const std::function<void()>& inCompletion = [] {}) {
         auto promise = std::make_shared<std::promise<Stopped>>();
-        recorder_->stop([=](std::optional<fs::path> file, double duration, bool logged) {
+        recorder_->stop([=](RecordingResult result) {
             inCompletion();
-            promise->set_value({std::move(file), duration, std::this_thread::get_id(), logged});
+            promise->set_value({std::move(result.file), result.seconds, std::this_thread::get_id(),
+                                result.failureLogged, result.peakDBFS});
         });
         return promise->get_future();
     }
@@ -290,7 +259,9 @@ class RecorderTest : public AudioFolderTest {
 };
 
 TEST_F(RecorderTest, RecordsTheDefaultSourceNativelyAndHandsOverANew16kFileEachTime) {
-    EXPECT_EQ(stop().thread, std::this_thread::get_id());  // nothing recorded: at once
+    const Stopped nothing = stop();
+    EXPECT_EQ(nothing.thread, std::this_thread::get_id());  // nothing recorded: at once
+    EXPECT_EQ(nothing.peakDBFS, -120.0f);
     ASSERT_TRUE(recorder_->start(false));
     EXPECT_EQ(stop().file, std::nullopt) << "a capture that delivered nothing";
     Names handed;
@@ -302,6 +273,10 @@ TEST_F(RecorderTest, RecordsTheDefaultSourceNativelyAndHandsOverANew16kFileEachT
         ASSERT_TRUE(stopped.file);
         EXPECT_NE(stopped.thread, std::this_thread::get_id());
         EXPECT_NEAR(stopped.duration, 0.5, 0.01);
+        // The level is measured as the file is written: the same as reading the file back.
+        const auto written = test::readWav(*stopped.file).value_or(test::DecodedWav{});
+        EXPECT_EQ(stopped.peakDBFS, dBFSOfPeak(test::peakSample(written.samples)));
+        EXPECT_GT(stopped.peakDBFS, -13.0f);
         EXPECT_TRUE(capture_->streams[i]->closed);
         handed.insert(stopped.file->filename());
         EXPECT_EQ(files(), handed);  // the capture file is gone, the earlier recording stays

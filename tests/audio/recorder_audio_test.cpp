@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <future>
 
-#include "audio/peak_level.h"
 #include "audio/recorder.h"
 #include "audio/recording_files.h"
 #include "platform/linux/audio_capture_pulse.h"
@@ -18,7 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using Stopped = std::pair<std::optional<fs::path>, double>;
 
 void pactl(const std::string& arguments) {
     EXPECT_EQ(std::system(("timeout 10 pactl " + arguments + " >/dev/null").c_str()), 0)
@@ -43,14 +41,14 @@ class RecorderAudioTest : public ::testing::Test {
         }
         return {.name = "<none>"};
     }
-    Stopped stop() {
-        auto promise = std::make_shared<std::promise<Stopped>>();
-        recorder_->stop([promise](std::optional<fs::path> file, double seconds, bool) {
-            promise->set_value({std::move(file), seconds});
-        });
+    RecordingResult stop() {
+        auto promise = std::make_shared<std::promise<RecordingResult>>();
+        recorder_->stop(
+            [promise](RecordingResult result) { promise->set_value(std::move(result)); });
         auto stopped = promise->get_future();
         EXPECT_EQ(stopped.wait_for(15s), std::future_status::ready) << "the stop never completed";
-        return stopped.wait_for(0s) == std::future_status::ready ? stopped.get() : Stopped{};
+        return stopped.wait_for(0s) == std::future_status::ready ? stopped.get()
+                                                                 : RecordingResult{};
     }
 
     std::shared_ptr<PulseAudioCapture> capture_ = std::make_shared<PulseAudioCapture>();
@@ -113,12 +111,12 @@ TEST_F(RecorderAudioTest, SilenceKeepsItsLengthAndStaysBelowTheSpeechThreshold) 
     const auto started = Clock::now();
     ASSERT_TRUE(testing::eventually([&] { return captured() >= 1.5; }));
     const double held = secondsSince(started);
-    const auto [file, seconds] = stop();
-    ASSERT_TRUE(file);
+    const RecordingResult stopped = stop();
+    ASSERT_TRUE(stopped.file);
     // Nothing held is lost, even where the source delivered no data, and nothing is made up.
-    EXPECT_GT(seconds, held - 0.1);
-    EXPECT_LT(seconds, secondsSince(before) + 0.1);
-    EXPECT_LT(peakDBFS(*file), -55.0f);
+    EXPECT_GT(stopped.seconds, held - 0.1);
+    EXPECT_LT(stopped.seconds, secondsSince(before) + 0.1);
+    EXPECT_LT(stopped.peakDBFS, -55.0f);
 }
 
 }  // namespace

@@ -57,7 +57,6 @@ class AppControllerFixture : public ::testing::Test {
     std::shared_ptr<FakeSoundOutput> sound = std::make_shared<FakeSoundOutput>();
     bool whisperBinaryFound = true, whisperModelFound = true;
     bool ollamaBinaryFound = true, ollamaModelFound = true;
-    float peak = -20.0F;
     // The start-up steps and menu actions of other subsystems, in the order they ran.
     std::vector<std::string> trace;
     std::vector<std::string> logs;
@@ -94,7 +93,6 @@ class AppControllerFixture : public ::testing::Test {
             .cleanupStaleRecordingFiles = note("cleanup"),
             .migrateEnvKeysToKeychain = note("migrate"),
             .checkForUpdatesOnLaunchIfEnabled = note("updates"),
-            .peakDBFS = [this](const std::filesystem::path&) { return peak; },
             .triggerKeyDisplayName =
                 [](std::int64_t code) { return "Key " + std::to_string(code); },
             .showPhoneTriggerWindow = note("phone"),

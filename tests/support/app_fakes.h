@@ -23,11 +23,14 @@ class FakeRecorder : public AudioRecorder {
         recording = false;
         completions.push_back(std::move(completion));
     }
-    // Delivers the oldest stop's completion as the background thread would.
+    // Delivers the oldest stop's completion as the background thread would, at level `peak`.
     void finish(std::optional<std::filesystem::path> file, double duration, bool logged = false) {
         auto completion = std::move(completions.front());
         completions.erase(completions.begin());
-        completion(std::move(file), duration, logged);
+        completion({.file = std::move(file),
+                    .seconds = duration,
+                    .peakDBFS = peak,
+                    .failureLogged = logged});
     }
     // The same on a thread of its own, which the recorder's wait waits for.
     void finishInBackground(std::filesystem::path file, double duration) {
@@ -38,6 +41,7 @@ class FakeRecorder : public AudioRecorder {
     }
 
     bool startSucceeds = true, recording = false;
+    float peak = -20.0F;
     std::vector<bool> warmUps, starts;
     std::vector<StopCompletion> completions;
     std::future<void> background;
@@ -147,6 +151,10 @@ class FakeStatusItem : public StatusItemView {
         ++menuBuilds;
     }
     bool shownByDesktop() const override { return shown; }
+    void setShownChangedHandler(std::function<void()> changed) override {
+        shownChanged = std::move(changed);
+    }
+    std::function<void()> shownChanged;
     std::string icon, toolTip;
     MenuModel menu;
     int menuBuilds = 0;

@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -49,6 +50,15 @@ struct DecodedWav {
     int format = 0;
     std::vector<std::int16_t> samples;  // interleaved
 };
+
+// The largest magnitude among 16-bit samples (0 to 32768).
+inline int peakSample(const std::vector<std::int16_t>& samples) {
+    int peak = 0;
+    for (const std::int16_t sample : samples) {
+        peak = std::max(peak, std::abs(static_cast<int>(sample)));
+    }
+    return peak;
+}
 
 // A whole sound file as 16-bit samples; nothing when libsndfile cannot open it.
 inline std::optional<DecodedWav> readWav(const std::filesystem::path& file) {

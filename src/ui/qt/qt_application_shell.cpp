@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <utility>
 
 #include "ui/qt/qt_icons.h"
 
@@ -56,6 +57,13 @@ QtStatusItem::QtStatusItem() {
     tray_.setContextMenu(&menu_);
     tray_.setIcon(statusIcon(StatusIcon::idle));
     tray_.show();
+    shown_ = QSystemTrayIcon::isSystemTrayAvailable();
+    hosts_ = std::make_unique<TrayHostWatch>([this] {
+        // Once, after the burst of signals a panel's start or exit sends.
+        if (!std::exchange(recheckQueued_, true)) {
+            QTimer::singleShot(0, &menu_, [this] { recheckShown(); });
+        }
+    });
 }
 
 QtStatusItem::~QtStatusItem() {
@@ -80,7 +88,19 @@ void QtStatusItem::setMenu(MenuModel menu) {
 }
 
 bool QtStatusItem::shownByDesktop() const {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return shown_;
+}
+
+void QtStatusItem::setShownChangedHandler(std::function<void()> changed) {
+    shownChanged_ = std::move(changed);
+}
+
+void QtStatusItem::recheckShown() {
+    recheckQueued_ = false;
+    const bool shown = QSystemTrayIcon::isSystemTrayAvailable();
+    if (shown != std::exchange(shown_, shown) && shownChanged_) {
+        shownChanged_();
+    }
 }
 
 // Drawn here, the menu is open while visible. Shown by the panel, it is not visible here: it is

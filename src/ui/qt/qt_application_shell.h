@@ -3,10 +3,12 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "app/application_shell.h"
+#include "ui/qt/tray_host_watch.h"
 
 namespace vurin {
 
@@ -24,6 +26,7 @@ class QtStatusItem : public StatusItemView {
     void setToolTip(const std::string& toolTip) override;
     void setMenu(MenuModel menu) override;
     bool shownByDesktop() const override;
+    void setShownChangedHandler(std::function<void()> changed) override;
 
     QMenu& menu() { return menu_; }
 
@@ -32,12 +35,17 @@ class QtStatusItem : public StatusItemView {
   private:
     bool isOpen() const;
     void applyPendingMenu();
+    void recheckShown();
 
     // The menu's handlers use the state, and the icon the menu: the icon goes first.
     std::optional<MenuModel> pending_;
     std::optional<std::chrono::steady_clock::time_point> openedAt_;
     QMenu menu_;
     QSystemTrayIcon tray_;
+    bool shown_ = false;
+    bool recheckQueued_ = false;
+    std::function<void()> shownChanged_;
+    std::unique_ptr<TrayHostWatch> hosts_;
 };
 
 class QtApplicationShell : public ApplicationShell {
