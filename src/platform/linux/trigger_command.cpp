@@ -137,24 +137,17 @@ int call(const char* method, std::uint64_t startedNs) {
     if (!bus) {
         return fail("no session bus", error.message);
     }
-    const std::optional<unsigned> version = triggerVersion(bus.get(), callTimeoutMs, &error);
-    if (hasNoOwner(error)) {
-        return fail("no running Vurin on this session bus");
-    }
-    if (!version && dbus_error_is_set(&error) && !isUnknown(error)) {
-        return fail("the " + std::string(method) + " was not delivered", error.message);
-    }
-    dbus_error_free(&error);
-    // No version: a Vurin from before the property, which may take either signature.
-    const bool timed = !version || *version >= 2;
-    Message message = triggerCall(method, timed ? std::optional(startedNs) : std::nullopt);
+    // The newest signature first, without asking the version: every call of a key's press
+    // waits for the running Vurin once, not twice. One that does not know it is older, and may
+    // still take version 1's.
+    Message message = triggerCall(method, startedNs);
     if (!message) {
         return fail("out of memory");
     }
     Message reply = send(bus.get(), message.get(), callTimeoutMs, &error);
     const std::string_view name = method;
     const bool inVersion1 = name == trigger_bus::pressMethod || name == trigger_bus::releaseMethod;
-    if (!reply && !version && isUnknown(error) && inVersion1) {
+    if (!reply && isUnknown(error) && inVersion1) {
         dbus_error_free(&error);
         message = triggerCall(method, std::nullopt);
         reply = message ? send(bus.get(), message.get(), callTimeoutMs, &error) : nullptr;
