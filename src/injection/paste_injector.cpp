@@ -131,6 +131,7 @@ void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost>
         return;
     }
 
+    clipboard_->expectReader(target->processID);
     std::vector<SelectionWrite> writes;
     if (paste.alsoPrimary) {
         writes.push_back(

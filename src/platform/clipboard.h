@@ -23,8 +23,8 @@ struct ClipboardItem {
 struct ClipboardRead {
     ClipboardSelection selection = ClipboardSelection::clipboard;
     std::string format;
-    // The reading program's process where the desktop tells it (X11: the client behind the
-    // requesting window); 0 where it cannot (Wayland tells nobody who reads).
+    // The reading program's process where it can be told (X11: the client behind the requesting
+    // window; Wayland: the other holder of the pipe the text goes through); 0 where it cannot.
     int readerProcessID = 0;
 };
 
@@ -50,6 +50,9 @@ class Clipboard {
     // False while the clipboard cannot be used at all (its connection to the desktop is down
     // and being made again); the calls above then return at once and change nothing.
     virtual bool available() const { return true; }
+    // The program the next writeText() is for (a paste's target; 0: unknown). A clipboard that
+    // must search the system for each reader looks there first.
+    virtual void expectReader(int processID) { (void)processID; }
     // Whether reads of what writeText() wrote are reported to the read observer at all.
     virtual bool reportsReads() const { return false; }
     // Called for each read of what writeText() wrote, as the reading program asks for a format;

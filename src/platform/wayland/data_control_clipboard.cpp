@@ -353,19 +353,29 @@ void DataControlClipboard::setReadObserver(std::function<void(const ClipboardRea
     readObserver_ = std::move(observer);
 }
 
+void DataControlClipboard::expectReader(int processID) {
+    const std::lock_guard lock(mutex_);
+    expectedReader_ = processID;
+}
+
 bool DataControlClipboard::writeText(ClipboardSelection selection, const std::string& text) {
     ClipboardItem item;
     for (const char* type : kTextTypes) {
         item.values.emplace_back(type, text);
     }
     item.values.emplace_back(kPasswordManagerHint, "secret");
-    return write(selection, std::move(item), true);
+    int likelyReader = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        likelyReader = expectedReader_;
+    }
+    return write(selection, std::move(item), true, likelyReader);
 }
 
 // One set_selection replaces the selection whole, so it is not cleared first (that would be a
 // change of its own).
-bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem item,
-                                 bool reportReads) {
+bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem item, bool reportReads,
+                                 int likelyReader) {
     const std::shared_ptr<DataControlConnection> connection = current();
     if (!connection) {
         return false;
@@ -374,7 +384,7 @@ bool DataControlClipboard::write(ClipboardSelection selection, ClipboardItem ite
         return true;  // a compositor without it has nothing there to paste
     }
     return connection->set(selection, std::make_shared<const ClipboardItem>(std::move(item)),
-                           reportReads);
+                           reportReads, likelyReader);
 }
 
 }  // namespace vurin

@@ -49,8 +49,9 @@ class DataControlClipboard : public Clipboard {
     std::int64_t changeCount(ClipboardSelection selection) const override;
     bool available() const override;
     // The compositor asks us for each read of our selection (data-control's send), so reads are
-    // reported, though not who reads.
+    // reported, with the reader found as the other holder of the pipe.
     bool reportsReads() const override { return true; }
+    void expectReader(int processID) override;
     void setReadObserver(std::function<void(const ClipboardRead& read)> observer) override;
 
     // The protocol in use: "ext_data_control_manager_v1" or "zwlr_data_control_manager_v1".
@@ -65,7 +66,8 @@ class DataControlClipboard : public Clipboard {
     std::shared_ptr<DataControlConnection> current() const;
     void ended(std::uint64_t generation, const std::string& why);
     void reconnect();
-    bool write(ClipboardSelection selection, ClipboardItem item, bool reportReads = false);
+    bool write(ClipboardSelection selection, ClipboardItem item, bool reportReads = false,
+               int likelyReader = 0);
 
     const std::chrono::milliseconds formatLimit_;
     mutable std::mutex mutex_;  // guards the fields below
@@ -77,6 +79,7 @@ class DataControlClipboard : public Clipboard {
     bool down_ = false;
     bool stopping_ = false;
     std::function<void(const ClipboardRead& read)> readObserver_;
+    int expectedReader_ = 0;
     std::thread reconnector_;
 };
 

@@ -272,9 +272,10 @@ std::optional<SelectionContents> DataControlConnection::request(ClipboardSelecti
 }
 
 bool DataControlConnection::set(ClipboardSelection selection,
-                                std::shared_ptr<const ClipboardItem> item, bool reportReads) {
+                                std::shared_ptr<const ClipboardItem> item, bool reportReads,
+                                int likelyReader) {
     auto reply = std::make_shared<Reply>();
-    const bool posted = post([this, reply, selection, item, reportReads] {
+    const bool posted = post([this, reply, selection, item, reportReads, likelyReader] {
         wl_proxy* source = nullptr;
         if (item && !item->values.empty()) {
             source = data_control::createSource(manager_, *protocol_);
@@ -291,6 +292,7 @@ bool DataControlConnection::set(ClipboardSelection selection,
         current.ownSource = source;
         current.ownItem = source != nullptr ? item : nullptr;
         current.reportReads = reportReads;
+        current.likelyReader = likelyReader;
         roundtrip(reply);
     });
     if (posted && !reply->wait()) {
@@ -338,7 +340,7 @@ void DataControlConnection::onSend(wl_proxy* source, const char* mimeType, int f
                     const Selection& selection = selections_[slot(which)];
                     if (onRead_ && selection.ownSource == source && selection.reportReads) {
                         if (reader < 0) {
-                            reader = pipePeerProcess(fd);
+                            reader = pipePeerProcess(fd, selection.likelyReader);
                         }
                         onRead_(which, format, reader);
                     }

@@ -68,9 +68,10 @@ class DataControlConnection {
     // compositor has announced the change back: it is counted by then. False when it was not
     // announced in time (one log line) or the connection has ended.
     // `reportReads`: each read of it goes to the read callback, with its reader (a dictation's
-    // text; the user's content put back is nobody's business).
+    // text; the user's content put back is nobody's business), looked for first in
+    // `likelyReader`'s process (the paste's target), as searching every process takes long.
     bool set(ClipboardSelection selection, std::shared_ptr<const ClipboardItem> item,
-             bool reportReads = false);
+             bool reportReads = false, int likelyReader = 0);
 
     struct Reply;
     struct Events;
@@ -93,6 +94,7 @@ class DataControlConnection {
         wl_proxy* ownSource = nullptr;
         std::shared_ptr<const ClipboardItem> ownItem;
         bool reportReads = false;  // of ownSource
+        int likelyReader = 0;
     };
 
     bool post(std::function<void()> job);
