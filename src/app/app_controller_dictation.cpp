@@ -157,6 +157,11 @@ void AppController::processRecording(const RecordingContext& context,
                            .snapshot = context.snapshot,
                            .cancellation = context.cancellation,
                            .released = context.released};
+    context.mainQueue->post([weak = context.controller] {
+        if (auto self = weak.lock()) {
+            self->services_.injector->textComing();
+        }
+    });
     context.pipeline->run(job, context.hooks);
     deleteRecording(file);
 }

@@ -13,11 +13,33 @@ std::shared_ptr<const PasteboardSnapshot> ClipboardKeeper::save(ClipboardSelecti
         clipboard_->changeCount(selection) == latest->second.changeCount) {
         return latest->second.saved;
     }
+    if (const auto ahead = ahead_.extract(selection)) {
+        // A copy made a moment ago may not be counted yet.
+        clipboard_->catchUp();
+        if (clipboard_->changeCount(selection) == ahead.mapped().changeCount) {
+            return ahead.mapped().saved;
+        }
+    }
     std::optional<PasteboardSnapshot> snapshot = PasteboardSnapshot::take(*clipboard_, selection);
     if (!snapshot) {
         return nullptr;
     }
     return std::make_shared<const PasteboardSnapshot>(std::move(*snapshot));
+}
+
+void ClipboardKeeper::saveAhead(ClipboardSelection selection) {
+    ahead_.erase(selection);
+    if (latest_.contains(selection)) {
+        return;
+    }
+    clipboard_->catchUp();
+    const std::int64_t before = clipboard_->changeCount(selection);
+    std::optional<PasteboardSnapshot> snapshot = PasteboardSnapshot::take(*clipboard_, selection);
+    // Changed while being read: what was read may be half of each.
+    if (snapshot && clipboard_->changeCount(selection) == before) {
+        ahead_[selection] = {before,
+                             std::make_shared<const PasteboardSnapshot>(std::move(*snapshot))};
+    }
 }
 
 SelectionWrite ClipboardKeeper::writeText(ClipboardSelection selection, const std::string& text,

@@ -34,8 +34,12 @@ class ClipboardKeeper {
     bool available() const { return clipboard_->available(); }
 
     // The content to bring back after a paste about to write `selection`; null when the
-    // selection could not be read whole, and so could not be brought back as it was.
+    // selection could not be read whole, and so could not be brought back as it was. What
+    // saveAhead() read is taken when the selection has not changed since.
     std::shared_ptr<const PasteboardSnapshot> save(ClipboardSelection selection);
+    // Reads the selection now for the next save(): a paste then need not wait for the owner to
+    // hand its formats over. Nothing while a write of ours is still on the selection.
+    void saveAhead(ClipboardSelection selection);
     SelectionWrite writeText(ClipboardSelection selection, const std::string& text,
                              std::shared_ptr<const PasteboardSnapshot> saved);
     // Puts the saved content back without looking at what happened since.
@@ -49,6 +53,11 @@ class ClipboardKeeper {
 
     std::shared_ptr<Clipboard> clipboard_;
     std::map<ClipboardSelection, SelectionWrite> latest_;
+    struct Ahead {
+        std::int64_t changeCount = 0;
+        std::shared_ptr<const PasteboardSnapshot> saved;
+    };
+    std::map<ClipboardSelection, Ahead> ahead_;
     std::uint64_t nextSerial_ = 0;
 };
 

@@ -84,6 +84,19 @@ void PasteInjector::finish() {
     }
 }
 
+// The user's clipboard is read while the services work: at the paste, the owner (a browser
+// busy rendering, say) would keep the text waiting while it hands its formats over. The paste
+// takes this copy only if the clipboard has not changed since.
+void PasteInjector::textComing() {
+    if (!keeper_ || !keeper_->available()) {
+        return;
+    }
+    // The owner may be waited for in a nested event loop: a paste or a press arriving meanwhile
+    // is handled after.
+    const MainQueue::Hold hold = mainQueue_->hold();
+    keeper_->saveAhead(ClipboardSelection::clipboard);
+}
+
 void PasteInjector::inject(const std::string& text, std::weak_ptr<InjectionHost> weakHost) {
     const auto host = weakHost.lock();
     if (!host) {

@@ -35,6 +35,7 @@ class PasteInjector : public TextInjector {
                     std::function<void(SendOutcome outcome)> done) override;
     void undoInsertedText(const PendingInjection& pending) override;
     void prepare() override { keystrokes_->prepare(); }
+    void textComing() override;
     void finish() override;
 
     // The focused element still shows the pasted text right before a bare caret.

@@ -43,6 +43,9 @@ class TextInjector {
     // A recording started: a path that must ask the user before its first keystroke may ask
     // now, while the user speaks, rather than in the middle of the paste.
     virtual void prepare() {}
+    // A text to paste is on its way (the recording is being transcribed): what the paste will
+    // read of the desktop can be read now, while the services work.
+    virtual void textComing() {}
     // Vurin quits: a clipboard still lent to a paste comes back now.
     virtual void finish() {}
 };

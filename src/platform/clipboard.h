@@ -45,6 +45,9 @@ class Clipboard {
     virtual bool writeText(ClipboardSelection selection, const std::string& text) = 0;
     // Counts every change of the selection, Vurin's own writes included.
     virtual std::int64_t changeCount(ClipboardSelection selection) const = 0;
+    // Counts every change the desktop made before this call: the count may otherwise lag behind
+    // by the notices still on their way.
+    virtual void catchUp() {}
     // Whether the primary selection can be read and set at all.
     virtual bool offersPrimary() const { return true; }
     // False while the clipboard cannot be used at all (its connection to the desktop is down

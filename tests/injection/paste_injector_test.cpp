@@ -92,6 +92,9 @@ class PasteInjectorTest : public ::testing::Test, public SoundOutput {
         {"pasteAgain", [this] { injector->inject("second", host); }},
         {"pasteLines", [this] { injector->inject("one\r\ntwo\tthree\n", host); }},
         {"copy", [this] { copy(kClipboard, "copied"); }},
+        {"lateCopy",
+         [this] { clipboard->copyUnnoticed(kClipboard, {FakeClipboard::textItem("copied")}); }},
+        {"ahead", [this] { injector->textComing(); }},
         {"select", [this] { copy(kPrimary, "new"); }},
         {"cancel", [this] { ++host->attempt; }},
         {"dropHost", [this] { host.reset(); }},
@@ -247,6 +250,13 @@ TEST_F(PasteInjectorTest, PasteConfirmRestoreSendAndUndoOnTheVirtualClock) {
         {"unreadablePrimary terminal paste", "0 " + incomplete + ", 0 type text, " +
                                                  "120 confirmed text, 120 📋 已粘贴到「xterm」," +
                                                  "目标确认成功"},
+        // Read while the services work, the user's clipboard is not read again at the paste,
+        // unless it changed since, or might have (a notice still on its way).
+        {"ahead unreadable paste", pasted + pastedInto("gedit", restored)},
+        {"ahead copy paste", pasted + pastedInto("gedit", restored) + " => copied|selected"},
+        {"ahead lateCopy paste", pasted + pastedInto("gedit", restored) + " => copied|selected"},
+        {"ahead lateCopy unreadable paste",
+         "0 " + incomplete + ", 0 type text, " + typedInto + " => copied|selected"},
         {"down paste",
          "0 ⚠️ 剪贴板暂时不可用(正在重新连接),改为逐字输入, 0 type text, " +
              typedInto},

@@ -88,6 +88,11 @@ class FakeClipboard : public Clipboard {
         const auto found = changes.find(selection);
         return found == changes.end() ? 0 : found->second;
     }
+    void catchUp() override {
+        for (const auto& [selection, count] : std::exchange(unnoticed, {})) {
+            changes[selection] += count;
+        }
+    }
     bool offersPrimary() const override { return primary; }
     bool reportsReads() const override { return reporting; }
     void setReadObserver(std::function<void(const ClipboardRead&)> observer) override {
@@ -104,6 +109,11 @@ class FakeClipboard : public Clipboard {
         held[selection] = std::move(items);
         ++changes[selection];
     }
+    // A copy whose notice has not reached Vurin yet: counted at the next catchUp().
+    void copyUnnoticed(ClipboardSelection selection, std::vector<ClipboardItem> items) {
+        held[selection] = std::move(items);
+        ++unnoticed[selection];
+    }
     const std::vector<ClipboardItem>& contents(ClipboardSelection selection) {
         return held[selection];
     }
@@ -112,7 +122,7 @@ class FakeClipboard : public Clipboard {
     }
 
     std::map<ClipboardSelection, std::vector<ClipboardItem>> held;
-    std::map<ClipboardSelection, std::int64_t> changes;
+    std::map<ClipboardSelection, std::int64_t> changes, unnoticed;
     bool refusesWrites = false;
     bool primary = true;
     bool reporting = false;

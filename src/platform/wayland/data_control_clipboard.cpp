@@ -353,6 +353,12 @@ void DataControlClipboard::setReadObserver(std::function<void(const ClipboardRea
     readObserver_ = std::move(observer);
 }
 
+void DataControlClipboard::catchUp() {
+    if (const std::shared_ptr<DataControlConnection> connection = current()) {
+        connection->sync();
+    }
+}
+
 void DataControlClipboard::expectReader(int processID) {
     const std::lock_guard lock(mutex_);
     expectedReader_ = processID;

@@ -47,6 +47,7 @@ class DataControlClipboard : public Clipboard {
     // +1 for every selection (or primary selection) the compositor announces, ours included.
     // A reconnection counts as a change: the selections held before are gone.
     std::int64_t changeCount(ClipboardSelection selection) const override;
+    void catchUp() override;
     bool available() const override;
     // The compositor asks us for each read of our selection (data-control's send), so reads are
     // reported, with the reader found as the other holder of the pipe.

@@ -302,6 +302,11 @@ bool DataControlConnection::set(ClipboardSelection selection,
     return posted;
 }
 
+bool DataControlConnection::sync() {
+    auto reply = std::make_shared<Reply>();
+    return post([this, reply] { roundtrip(reply); }) && reply->wait();
+}
+
 bool DataControlConnection::post(std::function<void()> job) {
     {
         std::lock_guard guard(mutex_);

@@ -60,6 +60,9 @@ class DataControlConnection {
     bool hasPrimarySelection() const { return primary_; }
     // Every selection the compositor announced, ours included.
     std::int64_t changeCount(ClipboardSelection selection) const;
+    // Returns once the compositor has answered: every selection it announced before is counted.
+    // False when it did not answer in time or the connection has ended.
+    bool sync();
 
     // Asks the owner for every format at once, unless it offers more than `formatLimit`. Nothing
     // once the connection has ended.

@@ -267,10 +267,13 @@ void QtClipboard::refreshServerTime() {
                         XCB_ATOM_STRING, 8, 0, nullptr);
     xcb_flush(connection);
     // The notification comes through Qt's own event handling, so the loop runs here: main-queue
-    // work that comes due meanwhile waits for the caller's hold (a paste takes one).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    while (!timeNoticed_ && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+    // work that comes due meanwhile waits for the caller's hold (a paste takes one). It sleeps
+    // until an event comes: spinning would take the processor from the X server that answers.
+    QEventLoop wait;
+    const QScopedValueRollback<QEventLoop*> waiting(timeWait_, &wait);
+    QTimer::singleShot(std::chrono::milliseconds(200), &wait, &QEventLoop::quit);
+    if (!timeNoticed_) {
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
     }
     // Posted after the wait, so that the events run while waiting cannot clear it at once.
     timeFresh_ = true;
@@ -289,6 +292,9 @@ bool QtClipboard::nativeEventFilter(const QByteArray& eventType, void* message, 
             static_cast<const xcb_property_notify_event_t*>(message)->window ==
                 static_cast<xcb_window_t>(timeWindow_->winId())) {
             timeNoticed_ = true;
+            if (timeWait_ != nullptr) {
+                timeWait_->quit();
+            }
         }
     }
     return false;  // Qt goes on to handle the event, and takes its time

@@ -2,6 +2,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QMimeData>
 #include <QObject>
 #include <QPointer>
@@ -41,6 +42,8 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
     void replace(ClipboardSelection selection, const std::vector<ClipboardItem>& items) override;
     bool writeText(ClipboardSelection selection, const std::string& text) override;
     std::int64_t changeCount(ClipboardSelection selection) const override;
+    // The server's events up to now are handled: the owner changes it announced are counted.
+    void catchUp() override { refreshServerTime(); }
     bool reportsReads() const override;
     void setReadObserver(std::function<void(const ClipboardRead& read)> observer) override;
 
@@ -58,7 +61,8 @@ class QtClipboard : public QObject, public Clipboard, public QAbstractNativeEven
     QPointer<QClipboard> clipboard_;
     std::unique_ptr<QWindow> timeWindow_;
     bool timeNoticed_ = false;
-    bool timeFresh_ = false;  // refreshed during this turn of the event loop
+    QEventLoop* timeWait_ = nullptr;  // the loop waiting for timeNoticed_
+    bool timeFresh_ = false;          // refreshed during this turn of the event loop
     const OwnerProbe ownerAnswers_;
     const std::chrono::milliseconds slowFormat_;
     std::int64_t clipboardChanges_ = 0;
