@@ -35,15 +35,19 @@ void logFailure(const std::string& soundName, int error) {
     log("⚠️ 提示音播放失败: " + soundName + " (" + ca_strerror(error) + ")");
 }
 
-}  // namespace
-
-std::string canberraEventId(const std::string& soundName) {
+const std::map<std::string, std::string>& eventIds() {
     static const std::map<std::string, std::string> ids = {
         {"Pop", "bell"},           {"Bottle", "message"},           {"Glass", "complete"},
         {"Basso", "dialog-error"}, {"Tink", "audio-volume-change"},
     };
-    const auto found = ids.find(soundName);
-    return found == ids.end() ? std::string() : found->second;
+    return ids;
+}
+
+}  // namespace
+
+std::string canberraEventId(const std::string& soundName) {
+    const auto found = eventIds().find(soundName);
+    return found == eventIds().end() ? std::string() : found->second;
 }
 
 std::string canberraDecibels(float volume) {
@@ -109,7 +113,21 @@ bool CanberraSoundOutput::play(const std::string& soundName, float volume) {
     return true;
 }
 
+void CanberraSoundOutput::cacheCues() {
+    for (const auto& [soundName, eventId] : eventIds()) {
+        Proplist properties;
+        if (properties.get() == nullptr) {
+            return;
+        }
+        ca_proplist_sets(properties.get(), CA_PROP_EVENT_ID, eventId.c_str());
+        ca_proplist_sets(properties.get(), CA_PROP_CANBERRA_CACHE_CONTROL, "permanent");
+        // A sound the theme lacks or a server without a cache: the cue is said when it plays.
+        ca_context_cache_full(context_, properties.get());
+    }
+}
+
 void CanberraSoundOutput::run() {
+    cacheCues();
     for (;;) {
         std::pair<std::string, float> cue;
         {
@@ -134,6 +152,7 @@ void CanberraSoundOutput::start(const std::string& soundName, const std::string&
     }
     ca_proplist_sets(properties.get(), CA_PROP_EVENT_ID, eventId.c_str());
     ca_proplist_sets(properties.get(), CA_PROP_CANBERRA_VOLUME, canberraDecibels(volume).c_str());
+    ca_proplist_sets(properties.get(), CA_PROP_CANBERRA_CACHE_CONTROL, "permanent");
     {
         std::lock_guard guard(playingLock_);
         ++playing_;

@@ -17,7 +17,9 @@ namespace vurin {
 // Plays the cues as freedesktop theme sounds through libcanberra (PulseAudio/PipeWire). A cue is
 // started on a thread of its own: libcanberra loads and uploads a sound it has not played yet
 // before it returns, for milliseconds in which the main thread could not answer a paste's
-// target asking for the clipboard.
+// target asking for the clipboard. The cues are kept in the sound server's sample cache, uploaded
+// once when the thread starts: the "Glass" of a dictation sounds while the target pastes, and
+// decoding the theme's Vorbis file again for each cue took the processor from it.
 class CanberraSoundOutput : public SoundOutput {
   public:
     CanberraSoundOutput();
@@ -30,6 +32,7 @@ class CanberraSoundOutput : public SoundOutput {
   private:
     static void finished(ca_context* context, uint32_t id, int error, void* self);
     void run();
+    void cacheCues();
     void start(const std::string& soundName, const std::string& eventId, float volume);
 
     ca_context* context_ = nullptr;
