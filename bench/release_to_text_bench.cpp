@@ -11,7 +11,10 @@
 // the paste goes through data-control and Vurin's own virtual keyboard.
 //
 // Each run holds F13, plays a 5 s utterance into the virtual microphone, releases F13, and
-// waits for the text to appear in a field of this program's own window. Vurin's own share is
+// waits for the text to appear in a field of this program's own window. On sway the release is
+// the end of the virtual keyboard, which the compositor learns of some milliseconds later (a
+// physical key's release comes at once): the figures are also given from the moment sway ran
+// the release's binding, as its IPC announces it. Vurin's own share is
 // the whole path minus the two service calls as Vurin timed them (sttMs and llmMs of the
 // history line); the stamps of Vurin's log (milliseconds) split it into the release until the
 // recording is stopped and written, the pipeline less the two calls, and the paste. Prints the
@@ -148,7 +151,19 @@ std::optional<nlohmann::json> lastHistoryLine(const fs::path& file) {
     return parsed;
 }
 
+// Counts the lines of `file` holding `text`.
+std::size_t linesHolding(const fs::path& file, const std::string& text) {
+    std::ifstream in(file);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);) {
+        count += line.find(text) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
 struct Figures {
+    std::vector<double> fromKeyUp;  // sway ran the release's binding -> text in the field
+    std::vector<double> ownFromKeyUp;
     std::vector<double> whole;
     std::vector<double> services;
     std::vector<double> own;
@@ -249,7 +264,8 @@ int main(int argc, char** argv) {
     if (wayland) {
         trigger = shareLauncher(home);
         bound = trigger && portalControl({"SetBinding", ""}, noise) &&
-                succeeds({"swaymsg", "bindsym F13 exec " + trigger->string() + " --trigger press"},
+                succeeds({"swaymsg",
+                          "bindsym --no-repeat F13 exec " + trigger->string() + " --trigger press"},
                          noise) &&
                 succeeds({"swaymsg",
                           "bindsym --release F13 exec " + trigger->string() + " --trigger release"},
@@ -259,6 +275,11 @@ int main(int argc, char** argv) {
         }
     }
     const std::string self = "[pid=" + std::to_string(getpid()) + "] focus";
+    // Sway's announcements of the bindings it runs, one JSON line each.
+    const fs::path bindings = home / "bindings.log";
+    const pid_t announcer =
+        wayland ? spawn({"swaymsg", "-m", "-r", "-t", "subscribe", R"(["binding"])"}, bindings)
+                : -1;
     const pid_t vurin = spawn({VURIN_EXECUTABLE}, log);
     const bool ready = bound && vurin > 0 && pumpUntil([&] {
                            return fileContains(log, "✅ 本地 whisper-server 就绪") &&
@@ -276,6 +297,8 @@ int main(int argc, char** argv) {
         }
         pumpUntil([] { return false; }, 300ms);
         pid_t held = -1;  // wtype lets F13 go when it ends
+        const std::size_t releasesBefore = linesHolding(bindings, "--trigger release");
+        std::optional<Clock::time_point> keyUp;
         if (wayland) {
             held = spawn({"wtype", "-s", "150", "-P", "F13", "-s", "600000"}, noise);
         } else {
@@ -296,12 +319,18 @@ int main(int argc, char** argv) {
         if (held > 0) {
             waitpid(held, nullptr, 0);
         }
-        if (!pumpUntil([&] { return !field.text().isEmpty(); })) {
+        if (!pumpUntil([&] {
+                if (wayland && !keyUp &&
+                    linesHolding(bindings, "--trigger release") > releasesBefore) {
+                    keyUp = Clock::now();
+                }
+                return !field.text().isEmpty();
+            })) {
             ++failed;
             continue;
         }
-        const double whole =
-            std::chrono::duration<double, std::milli>(Clock::now() - released).count();
+        const auto shown = Clock::now();
+        const double whole = std::chrono::duration<double, std::milli>(shown - released).count();
         pumpUntil([] { return false; }, 600ms);  // the confirmation, restore and history line
         const auto history = lastHistoryLine(config / "history.jsonl");
         if (!history) {
@@ -312,6 +341,12 @@ int main(int argc, char** argv) {
         figures.whole.push_back(whole);
         figures.services.push_back(services);
         figures.own.push_back(whole - services);
+        if (keyUp) {
+            const double fromKeyUp =
+                std::chrono::duration<double, std::milli>(shown - *keyUp).count();
+            figures.fromKeyUp.push_back(fromKeyUp);
+            figures.ownFromKeyUp.push_back(fromKeyUp - services);
+        }
         const auto stopped = lastStampOf(log, "⏹ 录音结束");
         const auto polished = lastStampOf(log, "✨ 润色");
         if (stopped && polished && *stopped >= releasedWall - 1) {
@@ -324,8 +359,12 @@ int main(int argc, char** argv) {
         kill(vurin, SIGTERM);
         waitpid(vurin, nullptr, 0);
     }
+    if (announcer > 0) {
+        kill(announcer, SIGTERM);
+        waitpid(announcer, nullptr, 0);
+    }
     if (wayland) {
-        succeeds({"swaymsg", "unbindsym F13"}, noise);
+        succeeds({"swaymsg", "unbindsym --no-repeat F13"}, noise);
         succeeds({"swaymsg", "unbindsym --release F13"}, noise);
         portalControl({"ResetBinding"}, noise);
         std::error_code ignored;
@@ -351,6 +390,11 @@ int main(int argc, char** argv) {
     printRow("    release -> recording stopped, file", figures.stopped);
     printRow("    pipeline less the service calls", figures.pipeline);
     printRow("    polished text -> text in the field", figures.paste);
+    if (wayland) {
+        std::printf("  from sway running the release's binding (its IPC's announcement):\n");
+        printRow("  key-up in the compositor -> text", figures.fromKeyUp);
+        printRow("    Vurin's own share", figures.ownFromKeyUp);
+    }
     std::error_code ignored;
     fs::remove_all(home, ignored);
     return 0;

@@ -7,7 +7,9 @@ namespace vurin {
 std::vector<std::string> WaylandTriggerCapture::swayBindingLines(const std::string& keyName,
                                                                  const std::string& program) {
     const std::string command = shellWord(program);
-    return {"bindsym " + keyName + " exec " + command + " --trigger press",
+    // Without --no-repeat sway runs the press again at each of the key's repeats, 25 times a
+    // second while the user speaks: a process each, and a call to Vurin.
+    return {"bindsym --no-repeat " + keyName + " exec " + command + " --trigger press",
             "bindsym --release " + keyName + " exec " + command + " --trigger release"};
 }
 

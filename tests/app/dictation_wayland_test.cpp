@@ -34,7 +34,7 @@ struct WaylandVurin {
                                     : session->portalControl("ResetBinding"));
         const std::string program = session->shareExecutable(VURIN_EXECUTABLE);
         EXPECT_TRUE(
-            session->swaymsg("bindsym F13 exec " + program + " --trigger press") &&
+            session->swaymsg("bindsym --no-repeat F13 exec " + program + " --trigger press") &&
             session->swaymsg("bindsym --release F13 exec " + program + " --trigger release"));
         EXPECT_TRUE(vurin.launch());
         EXPECT_TRUE(vurin.waitFor("✅ 本地 whisper-server 就绪") &&
@@ -44,7 +44,8 @@ struct WaylandVurin {
     ~WaylandVurin() {
         if (session) {
             session->portalControl("ResetBinding");
-            session->swaymsg("unbindsym F13") && session->swaymsg("unbindsym --release F13");
+            session->swaymsg("unbindsym --no-repeat F13") &&
+                session->swaymsg("unbindsym --release F13");
         }
     }
     // A foot terminal titled `title` whose input line goes to the file of that name.

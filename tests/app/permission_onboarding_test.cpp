@@ -265,7 +265,8 @@ TEST_F(PermissionOnboardingTest, AWaylandSessionSaysWhatTheDesktopOffers) {
         const std::string help = contentOf(folder / "help.html");
         EXPECT_NE(help.find(page), std::string::npos);
         // Quoted for the compositor's shell, escaped for the page.
-        EXPECT_NE(help.find("<pre>bindsym F13 exec '/a&amp;b' --trigger press\nbindsym --release "
+        EXPECT_NE(help.find("<pre>bindsym --no-repeat F13 exec '/a&amp;b' --trigger press\nbindsym "
+                            "--release "
                             "F13 exec '/a&amp;b' --trigger release\n</pre>"),
                   std::string::npos);
         EXPECT_EQ(help.find("Xorg"), std::string::npos);  // no X11 sections

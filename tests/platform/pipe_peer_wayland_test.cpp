@@ -55,12 +55,13 @@ TEST(PipePeerTest, TheHolderOfTheOtherEndIsFoundWhereverTheSearchBegins) {
     close(ends[0]);
     const struct {
         const char* name;
-        int likely;
-    } rows[] = {{"the reader itself", reader.pid()},
-                {"another process", bystander.pid()},
-                {"nobody named", 0},
-                {"this process", getpid()},
-                {"a process that does not exist", 0x3fffffff}};
+        std::initializer_list<int> likely;
+    } rows[] = {{"the reader itself", {reader.pid()}},
+                {"another process, then the reader", {bystander.pid(), reader.pid()}},
+                {"another process", {bystander.pid()}},
+                {"nobody named", {0, 0}},
+                {"this process", {getpid()}},
+                {"a process that does not exist", {0x3fffffff}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(pipePeerProcess(ends[1], row.likely), reader.pid());
@@ -71,7 +72,7 @@ TEST(PipePeerTest, TheHolderOfTheOtherEndIsFoundWhereverTheSearchBegins) {
 TEST(PipePeerTest, NoOtherHolderOrNoPipeGivesNobody) {
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    EXPECT_EQ(pipePeerProcess(ends[1], getpid()), 0);  // only this process holds it
+    EXPECT_EQ(pipePeerProcess(ends[1], {getpid()}), 0);  // only this process holds it
     close(ends[0]);
     close(ends[1]);
     const int file = open("/dev/null", O_RDONLY | O_CLOEXEC);

@@ -271,7 +271,8 @@ TEST_F(Settings, OnWaylandTheTriggerRowShowsTheBoundKeyAndTheCompositorLines) {
     for (const auto& [platform, label, lines] :
          {std::tuple<SettingsPlatform, std::string, std::string>{{}, "105", ""},
           {wayland, "当前:Ctrl+F13(桌面快捷键)",
-           "bindsym F13 exec /bin/vurin --trigger press\nbindsym --release F13 exec /bin/vurin "
+           "bindsym --no-repeat F13 exec /bin/vurin --trigger press\nbindsym --release F13 exec "
+           "/bin/vurin "
            "--trigger release\nbind = , F13, exec, /bin/vurin --trigger press\nbindr = , F13, "
            "exec, /bin/vurin --trigger release"}}) {
         SCOPED_TRACE(label);

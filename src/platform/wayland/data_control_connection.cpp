@@ -345,7 +345,10 @@ void DataControlConnection::onSend(wl_proxy* source, const char* mimeType, int f
                     const Selection& selection = selections_[slot(which)];
                     if (onRead_ && selection.ownSource == source && selection.reportReads) {
                         if (reader < 0) {
-                            reader = pipePeerProcess(fd, selection.likelyReader);
+                            // The paste's target where it is known, else whoever read the
+                            // last dictation: most are said into the same program.
+                            reader = pipePeerProcess(fd, {selection.likelyReader, lastReader_});
+                            lastReader_ = reader > 0 ? reader : lastReader_;
                         }
                         onRead_(which, format, reader);
                     }

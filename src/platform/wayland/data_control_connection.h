@@ -124,6 +124,7 @@ class DataControlConnection {
     std::map<wl_proxy*, std::shared_ptr<const ClipboardItem>> sources_;
     std::map<wl_callback*, std::shared_ptr<Reply>> roundtrips_;
     std::vector<PendingSend> sends_;
+    int lastReader_ = 0;  // of a dictation's text
 
     std::atomic<std::int64_t> changes_[2] = {0, 0};
     std::mutex mutex_;  // guards jobs_ and ended_
