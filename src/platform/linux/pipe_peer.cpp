@@ -16,8 +16,8 @@ namespace vurin {
 namespace {
 
 // Whether process `pid` (a folder of /proc, open as `proc`) has `wanted` among its open files.
-// Without std::filesystem: every open file of every process is looked at, and its allocations
-// made most of the time.
+// Plain system calls and fixed buffers: a search may look at every open file of every process,
+// and allocating for each was most of its time.
 bool holds(int proc, const char* pid, const char* wanted, std::size_t wantedLength) {
     char path[64];
     std::snprintf(path, sizeof path, "%s/fd", pid);
