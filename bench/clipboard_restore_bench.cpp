@@ -23,6 +23,7 @@
 #include "injection/clipboard_restore.h"
 #include "platform/wayland/data_control_clipboard.h"
 #include "platform/x11/selection_probe_x11.h"
+#include "pump_events.h"
 #include "support/desktop_program.h"
 #include "support/log.h"
 #include "ui/qt/qt_clipboard.h"
@@ -79,16 +80,8 @@ class TimedReads : public vurin::Clipboard {
 };
 
 template <typename Condition>
-bool pumpUntil(Condition condition, Clock::duration timeout = 10s) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 1);
-        std::this_thread::sleep_for(100us);
-    }
-    return true;
+bool pumpUntil(Condition condition) {
+    return vurin::bench::pumpUntil(condition, 10s, 100us);
 }
 
 double percentile(std::vector<double> values, double share) {

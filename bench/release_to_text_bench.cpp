@@ -40,6 +40,8 @@
 #include <thread>
 #include <vector>
 
+#include "pump_events.h"
+
 // Xlib last: its macros (Bool, Status) break Qt headers included after it.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -75,18 +77,9 @@ pid_t spawn(const std::vector<std::string>& command, const fs::path& output) {
     return pid;
 }
 
-// Keeps the window responsive while waiting, so the paste can be served and seen.
 template <typename Condition>
 bool pumpUntil(Condition condition, std::chrono::steady_clock::duration timeout = kStepTimeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 1);
-        std::this_thread::sleep_for(200us);
-    }
-    return true;
+    return vurin::bench::pumpUntil(condition, timeout);
 }
 
 // Waits for the program without pumping: for the short commands (swaymsg, gdbus).

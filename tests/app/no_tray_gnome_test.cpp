@@ -8,6 +8,19 @@
 namespace vurin::testing {
 namespace {
 
+// The real Vurin in a home of its own, on the GNOME session.
+class GnomeNoTrayTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(gnome.joined()) << "no GNOME session (scripts/test-session start DIR gnome)";
+    }
+
+    GnomeSession gnome;
+    ScratchFolder folder;
+    ScopedEnvironment environment;
+    VurinUnderTest vurin{folder / "", environment};
+};
+
 // The windows GNOME Shell shows, each by its title and class (app id).
 std::string windowClasses() {
     return GnomeSession::eval(
@@ -19,12 +32,7 @@ std::string windowClasses() {
 // A start the user made opens the window, whose Quit (pressed as a screen reader does) ends
 // Vurin cleanly; a start at login opens nothing and asks the desktop to let it run in the
 // background.
-TEST(GnomeNoTrayTest, AStartOpensTheWindowWithQuitAndALoginStartOpensNothing) {
-    GnomeSession gnome;
-    ASSERT_TRUE(gnome.joined()) << "no GNOME session (scripts/test-session start DIR gnome)";
-    ScratchFolder folder;
-    ScopedEnvironment environment;
-    VurinUnderTest vurin(folder / "", environment);
+TEST_F(GnomeNoTrayTest, AStartOpensTheWindowWithQuitAndALoginStartOpensNothing) {
     // Qt 6.4 joins the accessibility bus only when asked through the session bus.
     environment.set("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     environment.unset("AT_SPI_BUS_ADDRESS");
@@ -69,12 +77,7 @@ std::string focusedWindow() {
 // With the user in their program, a second start the shell launched brings Vurin's window
 // forward with the launcher's token, and one without a token (a terminal's `vurin`) leaves the
 // focus where it is.
-TEST(GnomeNoTrayTest, ASecondStartBringsTheWindowForwardOnlyWithTheLaunchersToken) {
-    GnomeSession gnome;
-    ASSERT_TRUE(gnome.joined()) << "no GNOME session (scripts/test-session start DIR gnome)";
-    ScratchFolder folder;
-    ScopedEnvironment environment;
-    VurinUnderTest vurin(folder / "", environment);
+TEST_F(GnomeNoTrayTest, ASecondStartBringsTheWindowForwardOnlyWithTheLaunchersToken) {
     ASSERT_TRUE(vurin.launch({"--autostart"}, DesktopSession::inAppScope("com.vurin.app", {})));
     ASSERT_TRUE(vurin.waitFor("👂 Vurin 就绪")) << vurin.log();
     // Mutter focuses a window as it first maps: the window is there before the starts below.
